@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Installs the Debian packages Corvane needs to build, run and test, when any is missing.
+# Runs apt-get as root, through sudo otherwise.
+set -euo pipefail
+
+packages=(
+    # build
+    cmake ninja-build g++ pkg-config
+    qt6-base-dev qt6-base-dev-tools libgl-dev libxkbcommon-dev
+    libmnl-dev libjpeg-dev
+    # run: the X11 platform plugin, a font
+    qt6-qpa-plugins fonts-dejavu-core
+    # test: GoogleTest, network namespaces, a DHCP server and client, a virtual screen
+    libgtest-dev libgmock-dev
+    iproute2 util-linux procps dnsmasq-base isc-dhcp-client
+    xvfb xauth
+    # code checks
+    clang-tidy clang-format
+)
+
+missing=()
+for p in "${packages[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+        missing+=("$p")
+    fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "Installing: ${missing[*]}"
+sudo_cmd=()
+[ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
+export DEBIAN_FRONTEND=noninteractive
+"${sudo_cmd[@]}" apt-get update -qq
+"${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -1,0 +1,127 @@
+#include "platform/iphelper.h"
+
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <dlfcn.h>
+#include <unistd.h>
+
+namespace corvane {
+namespace {
+
+std::string executableDir() {
+    char path[PATH_MAX];
+    const ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
+    if (n <= 0)
+        return ".";
+    std::string p(path, static_cast<size_t>(n));
+    const auto slash = p.rfind('/');
+    return slash == std::string::npos ? "." : p.substr(0, slash);
+}
+
+std::string fromEnvOr(const char* name, const std::string& fallback) {
+    const char* v = std::getenv(name);
+    return v && *v ? std::string(v) : fallback;
+}
+
+} // namespace
+
+LibraryPaths LibraryPaths::standard() {
+    const std::string dir = executableDir();
+    return {fromEnvOr("CORVANE_IPHLPAPI_LIB", dir + "/libcorvane-iphlpapi.so"),
+            fromEnvOr("CORVANE_TOOLHELP_LIB", dir + "/libcorvane-toolhelp.so")};
+}
+
+template <typename F> void IpHelper::forEachEntry(F&& f) {
+    using enum Group;
+    f("GetAdaptersAddresses", GetAdaptersAddresses, loadbit::GetAdaptersAddresses,
+      AdapterAddresses);
+    f("GetAdaptersInfo", GetAdaptersInfo, loadbit::GetAdaptersInfo, Base);
+    f("GetInterfaceInfo", GetInterfaceInfo, loadbit::GetInterfaceInfo, Base);
+    f("IpReleaseAddress", IpReleaseAddress, loadbit::IpReleaseAddress, Base);
+    f("IpRenewAddress", IpRenewAddress, loadbit::IpRenewAddress, Base);
+    f("GetPerAdapterInfo", GetPerAdapterInfo, loadbit::GetPerAdapterInfo, Base);
+    f("GetIfTable", GetIfTable, loadbit::GetIfTable, Base);
+    f("GetIfEntry", GetIfEntry, loadbit::GetIfEntry, Base);
+    f("GetIpForwardTable", GetIpForwardTable, loadbit::GetIpForwardTable, Base);
+    f("GetNetworkParams", GetNetworkParams, loadbit::GetNetworkParams, Base);
+    f("SetIpForwardEntry", SetIpForwardEntry, loadbit::SetIpForwardEntry, Base);
+    f("DeleteIpForwardEntry", DeleteIpForwardEntry, loadbit::DeleteIpForwardEntry, Base);
+    f("GetIpStatistics", GetIpStatistics, loadbit::GetIpStatistics, Base);
+    f("SetIfEntry", SetIfEntry, loadbit::SetIfEntry, Base);
+    f("AddIPAddress", AddIPAddress, loadbit::AddIPAddress, Base);
+    f("DeleteIPAddress", DeleteIPAddress, loadbit::DeleteIPAddress, Base);
+    f("GetTcpTable", GetTcpTable, loadbit::GetTcpTable, Base);
+    f("GetUdpTable", GetUdpTable, loadbit::GetUdpTable, Base);
+    f("SendARP", SendARP, loadbit::SendARP, Base);
+    f("GetBestInterface", GetBestInterface, loadbit::GetBestInterface, Base);
+    f("AllocateAndGetTcpExTableFromStack", AllocateAndGetTcpExTableFromStack,
+      loadbit::AllocateAndGetTcpExTableFromStack, Extended);
+    f("AllocateAndGetUdpExTableFromStack", AllocateAndGetUdpExTableFromStack,
+      loadbit::AllocateAndGetUdpExTableFromStack, Extended);
+    // An absent snapshot entry point is not reported; it is simply never called.
+    f("CreateToolhelp32Snapshot", CreateToolhelp32Snapshot, 0u, Snapshot);
+    f("Process32First", Process32First, 0u, Snapshot);
+    f("Process32Next", Process32Next, 0u, Snapshot);
+    f("CloseHandle", CloseHandle, 0u, Snapshot);
+}
+
+LoadFailure IpHelper::bind(bool xpFamily, const LibraryPaths& paths) {
+    unload();
+    failure_ = {};
+    ipHelperLib_ = ::dlopen(paths.ipHelper.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!ipHelperLib_) {
+        failure_.code |= loadbit::IpHelperLibrary;
+        failure_.base = true;
+        return failure_;
+    }
+    if (xpFamily) {
+        snapshotLib_ = ::dlopen(paths.snapshot.c_str(), RTLD_NOW | RTLD_LOCAL);
+        if (!snapshotLib_) {
+            failure_.code |= loadbit::SnapshotLibrary;
+            failure_.snapshot = true;
+        }
+    }
+    forEachEntry([&](const char* name, auto& entry, uint32_t bit, Group group) {
+        using Pointer = typename std::remove_reference_t<decltype(entry)>::Pointer;
+        const bool wanted = group == Group::Base || xpFamily;
+        void* lib = group == Group::Snapshot ? snapshotLib_ : ipHelperLib_;
+        void* sym = wanted && lib ? ::dlsym(lib, name) : nullptr;
+        entry.set(reinterpret_cast<Pointer>(sym));
+        if (sym || !wanted || group == Group::Snapshot)
+            return;
+        failure_.code |= bit;
+        if (group == Group::Extended)
+            failure_.extended = true;
+        else
+            failure_.base = true;
+    });
+    return failure_;
+}
+
+void IpHelper::unload() {
+    forEachEntry([](const char*, auto& entry, uint32_t, Group) { entry.set(nullptr); });
+    if (ipHelperLib_)
+        ::dlclose(ipHelperLib_);
+    if (snapshotLib_)
+        ::dlclose(snapshotLib_);
+    ipHelperLib_ = snapshotLib_ = nullptr;
+}
+
+IpHelper::~IpHelper() {
+    unload();
+}
+
+IpHelper& iphlp() {
+    static IpHelper table;
+    return table;
+}
+
+std::string loadFailureText(const LoadFailure& failure) {
+    char text[80];
+    std::snprintf(text, sizeof text, "%s [Code = 0x%08X]", "Couldn't load DLL functions ",
+                  failure.code);
+    return text;
+}
+
+} // namespace corvane

@@ -1,0 +1,14 @@
+// Message-box reports of a failed platform call: "<name> failed: <text>", caption "Error".
+#pragma once
+
+#include <QString>
+#include <cstdint>
+
+namespace corvane {
+
+// Silenced by the option "Disable Error Messages"; nothing is shown for code 0.
+void ReportFailure(const QString& callName, uint32_t code);
+// Always shown: changes of routes and addresses must never fail unseen.
+void ReportFailureForced(const QString& callName, uint32_t code);
+
+} // namespace corvane

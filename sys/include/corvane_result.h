@@ -1,0 +1,36 @@
+/* Result codes of every stand-in entry point: one code space, independent of errno
+ * (errno 122 is EDQUOT, not "insufficient buffer"). */
+#ifndef CORVANE_RESULT_H
+#define CORVANE_RESULT_H
+
+#define NO_ERROR 0u
+#define ERROR_SUCCESS 0u
+#define ERROR_FILE_NOT_FOUND 2u
+#define ERROR_ACCESS_DENIED 5u /* the change needs root or CAP_NET_ADMIN */
+#define ERROR_INVALID_HANDLE 6u
+#define ERROR_NOT_ENOUGH_MEMORY 8u
+#define ERROR_INVALID_DATA 13u
+#define ERROR_NO_MORE_FILES 18u
+#define ERROR_GEN_FAILURE 31u
+#define ERROR_NOT_SUPPORTED 50u
+#define ERROR_DEV_NOT_EXIST 55u /* the interface does not exist (any more) */
+#define ERROR_BAD_NET_NAME 67u  /* no hardware address for that neighbour */
+#define ERROR_INVALID_PARAMETER 87u
+#define ERROR_BUFFER_OVERFLOW 111u
+#define ERROR_INSUFFICIENT_BUFFER 122u
+#define ERROR_PROC_NOT_FOUND 127u /* the entry point is absent from the library */
+#define ERROR_BUSY 170u
+#define ERROR_NO_DATA 232u
+#define ERROR_CAN_NOT_COMPLETE 1003u
+#define ERROR_NOT_FOUND 1168u
+#define ERROR_NETWORK_UNREACHABLE 1231u
+#define ERROR_TIMEOUT 1460u
+#define ERROR_OBJECT_ALREADY_EXISTS 5010u
+/* Codes of this platform with no older counterpart. */
+#define ERROR_INVALID_NETMASK 0x20000001u     /* mask bits are not contiguous */
+#define ERROR_INVALID_NTE_CONTEXT 0x20000002u /* no address with that context */
+#define ERROR_NO_DHCP_CLIENT 0x20000003u      /* no DHCP client manages the interface */
+#define ERROR_DHCP_CLIENT_FAILED 0x20000004u  /* the DHCP client ran but reported failure */
+#define ERROR_KERNEL_REJECTED 0x20000005u     /* netlink refused the request for another reason */
+
+#endif

@@ -1,0 +1,56 @@
+// A prompter for tests: records every question and answers from a script, so no test can
+// wait on a modal dialog.
+#pragma once
+
+#include "shell/prompter.h"
+
+#include <deque>
+#include <vector>
+
+namespace corvane::test {
+
+class RecordingPrompter : public Prompter {
+public:
+    RecordingPrompter() { setPrompter(this); }
+    ~RecordingPrompter() override { setPrompter(nullptr); }
+    RecordingPrompter(const RecordingPrompter&) = delete;
+    RecordingPrompter& operator=(const RecordingPrompter&) = delete;
+
+    // Answers for the next message boxes, in order; without one the box's default is taken.
+    void answer(MsgAnswer a) { answers_.push_back(a); }
+    // Names for the next file dialogs; an empty optional answers "cancelled".
+    void answerFile(std::optional<QString> name) { files_.push_back(std::move(name)); }
+
+    MsgAnswer message(const MessageRequest& request) override {
+        messages.push_back(request);
+        if (answers_.empty())
+            return request.defaultAnswer;
+        const MsgAnswer a = answers_.front();
+        answers_.pop_front();
+        return a;
+    }
+    std::optional<QString> openFileName(const FileRequest& request) override {
+        fileRequests.push_back(request);
+        return nextFile();
+    }
+    std::optional<QString> saveFileName(const FileRequest& request) override {
+        fileRequests.push_back(request);
+        return nextFile();
+    }
+
+    std::vector<MessageRequest> messages;
+    std::vector<FileRequest> fileRequests;
+
+private:
+    std::optional<QString> nextFile() {
+        if (files_.empty())
+            return std::nullopt;
+        auto f = files_.front();
+        files_.pop_front();
+        return f;
+    }
+    std::deque<MsgAnswer> answers_;
+    std::deque<std::optional<QString>> files_;
+};
+
+} // namespace corvane::test
