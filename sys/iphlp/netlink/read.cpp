@@ -1,0 +1,178 @@
+#include "read.h"
+
+#include "socket.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <libmnl/libmnl.h>
+#include <linux/if_addr.h>
+#include <linux/rtnetlink.h>
+#include <net/if.h>
+
+namespace corvane::sys::nl {
+namespace {
+
+template <typename Header> nlmsghdr* request(char* buf, uint16_t type, Header** header) {
+    nlmsghdr* nlh = mnl_nlmsg_put_header(buf);
+    nlh->nlmsg_type = type;
+    *header = static_cast<Header*>(mnl_nlmsg_put_extra_header(nlh, sizeof(Header)));
+    return nlh;
+}
+
+// Dumps into out, decoding with decode; re-reads while the kernel marks the dump
+// interrupted.
+template <typename Record, typename Build>
+int dumpConsistent(Build build, bool (*decode)(const nlmsghdr*, Record&),
+                   std::vector<Record>& out) {
+    int error = 0;
+    for (int attempt = 0; attempt <= kMaxRereads; ++attempt) {
+        Socket sock(NETLINK_ROUTE);
+        if (!sock.ok())
+            return sock.openError();
+        char buf[MNL_SOCKET_BUFFER_SIZE];
+        nlmsghdr* nlh = build(buf);
+        out.clear();
+        Record r;
+        const DumpStatus st = sock.dump(nlh, [&](const nlmsghdr* m) {
+            if (decode(m, r))
+                out.push_back(std::move(r));
+        });
+        error = st.error;
+        if (error)
+            return error;
+        if (!st.interrupted)
+            return 0;
+    }
+    return error; // the last dump, changing or not, is better than none
+}
+
+} // namespace
+
+int readLinks(std::vector<Link>& out) {
+    return dumpConsistent<Link>(
+        [](char* buf) {
+            ifinfomsg* ifi;
+            nlmsghdr* nlh = request(buf, RTM_GETLINK, &ifi);
+            ifi->ifi_family = AF_UNSPEC;
+            return nlh;
+        },
+        decodeLink, out);
+}
+
+int readAddresses(std::vector<Address>& out) {
+    return dumpConsistent<Address>(
+        [](char* buf) {
+            ifaddrmsg* ifa;
+            nlmsghdr* nlh = request(buf, RTM_GETADDR, &ifa);
+            ifa->ifa_family = AF_INET;
+            return nlh;
+        },
+        decodeAddress, out);
+}
+
+namespace {
+
+bool sameKey(const Route& a, const Route& b) {
+    return a.table == b.table && a.destination == b.destination &&
+           a.prefixLength == b.prefixLength && a.tos == b.tos && a.priority == b.priority;
+}
+
+bool sameHops(const Route& a, const Route& b) {
+    return a.nextHops.size() == b.nextHops.size() &&
+           std::equal(a.nextHops.begin(), a.nextHops.end(), b.nextHops.begin(),
+                      [](const NextHop& x, const NextHop& y) {
+                          return x.ifIndex == y.ifIndex && x.gateway == y.gateway;
+                      });
+}
+
+} // namespace
+
+void applyRouteEvent(std::vector<Route>& routes, const nlmsghdr* nlh) {
+    const bool added = nlh->nlmsg_type == RTM_NEWROUTE;
+    if (!added && nlh->nlmsg_type != RTM_DELROUTE)
+        return;
+    Route r;
+    // The decoder reads the same layout for both message types.
+    nlmsghdr copyHeader = *nlh;
+    copyHeader.nlmsg_type = RTM_NEWROUTE;
+    std::vector<uint8_t> bytes(reinterpret_cast<const uint8_t*>(nlh),
+                               reinterpret_cast<const uint8_t*>(nlh) + nlh->nlmsg_len);
+    std::memcpy(bytes.data(), &copyHeader, sizeof copyHeader);
+    if (!decodeRoute(reinterpret_cast<const nlmsghdr*>(bytes.data()), r))
+        return;
+    const auto identical = [&](const Route& x) { return sameKey(x, r) && sameHops(x, r); };
+    if (!added) {
+        const auto it = std::find_if(routes.begin(), routes.end(), identical);
+        if (it != routes.end())
+            routes.erase(it);
+        return;
+    }
+    if (nlh->nlmsg_flags & NLM_F_REPLACE) {
+        const auto it = std::find_if(routes.begin(), routes.end(),
+                                     [&](const Route& x) { return sameKey(x, r); });
+        if (it != routes.end()) {
+            *it = std::move(r);
+            return;
+        }
+    }
+    if (std::none_of(routes.begin(), routes.end(), identical))
+        routes.push_back(std::move(r));
+}
+
+int readRoutes(std::vector<Route>& out) {
+    // IPv4 route dumps are not marked when the table changes underneath them, so a dump can
+    // show a table that never existed. Every change made while dumping is also announced on
+    // an event socket opened before the dump; replaying those announcements over the dump
+    // gives the table as it stood after the last change. Only a lost announcement (event
+    // queue overflow) forces a re-read.
+    int error = 0;
+    for (int attempt = 0; attempt <= kMaxRereads; ++attempt) {
+        Socket events(NETLINK_ROUTE, {RTNLGRP_IPV4_ROUTE});
+        Socket sock(NETLINK_ROUTE);
+        if (!sock.ok())
+            return sock.openError();
+        char buf[MNL_SOCKET_BUFFER_SIZE];
+        rtmsg* rtm;
+        nlmsghdr* nlh = request(buf, RTM_GETROUTE, &rtm);
+        rtm->rtm_family = AF_INET;
+        out.clear();
+        Route r;
+        const DumpStatus st = sock.dump(nlh, [&](const nlmsghdr* m) {
+            if (decodeRoute(m, r))
+                out.push_back(std::move(r));
+        });
+        if (st.error)
+            return st.error;
+        if (!events.ok())
+            return 0; // nothing to check against; a plain dump is the best there is
+        std::vector<std::vector<uint8_t>> announced;
+        error = events.drain([&](const nlmsghdr* m) {
+            const auto* p = reinterpret_cast<const uint8_t*>(m);
+            announced.emplace_back(p, p + m->nlmsg_len);
+        });
+        for (const auto& msg : announced)
+            applyRouteEvent(out, reinterpret_cast<const nlmsghdr*>(msg.data()));
+        if (error == 0)
+            return 0;
+    }
+    return 0; // the last dump, replayed as far as the announcements went
+}
+
+int readLink(uint32_t index, Link& out) {
+    Socket sock(NETLINK_ROUTE);
+    if (!sock.ok())
+        return sock.openError();
+    char buf[MNL_SOCKET_BUFFER_SIZE];
+    ifinfomsg* ifi;
+    nlmsghdr* nlh = request(buf, RTM_GETLINK, &ifi);
+    ifi->ifi_family = AF_UNSPEC;
+    ifi->ifi_index = static_cast<int>(index);
+    bool found = false;
+    const int error = sock.transact(nlh, [&](const nlmsghdr* m) { found = decodeLink(m, out); });
+    if (error)
+        return error;
+    return found ? 0 : ENODEV;
+}
+
+} // namespace corvane::sys::nl

@@ -1,0 +1,223 @@
+#include "socket.h"
+
+#include <cerrno>
+#include <ctime>
+#include <libmnl/libmnl.h>
+#include <linux/netlink.h>
+#include <sys/socket.h>
+
+namespace corvane::sys::nl {
+
+Socket::Socket(int protocol, const std::vector<unsigned>& groups)
+    : seq_(static_cast<uint32_t>(::time(nullptr))), buf_(64 * 1024) {
+    nl_ = mnl_socket_open2(protocol, SOCK_CLOEXEC);
+    if (!nl_) {
+        openError_ = errno;
+        return;
+    }
+    if (mnl_socket_bind(nl_, 0, MNL_SOCKET_AUTOPID) < 0) {
+        openError_ = errno;
+        mnl_socket_close(nl_);
+        nl_ = nullptr;
+        return;
+    }
+    portId_ = mnl_socket_get_portid(nl_);
+    int one = 1;
+    // The kernel's explanation of a refused change, so the user sees its reason.
+    mnl_socket_setsockopt(nl_, NETLINK_EXT_ACK, &one, sizeof one);
+    mnl_socket_setsockopt(nl_, NETLINK_GET_STRICT_CHK, &one, sizeof one);
+    for (unsigned g : groups) {
+        if (mnl_socket_setsockopt(nl_, NETLINK_ADD_MEMBERSHIP, &g, sizeof g) < 0) {
+            openError_ = errno;
+            mnl_socket_close(nl_);
+            nl_ = nullptr;
+            return;
+        }
+    }
+}
+
+Socket::~Socket() {
+    if (nl_)
+        mnl_socket_close(nl_);
+}
+
+int Socket::fd() const {
+    return nl_ ? mnl_socket_get_fd(nl_) : -1;
+}
+
+long Socket::receive(bool wait) {
+    for (;;) {
+        const int flags = wait ? 0 : MSG_DONTWAIT;
+        // Peek first so a datagram larger than the buffer is never cut.
+        const ssize_t size = ::recv(fd(), buf_.data(), 0, flags | MSG_PEEK | MSG_TRUNC);
+        if (size < 0) {
+            if (errno == EINTR)
+                continue;
+            if (errno == EAGAIN || errno == EWOULDBLOCK)
+                return 0;
+            return -errno;
+        }
+        if (static_cast<size_t>(size) > buf_.size())
+            buf_.resize(static_cast<size_t>(size));
+        sockaddr_nl from{};
+        iovec iov{buf_.data(), buf_.size()};
+        msghdr msg{};
+        msg.msg_name = &from;
+        msg.msg_namelen = sizeof from;
+        msg.msg_iov = &iov;
+        msg.msg_iovlen = 1;
+        const ssize_t n = ::recvmsg(fd(), &msg, flags);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            if (errno == EAGAIN || errno == EWOULDBLOCK)
+                return 0;
+            return -errno;
+        }
+        if (msg.msg_flags & MSG_TRUNC)
+            return -EMSGSIZE;
+        if (from.nl_pid != 0) // only the kernel speaks to us
+            continue;
+        return n;
+    }
+}
+
+void forEachMessage(const uint8_t* data, size_t len,
+                    const std::function<bool(const nlmsghdr*)>& f) {
+    const auto* nlh = reinterpret_cast<const nlmsghdr*>(data);
+    int remaining = static_cast<int>(len);
+    while (mnl_nlmsg_ok(nlh, remaining)) {
+        if (!f(nlh))
+            return;
+        nlh = mnl_nlmsg_next(nlh, &remaining);
+    }
+}
+
+namespace {
+
+// The errno carried by an NLMSG_ERROR message (0 for an acknowledgement), and the kernel's
+// message text when extended acknowledgements are on.
+int errorOf(const nlmsghdr* nlh, std::string* detail) {
+    if (nlh->nlmsg_len < mnl_nlmsg_size(sizeof(nlmsgerr)))
+        return EBADMSG;
+    const auto* err = static_cast<const nlmsgerr*>(mnl_nlmsg_get_payload(nlh));
+    if (detail && (nlh->nlmsg_flags & NLM_F_ACK_TLVS)) {
+        // The attributes follow the echoed request, which is cut to its header unless
+        // NLM_F_CAPPED is clear.
+        size_t offset = sizeof(nlmsgerr);
+        if (!(nlh->nlmsg_flags & NLM_F_CAPPED))
+            offset += err->msg.nlmsg_len - sizeof(nlmsghdr);
+        if (mnl_nlmsg_size(offset) <= nlh->nlmsg_len) {
+            mnl_attr_parse(
+                nlh, static_cast<unsigned>(offset),
+                [](const nlattr* a, void* d) {
+                    if (mnl_attr_get_type(a) == NLMSGERR_ATTR_MSG &&
+                        mnl_attr_validate(a, MNL_TYPE_NUL_STRING) == 0)
+                        *static_cast<std::string*>(d) = mnl_attr_get_str(a);
+                    return MNL_CB_OK;
+                },
+                detail);
+        }
+    }
+    return err->error < 0 ? -err->error : err->error;
+}
+
+} // namespace
+
+DumpStatus Socket::dump(nlmsghdr* request, const MessageFn& onMessage) {
+    DumpStatus status;
+    if (!nl_) {
+        status.error = openError_ ? openError_ : EBADF;
+        return status;
+    }
+    request->nlmsg_flags |= NLM_F_REQUEST | NLM_F_DUMP;
+    request->nlmsg_seq = nextSeq();
+    request->nlmsg_pid = portId_;
+    const uint32_t seq = request->nlmsg_seq;
+    if (mnl_socket_sendto(nl_, request, request->nlmsg_len) < 0) {
+        status.error = errno;
+        return status;
+    }
+    bool done = false;
+    while (!done) {
+        const long n = receive(true);
+        if (n < 0) {
+            status.error = static_cast<int>(-n);
+            return status; // the socket is in an unknown state; callers use a fresh one
+        }
+        forEachMessage(buf_.data(), static_cast<size_t>(n), [&](const nlmsghdr* nlh) {
+            if (nlh->nlmsg_seq != seq || nlh->nlmsg_pid != portId_)
+                return true; // a stale answer to an earlier request
+            if (nlh->nlmsg_flags & NLM_F_DUMP_INTR)
+                status.interrupted = true;
+            if (nlh->nlmsg_type == NLMSG_DONE) {
+                // A dump can end with an error the kernel met on the way.
+                if (nlh->nlmsg_len >= mnl_nlmsg_size(sizeof(int))) {
+                    const int e = *static_cast<const int*>(mnl_nlmsg_get_payload(nlh));
+                    if (e < 0)
+                        status.error = -e;
+                }
+                done = true;
+                return false;
+            }
+            if (nlh->nlmsg_type == NLMSG_ERROR) {
+                status.error = errorOf(nlh, nullptr);
+                done = true;
+                return false;
+            }
+            if (nlh->nlmsg_type >= NLMSG_MIN_TYPE && !status.error)
+                onMessage(nlh);
+            return true;
+        });
+    }
+    return status;
+}
+
+int Socket::transact(nlmsghdr* request, const MessageFn& onReply, std::string* detail) {
+    if (!nl_)
+        return openError_ ? openError_ : EBADF;
+    request->nlmsg_flags |= NLM_F_REQUEST | NLM_F_ACK;
+    request->nlmsg_seq = nextSeq();
+    request->nlmsg_pid = portId_;
+    const uint32_t seq = request->nlmsg_seq;
+    if (mnl_socket_sendto(nl_, request, request->nlmsg_len) < 0)
+        return errno;
+    for (;;) {
+        const long n = receive(true);
+        if (n < 0)
+            return static_cast<int>(-n);
+        int result = -1;
+        forEachMessage(buf_.data(), static_cast<size_t>(n), [&](const nlmsghdr* nlh) {
+            if (nlh->nlmsg_seq != seq || nlh->nlmsg_pid != portId_)
+                return true;
+            if (nlh->nlmsg_type == NLMSG_ERROR) {
+                result = errorOf(nlh, detail);
+                return false;
+            }
+            if (nlh->nlmsg_type >= NLMSG_MIN_TYPE && onReply)
+                onReply(nlh);
+            return true;
+        });
+        if (result >= 0)
+            return result;
+    }
+}
+
+int Socket::drain(const MessageFn& onMessage) {
+    if (!nl_)
+        return openError_ ? openError_ : EBADF;
+    for (;;) {
+        const long n = receive(false);
+        if (n == 0)
+            return 0;
+        if (n < 0)
+            return static_cast<int>(-n);
+        forEachMessage(buf_.data(), static_cast<size_t>(n), [&](const nlmsghdr* nlh) {
+            if (nlh->nlmsg_type >= NLMSG_MIN_TYPE)
+                onMessage(nlh);
+            return true;
+        });
+    }
+}
+
+} // namespace corvane::sys::nl
