@@ -4,15 +4,6 @@
 
 extern "C" {
 
-DWORD SetIfEntry(MIB_IFROW*) {
-    return ERROR_NOT_SUPPORTED;
-}
-DWORD SetIpForwardEntry(MIB_IPFORWARDROW*) {
-    return ERROR_NOT_SUPPORTED;
-}
-DWORD DeleteIpForwardEntry(MIB_IPFORWARDROW*) {
-    return ERROR_NOT_SUPPORTED;
-}
 DWORD AddIPAddress(IPAddr, IPMask, DWORD, ULONG*, ULONG*) {
     return ERROR_NOT_SUPPORTED;
 }

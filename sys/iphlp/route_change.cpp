@@ -1,0 +1,221 @@
+// Adding and deleting routes.
+#include "route_change.h"
+
+#include "errors.h"
+#include "netlink/read.h"
+#include "netlink/socket.h"
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <cerrno>
+#include <libmnl/libmnl.h>
+#include <linux/rtnetlink.h>
+
+namespace corvane::sys {
+
+std::optional<uint8_t> prefixFromMask(DWORD maskNetworkOrder) {
+    const uint32_t m = ntohl(maskNetworkOrder);
+    const uint32_t inverted = ~m;
+    if ((inverted & (inverted + 1)) != 0)
+        return std::nullopt;
+    return static_cast<uint8_t>(__builtin_popcount(m));
+}
+
+namespace {
+
+uint8_t kernelProtocol(DWORD proto) {
+    switch (proto) {
+    case MIB_IPPROTO_RIP:
+        return RTPROT_RIP;
+    case MIB_IPPROTO_OSPF:
+        return RTPROT_OSPF;
+    case MIB_IPPROTO_BGP:
+        return RTPROT_BGP;
+    default:
+        return RTPROT_STATIC; // routes made by hand are static routes
+    }
+}
+
+bool contains(const std::vector<uint32_t>& v, uint32_t x) {
+    return std::find(v.begin(), v.end(), x) != v.end();
+}
+
+} // namespace
+
+DWORD routeRequestFromRow(const MIB_IPFORWARDROW& row, const std::vector<uint32_t>& localAddresses,
+                          RouteRequest& out) {
+    const auto prefix = prefixFromMask(row.dwForwardMask);
+    if (!prefix)
+        return ERROR_INVALID_NETMASK;
+    if (row.dwForwardIfIndex == 0 || row.dwForwardIfIndex > 0x7FFFFFFF)
+        return ERROR_INVALID_PARAMETER;
+    // Host bits set in the destination are refused rather than silently cleared.
+    if ((row.dwForwardDest & ~row.dwForwardMask) != 0)
+        return ERROR_INVALID_PARAMETER;
+    out = RouteRequest{};
+    out.destination = row.dwForwardDest;
+    out.prefixLength = *prefix;
+    out.ifIndex = row.dwForwardIfIndex;
+    out.priority = row.dwForwardMetric1;
+    out.protocol = kernelProtocol(row.dwForwardProto);
+    const uint32_t hop = row.dwForwardNextHop;
+    const bool onLink =
+        row.dwForwardType == MIB_IPROUTE_TYPE_DIRECT || hop == 0 || contains(localAddresses, hop);
+    if (onLink)
+        out.preferredSource = contains(localAddresses, hop) ? hop : 0;
+    else
+        out.gateway = hop;
+    return NO_ERROR;
+}
+
+std::optional<RouteMatch> findRouteForRow(const MIB_IPFORWARDROW& row,
+                                          const std::vector<nl::Route>& routes,
+                                          const std::vector<nl::Address>& addresses) {
+    const auto prefix = prefixFromMask(row.dwForwardMask);
+    if (!prefix)
+        return std::nullopt;
+    const auto isOwnAddress = [&](uint32_t ifIndex, uint32_t a) {
+        return std::any_of(addresses.begin(), addresses.end(), [&](const nl::Address& x) {
+            return x.index == ifIndex && x.address == a;
+        });
+    };
+    for (const nl::Route& r : routes) {
+        if ((r.table != RT_TABLE_MAIN && r.table != RT_TABLE_LOCAL) ||
+            r.destination != row.dwForwardDest || r.prefixLength != *prefix)
+            continue;
+        for (size_t i = 0; i < r.nextHops.size(); ++i) {
+            const nl::NextHop& h = r.nextHops[i];
+            if (h.ifIndex != row.dwForwardIfIndex)
+                continue;
+            const uint32_t want = row.dwForwardNextHop;
+            const bool hopMatches = h.gateway != 0 ? h.gateway == want
+                                                   : want == 0 || want == r.preferredSource ||
+                                                         isOwnAddress(h.ifIndex, want);
+            if (hopMatches)
+                return RouteMatch{&r, i};
+        }
+    }
+    return std::nullopt;
+}
+
+} // namespace corvane::sys
+
+namespace {
+
+using namespace corvane::sys;
+
+nlmsghdr* routeMessage(char* buf, uint16_t type, uint16_t flags, uint32_t table, uint32_t dst,
+                       uint8_t len, uint8_t tos, uint8_t protocol, uint8_t scope, uint8_t routeType,
+                       uint32_t priority) {
+    nlmsghdr* nlh = mnl_nlmsg_put_header(buf);
+    nlh->nlmsg_type = type;
+    nlh->nlmsg_flags = flags;
+    auto* rtm = static_cast<rtmsg*>(mnl_nlmsg_put_extra_header(nlh, sizeof(rtmsg)));
+    rtm->rtm_family = AF_INET;
+    rtm->rtm_dst_len = len;
+    rtm->rtm_tos = tos;
+    rtm->rtm_table =
+        table < 256 ? static_cast<uint8_t>(table) : static_cast<uint8_t>(RT_TABLE_UNSPEC);
+    rtm->rtm_protocol = protocol;
+    rtm->rtm_scope = scope;
+    rtm->rtm_type = routeType;
+    mnl_attr_put_u32(nlh, RTA_TABLE, table);
+    if (len > 0)
+        mnl_attr_put_u32(nlh, RTA_DST, dst);
+    mnl_attr_put_u32(nlh, RTA_PRIORITY, priority);
+    return nlh;
+}
+
+DWORD localAddresses(std::vector<nl::Address>& addrs, std::vector<uint32_t>& out) {
+    if (const int e = nl::readAddresses(addrs))
+        return resultFromErrno(e);
+    out.clear();
+    for (const auto& a : addrs)
+        out.push_back(a.address);
+    return NO_ERROR;
+}
+
+// A route the kernel refused because its interface or gateway is unknown says ENODEV or
+// ENETUNREACH; an existing route, EEXIST. Everything else keeps its errno's code.
+DWORD transact(nlmsghdr* nlh) {
+    nl::Socket sock(NETLINK_ROUTE);
+    if (!sock.ok())
+        return resultFromErrno(sock.openError());
+    return resultFromErrno(sock.transact(nlh));
+}
+
+} // namespace
+
+extern "C" {
+
+DWORD SetIpForwardEntry(MIB_IPFORWARDROW* row) {
+    if (!row)
+        return ERROR_INVALID_PARAMETER;
+    std::vector<nl::Address> addrs;
+    std::vector<uint32_t> own;
+    if (const DWORD e = localAddresses(addrs, own))
+        return e;
+    RouteRequest req;
+    if (const DWORD e = routeRequestFromRow(*row, own, req))
+        return e;
+    // The kernel calls a missing interface an unreachable network; say what it is.
+    if (nl::Link link; nl::readLink(req.ifIndex, link) == ENODEV)
+        return ERROR_DEV_NOT_EXIST;
+    char buf[MNL_SOCKET_BUFFER_SIZE];
+    nlmsghdr* nlh =
+        routeMessage(buf, RTM_NEWROUTE, NLM_F_CREATE | NLM_F_EXCL, RT_TABLE_MAIN, req.destination,
+                     req.prefixLength, 0, req.protocol,
+                     req.gateway ? RT_SCOPE_UNIVERSE : RT_SCOPE_LINK, RTN_UNICAST, req.priority);
+    mnl_attr_put_u32(nlh, RTA_OIF, req.ifIndex);
+    if (req.gateway)
+        mnl_attr_put_u32(nlh, RTA_GATEWAY, req.gateway);
+    if (req.preferredSource)
+        mnl_attr_put_u32(nlh, RTA_PREFSRC, req.preferredSource);
+    return transact(nlh);
+}
+
+DWORD DeleteIpForwardEntry(MIB_IPFORWARDROW* row) {
+    if (!row)
+        return ERROR_INVALID_PARAMETER;
+    if (!prefixFromMask(row->dwForwardMask))
+        return ERROR_INVALID_NETMASK;
+    std::vector<nl::Route> routes;
+    std::vector<nl::Address> addrs;
+    if (const int e = nl::readRoutes(routes))
+        return resultFromErrno(e);
+    if (const int e = nl::readAddresses(addrs))
+        return resultFromErrno(e);
+    const auto match = findRouteForRow(*row, routes, addrs);
+    if (!match)
+        return ERROR_NOT_FOUND;
+    const nl::Route& r = *match->route;
+    char buf[MNL_SOCKET_BUFFER_SIZE];
+    if (r.nextHops.size() <= 1) {
+        // Naming table, key, type and protocol exactly deletes this route and no sibling.
+        nlmsghdr* nlh = routeMessage(buf, RTM_DELROUTE, 0, r.table, r.destination, r.prefixLength,
+                                     r.tos, r.protocol, RT_SCOPE_NOWHERE, r.type, r.priority);
+        mnl_attr_put_u32(nlh, RTA_OIF, r.nextHops.empty() ? 0 : r.nextHops[0].ifIndex);
+        if (!r.nextHops.empty() && r.nextHops[0].gateway)
+            mnl_attr_put_u32(nlh, RTA_GATEWAY, r.nextHops[0].gateway);
+        return transact(nlh);
+    }
+    // One next hop of several: the route is replaced by the others in one step.
+    nlmsghdr* nlh = routeMessage(buf, RTM_NEWROUTE, NLM_F_REPLACE, r.table, r.destination,
+                                 r.prefixLength, r.tos, r.protocol, r.scope, r.type, r.priority);
+    nlattr* mp = mnl_attr_nest_start(nlh, RTA_MULTIPATH);
+    for (size_t i = 0; i < r.nextHops.size(); ++i) {
+        if (i == match->hop)
+            continue;
+        auto* nh = static_cast<rtnexthop*>(mnl_nlmsg_get_payload_tail(nlh));
+        const size_t start = nlh->nlmsg_len;
+        nlh->nlmsg_len += MNL_ALIGN(sizeof(rtnexthop));
+        *nh = rtnexthop{};
+        nh->rtnh_ifindex = static_cast<int>(r.nextHops[i].ifIndex);
+        if (r.nextHops[i].gateway)
+            mnl_attr_put_u32(nlh, RTA_GATEWAY, r.nextHops[i].gateway);
+        nh->rtnh_len = static_cast<unsigned short>(nlh->nlmsg_len - start);
+    }
+    mnl_attr_nest_end(nlh, mp);
+    return transact(nlh);
+}
+}

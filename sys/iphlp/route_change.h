@@ -1,0 +1,40 @@
+// Turning a platform route row into a kernel route and finding a row's route again.
+#pragma once
+
+#include "iphlpapi.h"
+#include "netlink/records.h"
+
+#include <optional>
+#include <vector>
+
+namespace corvane::sys {
+
+// Prefix length of a mask in network byte order, or nothing when its bits are not contiguous.
+std::optional<uint8_t> prefixFromMask(DWORD maskNetworkOrder);
+
+// The kernel route a row asks for. localAddresses: this computer's IPv4 addresses; a next
+// hop among them (or type direct) makes an on-link route.
+struct RouteRequest {
+    uint32_t destination = 0;
+    uint8_t prefixLength = 0;
+    uint32_t ifIndex = 0;
+    uint32_t gateway = 0;         // 0 for on-link routes
+    uint32_t preferredSource = 0; // the local address named as next hop, if any
+    uint32_t priority = 0;
+    uint8_t protocol = 0; // RTPROT_*
+};
+DWORD routeRequestFromRow(const MIB_IPFORWARDROW& row, const std::vector<uint32_t>& localAddresses,
+                          RouteRequest& out);
+
+// The route (and next hop within it) a delete row names, among routes of the main and local
+// tables: same destination and mask, same interface, and a next hop that is the route's
+// gateway or, for on-link routes, one of the interface's addresses or 0.
+struct RouteMatch {
+    const nl::Route* route = nullptr;
+    size_t hop = 0;
+};
+std::optional<RouteMatch> findRouteForRow(const MIB_IPFORWARDROW& row,
+                                          const std::vector<nl::Route>& routes,
+                                          const std::vector<nl::Address>& addresses);
+
+} // namespace corvane::sys

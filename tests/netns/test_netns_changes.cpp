@@ -1,0 +1,199 @@
+// Changes through the entry points, read back with `ip`: interface up/down, routes added and
+// deleted, refusals that leave the system as it was.
+#include "iphlpapi.h"
+#include "netns.h"
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <net/if.h>
+
+using namespace corvane::test;
+
+namespace {
+
+DWORD ifIndex(const char* name) {
+    return ::if_nametoindex(name);
+}
+
+MIB_IPFORWARDROW routeRow(const char* dst, const char* mask, const char* hop, const char* dev,
+                          DWORD type, DWORD metric) {
+    MIB_IPFORWARDROW r{};
+    r.dwForwardDest = ::inet_addr(dst);
+    r.dwForwardMask = ::inet_addr(mask);
+    r.dwForwardNextHop = ::inet_addr(hop);
+    r.dwForwardIfIndex = ifIndex(dev);
+    r.dwForwardType = type;
+    r.dwForwardProto = MIB_IPPROTO_NETMGMT;
+    r.dwForwardMetric1 = metric;
+    r.dwForwardMetric2 = r.dwForwardMetric3 = r.dwForwardMetric4 = r.dwForwardMetric5 = 0xFFFFFFFF;
+    return r;
+}
+
+// What the route page hands to a delete: no metric, no type.
+MIB_IPFORWARDROW deleteRow(const char* dst, const char* mask, const char* hop, const char* dev) {
+    MIB_IPFORWARDROW r{};
+    r.dwForwardDest = ::inet_addr(dst);
+    r.dwForwardMask = ::inet_addr(mask);
+    r.dwForwardNextHop = ::inet_addr(hop);
+    r.dwForwardIfIndex = ifIndex(dev);
+    return r;
+}
+
+std::string routes(const std::string& selector) {
+    return shOut("ip -4 route show " + selector);
+}
+
+class Changes : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!inPrivateNetns())
+            GTEST_SKIP() << "needs root to build a private network namespace";
+        sh("ip link add ch0 type veth peer name ch1 && ip link set ch0 up && ip link set ch1 up");
+        sh("ip addr add 10.20.0.1/24 dev ch0");
+    }
+    void TearDown() override { shMayFail("ip link del ch0 2>/dev/null"); }
+};
+
+int disableUnprivileged() {
+    MIB_IFROW row{};
+    row.dwIndex = ::if_nametoindex("ch0");
+    row.dwAdminStatus = MIB_IF_ADMIN_STATUS_DOWN;
+    return SetIfEntry(&row) == ERROR_ACCESS_DENIED ? 0 : 1;
+}
+
+int addRouteUnprivileged() {
+    MIB_IPFORWARDROW r =
+        routeRow("10.60.0.0", "255.255.0.0", "10.20.0.2", "ch0", MIB_IPROUTE_TYPE_INDIRECT, 1);
+    return SetIpForwardEntry(&r) == ERROR_ACCESS_DENIED ? 0 : 1;
+}
+
+int deleteRouteUnprivileged() {
+    MIB_IPFORWARDROW r = deleteRow("10.61.0.0", "255.255.0.0", "10.20.0.2", "ch0");
+    return DeleteIpForwardEntry(&r) == ERROR_ACCESS_DENIED ? 0 : 1;
+}
+
+} // namespace
+
+TEST_F(Changes, InterfaceGoesDownAndUp) {
+    MIB_IFROW row{};
+    row.dwIndex = ifIndex("ch0");
+    row.dwAdminStatus = MIB_IF_ADMIN_STATUS_DOWN;
+    ASSERT_EQ(SetIfEntry(&row), NO_ERROR);
+    EXPECT_EQ(shOut("ip -o link show ch0").find("UP,"), std::string::npos);
+    // The rest of the link is left alone.
+    EXPECT_NE(shOut("ip -o link show ch0").find("mtu 1500"), std::string::npos);
+    row.dwAdminStatus = MIB_IF_ADMIN_STATUS_UP;
+    ASSERT_EQ(SetIfEntry(&row), NO_ERROR);
+    EXPECT_NE(shOut("ip -o link show ch0").find(",UP"), std::string::npos);
+}
+
+TEST_F(Changes, InterfaceRefusals) {
+    MIB_IFROW row{};
+    row.dwIndex = ifIndex("ch0");
+    row.dwAdminStatus = MIB_IF_ADMIN_STATUS_TESTING;
+    EXPECT_EQ(SetIfEntry(&row), ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(SetIfEntry(nullptr), ERROR_INVALID_PARAMETER);
+    // An interface that vanished between a read and the change.
+    row.dwAdminStatus = MIB_IF_ADMIN_STATUS_DOWN;
+    sh("ip link del ch0");
+    EXPECT_EQ(SetIfEntry(&row), ERROR_DEV_NOT_EXIST);
+    SetUp();
+    // Without privilege: refused, and the link stays up.
+    EXPECT_EQ(runUnprivileged(disableUnprivileged), 0);
+    EXPECT_NE(shOut("ip -o link show ch0").find(",UP"), std::string::npos);
+}
+
+TEST_F(Changes, RoutesAddedViaGatewayAndOnLink) {
+    MIB_IPFORWARDROW via =
+        routeRow("10.50.0.0", "255.255.0.0", "10.20.0.2", "ch0", MIB_IPROUTE_TYPE_INDIRECT, 5);
+    ASSERT_EQ(SetIpForwardEntry(&via), NO_ERROR);
+    EXPECT_EQ(routes("10.50.0.0/16"),
+              "10.50.0.0/16 via 10.20.0.2 dev ch0 proto static metric 5 \n");
+
+    // Type direct: on-link whatever the next hop says.
+    MIB_IPFORWARDROW direct =
+        routeRow("10.51.0.0", "255.255.255.0", "0.0.0.0", "ch0", MIB_IPROUTE_TYPE_DIRECT, 7);
+    ASSERT_EQ(SetIpForwardEntry(&direct), NO_ERROR);
+    EXPECT_EQ(routes("10.51.0.0/24"), "10.51.0.0/24 dev ch0 proto static scope link metric 7 \n");
+
+    // A next hop that is this computer's own address means on-link too.
+    MIB_IPFORWARDROW own =
+        routeRow("10.52.0.0", "255.255.0.0", "10.20.0.1", "ch0", MIB_IPROUTE_TYPE_INDIRECT, 1);
+    ASSERT_EQ(SetIpForwardEntry(&own), NO_ERROR);
+    EXPECT_EQ(routes("10.52.0.0/16"),
+              "10.52.0.0/16 dev ch0 proto static scope link src 10.20.0.1 metric 1 \n");
+
+    // A default route.
+    MIB_IPFORWARDROW def =
+        routeRow("0.0.0.0", "0.0.0.0", "10.20.0.254", "ch0", MIB_IPROUTE_TYPE_INDIRECT, 20);
+    ASSERT_EQ(SetIpForwardEntry(&def), NO_ERROR);
+    EXPECT_EQ(routes("default"), "default via 10.20.0.254 dev ch0 proto static metric 20 \n");
+}
+
+TEST_F(Changes, RouteAddRefusalsChangeNothing) {
+    const std::string before = routes("table main");
+    struct {
+        const char* what;
+        MIB_IPFORWARDROW row;
+        DWORD code;
+    } cases[] = {
+        {"mask with a hole", routeRow("10.70.0.0", "255.0.255.0", "10.20.0.2", "ch0", 4, 1),
+         ERROR_INVALID_NETMASK},
+        {"host bits in the destination",
+         routeRow("10.70.0.1", "255.255.0.0", "10.20.0.2", "ch0", 4, 1), ERROR_INVALID_PARAMETER},
+        {"gateway not reachable on the link",
+         routeRow("10.71.0.0", "255.255.0.0", "192.0.2.1", "ch0", 4, 1), ERROR_NETWORK_UNREACHABLE},
+    };
+    for (auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(SetIpForwardEntry(&c.row), c.code);
+    }
+    MIB_IPFORWARDROW noIf = routeRow("10.72.0.0", "255.255.0.0", "10.20.0.2", "ch0", 4, 1);
+    noIf.dwForwardIfIndex = 999999;
+    EXPECT_EQ(SetIpForwardEntry(&noIf), ERROR_DEV_NOT_EXIST);
+    EXPECT_EQ(SetIpForwardEntry(nullptr), ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(routes("table main"), before);
+
+    // The same route twice: the second is refused and the first stays.
+    MIB_IPFORWARDROW r = routeRow("10.73.0.0", "255.255.0.0", "10.20.0.2", "ch0", 4, 3);
+    ASSERT_EQ(SetIpForwardEntry(&r), NO_ERROR);
+    r.dwForwardNextHop = ::inet_addr("10.20.0.3");
+    EXPECT_EQ(SetIpForwardEntry(&r), ERROR_OBJECT_ALREADY_EXISTS);
+    EXPECT_EQ(routes("10.73.0.0/16"),
+              "10.73.0.0/16 via 10.20.0.2 dev ch0 proto static metric 3 \n");
+
+    EXPECT_EQ(runUnprivileged(addRouteUnprivileged), 0);
+    EXPECT_EQ(routes("10.60.0.0/16"), "");
+}
+
+TEST_F(Changes, RoutesDeletedByWhatThePageShows) {
+    sh("ip route add 10.80.0.0/16 via 10.20.0.2 metric 10");
+    sh("ip route add 10.80.0.0/16 via 10.20.0.3 metric 20");
+    sh("ip route add 10.81.0.0/24 dev ch0 src 10.20.0.1");
+    sh("ip route add 10.82.0.0/16 nexthop via 10.20.0.2 nexthop via 10.20.0.3");
+
+    // Only the route through the named next hop goes; its sibling with another metric stays.
+    MIB_IPFORWARDROW a = deleteRow("10.80.0.0", "255.255.0.0", "10.20.0.3", "ch0");
+    ASSERT_EQ(DeleteIpForwardEntry(&a), NO_ERROR);
+    EXPECT_EQ(routes("10.80.0.0/16"), "10.80.0.0/16 via 10.20.0.2 dev ch0 metric 10 \n");
+
+    // An on-link route named by the interface's own address.
+    MIB_IPFORWARDROW b = deleteRow("10.81.0.0", "255.255.255.0", "10.20.0.1", "ch0");
+    ASSERT_EQ(DeleteIpForwardEntry(&b), NO_ERROR);
+    EXPECT_EQ(routes("10.81.0.0/24"), "");
+
+    // One hop of a multipath route: the other hop remains.
+    MIB_IPFORWARDROW c = deleteRow("10.82.0.0", "255.255.0.0", "10.20.0.2", "ch0");
+    ASSERT_EQ(DeleteIpForwardEntry(&c), NO_ERROR);
+    EXPECT_NE(routes("10.82.0.0/16").find("10.20.0.3"), std::string::npos);
+    EXPECT_EQ(routes("10.82.0.0/16").find("10.20.0.2"), std::string::npos);
+
+    MIB_IPFORWARDROW gone = deleteRow("10.83.0.0", "255.255.0.0", "10.20.0.2", "ch0");
+    EXPECT_EQ(DeleteIpForwardEntry(&gone), ERROR_NOT_FOUND);
+    MIB_IPFORWARDROW holes = deleteRow("10.80.0.0", "255.0.255.0", "10.20.0.2", "ch0");
+    EXPECT_EQ(DeleteIpForwardEntry(&holes), ERROR_INVALID_NETMASK);
+
+    sh("ip route add 10.61.0.0/16 via 10.20.0.2");
+    EXPECT_EQ(runUnprivileged(deleteRouteUnprivileged), 0);
+    EXPECT_NE(routes("10.61.0.0/16"), "");
+}
