@@ -12,7 +12,7 @@ packages=(
     qt6-qpa-plugins fonts-dejavu-core
     # test: GoogleTest, network namespaces, a DHCP server and client, a virtual screen
     libgtest-dev libgmock-dev
-    iproute2 util-linux procps dnsmasq-base isc-dhcp-client
+    iproute2 util-linux procps dnsmasq-base isc-dhcp-client dhcpcd-base
     xvfb xauth
     # code checks
     clang-tidy clang-format
