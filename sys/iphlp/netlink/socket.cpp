@@ -9,7 +9,7 @@
 namespace corvane::sys::nl {
 
 Socket::Socket(int protocol, const std::vector<unsigned>& groups)
-    : seq_(static_cast<uint32_t>(::time(nullptr))), buf_(64 * 1024) {
+    : seq_(static_cast<uint32_t>(::time(nullptr))), buf_(size_t{64} * 1024) {
     nl_ = mnl_socket_open2(protocol, SOCK_CLOEXEC);
     if (!nl_) {
         openError_ = errno;
