@@ -4,12 +4,6 @@
 
 extern "C" {
 
-DWORD AddIPAddress(IPAddr, IPMask, DWORD, ULONG*, ULONG*) {
-    return ERROR_NOT_SUPPORTED;
-}
-DWORD DeleteIPAddress(ULONG) {
-    return ERROR_NOT_SUPPORTED;
-}
 DWORD IpReleaseAddress(IP_ADAPTER_INDEX_MAP*) {
     return ERROR_NOT_SUPPORTED;
 }

@@ -2,6 +2,7 @@
 // deleted, refusals that leave the system as it was.
 #include "iphlpapi.h"
 #include "netns.h"
+#include "nte.h"
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
@@ -70,6 +71,15 @@ int addRouteUnprivileged() {
 int deleteRouteUnprivileged() {
     MIB_IPFORWARDROW r = deleteRow("10.61.0.0", "255.255.0.0", "10.20.0.2", "ch0");
     return DeleteIpForwardEntry(&r) == ERROR_ACCESS_DENIED ? 0 : 1;
+}
+
+int addAddressUnprivileged() {
+    ULONG context = 0;
+    ULONG instance = 0;
+    return AddIPAddress(::inet_addr("10.20.0.9"), ::inet_addr("255.255.255.0"),
+                        ::if_nametoindex("ch0"), &context, &instance) == ERROR_ACCESS_DENIED
+               ? 0
+               : 1;
 }
 
 } // namespace
@@ -196,4 +206,35 @@ TEST_F(Changes, RoutesDeletedByWhatThePageShows) {
     sh("ip route add 10.61.0.0/16 via 10.20.0.2");
     EXPECT_EQ(runUnprivileged(deleteRouteUnprivileged), 0);
     EXPECT_NE(routes("10.61.0.0/16"), "");
+}
+
+TEST_F(Changes, SecondaryAddressesByContext) {
+    ULONG context = 0;
+    ULONG instance = 0;
+    const IPAddr a = ::inet_addr("10.20.0.7");
+    const IPMask m = ::inet_addr("255.255.255.0");
+    ASSERT_EQ(AddIPAddress(a, m, ifIndex("ch0"), &context, &instance), NO_ERROR);
+    EXPECT_NE(context, 0u);
+    EXPECT_NE(shOut("ip -4 -o addr show dev ch0")
+                  .find("inet 10.20.0.7/24 brd 10.20.0.255 "
+                        "scope global secondary ch0"),
+              std::string::npos);
+    // The context names the address for the life of the process.
+    EXPECT_EQ(corvane::sys::nteContext({ifIndex("ch0"), a, 24}), context);
+
+    ULONG other = 0;
+    EXPECT_EQ(AddIPAddress(a, m, ifIndex("ch0"), &other, &instance), ERROR_OBJECT_ALREADY_EXISTS);
+    EXPECT_EQ(AddIPAddress(::inet_addr("10.20.0.8"), ::inet_addr("255.0.255.0"), ifIndex("ch0"),
+                           &other, &instance),
+              ERROR_INVALID_NETMASK);
+    EXPECT_EQ(AddIPAddress(::inet_addr("10.20.0.8"), m, 999999, &other, &instance),
+              ERROR_DEV_NOT_EXIST);
+    EXPECT_EQ(runUnprivileged(addAddressUnprivileged), 0);
+    EXPECT_EQ(shOut("ip -4 -o addr show dev ch0").find("10.20.0.9"), std::string::npos);
+
+    ASSERT_EQ(DeleteIPAddress(context), NO_ERROR);
+    EXPECT_EQ(shOut("ip -4 -o addr show dev ch0").find("10.20.0.7"), std::string::npos);
+    EXPECT_NE(shOut("ip -4 -o addr show dev ch0").find("10.20.0.1/24"), std::string::npos);
+    EXPECT_EQ(DeleteIPAddress(context), ERROR_NOT_FOUND);
+    EXPECT_EQ(DeleteIPAddress(0xFFFFFFF0u), ERROR_INVALID_NTE_CONTEXT);
 }

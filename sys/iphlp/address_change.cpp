@@ -1,0 +1,77 @@
+// Adding and deleting IPv4 addresses named by NTE contexts.
+#include "errors.h"
+#include "iphlpapi.h"
+#include "netlink/read.h"
+#include "netlink/socket.h"
+#include "nte.h"
+#include "route_change.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <libmnl/libmnl.h>
+#include <linux/if_addr.h>
+#include <linux/rtnetlink.h>
+
+namespace {
+
+using namespace corvane::sys;
+
+nlmsghdr* addressMessage(char* buf, uint16_t type, uint16_t flags, const NteKey& key) {
+    nlmsghdr* nlh = mnl_nlmsg_put_header(buf);
+    nlh->nlmsg_type = type;
+    nlh->nlmsg_flags = flags;
+    auto* ifa = static_cast<ifaddrmsg*>(mnl_nlmsg_put_extra_header(nlh, sizeof(ifaddrmsg)));
+    ifa->ifa_family = AF_INET;
+    ifa->ifa_prefixlen = key.prefixLength;
+    ifa->ifa_index = key.ifIndex;
+    // IFA_LOCAL is this host's address; IFA_ADDRESS would be the peer on point-to-point links.
+    mnl_attr_put_u32(nlh, IFA_LOCAL, key.address);
+    mnl_attr_put_u32(nlh, IFA_ADDRESS, key.address);
+    return nlh;
+}
+
+DWORD transact(nlmsghdr* nlh) {
+    nl::Socket sock(NETLINK_ROUTE);
+    if (!sock.ok())
+        return resultFromErrno(sock.openError());
+    const int e = sock.transact(nlh);
+    // The kernel answers a missing address with EADDRNOTAVAIL.
+    return e == EADDRNOTAVAIL ? ERROR_NOT_FOUND : resultFromErrno(e);
+}
+
+} // namespace
+
+extern "C" {
+
+DWORD AddIPAddress(IPAddr address, IPMask mask, DWORD ifIndex, ULONG* nteContext,
+                   ULONG* nteInstance) {
+    const auto prefix = prefixFromMask(mask);
+    if (!prefix)
+        return ERROR_INVALID_NETMASK;
+    if (address == 0 || ifIndex == 0 || ifIndex > 0x7FFFFFFF || *prefix == 0)
+        return ERROR_INVALID_PARAMETER;
+    if (nl::Link link; nl::readLink(ifIndex, link) == ENODEV)
+        return ERROR_DEV_NOT_EXIST;
+    const NteKey key{ifIndex, address, *prefix};
+    char buf[MNL_SOCKET_BUFFER_SIZE];
+    nlmsghdr* nlh = addressMessage(buf, RTM_NEWADDR, NLM_F_CREATE | NLM_F_EXCL, key);
+    if (*prefix <= 30)
+        mnl_attr_put_u32(nlh, IFA_BROADCAST, address | ~mask);
+    if (const DWORD e = transact(nlh))
+        return e;
+    const uint32_t context = corvane::sys::nteContext(key);
+    if (nteContext)
+        *nteContext = context;
+    if (nteInstance)
+        *nteInstance = context;
+    return NO_ERROR;
+}
+
+DWORD DeleteIPAddress(ULONG context) {
+    const auto key = nteLookup(context);
+    if (!key)
+        return ERROR_INVALID_NTE_CONTEXT;
+    char buf[MNL_SOCKET_BUFFER_SIZE];
+    return transact(addressMessage(buf, RTM_DELADDR, 0, *key));
+}
+}

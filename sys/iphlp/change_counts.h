@@ -1,0 +1,92 @@
+// The numbers of interfaces, IPv4 addresses and routing table rows, kept current from
+// rtnetlink announcements, so that the once-a-second change check dumps nothing.
+#pragma once
+
+#include "netlink/records.h"
+
+#include <cstdint>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+struct nlmsghdr;
+
+namespace corvane::sys {
+
+struct ChangeCounts {
+    uint32_t interfaces = 0; // rows of the interface table
+    uint32_t addresses = 0;  // IPv4 addresses
+    uint32_t routeRows = 0;  // rows of the routing table
+};
+
+// What the kernel holds, as far as the counts need it, brought up to date one message at a
+// time. Dump replies and announcements are applied alike; applying a message twice, or an
+// announcement of something a later dump already shows, changes nothing.
+class CountModel {
+public:
+    enum class Source { Dump, Event };
+
+    void apply(const nlmsghdr* nlh, Source source);
+    void clear();
+    void clearRoutes();
+    // The kernel removes some routes without announcing it: those through an interface
+    // taken down, deleted, or left without IPv4 address, and those whose source address went
+    // away. True when an applied announcement may have done so to a route counted here (the
+    // routes must then be re-read); resets the question.
+    bool takeRouteRereadNeed();
+    ChangeCounts counts() const;
+
+    struct RouteBase { // what the kernel keeps one list of routes for
+        uint32_t table, destination, priority;
+        uint8_t prefixLength, tos;
+        bool operator==(const RouteBase&) const = default;
+    };
+    struct RouteVariant { // one route of that list
+        uint8_t type, protocol, scope;
+        uint32_t preferredSource;
+        uint64_t extras; // digest of the attributes that make otherwise equal routes differ
+        std::vector<nl::NextHop> hops;
+        bool operator==(const RouteVariant& o) const;
+    };
+    struct AddressKey {
+        uint32_t index, local, peer;
+        uint8_t prefixLength;
+        bool operator==(const AddressKey&) const = default;
+    };
+    struct Hash {
+        size_t operator()(const RouteBase& b) const;
+        size_t operator()(const AddressKey& a) const;
+    };
+
+private:
+    void applyLink(const nlmsghdr* nlh, Source source);
+    void applyAddress(const nlmsghdr* nlh, Source source);
+    void applyRoute(const nlmsghdr* nlh, Source source);
+    void count(const RouteVariant& v, int sign);
+    void forgetAddress(const AddressKey& key);
+
+    std::unordered_map<uint32_t, bool> links_; // index -> administratively up
+    std::unordered_set<AddressKey, Hash> addresses_;
+    std::unordered_map<uint32_t, uint32_t> addressesByIf_, addressesByLocal_;
+    std::unordered_map<RouteBase, std::vector<RouteVariant>, Hash> routes_;
+    uint64_t routeRows_ = 0;
+    std::unordered_map<uint32_t, uint32_t> hopsByIf_, routesBySource_;
+    // Interfaces taken down or deleted; interfaces and local addresses an address removal
+    // touched. Checked, then emptied, by takeRouteRereadNeed.
+    std::vector<uint32_t> downIfs_, addressLossIfs_, lostSources_;
+    bool nexthopRemoved_ = false;
+};
+
+// The counts of the running kernel, for this process: the first call reads everything, later
+// calls only the announcements queued since. 0 or an errno.
+int currentCounts(ChangeCounts& out);
+
+// How often the counts were built from full reads, and the routes alone re-read, since the
+// process started; tests provoke both.
+struct CountCacheStats {
+    unsigned rebuilds = 0;
+    unsigned routeRereads = 0;
+};
+CountCacheStats countCacheStats();
+
+} // namespace corvane::sys

@@ -1,0 +1,98 @@
+#include "neighbours.h"
+
+#include "netlink/socket.h"
+
+#include <libmnl/libmnl.h>
+#include <linux/neighbour.h>
+#include <linux/rtnetlink.h>
+#include <sys/socket.h>
+
+namespace corvane::sys {
+
+bool decodeNeighbour(const nlmsghdr* nlh, Neighbour& out) {
+    if (nlh->nlmsg_type != RTM_NEWNEIGH || nlh->nlmsg_len < mnl_nlmsg_size(sizeof(ndmsg)))
+        return false;
+    const auto* ndm = static_cast<const ndmsg*>(mnl_nlmsg_get_payload(nlh));
+    if (ndm->ndm_family != AF_INET)
+        return false;
+    out = Neighbour{};
+    out.ifIndex = static_cast<uint32_t>(ndm->ndm_ifindex);
+    out.state = ndm->ndm_state;
+    struct Parse {
+        Neighbour* n;
+        bool haveDestination;
+    } parse{&out, false};
+    const int rc = mnl_attr_parse(
+        nlh, sizeof(ndmsg),
+        [](const nlattr* a, void* data) {
+            auto* ctx = static_cast<Parse*>(data);
+            const auto* p = static_cast<const uint8_t*>(mnl_attr_get_payload(a));
+            const uint16_t len = mnl_attr_get_payload_len(a);
+            switch (mnl_attr_get_type(a)) {
+            case NDA_DST:
+                if (len != 4)
+                    return MNL_CB_ERROR;
+                ctx->n->address = mnl_attr_get_u32(a);
+                ctx->haveDestination = true;
+                break;
+            case NDA_LLADDR:
+                ctx->n->hardwareAddress.assign(p, p + len);
+                break;
+            default:
+                break;
+            }
+            return MNL_CB_OK;
+        },
+        &parse);
+    return rc >= 0 && parse.haveDestination;
+}
+
+bool usableNeighbour(const Neighbour& n, bool linkDoesArp) {
+    if (n.hardwareAddress.empty())
+        return false;
+    if (!linkDoesArp)
+        return n.state & NUD_PERMANENT;
+    return n.state &
+           (NUD_REACHABLE | NUD_STALE | NUD_DELAY | NUD_PROBE | NUD_PERMANENT | NUD_NOARP);
+}
+
+int readNeighbours(uint32_t ifIndex, std::vector<Neighbour>& out) {
+    nl::Socket sock(NETLINK_ROUTE);
+    if (!sock.ok())
+        return sock.openError();
+    char buf[MNL_SOCKET_BUFFER_SIZE];
+    nlmsghdr* nlh = mnl_nlmsg_put_header(buf);
+    nlh->nlmsg_type = RTM_GETNEIGH;
+    auto* ndm = static_cast<ndmsg*>(mnl_nlmsg_put_extra_header(nlh, sizeof(ndmsg)));
+    ndm->ndm_family = AF_INET;
+    // The kernel filters a dump by the attribute; strict checking refuses ndm_ifindex.
+    mnl_attr_put_u32(nlh, NDA_IFINDEX, ifIndex);
+    out.clear();
+    Neighbour n;
+    const nl::DumpStatus st = sock.dump(nlh, [&](const nlmsghdr* m) {
+        if (decodeNeighbour(m, n) && n.ifIndex == ifIndex)
+            out.push_back(n);
+    });
+    return st.error;
+}
+
+int lookupRoute(uint32_t destination, nl::Route& out) {
+    nl::Socket sock(NETLINK_ROUTE);
+    if (!sock.ok())
+        return sock.openError();
+    char buf[MNL_SOCKET_BUFFER_SIZE];
+    nlmsghdr* nlh = mnl_nlmsg_put_header(buf);
+    nlh->nlmsg_type = RTM_GETROUTE;
+    auto* rtm = static_cast<rtmsg*>(mnl_nlmsg_put_extra_header(nlh, sizeof(rtmsg)));
+    rtm->rtm_family = AF_INET;
+    rtm->rtm_dst_len = 32;
+    mnl_attr_put_u32(nlh, RTA_DST, destination);
+    bool found = false;
+    const int error =
+        sock.transact(nlh, [&](const nlmsghdr* m) { found = found || nl::decodeRoute(m, out); });
+    if (error)
+        return error;
+    return found ? 0 : ENETUNREACH;
+}
+
+} // namespace corvane::sys

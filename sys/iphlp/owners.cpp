@@ -1,0 +1,89 @@
+#include "owners.h"
+
+#include <charconv>
+#include <dirent.h>
+#include <fcntl.h>
+#include <memory>
+#include <unistd.h>
+
+namespace corvane::sys {
+namespace {
+
+bool processId(const char* name, uint32_t& pid) {
+    const std::string_view s(name);
+    const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), pid);
+    return ec == std::errc() && end == s.data() + s.size() && pid != 0;
+}
+
+struct DirCloser {
+    void operator()(DIR* d) const { ::closedir(d); }
+};
+using Dir = std::unique_ptr<DIR, DirCloser>;
+
+// Opens dir relative to parent as a directory stream; null when it is gone or denied.
+Dir openDirAt(int parent, const char* path) {
+    const int fd = ::openat(parent, path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return nullptr;
+    DIR* d = ::fdopendir(fd);
+    if (!d)
+        ::close(fd);
+    return Dir(d);
+}
+
+void scanProcess(int procFd, uint32_t pid, const char* pidName, SocketOwners& owners) {
+    const std::string path = std::string(pidName) + "/fd";
+    const Dir fds = openDirAt(procFd, path.c_str());
+    if (!fds)
+        return; // another user's process, or one that just ended
+    const int fdsFd = ::dirfd(fds.get());
+    char target[64]; // "socket:[4294967295]" fits; longer targets are not sockets
+    while (const dirent* e = ::readdir(fds.get())) {
+        if (e->d_name[0] == '.')
+            continue;
+        const ssize_t n = ::readlinkat(fdsFd, e->d_name, target, sizeof target);
+        if (n <= 0 || static_cast<size_t>(n) >= sizeof target)
+            continue;
+        uint32_t inode;
+        if (!socketInode(std::string_view(target, static_cast<size_t>(n)), inode))
+            continue;
+        const auto it = owners.find(inode);
+        if (it != owners.end() && (it->second == 0 || pid < it->second))
+            it->second = pid;
+    }
+}
+
+} // namespace
+
+bool socketInode(std::string_view target, uint32_t& inode) {
+    constexpr std::string_view prefix = "socket:[";
+    if (!target.starts_with(prefix) || !target.ends_with(']'))
+        return false;
+    const char* first = target.data() + prefix.size();
+    const char* last = target.data() + target.size() - 1;
+    const auto [end, ec] = std::from_chars(first, last, inode);
+    return ec == std::errc() && end == last && first != last;
+}
+
+SocketOwners socketOwners(const std::string& procRoot, const std::vector<uint32_t>& inodes) {
+    SocketOwners owners;
+    owners.reserve(inodes.size());
+    for (const uint32_t inode : inodes) {
+        if (inode != 0)
+            owners.emplace(inode, 0);
+    }
+    if (owners.empty())
+        return owners;
+    const Dir proc = openDirAt(AT_FDCWD, procRoot.c_str());
+    if (!proc)
+        return owners;
+    const int procFd = ::dirfd(proc.get());
+    while (const dirent* e = ::readdir(proc.get())) {
+        uint32_t pid;
+        if (processId(e->d_name, pid))
+            scanProcess(procFd, pid, e->d_name, owners);
+    }
+    return owners;
+}
+
+} // namespace corvane::sys

@@ -1,0 +1,23 @@
+// Which process holds each socket, from one pass over the open files of all processes.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+namespace corvane::sys {
+
+// Socket inode -> process id.
+using SocketOwners = std::unordered_map<uint32_t, uint32_t>;
+
+// The inode of an fd link's target "socket:[12345]"; false for any other target.
+bool socketInode(std::string_view target, uint32_t& inode);
+
+// Owners of the given socket inodes, read from <procRoot>/<pid>/fd. A socket several
+// processes share (inherited across fork) goes to the lowest pid. Inodes no readable
+// process holds map to 0, as do all when procRoot cannot be read.
+SocketOwners socketOwners(const std::string& procRoot, const std::vector<uint32_t>& inodes);
+
+} // namespace corvane::sys

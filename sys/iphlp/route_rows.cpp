@@ -1,0 +1,130 @@
+#include "route_rows.h"
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <linux/if_addr.h>
+#include <linux/rtnetlink.h>
+#include <tuple>
+
+namespace corvane::sys {
+
+bool listedRoute(const nl::Route& route) {
+    return route.table == RT_TABLE_MAIN || route.table == RT_TABLE_LOCAL;
+}
+
+size_t rowCount(const nl::Route& route) {
+    return listedRoute(route) ? route.nextHops.size() : 0;
+}
+
+DWORD forwardProto(const nl::Route& route) {
+    // Host and broadcast routes belong to the addresses, whoever asked for them.
+    if (route.table == RT_TABLE_LOCAL || route.type == RTN_LOCAL || route.type == RTN_BROADCAST)
+        return MIB_IPPROTO_LOCAL;
+    switch (route.protocol) {
+    case RTPROT_KERNEL:
+        return MIB_IPPROTO_LOCAL;
+    case RTPROT_BOOT: // what `ip route add` says unless told otherwise
+    case RTPROT_STATIC:
+    case RTPROT_DHCP:
+        return MIB_IPPROTO_NETMGMT;
+    case RTPROT_REDIRECT:
+    case RTPROT_RA:
+        return MIB_IPPROTO_ICMP;
+    case RTPROT_RIP:
+        return MIB_IPPROTO_RIP;
+    case RTPROT_OSPF:
+        return MIB_IPPROTO_OSPF;
+    case RTPROT_BGP:
+        return MIB_IPPROTO_BGP;
+    case RTPROT_ISIS:
+        return MIB_IPPROTO_IS_IS;
+    case RTPROT_EIGRP:
+        return MIB_IPPROTO_CISCO;
+    default:
+        return MIB_IPPROTO_OTHER;
+    }
+}
+
+DWORD forwardType(const nl::Route& route, const nl::NextHop& hop) {
+    switch (route.type) {
+    case RTN_UNICAST:
+        return hop.gateway ? MIB_IPROUTE_TYPE_INDIRECT : MIB_IPROUTE_TYPE_DIRECT;
+    case RTN_LOCAL:
+    case RTN_BROADCAST:
+    case RTN_ANYCAST:
+    case RTN_MULTICAST:
+        return MIB_IPROUTE_TYPE_DIRECT;
+    case RTN_BLACKHOLE:
+    case RTN_UNREACHABLE:
+    case RTN_PROHIBIT:
+        // Routes that discard traffic; the value the route table MIB gives them (reject).
+        return MIB_IPROUTE_TYPE_INVALID;
+    default:
+        return MIB_IPROUTE_TYPE_OTHER;
+    }
+}
+
+DWORD maskFromPrefix(uint8_t prefixLength) {
+    if (prefixLength == 0)
+        return 0;
+    if (prefixLength >= 32)
+        return 0xFFFFFFFFu;
+    return htonl(~0u << (32 - prefixLength));
+}
+
+std::unordered_map<uint32_t, uint32_t> firstAddresses(const std::vector<nl::Address>& addresses) {
+    std::unordered_map<uint32_t, uint32_t> first;
+    // A secondary address is never the one the kernel leaves from; take one only when the
+    // interface has nothing else.
+    for (const nl::Address& a : addresses)
+        if (!(a.flags & IFA_F_SECONDARY))
+            first.emplace(a.index, a.address);
+    for (const nl::Address& a : addresses)
+        first.emplace(a.index, a.address);
+    return first;
+}
+
+std::vector<MIB_IPFORWARDROW> forwardRows(const std::vector<nl::Route>& routes,
+                                          const SourceOf& sourceOf) {
+    std::vector<MIB_IPFORWARDROW> rows;
+    size_t n = 0;
+    for (const nl::Route& r : routes)
+        n += rowCount(r);
+    rows.reserve(n);
+    for (const nl::Route& r : routes) {
+        if (!listedRoute(r))
+            continue;
+        for (const nl::NextHop& hop : r.nextHops) {
+            MIB_IPFORWARDROW row{};
+            row.dwForwardDest = r.destination;
+            row.dwForwardMask = maskFromPrefix(r.prefixLength);
+            row.dwForwardPolicy = r.tos; // the type-of-service selector is the route's policy
+            if (hop.gateway)
+                row.dwForwardNextHop = hop.gateway;
+            else if (r.preferredSource)
+                row.dwForwardNextHop = r.preferredSource;
+            else if (hop.ifIndex)
+                row.dwForwardNextHop = sourceOf(hop.ifIndex);
+            row.dwForwardIfIndex = hop.ifIndex;
+            row.dwForwardType = forwardType(r, hop);
+            row.dwForwardProto = forwardProto(r);
+            row.dwForwardMetric1 = r.priority;
+            row.dwForwardMetric2 = row.dwForwardMetric3 = row.dwForwardMetric4 =
+                row.dwForwardMetric5 = 0xFFFFFFFFu; // not in use
+            rows.push_back(row);
+        }
+    }
+    return rows;
+}
+
+void sortForwardRows(std::vector<MIB_IPFORWARDROW>& rows) {
+    const auto key = [](const MIB_IPFORWARDROW& r) {
+        return std::make_tuple(ntohl(r.dwForwardDest), ntohl(r.dwForwardMask), r.dwForwardMetric1,
+                               ntohl(r.dwForwardNextHop), r.dwForwardIfIndex);
+    };
+    std::stable_sort(
+        rows.begin(), rows.end(),
+        [&](const MIB_IPFORWARDROW& a, const MIB_IPFORWARDROW& b) { return key(a) < key(b); });
+}
+
+} // namespace corvane::sys

@@ -1,0 +1,36 @@
+// How kernel routes become rows of the routing table, and which ones do.
+#pragma once
+
+#include "iphlpapi.h"
+#include "netlink/records.h"
+
+#include <functional>
+#include <unordered_map>
+#include <vector>
+
+namespace corvane::sys {
+
+// The table lists the main and the local table: the local one holds the host and broadcast
+// routes the program shows and filters.
+bool listedRoute(const nl::Route& route);
+// Rows a listed route gives: one per next hop.
+size_t rowCount(const nl::Route& route);
+
+DWORD forwardProto(const nl::Route& route);
+DWORD forwardType(const nl::Route& route, const nl::NextHop& hop);
+DWORD maskFromPrefix(uint8_t prefixLength); // network byte order
+
+// The own address an on-link next hop leaves from when the route names no source: the
+// first primary IPv4 address of the interface, 0 when it has none.
+using SourceOf = std::function<uint32_t(uint32_t ifIndex)>;
+std::unordered_map<uint32_t, uint32_t> firstAddresses(const std::vector<nl::Address>& addresses);
+
+// Rows of the listed routes, in the order given. An on-link next hop shows the address the
+// route leaves from, as the platform did; the writes accept that address back.
+std::vector<MIB_IPFORWARDROW> forwardRows(const std::vector<nl::Route>& routes,
+                                          const SourceOf& sourceOf);
+// By destination, then mask, metric, next hop and interface, all as unsigned host-order
+// numbers; rows equal in all of them keep their order.
+void sortForwardRows(std::vector<MIB_IPFORWARDROW>& rows);
+
+} // namespace corvane::sys
