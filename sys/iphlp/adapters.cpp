@@ -2,13 +2,13 @@
 // GetInterfaceInfo, read from the kernel on every call.
 #include "adapter_layout.h"
 #include "adapter_model.h"
-#include "default_routes.h"
 #include "errors.h"
 #include "iphlpapi.h"
 #include "netlink/read.h"
 #include "resolver.h"
 
 #include <algorithm>
+#include <linux/rtnetlink.h>
 #include <new>
 
 namespace corvane::sys {
@@ -37,7 +37,8 @@ DWORD adaptersInfo(IP_ADAPTER_INFO* info, ULONG* size) {
         return resultFromErrno(error);
     if (const int error = nl::readAddresses(addresses))
         return resultFromErrno(error);
-    if (const int error = readDefaultRoutes(routes))
+    // Only the main table's default routes name gateways; decoding the rest would cost most.
+    if (const int error = nl::readRoutes(routes, {RT_TABLE_MAIN, RTN_UNICAST, true}))
         return resultFromErrno(error);
     return layoutAdaptersInfo(buildAdapterInfo(links, addresses, routes, readSysfs), info, size);
 }

@@ -1,6 +1,7 @@
 // Adding and deleting IPv4 addresses named by NTE contexts.
 #include "errors.h"
 #include "iphlpapi.h"
+#include "netlink/message.h"
 #include "netlink/read.h"
 #include "netlink/socket.h"
 #include "nte.h"
@@ -17,10 +18,8 @@ namespace {
 using namespace corvane::sys;
 
 nlmsghdr* addressMessage(char* buf, uint16_t type, uint16_t flags, const NteKey& key) {
-    nlmsghdr* nlh = mnl_nlmsg_put_header(buf);
-    nlh->nlmsg_type = type;
-    nlh->nlmsg_flags = flags;
-    auto* ifa = static_cast<ifaddrmsg*>(mnl_nlmsg_put_extra_header(nlh, sizeof(ifaddrmsg)));
+    ifaddrmsg* ifa;
+    nlmsghdr* nlh = nl::putRequest(buf, type, &ifa, flags);
     ifa->ifa_family = AF_INET;
     ifa->ifa_prefixlen = key.prefixLength;
     ifa->ifa_index = key.ifIndex;

@@ -66,7 +66,7 @@ void provokeResolution(uint32_t destination) {
 DWORD resolve(uint32_t destination, std::vector<uint8_t>& hardwareAddress) {
     const Clock::time_point deadline = Clock::now() + kResolveBudget;
     nl::Route route;
-    if (const int error = lookupRoute(destination, route))
+    if (const int error = nl::lookupRoute(destination, route))
         return error == EHOSTUNREACH || error == ENETUNREACH ? ERROR_NETWORK_UNREACHABLE
                                                              : resultFromErrno(error);
     // Only a neighbour on a directly connected network: past a gateway the table would

@@ -1,6 +1,7 @@
 // Administrative up/down of an interface.
 #include "errors.h"
 #include "iphlpapi.h"
+#include "netlink/message.h"
 #include "netlink/socket.h"
 
 #include <libmnl/libmnl.h>
@@ -20,9 +21,8 @@ DWORD SetIfEntry(MIB_IFROW* row) {
     if (!sock.ok())
         return resultFromErrno(sock.openError());
     char buf[MNL_SOCKET_BUFFER_SIZE];
-    nlmsghdr* nlh = mnl_nlmsg_put_header(buf);
-    nlh->nlmsg_type = RTM_NEWLINK;
-    auto* ifi = static_cast<ifinfomsg*>(mnl_nlmsg_put_extra_header(nlh, sizeof(ifinfomsg)));
+    ifinfomsg* ifi;
+    nlmsghdr* nlh = nl::putRequest(buf, RTM_NEWLINK, &ifi);
     ifi->ifi_family = AF_UNSPEC;
     ifi->ifi_index = static_cast<int>(row->dwIndex);
     // Only the up flag changes; everything else about the link stays as it is.

@@ -1,5 +1,6 @@
 #include "neighbours.h"
 
+#include "netlink/message.h"
 #include "netlink/socket.h"
 
 #include <libmnl/libmnl.h>
@@ -61,9 +62,8 @@ int readNeighbours(uint32_t ifIndex, std::vector<Neighbour>& out) {
     if (!sock.ok())
         return sock.openError();
     char buf[MNL_SOCKET_BUFFER_SIZE];
-    nlmsghdr* nlh = mnl_nlmsg_put_header(buf);
-    nlh->nlmsg_type = RTM_GETNEIGH;
-    auto* ndm = static_cast<ndmsg*>(mnl_nlmsg_put_extra_header(nlh, sizeof(ndmsg)));
+    ndmsg* ndm;
+    nlmsghdr* nlh = nl::putRequest(buf, RTM_GETNEIGH, &ndm);
     ndm->ndm_family = AF_INET;
     // The kernel filters a dump by the attribute; strict checking refuses ndm_ifindex.
     mnl_attr_put_u32(nlh, NDA_IFINDEX, ifIndex);
@@ -74,25 +74,6 @@ int readNeighbours(uint32_t ifIndex, std::vector<Neighbour>& out) {
             out.push_back(n);
     });
     return st.error;
-}
-
-int lookupRoute(uint32_t destination, nl::Route& out) {
-    nl::Socket sock(NETLINK_ROUTE);
-    if (!sock.ok())
-        return sock.openError();
-    char buf[MNL_SOCKET_BUFFER_SIZE];
-    nlmsghdr* nlh = mnl_nlmsg_put_header(buf);
-    nlh->nlmsg_type = RTM_GETROUTE;
-    auto* rtm = static_cast<rtmsg*>(mnl_nlmsg_put_extra_header(nlh, sizeof(rtmsg)));
-    rtm->rtm_family = AF_INET;
-    rtm->rtm_dst_len = 32;
-    mnl_attr_put_u32(nlh, RTA_DST, destination);
-    bool found = false;
-    const int error =
-        sock.transact(nlh, [&](const nlmsghdr* m) { found = found || nl::decodeRoute(m, out); });
-    if (error)
-        return error;
-    return found ? 0 : ENETUNREACH;
 }
 
 } // namespace corvane::sys

@@ -24,8 +24,5 @@ bool usableNeighbour(const Neighbour& n, bool linkDoesArp);
 
 // 0 or an errno. Only the entries of one interface.
 int readNeighbours(uint32_t ifIndex, std::vector<Neighbour>& out);
-// The kernel's answer for one destination, as `ip route get` shows it; 0 or an errno
-// (ENETUNREACH when there is no route).
-int lookupRoute(uint32_t destination, nl::Route& out);
 
 } // namespace corvane::sys

@@ -2,6 +2,7 @@
 #include "route_change.h"
 
 #include "errors.h"
+#include "netlink/message.h"
 #include "netlink/read.h"
 #include "netlink/socket.h"
 
@@ -107,10 +108,8 @@ using namespace corvane::sys;
 nlmsghdr* routeMessage(char* buf, uint16_t type, uint16_t flags, uint32_t table, uint32_t dst,
                        uint8_t len, uint8_t tos, uint8_t protocol, uint8_t scope, uint8_t routeType,
                        uint32_t priority) {
-    nlmsghdr* nlh = mnl_nlmsg_put_header(buf);
-    nlh->nlmsg_type = type;
-    nlh->nlmsg_flags = flags;
-    auto* rtm = static_cast<rtmsg*>(mnl_nlmsg_put_extra_header(nlh, sizeof(rtmsg)));
+    rtmsg* rtm;
+    nlmsghdr* nlh = nl::putRequest(buf, type, &rtm, flags);
     rtm->rtm_family = AF_INET;
     rtm->rtm_dst_len = len;
     rtm->rtm_tos = tos;

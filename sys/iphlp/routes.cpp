@@ -74,28 +74,12 @@ DWORD GetIpForwardTable(MIB_IPFORWARDTABLE* table, ULONG* size, BOOL sorted) {
 DWORD GetBestInterface(IPAddr destination, DWORD* ifIndex) {
     if (!ifIndex)
         return ERROR_INVALID_PARAMETER;
-    nl::Socket sock(NETLINK_ROUTE);
-    if (!sock.ok())
-        return resultFromErrno(sock.openError());
-    char buf[MNL_SOCKET_BUFFER_SIZE];
-    nlmsghdr* nlh = mnl_nlmsg_put_header(buf);
-    nlh->nlmsg_type = RTM_GETROUTE;
-    auto* rtm = static_cast<rtmsg*>(mnl_nlmsg_put_extra_header(nlh, sizeof(rtmsg)));
-    rtm->rtm_family = AF_INET;
-    rtm->rtm_dst_len = 32;
-    mnl_attr_put_u32(nlh, RTA_DST, destination); // already in network byte order
-    // The same question the kernel answers for a packet this host sends: no traffic leaves.
-    std::optional<DWORD> oif;
-    const int error = sock.transact(nlh, [&](const nlmsghdr* m) {
-        nl::Route r;
-        if (nl::decodeRoute(m, r) && !r.nextHops.empty() && r.nextHops[0].ifIndex)
-            oif = r.nextHops[0].ifIndex;
-    });
-    if (error)
+    nl::Route r;
+    if (const int error = nl::lookupRoute(destination, r))
         return lookupResult(error);
-    if (!oif)
+    if (r.nextHops.empty() || r.nextHops[0].ifIndex == 0)
         return ERROR_NETWORK_UNREACHABLE;
-    *ifIndex = *oif;
+    *ifIndex = r.nextHops[0].ifIndex;
     return NO_ERROR;
 }
 }

@@ -5,6 +5,7 @@
 #include "shell/prompter.h"
 
 #include <deque>
+#include <utility>
 #include <vector>
 
 namespace corvane::test {
@@ -19,7 +20,9 @@ public:
     // Answers for the next message boxes, in order; without one the box's default is taken.
     void answer(MsgAnswer a) { answers_.push_back(a); }
     // Names for the next file dialogs; an empty optional answers "cancelled".
-    void answerFile(std::optional<QString> name) { files_.push_back(std::move(name)); }
+    void answerFile(const std::optional<QString>& name) {
+        files_.emplace_back(name.has_value(), name.value_or(QString()));
+    }
 
     MsgAnswer message(const MessageRequest& request) override {
         messages.push_back(request);
@@ -45,12 +48,14 @@ private:
     std::optional<QString> nextFile() {
         if (files_.empty())
             return std::nullopt;
-        auto f = files_.front();
+        const auto [chosen, name] = files_.front();
         files_.pop_front();
-        return f;
+        if (!chosen)
+            return std::nullopt;
+        return name;
     }
     std::deque<MsgAnswer> answers_;
-    std::deque<std::optional<QString>> files_;
+    std::deque<std::pair<bool, QString>> files_; // (chosen, name)
 };
 
 } // namespace corvane::test

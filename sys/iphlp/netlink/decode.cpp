@@ -16,32 +16,22 @@ template <size_t N> struct Attrs {
     const nlattr* operator[](size_t t) const { return t < N ? at[t] : nullptr; }
 };
 
+template <size_t N> int collect(const nlattr* a, void* data) {
+    auto* at = static_cast<Attrs<N>*>(data);
+    const uint16_t type = mnl_attr_get_type(a);
+    if (type < N)
+        at->at[type] = a;
+    return MNL_CB_OK;
+}
+
 template <size_t N> bool parse(const nlmsghdr* nlh, size_t header, Attrs<N>& attrs) {
     if (nlh->nlmsg_len < mnl_nlmsg_size(header))
         return false;
-    return mnl_attr_parse(
-               nlh, static_cast<unsigned>(header),
-               [](const nlattr* a, void* data) {
-                   auto* at = static_cast<Attrs<N>*>(data);
-                   const uint16_t type = mnl_attr_get_type(a);
-                   if (type < N)
-                       at->at[type] = a;
-                   return MNL_CB_OK;
-               },
-               &attrs) >= 0;
+    return mnl_attr_parse(nlh, static_cast<unsigned>(header), collect<N>, &attrs) >= 0;
 }
 
 template <size_t N> bool parseNested(const nlattr* nest, Attrs<N>& attrs) {
-    return mnl_attr_parse_nested(
-               nest,
-               [](const nlattr* a, void* data) {
-                   auto* at = static_cast<Attrs<N>*>(data);
-                   const uint16_t type = mnl_attr_get_type(a);
-                   if (type < N)
-                       at->at[type] = a;
-                   return MNL_CB_OK;
-               },
-               &attrs) >= 0;
+    return mnl_attr_parse_nested(nest, collect<N>, &attrs) >= 0;
 }
 
 bool u32(const nlattr* a, uint32_t& v) {

@@ -1,5 +1,6 @@
 #include "read.h"
 
+#include "message.h"
 #include "socket.h"
 
 #include <algorithm>
@@ -12,13 +13,6 @@
 
 namespace corvane::sys::nl {
 namespace {
-
-template <typename Header> nlmsghdr* request(char* buf, uint16_t type, Header** header) {
-    nlmsghdr* nlh = mnl_nlmsg_put_header(buf);
-    nlh->nlmsg_type = type;
-    *header = static_cast<Header*>(mnl_nlmsg_put_extra_header(nlh, sizeof(Header)));
-    return nlh;
-}
 
 // Dumps into out, decoding with decode; re-reads while the kernel marks the dump
 // interrupted.
@@ -53,7 +47,7 @@ int readLinks(std::vector<Link>& out) {
     return dumpConsistent<Link>(
         [](char* buf) {
             ifinfomsg* ifi;
-            nlmsghdr* nlh = request(buf, RTM_GETLINK, &ifi);
+            nlmsghdr* nlh = putRequest(buf, RTM_GETLINK, &ifi);
             ifi->ifi_family = AF_UNSPEC;
             return nlh;
         },
@@ -64,7 +58,7 @@ int readAddresses(std::vector<Address>& out) {
     return dumpConsistent<Address>(
         [](char* buf) {
             ifaddrmsg* ifa;
-            nlmsghdr* nlh = request(buf, RTM_GETADDR, &ifa);
+            nlmsghdr* nlh = putRequest(buf, RTM_GETADDR, &ifa);
             ifa->ifa_family = AF_INET;
             return nlh;
         },
@@ -120,13 +114,28 @@ void applyRouteEvent(std::vector<Route>& routes, const nlmsghdr* nlh) {
         routes.push_back(std::move(r));
 }
 
-int readRoutes(std::vector<Route>& out) {
+namespace {
+
+// Judged on the fixed header alone, so routes a caller does not want are never decoded: in a
+// big table that is most of the cost.
+bool wanted(const nlmsghdr* nlh, const RouteFilter& filter) {
+    if ((nlh->nlmsg_type != RTM_NEWROUTE && nlh->nlmsg_type != RTM_DELROUTE) ||
+        nlh->nlmsg_len < mnl_nlmsg_size(sizeof(rtmsg)))
+        return false;
+    const auto* rtm = static_cast<const rtmsg*>(mnl_nlmsg_get_payload(nlh));
+    return rtm->rtm_family == AF_INET && (!filter.defaultOnly || rtm->rtm_dst_len == 0) &&
+           (!filter.table || rtm->rtm_table == filter.table) &&
+           (!filter.type || rtm->rtm_type == filter.type);
+}
+
+} // namespace
+
+int readRoutes(std::vector<Route>& out, const RouteFilter& filter) {
     // IPv4 route dumps are not marked when the table changes underneath them, so a dump can
     // show a table that never existed. Every change made while dumping is also announced on
     // an event socket opened before the dump; replaying those announcements over the dump
     // gives the table as it stood after the last change. Only a lost announcement (event
     // queue overflow) forces a re-read.
-    int error = 0;
     for (int attempt = 0; attempt <= kMaxRereads; ++attempt) {
         Socket events(NETLINK_ROUTE, {RTNLGRP_IPV4_ROUTE});
         Socket sock(NETLINK_ROUTE);
@@ -134,12 +143,15 @@ int readRoutes(std::vector<Route>& out) {
             return sock.openError();
         char buf[MNL_SOCKET_BUFFER_SIZE];
         rtmsg* rtm;
-        nlmsghdr* nlh = request(buf, RTM_GETROUTE, &rtm);
+        nlmsghdr* nlh = putRequest(buf, RTM_GETROUTE, &rtm);
         rtm->rtm_family = AF_INET;
+        // With strict checking on, the kernel leaves out other tables and types itself.
+        rtm->rtm_table = filter.table;
+        rtm->rtm_type = filter.type;
         out.clear();
         Route r;
         const DumpStatus st = sock.dump(nlh, [&](const nlmsghdr* m) {
-            if (decodeRoute(m, r))
+            if (wanted(m, filter) && decodeRoute(m, r))
                 out.push_back(std::move(r));
         });
         if (st.error)
@@ -147,7 +159,9 @@ int readRoutes(std::vector<Route>& out) {
         if (!events.ok())
             return 0; // nothing to check against; a plain dump is the best there is
         std::vector<std::vector<uint8_t>> announced;
-        error = events.drain([&](const nlmsghdr* m) {
+        const int error = events.drain([&](const nlmsghdr* m) {
+            if (!wanted(m, filter))
+                return;
             const auto* p = reinterpret_cast<const uint8_t*>(m);
             announced.emplace_back(p, p + m->nlmsg_len);
         });
@@ -159,13 +173,31 @@ int readRoutes(std::vector<Route>& out) {
     return 0; // the last dump, replayed as far as the announcements went
 }
 
+int lookupRoute(uint32_t destination, Route& out) {
+    Socket sock(NETLINK_ROUTE);
+    if (!sock.ok())
+        return sock.openError();
+    char buf[MNL_SOCKET_BUFFER_SIZE];
+    rtmsg* rtm;
+    nlmsghdr* nlh = putRequest(buf, RTM_GETROUTE, &rtm);
+    rtm->rtm_family = AF_INET;
+    rtm->rtm_dst_len = 32;
+    mnl_attr_put_u32(nlh, RTA_DST, destination);
+    bool found = false;
+    const int error =
+        sock.transact(nlh, [&](const nlmsghdr* m) { found = found || decodeRoute(m, out); });
+    if (error)
+        return error;
+    return found ? 0 : ENETUNREACH;
+}
+
 int readLink(uint32_t index, Link& out) {
     Socket sock(NETLINK_ROUTE);
     if (!sock.ok())
         return sock.openError();
     char buf[MNL_SOCKET_BUFFER_SIZE];
     ifinfomsg* ifi;
-    nlmsghdr* nlh = request(buf, RTM_GETLINK, &ifi);
+    nlmsghdr* nlh = putRequest(buf, RTM_GETLINK, &ifi);
     ifi->ifi_family = AF_UNSPEC;
     ifi->ifi_index = static_cast<int>(index);
     bool found = false;

@@ -12,8 +12,17 @@ inline constexpr int kMaxRereads = 4;
 
 int readLinks(std::vector<Link>& out);
 int readAddresses(std::vector<Address>& out); // IPv4 only
-// IPv4 routes of every table; callers pick the tables they show.
-int readRoutes(std::vector<Route>& out);
+// Which routes a read keeps; zero fields keep all.
+struct RouteFilter {
+    uint8_t table = 0; // RT_TABLE_*
+    uint8_t type = 0;  // RTN_*
+    bool defaultOnly = false;
+};
+// IPv4 routes, of every table unless the filter says otherwise.
+int readRoutes(std::vector<Route>& out, const RouteFilter& filter = {});
+// The kernel's answer for one destination (network byte order), as for a packet this host
+// sends; no traffic leaves. ENETUNREACH when there is no route.
+int lookupRoute(uint32_t destination, Route& out);
 // Brings a route list up to date with one rtnetlink route announcement.
 void applyRouteEvent(std::vector<Route>& routes, const nlmsghdr* nlh);
 // One link by index; ENODEV when there is none.
