@@ -41,7 +41,7 @@ bool isDefaultRoute(const nl::Route& r) {
 std::vector<AdapterInfo> buildAdapterInfo(const std::vector<nl::Link>& links,
                                           const std::vector<nl::Address>& addresses,
                                           const std::vector<nl::Route>& routes,
-                                          const SysfsReader& sysfs) {
+                                          const SysfsReader& sysfs, const LeaseLookup& leaseOf) {
     std::vector<const nl::Link*> order;
     order.reserve(links.size());
     for (const nl::Link& l : links)
@@ -84,7 +84,8 @@ std::vector<AdapterInfo> buildAdapterInfo(const std::vector<nl::Link>& links,
                          [](const auto& x, const auto& y) { return x.first < y.first; });
         for (const auto& [metric, gateway] : gateways)
             a.gateways.push_back({dottedQuad(gateway), kGatewayMask, metric});
-        a.lease = dhcpLeaseFor(link->name);
+        if (leaseOf)
+            a.lease = leaseOf(link->name);
         out.push_back(std::move(a));
     }
     return out;

@@ -65,7 +65,8 @@ LinkFace linkFace(const nl::Link& link, const SysfsInfo& sysfs);
 std::vector<AdapterInfo> buildAdapterInfo(const std::vector<nl::Link>& links,
                                           const std::vector<nl::Address>& addresses,
                                           const std::vector<nl::Route>& routes,
-                                          const SysfsReader& sysfs);
+                                          const SysfsReader& sysfs,
+                                          const LeaseLookup& leaseOf = {});
 
 // IPv4 link-local autoconfiguration is done outside the kernel, if at all; the only
 // evidence Linux shows is a 169.254/16 address on the link.

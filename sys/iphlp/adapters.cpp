@@ -2,6 +2,7 @@
 // GetInterfaceInfo, read from the kernel on every call.
 #include "adapter_layout.h"
 #include "adapter_model.h"
+#include "dhcp/clients.h"
 #include "errors.h"
 #include "iphlpapi.h"
 #include "netlink/read.h"
@@ -40,7 +41,11 @@ DWORD adaptersInfo(IP_ADAPTER_INFO* info, ULONG* size) {
     // Only the main table's default routes name gateways; decoding the rest would cost most.
     if (const int error = nl::readRoutes(routes, {RT_TABLE_MAIN, RTN_UNICAST, true}))
         return resultFromErrno(error);
-    return layoutAdaptersInfo(buildAdapterInfo(links, addresses, routes, readSysfs), info, size);
+    // One process scan for the whole list, not one per adapter.
+    const dhcp::Clients clients = dhcp::Clients::scan();
+    const LeaseLookup leaseOf = [&](const std::string& ifName) { return clients.leaseFor(ifName); };
+    return layoutAdaptersInfo(buildAdapterInfo(links, addresses, routes, readSysfs, leaseOf), info,
+                              size);
 }
 
 DWORD adaptersAddresses(IP_ADAPTER_ADDRESSES* list, ULONG* size) {

@@ -1,20 +1,16 @@
-// What the adapter list says about DHCP. The lease comes from the DHCP client that manages
-// the interface; until that client is found and read, no interface has a lease and every
-// adapter reports DHCP off.
+// What the adapter list says about DHCP: the lease of the client that manages an interface.
 #pragma once
 
-#include <cstdint>
+#include "dhcp/lease.h"
+
+#include <functional>
 #include <optional>
 #include <string>
 
 namespace corvane::sys {
 
-struct DhcpLease {
-    uint32_t server = 0;  // network byte order, 0 when unknown
-    int64_t obtained = 0; // seconds since the epoch
-    int64_t expires = 0;
-};
-
-std::optional<DhcpLease> dhcpLeaseFor(const std::string& ifName);
+using DhcpLease = dhcp::Lease;
+// Nothing when no DHCP client manages the interface.
+using LeaseLookup = std::function<std::optional<DhcpLease>(const std::string& ifName)>;
 
 } // namespace corvane::sys

@@ -248,7 +248,7 @@ TEST(AdapterLayout, AdaptersInfoAtEverySize) {
     b.name = std::string(300, 'n'); // longer than the record's field
     b.mac.assign(20, 0xEE);         // an infiniband address is cut to the field
     b.addresses = {{"0.0.0.0", "0.0.0.0", 0}};
-    b.lease = DhcpLease{ip("10.0.0.254"), 1000, 2000};
+    b.lease = DhcpLease{.server = ip("10.0.0.254"), .obtained = 1000, .expires = 2000};
     size_t needed = 0;
     const auto store = everySize<IP_ADAPTER_INFO>(
         [&](IP_ADAPTER_INFO* p, ULONG* s) {

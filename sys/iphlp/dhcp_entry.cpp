@@ -1,0 +1,115 @@
+// Release and renewal of an interface's DHCP lease, through the DHCP client that really
+// manages the interface.
+#include "dhcp/clients.h"
+#include "dhcp/dhclient.h"
+#include "dhcp/dhcpcd.h"
+#include "dhcp/process.h"
+#include "errors.h"
+#include "iphlpapi.h"
+#include "netlink/read.h"
+
+#include <mutex>
+#include <new>
+#include <optional>
+#include <string>
+
+namespace {
+
+using namespace corvane::sys;
+using dhcp::Clock;
+
+constexpr auto kReleaseLimit = std::chrono::seconds(10);
+constexpr auto kRenewLimit = std::chrono::seconds(30);
+
+// The map entry's name, UTF-16 to UTF-8; no value when it is unterminated or malformed.
+std::optional<std::string> entryName(const WCHAR (&name)[MAX_ADAPTER_NAME]) {
+    std::string out;
+    for (size_t i = 0; i < MAX_ADAPTER_NAME; ++i) {
+        uint32_t c = name[i];
+        if (c == 0)
+            return out;
+        if (c >= 0xDC00 && c <= 0xDFFF)
+            return std::nullopt;
+        if (c >= 0xD800 && c <= 0xDBFF) {
+            if (i + 1 >= MAX_ADAPTER_NAME || name[i + 1] < 0xDC00 || name[i + 1] > 0xDFFF)
+                return std::nullopt;
+            c = 0x10000 + ((c - 0xD800) << 10) + (name[++i] - 0xDC00U);
+        }
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+        } else if (c < 0x800) {
+            out += static_cast<char>(0xC0 | (c >> 6));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            out += static_cast<char>(0xE0 | (c >> 12));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            out += static_cast<char>(0xF0 | (c >> 18));
+            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return std::nullopt;
+}
+
+// One change at a time: two renewals of one interface would start two clients.
+std::timed_mutex changes;
+
+enum class Action { Release, Renew };
+
+DWORD drive(const IP_ADAPTER_INDEX_MAP* adapter, Action action) {
+    if (!adapter || adapter->Index == 0 || adapter->Index > 0x7FFFFFFF)
+        return ERROR_INVALID_PARAMETER;
+    const auto wanted = entryName(adapter->Name);
+    if (!wanted)
+        return ERROR_INVALID_PARAMETER;
+    if (!dhcp::mayAdministerNetwork())
+        return ERROR_ACCESS_DENIED;
+    nl::Link link;
+    if (const int err = nl::readLink(adapter->Index, link))
+        return resultFromErrno(err);
+    // An entry from an older list whose index now belongs to another interface.
+    if (!wanted->empty() && *wanted != link.name)
+        return ERROR_DEV_NOT_EXIST;
+
+    const auto deadline = Clock::now() + (action == Action::Release ? kReleaseLimit : kRenewLimit);
+    std::unique_lock lock(changes, std::defer_lock);
+    if (!lock.try_lock_until(deadline))
+        return ERROR_BUSY;
+    const dhcp::Clients clients = dhcp::Clients::scan();
+    const auto client = clients.managing(link.name);
+    if (!client)
+        return ERROR_NO_DHCP_CLIENT;
+    if (client->kind == dhcp::ClientKind::Dhclient)
+        return action == Action::Release ? dhcp::dhclient::release(*client, link.name, deadline)
+                                         : dhcp::dhclient::renew(*client, link.name, deadline);
+    return action == Action::Release
+               ? dhcp::dhcpcd::release(*client, link.name, deadline)
+               : dhcp::dhcpcd::renew(*client, link.name, clients.dhcpcdDir(), deadline);
+}
+
+// Nothing may unwind into a C caller.
+DWORD guardedDrive(const IP_ADAPTER_INDEX_MAP* adapter, Action action) {
+    try {
+        return drive(adapter, action);
+    } catch (const std::bad_alloc&) {
+        return ERROR_NOT_ENOUGH_MEMORY;
+    } catch (...) {
+        return ERROR_GEN_FAILURE;
+    }
+}
+
+} // namespace
+
+extern "C" {
+
+DWORD IpReleaseAddress(IP_ADAPTER_INDEX_MAP* adapter) {
+    return guardedDrive(adapter, Action::Release);
+}
+
+DWORD IpRenewAddress(IP_ADAPTER_INDEX_MAP* adapter) {
+    return guardedDrive(adapter, Action::Renew);
+}
+}

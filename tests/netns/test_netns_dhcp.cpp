@@ -1,0 +1,376 @@
+// Real DHCP exchanges: dnsmasq serves from a peer namespace at the far end of a veth pair,
+// dhclient and dhcpcd lease here, and the library releases and renews through them. Every
+// process a test starts is stopped when it ends, passed or failed.
+#include "dhcp/clients.h"
+#include "dhcp/dhclient.h"
+#include "dhcp/process.h"
+#include "iphlpapi.h"
+#include "netns.h"
+#include "roots.h"
+
+#include <arpa/inet.h>
+#include <csignal>
+#include <cstdlib>
+#include <ctime>
+#include <dirent.h>
+#include <fcntl.h>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <memory>
+#include <net/if.h>
+#include <optional>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/prctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+using namespace corvane;
+using namespace corvane::test;
+using sys::dhcp::Clock;
+
+namespace {
+
+constexpr const char* kServer = "10.99.0.1";
+constexpr auto kSecond = std::chrono::seconds(1);
+
+// Once per process, before any client runs: their scripts set the host name and rewrite the
+// resolver file, and dhcpcd keeps state under /run and /var/lib/dhcpcd. All of that goes to
+// a private host name and to private mounts in this test's own mount namespace.
+bool isolate() {
+    static const bool done = [] {
+        const std::string resolv = "/tmp/" + uniqueName("corvane-dhcp-resolv");
+        std::ofstream(resolv) << "nameserver 127.0.0.1\n";
+        static const char host[] = "corvane-dhcp-test";
+        const bool ok =
+            ::unshare(CLONE_NEWUTS) == 0 && ::sethostname(host, sizeof host - 1) == 0 &&
+            ::prctl(PR_SET_CHILD_SUBREAPER, 1) == 0 && // orphaned daemons come back to us
+            ::mount("tmpfs", "/run", "tmpfs", 0, "mode=0755") == 0 &&
+            ::mount("tmpfs", "/var/lib/dhcpcd", "tmpfs", 0, "mode=0755") == 0 &&
+            ::mount(resolv.c_str(), "/etc/resolv.conf", nullptr, MS_BIND, nullptr) == 0;
+        ::unlink(resolv.c_str()); // the mount holds on to it
+        return ok;
+    }();
+    return done;
+}
+
+std::string comm(const std::string& procDir) {
+    std::string s;
+    sys::readFile(procDir + "/comm", s);
+    return s.substr(0, s.find('\n'));
+}
+
+std::string netns(const std::string& procDir) {
+    char buf[64] = {};
+    const ssize_t n = ::readlink((procDir + "/ns/net").c_str(), buf, sizeof buf - 1);
+    return n > 0 ? std::string(buf, static_cast<size_t>(n)) : std::string();
+}
+
+// Live processes of that name in this network namespace.
+std::vector<int> processes(const std::string& name) {
+    std::vector<int> pids;
+    const std::string ours = netns("/proc/self");
+    DIR* d = ::opendir("/proc");
+    while (const dirent* e = d ? ::readdir(d) : nullptr) {
+        const int pid = std::atoi(e->d_name);
+        const std::string dir = std::string("/proc/") + e->d_name;
+        if (pid > 0 && pid != ::getpid() && comm(dir) == name && netns(dir) == ours &&
+            sys::dhcp::processStartTime(pid) != 0)
+            pids.push_back(pid);
+    }
+    if (d)
+        ::closedir(d);
+    return pids;
+}
+
+// Stops every DHCP client in this namespace, and reaps what comes back to us (daemons are
+// orphans, and this process is their subreaper) so that nothing is left as a zombie.
+struct ClientReaper {
+    ~ClientReaper() {
+        const auto deadline = Clock::now() + 5 * kSecond;
+        for (;;) {
+            std::vector<int> left = processes("dhclient");
+            for (int pid : processes("dhcpcd"))
+                left.push_back(pid);
+            for (int pid : left)
+                ::kill(pid, SIGKILL);
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            while (::waitpid(-1, nullptr, WNOHANG) > 0) {
+            }
+            if (left.empty() || Clock::now() > deadline)
+                return;
+        }
+    }
+};
+
+// A server process of the test's own, killed and reaped when the object goes.
+class Server {
+public:
+    Server(const PeerNamespace& peer, const std::string& leases) {
+        const std::string log = leases + ".log";
+        const std::vector<std::string> argv{sys::dhcp::systemProgram("ip"),
+                                            "netns",
+                                            "exec",
+                                            peer.name(),
+                                            "/usr/sbin/dnsmasq",
+                                            "--keep-in-foreground",
+                                            "--conf-file=/dev/null",
+                                            "--port=0",
+                                            "--interface=dh1",
+                                            "--bind-interfaces",
+                                            "--dhcp-authoritative",
+                                            "--dhcp-range=10.99.0.50,10.99.0.60,255.255.255.0,120",
+                                            "--dhcp-leasefile=" + leases,
+                                            "--pid-file=" + leases + ".pid",
+                                            "--log-facility=" + log};
+        std::vector<char*> args;
+        for (const auto& a : argv)
+            args.push_back(const_cast<char*>(a.c_str()));
+        args.push_back(nullptr);
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            const int null = ::open("/dev/null", O_RDWR);
+            ::dup2(null, 0);
+            ::dup2(null, 1);
+            ::dup2(null, 2);
+            ::execv(args[0], args.data());
+            ::_exit(127);
+        }
+        // Ready once it listens on the DHCP port.
+        const std::string check = peer.exec("ss -Hlun 'sport = :67'") + " | grep -q .";
+        ready_ =
+            sys::dhcp::waitUntil([&] { return shMayFail(check) == 0; }, Clock::now() + 5 * kSecond);
+    }
+    ~Server() { stop(); }
+    Server(const Server&) = delete;
+    Server& operator=(const Server&) = delete;
+    bool ready() const { return ready_; }
+    void stop() {
+        if (pid_ <= 0)
+            return;
+        ::kill(pid_, SIGTERM);
+        if (!sys::dhcp::waitUntil([&] { return ::waitpid(pid_, nullptr, WNOHANG) != 0; },
+                                  Clock::now() + 3 * kSecond)) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+        pid_ = -1;
+    }
+
+private:
+    pid_t pid_ = -1;
+    bool ready_ = false;
+};
+
+std::string address(const char* ifName) {
+    const std::string out =
+        shOut(std::string("ip -4 -o addr show dev ") + ifName + " | awk '{print $4}'");
+    return out.substr(0, out.find('/'));
+}
+
+bool inPool(const std::string& a) {
+    const uint32_t host = ntohl(::inet_addr(a.c_str()));
+    return !a.empty() && host >= ntohl(::inet_addr("10.99.0.50")) &&
+           host <= ntohl(::inet_addr("10.99.0.60"));
+}
+
+IP_ADAPTER_INDEX_MAP entry(uint32_t index, const char* name) {
+    IP_ADAPTER_INDEX_MAP m{};
+    m.Index = index;
+    for (size_t i = 0; name[i] && i + 1 < MAX_ADAPTER_NAME; ++i)
+        m.Name[i] = static_cast<WCHAR>(name[i]);
+    return m;
+}
+
+// The adapter entry of dh0 as the adapter list reports it.
+std::optional<IP_ADAPTER_INFO> adapterEntry() {
+    ULONG size = 0;
+    if (GetAdaptersInfo(nullptr, &size) != ERROR_BUFFER_OVERFLOW)
+        return std::nullopt;
+    std::vector<unsigned char> buf(size);
+    auto* list = reinterpret_cast<IP_ADAPTER_INFO*>(buf.data());
+    if (GetAdaptersInfo(list, &size) != NO_ERROR)
+        return std::nullopt;
+    for (const IP_ADAPTER_INFO* a = list; a; a = a->Next)
+        if (std::string(a->AdapterName) == "dh0")
+            return *a;
+    return std::nullopt;
+}
+
+// What an unprivileged user may and may not do, run in a child as nobody; 0 when all holds.
+uint32_t gIndex = 0;
+int unprivilegedView() {
+    IP_ADAPTER_INDEX_MAP m = entry(gIndex, "dh0");
+    if (IpReleaseAddress(&m) != ERROR_ACCESS_DENIED || IpRenewAddress(&m) != ERROR_ACCESS_DENIED)
+        return 1;
+    const auto lease = sys::dhcp::leaseFor("dh0");
+    if (!lease || lease->server != ::inet_addr(kServer))
+        return 2;
+    return 0;
+}
+
+class DhcpExchange : public ::testing::Test {
+protected:
+    void SetUp() override {
+        CORVANE_REQUIRE_NETNS();
+        for (const char* p : {"dnsmasq", "dhclient", "dhcpcd"})
+            if (sys::dhcp::systemProgram(p).empty())
+                GTEST_SKIP() << p << " is not installed";
+        ASSERT_TRUE(isolate());
+        sys::dhcp::forgetRememberedClients();
+        peer_ = std::make_unique<PeerNamespace>("dhcpsrv");
+        sh("ip link add dh0 type veth peer name dh1 netns " + peer_->name());
+        peer_->run("ip addr add 10.99.0.1/24 dev dh1");
+        peer_->run("ip link set dh1 up");
+        sh("ip link set dh0 up");
+        gIndex = index_ = ::if_nametoindex("dh0");
+        ASSERT_NE(index_, 0u);
+        files_ = "/tmp/" + uniqueName("corvane-dhcp");
+        server_ = std::make_unique<Server>(*peer_, files_ + ".dnsmasq");
+        ASSERT_TRUE(server_->ready());
+    }
+    void TearDown() override {
+        reaper_.reset(); // clients first, while their server and link are still there
+        server_.reset();
+        shMayFail("ip link del dh0 2>/dev/null");
+        peer_.reset();
+        shMayFail("rm -f " + files_ + ".*");
+    }
+
+    void startDhclient() {
+        sh("timeout 30 /usr/sbin/dhclient -4 -1 -pf " + files_ + ".pid -lf " + leases() +
+           " dh0 >/dev/null 2>&1");
+    }
+    std::string leases() const { return files_ + ".leases"; }
+    bool waitForAddress(bool present) {
+        return sys::dhcp::waitUntil([&] { return inPool(address("dh0")) == present; },
+                                    Clock::now() + 5 * kSecond);
+    }
+
+    std::unique_ptr<PeerNamespace> peer_;
+    std::unique_ptr<Server> server_;
+    std::unique_ptr<ClientReaper> reaper_ = std::make_unique<ClientReaper>();
+    uint32_t index_ = 0;
+    std::string files_;
+};
+
+} // namespace
+
+TEST_F(DhcpExchange, DhclientLeaseReleaseRenew) {
+    const auto t0 = std::time(nullptr);
+    startDhclient();
+    const std::string leased = address("dh0");
+    ASSERT_TRUE(inPool(leased)) << leased;
+
+    auto lease = sys::dhcp::leaseFor("dh0");
+    ASSERT_TRUE(lease);
+    EXPECT_EQ(lease->address, ::inet_addr(leased.c_str()));
+    EXPECT_EQ(lease->server, ::inet_addr(kServer));
+    EXPECT_EQ(lease->expires - lease->obtained, 120);
+    EXPECT_GE(lease->obtained, t0 - 2);
+    EXPECT_LE(lease->obtained, std::time(nullptr) + 2);
+    // The adapter list shows the same lease.
+    const auto adapter = adapterEntry();
+    ASSERT_TRUE(adapter);
+    EXPECT_EQ(adapter->DhcpEnabled, 1u);
+    EXPECT_STREQ(adapter->DhcpServer.IpAddress.String, kServer);
+    EXPECT_EQ(adapter->LeaseObtained, lease->obtained);
+    EXPECT_EQ(adapter->LeaseExpires, lease->expires);
+
+    // Without privilege nothing changes, but the lease can be read.
+    EXPECT_EQ(runUnprivileged(unprivilegedView), 0);
+    EXPECT_EQ(address("dh0"), leased);
+    EXPECT_EQ(processes("dhclient").size(), 1u);
+
+    IP_ADAPTER_INDEX_MAP m = entry(index_, "dh0");
+    ASSERT_EQ(IpReleaseAddress(&m), NO_ERROR);
+    EXPECT_EQ(address("dh0"), "");
+    EXPECT_TRUE(processes("dhclient").empty());
+    // Still DHCP-managed (the renewal below knows how), without a lease to show.
+    lease = sys::dhcp::leaseFor("dh0");
+    ASSERT_TRUE(lease);
+    EXPECT_EQ(lease->server, 0u);
+
+    ASSERT_EQ(IpRenewAddress(&m), NO_ERROR);
+    EXPECT_TRUE(inPool(address("dh0")));
+    const auto running = processes("dhclient");
+    ASSERT_EQ(running.size(), 1u);
+    std::string cmdline;
+    sys::readFile("/proc/" + std::to_string(running[0]) + "/cmdline", cmdline);
+    EXPECT_NE(cmdline.find(leases()), std::string::npos) << "started with its own lease file";
+    EXPECT_EQ(sys::dhcp::leaseFor("dh0")->server, ::inet_addr(kServer));
+
+    // Renewing a running client replaces it rather than starting a second one.
+    ASSERT_EQ(IpRenewAddress(&m), NO_ERROR);
+    EXPECT_TRUE(inPool(address("dh0")));
+    EXPECT_EQ(processes("dhclient").size(), 1u);
+
+    // An entry whose index now names another interface, or no interface at all.
+    IP_ADAPTER_INDEX_MAP stale = entry(index_, "dh9");
+    EXPECT_EQ(IpReleaseAddress(&stale), ERROR_DEV_NOT_EXIST);
+    IP_ADAPTER_INDEX_MAP gone = entry(index_ + 1000, "");
+    EXPECT_EQ(IpRenewAddress(&gone), ERROR_DEV_NOT_EXIST);
+    EXPECT_TRUE(inPool(address("dh0")));
+}
+
+TEST_F(DhcpExchange, DhcpcdLeaseReleaseRenew) {
+    sh("timeout 40 /usr/sbin/dhcpcd -4 -w dh0 >/dev/null 2>&1");
+    const std::string leased = address("dh0");
+    ASSERT_TRUE(inPool(leased)) << leased;
+    auto lease = sys::dhcp::leaseFor("dh0");
+    ASSERT_TRUE(lease);
+    EXPECT_EQ(lease->address, ::inet_addr(leased.c_str()));
+    EXPECT_EQ(lease->server, ::inet_addr(kServer));
+    EXPECT_EQ(lease->expires - lease->obtained, 120);
+    EXPECT_LE(std::abs(lease->obtained - std::time(nullptr)), 10);
+    // dhcpcd keeps its lease file to root; others get the lease from the daemon.
+    EXPECT_EQ(runUnprivileged(unprivilegedView), 0);
+
+    IP_ADAPTER_INDEX_MAP m = entry(index_, "dh0");
+    // Renewing through the running daemon waits for the new lease.
+    struct stat before = {};
+    ASSERT_EQ(::stat("/var/lib/dhcpcd/dh0.lease", &before), 0);
+    ASSERT_EQ(IpRenewAddress(&m), NO_ERROR);
+    struct stat after = {};
+    ASSERT_EQ(::stat("/var/lib/dhcpcd/dh0.lease", &after), 0);
+    EXPECT_NE(after.st_mtim.tv_nsec + after.st_mtim.tv_sec * 1000000000LL,
+              before.st_mtim.tv_nsec + before.st_mtim.tv_sec * 1000000000LL);
+    EXPECT_EQ(address("dh0"), leased);
+
+    ASSERT_EQ(IpReleaseAddress(&m), NO_ERROR);
+    EXPECT_TRUE(waitForAddress(false));
+    EXPECT_NE(::access("/var/lib/dhcpcd/dh0.lease", F_OK), 0);
+    EXPECT_TRUE(sys::dhcp::waitUntil([] { return processes("dhcpcd").empty(); },
+                                     Clock::now() + 5 * kSecond));
+
+    ASSERT_EQ(IpRenewAddress(&m), NO_ERROR);
+    EXPECT_TRUE(inPool(address("dh0")));
+    EXPECT_FALSE(processes("dhcpcd").empty());
+    EXPECT_EQ(sys::dhcp::leaseFor("dh0")->server, ::inet_addr(kServer));
+}
+
+TEST_F(DhcpExchange, NoClientThenNoServer) {
+    IP_ADAPTER_INDEX_MAP m = entry(index_, "dh0");
+    EXPECT_EQ(IpReleaseAddress(&m), ERROR_NO_DHCP_CLIENT);
+    EXPECT_EQ(IpRenewAddress(&m), ERROR_NO_DHCP_CLIENT);
+    EXPECT_FALSE(sys::dhcp::managed("dh0"));
+    EXPECT_FALSE(sys::dhcp::leaseFor("dh0"));
+
+    // A renewal the server no longer answers runs out of time; the attempt is killed, and
+    // no client is left running half-started.
+    startDhclient();
+    ASSERT_TRUE(inPool(address("dh0")));
+    server_->stop();
+    const auto client = sys::dhcp::Clients::scan().managing("dh0");
+    ASSERT_TRUE(client && client->running());
+    const auto t0 = Clock::now();
+    // Enough time to stop the running client even on a busy machine; the new one alone
+    // would wait a minute for an answer.
+    EXPECT_EQ(sys::dhcp::dhclient::renew(*client, "dh0", Clock::now() + 6 * kSecond),
+              ERROR_TIMEOUT);
+    EXPECT_LT(Clock::now() - t0, 8 * kSecond);
+    EXPECT_TRUE(processes("dhclient").empty());
+}
