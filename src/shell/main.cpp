@@ -1,14 +1,14 @@
-// Program entry. The main window arrives with the application shell; until then the program
-// binds the platform and says what it found, in a window or on standard output.
+// Program entry: the application, the main window and the dialogs that live as long as it.
 #include "platform/iphelper.h"
 #include "platform/version.h"
+#include "shell/forms.h"
+#include "shell/frmabout.h"
+#include "shell/frmmain.h"
+#include "shell/frmsetup.h"
 #include "shell/prompter.h"
 #include "shell/qtprompter.h"
 
 #include <QApplication>
-#include <QLabel>
-#include <QMainWindow>
-#include <QTimer>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -22,14 +22,14 @@ bool displayAvailable() {
     return std::getenv("DISPLAY") || std::getenv("WAYLAND_DISPLAY");
 }
 
-QString statusText(const corvane::LoadFailure& failure) {
-    const auto v = corvane::platformVersion();
-    return QStringLiteral("Corvane %1 on platform level %2.%3\nIP Helper entry points: %4")
-        .arg(QStringLiteral(CORVANE_VERSION))
-        .arg(v.major)
-        .arg(v.minor)
-        .arg(failure.any() ? QString::fromStdString(corvane::loadFailureText(failure))
-                           : QStringLiteral("all bound"));
+// Without a display there is no window to show: say what the platform offers and stop.
+int printStatus() {
+    const corvane::PlatformVersion v = corvane::platformVersion();
+    const corvane::LoadFailure failure = corvane::iphlp().bind(v.xpFamily());
+    std::printf("Corvane %s on platform level %u.%u\nIP Helper entry points: %s\n", CORVANE_VERSION,
+                v.major, v.minor,
+                failure.any() ? corvane::loadFailureText(failure).c_str() : "all bound");
+    return 0;
 }
 
 } // namespace
@@ -41,30 +41,26 @@ int main(int argc, char* argv[]) {
             return 0;
         }
     }
-    const corvane::LoadFailure failure =
-        corvane::iphlp().bind(corvane::platformVersion().xpFamily());
-
-    if (!displayAvailable()) {
-        std::printf("%s\n", qUtf8Printable(statusText(failure)));
-        return failure.any() ? 1 : 0;
-    }
+    if (!displayAvailable())
+        return printStatus();
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Corvane"));
-    QMainWindow window;
-    window.setWindowTitle(QStringLiteral("Corvane"));
-    window.resize(731, 460);
-    window.setCentralWidget(new QLabel(statusText(failure), &window));
-    corvane::QtPrompter prompts(&window);
+    QApplication::setApplicationDisplayName(QStringLiteral("Corvane"));
+
+    // The dialogs are children of the main window: they go when it goes.
+    auto* mainWindow = new corvane::TfrmMain(QApplication::arguments().mid(1));
+    corvane::frmMain = mainWindow;
+    corvane::frmAbout = new corvane::TfrmAbout(mainWindow);
+    corvane::frmSetup = new corvane::TfrmSetup(mainWindow);
+
+    corvane::QtPrompter prompts(mainWindow);
     corvane::setPrompter(&prompts);
-    window.show();
-    if (failure.any()) {
-        QTimer::singleShot(0, &window, [&failure] {
-            corvane::showMessage(QString::fromStdString(corvane::loadFailureText(failure)),
-                                 QStringLiteral("Oops"), corvane::MsgIcon::Error);
-        });
-    }
+    mainWindow->show();
     const int rc = QApplication::exec();
     corvane::setPrompter(nullptr);
+    corvane::frmAbout = nullptr;
+    corvane::frmSetup = nullptr;
+    delete mainWindow;
     return rc;
 }

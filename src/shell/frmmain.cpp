@@ -1,0 +1,302 @@
+// The main window's life: creation, the first and later shows, help, page changes, the tray
+// commands and the close.
+#include "shell/frmmain.h"
+
+#include "platform/version.h"
+#include "shell/forms.h"
+#include "shell/frmabout.h"
+#include "shell/frmsetup.h"
+#include "shell/help.h"
+#include "shell/prompter.h"
+#include "shell/runtimeoptions.h"
+#include "shell/settings.h"
+#include "shell/versiontext.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QLabel>
+#include <QScreen>
+#include <QShowEvent>
+#include <QStandardItemModel>
+#include <QStatusBar>
+#include <QStatusTipEvent>
+#include <QTabWidget>
+#include <QTableView>
+#include <QTimer>
+#include <QToolBar>
+
+#ifndef CORVANE_VERSION
+#define CORVANE_VERSION ""
+#endif
+
+namespace corvane {
+
+TfrmMain::TfrmMain(const QStringList& arguments, TrayIconService* tray, QWidget* parent)
+    : QMainWindow(parent), tray_(tray) {
+    setObjectName(QStringLiteral("frmMain"));
+    setWindowTitle(QStringLiteral("Corvane"));
+    setWindowIcon(ilTreeImages.icon(img::AdapterActive));
+    resize(731, 460);
+    if (const QScreen* screen = this->screen())
+        move(screen->availableGeometry().center() - rect().center());
+
+    createPages();
+    setCentralWidget(pcMain);
+    createActions();
+    createMenus();
+    createToolBar();
+    createContextMenus();
+
+    sbMain = statusBar();
+    sbMain->setObjectName(QStringLiteral("sbMain"));
+    sbMain->setSizeGripEnabled(true);
+    sbMain->setToolTip(QStringLiteral("Active IP addresses used by the local computer"));
+    panel0_ = new QLabel(sbMain);
+    panel0_->setFixedWidth(340);
+    panel1_ = new QLabel(sbMain);
+    for (QLabel* panel : {panel0_, panel1_}) {
+        panel->setFrameShape(QFrame::Panel);
+        panel->setFrameShadow(QFrame::Sunken);
+        panel->setIndent(2);
+    }
+    sbMain->addWidget(panel0_);
+    sbMain->addWidget(panel1_, 1);
+
+    createTimers();
+    createRefreshCycle();
+    FormCreate(arguments);
+}
+
+TfrmMain::~TfrmMain() {
+    if (frmMain == this)
+        frmMain = nullptr;
+}
+
+void TfrmMain::FormCreate(const QStringList& arguments) {
+    const PlatformVersion version = platformVersion();
+    xpFamily = version.xpFamily();
+    vista = version.vista();
+
+    loadFailure = iphlp().bind(xpFamily);
+
+    if (iphlp().ipHelperLoaded() && xpFamily) {
+        const int column = lvConnectionsModel->columnCount();
+        lvConnectionsModel->insertColumn(column);
+        lvConnectionsModel->setHeaderData(column, Qt::Horizontal, QStringLiteral("Owner Process"));
+        lvConnections->setColumnWidth(column, 115);
+    }
+
+    versionText = BuildVersionText(CORVANE_VERSION, __DATE__, xpFamily, vista);
+    firstShow_ = true;
+
+    pcMain->setCurrentWidget(tsHost);
+    helpContext_ = tsHost->property("helpContext").toInt();
+
+    // The store is opened (and created) before the argument is looked at.
+    const std::optional<bool> minimise = storedStartMinimised();
+    if (minimise.value_or(false) && !arguments.isEmpty() &&
+        arguments.first() == QLatin1String("-a")) {
+        // Without a notification area the window has to stay reachable: no tray mode then.
+        if (TrayIcon(TrayCommand::Add)) {
+            trayMode = true;
+            startedToTray = true;
+        }
+    }
+    // The minimise handler is changeEvent; the IP-log list starts empty.
+    ipLog.clear();
+}
+
+void TfrmMain::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    // Runs after the window is up, so a refresh that pumps messages and the load failure box
+    // never run inside the show itself.
+    if (!event->spontaneous())
+        QMetaObject::invokeMethod(this, &TfrmMain::FormShow, Qt::QueuedConnection);
+}
+
+void TfrmMain::FormShow() {
+    RefreshNetworkStatus();
+    if (!firstShow_)
+        return;
+    firstShow_ = false;
+
+    if (loadFailure.any())
+        showMessage(QString::fromStdString(loadFailureText(loadFailure)), QStringLiteral("Oops"),
+                    MsgIcon::Error);
+
+    if (!frmSetup)
+        return;
+    if (!LoadSettings(*frmSetup))
+        LoadSettings(*frmSetup);
+    ToolBar1->setVisible(frmSetup->cbxToolbar->isChecked());
+    tmrAutoUpdate->setInterval(1000);
+    if (frmSetup->cbxAutoUpdate->isChecked())
+        tmrAutoUpdate->start();
+    else
+        tmrAutoUpdate->stop();
+    copyRuntimeOptions();
+    // A broken store could hold any size; a window of no size cannot be reached again.
+    if (frmSetup->cbxAutoSaveSize->isChecked() && frmSetup->storedWidth > 0 &&
+        frmSetup->storedHeight > 0)
+        resize(frmSetup->storedWidth, frmSetup->storedHeight);
+    if (startedToTray && frmSetup->cbxAutoRun->isChecked())
+        tmrHide->start();
+}
+
+void TfrmMain::copyRuntimeOptions() {
+    RuntimeOptions& o = runtimeOptions();
+    o.optResolvePorts = frmSetup->cbxResolvePortNumbers->isChecked();
+    o.optResolveAddresses = frmSetup->cbxResolveIPAddresses->isChecked();
+    o.optEstablishedOnly = frmSetup->cbxEstablishedOnly->isChecked();
+    o.optIgnoreLocalhost = frmSetup->cbxIgnoreLocalhost->isChecked();
+    o.optIgnoreBroadcasts = frmSetup->cbxIgnoreBCasts->isChecked();
+    o.optNoErrorMessages = frmSetup->cbxNoErrMsg->isChecked();
+}
+
+void TfrmMain::pcMainChange(int index) {
+    if (QWidget* page = pcMain->widget(index))
+        helpContext_ = page->property("helpContext").toInt();
+}
+
+void TfrmMain::acHelpExecute() {
+    showHelp(helpContext_, this);
+}
+
+void TfrmMain::acAboutExecute() {
+    if (!frmAbout)
+        return;
+    frmAbout->VerLabel->setText(versionText);
+    runModal(*frmAbout);
+}
+
+void TfrmMain::acSetupExecute() {
+    if (!frmSetup)
+        return;
+    frmSetup->storedWidth = width();
+    frmSetup->storedHeight = height();
+    if (runModal(*frmSetup) != QDialog::Accepted)
+        return;
+    ToolBar1->setVisible(frmSetup->cbxToolbar->isChecked());
+    copyRuntimeOptions();
+    RefreshNetworkStatus();
+    if (frmSetup->cbxAutoUpdate->isChecked())
+        tmrAutoUpdate->start();
+    else
+        tmrAutoUpdate->stop();
+}
+
+void TfrmMain::acExitExecute() {
+    close();
+}
+
+bool TfrmMain::TrayIcon(TrayCommand command) {
+    switch (command) {
+    case TrayCommand::Add:
+    case TrayCommand::AddAndHide:
+        if (!tray_ || !tray_->addIcon())
+            return false;
+        if (command == TrayCommand::AddAndHide)
+            hide();
+        return true;
+    case TrayCommand::Remove:
+    case TrayCommand::RemoveAndShow:
+        if (tray_)
+            tray_->removeIcon();
+        if (command == TrayCommand::RemoveAndShow)
+            TrayIcon(TrayCommand::Show);
+        return true;
+    case TrayCommand::Hide:
+        hide();
+        return true;
+    case TrayCommand::Show:
+        if (isMinimized())
+            showNormal();
+        else
+            show();
+        return true;
+    }
+    return false;
+}
+
+void TfrmMain::acTrayExecute() {
+    // Hiding without an icon would leave no way back to the window.
+    if (TrayIcon(TrayCommand::AddAndHide))
+        trayMode = true;
+}
+
+void TfrmMain::acUnTrayExecute() {
+    TrayIcon(TrayCommand::RemoveAndShow);
+    activateWindow();
+    raise();
+    trayMode = false;
+}
+
+void TfrmMain::acRestoreFromTrayExecute() {
+    TrayIcon(TrayCommand::Show);
+    activateWindow();
+    raise();
+}
+
+void TfrmMain::changeEvent(QEvent* event) {
+    QMainWindow::changeEvent(event);
+    // In tray mode minimising sends the window to the notification area.
+    if (event->type() == QEvent::WindowStateChange && trayMode && isMinimized()) {
+        TrayIcon(TrayCommand::Hide);
+        setWindowState(windowState() & ~Qt::WindowMinimized);
+    }
+}
+
+bool TfrmMain::event(QEvent* event) {
+    // Status tips of controls, actions and menu entries go to panel 0.
+    if (event->type() == QEvent::StatusTip) {
+        setPanelText(0, static_cast<QStatusTipEvent*>(event)->tip());
+        return true;
+    }
+    return QMainWindow::event(event);
+}
+
+QString TfrmMain::panelText(int panel) const {
+    const QLabel* label = panel == 0 ? panel0_ : panel == 1 ? panel1_ : nullptr;
+    return label ? label->text() : QString();
+}
+
+void TfrmMain::setPanelText(int panel, const QString& text) {
+    if (QLabel* label = panel == 0 ? panel0_ : panel == 1 ? panel1_ : nullptr)
+        label->setText(text);
+}
+
+QAction* TfrmMain::item(const QString& name) const {
+    return findChild<QAction*>(name);
+}
+
+bool TfrmMain::FormCloseQuery() {
+    // The exit confirmation of tray mode arrives with the tray component.
+    tmrAutoUpdate->stop();
+    if (frmSetup) {
+        frmSetup->storedWidth = width();
+        frmSetup->storedHeight = height();
+        SaveSettings(*frmSetup, true);
+    }
+    return true;
+}
+
+void TfrmMain::FormClose() {
+    // No tick may reach an entry point after the library is gone.
+    for (QTimer* t : {tmrAutoUpdate, tmrUptime, tmrRefreshWait, tmrModifyUpdate, tmrHide,
+                      tmrIntStat, tmrIpStat})
+        t->stop();
+    iphlp().unload();
+    ipLog.clear();
+}
+
+void TfrmMain::closeEvent(QCloseEvent* event) {
+    if (!FormCloseQuery()) {
+        event->ignore();
+        return;
+    }
+    FormClose();
+    event->accept();
+}
+
+} // namespace corvane

@@ -1,0 +1,57 @@
+#include "shell/help.h"
+
+#include "shell/helpviewer.h"
+#include "shell/prompter.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QPointer>
+
+namespace corvane {
+namespace {
+
+QPointer<HelpViewer>& viewerSlot() {
+    static QPointer<HelpViewer> viewer;
+    return viewer;
+}
+
+// The viewer belongs to the outermost window, so it goes when the program's main window goes,
+// whichever dialog asked for it.
+QWidget* ownerFor(QWidget* parent) {
+    QWidget* w = parent ? parent->window() : nullptr;
+    while (w && w->parentWidget())
+        w = w->parentWidget()->window();
+    return w;
+}
+
+} // namespace
+
+QString helpFilePath() {
+    const QByteArray over = qgetenv("CORVANE_HELP_FILE");
+    if (!over.isEmpty())
+        return QString::fromLocal8Bit(over);
+    return QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("zorvent.hlp"));
+}
+
+HelpViewer* helpViewer() {
+    return viewerSlot().data();
+}
+
+void showHelp(int context, QWidget* parent) {
+    QPointer<HelpViewer>& viewer = viewerSlot();
+    if (!viewer)
+        viewer = new HelpViewer(ownerFor(parent));
+    const QString path = helpFilePath();
+    if (!viewer->load(path)) {
+        showMessage(QStringLiteral("Cannot open the help file %1: %2.")
+                        .arg(QDir::toNativeSeparators(path), viewer->errorText()),
+                    QStringLiteral("Corvane Help"), MsgIcon::Error);
+        return;
+    }
+    viewer->showTopic(context);
+    viewer->show();
+    viewer->raise();
+    viewer->activateWindow();
+}
+
+} // namespace corvane

@@ -1,0 +1,38 @@
+// The window that shows the help file, one instance reused for every request.
+#pragma once
+
+#include <QString>
+#include <QWidget>
+
+class QTextBrowser;
+
+namespace corvane {
+
+class HelpViewer : public QWidget {
+    Q_OBJECT
+public:
+    explicit HelpViewer(QWidget* parent = nullptr);
+
+    // Loads the file (HTML, one anchor named by its number per topic) unless it is loaded
+    // already. False, with errorText set, when it cannot be read.
+    bool load(const QString& path);
+    // Scrolls to the topic; the contents when the file has no such topic.
+    void showTopic(int context);
+
+    int currentContext() const { return context_; } // 0: the contents
+    bool hasTopic(int context) const;
+    QString errorText() const { return error_; }
+    QTextBrowser* browser() const { return browser_; }
+
+private:
+    QTextBrowser* browser_;
+    QString path_;
+    QString html_;
+    QString error_;
+    int context_ = 0;
+};
+
+// The viewer showHelp uses; nullptr until the first request.
+HelpViewer* helpViewer();
+
+} // namespace corvane

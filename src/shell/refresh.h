@@ -1,0 +1,119 @@
+// The one full refresh of the main window: fill steps in a fixed order, serialised by a busy
+// flag with a one-second guard, plus the change check that drives automatic updates.
+#pragma once
+
+#include "iphlpapi.h"
+
+#include <QObject>
+#include <QString>
+#include <array>
+#include <cstdint>
+#include <functional>
+
+class QTimer;
+
+namespace corvane {
+
+// The steps of a refresh, in the order they run. A page adds itself by registering its step.
+enum class FillStep {
+    InterfaceTable,           // Interfaces page
+    AdapterInformation,       // Host Info page, IP Info tree, address log, dead-address queue
+    RouteTable,               // Routes page
+    InactivePersistentRoutes, // only with "Show incactive persistent routes"
+    Report,                   // only when a change was seen or with "Overwrite report"
+    ConnectionTable,          // Netstat page
+    ExpandTree,               // with "Auto expand tree"
+    CollapseTree,             // without it
+};
+inline constexpr int fillStepCount = 8;
+
+// The options a refresh consults, read afresh at every refresh.
+struct RefreshOptions {
+    bool autoUpdate = false;
+    bool showInactivePersistentRoutes = false;
+    bool overwriteReport = false;
+    bool autoExpandTree = false;
+    bool removeDeadAddresses = false;
+};
+
+// What the refresh needs from its window.
+class RefreshHost {
+public:
+    virtual ~RefreshHost() = default;
+    virtual QString statusText() const = 0; // status bar panel 0
+    virtual void setStatusText(const QString& text) = 0;
+    // The File menu's "Refresh" entry; the tool button and context entries stay enabled.
+    virtual void setRefreshItemEnabled(bool enabled) = 0;
+    virtual RefreshOptions refreshOptions() const = 0;
+};
+
+// NTE contexts of addresses the adapter pass found dead ("0.0.0.0"), deleted at the end of
+// the same refresh. Holds at most 16; further ones wait for the next pass.
+class DeadAddressQueue {
+public:
+    static constexpr int capacity = 16;
+    void reset() { count_ = 0; }
+    // False when the queue is full and the context was not taken.
+    bool push(ULONG nteContext);
+    bool empty() const { return count_ == 0; }
+    int size() const { return count_; }
+    ULONG takeLast() { return contexts_[static_cast<std::size_t>(--count_)]; }
+
+private:
+    std::array<ULONG, capacity> contexts_{};
+    int count_ = 0;
+};
+
+// The interface, address and route counts last seen in the IP statistics.
+class IpCountWatch {
+public:
+    // Remembers the counts that differ; true when any did. All start at 0, so the first
+    // look at a live system reports a change.
+    bool changed(const MIB_IPSTATS& stats);
+
+private:
+    DWORD numIf_ = 0;
+    DWORD numAddr_ = 0;
+    DWORD numRoutes_ = 0;
+};
+
+extern const QString refreshingText; // "Refreshing network status information..."
+extern const QString pendingText;    // " pending"
+
+class RefreshCycle : public QObject {
+    Q_OBJECT
+public:
+    // Takes over the two timers' ticks: the guard release and the auto-update check.
+    RefreshCycle(RefreshHost& host, QTimer& tmrRefreshWait, QTimer& tmrAutoUpdate,
+                 QObject* parent = nullptr);
+
+    using Fill = std::function<void()>;
+    void setFill(FillStep step, Fill fill);
+
+    // RefreshNetworkStatus.
+    void run();
+    // tmrAutoUpdateTimer: refresh, with the report rebuilt, when the counts changed.
+    void autoUpdateTick();
+    // tmrRefreshWaitTimer: lets a waiting refresh go ahead.
+    void refreshWaitTick() { busy_ = false; }
+    // Asks the platform's IP statistics; a failed query is no change.
+    bool IpCountsChanged();
+
+    bool busy() const { return busy_; }
+    bool pendingReport = false; // the report page reads and clears it too
+    DeadAddressQueue& deadAddresses() { return dead_; }
+
+private:
+    void runFill(FillStep step);
+    void fillSequence(const RefreshOptions& options);
+
+    RefreshHost& host_;
+    QTimer& tmrRefreshWait_;
+    QTimer& tmrAutoUpdate_;
+    std::array<Fill, fillStepCount> fills_;
+    bool busy_ = false;
+    DeadAddressQueue dead_;
+    IpCountWatch counts_;
+};
+
+} // namespace corvane

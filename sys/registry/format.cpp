@@ -1,0 +1,349 @@
+#include "registry/format.h"
+
+#include <algorithm>
+#include <charconv>
+#include <stdexcept>
+#include <unordered_set>
+
+namespace corvane::reg {
+namespace {
+
+char fold(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+std::string folded(std::string_view s) {
+    std::string out(s);
+    std::transform(out.begin(), out.end(), out.begin(), fold);
+    return out;
+}
+
+bool isControl(unsigned char c) {
+    return c < 0x20 || c == 0x7f;
+}
+
+// True when path lies strictly below parent; rest receives what follows "parent\".
+bool below(std::string_view path, std::string_view parent, std::string_view* rest) {
+    if (path.size() <= parent.size() + 1 || path[parent.size()] != '\\')
+        return false;
+    if (!sameName(path.substr(0, parent.size()), parent))
+        return false;
+    if (rest)
+        *rest = path.substr(parent.size() + 1);
+    return true;
+}
+
+void appendQuoted(std::string& out, std::string_view s) {
+    static constexpr char hex[] = "0123456789ABCDEF";
+    out += '"';
+    for (const char c : s) {
+        const auto u = static_cast<unsigned char>(c);
+        switch (c) {
+        case '\\':
+            out += "\\\\";
+            break;
+        case '"':
+            out += "\\\"";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        default:
+            if (isControl(u)) {
+                out += "\\x";
+                out += hex[u >> 4];
+                out += hex[u & 0xf];
+            } else {
+                out += c;
+            }
+        }
+    }
+    out += '"';
+}
+
+int hexDigit(char c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    c = fold(c);
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    return -1;
+}
+
+// Reads a quoted string at the start of s; advances s past it.
+std::optional<std::string> readQuoted(std::string_view& s, std::string& why) {
+    if (s.empty() || s.front() != '"') {
+        why = "expected a quoted text";
+        return std::nullopt;
+    }
+    std::string out;
+    std::size_t i = 1;
+    for (; i < s.size() && s[i] != '"'; ++i) {
+        if (s[i] != '\\') {
+            out += s[i];
+            continue;
+        }
+        if (++i == s.size())
+            break;
+        switch (s[i]) {
+        case '\\':
+            out += '\\';
+            break;
+        case '"':
+            out += '"';
+            break;
+        case 'n':
+            out += '\n';
+            break;
+        case 'r':
+            out += '\r';
+            break;
+        case 't':
+            out += '\t';
+            break;
+        case 'x': {
+            const int hi = i + 1 < s.size() ? hexDigit(s[i + 1]) : -1;
+            const int lo = i + 2 < s.size() ? hexDigit(s[i + 2]) : -1;
+            if (hi < 0 || lo < 0) {
+                why = "bad \\x escape";
+                return std::nullopt;
+            }
+            out += static_cast<char>(hi * 16 + lo);
+            i += 2;
+            break;
+        }
+        default:
+            why = "unknown escape";
+            return std::nullopt;
+        }
+    }
+    if (i >= s.size()) {
+        why = "unterminated quoted text";
+        return std::nullopt;
+    }
+    s.remove_prefix(i + 1);
+    return out;
+}
+
+std::string_view trim(std::string_view s) {
+    while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
+        s.remove_prefix(1);
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r'))
+        s.remove_suffix(1);
+    return s;
+}
+
+bool startsWith(std::string_view s, std::string_view prefix) {
+    return s.substr(0, prefix.size()) == prefix;
+}
+
+// One "name" = type:value line.
+std::optional<std::pair<std::string, Value>> parseValueLine(std::string_view s, std::string& why) {
+    auto name = readQuoted(s, why);
+    if (!name)
+        return std::nullopt;
+    s = trim(s);
+    if (s.empty() || s.front() != '=') {
+        why = "expected '=' after the value name";
+        return std::nullopt;
+    }
+    s = trim(s.substr(1));
+    if (startsWith(s, "int:")) {
+        s.remove_prefix(4);
+        std::int32_t v = 0;
+        const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
+        if (ec != std::errc() || end != s.data() + s.size() || s.empty()) {
+            why = "not a 32-bit integer";
+            return std::nullopt;
+        }
+        return std::pair{std::move(*name), Value::ofInteger(v)};
+    }
+    if (startsWith(s, "str:")) {
+        s.remove_prefix(4);
+        auto text = readQuoted(s, why);
+        if (!text)
+            return std::nullopt;
+        if (!trim(s).empty()) {
+            why = "text after the string";
+            return std::nullopt;
+        }
+        return std::pair{std::move(*name), Value::ofString(std::move(*text))};
+    }
+    why = "unknown value type (int: or str: expected)";
+    return std::nullopt;
+}
+
+} // namespace
+
+bool sameName(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
+                                              [](char x, char y) { return fold(x) == fold(y); });
+}
+
+const Value* KeyData::find(std::string_view name) const {
+    for (const auto& [n, v] : values) {
+        if (sameName(n, name))
+            return &v;
+    }
+    return nullptr;
+}
+
+void KeyData::set(std::string_view name, Value value) {
+    for (auto& [n, v] : values) {
+        if (sameName(n, name)) {
+            v = std::move(value);
+            return;
+        }
+    }
+    values.emplace_back(std::string(name), std::move(value));
+}
+
+bool KeyData::erase(std::string_view name) {
+    const auto it = std::find_if(values.begin(), values.end(),
+                                 [&](const auto& nv) { return sameName(nv.first, name); });
+    if (it == values.end())
+        return false;
+    values.erase(it);
+    return true;
+}
+
+std::optional<std::string> normaliseKeyPath(std::string_view path) {
+    while (!path.empty() && path.front() == '\\')
+        path.remove_prefix(1);
+    while (!path.empty() && path.back() == '\\')
+        path.remove_suffix(1);
+    if (path.empty() || path.find("\\\\") != std::string_view::npos)
+        return std::nullopt;
+    if (std::any_of(path.begin(), path.end(),
+                    [](char c) { return isControl(static_cast<unsigned char>(c)); }))
+        return std::nullopt;
+    return std::string(path);
+}
+
+const KeyData* Data::findKey(std::string_view path) const {
+    const auto norm = normaliseKeyPath(path);
+    if (!norm)
+        return nullptr;
+    for (const auto& k : keys_) {
+        if (sameName(k.path, *norm))
+            return &k;
+    }
+    return nullptr;
+}
+
+KeyData& Data::makeKey(std::string_view path) {
+    const auto norm = normaliseKeyPath(path);
+    if (!norm)
+        throw std::invalid_argument("not a valid key path");
+    for (auto& k : keys_) {
+        if (sameName(k.path, *norm))
+            return k;
+    }
+    return keys_.emplace_back(KeyData{*norm, {}});
+}
+
+bool Data::keyExists(std::string_view path) const {
+    const auto norm = normaliseKeyPath(path);
+    if (!norm)
+        return false;
+    return std::any_of(keys_.begin(), keys_.end(), [&](const KeyData& k) {
+        return sameName(k.path, *norm) || below(k.path, *norm, nullptr);
+    });
+}
+
+std::vector<std::string> Data::subkeys(std::string_view path) const {
+    std::vector<std::string> out;
+    const auto norm = normaliseKeyPath(path);
+    if (!norm)
+        return out;
+    for (const auto& k : keys_) {
+        std::string_view rest;
+        if (!below(k.path, *norm, &rest))
+            continue;
+        const std::string_view child = rest.substr(0, rest.find('\\'));
+        if (std::none_of(out.begin(), out.end(),
+                         [&](const std::string& c) { return sameName(c, child); }))
+            out.emplace_back(child);
+    }
+    return out;
+}
+
+std::size_t Data::eraseKey(std::string_view path) {
+    const auto norm = normaliseKeyPath(path);
+    if (!norm)
+        return 0;
+    return std::erase_if(keys_, [&](const KeyData& k) {
+        return sameName(k.path, *norm) || below(k.path, *norm, nullptr);
+    });
+}
+
+std::optional<Data> parse(std::string_view text, ParseError* error) {
+    Data data;
+    KeyData* current = nullptr;
+    std::unordered_set<std::string> seen; // key path and value name, folded
+    int lineNo = 0;
+    auto fail = [&](std::string why) -> std::optional<Data> {
+        if (error)
+            *error = {lineNo, std::move(why)};
+        return std::nullopt;
+    };
+    while (!text.empty()) {
+        ++lineNo;
+        const std::size_t eol = text.find('\n');
+        const std::string_view raw = text.substr(0, eol);
+        text.remove_prefix(eol == std::string_view::npos ? text.size() : eol + 1);
+        const std::string_view line = trim(raw);
+        if (line.empty() || line.front() == ';' || line.front() == '#')
+            continue;
+        if (line.front() == '[') {
+            if (line.back() != ']')
+                return fail("unterminated section name");
+            const auto path = normaliseKeyPath(line.substr(1, line.size() - 2));
+            if (!path)
+                return fail("not a valid key path");
+            current = &data.makeKey(*path);
+            continue;
+        }
+        if (!current)
+            return fail("value outside a section");
+        std::string why;
+        auto nv = parseValueLine(line, why);
+        if (!nv)
+            return fail(std::move(why));
+        // Two spellings of one name would make every read ambiguous.
+        if (!seen.insert(folded(current->path) + '\n' + folded(nv->first)).second)
+            return fail("value \"" + nv->first + "\" appears twice");
+        current->values.push_back(std::move(*nv));
+    }
+    return data;
+}
+
+std::string serialize(const Data& data) {
+    std::string out = "; Corvane settings store: [key path] sections, \"name\" = int:N or "
+                      "\"name\" = str:\"text\"\n";
+    for (const auto& key : data.keys()) {
+        out += "\n[";
+        out += key.path;
+        out += "]\n";
+        for (const auto& [name, value] : key.values) {
+            appendQuoted(out, name);
+            if (value.type == ValueType::Integer) {
+                out += " = int:";
+                out += std::to_string(value.integer);
+            } else {
+                out += " = str:";
+                appendQuoted(out, value.text);
+            }
+            out += '\n';
+        }
+    }
+    return out;
+}
+
+} // namespace corvane::reg

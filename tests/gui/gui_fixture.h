@@ -1,0 +1,114 @@
+// A main window on the offscreen platform with its dialogs, a private settings store, a
+// recording prompter and an answering modal runner.
+#pragma once
+
+#include "platform/iphelper.h"
+#include "recording_prompter.h"
+#include "shell/forms.h"
+#include "shell/frmabout.h"
+#include "shell/frmmain.h"
+#include "shell/frmsetup.h"
+#include "shell/machinestore.h"
+#include "shell/runtimeoptions.h"
+#include "shell/settings.h"
+
+#include <QApplication>
+#include <QDialog>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+#include <memory>
+
+namespace corvane::test {
+
+inline QApplication& guiApp() {
+    static int argc = 1;
+    static char name[] = "corvane_gui_test";
+    static char* argv[] = {name, nullptr};
+    static QApplication app(argc, argv);
+    return app;
+}
+
+// A notification area that can be present or missing.
+class FakeTray : public TrayIconService {
+public:
+    explicit FakeTray(bool available) : available(available) {}
+    bool addIcon() override {
+        ++adds;
+        shown = available;
+        return available;
+    }
+    void removeIcon() override {
+        ++removes;
+        shown = false;
+    }
+    bool available;
+    bool shown = false;
+    int adds = 0;
+    int removes = 0;
+};
+
+class MainWindowFixture : public ::testing::Test {
+protected:
+    void SetUp() override {
+        guiApp();
+        ASSERT_TRUE(dir.isValid());
+        qputenv("CORVANE_CONFIG_DIR", dir.filePath(QStringLiteral("store")).toLocal8Bit());
+        qputenv("XDG_CONFIG_HOME", dir.filePath(QStringLiteral("xdg")).toLocal8Bit());
+        resetMachineStore();
+        runtimeOptions() = {};
+        frmSetup = new TfrmSetup;
+        frmAbout = new TfrmAbout;
+        setModalRunner([this](QDialog& d) {
+            modals.push_back(d.objectName());
+            if (beforeModalAnswer)
+                beforeModalAnswer(d);
+            return modalAnswer;
+        });
+    }
+    void TearDown() override {
+        window.reset();
+        frmMain = nullptr;
+        delete frmAbout;
+        frmAbout = nullptr;
+        delete frmSetup;
+        frmSetup = nullptr;
+        setModalRunner({});
+        iphlp().unload();
+        for (const char* v : {"CORVANE_CONFIG_DIR", "XDG_CONFIG_HOME", "CORVANE_PLATFORM_VERSION",
+                              "CORVANE_IPHLPAPI_LIB", "CORVANE_HELP_FILE"})
+            qunsetenv(v);
+        resetMachineStore();
+    }
+
+    TfrmMain& make(const QStringList& args = {}, TrayIconService* tray = nullptr) {
+        window = std::make_unique<TfrmMain>(args, tray);
+        frmMain = window.get();
+        return *window;
+    }
+    // Shows the window and lets the show handler run.
+    void showAndSettle() {
+        window->show();
+        QCoreApplication::processEvents();
+        QCoreApplication::processEvents();
+    }
+    // Counts the refreshes through the first fill step.
+    int* countRefreshes() {
+        window->refresh->setFill(FillStep::InterfaceTable, [this] { ++refreshes; });
+        return &refreshes;
+    }
+    // Stores options as an accepted Options dialog would, without touching the autostart entry.
+    void storeOptions() {
+        frmSetup->autoRunChanged = false;
+        SaveSettings(*frmSetup, false);
+    }
+
+    QTemporaryDir dir;
+    RecordingPrompter prompts;
+    std::unique_ptr<TfrmMain> window;
+    std::vector<QString> modals;
+    int modalAnswer = QDialog::Rejected;
+    std::function<void(QDialog&)> beforeModalAnswer;
+    int refreshes = 0;
+};
+
+} // namespace corvane::test

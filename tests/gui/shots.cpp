@@ -1,0 +1,55 @@
+// Writes pictures of the main window's pages and the About box, to look at the layout:
+//   corvane_shots OUTPUT_FOLDER   (with a display, e.g. under Xvfb, or QT_QPA_PLATFORM=offscreen)
+#include "shell/forms.h"
+#include "shell/frmabout.h"
+#include "shell/frmmain.h"
+#include "shell/frmsetup.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QLabel>
+#include <QMenu>
+#include <QTabWidget>
+#include <QTimer>
+#include <cstdio>
+
+int main(int argc, char* argv[]) {
+    QApplication app(argc, argv);
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: corvane_shots OUTPUT_FOLDER\n");
+        return 2;
+    }
+    const QDir out(QString::fromLocal8Bit(argv[1]));
+    corvane::TfrmMain window({});
+    corvane::frmMain = &window;
+    corvane::frmAbout = new corvane::TfrmAbout(&window);
+    corvane::frmSetup = new corvane::TfrmSetup(&window);
+    window.show();
+    int failures = 0;
+    const auto save = [&](QWidget* w, const QString& name) {
+        QCoreApplication::processEvents();
+        if (!w->grab().save(out.filePath(name)))
+            ++failures;
+    };
+    QTimer::singleShot(1500, &window, [&] {
+        for (int i = 0; i < window.pcMain->count(); ++i) {
+            window.pcMain->setCurrentIndex(i);
+            window.tmrUptimeTimer();
+            save(&window, QStringLiteral("main_%1_%2.png")
+                              .arg(i)
+                              .arg(window.pcMain->widget(i)->objectName()));
+        }
+        corvane::frmAbout->VerLabel->setText(window.versionText);
+        corvane::frmAbout->show();
+        save(corvane::frmAbout, QStringLiteral("about.png"));
+        corvane::frmAbout->hide();
+        window.pmRouteMenu->popup(window.mapToGlobal(QPoint(200, 150)));
+        save(window.pmRouteMenu, QStringLiteral("menu_routes.png"));
+        window.pmRouteMenu->hide();
+        QCoreApplication::exit(failures ? 1 : 0);
+    });
+    const int rc = QApplication::exec();
+    corvane::frmAbout = nullptr;
+    corvane::frmSetup = nullptr;
+    return rc;
+}

@@ -1,0 +1,119 @@
+// The About box, its picture and libjpeg decoding, and the help file's topics.
+#include "gui_fixture.h"
+#include "shell/help.h"
+#include "shell/helpviewer.h"
+#include "shell/jpeg.h"
+
+#include <QFile>
+#include <QLabel>
+#include <QPainter>
+#include <QPushButton>
+#include <QRegularExpression>
+
+using namespace corvane;
+using namespace corvane::test;
+
+namespace {
+
+using About = MainWindowFixture;
+
+TEST_F(About, LinkOpensTheHomePageOrSaysWhyNot) {
+    std::vector<QUrl> opened;
+    const auto saved = TfrmAbout::urlOpener;
+    for (const bool accepted : {true, false}) {
+        TfrmAbout::urlOpener = [&](const QUrl& url) {
+            opened.push_back(url);
+            return accepted;
+        };
+        frmAbout->LinkLabelClick();
+    }
+    TfrmAbout::urlOpener = saved;
+    ASSERT_EQ(opened.size(), 2u);
+    EXPECT_EQ(opened[0], TfrmAbout::homePage);
+    ASSERT_EQ(prompts.messages.size(), 1u); // only the failure speaks
+    EXPECT_EQ(prompts.messages[0].text, "Unable to start http client.");
+    EXPECT_EQ(prompts.messages[0].icon, MsgIcon::None);
+    EXPECT_EQ(prompts.messages[0].buttons, MsgButtons::Ok);
+}
+
+TEST_F(About, BoxLayout) {
+    TfrmAbout& box = *frmAbout;
+    EXPECT_EQ(box.size(), QSize(372, 257));
+    EXPECT_TRUE(box.windowFlags() & Qt::FramelessWindowHint);
+    EXPECT_EQ(box.picture().size(), QSize(372, 257)); // decoded from the embedded JPEG
+    EXPECT_TRUE(box.VerLabel->font().bold());
+    EXPECT_TRUE(box.LinkLabel->font().underline());
+    EXPECT_EQ(box.LinkLabel->toolTip(), "Go to author's home page");
+    EXPECT_EQ(box.LinkLabel->cursor().shape(), Qt::PointingHandCursor);
+    EXPECT_EQ(box.LinkLabel->text(), TfrmAbout::homePage.toString());
+    EXPECT_EQ(box.lblUpdates->text(), "For updated versions and other free software products ");
+    EXPECT_EQ(box.lblVisit->text(), "please visit");
+    EXPECT_EQ(box.btnOK->text(), "Ok");
+    EXPECT_TRUE(box.btnOK->isDefault());
+}
+
+TEST(Jpeg, RoundTripKeepsThePicture) {
+    guiApp();
+    QImage image(64, 48, QImage::Format_RGB32);
+    image.fill(QColor(20, 120, 200));
+    QPainter(&image).fillRect(0, 0, 32, 48, QColor(240, 200, 40));
+    const QByteArray jpeg = encodeJpeg(image, 95);
+    ASSERT_FALSE(jpeg.isEmpty());
+    EXPECT_TRUE(jpeg.startsWith("\xFF\xD8"));
+    const QImage back = decodeJpeg(jpeg);
+    ASSERT_EQ(back.size(), image.size());
+    for (const QPoint p : {QPoint(8, 8), QPoint(56, 40)}) {
+        const QColor a = image.pixelColor(p), b = back.pixelColor(p);
+        EXPECT_LE(std::abs(a.red() - b.red()) + std::abs(a.green() - b.green()) +
+                      std::abs(a.blue() - b.blue()),
+                  24);
+    }
+}
+
+TEST(Jpeg, BrokenDataGivesNoPictureAndKeepsTheProgramAlive) {
+    guiApp();
+    QImage image(16, 16, QImage::Format_RGB32);
+    image.fill(Qt::red);
+    const QByteArray good = encodeJpeg(image);
+    // A start marker followed by no image at all.
+    const QByteArray noImage = QByteArray("\xFF\xD8", 2) + QByteArray(64, 'x');
+    const QByteArray cases[] = {QByteArray(), QByteArray("not a picture at all"), good.left(20),
+                                noImage};
+    for (const QByteArray& data : cases)
+        EXPECT_TRUE(decodeJpeg(data).isNull()) << data.size();
+    EXPECT_TRUE(encodeJpeg(QImage()).isEmpty());
+}
+
+TEST(HelpFile, HasATopicForEveryContextTheProgramOpens) {
+    guiApp();
+    QFile file(helpFilePath());
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly)) << helpFilePath().toStdString();
+    const QString html = QString::fromUtf8(file.readAll());
+    const int contexts[] = {1000, 1100, 1200, 1300, 1400, 1450, 1500, 2010, 2020, 2030,
+                            2040, 2045, 2046, 2050, 2510, 2520, 2530, 2540, 2550, 2560,
+                            3010, 3020, 4010, 5005, 5010, 5020, 5030, 6010, 6020, 7030,
+                            8010, 9010, 9020, 9025, 9030, 9040, 9050, 9060, 9065, 9070,
+                            9080, 9090, 9100, 9110, 9120, 9130, 9140, 9170, 9320};
+    for (const int c : contexts)
+        EXPECT_TRUE(html.contains(QStringLiteral("<a name=\"%1\">").arg(c))) << c;
+    // Every link inside the file leads to a topic that exists.
+    const QRegularExpression link(QStringLiteral("href=\"#([^\"]+)\""));
+    for (auto it = link.globalMatch(html); it.hasNext();) {
+        const QString target = it.next().captured(1);
+        EXPECT_TRUE(html.contains(QStringLiteral("<a name=\"%1\">").arg(target)))
+            << target.toStdString();
+    }
+}
+
+TEST(HelpFile, UnknownContextOpensTheContents) {
+    guiApp();
+    showHelp(1400);
+    ASSERT_NE(helpViewer(), nullptr);
+    EXPECT_EQ(helpViewer()->currentContext(), 1400);
+    showHelp(4242);
+    EXPECT_EQ(helpViewer()->currentContext(), 0);
+    EXPECT_TRUE(helpViewer()->isVisible());
+    delete helpViewer();
+}
+
+} // namespace

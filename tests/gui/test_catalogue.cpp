@@ -1,0 +1,292 @@
+// The main window's catalogue: actions, menus, tool bar, timers, pages and columns.
+#include "gui_fixture.h"
+
+#include <QAction>
+#include <QHeaderView>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QStandardItemModel>
+#include <QTabWidget>
+#include <QTableView>
+#include <QTimer>
+#include <QToolBar>
+#include <QTreeView>
+
+using namespace corvane;
+using namespace corvane::test;
+
+namespace {
+
+class Catalogue : public MainWindowFixture {
+protected:
+    void SetUp() override {
+        MainWindowFixture::SetUp();
+        make();
+    }
+    // Entry names of a menu, "-" for separators.
+    static QStringList entries(const QMenu* menu) {
+        QStringList names;
+        for (const QAction* a : menu->actions())
+            names << (a->isSeparator() ? QStringLiteral("-") : a->objectName());
+        return names;
+    }
+};
+
+TEST_F(Catalogue, Actions) {
+    struct Row {
+        const char* name;
+        const char* category;
+        const char* caption;
+        const char* tip;
+        const char* status;
+        bool enabled;
+        int helpContext;
+    };
+    const Row rows[] = {
+        {"acRefresh", "File", "Refresh", "Refresh", "Refresh all information", true, 0},
+        {"acExit", "File", "Exit", "Exit", "Exit Corvane", true, 0},
+        {"acHelp", "Info", "Help", "Help System", "Help System", true, 0},
+        {"acAbout", "Info", "About", "Copyright and version information",
+         "Copyright and version information", true, 0},
+        {"acSetup", "File", "Options", "Options...", "Open options dialog", true, 0},
+        {"acSaveReport", "File", "Save Report...", "Save...", "Save IP status report", true, 0},
+        {"acIPStats", "File", "IP Statistics", "IP Statistics",
+         "Shows IP statisctics across all interfaces", true, 0},
+        {"acTray", "File", "Minimize to System Tray", "Minimize to TNA",
+         "Minimize into System Tray", true, 0},
+        {"acUnTray", "File", "Show and remove from TNA", "Show & Exit TNA",
+         " Show and remove from System Tray", true, 0},
+        {"acRestoreFromTray", "File", "Show", "Show", "Show but leave in System Tray", true, 0},
+        {"acAddRoute", "Routing", "Add Route...", "Add route...", "Add a routing entry", true,
+         2510},
+        {"acAddFromList", "Routing", "Add Routes from List...", "Add route from list...",
+         "Add multiple routing entries", true, 2520},
+        {"acDeleteRoute", "Routing", "Delete Route...", "Delete route...",
+         "Delete selected routing entry", false, 2530},
+        {"acModifyRoute", "Routing", "Modify Route...", "Modify route...",
+         "Modify parameters of selected routing entry", false, 2540},
+        {"acDelList", "Routing", "Delete Routes by List...", "Delete routes by list...",
+         "Delete routes by previously loaded list", false, 2550},
+        {"acBestRoute", "Routing", "Outgoing interface...",
+         "Determine outgoing interface for a certain destination IP",
+         "Determine outgoing interface for a certain destination IP", true, 0},
+        {"acEnableIF", "Interface", "Enable I/F", "Enable I/F", "Enable I/F administratively",
+         false, 0},
+        {"acDisableIF", "Interface", "Disable I/F", "Disable I/F", "Disable I/F administratively",
+         false, 0},
+        {"acIfStats", "Interface", "I/F Statistics", "I/F Statistics",
+         "Shows octet in / out statistics for selected interface", false, 0},
+        {"acRenew", "IP", "Renew IP Address", "DHCP renew",
+         "Force a DHCP renew on selected interface", true, 0},
+        {"acRenewIP", "IP", "Renew IP address...", "Force a DHCP renew for an interface",
+         "Force a DHCP renew for an interface", true, 0},
+        {"acAddIP", "IP", "Add IP address...", "Add a secondary IP address",
+         "Add a secondary IP address", true, 0},
+        {"acDelIP", "IP", "Delete IP address...", "Delete a secondary IP address",
+         "Delete a secondary IP address", true, 0},
+    };
+    ASSERT_EQ(window->actionList().size(), static_cast<qsizetype>(std::size(rows)));
+    for (const Row& r : rows) {
+        const QAction* a = window->item(QString::fromLatin1(r.name));
+        ASSERT_NE(a, nullptr) << r.name;
+        EXPECT_EQ(a->property("category").toString(), r.category) << r.name;
+        EXPECT_EQ(a->text(), r.caption) << r.name;
+        EXPECT_EQ(a->toolTip(), r.tip) << r.name;
+        EXPECT_EQ(a->statusTip(), r.status) << r.name;
+        EXPECT_EQ(a->isEnabled(), r.enabled) << r.name;
+        EXPECT_EQ(a->property("helpContext").toInt(), r.helpContext) << r.name;
+        EXPECT_FALSE(a->icon().isNull()) << r.name;
+        EXPECT_TRUE(a->shortcut().isEmpty()) << r.name; // keys belong to the menu entries
+    }
+}
+
+TEST_F(Catalogue, MainMenu) {
+    const std::pair<const char*, QStringList> menus[] = {
+        {"&File",
+         {"SaveReport1", "IPStatistics1", "Refresh1", "-", "Options1", "-", "MinimizetoSystemTray1",
+          "Exit1"}},
+        {"&Routes",
+         {"AddRoute1", "AddRoutesfromList1", "ModifyRoute1", "DeleteRoute1", "DeleteRoutesbyList1",
+          "-", "Outgoinginterface1"}},
+        {"IP Address", {"RenewIPaddress2", "-", "AddIPaddress2", "DeleteIPaddress2"}},
+        {"I&nterface", {"EnableIF1", "DisableIF1", "-", "IFStatistics1"}},
+        {"&Info", {"Help1", "-", "About1"}},
+    };
+    const QList<QAction*> top = window->menuBar()->actions();
+    ASSERT_EQ(top.size(), static_cast<qsizetype>(std::size(menus)));
+    for (qsizetype i = 0; i < top.size(); ++i) {
+        EXPECT_EQ(top[i]->text(), menus[i].first);
+        EXPECT_EQ(entries(top[i]->menu()), menus[i].second) << menus[i].first;
+    }
+    // Entries that differ from their action.
+    EXPECT_EQ(window->item("Options1")->text(), "Options...");
+    EXPECT_EQ(window->item("About1")->toolTip(), "About");
+    EXPECT_EQ(window->item("About1")->statusTip(), "Copyright and version information");
+    EXPECT_EQ(window->item("Outgoinginterface1")->property("helpContext").toInt(), 2560);
+    const std::pair<const char*, const char*> keys[] = {
+        {"Refresh1", "F5"}, {"Help1", "F1"}, {"About1", "F2"}};
+    for (const auto& [name, key] : keys)
+        EXPECT_EQ(window->item(name)->shortcut(), QKeySequence(QString::fromLatin1(key))) << name;
+    // Entries follow their action.
+    window->acDeleteRoute->setEnabled(true);
+    EXPECT_TRUE(window->item("DeleteRoute1")->isEnabled());
+    EXPECT_TRUE(window->item("DeleteRoute2")->isEnabled());
+}
+
+TEST_F(Catalogue, ContextMenus) {
+    const std::pair<QMenu * TfrmMain::*, QStringList> menus[] = {
+        {&TfrmMain::pmIPMenu,
+         {"Expand1", "CollapseTree1", "-", "CopytoClipboard1", "-", "AddIPaddress1",
+          "DeleteIPaddress1", "RenewIPAddress1", "-", "Refresh3"}},
+        {&TfrmMain::pmInterfaceMenu,
+         {"EnableIF2", "DisableIF2", "IFStatistics2", "-", "IgnoreLocalhost1", "-", "Refresh4"}},
+        {&TfrmMain::pmRouteMenu,
+         {"AddRoute2", "AddRoutesfromList2", "ModifyRoute2", "DeleteRoute2", "DeleteRoutesbyList2",
+          "-", "Outgoinginterface2", "-", "IgnoreLocalhost2", "IgnoreBroadcasts1", "-",
+          "Refresh5"}},
+        {&TfrmMain::pmConnMenu,
+         {"ResolveProtocolName1", "ResolveIPAddresses1", "EstablishedOnly1", "-",
+          "IgnoreLocalhost3", "-", "Refresh6"}},
+        {&TfrmMain::pmReportMenu,
+         {"pmReportMenuSelectAll", "pmReportMenuCopy", "-", "SaveReport2"}},
+        {&TfrmMain::pmLbxIPPopup, {"Copy1"}},
+        {&TfrmMain::pmLbxDNSPopup, {"Copy2"}},
+        {&TfrmMain::pmTrayMenu,
+         {"Show1", "ShowandremovefromTNA1", "Refresh2", "-", "Help2", "About2", "-", "Exit2"}},
+    };
+    for (const auto& [menu, expected] : menus)
+        EXPECT_EQ(entries(window.get()->*menu), expected)
+            << (window.get()->*menu)->objectName().toStdString();
+
+    const std::tuple<const char*, const char*, const char*> captions[] = {
+        {"Expand1", "Expand Tree", "Expand all tree nodes"},
+        {"CollapseTree1", "Collapse Tree", "Collapse tree view to root nodes only"},
+        {"CopytoClipboard1", "Copy to Clipboard", "Copy selected text to clipboard"},
+        {"IgnoreBroadcasts1", "Ignore Broadcasts", ""},
+        {"ResolveProtocolName1", "Resolve Protocol Name", ""},
+        {"pmReportMenuSelectAll", "Select All", "Selects the entire text"},
+        {"pmReportMenuCopy", "Copy", "Copies selected text into clipboard"},
+        {"Copy1", "Copy to clipboard", ""},
+        {"Help2", "Help", "Help System"},
+        {"AddRoute2", "Add Route...", "Add a single routing entry"},
+        {"Exit2", "Exit", "Exit Corvane"},
+    };
+    for (const auto& [name, caption, status] : captions) {
+        EXPECT_EQ(window->item(name)->text(), caption) << name;
+        EXPECT_EQ(window->item(name)->statusTip(), status) << name;
+    }
+    EXPECT_FALSE(window->item("pmReportMenuSelectAll")->isEnabled());
+    EXPECT_FALSE(window->item("pmReportMenuCopy")->isEnabled());
+}
+
+TEST_F(Catalogue, ToolBar) {
+    QStringList layout;
+    for (const QAction* a : window->ToolBar1->actions()) {
+        if (a->isSeparator())
+            layout << QStringLiteral("/");
+        else if (a->objectName().isEmpty())
+            layout << QStringLiteral("."); // a gap
+        else
+            layout << a->objectName();
+    }
+    const QStringList expected = {"acRefresh",
+                                  "/",
+                                  "acAddRoute",
+                                  "acAddFromList",
+                                  "acModifyRoute",
+                                  "acDeleteRoute",
+                                  "acDelList",
+                                  ".",
+                                  "acRenewIP",
+                                  "acAddIP",
+                                  "acDelIP",
+                                  ".",
+                                  "acIPStats",
+                                  "/",
+                                  "acSetup",
+                                  "/",
+                                  "acHelp",
+                                  "acAbout",
+                                  "/",
+                                  "acTray",
+                                  "acExit"};
+    EXPECT_EQ(layout, expected);
+}
+
+TEST_F(Catalogue, Timers) {
+    const std::tuple<QTimer * TfrmMain::*, int, bool> timers[] = {
+        {&TfrmMain::tmrAutoUpdate, 1000, false},  {&TfrmMain::tmrUptime, 100, true},
+        {&TfrmMain::tmrRefreshWait, 1000, false}, {&TfrmMain::tmrModifyUpdate, 2000, false},
+        {&TfrmMain::tmrHide, 2000, false},        {&TfrmMain::tmrIntStat, 200, false},
+        {&TfrmMain::tmrIpStat, 200, false},
+    };
+    for (const auto& [timer, interval, active] : timers) {
+        const QTimer* t = window.get()->*timer;
+        EXPECT_EQ(t->interval(), interval) << t->objectName().toStdString();
+        EXPECT_EQ(t->isActive(), active) << t->objectName().toStdString();
+    }
+}
+
+TEST_F(Catalogue, WindowPagesAndColumns) {
+    TfrmMain& w = *window;
+    EXPECT_EQ(w.windowTitle(), "Corvane");
+    EXPECT_EQ(w.size(), QSize(731, 460));
+    const QStringList tabs = {"Host Info", "IP Info", "Interfaces", "Routes", "Netstat", "Report"};
+    ASSERT_EQ(w.pcMain->count(), tabs.size());
+    for (int i = 0; i < tabs.size(); ++i)
+        EXPECT_EQ(w.pcMain->tabText(i), tabs[i]);
+
+    using Columns = std::vector<std::pair<QString, int>>;
+    const auto columns = [](const QTableView* view) {
+        Columns c;
+        for (int i = 0; i < view->model()->columnCount(); ++i)
+            c.emplace_back(view->model()->headerData(i, Qt::Horizontal).toString(),
+                           view->columnWidth(i));
+        return c;
+    };
+    EXPECT_EQ(columns(w.lvIfTable), (Columns{{"Admin Status", 81},
+                                             {"Index", 65},
+                                             {"Address", 105},
+                                             {"Type", 65},
+                                             {"Speed", 75},
+                                             {"Oper Status", 80},
+                                             {"Description", 203}}));
+    EXPECT_EQ(columns(w.lvFwTable), (Columns{{"Dst. Address", 105},
+                                             {"Dst. Mask", 105},
+                                             {"Next Hop", 105},
+                                             {"Index", 65},
+                                             {"Metric", 50},
+                                             {"Persistent", 61},
+                                             {"Protocol", 150}}));
+    EXPECT_EQ(columns(w.lvConnections), (Columns{{"Protocol", 55},
+                                                 {"Local Address", 100},
+                                                 {"Local Port", 75},
+                                                 {"Remote Address", 100},
+                                                 {"Remote Port", 75},
+                                                 {"Status", 95},
+                                                 {"via Interface", 75},
+                                                 {"Owner Process", 115}}));
+    EXPECT_EQ(w.lvFwTable->selectionMode(), QAbstractItemView::ExtendedSelection);
+    EXPECT_EQ(w.lvIfTable->selectionMode(), QAbstractItemView::SingleSelection);
+    EXPECT_TRUE(w.lvConnections->isSortingEnabled());
+    EXPECT_FALSE(w.lvFwTable->horizontalHeader()->sectionsClickable());
+    // Empty until their pages fill them: nothing is made up.
+    for (const QTableView* v : {w.lvIfTable, w.lvFwTable, w.lvConnections})
+        EXPECT_EQ(v->model()->rowCount(), 0);
+    EXPECT_EQ(w.tvInfo->model()->rowCount(), 0);
+    EXPECT_EQ(w.tvInfo->indentation(), 19);
+    EXPECT_TRUE(w.redtReport->isReadOnly());
+    EXPECT_EQ(w.redtReport->lineWrapMode(), QPlainTextEdit::NoWrap);
+    EXPECT_TRUE(QFontInfo(w.redtReport->font()).fixedPitch());
+    EXPECT_EQ(w.tvInfo->toolTip(), "Click right mouse button for popup menu");
+}
+
+TEST_F(Catalogue, ImageListHoldsEveryIndexThePagesUse) {
+    for (const int index :
+         {0, 1, 2, 3, 4, 16, 17, 18, 24, 25, 26, 28, 29, 30, 34, 36, 37, 38, 39, 40, 41, 42, 43})
+        EXPECT_FALSE(window->ilTreeImages.icon(index).isNull()) << index;
+    EXPECT_TRUE(window->ilTreeImages.icon(img::count).isNull());
+}
+
+} // namespace

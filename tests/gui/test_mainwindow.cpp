@@ -1,0 +1,361 @@
+// The main window's start-up, first show, refresh, timers, tray commands and close.
+#include "gui_fixture.h"
+#include "shell/help.h"
+#include "shell/helpviewer.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QLabel>
+#include <QStandardItemModel>
+#include <QStatusTipEvent>
+#include <QTabWidget>
+#include <QTableView>
+#include <QTest>
+#include <QTimer>
+#include <QToolBar>
+
+using namespace corvane;
+using namespace corvane::test;
+
+namespace {
+
+using MainWindow = MainWindowFixture;
+
+TEST_F(MainWindow, StartUpFollowsThePlatformVersion) {
+    struct Case {
+        const char* version;
+        bool xp;
+        const char* suffix; // end of the version text
+        int columns;        // of lvConnections: the owner column only in the XP family
+    };
+    const Case cases[] = {
+        {"4.10", false, ", not running on XP", 7},
+        {"5.0", false, ", not running on XP", 7},
+        {"5.1", true, ")", 8},
+        {"5.2", true, ")", 8},
+        {"6.0", false, ", running on Vista", 7},
+    };
+    for (const Case& c : cases) {
+        qputenv("CORVANE_PLATFORM_VERSION", c.version);
+        TfrmMain& w = make();
+        EXPECT_EQ(w.xpFamily, c.xp) << c.version;
+        EXPECT_TRUE(w.versionText.startsWith(QStringLiteral("Version 0.1.0  Build 1 (")))
+            << w.versionText.toStdString();
+        EXPECT_TRUE(w.versionText.endsWith(QString::fromLatin1(c.suffix))) << c.version;
+        EXPECT_EQ(w.lvConnectionsModel->columnCount(), c.columns) << c.version;
+        EXPECT_EQ(static_cast<bool>(iphlp().AllocateAndGetTcpExTableFromStack), c.xp) << c.version;
+        if (c.columns == 8) {
+            EXPECT_EQ(w.lvConnectionsModel->headerData(7, Qt::Horizontal).toString(),
+                      "Owner Process");
+            EXPECT_EQ(w.lvConnections->columnWidth(7), 115);
+        }
+        EXPECT_EQ(w.pcMain->currentWidget(), w.tsHost);
+        EXPECT_EQ(w.helpContext(), 1100);
+    }
+}
+
+TEST_F(MainWindow, NoOwnerColumnWithoutTheLibrary) {
+    qputenv("CORVANE_IPHLPAPI_LIB", "/nonexistent/libiphlpapi.so");
+    TfrmMain& w = make();
+    EXPECT_TRUE(w.loadFailure.base);
+    EXPECT_EQ(w.lvConnectionsModel->columnCount(), 7);
+}
+
+TEST_F(MainWindow, AutomaticStartGoesToTheTrayOnlyAsAsked) {
+    struct Case {
+        QStringList args;
+        bool minimise;
+        bool trayAvailable;
+        bool tray; // tray mode and started-to-tray expected
+    };
+    const Case cases[] = {
+        {{"-a"}, true, true, true},
+        {{"-a"}, false, true, false},
+        {{"-A"}, true, true, false},
+        {{"-x", "-a"}, true, true, false},
+        {{}, true, true, false},
+        // No notification area: the window must stay reachable.
+        {{"-a"}, true, false, false},
+    };
+    for (const Case& c : cases) {
+        frmSetup->cbxMinimized->setChecked(c.minimise);
+        storeOptions();
+        FakeTray tray(c.trayAvailable);
+        TfrmMain& w = make(c.args, &tray);
+        EXPECT_EQ(w.trayMode, c.tray) << c.args.join(' ').toStdString();
+        EXPECT_EQ(w.startedToTray, c.tray);
+        EXPECT_EQ(tray.shown, c.tray);
+        window.reset();
+    }
+}
+
+TEST_F(MainWindow, AutoRunStartHidesTwoSecondsAfterTheFirstShow) {
+    frmSetup->cbxMinimized->setChecked(true);
+    frmSetup->cbxAutoRun->setChecked(true);
+    storeOptions();
+    FakeTray tray(true);
+    TfrmMain& w = make({"-a"}, &tray);
+    showAndSettle();
+    EXPECT_TRUE(w.isVisible());
+    EXPECT_TRUE(w.tmrHide->isActive());
+    EXPECT_EQ(w.tmrHide->interval(), 2000);
+    w.tmrHideTimer();
+    EXPECT_FALSE(w.isVisible());
+    EXPECT_FALSE(w.tmrHide->isActive());
+    EXPECT_TRUE(tray.shown);
+}
+
+TEST_F(MainWindow, FirstShowRefreshesThenReportsTheLoadFailureOnce) {
+    qputenv("CORVANE_IPHLPAPI_LIB", FAKE_NO_TCP);
+    TfrmMain& w = make();
+    std::vector<size_t> messagesAtRefresh;
+    w.refresh->setFill(FillStep::InterfaceTable,
+                       [&] { messagesAtRefresh.push_back(prompts.messages.size()); });
+    EXPECT_TRUE(w.firstShowPending());
+    showAndSettle();
+    ASSERT_EQ(prompts.messages.size(), 1u);
+    EXPECT_EQ(prompts.messages[0].text, "Couldn't load DLL functions  [Code = 0x00004000]");
+    EXPECT_EQ(prompts.messages[0].caption, "Oops");
+    EXPECT_EQ(prompts.messages[0].icon, MsgIcon::Error);
+    EXPECT_EQ(messagesAtRefresh, std::vector<size_t>{0}); // the refresh came first
+    EXPECT_FALSE(w.firstShowPending());
+    // An empty store: the defaults were written and loaded, and they govern now.
+    EXPECT_TRUE(frmSetup->cbxAutoUpdate->isChecked());
+    EXPECT_TRUE(w.tmrAutoUpdate->isActive());
+    EXPECT_TRUE(runtimeOptions().optIgnoreLocalhost);
+
+    w.hide();
+    showAndSettle(); // a restore refreshes but reloads and reports nothing
+    EXPECT_EQ(messagesAtRefresh.size(), 2u);
+    EXPECT_EQ(prompts.messages.size(), 1u);
+}
+
+TEST_F(MainWindow, FirstShowAppliesTheStoredOptions) {
+    frmSetup->cbxToolbar->setChecked(false);
+    frmSetup->cbxAutoUpdate->setChecked(false);
+    frmSetup->cbxAutoSaveSize->setChecked(true);
+    frmSetup->cbxNoErrMsg->setChecked(true);
+    frmSetup->cbxEstablishedOnly->setChecked(true);
+    frmSetup->storedWidth = 812;
+    frmSetup->storedHeight = 533;
+    storeOptions();
+    // The controls show something else until the load.
+    frmSetup->cbxToolbar->setChecked(true);
+    frmSetup->cbxAutoSaveSize->setChecked(false);
+    TfrmMain& w = make();
+    showAndSettle();
+    EXPECT_TRUE(prompts.messages.empty());
+    EXPECT_TRUE(w.ToolBar1->isHidden());
+    EXPECT_FALSE(w.tmrAutoUpdate->isActive());
+    EXPECT_EQ(w.size(), QSize(812, 533));
+    EXPECT_TRUE(runtimeOptions().optNoErrorMessages);
+    EXPECT_TRUE(runtimeOptions().optEstablishedOnly);
+    EXPECT_FALSE(runtimeOptions().optIgnoreLocalhost);
+}
+
+TEST_F(MainWindow, FirstAutoUpdateTickRefreshesWithTheReport) {
+    frmSetup->cbxOverwriteReport->setChecked(false);
+    frmSetup->cbxAutoUpdate->setChecked(true);
+    storeOptions();
+    TfrmMain& w = make();
+    int reports = 0;
+    w.refresh->setFill(FillStep::Report, [&] { ++reports; });
+    showAndSettle();
+    EXPECT_EQ(reports, 0); // the show's refresh leaves the report alone
+    QTest::qWait(1300);    // the real library's counts differ from the zero start
+    EXPECT_EQ(reports, 1);
+}
+
+TEST_F(MainWindow, RefreshEntryIsDisabledOnlyWhileFilling) {
+    TfrmMain& w = make();
+    w.setPanelText(0, QStringLiteral("before"));
+    bool item = true, action = false;
+    QString panel;
+    w.refresh->setFill(FillStep::RouteTable, [&] {
+        item = w.Refresh1->isEnabled();
+        action = w.acRefresh->isEnabled();
+        panel = w.panelText(0);
+    });
+    w.acRefresh->trigger();
+    EXPECT_FALSE(item);
+    EXPECT_TRUE(action); // tool button and context entries stay usable
+    EXPECT_EQ(panel, "Refreshing network status information...");
+    EXPECT_TRUE(w.Refresh1->isEnabled());
+    EXPECT_EQ(w.panelText(0), "before");
+}
+
+TEST_F(MainWindow, RefreshRequestedDuringARefreshWaitsAndRunsAgain) {
+    TfrmMain& w = make();
+    int fills = 0;
+    QString sampled;
+    w.refresh->setFill(FillStep::InterfaceTable, [&] {
+        if (++fills == 1) {
+            // The user presses Refresh while this fill lets messages run.
+            QTimer::singleShot(0, w.acRefresh, &QAction::trigger);
+            QTimer::singleShot(400, &w, [&] { sampled = w.panelText(0); });
+            QCoreApplication::processEvents();
+        }
+    });
+    w.acRefresh->trigger();
+    EXPECT_EQ(sampled, "Refreshing network status information... pending");
+    EXPECT_EQ(fills, 2);
+    EXPECT_FALSE(w.refresh->busy());
+}
+
+TEST_F(MainWindow, UptimeLabelChangesOnlyOnTheHostPage) {
+    TfrmMain& w = make();
+    w.pcMain->setCurrentWidget(w.tsRoutes);
+    w.lblUptime->setText(QStringLiteral("unchanged"));
+    w.tmrUptimeTimer();
+    EXPECT_EQ(w.lblUptime->text(), "unchanged");
+    w.pcMain->setCurrentWidget(w.tsHost);
+    w.tmrUptimeTimer();
+    EXPECT_TRUE(w.lblUptime->text().endsWith(QStringLiteral("sec.")));
+    EXPECT_TRUE(w.tmrUptime->isActive());
+}
+
+TEST_F(MainWindow, HelpOpensTheActivePagesTopic) {
+    TfrmMain& w = make();
+    const std::pair<QWidget * TfrmMain::*, int> pages[] = {
+        {&TfrmMain::tsRoutes, 1400},      {&TfrmMain::tsHost, 1100},
+        {&TfrmMain::tsIP, 1200},          {&TfrmMain::tsInterface, 1300},
+        {&TfrmMain::tsConnections, 1450}, {&TfrmMain::tsReport, 1500},
+    };
+    for (const auto& [page, context] : pages) {
+        w.pcMain->setCurrentWidget(w.*page);
+        EXPECT_EQ(w.helpContext(), context);
+        w.Help1->trigger(); // the F1 entry
+        ASSERT_NE(helpViewer(), nullptr);
+        EXPECT_EQ(helpViewer()->currentContext(), context);
+    }
+    w.Help2->trigger(); // the tray menu's entry, whatever the page
+    EXPECT_EQ(helpViewer()->currentContext(), 1000);
+    EXPECT_TRUE(prompts.messages.empty());
+}
+
+TEST_F(MainWindow, MissingHelpFileIsReported) {
+    TfrmMain& w = make();
+    qputenv("CORVANE_HELP_FILE", dir.filePath(QStringLiteral("none.hlp")).toLocal8Bit());
+    w.acHelp->trigger();
+    ASSERT_EQ(prompts.messages.size(), 1u);
+    EXPECT_TRUE(prompts.messages[0].text.contains(QStringLiteral("none.hlp")));
+    EXPECT_EQ(prompts.messages[0].icon, MsgIcon::Error);
+}
+
+TEST_F(MainWindow, AboutShowsTheVersionText) {
+    TfrmMain& w = make();
+    w.acAbout->trigger();
+    EXPECT_EQ(modals, std::vector<QString>{QStringLiteral("frmAbout")});
+    EXPECT_EQ(frmAbout->VerLabel->text(), w.versionText);
+    EXPECT_FALSE(w.versionText.isEmpty());
+}
+
+TEST_F(MainWindow, AcceptedOptionsApplyAndRefreshCancelledDoNot) {
+    TfrmMain& w = make();
+    int* count = countRefreshes();
+    w.resize(700, 450);
+    beforeModalAnswer = [&](QDialog&) {
+        EXPECT_EQ(frmSetup->storedWidth, 700);
+        EXPECT_EQ(frmSetup->storedHeight, 450);
+        frmSetup->cbxToolbar->setChecked(false);
+        frmSetup->cbxAutoUpdate->setChecked(true);
+        frmSetup->cbxIgnoreBCasts->setChecked(true);
+    };
+    modalAnswer = QDialog::Rejected;
+    w.acSetup->trigger();
+    EXPECT_EQ(*count, 0);
+    EXPECT_FALSE(w.ToolBar1->isHidden());
+    EXPECT_FALSE(runtimeOptions().optIgnoreBroadcasts);
+
+    modalAnswer = QDialog::Accepted;
+    w.acSetup->trigger();
+    EXPECT_EQ(*count, 1);
+    EXPECT_TRUE(w.ToolBar1->isHidden());
+    EXPECT_TRUE(runtimeOptions().optIgnoreBroadcasts);
+    EXPECT_TRUE(w.tmrAutoUpdate->isActive());
+}
+
+TEST_F(MainWindow, IgnoreTogglesInvertTheOptionAndRefresh) {
+    TfrmMain& w = make();
+    int* count = countRefreshes();
+    const std::pair<const char*, bool RuntimeOptions::*> toggles[] = {
+        {"IgnoreLocalhost1", &RuntimeOptions::optIgnoreLocalhost},
+        {"IgnoreLocalhost2", &RuntimeOptions::optIgnoreLocalhost},
+        {"IgnoreLocalhost3", &RuntimeOptions::optIgnoreLocalhost},
+        {"IgnoreBroadcasts1", &RuntimeOptions::optIgnoreBroadcasts},
+    };
+    int expected = 0;
+    for (const auto& [name, option] : toggles) {
+        const bool before = runtimeOptions().*option;
+        w.item(QString::fromLatin1(name))->trigger();
+        EXPECT_NE(runtimeOptions().*option, before) << name;
+        EXPECT_EQ(*count, ++expected) << name;
+    }
+}
+
+TEST_F(MainWindow, RouteModificationIsAnnouncedAfterItsRefresh) {
+    TfrmMain& w = make();
+    size_t messagesAtRefresh = 99;
+    w.refresh->setFill(FillStep::RouteTable, [&] { messagesAtRefresh = prompts.messages.size(); });
+    w.tmrModifyUpdate->start();
+    w.tmrModifyUpdateTimer();
+    EXPECT_FALSE(w.tmrModifyUpdate->isActive());
+    EXPECT_EQ(messagesAtRefresh, 0u);
+    ASSERT_EQ(prompts.messages.size(), 1u);
+    EXPECT_EQ(prompts.messages[0].text, "Route successfully modified.");
+    EXPECT_EQ(prompts.messages[0].caption, "Success");
+    EXPECT_EQ(prompts.messages[0].icon, MsgIcon::Information);
+}
+
+TEST_F(MainWindow, TrayCommandsNeverStrandTheWindow) {
+    {
+        TfrmMain& w = make();
+        w.show();
+        w.acTray->trigger(); // no notification area at all
+        EXPECT_TRUE(w.isVisible());
+        EXPECT_FALSE(w.trayMode);
+    }
+    FakeTray tray(true);
+    TfrmMain& w = make({}, &tray);
+    w.show();
+    w.acTray->trigger();
+    EXPECT_FALSE(w.isVisible());
+    EXPECT_TRUE(w.trayMode);
+    w.acRestoreFromTray->trigger();
+    EXPECT_TRUE(w.isVisible());
+    EXPECT_TRUE(w.trayMode); // "Show" keeps the icon and tray mode
+    w.acUnTray->trigger();
+    EXPECT_TRUE(w.isVisible());
+    EXPECT_FALSE(w.trayMode);
+    EXPECT_FALSE(tray.shown);
+}
+
+TEST_F(MainWindow, StatusTipsGoToPanelZero) {
+    TfrmMain& w = make();
+    QStatusTipEvent tip(QStringLiteral("Refresh all information"));
+    QCoreApplication::sendEvent(w.lvFwTable, &tip);
+    EXPECT_EQ(w.panelText(0), "Refresh all information");
+    EXPECT_TRUE(w.panelText(1).isEmpty());
+}
+
+TEST_F(MainWindow, CloseSavesTheSizeAndReleasesTheLibrary) {
+    frmSetup->cbxAutoSaveSize->setChecked(true);
+    frmSetup->storedWidth = 731;
+    frmSetup->storedHeight = 460;
+    storeOptions();
+    TfrmMain& w = make();
+    showAndSettle();
+    w.resize(760, 480);
+    ASSERT_TRUE(iphlp().ipHelperLoaded());
+    EXPECT_TRUE(w.close());
+    EXPECT_FALSE(iphlp().ipHelperLoaded());
+    EXPECT_FALSE(w.tmrAutoUpdate->isActive());
+    EXPECT_FALSE(w.tmrUptime->isActive());
+    // The next start finds the size.
+    frmSetup->storedWidth = frmSetup->storedHeight = 0;
+    ASSERT_TRUE(LoadSettings(*frmSetup));
+    EXPECT_EQ(frmSetup->storedWidth, 760);
+    EXPECT_EQ(frmSetup->storedHeight, 480);
+}
+
+} // namespace

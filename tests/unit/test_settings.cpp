@@ -1,0 +1,375 @@
+// The option load/save algorithms over a plain record, the start-up entry, and how the
+// program reports what happened to its store.
+#include "recording_prompter.h"
+#include "registry/location.h"
+#include "shell/autostart.h"
+#include "shell/machinestore.h"
+#include "shell/settingslogic.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+namespace fs = std::filesystem;
+using namespace corvane;
+using enum Option;
+
+namespace {
+
+class TempDir {
+public:
+    TempDir() {
+        std::string templ = (fs::temp_directory_path() / "corvane-settings-XXXXXX").string();
+        path_ = ::mkdtemp(templ.data());
+    }
+    ~TempDir() {
+        std::error_code ec;
+        fs::remove_all(path_, ec);
+    }
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const fs::path& path() const { return path_; }
+
+private:
+    fs::path path_;
+};
+
+std::string slurp(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+// The dialog's behaviour without widgets: every box starts unchecked; a change of "Auto run"
+// runs what cbxAutoRunClick does.
+class MapRecord : public OptionRecord {
+public:
+    bool option(Option o) const override {
+        const auto it = values.find(o);
+        return it != values.end() && it->second;
+    }
+    void setOption(Option o, bool on) override {
+        const bool was = option(o);
+        values[o] = on;
+        ++sets[o];
+        if (o == AutoRun && was != on) {
+            minimizedEnabled = on;
+            changed = true;
+        }
+    }
+    void setMinimizedEnabled(bool enabled) override { minimizedEnabled = enabled; }
+    int storedWidth() const override { return width; }
+    int storedHeight() const override { return height; }
+    void setStoredSize(int w, int h) override {
+        width = w;
+        height = h;
+    }
+    bool autoRunChanged() const override { return changed; }
+    int mainWindowWidth() const override { return 800; }
+    int mainWindowHeight() const override { return 555; }
+
+    std::map<Option, bool> values;
+    std::map<Option, int> sets;
+    bool minimizedEnabled = false;
+    bool changed = false;
+    int width = 0;
+    int height = 0;
+};
+
+const std::map<Option, bool> kExpectedDefaults = {
+    {AutoUpdate, true},        {AutoSaveSize, false},    {AutoExpand, false},
+    {ColoredTables, true},     {IgnoreLocalhost, true},  {IgnoreBroadcasts, false},
+    {OverwriteReport, true},   {Toolbar, true},          {NoErrorMessages, false},
+    {AutoRun, false},          {Minimized, false},       {ResolvePorts, false},
+    {ResolveAddresses, false}, {EstablishedOnly, false}, {RemoveDeadAddresses, true},
+};
+
+void expectDefaults(const MapRecord& r) {
+    for (const auto& [o, on] : kExpectedDefaults)
+        EXPECT_EQ(r.option(o), on) << valueName(o);
+}
+
+class SettingsTest : public ::testing::Test {
+protected:
+    SettingsTest() : store(dir.path() / "machine.reg") {
+        const char* xdg = std::getenv("XDG_CONFIG_HOME");
+        savedXdg = xdg ? std::optional<std::string>(xdg) : std::nullopt;
+        ::setenv("XDG_CONFIG_HOME", (dir.path() / "xdg").c_str(), 1);
+    }
+    ~SettingsTest() override {
+        if (savedXdg)
+            ::setenv("XDG_CONFIG_HOME", savedXdg->c_str(), 1);
+        else
+            ::unsetenv("XDG_CONFIG_HOME");
+    }
+    reg::Key settingsKey() { return *store.open(kSettingsKey, true); }
+
+    // A store holding the opposite of every default, so that a return to defaults shows.
+    void storeNonDefaults(bool autoSaveSize) {
+        MapRecord r;
+        for (const auto& [o, on] : kExpectedDefaults)
+            r.values[o] = !on;
+        r.values[AutoSaveSize] = autoSaveSize;
+        r.values[IpLogging] = true;
+        r.values[ShowInactiveRoutes] = false;
+        r.setStoredSize(1000, 700);
+        saveSettings(r, store, false, "/opt/corvane/bin/corvane");
+    }
+
+    TempDir dir;
+    reg::Store store;
+    std::optional<std::string> savedXdg;
+};
+
+} // namespace
+
+TEST_F(SettingsTest, FirstRunWritesDefaultsThenLoadsThem) {
+    MapRecord r;
+    EXPECT_FALSE(loadSettings(r, store));
+    expectDefaults(r);
+    reg::Key key = settingsKey();
+    EXPECT_EQ(key.readInteger("Width"), 800);
+    EXPECT_EQ(key.readInteger("Height"), 555);
+
+    EXPECT_TRUE(loadSettings(r, store));
+    expectDefaults(r);
+    // Never written by the defaults, and read with their fixed meaning.
+    for (const char* name : {"Log IP Addresses", "Show incactive persistent routes",
+                             "Ignore Oper Status", "Close immediately"})
+        EXPECT_FALSE(key.valueExists(name)) << name;
+    EXPECT_FALSE(r.option(IpLogging));
+    EXPECT_TRUE(r.option(ShowInactiveRoutes));
+    EXPECT_FALSE(r.option(IgnoreOperStatus));
+    EXPECT_EQ(r.width, 0) << "the size is read only with Auto save size on";
+}
+
+TEST_F(SettingsTest, SavedOptionsLoadBack) {
+    storeNonDefaults(true);
+    settingsKey().writeInteger("Ignore Oper Status", 1);
+    settingsKey().writeInteger("Auto expand tree", -7); // any non-zero integer is true
+    MapRecord r;
+    ASSERT_TRUE(loadSettings(r, store));
+    for (const auto& [o, on] : kExpectedDefaults) {
+        if (o != AutoSaveSize) {
+            EXPECT_EQ(r.option(o), !on) << valueName(o);
+        }
+    }
+    EXPECT_TRUE(r.option(IpLogging)) << "the loader's spelling differs only in case";
+    EXPECT_FALSE(r.option(ShowInactiveRoutes));
+    EXPECT_TRUE(r.option(IgnoreOperStatus));
+    EXPECT_EQ(r.width, 1000);
+    EXPECT_EQ(r.height, 700);
+    EXPECT_TRUE(r.minimizedEnabled);
+}
+
+TEST_F(SettingsTest, AnyUnreadableValueReturnsEveryOptionToItsDefault) {
+    struct Case {
+        const char* what;
+        bool autoSaveSize;
+        std::function<void(reg::Key&)> damage;
+    };
+    const Case cases[] = {
+        {"Remove Dead IP Addresses missing", false,
+         [](reg::Key& k) { k.deleteValue("Remove Dead IP Addresses"); }},
+        {"Auto update missing", false, [](reg::Key& k) { k.deleteValue("auto update"); }},
+        {"Toolbar holds a string", false, [](reg::Key& k) { k.writeString("Toolbar", "1"); }},
+        {"Width missing with Auto save size on", true, [](reg::Key& k) { k.deleteValue("Width"); }},
+        {"Height missing with Auto save size on", true,
+         [](reg::Key& k) { k.deleteValue("Height"); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        store.deleteKey(kSettingsKey);
+        storeNonDefaults(c.autoSaveSize);
+        reg::Key key = settingsKey();
+        c.damage(key);
+
+        MapRecord r;
+        EXPECT_FALSE(loadSettings(r, store));
+        expectDefaults(r);
+        MapRecord again;
+        EXPECT_TRUE(loadSettings(again, store));
+        expectDefaults(again);
+        EXPECT_EQ(key.readInteger("Width"), 800);
+    }
+    // Width without "Auto save size" is never read, so its absence harms nothing.
+    store.deleteKey(kSettingsKey);
+    storeNonDefaults(false);
+    settingsKey().deleteValue("Width");
+    MapRecord r;
+    EXPECT_TRUE(loadSettings(r, store));
+    EXPECT_TRUE(r.option(Minimized));
+}
+
+TEST_F(SettingsTest, SizeOnlySaveWritesTheSizeAndNothingElse) {
+    MapRecord r;
+    loadSettings(r, store);
+    loadSettings(r, store);
+    r.values[Toolbar] = false;
+    r.values[AutoRun] = true;
+    r.changed = true;
+    r.setStoredSize(640, 480);
+    saveSettings(r, store, true, "/usr/bin/corvane");
+    EXPECT_EQ(settingsKey().readInteger("Width"), 800) << "Auto save size is off";
+
+    r.values[AutoSaveSize] = true;
+    saveSettings(r, store, true, "/usr/bin/corvane");
+    EXPECT_EQ(settingsKey().readInteger("Width"), 640);
+    EXPECT_EQ(settingsKey().readInteger("Height"), 480);
+    EXPECT_EQ(settingsKey().readInteger("Toolbar"), 1);
+    EXPECT_EQ(settingsKey().readInteger("Auto save size"), 0);
+    EXPECT_FALSE(store.open(kStartupListKey, false)) << "the start-up entry is not a size";
+}
+
+TEST_F(SettingsTest, StartupEntryIsWrittenOnlyAfterAutoRunChangedAndDisabledNotRemoved) {
+    const std::string exe = "/opt/cor vane/corvane";
+    MapRecord r;
+    r.values[AutoRun] = true;
+    saveSettings(r, store, false, exe);
+    EXPECT_FALSE(store.open(kStartupListKey, false));
+    EXPECT_FALSE(fs::exists(autostartFile()));
+
+    r.changed = true;
+    saveSettings(r, store, false, exe);
+    auto run = store.open(kStartupListKey, false);
+    ASSERT_TRUE(run);
+    EXPECT_EQ(run->readString("Corvane"), exe + " -a");
+    EXPECT_EQ(autostartFile(), dir.path() / "xdg" / "autostart" / "corvane.desktop");
+    std::string entry = slurp(autostartFile());
+    EXPECT_NE(entry.find("Exec=\"/opt/cor vane/corvane\" -a\n"), std::string::npos) << entry;
+    EXPECT_EQ(entry.find("Hidden="), std::string::npos);
+
+    r.values[AutoRun] = false;
+    saveSettings(r, store, false, exe);
+    EXPECT_EQ(run->readString("corvane"), "REM " + exe + " -a");
+    entry = slurp(autostartFile());
+    EXPECT_NE(entry.find("Hidden=true\n"), std::string::npos) << entry;
+    EXPECT_NE(entry.find("Exec="), std::string::npos);
+}
+
+TEST(DesktopEntry, ExecQuotesWhatTheLauncherWouldSplitOrExpand) {
+    struct Case {
+        const char* path;
+        const char* exec;
+    };
+    const Case cases[] = {
+        {"/usr/bin/corvane", "Exec=/usr/bin/corvane -a\n"},
+        {"/opt/my apps/corvane", "Exec=\"/opt/my apps/corvane\" -a\n"},
+        // Inside quotes " ` $ \ take a backslash, which the string escaping doubles again.
+        {"/opt/a\"b$c/corvane", "Exec=\"/opt/a\\\\\"b\\\\$c/corvane\" -a\n"},
+        {"/opt/a\\b/corvane", "Exec=\"/opt/a\\\\\\\\b/corvane\" -a\n"},
+        {"/opt/100%/corvane", "Exec=/opt/100%%/corvane -a\n"},
+    };
+    for (const Case& c : cases) {
+        const std::string entry = desktopEntry(c.path, true);
+        EXPECT_NE(entry.find(c.exec), std::string::npos) << entry;
+    }
+}
+
+TEST_F(SettingsTest, CloseModeIsReadWithoutCreatingTheKeyAndWrittenWhenMissing) {
+    MapRecord r;
+    r.values[CloseMode] = true;
+    loadCloseMode(r, store);
+    EXPECT_TRUE(r.option(CloseMode)) << "no key: the box keeps its state";
+    saveCloseMode(r, store);
+    EXPECT_FALSE(store.open(kSettingsKey, false)) << "saving does not create the key either";
+
+    reg::Key key = settingsKey();
+    loadCloseMode(r, store);
+    EXPECT_FALSE(r.option(CloseMode));
+    EXPECT_EQ(key.readInteger("Close immediately"), 0);
+
+    r.values[CloseMode] = true;
+    saveCloseMode(r, store);
+    r.values[CloseMode] = false;
+    loadCloseMode(r, store);
+    EXPECT_TRUE(r.option(CloseMode));
+}
+
+TEST_F(SettingsTest, StartMinimisedReadsMinimizeOrNothingWhenTheStoreIsUnusable) {
+    EXPECT_EQ(storedStartMinimised(store), false);
+    EXPECT_TRUE(store.open(kSettingsKey, false)) << "the key is created";
+    settingsKey().writeInteger("MINIMIZE", 1);
+    EXPECT_EQ(storedStartMinimised(store), true);
+
+    reg::Store unusable(dir.path()); // a folder where the file should be
+    EXPECT_EQ(storedStartMinimised(unusable), std::nullopt);
+}
+
+namespace {
+
+class MachineStoreTest : public ::testing::Test {
+protected:
+    MachineStoreTest() {
+        const char* cfg = std::getenv(reg::kConfigDirVariable);
+        savedConfig = cfg ? std::optional<std::string>(cfg) : std::nullopt;
+        const char* xdg = std::getenv("XDG_CONFIG_HOME");
+        savedXdg = xdg ? std::optional<std::string>(xdg) : std::nullopt;
+    }
+    ~MachineStoreTest() override {
+        restore(reg::kConfigDirVariable, savedConfig);
+        restore("XDG_CONFIG_HOME", savedXdg);
+        resetMachineStore();
+    }
+    static void restore(const char* name, const std::optional<std::string>& value) {
+        if (value)
+            ::setenv(name, value->c_str(), 1);
+        else
+            ::unsetenv(name);
+    }
+    TempDir dir;
+    test::RecordingPrompter prompts;
+    std::optional<std::string> savedConfig;
+    std::optional<std::string> savedXdg;
+};
+
+} // namespace
+
+TEST_F(MachineStoreTest, UnwritableMachineFolderFallsBackAndSaysSoOnce) {
+    ::unsetenv(reg::kConfigDirVariable);
+    ::setenv("XDG_CONFIG_HOME", (dir.path() / "xdg").c_str(), 1);
+    std::ofstream(dir.path() / "file") << "x";
+    resetMachineStore(dir.path() / "file" / "corvane");
+
+    MapRecord r;
+    loadSettings(r, machineStore());
+    reportStoreEvents();
+    loadSettings(r, machineStore());
+    reportStoreEvents();
+    ASSERT_EQ(prompts.messages.size(), 1u);
+    const QString text = prompts.messages[0].text;
+    EXPECT_TRUE(text.contains(QString::fromStdString((dir.path() / "file" / "corvane").string())));
+    EXPECT_TRUE(text.contains(QString::fromStdString((dir.path() / "xdg" / "corvane").string())));
+    EXPECT_TRUE(fs::exists(dir.path() / "xdg" / "corvane" / "machine.reg"));
+}
+
+TEST_F(MachineStoreTest, ACorruptStoreIsReportedOnceNamingTheKeptFile) {
+    ::setenv(reg::kConfigDirVariable, dir.path().c_str(), 1);
+    resetMachineStore();
+    std::ofstream(dir.path() / "machine.reg")
+        << "[Software\\halvern\\zorvent]\n\"Auto update\" 1\n";
+
+    MapRecord r;
+    EXPECT_FALSE(loadSettings(r, machineStore()));
+    reportStoreEvents();
+    EXPECT_TRUE(loadSettings(r, machineStore()));
+    reportStoreEvents();
+    expectDefaults(r);
+
+    ASSERT_EQ(prompts.messages.size(), 1u);
+    const auto& m = prompts.messages[0];
+    EXPECT_EQ(m.icon, MsgIcon::Warning);
+    const auto kept = [&] {
+        for (const auto& e : fs::directory_iterator(dir.path())) {
+            if (e.path().filename().string().starts_with("machine.reg.corrupt-"))
+                return e.path();
+        }
+        return fs::path();
+    }();
+    ASSERT_FALSE(kept.empty());
+    EXPECT_TRUE(m.text.contains(QString::fromStdString(kept.string()))) << m.text.toStdString();
+}
