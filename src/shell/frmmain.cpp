@@ -2,6 +2,8 @@
 // commands and the close.
 #include "shell/frmmain.h"
 
+#include "hostinfo/adaptertree.h"
+#include "interfaces/interfacepage.h"
 #include "platform/version.h"
 #include "shell/forms.h"
 #include "shell/frmabout.h"
@@ -65,6 +67,8 @@ TfrmMain::TfrmMain(const QStringList& arguments, TrayIconService* tray, QWidget*
 
     createTimers();
     createRefreshCycle();
+    installInterfacePage(*this);
+    installAdapterTree(*this);
     FormCreate(arguments);
 }
 

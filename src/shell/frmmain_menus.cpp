@@ -122,10 +122,10 @@ void TfrmMain::createMenus() {
               {"DeleteIPaddress2", &TfrmMain::acDelIP}});
     Interface1 = topMenu("Interface1", "I&nterface");
     fillMenu(*this, Interface1,
-             {{"EnableIF1", &TfrmMain::acEnableIF},
-              {"DisableIF1", &TfrmMain::acDisableIF},
+             {{"EnableIF2", &TfrmMain::acEnableIF},
+              {"DisableIF2", &TfrmMain::acDisableIF},
               separator,
-              {"IFStatistics1", &TfrmMain::acIfStats}});
+              {"IFStatistics2", &TfrmMain::acIfStats}});
     Info1 = topMenu("Info1", "&Info");
     fillMenu(*this, Info1,
              {{"Help1", &TfrmMain::acHelp, nullptr, nullptr, -1, "F1"},
@@ -192,13 +192,13 @@ void TfrmMain::createContextMenus() {
               {"Refresh3", &TfrmMain::acRefresh}});
     pmInterfaceMenu = popup("pmInterfaceMenu");
     fillMenu(*this, pmInterfaceMenu,
-             {{"EnableIF2", &TfrmMain::acEnableIF},
-              {"DisableIF2", &TfrmMain::acDisableIF},
-              {"IFStatistics2", &TfrmMain::acIfStats},
+             {{"EnableIF1", &TfrmMain::acEnableIF},
+              {"DisableIF1", &TfrmMain::acDisableIF},
+              {"IFStatistics1", &TfrmMain::acIfStats},
               separator,
-              {"IgnoreLocalhost1", nullptr, "Ignore Localhost", nullptr, -1, nullptr, 0, true},
+              {"IgnoreLocalhost2", nullptr, "Ignore Localhost", nullptr, -1, nullptr, 0, true},
               separator,
-              {"Refresh4", &TfrmMain::acRefresh}});
+              {"Refresh5", &TfrmMain::acRefresh}});
     pmRouteMenu = popup("pmRouteMenu");
     fillMenu(*this, pmRouteMenu,
              {{"AddRoute2", &TfrmMain::acAddRoute, nullptr, "Add a single routing entry"},
@@ -209,10 +209,10 @@ void TfrmMain::createContextMenus() {
               separator,
               {"Outgoinginterface2", &TfrmMain::acBestRoute},
               separator,
-              {"IgnoreLocalhost2", nullptr, "Ignore Localhost", nullptr, -1, nullptr, 0, true},
+              {"IgnoreLocalhost1", nullptr, "Ignore Localhost", nullptr, -1, nullptr, 0, true},
               {"IgnoreBroadcasts1", nullptr, "Ignore Broadcasts", nullptr, -1, nullptr, 0, true},
               separator,
-              {"Refresh5", &TfrmMain::acRefresh}});
+              {"Refresh4", &TfrmMain::acRefresh}});
     pmConnMenu = popup("pmConnMenu");
     fillMenu(
         *this, pmConnMenu,
@@ -222,7 +222,7 @@ void TfrmMain::createContextMenus() {
          separator,
          {"IgnoreLocalhost3", nullptr, "Ignore Localhost", nullptr, -1, nullptr, 0, true},
          separator,
-         {"Refresh6", &TfrmMain::acRefresh}});
+         {"Refresh7", &TfrmMain::acRefresh}});
     pmReportMenu = popup("pmReportMenu");
     fillMenu(
         *this, pmReportMenu,

@@ -4,10 +4,12 @@
 #include "dhcp/clients.h"
 #include "dhcp/dhclient.h"
 #include "dhcp/process.h"
+#include "hostinfo/adapter_pass.h"
 #include "iphlpapi.h"
 #include "netns.h"
 #include "roots.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <csignal>
 #include <cstdlib>
@@ -185,20 +187,37 @@ IP_ADAPTER_INDEX_MAP entry(uint32_t index, const char* name) {
     return m;
 }
 
-// The adapter entry of dh0 as the adapter list reports it.
-std::optional<IP_ADAPTER_INFO> adapterEntry() {
-    ULONG size = 0;
-    if (GetAdaptersInfo(nullptr, &size) != ERROR_BUFFER_OVERFLOW)
-        return std::nullopt;
-    std::vector<unsigned char> buf(size);
-    auto* list = reinterpret_cast<IP_ADAPTER_INFO*>(buf.data());
-    if (GetAdaptersInfo(list, &size) != NO_ERROR)
-        return std::nullopt;
-    for (const IP_ADAPTER_INFO* a = list; a; a = a->Next)
-        if (std::string(a->AdapterName) == "dh0")
-            return *a;
-    return std::nullopt;
-}
+// The adapter list as the platform reports it; entries point into the buffer.
+struct AdapterList {
+    std::vector<unsigned char> buf;
+    // dh0's entry, alone: the pass below should see no other adapter.
+    const IP_ADAPTER_INFO* dh0() {
+        ULONG size = 0;
+        if (GetAdaptersInfo(nullptr, &size) != ERROR_BUFFER_OVERFLOW)
+            return nullptr;
+        buf.assign(size, 0);
+        auto* list = reinterpret_cast<IP_ADAPTER_INFO*>(buf.data());
+        if (GetAdaptersInfo(list, &size) != NO_ERROR)
+            return nullptr;
+        for (IP_ADAPTER_INFO* a = list; a; a = a->Next)
+            if (std::string(a->AdapterName) == "dh0") {
+                a->Next = nullptr;
+                return a;
+            }
+        return nullptr;
+    }
+};
+
+// The system's answers the adapter pass asks for, fixed so only the lease decides.
+class PlainEnv : public AdapterPassEnv {
+public:
+    QString connectionName(const QString& adapterName) override { return adapterName; }
+    bool isInterfaceUp(DWORD) override { return true; }
+    GatewayMac gatewayMac(const QString&) override { return {}; }
+    std::optional<PerAdapterDns> perAdapterInfo(DWORD) override { return std::nullopt; }
+    QString dnsSuffix(DWORD) override { return QStringLiteral("none"); }
+    QDateTime now() override { return QDateTime::currentDateTime(); }
+};
 
 // What an unprivileged user may and may not do, run in a child as nobody; 0 when all holds.
 uint32_t gIndex = 0;
@@ -273,12 +292,26 @@ TEST_F(DhcpExchange, DhclientLeaseReleaseRenew) {
     EXPECT_GE(lease->obtained, t0 - 2);
     EXPECT_LE(lease->obtained, std::time(nullptr) + 2);
     // The adapter list shows the same lease.
-    const auto adapter = adapterEntry();
+    AdapterList adapters;
+    const IP_ADAPTER_INFO* adapter = adapters.dh0();
     ASSERT_TRUE(adapter);
     EXPECT_EQ(adapter->DhcpEnabled, 1u);
     EXPECT_STREQ(adapter->DhcpServer.IpAddress.String, kServer);
     EXPECT_EQ(adapter->LeaseObtained, lease->obtained);
     EXPECT_EQ(adapter->LeaseExpires, lease->expires);
+    // ... and the IP Info tree turns it into its DHCP section.
+    PlainEnv env;
+    const AdapterPassResult pass = runAdapterPass(adapter, env, false);
+    ASSERT_EQ(pass.adapters.size(), 1u);
+    const auto& nodes = pass.adapters[0].children;
+    const auto dhcp = std::find_if(nodes.begin(), nodes.end(),
+                                   [](const TreeNode& n) { return n.text == "DHCP"; });
+    ASSERT_NE(dhcp, nodes.end());
+    ASSERT_EQ(dhcp->children.size(), 3u);
+    EXPECT_EQ(dhcp->children[0].text, QStringLiteral("DHCP Server: ") + kServer);
+    EXPECT_EQ(dhcp->children[1].text, "Lease Obtained: " + leaseTimeText(lease->obtained));
+    EXPECT_EQ(dhcp->children[2].text, "Lease Expires: " + leaseTimeText(lease->expires));
+    EXPECT_TRUE(pass.adapters[0].data & nodebit::Dhcp);
 
     // Without privilege nothing changes, but the lease can be read.
     EXPECT_EQ(runUnprivileged(unprivilegedView), 0);

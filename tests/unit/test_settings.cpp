@@ -6,6 +6,8 @@
 #include "shell/machinestore.h"
 #include "shell/settingslogic.h"
 
+#include "temp_dir.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -19,30 +21,8 @@ using enum Option;
 
 namespace {
 
-class TempDir {
-public:
-    TempDir() {
-        std::string templ = (fs::temp_directory_path() / "corvane-settings-XXXXXX").string();
-        path_ = ::mkdtemp(templ.data());
-    }
-    ~TempDir() {
-        std::error_code ec;
-        fs::remove_all(path_, ec);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const fs::path& path() const { return path_; }
-
-private:
-    fs::path path_;
-};
-
-std::string slurp(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using corvane::test::slurp;
+using corvane::test::TempDir;
 
 // The dialog's behaviour without widgets: every box starts unchecked; a change of "Auto run"
 // runs what cbxAutoRunClick does.

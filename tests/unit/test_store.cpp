@@ -3,6 +3,8 @@
 #include "registry/location.h"
 #include "registry/store.h"
 
+#include "temp_dir.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -19,30 +21,8 @@ using namespace corvane::reg;
 
 namespace {
 
-class TempDir {
-public:
-    TempDir() {
-        std::string templ = (fs::temp_directory_path() / "corvane-store-XXXXXX").string();
-        path_ = ::mkdtemp(templ.data());
-    }
-    ~TempDir() {
-        std::error_code ec;
-        fs::remove_all(path_, ec);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const fs::path& path() const { return path_; }
-
-private:
-    fs::path path_;
-};
-
-std::string slurp(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using corvane::test::slurp;
+using corvane::test::TempDir;
 
 void spit(const fs::path& p, const std::string& text) {
     std::ofstream(p, std::ios::binary) << text;

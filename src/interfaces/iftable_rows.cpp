@@ -1,0 +1,133 @@
+#include "interfaces/iftable_rows.h"
+
+#include <algorithm>
+
+namespace corvane {
+
+QString interfaceTypeText(DWORD type) {
+    switch (type) {
+    case 6:
+        return QStringLiteral("Ethernet");
+    case 9:
+        return QStringLiteral("TokenRing");
+    case 15:
+        return QStringLiteral("FDDI");
+    case 23:
+        return QStringLiteral("PPP");
+    case 24:
+        return QStringLiteral("Loopback");
+    case 28:
+        return QStringLiteral("SLIP");
+    default:
+        return QStringLiteral("Other");
+    }
+}
+
+QString operStatusText(DWORD operStatus) {
+    switch (operStatus) {
+    case 0:
+        return QStringLiteral("non-operational");
+    case 1:
+        return QStringLiteral("unreachable");
+    case 2:
+        return QStringLiteral("Cable disconnected");
+    case 3:
+        return QStringLiteral("connecting");
+    case 4:
+        return QStringLiteral("connected");
+    case 5:
+        return QStringLiteral("operational");
+    default:
+        return {};
+    }
+}
+
+bool operStatusActive(DWORD operStatus) {
+    return operStatus == 4 || operStatus == 5;
+}
+
+QString interfaceIndexText(DWORD index) {
+    return QStringLiteral("0x") + QString::number(index, 16).toUpper();
+}
+
+std::optional<DWORD> parseInterfaceIndex(const QString& text) {
+    const QString t = text.trimmed();
+    bool ok = false;
+    qulonglong value = 0;
+    if (t.startsWith(QLatin1String("0x"), Qt::CaseInsensitive))
+        value = t.mid(2).toULongLong(&ok, 16);
+    else
+        value = t.toULongLong(&ok, 10);
+    if (!ok || value > 0xFFFFFFFFULL)
+        return std::nullopt;
+    return static_cast<DWORD>(value);
+}
+
+QString physicalAddressText(const BYTE* bytes, DWORD length) {
+    const DWORD n = std::min<DWORD>(length, MAXLEN_PHYSADDR);
+    QStringList parts;
+    for (DWORD i = 0; i < n; ++i)
+        parts << QStringLiteral("%1").arg(bytes[i], 2, 16, QLatin1Char('0')).toUpper();
+    return parts.join(QLatin1Char('-'));
+}
+
+QString descriptionText(const BYTE* bytes, DWORD length) {
+    DWORD begin = 0;
+    DWORD end = std::min<DWORD>(length, MAXLEN_IFDESCR);
+    while (begin < end && bytes[begin] <= 32)
+        ++begin;
+    while (end > begin && bytes[end - 1] <= 32)
+        --end;
+    return QString::fromLatin1(reinterpret_cast<const char*>(bytes + begin),
+                               static_cast<qsizetype>(end - begin));
+}
+
+IfTableRow makeIfTableRow(const MIB_IFROW& row, bool ignoreOperStatus) {
+    IfTableRow r;
+    r.adminStatus = row.dwAdminStatus == MIB_IF_ADMIN_STATUS_UP ? QStringLiteral("enabled")
+                                                                : QStringLiteral("disabled");
+    r.index = interfaceIndexText(row.dwIndex);
+    r.address = physicalAddressText(row.bPhysAddr, row.dwPhysAddrLen);
+    r.type = interfaceTypeText(row.dwType);
+    r.speed = QString::number(row.dwSpeed);
+    r.operStatus = operStatusText(row.dwOperStatus);
+    r.activeMark = operStatusActive(row.dwOperStatus) ? 1 : 0;
+    if (ignoreOperStatus && r.activeMark == 0) {
+        r.activeMark = 1;
+        r.operStatus += QStringLiteral(" (!)");
+    }
+    r.description = descriptionText(row.bDescr, row.dwDescrLen);
+    return r;
+}
+
+std::vector<IfTableRow> makeIfTableRows(const MIB_IFTABLE& table, std::size_t bufferSize,
+                                        bool ignoreLocalhost, bool ignoreOperStatus) {
+    std::vector<IfTableRow> rows;
+    const std::size_t header = offsetof(MIB_IFTABLE, table);
+    if (bufferSize < header)
+        return rows;
+    const std::size_t fit = (bufferSize - header) / sizeof(MIB_IFROW);
+    const std::size_t n = std::min<std::size_t>(table.dwNumEntries, fit);
+    rows.reserve(n);
+    // The record declares one row; the platform writes dwNumEntries of them.
+    const auto* entries = static_cast<const MIB_IFROW*>(table.table);
+    for (std::size_t i = 0; i < n; ++i) {
+        const MIB_IFROW& row = entries[i];
+        if (ignoreLocalhost && row.dwType == ifTypeSoftwareLoopback)
+            continue;
+        rows.push_back(makeIfTableRow(row, ignoreOperStatus));
+    }
+    return rows;
+}
+
+QColor ifRowTextColour(int dataWord) {
+    return dataWord == 0 ? QColor(192, 192, 192) : QColor(0, 0, 0);
+}
+
+QString disableInterfaceQuestion(const QString& description) {
+    return QStringLiteral("About to administratively disable interface \"") + description +
+           QStringLiteral("\"\n\nCAUTION!\nDisabling interfaces may corrupt network "
+                          "connectivity!\n\nClick [Yes] to disable the interface.");
+}
+
+} // namespace corvane
