@@ -2,8 +2,11 @@
 // commands and the close.
 #include "shell/frmmain.h"
 
+#include "connections/connmodel.h"
+#include "connections/connpage.h"
 #include "hostinfo/adaptertree.h"
 #include "interfaces/interfacepage.h"
+#include "routing/routespage.h"
 #include "platform/version.h"
 #include "shell/forms.h"
 #include "shell/frmabout.h"
@@ -69,6 +72,8 @@ TfrmMain::TfrmMain(const QStringList& arguments, TrayIconService* tray, QWidget*
     createRefreshCycle();
     installInterfacePage(*this);
     installAdapterTree(*this);
+    installRoutesPage(*this);
+    installConnectionsPage(*this);
     FormCreate(arguments);
 }
 

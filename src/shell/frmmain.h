@@ -27,6 +27,9 @@ class QTreeView;
 
 namespace corvane {
 
+class ConnectionModel;
+class RouteModel;
+
 // The notification-area icon as the main window uses it; the tray component implements it.
 class TrayIconService {
 public:
@@ -96,9 +99,9 @@ public:
     QTableView* lvIfTable = nullptr;
     QStandardItemModel* lvIfTableModel = nullptr;
     QTableView* lvFwTable = nullptr;
-    QStandardItemModel* lvFwTableModel = nullptr;
+    RouteModel* lvFwTableModel = nullptr;
     QTableView* lvConnections = nullptr;
-    QStandardItemModel* lvConnectionsModel = nullptr;
+    ConnectionModel* lvConnectionsModel = nullptr;
     QPlainTextEdit* redtReport = nullptr;
 
     // --- actions (ActionList1) ---

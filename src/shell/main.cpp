@@ -1,6 +1,7 @@
 // Program entry: the application, the main window and the dialogs that live as long as it.
 #include "platform/iphelper.h"
 #include "platform/version.h"
+#include "routing/restore.h"
 #include "shell/forms.h"
 #include "shell/frmabout.h"
 #include "shell/frmmain.h"
@@ -12,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iostream>
 
 namespace {
 
@@ -37,10 +39,17 @@ int printStatus() {
 int main(int argc, char* argv[]) {
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-            std::printf("Usage: corvane [-a]\n  -a  started automatically at log-in\n");
+            std::printf("Usage: corvane [-a | --restore-persistent-routes]\n"
+                        "  -a                            started automatically at log-in\n"
+                        "  --restore-persistent-routes   re-apply the stored persistent routes "
+                        "and exit\n");
             return 0;
         }
     }
+    // Needs neither a display nor a window: a boot-time unit runs it.
+    for (int i = 1; i < argc; ++i)
+        if (std::strcmp(argv[i], "--restore-persistent-routes") == 0)
+            return corvane::restorePersistentRoutes(std::cout);
     if (!displayAvailable())
         return printStatus();
 

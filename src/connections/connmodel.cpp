@@ -1,0 +1,95 @@
+#include "connections/connmodel.h"
+
+#include <QColor>
+
+namespace corvane {
+
+ConnectionModel::ConnectionModel(int rows, int columns, QObject* parent)
+    : QAbstractTableModel(parent), rows_(static_cast<std::size_t>(std::max(rows, 0))) {
+    for (int i = 0; i < columns; ++i)
+        captions_.append(QString());
+}
+
+int ConnectionModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : static_cast<int>(rows_.size());
+}
+
+int ConnectionModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : static_cast<int>(captions_.size());
+}
+
+QVariant ConnectionModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid() || index.row() >= static_cast<int>(rows_.size()))
+        return {};
+    const ConnRow& row = rows_[static_cast<std::size_t>(index.row())];
+    switch (role) {
+    case Qt::DisplayRole:
+        return row.text(index.column());
+    case connDataWordRole:
+        return row.dataWord;
+    case Qt::ForegroundRole:
+        if (coloured && coloured())
+            return QColor(row.dataWord == 1 ? QColor(0, 0, 255) : QColor(0, 0, 0));
+        return {};
+    default:
+        return {};
+    }
+}
+
+QVariant ConnectionModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (orientation == Qt::Horizontal && role == Qt::DisplayRole && section >= 0 &&
+        section < captions_.size())
+        return captions_.at(section);
+    return QAbstractTableModel::headerData(section, orientation, role);
+}
+
+bool ConnectionModel::setHeaderData(int section, Qt::Orientation orientation, const QVariant& value,
+                                    int role) {
+    if (orientation != Qt::Horizontal || section < 0 || section >= captions_.size() ||
+        (role != Qt::EditRole && role != Qt::DisplayRole))
+        return false;
+    captions_[section] = value.toString();
+    emit headerDataChanged(orientation, section, section);
+    return true;
+}
+
+bool ConnectionModel::insertColumns(int column, int count, const QModelIndex& parent) {
+    if (parent.isValid() || column < 0 || column > captions_.size() || count < 1)
+        return false;
+    beginInsertColumns(parent, column, column + count - 1);
+    for (int i = 0; i < count; ++i)
+        captions_.insert(column, QString());
+    endInsertColumns();
+    return true;
+}
+
+void ConnectionModel::sort(int column, Qt::SortOrder /*order*/) {
+    // The view also asks for a sort when sorting is switched on; only clicks count.
+    if (clicksArmed_ && column >= 0)
+        columnClick(column);
+}
+
+void ConnectionModel::setRows(std::vector<ConnRow> rows) {
+    beginResetModel();
+    rows_ = std::move(rows);
+    endResetModel();
+}
+
+std::vector<QStringList> ConnectionModel::rowTexts() const {
+    std::vector<QStringList> texts;
+    texts.reserve(rows_.size());
+    for (const ConnRow& r : rows_)
+        texts.push_back(r.texts);
+    return texts;
+}
+
+void ConnectionModel::columnClick(int column) {
+    ascending_ = !ascending_;
+    sortColumn_ = column;
+    beginResetModel();
+    sortConnRows(rows_, sortColumn_, ascending_);
+    endResetModel();
+    emit sorted(sortColumn_, ascending_);
+}
+
+} // namespace corvane

@@ -1,0 +1,20 @@
+// The persistent route store: one value per route under a key of the machine store; only the
+// value names carry information.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace corvane {
+
+extern const char* const persistentRoutesKey;
+
+// The value names, read in one pass over the store; empty when the key cannot be read.
+std::vector<std::string> ReadPersistentRouteNames();
+// Whether the store holds a value of that name (letter case ignored); false when unreadable.
+bool IsPersistent(const std::string& name);
+// Adds (an empty string value) or removes the value of that name, creating the key when
+// missing. False when the store could not be written; the failure has been shown.
+bool SetPersistent(const std::string& name, bool persistent);
+
+} // namespace corvane

@@ -1,0 +1,169 @@
+#include "routing/restore.h"
+
+#include "platform/iphelper.h"
+#include "platform/resulttext.h"
+#include "platform/version.h"
+#include "routing/persistentroutes.h"
+#include "values/ip.h"
+
+#include <arpa/inet.h>
+#include <ostream>
+
+namespace corvane {
+namespace {
+
+template <typename Call> DWORD growingCall(std::vector<DWORD>& storage, ULONG size, Call call) {
+    // Tables answer ERROR_INSUFFICIENT_BUFFER, the adapter list ERROR_BUFFER_OVERFLOW.
+    DWORD rc = ERROR_INSUFFICIENT_BUFFER;
+    for (int attempt = 0;
+         attempt < 4 && (rc == ERROR_INSUFFICIENT_BUFFER || rc == ERROR_BUFFER_OVERFLOW);
+         ++attempt) {
+        storage.assign((size + sizeof(DWORD) - 1) / sizeof(DWORD) + 1, 0);
+        size = static_cast<ULONG>(storage.size() * sizeof(DWORD));
+        rc = call(storage.data(), &size);
+    }
+    return rc;
+}
+
+DWORD readLiveRoutes(std::vector<MIB_IPFORWARDROW>& live) {
+    std::vector<DWORD> storage;
+    const DWORD rc = growingCall(storage, oneRowFwTableSize, [](DWORD* buffer, ULONG* size) {
+        return iphlp().GetIpForwardTable(reinterpret_cast<MIB_IPFORWARDTABLE*>(buffer), size,
+                                         BOOL{0});
+    });
+    if (rc != NO_ERROR)
+        return rc;
+    const auto& table = *reinterpret_cast<const MIB_IPFORWARDTABLE*>(storage.data());
+    const std::size_t room =
+        (storage.size() * sizeof(DWORD) - offsetof(MIB_IPFORWARDTABLE, table)) /
+        sizeof(MIB_IPFORWARDROW);
+    const std::size_t count = std::min<std::size_t>(table.dwNumEntries, room);
+    live.assign(table.table, table.table + count);
+    return NO_ERROR;
+}
+
+DWORD readLocalAddresses(std::vector<LocalAddress>& locals) {
+    std::vector<DWORD> storage;
+    const DWORD rc = growingCall(storage, sizeof(IP_ADAPTER_INFO), [](DWORD* buffer, ULONG* size) {
+        return iphlp().GetAdaptersInfo(reinterpret_cast<IP_ADAPTER_INFO*>(buffer), size);
+    });
+    if (rc == ERROR_NO_DATA)
+        return NO_ERROR;
+    if (rc != NO_ERROR)
+        return rc;
+    for (auto* a = reinterpret_cast<const IP_ADAPTER_INFO*>(storage.data()); a; a = a->Next) {
+        for (const IP_ADDR_STRING* s = &a->IpAddressList; s; s = s->Next) {
+            LocalAddress local;
+            local.ifIndex = a->Index;
+            if (parse_quad(s->IpAddress.String, local.address) &&
+                parse_quad(s->IpMask.String, local.mask) && local.address != 0)
+                locals.push_back(local);
+        }
+    }
+    return NO_ERROR;
+}
+
+} // namespace
+
+RestorePlan planRestore(const PersistentRoute& route, const std::vector<MIB_IPFORWARDROW>& live,
+                        const std::vector<LocalAddress>& locals, DWORD bestInterface) {
+    RestorePlan plan;
+    for (const MIB_IPFORWARDROW& r : live) {
+        if (ntohl(r.dwForwardDest) != route.destination || ntohl(r.dwForwardMask) != route.mask ||
+            ntohl(r.dwForwardNextHop) != route.nextHop)
+            continue;
+        if (r.dwForwardMetric1 == route.metric) {
+            plan.kind = RestorePlan::Kind::Present;
+            return plan;
+        }
+        plan.kind = RestorePlan::Kind::Conflict;
+        plan.reason = "the route is present with metric " +
+                      std::to_string(static_cast<std::int32_t>(r.dwForwardMetric1));
+        return plan;
+    }
+    DWORD ifIndex = 0;
+    bool local = false;
+    for (const LocalAddress& a : locals) {
+        if (a.address == route.nextHop) {
+            ifIndex = a.ifIndex;
+            local = true;
+            break;
+        }
+        if (ifIndex == 0 && (a.address & a.mask) == (route.nextHop & a.mask))
+            ifIndex = a.ifIndex;
+    }
+    if (ifIndex == 0)
+        ifIndex = bestInterface;
+    if (ifIndex == 0) {
+        plan.kind = RestorePlan::Kind::NoInterface;
+        plan.reason = "no interface reaches the next hop " + format_quad(route.nextHop);
+        return plan;
+    }
+    MIB_IPFORWARDROW& record = plan.record;
+    record.dwForwardDest = htonl(route.destination);
+    record.dwForwardMask = htonl(route.mask);
+    record.dwForwardNextHop = htonl(route.nextHop);
+    record.dwForwardIfIndex = ifIndex;
+    record.dwForwardType = local ? MIB_IPROUTE_TYPE_DIRECT : MIB_IPROUTE_TYPE_INDIRECT;
+    record.dwForwardProto = MIB_IPPROTO_NETMGMT;
+    record.dwForwardMetric1 = route.metric;
+    record.dwForwardMetric2 = record.dwForwardMetric3 = record.dwForwardMetric4 =
+        record.dwForwardMetric5 = 0xFFFFFFFFU;
+    return plan;
+}
+
+int restorePersistentRoutes(std::ostream& out) {
+    const LoadFailure failure = iphlp().bind(platformVersion().xpFamily());
+    if (failure.base) {
+        out << "failed: " << loadFailureText(failure) << '\n';
+        return 1;
+    }
+    const std::vector<std::string> names = ReadPersistentRouteNames();
+    std::vector<MIB_IPFORWARDROW> live;
+    std::vector<LocalAddress> locals;
+    DWORD rc = readLiveRoutes(live);
+    if (rc == NO_ERROR)
+        rc = readLocalAddresses(locals);
+    if (rc != NO_ERROR) {
+        for (const std::string& name : names)
+            out << "failed " << name << ": " << resultText(rc).toStdString() << '\n';
+        return names.empty() ? 0 : 1;
+    }
+    bool anyFailed = false;
+    for (const std::string& name : names) {
+        const std::optional<PersistentRoute> route = parsePersistentRouteName(name);
+        if (!route) {
+            out << "failed " << name
+                << ": not a route of the form destination,mask,next hop,metric\n";
+            anyFailed = true;
+            continue;
+        }
+        DWORD best = 0;
+        if (iphlp().GetBestInterface(htonl(route->nextHop), &best) != NO_ERROR)
+            best = 0;
+        RestorePlan plan = planRestore(*route, live, locals, best);
+        switch (plan.kind) {
+        case RestorePlan::Kind::Present:
+            out << "applied " << name << '\n';
+            break;
+        case RestorePlan::Kind::Conflict:
+        case RestorePlan::Kind::NoInterface:
+            out << "failed " << name << ": " << plan.reason << '\n';
+            anyFailed = true;
+            break;
+        case RestorePlan::Kind::Add:
+            rc = iphlp().SetIpForwardEntry(&plan.record);
+            if (rc == NO_ERROR) {
+                out << "applied " << name << '\n';
+                live.push_back(plan.record);
+            } else {
+                out << "failed " << name << ": " << resultText(rc).toStdString() << '\n';
+                anyFailed = true;
+            }
+            break;
+        }
+    }
+    return anyFailed ? 1 : 0;
+}
+
+} // namespace corvane

@@ -1,0 +1,283 @@
+#include "routing/route_rows.h"
+
+#include "values/csv.h"
+#include "values/ip.h"
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <cctype>
+#include <charconv>
+#include <limits>
+
+namespace corvane {
+namespace {
+
+std::string lowered(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
+}
+
+QString quadText(std::uint32_t value) {
+    return QString::fromStdString(format_quad(value));
+}
+
+std::uint32_t classfulMask(std::uint32_t address) {
+    if (address >= 0x00000001U && address <= 0x7EFFFFFFU)
+        return 0xFF000000U;
+    if (address >= 0x80000000U && address <= 0xBFFFFFFFU)
+        return 0xFFFF0000U;
+    return 0xFFFFFF00U;
+}
+
+bool isDefault(const RouteRow& row) {
+    return !row.inactive() && row.destination == 0 && row.mask == 0;
+}
+
+} // namespace
+
+QString protocolName(DWORD protocol) {
+    switch (protocol) {
+    case 2:
+        return QStringLiteral("PROTO_IP_LOCAL");
+    case 3:
+        return QStringLiteral("PROTO_IP_NETMGMT");
+    case 4:
+        return QStringLiteral("PROTO_IP_ICMP");
+    case 5:
+        return QStringLiteral("PROTO_IP_EGP");
+    case 7:
+        return QStringLiteral("PROTO_IP_HELLO");
+    case 8:
+        return QStringLiteral("PROTO_IP_RIP");
+    case 13:
+        return QStringLiteral("PROTO_IP_OSPF");
+    case 14:
+        return QStringLiteral("PROTO_IP_BGP");
+    case 9999:
+        return QStringLiteral("PROTO_IP_BOOTP");
+    case 10002:
+        return QStringLiteral("PROTO_IP_NT_AUTOSTATIC");
+    case 10006:
+        return QStringLiteral("PROTO_IP_NT_STATIC");
+    case 10007:
+        return QStringLiteral("PROTO_IP_NT_STATIC_NON_DOD");
+    default:
+        return QStringLiteral("PROTO_IP_OTHER");
+    }
+}
+
+int routeTag(std::uint32_t destination, std::uint32_t mask, DWORD protocol) {
+    // Protocol numbers above the tag bits would pose as other tags; they show as "other".
+    const int proto = protocol <= 0xFFFF ? static_cast<int>(protocol) : 1;
+    if (destination == 0 && mask == 0)
+        return proto | routeTagDefaultBit;
+    return proto;
+}
+
+bool isBroadcastRoute(std::uint32_t destination) {
+    const std::uint32_t last = destination | ~classfulMask(destination);
+    return destination == last || destination == 0xFFFFFFFFU;
+}
+
+QString routeCellText(const RouteRow& row, int column) {
+    if (row.inactive()) {
+        switch (column) {
+        case fwcol::Destination:
+            return row.storedFields.value(0);
+        case fwcol::Mask:
+            return row.storedFields.value(1);
+        case fwcol::NextHop:
+            return row.storedFields.value(2);
+        case fwcol::Index:
+            return QStringLiteral("n.a.");
+        case fwcol::Metric:
+            return row.storedFields.value(3);
+        case fwcol::Persistent:
+            return QStringLiteral("yes");
+        case fwcol::Protocol:
+            return QStringLiteral("n.a.");
+        default:
+            return {};
+        }
+    }
+    switch (column) {
+    case fwcol::Destination:
+        return quadText(row.destination);
+    case fwcol::Mask:
+        return quadText(row.mask);
+    case fwcol::NextHop:
+        return quadText(row.nextHop);
+    case fwcol::Index:
+        return QStringLiteral("0x") + QString::number(row.ifIndex, 16).toUpper();
+    case fwcol::Metric:
+        return QString::number(static_cast<std::int32_t>(row.metric));
+    case fwcol::Persistent:
+        return row.persistent ? QStringLiteral("yes") : QString();
+    case fwcol::Protocol:
+        return protocolName(row.protocol);
+    default:
+        return {};
+    }
+}
+
+std::string persistentRouteName(const RouteRow& row) {
+    if (row.inactive()) {
+        return routeCellText(row, fwcol::Destination).toStdString() + ',' +
+               routeCellText(row, fwcol::Mask).toStdString() + ',' +
+               routeCellText(row, fwcol::NextHop).toStdString() + ',' +
+               routeCellText(row, fwcol::Metric).toStdString();
+    }
+    std::string name = format_quad(row.destination);
+    name += ',';
+    name += format_quad(row.mask);
+    name += ',';
+    name += format_quad(row.nextHop);
+    name += ',';
+    name += std::to_string(static_cast<std::int32_t>(row.metric));
+    return name;
+}
+
+RouteFill makeRouteRows(const MIB_IPFORWARDTABLE& table, std::size_t bufferSize,
+                        RouteFilters filters) {
+    RouteFill fill;
+    const std::size_t header = offsetof(MIB_IPFORWARDTABLE, table);
+    if (bufferSize < header)
+        return fill;
+    const std::size_t room = (bufferSize - header) / sizeof(MIB_IPFORWARDROW);
+    const std::size_t count = std::min<std::size_t>(table.dwNumEntries, room);
+    fill.rows.reserve(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        const MIB_IPFORWARDROW& r = table.table[i];
+        if (filters.ignoreLocalhost && r.dwForwardIfIndex == 1)
+            continue;
+        const std::uint32_t destination = ntohl(r.dwForwardDest);
+        if (filters.ignoreBroadcasts && isBroadcastRoute(destination))
+            continue;
+        RouteRow row;
+        row.destination = destination;
+        row.mask = ntohl(r.dwForwardMask);
+        row.nextHop = ntohl(r.dwForwardNextHop);
+        row.ifIndex = r.dwForwardIfIndex;
+        row.metric = r.dwForwardMetric1;
+        row.protocol = r.dwForwardProto;
+        row.tag = routeTag(row.destination, row.mask, row.protocol);
+        if ((row.tag & routeTagDefaultBit) == 0 && row.tag != routeTagLocal)
+            fill.delListEnabled = true;
+        fill.rows.push_back(std::move(row));
+    }
+    return fill;
+}
+
+int activeDefaultRoute(const std::vector<RouteRow>& rows) {
+    int best = -1;
+    std::int32_t bestMetric = 0;
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        if (!isDefault(rows[i]))
+            continue;
+        const auto metric = static_cast<std::int32_t>(rows[i].metric);
+        if (best < 0 || metric < bestMetric) {
+            best = static_cast<int>(i);
+            bestMetric = metric;
+        }
+    }
+    return best;
+}
+
+PersistentNames::PersistentNames(const std::vector<std::string>& names) {
+    lowered_.reserve(names.size());
+    for (const std::string& name : names)
+        lowered_.insert(lowered(name));
+}
+
+bool PersistentNames::contains(const std::string& name) const {
+    return !lowered_.empty() && lowered_.count(lowered(name)) != 0;
+}
+
+void markPersistent(std::vector<RouteRow>& rows, const PersistentNames& names) {
+    for (RouteRow& row : rows)
+        if (!row.inactive())
+            row.persistent = names.contains(persistentRouteName(row));
+}
+
+std::vector<RouteRow> inactivePersistentRows(const std::vector<RouteRow>& rows,
+                                             const std::vector<std::string>& names) {
+    std::unordered_set<std::string> present;
+    present.reserve(rows.size());
+    for (const RouteRow& row : rows)
+        present.insert(persistentRouteName(row));
+    std::vector<RouteRow> extra;
+    for (const std::string& name : names) {
+        if (present.count(name) != 0)
+            continue;
+        const Csv fields(name, ',');
+        RouteRow row;
+        row.tag = routeTagInactive;
+        row.storeOnly = true;
+        row.persistent = true;
+        for (int f = 1; f <= 4; ++f)
+            row.storedFields.append(QString::fromStdString(fields.field(f)));
+        extra.push_back(std::move(row));
+    }
+    return extra;
+}
+
+QColor routeTextColour(const RouteRow& row) {
+    if (row.storeOnly)
+        return {192, 192, 192};
+    switch (row.tag) {
+    case routeTagLocal:
+        return {255, 0, 0};
+    case 3 | routeTagDefaultBit:
+        return {0, 0, 255};
+    default:
+        return {0, 0, 0};
+    }
+}
+
+QString deleteRouteQuestion(int selectedCount, const RouteRow& first) {
+    if (selectedCount == 1)
+        return QStringLiteral("Delete routing entry for %1 mask %2 via %3?")
+            .arg(routeCellText(first, fwcol::Destination), routeCellText(first, fwcol::Mask),
+                 routeCellText(first, fwcol::NextHop));
+    return QStringLiteral("Delete %1 selected routing entries?").arg(selectedCount);
+}
+
+MIB_IPFORWARDROW routeDeletionRecord(const RouteRow& row) {
+    MIB_IPFORWARDROW record{};
+    record.dwForwardDest = htonl(row.destination);
+    record.dwForwardMask = htonl(row.mask);
+    record.dwForwardNextHop = htonl(row.nextHop);
+    record.dwForwardIfIndex = row.ifIndex;
+    return record;
+}
+
+std::optional<PersistentRoute> parsePersistentRouteName(const std::string& name) {
+    std::vector<std::string> fields;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t comma = name.find(',', start);
+        fields.push_back(name.substr(start, comma - start));
+        if (comma == std::string::npos)
+            break;
+        start = comma + 1;
+    }
+    if (fields.size() != 4)
+        return std::nullopt;
+    PersistentRoute route;
+    if (!parse_quad(fields[0], route.destination) || !parse_quad(fields[1], route.mask) ||
+        !parse_quad(fields[2], route.nextHop))
+        return std::nullopt;
+    // The metric as the list shows it: signed, so "-1" stands for 4294967295.
+    long long metric = 0;
+    const std::string& m = fields[3];
+    const auto [end, ec] = std::from_chars(m.data(), m.data() + m.size(), metric);
+    if (ec != std::errc() || end != m.data() + m.size() || m.empty() ||
+        metric < std::numeric_limits<std::int32_t>::min() ||
+        metric > std::numeric_limits<std::uint32_t>::max())
+        return std::nullopt;
+    route.metric = static_cast<DWORD>(metric);
+    return route;
+}
+
+} // namespace corvane

@@ -1,0 +1,121 @@
+// The Routes page's rows made from the platform's route records: texts, protocol names, row
+// tags, filters, the active default route and persistent route names. No widgets and no
+// platform calls, so a table of any size can be checked and timed on its own.
+#pragma once
+
+#include "iphlpapi.h"
+
+#include <QColor>
+#include <QString>
+#include <QStringList>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+namespace corvane {
+
+// Column positions in lvFwTable.
+namespace fwcol {
+inline constexpr int Destination = 0;
+inline constexpr int Mask = 1;
+inline constexpr int NextHop = 2;
+inline constexpr int Index = 3;
+inline constexpr int Metric = 4;
+inline constexpr int Persistent = 5;
+inline constexpr int Protocol = 6;
+inline constexpr int Count = 7;
+} // namespace fwcol
+
+inline constexpr int routeTagLocal = 2;
+inline constexpr int routeTagDefaultBit = 0x80;
+inline constexpr int routeTagInactive = 0x100;
+// Room for the row count and one row: the first buffer tried.
+inline constexpr ULONG oneRowFwTableSize = sizeof(MIB_IPFORWARDTABLE);
+
+// One row of the list. Live rows keep the platform's numbers (host order) and are formatted
+// when shown; a row that exists only in the store keeps the texts of its name.
+struct RouteRow {
+    std::uint32_t destination = 0;
+    std::uint32_t mask = 0;
+    std::uint32_t nextHop = 0;
+    DWORD ifIndex = 0;
+    DWORD metric = 0;
+    DWORD protocol = 0;
+    int tag = 0;
+    bool persistent = false;
+    QStringList storedFields; // inactive rows: destination, mask, next hop, metric
+    // Kept apart from the tag: protocol numbers such as 10002 carry the tag's 0x100 bit, and
+    // such a live route must still be deleted from the kernel and coloured as a route.
+    bool storeOnly = false;
+
+    bool inactive() const { return storeOnly; }
+};
+
+QString protocolName(DWORD protocol);
+int routeTag(std::uint32_t destination, std::uint32_t mask, DWORD protocol);
+// The destination is the last address of its classful network, or the limited broadcast.
+bool isBroadcastRoute(std::uint32_t destination);
+QString routeCellText(const RouteRow& row, int column);
+// Destination, mask, next hop and metric texts joined by ",".
+std::string persistentRouteName(const RouteRow& row);
+
+struct RouteFilters {
+    bool ignoreLocalhost = false;
+    bool ignoreBroadcasts = false;
+};
+
+struct RouteFill {
+    std::vector<RouteRow> rows;
+    bool delListEnabled = false; // some row may be deleted by list
+};
+
+// The rows of a table the platform filled into a buffer of bufferSize bytes, in table order.
+// Entries beyond the buffer are never read, whatever dwNumEntries claims.
+RouteFill makeRouteRows(const MIB_IPFORWARDTABLE& table, std::size_t bufferSize,
+                        RouteFilters filters);
+
+// The default route with the smallest metric (the earlier on a tie); -1 without one. Rows
+// from the store take no part.
+int activeDefaultRoute(const std::vector<RouteRow>& rows);
+
+// The names of the persistent route store, looked up without regard to letter case as the
+// store compares value names.
+class PersistentNames {
+public:
+    PersistentNames() = default;
+    explicit PersistentNames(const std::vector<std::string>& names);
+    bool contains(const std::string& name) const;
+
+private:
+    std::unordered_set<std::string> lowered_;
+};
+
+void markPersistent(std::vector<RouteRow>& rows, const PersistentNames& names);
+
+// One row per stored name that matches no row's name exactly, in store order.
+std::vector<RouteRow> inactivePersistentRows(const std::vector<RouteRow>& rows,
+                                             const std::vector<std::string>& names);
+
+// Text colour of a row while tables are coloured.
+QColor routeTextColour(const RouteRow& row);
+
+// The confirmation asked before rows are deleted: one row names its route, several are
+// counted.
+QString deleteRouteQuestion(int selectedCount, const RouteRow& first);
+
+// The record that deletes the route of a live row (network byte order).
+MIB_IPFORWARDROW routeDeletionRecord(const RouteRow& row);
+
+// A stored name read back as a route: four fields, three dotted quads and a decimal metric.
+struct PersistentRoute {
+    std::uint32_t destination = 0; // host order
+    std::uint32_t mask = 0;
+    std::uint32_t nextHop = 0;
+    DWORD metric = 0;
+};
+std::optional<PersistentRoute> parsePersistentRouteName(const std::string& name);
+
+} // namespace corvane

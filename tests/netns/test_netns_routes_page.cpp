@@ -1,0 +1,167 @@
+// The Routes page of the real main window against the kernel's routing table in a private
+// network namespace: the rows, the persistent store, deletion and the re-apply mode.
+#include "../gui/gui_fixture.h"
+#include "netns.h"
+#include "routing/persistentroutes.h"
+#include "routing/restore.h"
+#include "routing/routespage.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QFont>
+#include <QItemSelectionModel>
+#include <QTabWidget>
+#include <QTableView>
+#include <sstream>
+
+using namespace corvane;
+using namespace corvane::test;
+
+namespace {
+
+class RoutesPage : public MainWindowFixture {
+protected:
+    void SetUp() override {
+        MainWindowFixture::SetUp();
+        if (!inPrivateNetns())
+            return;
+        sh("ip link set lo up; ip link add ra type veth peer name ra-p && ip link set ra-p up && "
+           "ip link set ra up && ip addr add 10.20.0.1/24 dev ra && "
+           "ip addr add 192.168.77.1/24 dev ra");
+        sh("ip route add 10.30.0.0/16 via 10.20.0.2 && "
+           "ip route add 10.31.0.0/16 via 10.20.0.2 proto static && "
+           "ip route add 10.32.0.0/16 via 10.20.0.2 && "
+           "ip route add default via 10.20.0.2 metric 20 && "
+           "ip route add default via 10.20.0.3 metric 10");
+    }
+    void TearDown() override {
+        if (inPrivateNetns())
+            shMayFail("ip link del ra 2>/dev/null");
+        MainWindowFixture::TearDown();
+    }
+    TfrmMain& refreshed(RuntimeOptions options = {}) {
+        TfrmMain& w = window ? *window : make();
+        frmSetup->cbxColoredFwTable->setChecked(true);
+        frmSetup->cbxShowInactivePRoutes->setChecked(true);
+        runtimeOptions() = options;
+        w.RefreshNetworkStatus();
+        return w;
+    }
+    int rowOf(const QString& dest, const QString& hop = {}) const {
+        const RouteModel& m = *window->lvFwTableModel;
+        for (int r = 0; r < m.rowCount(); ++r)
+            if (m.index(r, 0).data().toString() == dest &&
+                (hop.isEmpty() || m.index(r, 2).data().toString() == hop))
+                return r;
+        return -1;
+    }
+    QString text(int row, int column) const {
+        return window->lvFwTableModel->index(row, column).data().toString();
+    }
+    void select(std::initializer_list<int> rows) {
+        window->lvFwTable->clearSelection();
+        for (int r : rows)
+            window->lvFwTable->selectionModel()->select(window->lvFwTableModel->index(r, 0),
+                                                        QItemSelectionModel::Select |
+                                                            QItemSelectionModel::Rows);
+    }
+    static RoutesPage* self;
+    static int deleteInChild() {
+        self->prompts.answer(MsgAnswer::Yes);
+        acDeleteRouteExecute(*self->window);
+        return self->prompts.messages.back().caption == "Error" ? 0 : 1;
+    }
+};
+RoutesPage* RoutesPage::self = nullptr;
+
+TEST_F(RoutesPage, RowsDefaultRoutesFiltersAndPersistentStore) {
+    CORVANE_REQUIRE_NETNS();
+    SetPersistent("10.30.0.0,255.255.0.0,10.20.0.2,0", true);
+    SetPersistent("10.99.0.0,255.255.0.0,10.20.0.2,1", true);
+    TfrmMain& w = refreshed();
+    EXPECT_EQ(w.pcMain->tabText(w.pcMain->indexOf(w.tsRoutes)), "Routes");
+    const int near = rowOf("0.0.0.0", "10.20.0.3");
+    const int far = rowOf("0.0.0.0", "10.20.0.2");
+    ASSERT_GE(near, 0);
+    ASSERT_GE(far, 0);
+    EXPECT_EQ(text(near, 4), "10");
+    EXPECT_EQ(text(far, 4), "20");
+    EXPECT_TRUE(w.lvFwTableModel->index(near, 0).data(Qt::FontRole).value<QFont>().underline());
+    EXPECT_FALSE(w.lvFwTableModel->index(far, 0).data(Qt::FontRole).isValid());
+
+    // Several protocols: kernel-made local routes, our own and the "static" one.
+    QSet<QString> protocols;
+    for (int r = 0; r < w.lvFwTableModel->rowCount(); ++r)
+        protocols.insert(text(r, 6));
+    EXPECT_GE(protocols.size(), 3) << protocols.values().join(",").toStdString();
+
+    const int stored = rowOf("10.30.0.0");
+    ASSERT_GE(stored, 0);
+    const QString metric = text(stored, 4);
+    EXPECT_EQ(text(stored, 5), metric == "0" ? "yes" : "");
+    const int grey = rowOf("10.99.0.0");
+    ASSERT_GE(grey, 0);
+    EXPECT_EQ(text(grey, 3), "n.a.");
+    EXPECT_EQ(text(grey, 6), "n.a.");
+    EXPECT_EQ(text(grey, 5), "yes");
+    EXPECT_EQ(w.lvFwTableModel->index(grey, 0).data(Qt::ForegroundRole).value<QBrush>().color(),
+              QColor(192, 192, 192));
+    select({grey});
+    EXPECT_TRUE(w.acDeleteRoute->isEnabled());
+    EXPECT_FALSE(w.acModifyRoute->isEnabled());
+
+    // Broadcast and loopback routes go with the filters, and the caption says so.
+    EXPECT_GE(rowOf("192.168.77.255"), 0);
+    refreshed({.optIgnoreLocalhost = true, .optIgnoreBroadcasts = true});
+    EXPECT_EQ(rowOf("192.168.77.255"), -1);
+    EXPECT_GE(rowOf("10.20.0.255"), 0); // its classful network is 10.0.0.0/8
+    EXPECT_EQ(rowOf("127.0.0.0"), -1);
+    EXPECT_EQ(w.pcMain->tabText(w.pcMain->indexOf(w.tsRoutes)), "Routes (filtered)");
+}
+
+TEST_F(RoutesPage, DeletionOneSeveralRefusedAndRestore) {
+    CORVANE_REQUIRE_NETNS();
+    TfrmMain& w = refreshed();
+    const QString name = QString("10.30.0.0,255.255.0.0,10.20.0.2,") + text(rowOf("10.30.0.0"), 4);
+    SetPersistent(name.toStdString(), true);
+    refreshed();
+
+    // One row: its question, then the route and its stored value are gone.
+    select({rowOf("10.30.0.0")});
+    prompts.answer(MsgAnswer::Yes);
+    acDeleteRouteExecute(w);
+    EXPECT_EQ(prompts.messages.back().text,
+              "Delete routing entry for 10.30.0.0 mask 255.255.0.0 via 10.20.0.2?");
+    EXPECT_EQ(rowOf("10.30.0.0"), -1);
+    EXPECT_FALSE(IsPersistent(name.toStdString()));
+    EXPECT_EQ(shOut("ip route show 10.30.0.0/16"), "");
+
+    // A refused deletion (no privileges) is reported and changes nothing.
+    select({rowOf("10.31.0.0")});
+    self = this;
+    EXPECT_EQ(runUnprivileged(&RoutesPage::deleteInChild), 0);
+    EXPECT_NE(shOut("ip route show 10.31.0.0/16"), "");
+
+    // Several rows at once.
+    select({rowOf("10.31.0.0"), rowOf("10.32.0.0")});
+    prompts.answer(MsgAnswer::Yes);
+    acDeleteRouteExecute(w);
+    EXPECT_EQ(prompts.messages.back().text, "Delete 2 selected routing entries?");
+    EXPECT_EQ(shOut("ip route show 10.31.0.0/16") + shOut("ip route show 10.32.0.0/16"), "");
+
+    // The re-apply mode brings the stored route back, and a second run changes nothing.
+    SetPersistent(name.toStdString(), true);
+    std::ostringstream first;
+    EXPECT_EQ(restorePersistentRoutes(first), 0) << first.str();
+    EXPECT_EQ(first.str(), "applied " + name.toStdString() + "\n");
+    EXPECT_NE(shOut("ip route show 10.30.0.0/16"), "");
+    std::ostringstream second;
+    EXPECT_EQ(restorePersistentRoutes(second), 0) << second.str();
+    EXPECT_EQ(shOut("ip route show 10.30.0.0/16 | wc -l"), "1\n");
+    SetPersistent("10.40.0.0,255.255.0.0,10.99.9.9,1", true);
+    std::ostringstream failing;
+    EXPECT_EQ(restorePersistentRoutes(failing), 1);
+    EXPECT_NE(failing.str().find("failed 10.40.0.0,255.255.0.0,10.99.9.9,1: "), std::string::npos);
+}
+
+} // namespace

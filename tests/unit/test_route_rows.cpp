@@ -1,0 +1,269 @@
+#include "routing/restore.h"
+#include "routing/route_rows.h"
+#include "values/ip.h"
+
+#include <arpa/inet.h>
+#include <chrono>
+#include <cstdio>
+#include <gtest/gtest.h>
+#include <vector>
+
+using namespace corvane;
+
+namespace {
+
+std::uint32_t quad(const char* text) {
+    std::uint32_t v = 0;
+    EXPECT_TRUE(parse_quad(text, v)) << text;
+    return v;
+}
+
+MIB_IPFORWARDROW route(const char* dest, const char* mask, const char* hop, DWORD ifIndex,
+                       DWORD metric = 1, DWORD proto = 3) {
+    MIB_IPFORWARDROW r{};
+    r.dwForwardDest = htonl(quad(dest));
+    r.dwForwardMask = htonl(quad(mask));
+    r.dwForwardNextHop = htonl(quad(hop));
+    r.dwForwardIfIndex = ifIndex;
+    r.dwForwardMetric1 = metric;
+    r.dwForwardProto = proto;
+    return r;
+}
+
+// A platform table in a buffer of exactly its own size.
+struct Table {
+    std::vector<DWORD> storage;
+    explicit Table(const std::vector<MIB_IPFORWARDROW>& rows) {
+        const std::size_t bytes =
+            offsetof(MIB_IPFORWARDTABLE, table) + rows.size() * sizeof(MIB_IPFORWARDROW);
+        storage.assign(bytes / sizeof(DWORD) + 1, 0);
+        auto* t = reinterpret_cast<MIB_IPFORWARDTABLE*>(storage.data());
+        t->dwNumEntries = static_cast<DWORD>(rows.size());
+        for (std::size_t i = 0; i < rows.size(); ++i)
+            t->table[i] = rows[i];
+    }
+    const MIB_IPFORWARDTABLE& table() const {
+        return *reinterpret_cast<const MIB_IPFORWARDTABLE*>(storage.data());
+    }
+    std::size_t size() const { return storage.size() * sizeof(DWORD); }
+};
+
+std::vector<QString> destinations(const RouteFill& fill) {
+    std::vector<QString> out;
+    for (const RouteRow& r : fill.rows)
+        out.push_back(routeCellText(r, fwcol::Destination));
+    return out;
+}
+
+} // namespace
+
+TEST(RouteRows, ColumnTextsTagsAndProtocolNames) {
+    const Table t({route("10.0.0.0", "255.0.0.0", "192.168.1.1", 65539, 4294967295U, 8),
+                   route("0.0.0.0", "0.0.0.0", "192.168.1.1", 2, 20, 3),
+                   route("192.168.1.0", "255.255.255.0", "192.168.1.5", 2, 1, 2)});
+    const RouteFill fill = makeRouteRows(t.table(), t.size(), {});
+    ASSERT_EQ(fill.rows.size(), 3U);
+    const RouteRow& r = fill.rows[0];
+    EXPECT_EQ(routeCellText(r, fwcol::Destination), "10.0.0.0");
+    EXPECT_EQ(routeCellText(r, fwcol::Mask), "255.0.0.0");
+    EXPECT_EQ(routeCellText(r, fwcol::NextHop), "192.168.1.1");
+    EXPECT_EQ(routeCellText(r, fwcol::Index), "0x10003");
+    EXPECT_EQ(routeCellText(r, fwcol::Metric), "-1");
+    EXPECT_EQ(routeCellText(r, fwcol::Persistent), "");
+    EXPECT_EQ(routeCellText(r, fwcol::Protocol), "PROTO_IP_RIP");
+    EXPECT_EQ(persistentRouteName(r), "10.0.0.0,255.0.0.0,192.168.1.1,-1");
+    EXPECT_EQ(r.tag, 8);
+    EXPECT_EQ(fill.rows[1].tag, 0x83);
+    EXPECT_EQ(fill.rows[2].tag, 2);
+    EXPECT_TRUE(fill.delListEnabled);
+
+    EXPECT_EQ(protocolName(9999), "PROTO_IP_BOOTP");
+    EXPECT_EQ(protocolName(10007), "PROTO_IP_NT_STATIC_NON_DOD");
+    for (DWORD unknown : {0U, 6U, 9U, 12U, 15U, 10003U})
+        EXPECT_EQ(protocolName(unknown), "PROTO_IP_OTHER") << unknown;
+    // PROTO_IP_NT_AUTOSTATIC (0x2712) carries the 0x100 bit, yet is a live route.
+    const Table autostatic({route("10.0.0.0", "255.0.0.0", "10.0.0.1", 2, 1, 10002)});
+    const RouteRow live = makeRouteRows(autostatic.table(), autostatic.size(), {}).rows.front();
+    EXPECT_FALSE(live.inactive());
+    EXPECT_EQ(routeTextColour(live), QColor(0, 0, 0));
+    EXPECT_EQ(routeCellText(live, fwcol::Index), "0x2");
+}
+
+TEST(RouteRows, DeleteByListStaysOffForLocalAndDefaultRoutesOnly) {
+    const Table t({route("0.0.0.0", "0.0.0.0", "10.0.0.1", 2, 1, 3),
+                   route("10.0.0.0", "255.0.0.0", "10.0.0.5", 2, 1, 2)});
+    EXPECT_FALSE(makeRouteRows(t.table(), t.size(), {}).delListEnabled);
+}
+
+TEST(RouteRows, FiltersHideLocalhostAndClassfulBroadcasts) {
+    const Table t({route("127.0.0.0", "255.0.0.0", "127.0.0.1", 1),
+                   route("127.0.0.0", "255.0.0.0", "127.0.0.1", 2),
+                   route("192.168.1.255", "255.255.255.255", "192.168.1.5", 2),
+                   route("10.255.255.255", "255.255.255.255", "10.0.0.1", 2),
+                   route("172.16.255.255", "255.255.255.255", "172.16.0.1", 2),
+                   route("255.255.255.255", "255.255.255.255", "10.0.0.1", 2),
+                   route("192.168.1.0", "255.255.255.0", "192.168.1.5", 2),
+                   route("224.0.0.0", "240.0.0.0", "192.168.1.5", 2),
+                   route("172.16.1.255", "255.255.255.255", "172.16.0.1", 2)});
+    EXPECT_EQ(makeRouteRows(t.table(), t.size(), {}).rows.size(), 9U);
+    EXPECT_EQ(destinations(makeRouteRows(t.table(), t.size(), {true, false})).front(), "127.0.0.0");
+    EXPECT_EQ(makeRouteRows(t.table(), t.size(), {true, false}).rows.size(), 8U);
+    EXPECT_EQ(destinations(makeRouteRows(t.table(), t.size(), {true, true})),
+              (std::vector<QString>{"127.0.0.0", "192.168.1.0", "224.0.0.0", "172.16.1.255"}));
+}
+
+TEST(RouteRows, EntriesBeyondTheBufferAreNeverRead) {
+    Table t({route("10.0.0.0", "255.0.0.0", "10.0.0.1", 2)});
+    reinterpret_cast<MIB_IPFORWARDTABLE*>(t.storage.data())->dwNumEntries = 1000000;
+    EXPECT_EQ(makeRouteRows(t.table(), t.size(), {}).rows.size(), 1U);
+    EXPECT_TRUE(makeRouteRows(t.table(), 2, {}).rows.empty());
+}
+
+TEST(RouteRows, ActiveDefaultRouteHasTheSmallestSignedMetric) {
+    const auto fill = [](std::vector<MIB_IPFORWARDROW> rows) {
+        const Table t(rows);
+        return makeRouteRows(t.table(), t.size(), {}).rows;
+    };
+    EXPECT_EQ(activeDefaultRoute(fill({route("0.0.0.0", "0.0.0.0", "10.0.0.1", 2, 20),
+                                       route("10.0.0.0", "255.0.0.0", "10.0.0.1", 2, 0),
+                                       route("0.0.0.0", "0.0.0.0", "10.0.0.2", 2, 10)})),
+              2);
+    EXPECT_EQ(activeDefaultRoute(fill({route("0.0.0.0", "0.0.0.0", "10.0.0.1", 2, 10),
+                                       route("0.0.0.0", "0.0.0.0", "10.0.0.2", 2, 10)})),
+              0);
+    EXPECT_EQ(activeDefaultRoute(fill({route("0.0.0.0", "0.0.0.0", "10.0.0.1", 2, 10),
+                                       route("0.0.0.0", "0.0.0.0", "10.0.0.2", 2, 4294967295U)})),
+              1);
+    EXPECT_EQ(activeDefaultRoute(fill({route("10.0.0.0", "255.0.0.0", "10.0.0.1", 2)})), -1);
+}
+
+TEST(RouteRows, PersistentColumnAndStoreOnlyRows) {
+    const Table t({route("10.0.0.0", "255.0.0.0", "192.168.1.1", 2, 1),
+                   route("10.1.0.0", "255.255.0.0", "192.168.1.1", 2, 1)});
+    std::vector<RouteRow> rows = makeRouteRows(t.table(), t.size(), {}).rows;
+    const std::vector<std::string> names = {"10.0.0.0,255.0.0.0,192.168.1.1,1",
+                                            "10.9.0.0,255.255.0.0,192.168.1.1,5", "Odd,Name",
+                                            "10.1.0.0,255.255.0.0,192.168.1.1,01"};
+    markPersistent(rows, PersistentNames(names));
+    EXPECT_EQ(routeCellText(rows[0], fwcol::Persistent), "yes");
+    EXPECT_EQ(routeCellText(rows[1], fwcol::Persistent), "");
+    EXPECT_TRUE(PersistentNames({"ODD,NAME"}).contains("odd,name"));
+    EXPECT_FALSE(PersistentNames().contains(""));
+
+    // Exact text comparison: "01" is not the row's "1", so that name stays a row of its own.
+    const std::vector<RouteRow> extra = inactivePersistentRows(rows, names);
+    ASSERT_EQ(extra.size(), 3U);
+    const RouteRow& grey = extra[0];
+    EXPECT_EQ(grey.tag, routeTagInactive);
+    const QStringList texts = {routeCellText(grey, 0), routeCellText(grey, 1),
+                               routeCellText(grey, 2), routeCellText(grey, 3),
+                               routeCellText(grey, 4), routeCellText(grey, 5),
+                               routeCellText(grey, 6)};
+    EXPECT_EQ(texts,
+              (QStringList{"10.9.0.0", "255.255.0.0", "192.168.1.1", "n.a.", "5", "yes", "n.a."}));
+    EXPECT_EQ(persistentRouteName(grey), "10.9.0.0,255.255.0.0,192.168.1.1,5");
+    EXPECT_EQ(routeCellText(extra[1], fwcol::Mask), "Name");
+    EXPECT_EQ(routeCellText(extra[1], fwcol::NextHop), "");
+    // Store-only rows never become the active default route.
+    std::vector<RouteRow> merged = inactivePersistentRows({}, {"0.0.0.0,0.0.0.0,10.0.0.1,1"});
+    EXPECT_EQ(activeDefaultRoute(merged), -1);
+}
+
+TEST(RouteRows, ColoursQuestionsAndDeletionRecord) {
+    const auto colour = [](const char* dest, DWORD proto) {
+        const Table t({route(dest, dest, "10.0.0.1", 2, 1, proto)});
+        return routeTextColour(makeRouteRows(t.table(), t.size(), {}).rows.front());
+    };
+    EXPECT_EQ(colour("255.0.0.0", 2), QColor(255, 0, 0));
+    EXPECT_EQ(colour("0.0.0.0", 3), QColor(0, 0, 255));
+    EXPECT_EQ(colour("0.0.0.0", 2), QColor(0, 0, 0));
+    EXPECT_EQ(routeTextColour(inactivePersistentRows({}, {"1,2,3,4"}).front()),
+              QColor(192, 192, 192));
+
+    const Table t({route("10.0.0.0", "255.0.0.0", "192.168.1.1", 7)});
+    const RouteRow row = makeRouteRows(t.table(), t.size(), {}).rows.front();
+    EXPECT_EQ(deleteRouteQuestion(1, row),
+              "Delete routing entry for 10.0.0.0 mask 255.0.0.0 via 192.168.1.1?");
+    EXPECT_EQ(deleteRouteQuestion(3, row), "Delete 3 selected routing entries?");
+    const MIB_IPFORWARDROW record = routeDeletionRecord(row);
+    EXPECT_EQ(record.dwForwardDest, t.table().table[0].dwForwardDest);
+    EXPECT_EQ(record.dwForwardNextHop, t.table().table[0].dwForwardNextHop);
+    EXPECT_EQ(record.dwForwardIfIndex, 7U);
+    EXPECT_EQ(record.dwForwardProto, 0U);
+}
+
+TEST(RouteRestore, NamesAreReadStrictly) {
+    const auto r = parsePersistentRouteName("10.0.0.0,255.0.0.0,192.168.1.1,-1");
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->destination, 0x0A000000U);
+    EXPECT_EQ(r->metric, 4294967295U);
+    for (const char* bad : {"", "10.0.0.0,255.0.0.0,192.168.1.1", "10.0.0.0,255.0.0.0,1.1.1.1,x",
+                            "10.0.0.0,255.0.0.0,1.1.1.1,1,2", "10.0.0.0,255.0.0.0,1.1.1.256,1",
+                            "10.0.0.0,255.0.0.0,1.1.1.1,99999999999", "a,b,c,d"})
+        EXPECT_FALSE(parsePersistentRouteName(bad)) << bad;
+}
+
+TEST(RouteRestore, PlanMatchesPresentRoutesAndPicksTheInterface) {
+    const PersistentRoute want = *parsePersistentRouteName("10.0.0.0,255.0.0.0,192.168.1.1,5");
+    const std::vector<LocalAddress> locals = {{quad("172.16.0.2"), quad("255.255.0.0"), 3},
+                                              {quad("192.168.1.5"), quad("255.255.255.0"), 4}};
+    // The same route already present: nothing to do; with another metric it is a conflict.
+    EXPECT_EQ(
+        planRestore(want, {route("10.0.0.0", "255.0.0.0", "192.168.1.1", 4, 5)}, locals, 0).kind,
+        RestorePlan::Kind::Present);
+    const RestorePlan conflict =
+        planRestore(want, {route("10.0.0.0", "255.0.0.0", "192.168.1.1", 4, 7)}, locals, 0);
+    EXPECT_EQ(conflict.kind, RestorePlan::Kind::Conflict);
+    EXPECT_NE(conflict.reason.find("metric 7"), std::string::npos);
+
+    const RestorePlan add = planRestore(want, {}, locals, 9);
+    ASSERT_EQ(add.kind, RestorePlan::Kind::Add);
+    EXPECT_EQ(add.record.dwForwardIfIndex, 4U);
+    EXPECT_EQ(add.record.dwForwardType, 4U);
+    EXPECT_EQ(add.record.dwForwardProto, 3U);
+    EXPECT_EQ(add.record.dwForwardMetric1, 5U);
+    EXPECT_EQ(add.record.dwForwardMetric5, 0xFFFFFFFFU);
+    EXPECT_EQ(add.record.dwForwardDest, htonl(0x0A000000U));
+
+    const PersistentRoute direct = *parsePersistentRouteName("10.0.0.0,255.0.0.0,172.16.0.2,1");
+    const RestorePlan local = planRestore(direct, {}, locals, 0);
+    EXPECT_EQ(local.record.dwForwardIfIndex, 3U);
+    EXPECT_EQ(local.record.dwForwardType, 3U);
+
+    const PersistentRoute far = *parsePersistentRouteName("10.0.0.0,255.0.0.0,8.8.8.8,1");
+    EXPECT_EQ(planRestore(far, {}, locals, 9).record.dwForwardIfIndex, 9U);
+    EXPECT_EQ(planRestore(far, {}, locals, 0).kind, RestorePlan::Kind::NoInterface);
+}
+
+// The fill of a very large table: rows, store lookup, active default route.
+TEST(RouteRows, HundredThousandRowsFillQuickly) {
+    constexpr DWORD count = 100000;
+    std::vector<MIB_IPFORWARDROW> rows(count);
+    for (DWORD i = 0; i < count; ++i) {
+        rows[i].dwForwardDest = htonl(0x0A000000U + (i << 8));
+        rows[i].dwForwardMask = htonl(0xFFFFFF00U);
+        rows[i].dwForwardNextHop = htonl(0xC0A80101U);
+        rows[i].dwForwardIfIndex = 2;
+        rows[i].dwForwardMetric1 = i % 50;
+        rows[i].dwForwardProto = i % 3 == 0 ? 2 : 3;
+    }
+    const Table t(rows);
+    std::vector<std::string> names;
+    for (DWORD i = 0; i < 5000; ++i)
+        names.push_back(format_quad(0x0A000000U + (i << 9)) + ",255.255.255.0,192.168.1.1," +
+                        std::to_string(i * 2 % 50));
+    const auto start = std::chrono::steady_clock::now();
+    RouteFill fill = makeRouteRows(t.table(), t.size(), {false, true});
+    markPersistent(fill.rows, PersistentNames(names));
+    const int active = activeDefaultRoute(fill.rows);
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                        std::chrono::steady_clock::now() - start)
+                        .count();
+    std::printf("100000 route rows filled in %lld ms\n", static_cast<long long>(ms));
+    EXPECT_EQ(fill.rows.size(), count);
+    EXPECT_EQ(active, -1);
+    EXPECT_TRUE(fill.rows[2].persistent); // 10.0.2.0 = 10.0.0.0 + (1 << 9), metric 2
+    EXPECT_FALSE(fill.rows[1].persistent);
+    // Generous for instrumented debug builds; a release build is far below.
+    EXPECT_LT(ms, 5000);
+}
