@@ -1,8 +1,8 @@
 // The six pages of the main window with their controls and columns. The pages' own Parts
 // fill them; until a fill exists a page stays empty.
-#include "shell/frmmain.h"
 #include "connections/connmodel.h"
 #include "routing/routemodel.h"
+#include "shell/frmmain.h"
 #include "shell/frmmain_hints.h"
 
 #include <QGridLayout>
@@ -40,8 +40,7 @@ const Column connectionColumns[] = {
     {"Remote Port", 75}, {"Status", 95},         {"via Interface", 75}};
 
 template <typename Model, std::size_t N>
-QTableView* listView(QWidget* page, const char* name, const Column (&columns)[N],
-                     Model*& model) {
+QTableView* listView(QWidget* page, const char* name, const Column (&columns)[N], Model*& model) {
     model = new Model(0, static_cast<int>(N), page);
     for (int i = 0; i < static_cast<int>(N); ++i)
         model->setHeaderData(i, Qt::Horizontal, QString::fromUtf8(columns[i].caption));

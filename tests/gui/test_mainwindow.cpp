@@ -1,6 +1,6 @@
 // The main window's start-up, first show, refresh, timers, tray commands and close.
-#include "gui_fixture.h"
 #include "connections/connmodel.h"
+#include "gui_fixture.h"
 #include "shell/help.h"
 #include "shell/helpviewer.h"
 
