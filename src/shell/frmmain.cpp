@@ -7,6 +7,7 @@
 #include "hostinfo/adaptertree.h"
 #include "interfaces/interfacepage.h"
 #include "platform/version.h"
+#include "report/reportpage.h"
 #include "routing/routespage.h"
 #include "shell/forms.h"
 #include "shell/frmabout.h"
@@ -74,6 +75,7 @@ TfrmMain::TfrmMain(const QStringList& arguments, TrayIconService* tray, QWidget*
     installAdapterTree(*this);
     installRoutesPage(*this);
     installConnectionsPage(*this);
+    installReportPage(*this);
     FormCreate(arguments);
 }
 
@@ -133,7 +135,10 @@ void TfrmMain::FormShow() {
     if (loadFailure.any())
         showMessage(QString::fromStdString(loadFailureText(loadFailure)), QStringLiteral("Oops"),
                     MsgIcon::Error);
+    loadStartupOptions();
+}
 
+void TfrmMain::loadStartupOptions() {
     if (!frmSetup)
         return;
     if (!LoadSettings(*frmSetup))

@@ -172,6 +172,8 @@ public:
 
     // --- handlers ---
     void FormShow();
+    // The first show's options: the store read (twice on a first run) and applied.
+    void loadStartupOptions();
     void pcMainChange(int index);
     void acRefreshExecute() { RefreshNetworkStatus(); }
     void acExitExecute();

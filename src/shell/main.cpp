@@ -1,6 +1,5 @@
 // Program entry: the application, the main window and the dialogs that live as long as it.
-#include "platform/iphelper.h"
-#include "platform/version.h"
+#include "report/reportcommand.h"
 #include "routing/restore.h"
 #include "shell/forms.h"
 #include "shell/frmabout.h"
@@ -24,14 +23,21 @@ bool displayAvailable() {
     return std::getenv("DISPLAY") || std::getenv("WAYLAND_DISPLAY");
 }
 
-// Without a display there is no window to show: say what the platform offers and stop.
-int printStatus() {
-    const corvane::PlatformVersion v = corvane::platformVersion();
-    const corvane::LoadFailure failure = corvane::iphlp().bind(v.xpFamily());
-    std::printf("Corvane %s on platform level %u.%u\nIP Helper entry points: %s\n", CORVANE_VERSION,
-                v.major, v.minor,
-                failure.any() ? corvane::loadFailureText(failure).c_str() : "all bound");
-    return 0;
+void printUsage() {
+    std::printf(
+        "Usage: corvane [-a]\n"
+        "       corvane --report [FILE]\n"
+        "       corvane --restore-persistent-routes\n"
+        "\n"
+        "  -a                            started automatically at log-in (may start in the\n"
+        "                                notification area)\n"
+        "  --report [FILE]               refresh once without a window and write the status\n"
+        "                                report to FILE, or to standard output when FILE is\n"
+        "                                \"-\" or absent\n"
+        "  --restore-persistent-routes   re-apply the stored persistent routes and exit\n"
+        "  -h, --help                    show this help\n"
+        "\n"
+        "Without a display, corvane writes the status report to standard output.\n");
 }
 
 } // namespace
@@ -39,19 +45,19 @@ int printStatus() {
 int main(int argc, char* argv[]) {
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-            std::printf("Usage: corvane [-a | --restore-persistent-routes]\n"
-                        "  -a                            started automatically at log-in\n"
-                        "  --restore-persistent-routes   re-apply the stored persistent routes "
-                        "and exit\n");
+            printUsage();
             return 0;
         }
     }
-    // Needs neither a display nor a window: a boot-time unit runs it.
-    for (int i = 1; i < argc; ++i)
+    for (int i = 1; i < argc; ++i) {
+        // Neither needs a display nor shows a window: boot units and scripts run them.
         if (std::strcmp(argv[i], "--restore-persistent-routes") == 0)
             return corvane::restorePersistentRoutes(std::cout);
+        if (std::strcmp(argv[i], "--report") == 0)
+            return corvane::runReportCommand(argc, argv, i + 1 < argc ? argv[i + 1] : nullptr);
+    }
     if (!displayAvailable())
-        return printStatus();
+        return corvane::runReportCommand(argc, argv, nullptr);
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Corvane"));

@@ -1,0 +1,142 @@
+#include "report/report_layout.h"
+
+#include <QTime>
+
+namespace corvane {
+namespace {
+
+const QString nextBlockMark = QStringLiteral(">>>> Next Report Block <<<<");
+const QString interfaceHeader =
+    QStringLiteral("Admin Status    IF Index  Address                 Type          Speed       "
+                   "Oper Status     Description");
+const QString routeHeader = QStringLiteral(
+    "Destination Address Destination Mask    Next Hop            IF Index  Metric    Persistent");
+
+constexpr int interfaceWidths[] = {16, 10, 24, 14, 12, 16}; // then Description, unpadded
+constexpr int routeWidths[] = {20, 20, 20, 10, 10};         // then Persistent, unpadded
+
+// Appends one table row: padded cells, then the last one as it is.
+template <std::size_t N>
+void appendRow(QString& out, const ReportTable& table, qsizetype row, const int (&widths)[N]) {
+    out += QLatin1Char('\n');
+    for (std::size_t c = 0; c < N; ++c)
+        appendPadded(out, table.cell(row, static_cast<int>(c)), widths[c]);
+    out += table.cell(row, static_cast<int>(N));
+}
+
+void appendLine(QString& out, QStringView line) {
+    out += QLatin1Char('\n');
+    out += line;
+}
+
+void appendSectionStart(QString& out, QStringView title) {
+    out += QLatin1String("\n\n");
+    appendLine(out, title);
+    appendLine(out, QString(reportRuleWidth, QLatin1Char('=')));
+}
+
+} // namespace
+
+void appendPadded(QString& line, QStringView text, int width) {
+    line += text;
+    if (text.size() < width)
+        line.resize(line.size() + (width - text.size()), QLatin1Char(' '));
+}
+
+QString pad(QStringView text, int width) {
+    QString line;
+    appendPadded(line, text, width);
+    return line;
+}
+
+QString generatedAtText(const QDateTime& when, const QLocale& locale) {
+    QString text = locale.toString(when.date(), QLocale::ShortFormat);
+    const QTime t = when.time();
+    if (t.hour() != 0 || t.minute() != 0 || t.second() != 0)
+        text += QLatin1Char(' ') + locale.toString(t, QLocale::LongFormat);
+    return text;
+}
+
+QString routingTitle(bool ignoreLocalhost, bool ignoreBroadcasts) {
+    QString title = QStringLiteral("Routing Table");
+    if (ignoreLocalhost)
+        title += QStringLiteral(", no local host routes");
+    if (ignoreBroadcasts)
+        title += QStringLiteral(", no broadcast routes");
+    return title;
+}
+
+QString netstatTitle(bool establishedOnly) {
+    QString title = QStringLiteral("Netstat Table");
+    if (establishedOnly)
+        title += QStringLiteral(" (only established TCP connections)");
+    return title;
+}
+
+ConnectionWidths connectionWidths(const ReportTable& connections) {
+    ConnectionWidths w;
+    const auto widen = [](int& width, qsizetype length) {
+        if (length >= width)
+            width = static_cast<int>(length) + 1;
+    };
+    for (qsizetype r = 0; r < connections.rows; ++r) {
+        widen(w.local, connections.cell(r, 1).size());
+        widen(w.remote, connections.cell(r, 3).size());
+    }
+    return w;
+}
+
+QString connectionHeader(const ConnectionWidths& widths, bool xpFamily) {
+    QString header = QStringLiteral("Protocol   Local Address   ");
+    appendPadded(header, QStringView(), widths.local - reportAddressWidth);
+    header += QStringLiteral("Local Port    Dest. Address   ");
+    appendPadded(header, QStringView(), widths.remote - reportAddressWidth);
+    header += QStringLiteral("Dest. Port    Status        via IF");
+    if (xpFamily)
+        header += QStringLiteral("    Owner Process");
+    return header;
+}
+
+QString buildReportBlock(const ReportInput& in) {
+    QString out;
+    // About a hundred characters per line is the usual row; one allocation for big tables.
+    out.reserve(
+        (in.treeLines.size() + in.interfaces.rows + in.routes.rows + in.connections.rows + 20) *
+        100);
+    out += QStringLiteral("IP Information for host ") + in.hostName;
+    appendLine(out, QStringLiteral("Generated at: ") + in.generatedAt);
+    appendLine(out, QString(reportRuleWidth, QLatin1Char('=')));
+    for (const QString& line : in.treeLines)
+        appendLine(out, line);
+
+    appendSectionStart(out, QStringLiteral("Interface Information"));
+    appendLine(out, interfaceHeader);
+    for (qsizetype r = 0; r < in.interfaces.rows; ++r)
+        appendRow(out, in.interfaces, r, interfaceWidths);
+
+    appendSectionStart(out, routingTitle(in.ignoreLocalhost, in.ignoreBroadcasts));
+    appendLine(out, routeHeader);
+    for (qsizetype r = 0; r < in.routes.rows; ++r)
+        appendRow(out, in.routes, r, routeWidths);
+
+    appendSectionStart(out, netstatTitle(in.establishedOnly));
+    const ConnectionWidths widths = connectionWidths(in.connections);
+    appendLine(out, connectionHeader(widths, in.xpFamily));
+    const int connWidths[] = {11, widths.local, 14, widths.remote, 14, 14, 10};
+    for (qsizetype r = 0; r < in.connections.rows; ++r) {
+        out += QLatin1Char('\n');
+        for (int c = 0; c < 7; ++c)
+            appendPadded(out, in.connections.cell(r, c), connWidths[c]);
+        if (in.xpFamily)
+            out += in.connections.cell(r, 7);
+    }
+    return out;
+}
+
+QString followReport(const QString& oldText, const QString& block, bool overwrite) {
+    if (overwrite || oldText.isEmpty())
+        return block;
+    return oldText + QStringLiteral("\n\n") + nextBlockMark + QStringLiteral("\n\n") + block;
+}
+
+} // namespace corvane

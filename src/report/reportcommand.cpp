@@ -1,0 +1,97 @@
+#include "report/reportcommand.h"
+
+#include "platform/iphelper.h"
+#include "report/reportpage.h"
+#include "report/textfile.h"
+#include "shell/forms.h"
+#include "shell/frmmain.h"
+#include "shell/frmsetup.h"
+#include "shell/prompter.h"
+
+#include <QApplication>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+namespace corvane {
+namespace {
+
+// Messages go to standard error as on any console; an error among them fails the run.
+class CommandPrompter : public ConsolePrompter {
+public:
+    MsgAnswer message(const MessageRequest& request) override {
+        if (request.icon == MsgIcon::Error)
+            ++errors;
+        return ConsolePrompter::message(request);
+    }
+    int errors = 0;
+};
+
+// Qt's own notes (a missing runtime folder, font fallbacks) are noise on a command's error
+// output; only its real failures are passed on.
+void quietQtNotes(QtMsgType type, const QMessageLogContext&, const QString& message) {
+    if (type == QtCriticalMsg || type == QtFatalMsg)
+        std::fprintf(stderr, "corvane: %s\n", message.toLocal8Bit().constData());
+}
+
+bool writeOut(const char* target, const QByteArray& bytes) {
+    if (!target || std::strcmp(target, "-") == 0) {
+        const bool ok = std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()),
+                                    stdout) == static_cast<std::size_t>(bytes.size()) &&
+                        std::fflush(stdout) == 0;
+        if (!ok)
+            std::fprintf(stderr, "corvane: cannot write the report to standard output: %s\n",
+                         std::strerror(errno));
+        return ok;
+    }
+    QString error;
+    if (writeWholeFile(QString::fromLocal8Bit(target), bytes, error))
+        return true;
+    std::fprintf(stderr, "corvane: cannot write the report to %s: %s\n", target,
+                 error.toLocal8Bit().constData());
+    return false;
+}
+
+} // namespace
+
+int runReportCommand(int argc, char* argv[], const char* target) {
+    // No window is shown, so no display is needed either.
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    qInstallMessageHandler(quietQtNotes);
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Corvane"));
+
+    CommandPrompter prompts;
+    setPrompter(&prompts);
+    const auto window = std::make_unique<TfrmMain>(QStringList());
+    frmMain = window.get();
+    frmSetup = new TfrmSetup(window.get());
+    const auto done = [](int rc) {
+        frmSetup = nullptr;
+        setPrompter(nullptr);
+        return rc;
+    };
+
+    TfrmMain& w = *window;
+    if (!iphlp().ipHelperLoaded()) {
+        std::fprintf(stderr, "corvane: %s\n", loadFailureText(w.loadFailure).c_str());
+        return done(2);
+    }
+    if (w.loadFailure.any())
+        std::fprintf(stderr, "corvane: %s\n", loadFailureText(w.loadFailure).c_str());
+
+    // The block a refresh builds before the connection fill would be replaced at once by the
+    // build below, so it is not built at all.
+    w.refresh->setFill(FillStep::Report, {});
+    w.loadStartupOptions();
+    w.RefreshNetworkStatus();
+    BuildReport(w);
+
+    QByteArray bytes = reportText(w).toLocal8Bit();
+    bytes += '\n';
+    const bool written = writeOut(target, bytes);
+    return done(!written ? 1 : prompts.errors > 0 ? 1 : 0);
+}
+
+} // namespace corvane

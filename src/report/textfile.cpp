@@ -1,0 +1,26 @@
+#include "report/textfile.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+
+namespace corvane {
+
+bool writeWholeFile(const QString& path, const QByteArray& bytes, QString& error) {
+    const QFileInfo info(path);
+    if (info.exists() && !QFileInfo(info.canonicalFilePath()).isFile()) {
+        QFile device(path);
+        if (device.open(QIODevice::WriteOnly) && device.write(bytes) == bytes.size() &&
+            device.flush())
+            return true;
+        error = device.errorString();
+        return false;
+    }
+    QSaveFile file(path);
+    if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit())
+        return true;
+    error = file.errorString();
+    return false;
+}
+
+} // namespace corvane

@@ -1,0 +1,14 @@
+// Writing a finished text to a file without ever leaving half of it behind.
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+namespace corvane {
+
+// A regular (or new) file is written beside its place and renamed over it; a device or pipe
+// such as /dev/null is written in place, since renaming over it would replace the device.
+// False with the reason in error when the file could not be written.
+bool writeWholeFile(const QString& path, const QByteArray& bytes, QString& error);
+
+} // namespace corvane

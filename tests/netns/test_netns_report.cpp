@@ -1,0 +1,187 @@
+// `corvane --report` against a world built in a private network namespace: the fixed parts of
+// the layout line by line, the rows of the interface, routing and netstat sections, and the
+// command's outputs and failures.
+#include "netns.h"
+#include "temp_dir.h"
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sstream>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <vector>
+
+using namespace corvane::test;
+
+namespace {
+
+const std::string rule(100, '=');
+
+std::string pad(const std::string& text, std::size_t width) {
+    return text.size() >= width ? text : text + std::string(width - text.size(), ' ');
+}
+
+std::vector<std::string> linesOf(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+// The lines after a section's title, its rule and header, up to the next empty line.
+std::vector<std::string> sectionRows(const std::vector<std::string>& lines,
+                                     const std::string& titlePrefix, std::string* header) {
+    std::vector<std::string> rows;
+    for (std::size_t i = 0; i + 2 < lines.size(); ++i) {
+        if (lines[i].rfind(titlePrefix, 0) != 0 || lines[i + 1] != rule)
+            continue;
+        *header = lines[i + 2];
+        for (std::size_t j = i + 3; j < lines.size() && !lines[j].empty(); ++j)
+            rows.push_back(lines[j]);
+        break;
+    }
+    return rows;
+}
+
+std::string indexText(const std::string& link) {
+    std::ostringstream s;
+    s << "0x" << std::uppercase << std::hex
+      << std::stoul(shOut("cat /sys/class/net/" + link + "/ifindex"));
+    return s.str();
+}
+
+std::string macText(const std::string& link) {
+    std::string mac = shOut("cat /sys/class/net/" + link + "/address");
+    mac.erase(mac.find_last_not_of('\n') + 1);
+    for (char& c : mac)
+        c = c == ':' ? '-' : static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return mac;
+}
+
+class Report : public ::testing::Test {
+protected:
+    void SetUp() override {
+        CORVANE_REQUIRE_NETNS();
+        sh("ip link set lo up; ip link add rp0 type veth peer name rp1 && ip link set rp0 up && "
+           "ip link set rp1 up && ip addr add 10.77.0.1/24 dev rp0 && "
+           "ip addr add 10.77.0.9/24 dev rp0");
+        sh("ip route add 10.88.0.0/16 via 10.77.0.2 metric 7 && "
+           "ip route add default via 10.77.0.2 metric 5");
+        listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = inet_addr("10.77.0.1"); // loopback rows are filtered by default
+        socklen_t len = sizeof a;
+        ASSERT_EQ(::bind(listener_, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+        ASSERT_EQ(::listen(listener_, 4), 0);
+        ASSERT_EQ(::getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &len), 0);
+        port_ = ntohs(a.sin_port);
+    }
+    void TearDown() override {
+        if (listener_ >= 0)
+            ::close(listener_);
+        if (inPrivateNetns())
+            shMayFail("ip link del rp0 2>/dev/null");
+    }
+    // The command with a fresh settings store; its status, with the output file's text.
+    std::string command(const std::string& args) const {
+        return "CORVANE_CONFIG_DIR=" + (dir_.path() / "store").string() + " " CORVANE_BIN " " +
+               args;
+    }
+    std::string outFile() const { return (dir_.path() / "report.txt").string(); }
+
+    TempDir dir_;
+    int listener_ = -1;
+    int port_ = 0;
+};
+
+TEST_F(Report, MatchesTheWorldItWasBuiltIn) {
+    sh(command("--report " + outFile()));
+    const std::vector<std::string> lines = linesOf(shOut("cat " + outFile()));
+    ASSERT_GT(lines.size(), 10u);
+
+    char host[256] = {};
+    ASSERT_EQ(::gethostname(host, sizeof host - 1), 0);
+    EXPECT_EQ(lines[0], std::string("IP Information for host ") + host);
+    EXPECT_EQ(lines[1].rfind("Generated at: ", 0), 0u);
+    EXPECT_EQ(lines[2], rule);
+    // The tree follows at once: a top-level line per adapter, children indented by tabs.
+    std::size_t treeEnd = 3;
+    while (treeEnd < lines.size() && !lines[treeEnd].empty())
+        ++treeEnd;
+    const std::vector<std::string> tree(lines.begin() + 3,
+                                        lines.begin() + static_cast<long>(treeEnd));
+    EXPECT_NE(std::find_if(tree.begin(), tree.end(),
+                           [](const std::string& l) { return l.rfind("rp0", 0) == 0; }),
+              tree.end());
+    EXPECT_NE(std::find_if(tree.begin(), tree.end(),
+                           [](const std::string& l) {
+                               return l[0] == '\t' && l.find("10.77.0.9") != std::string::npos;
+                           }),
+              tree.end());
+    ASSERT_LT(treeEnd + 2, lines.size());
+    EXPECT_EQ(lines[treeEnd + 1], "");
+    EXPECT_EQ(lines[treeEnd + 2], "Interface Information");
+
+    std::string header;
+    const std::vector<std::string> ifRows = sectionRows(lines, "Interface Information", &header);
+    EXPECT_EQ(header, "Admin Status    IF Index  Address                 Type          Speed       "
+                      "Oper Status     Description");
+    for (const std::string link : {"rp0", "rp1"}) {
+        const std::string prefix = pad("enabled", 16) + pad(indexText(link), 10) +
+                                   pad(macText(link), 24) + pad("Ethernet", 14);
+        EXPECT_EQ(std::count_if(ifRows.begin(), ifRows.end(),
+                                [&](const std::string& r) { return r.rfind(prefix, 0) == 0; }),
+                  1)
+            << link;
+    }
+
+    const std::vector<std::string> routes = sectionRows(lines, "Routing Table", &header);
+    EXPECT_EQ(header,
+              "Destination Address Destination Mask    Next Hop            IF Index  Metric "
+              "   Persistent");
+    const std::string idx = indexText("rp0");
+    for (const std::string& expected : {pad("0.0.0.0", 20) + pad("0.0.0.0", 20) +
+                                            pad("10.77.0.2", 20) + pad(idx, 10) + pad("5", 10),
+                                        pad("10.88.0.0", 20) + pad("255.255.0.0", 20) +
+                                            pad("10.77.0.2", 20) + pad(idx, 10) + pad("7", 10),
+                                        pad("10.77.0.0", 20) + pad("255.255.255.0", 20) +
+                                            pad("10.77.0.1", 20) + pad(idx, 10) + pad("0", 10)})
+        EXPECT_EQ(std::count(routes.begin(), routes.end(), expected), 1) << expected;
+
+    // Filled after the refresh: the listener opened before the run is there.
+    const std::vector<std::string> conns = sectionRows(lines, "Netstat Table", &header);
+    EXPECT_EQ(header, "Protocol   Local Address   Local Port    Dest. Address   Dest. Port    "
+                      "Status        via IF    Owner Process");
+    const std::string listen =
+        pad("TCP", 11) + pad("10.77.0.1", 16) + pad(std::to_string(port_), 14);
+    const auto row = std::find_if(conns.begin(), conns.end(),
+                                  [&](const std::string& r) { return r.rfind(listen, 0) == 0; });
+    ASSERT_NE(row, conns.end());
+    EXPECT_NE(row->find("test_netns_report"), std::string::npos) << *row;
+}
+
+TEST_F(Report, WritesToStandardOutputAndFailsLoudly) {
+    const std::string out = shOut(command("--report"));
+    const std::string dash = shOut(command("--report -"));
+    const auto withoutDate = [](std::string text) {
+        const std::size_t at = text.find("\nGenerated at: ");
+        return text.erase(at, text.find('\n', at + 1) - at);
+    };
+    EXPECT_EQ(out.rfind("IP Information for host ", 0), 0u);
+    EXPECT_EQ(out.back(), '\n');
+    EXPECT_EQ(withoutDate(out), withoutDate(dash));
+
+    const std::string bad = (dir_.path() / "missing" / "r.txt").string();
+    const std::string err = (dir_.path() / "err.txt").string();
+    EXPECT_NE(shMayFail(command("--report " + bad + " 2>" + err)), 0);
+    EXPECT_NE(shOut("cat " + err).find(bad), std::string::npos);
+
+    const std::string help = shOut(CORVANE_BIN " --help");
+    EXPECT_NE(help.find("--report [FILE]"), std::string::npos);
+    EXPECT_NE(help.find("--restore-persistent-routes"), std::string::npos);
+}
+
+} // namespace

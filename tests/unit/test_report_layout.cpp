@@ -1,0 +1,157 @@
+// The status report's fixed-width layout, block history and file writing.
+#include "report/report_layout.h"
+#include "report/textfile.h"
+#include "temp_dir.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <vector>
+
+using namespace corvane;
+
+namespace {
+
+ReportTable tableOf(const std::vector<QStringList>& rows) {
+    return {static_cast<qsizetype>(rows.size()),
+            [rows](qsizetype r, int c) { return rows[static_cast<std::size_t>(r)].value(c); }};
+}
+
+QStringList linesOf(const QString& text) {
+    return text.split(QLatin1Char('\n'));
+}
+
+ReportInput smallInput() {
+    ReportInput in;
+    in.hostName = QStringLiteral("gw1");
+    in.generatedAt = QStringLiteral("08/12/2026 10:00:00");
+    in.treeLines = {QStringLiteral("Adapter eth0"), QStringLiteral("\tIP 10.0.0.1")};
+    in.interfaces = tableOf({{"enabled", "0x2", "00-11-22-33-44-55", "Ethernet", "10 Gbit/s",
+                              "Cable disconnected (!)", "eth0 - veth (veth)"}});
+    in.routes = tableOf({{"10.1.0.0", "255.255.0.0", "10.0.0.254", "0x2", "20", "yes"}});
+    in.connections = tableOf({{"UDP", "0.0.0.0", "53"}});
+    return in;
+}
+
+} // namespace
+
+TEST(ReportLayout, PadKeepsLongTextsWhole) {
+    EXPECT_EQ(pad(u"abc", 6), QStringLiteral("abc   "));
+    EXPECT_EQ(pad(u"abcdef", 6), QStringLiteral("abcdef"));
+    EXPECT_EQ(pad(u"abcdefgh", 6), QStringLiteral("abcdefgh"));
+    EXPECT_EQ(pad(u"", 3), QStringLiteral("   "));
+    EXPECT_EQ(pad(u"x", -4), QStringLiteral("x"));
+}
+
+TEST(ReportLayout, BlockHasTheFixedSectionsInOrder) {
+    const QStringList lines = linesOf(buildReportBlock(smallInput()));
+    const QString rule(100, QLatin1Char('='));
+    const QStringList expected = {
+        "IP Information for host gw1",
+        "Generated at: 08/12/2026 10:00:00",
+        rule,
+        "Adapter eth0",
+        "\tIP 10.0.0.1",
+        "",
+        "",
+        "Interface Information",
+        rule,
+        "Admin Status    IF Index  Address                 Type          Speed       Oper Status  "
+        "   Description",
+        // The 22-character oper status pushes the description right instead of being cut.
+        "enabled         0x2       00-11-22-33-44-55       Ethernet      10 Gbit/s   Cable "
+        "disconnected (!)eth0 - veth (veth)",
+        "",
+        "",
+        "Routing Table",
+        rule,
+        "Destination Address Destination Mask    Next Hop            IF Index  Metric    "
+        "Persistent",
+        "10.1.0.0            255.255.0.0         10.0.0.254          0x2       20        yes",
+        "",
+        "",
+        "Netstat Table",
+        rule,
+        "Protocol   Local Address   Local Port    Dest. Address   Dest. Port    Status        via "
+        "IF",
+        // A plain UDP row has no remote, status or interface texts: all spaces.
+        "UDP        0.0.0.0         53            " + QString(16 + 14 + 14 + 10, QLatin1Char(' ')),
+    };
+    EXPECT_EQ(lines, expected);
+}
+
+TEST(ReportLayout, TitlesFollowTheFilters) {
+    EXPECT_EQ(routingTitle(true, true),
+              QStringLiteral("Routing Table, no local host routes, no broadcast routes"));
+    EXPECT_EQ(routingTitle(false, true), QStringLiteral("Routing Table, no broadcast routes"));
+    EXPECT_EQ(netstatTitle(true),
+              QStringLiteral("Netstat Table (only established TCP connections)"));
+}
+
+TEST(ReportLayout, AddressColumnsWidenPastTheLongestText) {
+    // A 20-character local address: width 21, five more spaces in the header.
+    const ReportTable conns = tableOf({
+        {"TCP", "192.168.100.200:1234", "80", "10.0.0.1", "443", "ESTABLISHED", "0x2", "sshd"},
+        {"TCP", "host", "22", "a-sixteen-chars!", "5000", "LISTEN", "0x1", "???"},
+    });
+    const ConnectionWidths w = connectionWidths(conns);
+    EXPECT_EQ(w.local, 21);
+    EXPECT_EQ(w.remote, 17); // 16 characters reach the starting width of 16
+    EXPECT_EQ(connectionHeader(w, false),
+              QStringLiteral("Protocol   Local Address        Local Port    Dest. Address    "
+                             "Dest. Port    Status        via IF"));
+    EXPECT_TRUE(connectionHeader(w, true).endsWith(QStringLiteral("via IF    Owner Process")));
+
+    ReportInput in = smallInput();
+    in.connections = conns;
+    in.xpFamily = true;
+    const QStringList lines = linesOf(buildReportBlock(in));
+    EXPECT_EQ(lines.at(lines.size() - 2),
+              QStringLiteral("TCP        192.168.100.200:1234 80            10.0.0.1         443 "
+                             "          ESTABLISHED   0x2       sshd"));
+    // Without the XP family the owner column is left out even when the row has it.
+    in.xpFamily = false;
+    EXPECT_FALSE(buildReportBlock(in).contains(QStringLiteral("sshd")));
+}
+
+TEST(ReportLayout, BlocksFollowEachOtherUnlessOverwritten) {
+    EXPECT_EQ(followReport(QString(), QStringLiteral("B1"), false), QStringLiteral("B1"));
+    EXPECT_EQ(followReport(QStringLiteral("B1"), QStringLiteral("B2"), true), QStringLiteral("B2"));
+    const QString two = followReport(QStringLiteral("B1\nx"), QStringLiteral("B2"), false);
+    EXPECT_EQ(linesOf(two), QStringList({"B1", "x", "", ">>>> Next Report Block <<<<", "", "B2"}));
+    const QString three = followReport(two, QStringLiteral("B3"), false);
+    EXPECT_EQ(three.count(QStringLiteral(">>>> Next Report Block <<<<")), 2);
+    EXPECT_TRUE(three.startsWith(QStringLiteral("B1\n")));
+}
+
+TEST(ReportLayout, GeneratedAtLeavesOutMidnight) {
+    const QLocale c = QLocale::c();
+    const QDate day(2026, 12, 8);
+    EXPECT_EQ(generatedAtText(QDateTime(day, QTime(0, 0, 0)), c),
+              c.toString(day, QLocale::ShortFormat));
+    const QString noon = generatedAtText(QDateTime(day, QTime(12, 0, 5)), c);
+    EXPECT_TRUE(noon.startsWith(c.toString(day, QLocale::ShortFormat) + QLatin1Char(' ')));
+    EXPECT_TRUE(noon.contains(QStringLiteral("12:00:05")));
+}
+
+TEST(ReportFile, ReplacesRegularFilesAndWritesDevicesInPlace) {
+    test::TempDir dir;
+    const QString path = QString::fromStdString((dir.path() / "r.txt").string());
+    QString error;
+    ASSERT_TRUE(writeWholeFile(path, "first\r\n", error)) << error.toStdString();
+    ASSERT_TRUE(writeWholeFile(path, "second", error));
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(f.readAll(), QByteArray("second"));
+
+    // Renaming over /dev/null would replace the device with a file.
+    ASSERT_TRUE(writeWholeFile(QStringLiteral("/dev/null"), "x", error));
+    struct stat st {};
+    ASSERT_EQ(::stat("/dev/null", &st), 0);
+    EXPECT_TRUE(S_ISCHR(st.st_mode));
+
+    EXPECT_FALSE(writeWholeFile(QString::fromStdString((dir.path() / "missing" / "r.txt").string()),
+                                "x", error));
+    EXPECT_FALSE(error.isEmpty());
+}
