@@ -1,0 +1,111 @@
+#!/usr/bin/env bash
+# The benchmark inside its private namespaces (started by run.sh as PID 1 of a new PID
+# namespace): builds the world, checks it, measures the four figures.
+#   inside.sh small|big BIN_DIR
+set -euo pipefail
+export LC_ALL=C
+
+size=$1
+bin=$2
+here=$(cd "$(dirname "$0")" && pwd)
+# shellcheck source=world.sh
+. "$here/world.sh"
+world_size "$size"
+
+case $size in
+big) reps=7 idle_seconds=60 ;;
+small) reps=5 idle_seconds=10 ;;
+esac
+fills=5
+startup_seconds=5
+
+scratch=$(mktemp -d /tmp/corvane-bench.XXXXXX)
+# Only the scratch folder needs removing: every process dies with this one.
+trap 'rm -rf "$scratch"' EXIT
+# The sysfs of this network namespace, as on a machine that has only these links.
+mount -t sysfs sysfs /sys
+
+now() { date +%s.%N; }
+elapsed() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.1f", b - a }'; }
+
+t0=$(now)
+world_links
+world_routes
+world_sockets
+world_idlers
+t1=$(now)
+echo "world ($size) built in $(elapsed "$t0" "$t1") s"
+if ! check_world; then
+    echo "bench: the world is not what it should be; nothing measured" >&2
+    exit 1
+fi
+
+# Fresh settings and no display for every run of the program.
+mkdir -m 700 "$scratch/runtime"
+export XDG_RUNTIME_DIR=$scratch/runtime XDG_CONFIG_HOME=$scratch/xdg
+unset DISPLAY WAYLAND_DISPLAY QT_QPA_PLATFORM
+
+missed=0
+# judge VALUE BOUND: sets verdict to "ok" when VALUE <= BOUND, else to "MISSED" (remembered).
+judge() {
+    if awk -v v="$1" -v b="$2" 'BEGIN { exit !(v <= b) }'; then
+        verdict=ok
+    else
+        verdict=MISSED
+        missed=1
+    fi
+}
+# failed N LOG: a figure that could not be measured counts as missed.
+failed() {
+    echo "figure $1  not measured: $(tail -n 3 "$2" | tr '\n' ' ')"
+    missed=1
+}
+
+ratio=n/a
+peers='ip -s -o link show; ip -4 -o addr show; ip -4 route show table main; ss -tuanp; cat /proc/net/snmp'
+if out=$(CORVANE_CONFIG_DIR=$scratch/report "$bin/corvane_bench_time" compare "$reps" \
+    -- "$bin/corvane" --report /dev/null -- sh -c "$peers" 2>"$scratch/f1.log"); then
+    read -r report_ms peers_ms ratio rss_kb <<<"$out"
+    ratio=$(printf '%.2f' "$ratio")
+    judge "$ratio" 1.00
+    echo "figure 1  report $report_ms ms vs peers $peers_ms ms  ratio $ratio" \
+        " (bound 1.00, aim 0.75)  $verdict"
+else
+    failed 1 "$scratch/f1.log"
+fi
+
+if out=$(QT_QPA_PLATFORM=offscreen "$bin/corvane_bench_routefill" "$route_rows" "$fills" \
+    2>"$scratch/f2.log"); then
+    read -r fill_ms gap_ms rows <<<"$out"
+    judge "$fill_ms" 300
+    echo "figure 2  route fill $fill_ms ms ($rows rows, median of $fills)," \
+        "longest event-loop gap $gap_ms ms  (bound 300 ms)  $verdict"
+else
+    failed 2 "$scratch/f2.log"
+fi
+
+if out=$(QT_QPA_PLATFORM=offscreen CORVANE_CONFIG_DIR=$scratch/idle \
+    "$bin/corvane_bench_time" idle "$startup_seconds" "$idle_seconds" -- "$bin/corvane" \
+    2>"$scratch/f3.log"); then
+    read -r percent cpu_s wall_s <<<"$out"
+    judge "$percent" 0.5
+    echo "figure 3  idle with auto update ${percent}% of one core ($cpu_s s CPU in $wall_s s)" \
+        " (bound 0.50%)  $verdict"
+else
+    failed 3 "$scratch/f3.log"
+fi
+
+if [ -n "${rss_kb:-}" ]; then
+    rss_mb=$(awk -v k="$rss_kb" 'BEGIN { printf "%.1f", k / 1024 }')
+    judge "$rss_mb" 200
+    echo "figure 4  report peak resident $rss_mb MB (largest of $((reps + 1)) runs)" \
+        " (bound 200 MB)  $verdict"
+else
+    failed 4 "$scratch/f1.log"
+fi
+
+echo "ratio $ratio"
+if [ "$missed" -ne 0 ] && [ "${BENCH_STRICT:-0}" = 1 ]; then
+    exit 1
+fi
+exit 0

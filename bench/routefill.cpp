@@ -1,0 +1,158 @@
+// Times the Routes page's fill of the real main window against the running kernel's table:
+//   corvane_bench_routefill EXPECTED_ROWS [FILLS]
+// Prints "<median fill ms> <longest event-loop gap ms> <rows>". A 5 ms timer ticks all
+// through the fills; its longest silence is how long the window stopped answering, the
+// synchronous fill and the repaint after it included. Fails when the table does not hold
+// EXPECTED_ROWS rows or the window asked anything (a failure report, a dialog).
+#include "stats.h"
+
+#include "routing/routemodel.h"
+#include "routing/routespage.h"
+#include "shell/forms.h"
+#include "shell/frmabout.h"
+#include "shell/frmmain.h"
+#include "shell/frmsetup.h"
+#include "shell/prompter.h"
+#include "shell/runtimeoptions.h"
+
+#include <QApplication>
+#include <QDialog>
+#include <QElapsedTimer>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <optional>
+#include <vector>
+
+namespace {
+
+using namespace corvane;
+
+// Nobody is there to answer: every question is counted, shown on standard error and takes
+// its default.
+class CountingPrompter : public Prompter {
+public:
+    MsgAnswer message(const MessageRequest& request) override {
+        ++asked;
+        std::fprintf(stderr, "asked: %s: %s\n", qPrintable(request.caption),
+                     qPrintable(request.text));
+        return request.defaultAnswer;
+    }
+    std::optional<QString> openFileName(const FileRequest&) override { return askFile(); }
+    std::optional<QString> saveFileName(const FileRequest&) override { return askFile(); }
+    int asked = 0;
+
+private:
+    std::optional<QString> askFile() {
+        ++asked;
+        return std::nullopt;
+    }
+};
+
+bool waitFor(const std::function<bool()>& done, int timeoutMs) {
+    QElapsedTimer t;
+    t.start();
+    while (!done()) {
+        if (t.elapsed() > timeoutMs)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    }
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    if (argc < 2 || argc > 3) {
+        std::fprintf(stderr, "usage: corvane_bench_routefill EXPECTED_ROWS [FILLS]\n");
+        return 2;
+    }
+    const int expected = std::atoi(argv[1]);
+    const int fills = argc > 2 ? std::max(1, std::atoi(argv[2])) : 5;
+
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QTemporaryDir store;
+    if (!store.isValid())
+        return 1;
+    qputenv("CORVANE_CONFIG_DIR", store.filePath(QStringLiteral("store")).toLocal8Bit());
+    qputenv("XDG_CONFIG_HOME", store.filePath(QStringLiteral("xdg")).toLocal8Bit());
+
+    QApplication app(argc, argv);
+    CountingPrompter prompts;
+    setPrompter(&prompts);
+    int dialogs = 0;
+    setModalRunner([&dialogs](QDialog& d) {
+        ++dialogs;
+        std::fprintf(stderr, "dialog: %s\n", qPrintable(d.objectName()));
+        return static_cast<int>(QDialog::Rejected);
+    });
+
+    auto* window = new TfrmMain({});
+    frmMain = window;
+    frmAbout = new TfrmAbout(window);
+    frmSetup = new TfrmSetup(window);
+    window->show();
+    // The first show refreshes everything once; the timed fills come after it.
+    if (!waitFor([window] { return !window->firstShowPending() && !window->refresh->busy(); },
+                 120000)) {
+        std::fprintf(stderr, "the window did not finish its first refresh\n");
+        return 1;
+    }
+    // Only the fills under test may touch the table while they are timed.
+    window->tmrAutoUpdate->stop();
+    // The whole table, whatever the stored filters hide, so that every kernel route is a row.
+    runtimeOptions().optIgnoreLocalhost = false;
+    runtimeOptions().optIgnoreBroadcasts = false;
+    window->pcMain->setCurrentWidget(window->tsRoutes);
+    waitFor([] { return false; }, 200);
+
+    bench::GapWatch gaps;
+    QElapsedTimer clock;
+    clock.start();
+    QTimer ticker;
+    ticker.setTimerType(Qt::PreciseTimer);
+    ticker.setInterval(5);
+    QObject::connect(&ticker, &QTimer::timeout, [&] { gaps.tick(clock.nsecsElapsed() / 1e6); });
+
+    std::vector<double> times;
+    int rows = -1;
+    std::function<void()> fillOnce = [&] {
+        const qint64 t0 = clock.nsecsElapsed();
+        FillRouteTable(*window);
+        times.push_back(static_cast<double>(clock.nsecsElapsed() - t0) / 1e6);
+        rows = window->lvFwTableModel->rowCount();
+        if (static_cast<int>(times.size()) < fills)
+            QTimer::singleShot(100, window, fillOnce);
+        else
+            QTimer::singleShot(200, window, [] { QCoreApplication::quit(); });
+    };
+    ticker.start();
+    gaps.tick(0);
+    QTimer::singleShot(100, window, fillOnce);
+    QApplication::exec();
+    ticker.stop();
+
+    std::printf("%.1f %.1f %d\n", bench::median(times), gaps.longestMs(), rows);
+    int rc = 0;
+    if (rows != expected) {
+        std::fprintf(stderr, "the route table holds %d rows, the kernel %d\n", rows, expected);
+        rc = 1;
+    }
+    if (prompts.asked || dialogs) {
+        std::fprintf(stderr, "the window asked %d questions and opened %d dialogs\n", prompts.asked,
+                     dialogs);
+        rc = 1;
+    }
+    setModalRunner({});
+    setPrompter(nullptr);
+    frmAbout = nullptr;
+    frmSetup = nullptr;
+    frmMain = nullptr;
+    delete window;
+    return rc;
+}

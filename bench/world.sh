@@ -1,0 +1,102 @@
+# The benchmark world: links, addresses, routes, sockets and processes in the current (private)
+# namespaces, and the check that they all came to be. Sourced by inside.sh.
+
+# world_size small|big: the counts everything else reads.
+world_size() {
+    case $1 in
+    big)
+        pairs=100 routes=100000 connections=5000 udp=500 holders=10 idlers=200
+        ;;
+    small)
+        pairs=1 routes=1000 connections=50 udp=5 holders=2 idlers=2
+        ;;
+    esac
+}
+
+# Pair i: ends cb<i> and cp<i>, addresses 172.16.i.1/24 and 172.17.i.1/24 on cb<i>.
+world_links() {
+    local i
+    ip link set lo up
+    {
+        for ((i = 0; i < pairs; i++)); do
+            echo "link add cb$i type veth peer name cp$i"
+            echo "link set cb$i up"
+            echo "link set cp$i up"
+            echo "addr add 172.16.$i.1/24 dev cb$i"
+            echo "addr add 172.17.$i.1/24 dev cb$i"
+        done
+    } | ip -batch -
+}
+
+# Distinct /24s from 20.0.0.0 upwards, their gateways taken in turn from the pairs, and a
+# default route through the first pair.
+world_routes() {
+    awk -v n="$routes" -v pairs="$pairs" 'BEGIN {
+        for (r = 0; r < n; r++)
+            printf "route add %d.%d.%d.0/24 via 172.16.%d.2\n",
+                20 + int(r / 65536), int(r / 256) % 256, r % 256, r % pairs
+        print "route add default via 172.16.0.254"
+    }' | ip -batch -
+    # The gateway answers, as a real one would: its address resolves without asking the wire.
+    ip neigh replace 172.16.0.254 lladdr "$(cat /sys/class/net/cp0/address)" dev cb0 nud permanent
+}
+
+# The socket holders, the first with the TCP connections, all sharing the UDP sockets; their
+# pids go to holder_pids.
+world_sockets() {
+    local h share
+    ulimit -n $((2 * connections + udp + 1024))
+    holder_pids=()
+    for ((h = 0; h < holders; h++)); do
+        share=$((udp / holders + (h < udp % holders ? 1 : 0)))
+        if ((h == 0)); then
+            holder_pids+=("$("$bin/corvane_bench_sockholder" --tcp "$connections" --udp "$share")")
+        else
+            holder_pids+=("$("$bin/corvane_bench_sockholder" --udp "$share")")
+        fi
+    done
+}
+
+world_idlers() {
+    local i
+    for ((i = 0; i < idlers; i++)); do
+        sleep infinity &
+    done
+}
+
+# check_count WHAT GOT WANT: one line of the check; a wrong count is remembered.
+check_count() {
+    printf '  %-34s %8s' "$1" "$2"
+    if [ "$2" -eq "$3" ]; then
+        echo
+    else
+        echo "   expected $3"
+        world_wrong=1
+    fi
+}
+
+# Compares the world with its counts; returns non-zero when anything is off. Sets
+# route_rows, the rows the Routes page must show (the main and local tables).
+check_world() {
+    world_wrong=0
+    local main local_ procs owners
+    main=$(ip -4 route show table main | wc -l)
+    local_=$(ip -4 route show table local | wc -l)
+    route_rows=$((main + local_))
+    echo "world:"
+    check_count "interfaces" "$(ip -o link show | wc -l)" $((2 * pairs + 1))
+    check_count "IPv4 addresses" "$(ip -4 -o addr show | wc -l)" $((2 * pairs + 1))
+    check_count "routes in the main table" "$main" $((routes + 1 + 2 * pairs))
+    check_count "default routes" "$(ip -4 route show table main default | wc -l)" 1
+    check_count "TCP listeners" "$(ss -4 -tlnH | wc -l)" 1
+    check_count "TCP established" "$(ss -4 -tnH state established | wc -l)" $((2 * connections))
+    check_count "TCP sockets" "$(ss -4 -tanH | wc -l)" $((2 * connections + 1))
+    check_count "UDP sockets" "$(ss -4 -uanH | wc -l)" "$udp"
+    owners=$(ss -4 -tuanpH | grep -o 'pid=[0-9]*' | sort -u | wc -l)
+    check_count "socket owner processes" "$owners" "$holders"
+    # Globbed in this shell, so no helper of the count is counted.
+    procs=(/proc/[0-9]*)
+    check_count "processes (this script included)" "${#procs[@]}" $((1 + holders + idlers))
+    echo "  rows the Routes page must show     $(printf '%8s' "$route_rows")"
+    return "$world_wrong"
+}
