@@ -58,7 +58,7 @@ public:
     explicit PlatformEnv(const IP_ADAPTER_ADDRESSES* addresses) : addresses_(addresses) {}
 
     QString connectionName(const QString& adapterName) override {
-        return LookupConnectionName(adapterName);
+        return names_.lookup(adapterName);
     }
     bool isInterfaceUp(DWORD ifIndex) override {
         MIB_IFROW row{};
@@ -105,6 +105,7 @@ public:
 
 private:
     const IP_ADAPTER_ADDRESSES* addresses_;
+    const ConnectionNames names_ = ConnectionNames::read();
 };
 
 // GetAdaptersAddresses for IPv4; nothing when it fails (reported).

@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QTextStream>
+#include <algorithm>
 
 namespace corvane {
 namespace {
@@ -41,7 +42,8 @@ QList<QPair<QString, QString>> section(const QString& path, const QString& name)
     return out;
 }
 
-QString networkManagerName(const QString& interfaceName) {
+// NetworkManager's connection files in folder and name order.
+void readNetworkManager(std::vector<std::pair<QString, QString>>& out) {
     const QStringList dirs = folders("CORVANE_NM_CONNECTIONS_DIR",
                                      {QStringLiteral("/etc/NetworkManager/system-connections"),
                                       QStringLiteral("/run/NetworkManager/system-connections")});
@@ -50,44 +52,26 @@ QString networkManagerName(const QString& interfaceName) {
             QDir(dir).entryInfoList({QStringLiteral("*.nmconnection")}, QDir::Files, QDir::Name);
         for (const QFileInfo& f : files) {
             QString id;
-            bool bound = false;
+            QString bound;
             for (const auto& [key, value] : section(f.filePath(), QStringLiteral("connection"))) {
                 if (key == QLatin1String("id"))
                     id = value;
                 else if (key == QLatin1String("interface-name"))
-                    bound = value == interfaceName;
+                    bound = value;
             }
-            if (bound)
-                return id.isEmpty() ? f.completeBaseName() : id;
+            if (!bound.isEmpty())
+                out.emplace_back(id.isEmpty() ? f.completeBaseName() : id, bound);
         }
     }
-    return {};
 }
 
-// Name= holds blank-separated shell globs; a leading "!" inverts the whole list.
-bool namesMatch(const QString& patterns, const QString& interfaceName) {
-    QString list = patterns;
-    bool invert = false;
-    if (list.startsWith(QLatin1Char('!'))) {
-        invert = true;
-        list = list.mid(1);
-    }
-    bool hit = false;
-    for (const QString& glob : list.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
-        const QRegularExpression re(QRegularExpression::wildcardToRegularExpression(glob));
-        if (re.match(interfaceName).hasMatch())
-            hit = true;
-    }
-    return invert ? !hit : hit;
-}
-
-QString networkdName(const QString& interfaceName) {
+// networkd reads all folders together, in file name order, the first match wins; a file in
+// an earlier folder hides one of the same name in a later one.
+QMap<QString, QString> networkdFiles() {
     const QStringList dirs =
         folders("CORVANE_NETWORKD_DIRS",
                 {QStringLiteral("/etc/systemd/network"), QStringLiteral("/run/systemd/network"),
                  QStringLiteral("/usr/lib/systemd/network")});
-    // networkd reads all folders together, in file name order, the first match wins; a file
-    // in an earlier folder hides one of the same name in a later one.
     QMap<QString, QString> byName;
     for (const QString& dir : dirs) {
         for (const QFileInfo& f :
@@ -96,24 +80,59 @@ QString networkdName(const QString& interfaceName) {
                 byName.insert(f.fileName(), f.filePath());
         }
     }
-    for (const QString& path : std::as_const(byName)) {
-        for (const auto& [key, value] : section(path, QStringLiteral("Match"))) {
-            if (key == QLatin1String("Name") && namesMatch(value, interfaceName))
-                return QFileInfo(path).completeBaseName();
-        }
-    }
-    return {};
+    return byName;
 }
 
 } // namespace
 
-QString LookupConnectionName(const QString& interfaceName) {
+ConnectionNames ConnectionNames::read() {
+    ConnectionNames names;
+    std::vector<std::pair<QString, QString>> nm;
+    readNetworkManager(nm);
+    for (auto& [name, bound] : nm)
+        names.nm_.push_back({std::move(name), std::move(bound)});
+    for (const QString& path : networkdFiles()) {
+        NetworkdFile file{QFileInfo(path).completeBaseName(), {}};
+        for (const auto& [key, value] : section(path, QStringLiteral("Match"))) {
+            if (key != QLatin1String("Name"))
+                continue;
+            // Name= holds blank-separated shell globs; a leading "!" inverts the whole list.
+            NetworkdFile::Match match;
+            QString list = value;
+            if (list.startsWith(QLatin1Char('!'))) {
+                match.invert = true;
+                list = list.mid(1);
+            }
+            for (const QString& glob : list.split(QLatin1Char(' '), Qt::SkipEmptyParts))
+                match.globs.emplace_back(QRegularExpression::wildcardToRegularExpression(glob));
+            file.matches.push_back(std::move(match));
+        }
+        if (!file.matches.empty())
+            names.networkd_.push_back(std::move(file));
+    }
+    return names;
+}
+
+QString ConnectionNames::lookup(const QString& interfaceName) const {
     if (interfaceName.isEmpty())
         return {};
-    QString name = networkManagerName(interfaceName);
-    if (name.isEmpty())
-        name = networkdName(interfaceName);
-    return name.isEmpty() ? interfaceName : name;
+    for (const NmConnection& c : nm_)
+        if (c.interfaceName == interfaceName)
+            return c.name;
+    for (const NetworkdFile& f : networkd_) {
+        for (const NetworkdFile::Match& m : f.matches) {
+            const bool hit = std::any_of(m.globs.begin(), m.globs.end(), [&](const auto& re) {
+                return re.match(interfaceName).hasMatch();
+            });
+            if (hit != m.invert)
+                return f.name;
+        }
+    }
+    return interfaceName;
+}
+
+QString LookupConnectionName(const QString& interfaceName) {
+    return ConnectionNames::read().lookup(interfaceName);
 }
 
 } // namespace corvane

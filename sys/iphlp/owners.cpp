@@ -1,9 +1,12 @@
 #include "owners.h"
 
+#include <algorithm>
 #include <charconv>
+#include <chrono>
 #include <dirent.h>
 #include <fcntl.h>
 #include <memory>
+#include <mutex>
 #include <unistd.h>
 
 namespace corvane::sys {
@@ -31,7 +34,8 @@ Dir openDirAt(int parent, const char* path) {
     return Dir(d);
 }
 
-void scanProcess(int procFd, uint32_t pid, const char* pidName, SocketOwners& owners) {
+// all: record every socket found, not only the ones asked for.
+void scanProcess(int procFd, uint32_t pid, const char* pidName, SocketOwners& owners, bool all) {
     const std::string path = std::string(pidName) + "/fd";
     const Dir fds = openDirAt(procFd, path.c_str());
     if (!fds)
@@ -47,9 +51,22 @@ void scanProcess(int procFd, uint32_t pid, const char* pidName, SocketOwners& ow
         uint32_t inode;
         if (!socketInode(std::string_view(target, static_cast<size_t>(n)), inode))
             continue;
-        const auto it = owners.find(inode);
+        const auto it = all ? owners.try_emplace(inode, pid).first : owners.find(inode);
         if (it != owners.end() && (it->second == 0 || pid < it->second))
             it->second = pid;
+    }
+}
+
+// One pass over <procRoot>/*/fd into owners.
+void scanAll(const std::string& procRoot, SocketOwners& owners, bool all) {
+    const Dir proc = openDirAt(AT_FDCWD, procRoot.c_str());
+    if (!proc)
+        return;
+    const int procFd = ::dirfd(proc.get());
+    while (const dirent* e = ::readdir(proc.get())) {
+        uint32_t pid;
+        if (processId(e->d_name, pid))
+            scanProcess(procFd, pid, e->d_name, owners, all);
     }
 }
 
@@ -72,18 +89,47 @@ SocketOwners socketOwners(const std::string& procRoot, const std::vector<uint32_
         if (inode != 0)
             owners.emplace(inode, 0);
     }
-    if (owners.empty())
-        return owners;
-    const Dir proc = openDirAt(AT_FDCWD, procRoot.c_str());
-    if (!proc)
-        return owners;
-    const int procFd = ::dirfd(proc.get());
-    while (const dirent* e = ::readdir(proc.get())) {
-        uint32_t pid;
-        if (processId(e->d_name, pid))
-            scanProcess(procFd, pid, e->d_name, owners);
-    }
+    if (!owners.empty())
+        scanAll(procRoot, owners, false);
     return owners;
+}
+
+SocketOwners recentSocketOwners(const std::string& procRoot, const std::vector<uint32_t>& inodes,
+                                int maxAgeMs) {
+    struct LastPass {
+        std::mutex lock;
+        std::string procRoot;
+        std::chrono::steady_clock::time_point at;
+        SocketOwners all; // every socket inode the pass saw
+    };
+    static LastPass last;
+
+    const auto answer = [&inodes](const SocketOwners& all) {
+        SocketOwners owners;
+        owners.reserve(inodes.size());
+        for (const uint32_t inode : inodes) {
+            if (inode == 0)
+                continue;
+            const auto it = all.find(inode);
+            owners.emplace(inode, it == all.end() ? 0 : it->second);
+        }
+        return owners;
+    };
+    const std::lock_guard<std::mutex> guard(last.lock);
+    const auto now = std::chrono::steady_clock::now();
+    const bool fresh =
+        last.procRoot == procRoot && now - last.at < std::chrono::milliseconds(maxAgeMs);
+    if (fresh && std::all_of(inodes.begin(), inodes.end(),
+                             [](uint32_t inode) { return inode == 0 || last.all.contains(inode); }))
+        return answer(last.all);
+
+    SocketOwners all;
+    all.reserve(last.all.size() + inodes.size());
+    scanAll(procRoot, all, true);
+    last.procRoot = procRoot;
+    last.at = std::chrono::steady_clock::now();
+    last.all = std::move(all);
+    return answer(last.all);
 }
 
 } // namespace corvane::sys

@@ -20,4 +20,9 @@ bool socketInode(std::string_view target, uint32_t& inode);
 // process holds map to 0, as do all when procRoot cannot be read.
 SocketOwners socketOwners(const std::string& procRoot, const std::vector<uint32_t>& inodes);
 
+// As socketOwners, but a pass made less than maxAgeMs ago answers when it saw every asked
+// inode: the TCP and UDP listings of one refresh then share one pass over all processes.
+SocketOwners recentSocketOwners(const std::string& procRoot, const std::vector<uint32_t>& inodes,
+                                int maxAgeMs = 250);
+
 } // namespace corvane::sys

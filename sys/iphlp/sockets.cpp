@@ -58,7 +58,7 @@ DWORD extendedTable(void** out, BOOL sorted, DWORD family, uint8_t protocol,
     inodes.reserve(sockets.size());
     for (const nl::InetSocket& s : sockets)
         inodes.push_back(s.inode);
-    const SocketOwners owners = socketOwners(procRoot(), inodes);
+    const SocketOwners owners = recentSocketOwners(procRoot(), inodes);
 
     std::vector<Row> rows;
     rows.reserve(sockets.size());

@@ -307,6 +307,27 @@ TEST_F(FakeProc, UnreadableProcessesAreSkipped) {
     }));
 }
 
+TEST_F(FakeProc, ARecentPassAnswersOnlyForSocketsItSaw) {
+    fd("100", 3, "socket:[111]");
+    fd("200", 3, "socket:[222]");
+    const std::string r = root();
+    EXPECT_EQ(recentSocketOwners(r, {111}).at(111), 100u);
+    // The same pass already saw 222, held by another process than the one asked about first.
+    fd("150", 4, "socket:[222]");
+    EXPECT_EQ(recentSocketOwners(r, {222}, 60000).at(222), 200u);
+    // An inode the pass never saw makes a new one, which sees the change.
+    fd("300", 3, "socket:[333]");
+    const SocketOwners again = recentSocketOwners(r, {222, 333}, 60000);
+    EXPECT_EQ(again.at(222), 150u);
+    EXPECT_EQ(again.at(333), 300u);
+    // A pass older than the limit is never used, and another root is another world.
+    fd("120", 5, "socket:[111]");
+    EXPECT_EQ(recentSocketOwners(r, {111}, 0).at(111), 100u);
+    fd("90", 5, "socket:[111]");
+    EXPECT_EQ(recentSocketOwners(r, {111}, 0).at(111), 90u);
+    EXPECT_EQ(recentSocketOwners(r + "/missing", {111}, 60000).at(111), 0u);
+}
+
 TEST(SocketEntryPoints, RejectBadArgumentsWithoutTouchingAnything) {
     EXPECT_EQ(GetTcpTable(nullptr, nullptr, 1), ERROR_INVALID_PARAMETER);
     EXPECT_EQ(GetUdpTable(nullptr, nullptr, 0), ERROR_INVALID_PARAMETER);
