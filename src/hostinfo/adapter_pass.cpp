@@ -1,6 +1,7 @@
 // The per-adapter rules of the IP Info tree.
 #include "hostinfo/adapter_pass.h"
 
+#include "platform/ifindex.h"
 #include "shell/frmmain_images.h"
 #include "values/ip.h"
 
@@ -141,7 +142,8 @@ void runOne(const IP_ADAPTER_INFO& a, AdapterPassEnv& env, bool logging, Adapter
     adapter.children.push_back(
         node(QStringLiteral("Connection Name: ") + connection, img::ConnectionName));
     adapter.children.push_back(node(QStringLiteral("GUID: ") + adapterName, img::Detail));
-    adapter.children.push_back(node(QStringLiteral("Index: ") + indexText(a.Index), img::Index));
+    adapter.children.push_back(
+        node(QStringLiteral("Index: ") + interfaceIndexText(a.Index), img::Index));
     adapter.children.push_back(
         node(QStringLiteral("Media Type: ") + mediaTypeText(a.Type), img::Media));
     adapter.children.push_back(node(QStringLiteral("MAC: ") + macText(a.Address), img::Mac));
@@ -283,10 +285,6 @@ QString virtualRouterText(uint64_t macValue, const QString& macText) {
     if ((macValue >> 24) == 0x0007B4ULL)
         note = QStringLiteral("(GLBP, MAC %1)");
     return note.isEmpty() ? note : note.arg(macText);
-}
-
-QString indexText(DWORD ifIndex) {
-    return QStringLiteral("0x") + QString::number(ifIndex, 16).toUpper();
 }
 
 } // namespace corvane

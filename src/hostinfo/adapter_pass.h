@@ -79,7 +79,5 @@ QString macText(const BYTE (&address)[MAX_ADAPTER_ADDRESS_LENGTH]);
 QString leaseTimeText(INT64 secondsSinceEpoch);
 // The virtual-router note for a gateway's physical address, or empty when none applies.
 QString virtualRouterText(uint64_t macValue, const QString& macText);
-// "0x" + upper-case hexadecimal without leading zeros.
-QString indexText(DWORD ifIndex);
 
 } // namespace corvane

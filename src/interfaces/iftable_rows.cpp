@@ -46,10 +46,6 @@ bool operStatusActive(DWORD operStatus) {
     return operStatus == 4 || operStatus == 5;
 }
 
-QString interfaceIndexText(DWORD index) {
-    return QStringLiteral("0x") + QString::number(index, 16).toUpper();
-}
-
 std::optional<DWORD> parseInterfaceIndex(const QString& text) {
     const QString t = text.trimmed();
     bool ok = false;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "iphlpapi.h"
+#include "platform/ifindex.h"
 
 #include <QColor>
 #include <QString>
@@ -48,8 +49,6 @@ inline constexpr int Count = 7;
 QString interfaceTypeText(DWORD type);
 QString operStatusText(DWORD operStatus);
 bool operStatusActive(DWORD operStatus);
-// "0x" and the index in upper-case hexadecimal without leading zeros.
-QString interfaceIndexText(DWORD index);
 // Reads an index text back: "0x" marks hexadecimal, otherwise decimal. Nothing for a text
 // that is not a 32-bit number.
 std::optional<DWORD> parseInterfaceIndex(const QString& text);

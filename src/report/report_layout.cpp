@@ -1,6 +1,7 @@
 #include "report/report_layout.h"
 
 #include <QTime>
+#include <algorithm>
 
 namespace corvane {
 namespace {
@@ -38,9 +39,11 @@ void appendSectionStart(QString& out, QStringView title) {
 } // namespace
 
 void appendPadded(QString& line, QStringView text, int width) {
+    // Appending from a ready row of blanks: a hundred thousand rows pad half a million cells.
+    static const QString blanks(128, QLatin1Char(' '));
     line += text;
-    if (text.size() < width)
-        line.resize(line.size() + (width - text.size()), QLatin1Char(' '));
+    for (qsizetype missing = width - text.size(); missing > 0; missing -= blanks.size())
+        line.append(blanks.constData(), std::min(missing, blanks.size()));
 }
 
 QString pad(QStringView text, int width) {

@@ -184,7 +184,7 @@ void acSaveReportExecute(TfrmMain& w) {
     QString text = reportText(w);
     text.replace(QLatin1Char('\n'), QLatin1String("\r\n"));
     QString error;
-    if (!writeWholeFile(*chosen, text.toLocal8Bit(), error))
+    if (!writeWholeFile(*chosen, localBytes(text), error))
         showMessage(QStringLiteral("Cannot write the report to \"%1\": %2").arg(*chosen, error),
                     QStringLiteral("Error"), MsgIcon::Error);
 }

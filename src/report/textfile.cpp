@@ -3,8 +3,15 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <algorithm>
 
 namespace corvane {
+
+QByteArray localBytes(const QString& text) {
+    const bool ascii =
+        std::all_of(text.cbegin(), text.cend(), [](QChar c) { return c.unicode() < 0x80; });
+    return ascii ? text.toLatin1() : text.toLocal8Bit();
+}
 
 bool writeWholeFile(const QString& path, const QByteArray& bytes, QString& error) {
     const QFileInfo info(path);

@@ -6,6 +6,10 @@
 
 namespace corvane {
 
+// The text in the locale's encoding. Reports are almost always plain ASCII, for which every
+// locale's encoding is the same bytes, and narrowing is many times quicker than encoding.
+QByteArray localBytes(const QString& text);
+
 // A regular (or new) file is written beside its place and renamed over it; a device or pipe
 // such as /dev/null is written in place, since renaming over it would replace the device.
 // False with the reason in error when the file could not be written.

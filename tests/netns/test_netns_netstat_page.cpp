@@ -4,6 +4,7 @@
 #include "connections/conn_rows.h"
 #include "connections/connmodel.h"
 #include "connections/connpage.h"
+#include "holder.h"
 #include "netns.h"
 
 #include <QAction>
@@ -27,48 +28,6 @@ using namespace corvane;
 using namespace corvane::test;
 
 namespace {
-
-// The sockholder program: a known name holding loopback listeners, connections and UDP
-// sockets until the object goes.
-class Holder {
-public:
-    explicit Holder(int connections) {
-        int in[2], out[2];
-        if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0)
-            return;
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            ::dup2(in[0], 0);
-            ::dup2(out[1], 1);
-            const std::string n = std::to_string(connections);
-            ::execl(SOCKHOLDER, "sockholder", n.c_str(), nullptr);
-            ::_exit(127);
-        }
-        ::close(in[0]);
-        ::close(out[1]);
-        stdin_ = in[1];
-        std::string line;
-        char c;
-        while (::read(out[0], &c, 1) == 1 && c != '\n')
-            line += c;
-        ::close(out[0]);
-        std::istringstream(line) >> loPort >> anyPort >> udpPort >> udpConnectedPort;
-    }
-    ~Holder() {
-        if (stdin_ >= 0)
-            ::close(stdin_);
-        if (pid_ > 0)
-            ::waitpid(pid_, nullptr, 0);
-    }
-    Holder(const Holder&) = delete;
-    Holder& operator=(const Holder&) = delete;
-    bool ready() const { return pid_ > 0 && udpConnectedPort != 0; }
-    unsigned loPort = 0, anyPort = 0, udpPort = 0, udpConnectedPort = 0;
-
-private:
-    pid_t pid_ = -1;
-    int stdin_ = -1;
-};
 
 // This process's own sockets on the namespace's non-loopback address.
 class OwnSockets {

@@ -1,5 +1,6 @@
 // TCP and UDP endpoint tables against the real kernel: rows as `ss` sees them, owners,
 // order, the two-call protocol, an unprivileged reader, and the cost of the owner scan.
+#include "holder.h"
 #include "iphlpapi.h"
 #include "netns.h"
 
@@ -136,49 +137,6 @@ auto tcpExTable(BOOL sorted, DWORD* result = nullptr) {
 auto udpExTable(BOOL sorted, DWORD* result = nullptr) {
     return exTable<MIB_UDPEXTABLE>(AllocateAndGetUdpExTableFromStack, sorted, result);
 }
-
-// The sockholder program: its endpoints stay open until the object goes.
-class Holder {
-public:
-    explicit Holder(int connections) {
-        int in[2], out[2];
-        if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0)
-            return;
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            ::dup2(in[0], 0);
-            ::dup2(out[1], 1);
-            const std::string n = std::to_string(connections);
-            ::execl(SOCKHOLDER, "sockholder", n.c_str(), nullptr);
-            ::_exit(127);
-        }
-        ::close(in[0]);
-        ::close(out[1]);
-        stdin_ = in[1];
-        std::string line;
-        char c;
-        while (::read(out[0], &c, 1) == 1 && c != '\n')
-            line += c;
-        ::close(out[0]);
-        std::istringstream(line) >> loPort >> anyPort >> udpPort >> udpConnectedPort;
-    }
-    ~Holder() {
-        if (stdin_ >= 0)
-            ::close(stdin_); // the holder exits at end of input
-        if (pid_ > 0)
-            ::waitpid(pid_, nullptr, 0);
-    }
-    Holder(const Holder&) = delete;
-    Holder& operator=(const Holder&) = delete;
-    bool ready() const { return pid_ > 0 && udpConnectedPort != 0; }
-    DWORD pid() const { return static_cast<DWORD>(pid_); }
-
-    uint16_t loPort = 0, anyPort = 0, udpPort = 0, udpConnectedPort = 0;
-
-private:
-    pid_t pid_ = -1;
-    int stdin_ = -1;
-};
 
 bool holdsPort(const Holder& h, const Endpoint& e) {
     return e.localPort == h.loPort || e.localPort == h.anyPort ||

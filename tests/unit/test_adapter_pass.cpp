@@ -1,5 +1,6 @@
 // The adapter pass on hand-made adapter lists, with the system's answers scripted.
 #include "hostinfo/adapter_pass.h"
+#include "platform/ifindex.h"
 
 #include <climits>
 #include <cstdlib>
@@ -278,8 +279,8 @@ TEST(AdapterPass, TextHelpers) {
     EXPECT_EQ(leaseTimeText(0).toStdString(), "unknown");
     // Far beyond what a calendar year can hold: the C library gives up, so must we.
     EXPECT_EQ(leaseTimeText(INT64_MAX - 1).toStdString(), "unknown");
-    EXPECT_EQ(indexText(0).toStdString(), "0x0");
-    EXPECT_EQ(indexText(0xABCDEF12).toStdString(), "0xABCDEF12");
+    EXPECT_EQ(interfaceIndexText(0).toStdString(), "0x0");
+    EXPECT_EQ(interfaceIndexText(0xABCDEF12).toStdString(), "0xABCDEF12");
     EXPECT_EQ(mediaTypeText(9).toStdString(), "Tokenring");
     EXPECT_EQ(mediaTypeText(71).toStdString(), "Other");
 }

@@ -155,3 +155,11 @@ TEST(ReportFile, ReplacesRegularFilesAndWritesDevicesInPlace) {
                                 "x", error));
     EXPECT_FALSE(error.isEmpty());
 }
+
+TEST(ReportFile, LocalBytesNarrowAsciiAndEncodeTheRest) {
+    EXPECT_EQ(localBytes(QStringLiteral("eth0 \t 10.0.0.1\r\n")),
+              QByteArray("eth0 \t 10.0.0.1\r\n"));
+    const QString named = QStringLiteral("Kabelgebundene Verbindung \u00e4");
+    EXPECT_EQ(localBytes(named), named.toLocal8Bit());
+    EXPECT_TRUE(localBytes(QString()).isEmpty());
+}

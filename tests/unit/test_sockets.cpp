@@ -307,6 +307,26 @@ TEST_F(FakeProc, UnreadableProcessesAreSkipped) {
     }));
 }
 
+TEST_F(FakeProc, ManyProcessesGiveTheSameOwnersAsFew) {
+    // Enough processes for the pass to be split; the sharers sit in both halves.
+    for (int pid = 1000; pid < 1200; ++pid) {
+        fd(std::to_string(pid), 3, "socket:[" + std::to_string(pid * 10) + "]");
+        fd(std::to_string(pid), 4, "socket:[7]"); // shared by all: the lowest pid owns it
+    }
+    fd("1199", 5, "socket:[8]");
+    fd("1001", 5, "socket:[8]");
+    const SocketOwners owners = socketOwners(root(), {7, 8, 10000, 11990, 5});
+    EXPECT_EQ(owners.at(7), 1000u);
+    EXPECT_EQ(owners.at(8), 1001u);
+    EXPECT_EQ(owners.at(10000), 1000u);
+    EXPECT_EQ(owners.at(11990), 1199u);
+    EXPECT_EQ(owners.at(5), 0u);
+    const SocketOwners recent = recentSocketOwners(root(), {7, 8, 11990}, 0);
+    EXPECT_EQ(recent.at(7), 1000u);
+    EXPECT_EQ(recent.at(8), 1001u);
+    EXPECT_EQ(recent.at(11990), 1199u);
+}
+
 TEST_F(FakeProc, ARecentPassAnswersOnlyForSocketsItSaw) {
     fd("100", 3, "socket:[111]");
     fd("200", 3, "socket:[222]");
