@@ -17,8 +17,7 @@
 namespace corvane {
 namespace {
 
-// Messages go to standard error as on any console; an error among them fails
-// the run.
+// Messages go to standard error as on any console; an error among them fails the run.
 class CommandPrompter : public ConsolePrompter {
 public:
     MsgAnswer message(const MessageRequest& request) override {
@@ -29,8 +28,8 @@ public:
     int errors = 0;
 };
 
-// Qt's own notes (a missing runtime folder, font fallbacks) are noise on a
-// command's error output; only its real failures are passed on.
+// Qt's own notes (a missing runtime folder, font fallbacks) are noise on a command's error
+// output; only its real failures are passed on.
 void quietQtNotes(QtMsgType type, const QMessageLogContext&, const QString& message) {
     if (type == QtCriticalMsg || type == QtFatalMsg)
         std::fprintf(stderr, "corvane: %s\n", message.toLocal8Bit().constData());
@@ -82,8 +81,8 @@ int runReportCommand(int argc, char* argv[], const char* target) {
     if (w.loadFailure.any())
         std::fprintf(stderr, "corvane: %s\n", loadFailureText(w.loadFailure).c_str());
 
-    // The block a refresh builds before the connection fill would be replaced at
-    // once by the build below, so it is not built at all.
+    // The block a refresh builds before the connection fill would be replaced at once by the
+    // build below, so it is not built at all.
     w.refresh->setFill(FillStep::Report, {});
     w.loadStartupOptions();
     w.RefreshNetworkStatus();
