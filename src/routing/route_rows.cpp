@@ -34,6 +34,21 @@ bool isDefault(const RouteRow& row) {
     return !row.inactive() && row.destination == 0 && row.mask == 0;
 }
 
+RouteKey keyOf(const RouteRow& row) {
+    return {row.destination, row.mask, row.nextHop, row.metric};
+}
+
+std::string liveRouteName(const RouteKey& key) {
+    std::string name = format_quad(key.destination);
+    name += ',';
+    name += format_quad(key.mask);
+    name += ',';
+    name += format_quad(key.nextHop);
+    name += ',';
+    name += std::to_string(static_cast<std::int32_t>(key.metric));
+    return name;
+}
+
 } // namespace
 
 QString protocolName(DWORD protocol) {
@@ -128,14 +143,23 @@ std::string persistentRouteName(const RouteRow& row) {
                routeCellText(row, fwcol::NextHop).toStdString() + ',' +
                routeCellText(row, fwcol::Metric).toStdString();
     }
-    std::string name = format_quad(row.destination);
-    name += ',';
-    name += format_quad(row.mask);
-    name += ',';
-    name += format_quad(row.nextHop);
-    name += ',';
-    name += std::to_string(static_cast<std::int32_t>(row.metric));
-    return name;
+    return liveRouteName(keyOf(row));
+}
+
+std::size_t RouteKeyHash::operator()(const RouteKey& k) const {
+    const std::uint64_t a = (std::uint64_t{k.destination} << 32) | k.mask;
+    const std::uint64_t b = (std::uint64_t{k.nextHop} << 32) | k.metric;
+    return std::hash<std::uint64_t>{}(a * 0x9E3779B97F4A7C15ULL ^ b);
+}
+
+std::optional<RouteKey> liveRouteKey(const std::string& name) {
+    const std::optional<PersistentRoute> route = parsePersistentRouteName(name);
+    if (!route)
+        return std::nullopt;
+    const RouteKey key{route->destination, route->mask, route->nextHop, route->metric};
+    if (liveRouteName(key) != name)
+        return std::nullopt;
+    return key;
 }
 
 RouteFill makeRouteRows(const MIB_IPFORWARDTABLE& table, std::size_t bufferSize,
@@ -186,29 +210,55 @@ int activeDefaultRoute(const std::vector<RouteRow>& rows) {
 
 PersistentNames::PersistentNames(const std::vector<std::string>& names) {
     lowered_.reserve(names.size());
-    for (const std::string& name : names)
-        lowered_.insert(lowered(name));
+    for (const std::string& name : names) {
+        std::string low = lowered(name);
+        // A live row's name has no letters, so lowering it changes nothing: the lowered
+        // stored name is its name exactly when it is the key's own text.
+        if (const std::optional<RouteKey> key = liveRouteKey(low))
+            live_.insert(*key);
+        lowered_.insert(std::move(low));
+    }
 }
 
 bool PersistentNames::contains(const std::string& name) const {
     return !lowered_.empty() && lowered_.count(lowered(name)) != 0;
 }
 
+bool PersistentNames::contains(const RouteRow& row) const {
+    if (row.inactive())
+        return contains(persistentRouteName(row));
+    return !live_.empty() && live_.count(keyOf(row)) != 0;
+}
+
 void markPersistent(std::vector<RouteRow>& rows, const PersistentNames& names) {
     for (RouteRow& row : rows)
         if (!row.inactive())
-            row.persistent = names.contains(persistentRouteName(row));
+            row.persistent = names.contains(row);
 }
 
 std::vector<RouteRow> inactivePersistentRows(const std::vector<RouteRow>& rows,
                                              const std::vector<std::string>& names) {
+    if (names.empty())
+        return {};
+    // Compared with exact texts. Live rows are matched by number, through the one text each
+    // key has, so that a big table needs no names built.
+    std::unordered_set<RouteKey, RouteKeyHash> wanted;
+    for (const std::string& name : names)
+        if (const std::optional<RouteKey> key = liveRouteKey(name))
+            wanted.insert(*key);
+    std::unordered_set<RouteKey, RouteKeyHash> live;
     std::unordered_set<std::string> present;
-    present.reserve(rows.size());
-    for (const RouteRow& row : rows)
-        present.insert(persistentRouteName(row));
+    for (const RouteRow& row : rows) {
+        if (row.inactive())
+            present.insert(persistentRouteName(row));
+        else if (wanted.count(keyOf(row)) != 0)
+            live.insert(keyOf(row));
+    }
     std::vector<RouteRow> extra;
     for (const std::string& name : names) {
         if (present.count(name) != 0)
+            continue;
+        if (const std::optional<RouteKey> key = liveRouteKey(name); key && live.count(*key) != 0)
             continue;
         const Csv fields(name, ',');
         RouteRow row;

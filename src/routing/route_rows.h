@@ -81,6 +81,19 @@ RouteFill makeRouteRows(const MIB_IPFORWARDTABLE& table, std::size_t bufferSize,
 // from the store take no part.
 int activeDefaultRoute(const std::vector<RouteRow>& rows);
 
+// A live row's route as the four numbers its persistent name is made of.
+struct RouteKey {
+    std::uint32_t destination = 0, mask = 0, nextHop = 0;
+    DWORD metric = 0;
+    bool operator==(const RouteKey&) const = default;
+};
+struct RouteKeyHash {
+    std::size_t operator()(const RouteKey& k) const;
+};
+// The key whose name is exactly this text, when there is one: names written otherwise
+// ("01", "010.0.0.0", "4294967295" for "-1") name no live row.
+std::optional<RouteKey> liveRouteKey(const std::string& name);
+
 // The names of the persistent route store, looked up without regard to letter case as the
 // store compares value names.
 class PersistentNames {
@@ -88,9 +101,12 @@ public:
     PersistentNames() = default;
     explicit PersistentNames(const std::vector<std::string>& names);
     bool contains(const std::string& name) const;
+    // Whether a live row's name is stored, without building the name.
+    bool contains(const RouteRow& row) const;
 
 private:
     std::unordered_set<std::string> lowered_;
+    std::unordered_set<RouteKey, RouteKeyHash> live_; // stored names that a live row may bear
 };
 
 void markPersistent(std::vector<RouteRow>& rows, const PersistentNames& names);

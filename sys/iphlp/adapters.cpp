@@ -4,6 +4,7 @@
 #include "adapter_model.h"
 #include "dhcp/clients.h"
 #include "errors.h"
+#include "forward_cache.h"
 #include "iphlpapi.h"
 #include "netlink/read.h"
 #include "resolver.h"
@@ -38,8 +39,9 @@ DWORD adaptersInfo(IP_ADAPTER_INFO* info, ULONG* size) {
         return resultFromErrno(error);
     if (const int error = nl::readAddresses(addresses))
         return resultFromErrno(error);
-    // Only the main table's default routes name gateways; decoding the rest would cost most.
-    if (const int error = nl::readRoutes(routes, {RT_TABLE_MAIN, RTN_UNICAST, true}))
+    // Only the main table's default routes name gateways; they come from the read the
+    // routing table shares, so a refresh dumps the kernel's routes once.
+    if (const int error = currentDefaultRoutes(routes))
         return resultFromErrno(error);
     // One process scan for the whole list, not one per adapter.
     const dhcp::Clients clients = dhcp::Clients::scan();
@@ -77,7 +79,7 @@ DWORD perAdapterInfo(ULONG ifIndex, IP_PER_ADAPTER_INFO* info, ULONG* size) {
     if (const int error = nl::readLink(ifIndex, link))
         return error == EINVAL ? ERROR_DEV_NOT_EXIST : resultFromErrno(error);
     std::vector<nl::Address> addresses;
-    if (const int error = nl::readAddresses(addresses))
+    if (const int error = nl::readAddresses(addresses, ifIndex))
         return resultFromErrno(error);
     PerAdapter per;
     // Linux only shows that link-local configuration happened, not whether it would.

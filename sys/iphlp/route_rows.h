@@ -29,8 +29,30 @@ std::unordered_map<uint32_t, uint32_t> firstAddresses(const std::vector<nl::Addr
 // route leaves from, as the platform did; the writes accept that address back.
 std::vector<MIB_IPFORWARDROW> forwardRows(const std::vector<nl::Route>& routes,
                                           const SourceOf& sourceOf);
+// The same one route at a time, so a dump need not be kept: an on-link next hop whose route
+// names no source is left 0 and its row's position noted in needSource for fillSources.
+void appendForwardRows(const nl::Route& route, std::vector<MIB_IPFORWARDROW>& rows,
+                       std::vector<size_t>& needSource);
+void fillSources(std::vector<MIB_IPFORWARDROW>& rows, const std::vector<size_t>& needSource,
+                 const SourceOf& sourceOf);
 // By destination, then mask, metric, next hop and interface, all as unsigned host-order
 // numbers; rows equal in all of them keep their order.
 void sortForwardRows(std::vector<MIB_IPFORWARDROW>& rows);
+
+// The same order into another vector. Its storage and the sorter's own are kept from one use
+// to the next: fresh memory costs a page fault per page, which in a big table is more than
+// the sorting.
+class ForwardRowSorter {
+public:
+    void sort(const std::vector<MIB_IPFORWARDROW>& rows, std::vector<MIB_IPFORWARDROW>& sorted);
+
+private:
+    struct Key {
+        uint64_t destMask, metricHop;
+        uint32_t ifIndex, pos; // the position last, so that equal rows keep their order
+        bool operator<(const Key& o) const;
+    };
+    std::vector<Key> keys_;
+};
 
 } // namespace corvane::sys

@@ -1,9 +1,11 @@
 // The interface table, the routing table, the outgoing interface and the change counts,
 // against a world built with `ip` and compared with what `ip` itself reports.
 #include "change_counts.h"
+#include "forward_cache.h"
 #include "iphlpapi.h"
 #include "netlink/read.h"
 #include "netns.h"
+#include "route_rows.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -12,7 +14,10 @@
 #include <cstring>
 #include <gtest/gtest.h>
 #include <net/if.h>
+#include <signal.h>
 #include <sstream>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace corvane;
 using namespace corvane::test;
@@ -361,6 +366,151 @@ TEST(Tables, ChangeCountsFollowEveryChange) {
         ASSERT_EQ(GetIpStatistics(&s), NO_ERROR);
         EXPECT_EQ(s.dwForwarding, want);
     }
+}
+
+namespace {
+
+// The routing table read afresh, past anything kept between calls.
+std::vector<MIB_IPFORWARDROW> freshRouteTable(bool sorted) {
+    std::vector<sys::nl::Route> routes;
+    EXPECT_EQ(sys::nl::readRoutes(routes), 0);
+    std::vector<sys::nl::Address> addrs;
+    EXPECT_EQ(sys::nl::readAddresses(addrs), 0);
+    const auto first = sys::firstAddresses(addrs);
+    auto rows = sys::forwardRows(routes, [&](uint32_t i) {
+        const auto it = first.find(i);
+        return it == first.end() ? 0u : it->second;
+    });
+    if (sorted)
+        sys::sortForwardRows(rows);
+    return rows;
+}
+
+bool sameRows(const std::vector<MIB_IPFORWARDROW>& a, const std::vector<MIB_IPFORWARDROW>& b) {
+    return a.size() == b.size() &&
+           std::memcmp(a.data(), b.data(), a.size() * sizeof(MIB_IPFORWARDROW)) == 0;
+}
+
+// Both orders as the library answers them, each compared with a fresh read; how many times
+// the library dumped the routes for them.
+unsigned expectRouteTableCurrent(const std::string& step) {
+    const unsigned reads = sys::forwardCacheStats().reads;
+    const auto unsorted = routeTable(0);
+    const auto sorted = routeTable(1);
+    EXPECT_TRUE(sameRows(unsorted, freshRouteTable(false))) << step;
+    EXPECT_TRUE(sameRows(sorted, freshRouteTable(true))) << step;
+    return sys::forwardCacheStats().reads - reads;
+}
+
+int readRouteTableInChild() {
+    return routeTable(1).empty() ? 1 : 0;
+}
+
+} // namespace
+
+TEST(Tables, RoutingTableIsDumpedAgainOnlyAfterAChange) {
+    CORVANE_REQUIRE_NETNS();
+    sh("ip link add tr0 type veth peer name tr1 && ip link set tr0 up && ip link set tr1 up");
+    sh("ip addr add 10.60.0.1/24 dev tr0 && ip route add 10.61.0.0/16 via 10.60.0.2 && "
+       "ip route add 10.62.0.0/16 dev tr0"); // on-link, no source named: the address shows
+    sh("for i in $(seq 50); do grep -q up /sys/class/net/tr0/operstate && exit 0; sleep 0.1; "
+       "done; exit 1");
+    expectRouteTableCurrent("start");
+    // The size call and the fill call of a refresh, twice over, without a dump. A late
+    // carrier announcement may still cost one, so a few rounds are allowed.
+    bool reused = false;
+    for (int round = 0; round < 5 && !reused; ++round) {
+        const unsigned reuses = sys::forwardCacheStats().reuses;
+        reused = expectRouteTableCurrent("unchanged") == 0;
+        if (reused) {
+            EXPECT_EQ(sys::forwardCacheStats().reuses, reuses + 4);
+        }
+    }
+    EXPECT_TRUE(reused);
+
+    const std::string burst = batchFile(3000, 70, "tr0"); // more than the listener's queue
+    const std::string steps[] = {
+        "ip route add 10.63.0.0/16 via 10.60.0.2",
+        "ip route replace 10.61.0.0/16 via 10.60.0.3",
+        "ip route add 10.61.0.0/16 via 10.60.0.4 metric 5",
+        "ip addr add 10.65.0.1/24 dev tr0",
+        "ip addr add 10.60.0.9/24 dev tr0",
+        "ip addr del 10.60.0.1/24 dev tr0", // the address the on-link route showed
+        "ip -batch " + burst,
+        "ip link set tr0 down", // its routes go unannounced
+        "ip link set tr0 up && ip addr add 10.60.0.1/24 dev tr0",
+        "ip route add 10.66.0.0/16 dev tr0 table 100", // a table not listed: still one more dump
+        "ip link del tr0",
+    };
+    for (const std::string& step : steps) {
+        sh(step);
+        EXPECT_GE(expectRouteTableCurrent(step), 1u) << step;
+    }
+    std::remove(burst.c_str());
+
+    // A forked child reads on its own, and leaves the parent's announcements to the parent.
+    sh("ip link add tr0 type veth peer name tr1 && ip link set tr0 up");
+    expectRouteTableCurrent("again");
+    sh("ip addr add 10.60.0.1/24 dev tr0");
+    EXPECT_EQ(runUnprivileged(readRouteTableInChild), 0);
+    EXPECT_GE(expectRouteTableCurrent("after the child's read"), 1u);
+    sh("ip link del tr0");
+}
+
+// Two routes swapped over and over, one of them always present: no answer may show neither,
+// however often the table changes between or during the calls.
+TEST(Tables, RoutingTableUnderConstantChange) {
+    CORVANE_REQUIRE_NETNS();
+    sh("ip link add tq0 type veth peer name tq1 && ip link set tq0 up && ip link set tq1 up");
+    const std::string filler = batchFile(3000, 80, "tq0"); // a dump of several reads
+    sh("ip -batch " + filler);
+    std::remove(filler.c_str());
+    sh("ip route add 10.1.0.0/16 dev tq0");
+    const std::string swaps = "/tmp/" + uniqueName("table-swaps");
+    sh("for i in $(seq 300); do echo 'route add 10.200.0.0/16 dev tq0'; "
+       "echo 'route del 10.1.0.0/16 dev tq0'; echo 'route add 10.1.0.0/16 dev tq0'; "
+       "echo 'route del 10.200.0.0/16 dev tq0'; done > " +
+       swaps);
+    const pid_t swapper = ::fork();
+    ASSERT_GE(swapper, 0);
+    if (swapper == 0) {
+        ::setpgid(0, 0); // stopped with the `ip` it runs
+        const std::string loop = "while :; do ip -batch " + swaps + " || exit 1; done";
+        ::execl("/bin/sh", "sh", "-c", loop.c_str(), static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    ::setpgid(swapper, swapper); // whichever of the two runs first
+    // As the program reads: the table may outgrow the size just reported, so again.
+    const auto read = [](BOOL sorted) {
+        std::vector<uint8_t> buf(sizeof(MIB_IPFORWARDTABLE));
+        for (int attempt = 0; attempt < 50; ++attempt) {
+            auto* t = reinterpret_cast<MIB_IPFORWARDTABLE*>(buf.data());
+            ULONG size = static_cast<ULONG>(buf.size());
+            const DWORD rc = GetIpForwardTable(t, &size, sorted);
+            if (rc == NO_ERROR)
+                return std::vector(t->table, t->table + t->dwNumEntries);
+            EXPECT_EQ(rc, ERROR_INSUFFICIENT_BUFFER);
+            buf.resize(size);
+        }
+        ADD_FAILURE() << "the table kept outgrowing the buffer";
+        return std::vector<MIB_IPFORWARDROW>();
+    };
+    int neither = 0;
+    for (int i = 0; i < 60; ++i) {
+        const auto rows = read(i % 2);
+        const auto has = [&](const char* dst) {
+            return std::any_of(rows.begin(), rows.end(), [&](const MIB_IPFORWARDROW& r) {
+                return r.dwForwardDest == ip(dst) && r.dwForwardMask == ip("255.255.0.0");
+            });
+        };
+        neither += !has("10.1.0.0") && !has("10.200.0.0");
+    }
+    ::kill(-swapper, SIGTERM);
+    ::waitpid(swapper, nullptr, 0);
+    std::remove(swaps.c_str());
+    EXPECT_EQ(neither, 0);
+    expectRouteTableCurrent("quiet again");
+    sh("ip link del tq0");
 }
 
 static int readEverythingUnprivileged() {

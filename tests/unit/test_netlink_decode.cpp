@@ -6,6 +6,7 @@
 #include "iphlpapi.h"
 #include "route_rows.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cstring>
 #include <gtest/gtest.h>
@@ -14,6 +15,7 @@
 #include <linux/if_addr.h>
 #include <linux/if_arp.h>
 #include <linux/rtnetlink.h>
+#include <tuple>
 
 using namespace corvane::sys;
 
@@ -262,6 +264,40 @@ TEST(RouteRows, SortedByHostOrderDestinationThenMaskMetricNextHop) {
     sortForwardRows(rows);
     for (size_t i = 0; i < want.size(); ++i)
         EXPECT_EQ(std::memcmp(&rows[i], &want[i], sizeof(MIB_IPFORWARDROW)), 0) << i;
+
+    // Against the plain stable sort on many rows with few distinct values, so that many are
+    // equal in everything sorted on; the age field tells them apart.
+    std::vector<MIB_IPFORWARDROW> many;
+    uint32_t seed = 7;
+    const auto next = [&seed](uint32_t n) {
+        seed = seed * 1103515245u + 12345u;
+        return (seed >> 16) % n;
+    };
+    for (DWORD i = 0; i < 500; ++i) {
+        MIB_IPFORWARDROW r{};
+        r.dwForwardDest = htonl(next(3) << 24 | next(2) << 30); // the high bit in play
+        r.dwForwardMask = htonl(next(2) ? 0xFF000000u : 0xFFFF0000u);
+        r.dwForwardMetric1 = next(2) ? 5 : 0x80000000u;
+        r.dwForwardNextHop = htonl(next(2) << 31 | 1);
+        r.dwForwardIfIndex = next(3);
+        r.dwForwardAge = i;
+        many.push_back(r);
+    }
+    std::vector<MIB_IPFORWARDROW> reference = many;
+    std::stable_sort(reference.begin(), reference.end(), [](const auto& a, const auto& b) {
+        return std::tuple(ntohl(a.dwForwardDest), ntohl(a.dwForwardMask), a.dwForwardMetric1,
+                          ntohl(a.dwForwardNextHop), a.dwForwardIfIndex) <
+               std::tuple(ntohl(b.dwForwardDest), ntohl(b.dwForwardMask), b.dwForwardMetric1,
+                          ntohl(b.dwForwardNextHop), b.dwForwardIfIndex);
+    });
+    sortForwardRows(many);
+    ASSERT_EQ(many.size(), reference.size());
+    for (size_t i = 0; i < many.size(); ++i)
+        ASSERT_EQ(many[i].dwForwardAge, reference[i].dwForwardAge) << i;
+    // Already in order: left as it is.
+    sortForwardRows(many);
+    for (size_t i = 0; i < many.size(); ++i)
+        ASSERT_EQ(many[i].dwForwardAge, reference[i].dwForwardAge) << i;
 }
 
 TEST(IpCounters, FoundByNameNotPosition) {

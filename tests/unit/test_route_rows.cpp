@@ -1,7 +1,9 @@
 #include "routing/restore.h"
 #include "routing/route_rows.h"
+#include "values/csv.h"
 #include "values/ip.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <chrono>
 #include <cstdio>
@@ -167,6 +169,59 @@ TEST(RouteRows, PersistentColumnAndStoreOnlyRows) {
     // Store-only rows never become the active default route.
     std::vector<RouteRow> merged = inactivePersistentRows({}, {"0.0.0.0,0.0.0.0,10.0.0.1,1"});
     EXPECT_EQ(activeDefaultRoute(merged), -1);
+}
+
+// Rows are matched with the store by number; the answers must be those of comparing names:
+// without regard to case for the Persistent column, exactly for the store-only rows.
+TEST(RouteRows, PersistentMatchingByNumberAgreesWithNames) {
+    const Table t({route("10.0.0.0", "255.0.0.0", "192.168.1.1", 2, 1),
+                   route("10.1.0.0", "255.255.0.0", "192.168.1.1", 2, 4294967295U),
+                   route("0.0.0.0", "0.0.0.0", "10.0.0.1", 2, 0),
+                   route("10.2.0.0", "255.255.0.0", "192.168.1.1", 2, 7),
+                   route("10.3.0.0", "255.255.0.0", "192.168.1.1", 2, 2147483648U)});
+    std::vector<RouteRow> rows = makeRouteRows(t.table(), t.size(), {}).rows;
+    std::vector<RouteRow> withGrey = rows;
+    withGrey.push_back(inactivePersistentRows({}, {"10.9.0.0,255.255.0.0,1.1.1.1,Five"}).front());
+    const std::vector<std::string> names = {
+        "10.0.0.0,255.0.0.0,192.168.1.1,1",
+        "10.1.0.0,255.255.0.0,192.168.1.1,4294967295", // the row says "-1"
+        "0.0.0.0,0.0.0.0,10.0.0.1,00",
+        "010.2.0.0,255.255.0.0,192.168.1.1,7",
+        "10.3.0.0,255.255.0.0,192.168.1.1,-2147483648",
+        "10.9.0.0,255.255.0.0,1.1.1.1,five", // the store-only row's name in another case
+        " 10.0.0.0,255.0.0.0,192.168.1.1,1",
+        "10.0.0.0,255.0.0.0,192.168.1.1,+1",
+        "garbage"};
+    // Every subset of the names, one after another.
+    for (unsigned mask = 0; mask < (1U << names.size()); ++mask) {
+        std::vector<std::string> stored;
+        for (std::size_t i = 0; i < names.size(); ++i)
+            if (mask & (1U << i))
+                stored.push_back(names[i]);
+        std::vector<RouteRow> marked = rows;
+        const PersistentNames store(stored);
+        markPersistent(marked, store);
+        std::vector<std::string> missing;
+        for (std::size_t r = 0; r < rows.size(); ++r) {
+            const std::string name = persistentRouteName(rows[r]);
+            const bool byName = std::any_of(stored.begin(), stored.end(), [&](const auto& s) {
+                return QString::fromStdString(s).toLower() == QString::fromStdString(name);
+            });
+            EXPECT_EQ(marked[r].persistent, byName) << name << " of subset " << mask;
+        }
+        EXPECT_EQ(store.contains(withGrey.back()), (mask & (1U << 5)) != 0);
+        for (const std::string& s : stored)
+            if (std::none_of(withGrey.begin(), withGrey.end(),
+                             [&](const RouteRow& r) { return persistentRouteName(r) == s; }))
+                missing.emplace_back(Csv(s, ',').field(1));
+        std::vector<std::string> got;
+        for (const RouteRow& extra : inactivePersistentRows(withGrey, stored))
+            got.push_back(routeCellText(extra, fwcol::Destination).toStdString());
+        EXPECT_EQ(got, missing) << "subset " << mask;
+    }
+    EXPECT_EQ(persistentRouteName(rows[4]), "10.3.0.0,255.255.0.0,192.168.1.1,-2147483648");
+    EXPECT_FALSE(liveRouteKey("10.1.0.0,255.255.0.0,192.168.1.1,4294967295"));
+    EXPECT_TRUE(liveRouteKey("10.1.0.0,255.255.0.0,192.168.1.1,-1"));
 }
 
 TEST(RouteRows, ColoursQuestionsAndDeletionRecord) {

@@ -122,7 +122,11 @@ bool decodeRoute(const nlmsghdr* nlh, Route& out) {
     const auto* rtm = static_cast<const rtmsg*>(mnl_nlmsg_get_payload(nlh));
     if (rtm->rtm_family != AF_INET || rtm->rtm_dst_len > 32)
         return false;
+    // A dump decodes into one record again and again; its next hop storage is kept.
+    std::vector<NextHop> hops = std::move(out.nextHops);
+    hops.clear();
     out = Route{};
+    out.nextHops = std::move(hops);
     out.table = rtm->rtm_table;
     u32(a[RTA_TABLE], out.table);
     out.prefixLength = rtm->rtm_dst_len;

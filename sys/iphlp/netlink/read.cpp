@@ -54,15 +54,20 @@ int readLinks(std::vector<Link>& out) {
         decodeLink, out);
 }
 
-int readAddresses(std::vector<Address>& out) {
-    return dumpConsistent<Address>(
-        [](char* buf) {
+int readAddresses(std::vector<Address>& out, uint32_t ifIndex) {
+    const int error = dumpConsistent<Address>(
+        [ifIndex](char* buf) {
             ifaddrmsg* ifa;
             nlmsghdr* nlh = putRequest(buf, RTM_GETADDR, &ifa);
             ifa->ifa_family = AF_INET;
+            // With strict checking the kernel dumps that interface alone.
+            ifa->ifa_index = ifIndex;
             return nlh;
         },
         decodeAddress, out);
+    if (ifIndex != 0) // a kernel without strict checking sends all
+        std::erase_if(out, [ifIndex](const Address& a) { return a.index != ifIndex; });
+    return error;
 }
 
 namespace {
@@ -130,6 +135,27 @@ bool wanted(const nlmsghdr* nlh, const RouteFilter& filter) {
 
 } // namespace
 
+int dumpRoutes(const RouteFilter& filter, const std::function<void(const Route&)>& each) {
+    Socket sock(NETLINK_ROUTE);
+    if (!sock.ok())
+        return sock.openError();
+    char buf[MNL_SOCKET_BUFFER_SIZE];
+    rtmsg* rtm;
+    nlmsghdr* nlh = putRequest(buf, RTM_GETROUTE, &rtm);
+    rtm->rtm_family = AF_INET;
+    // With strict checking on, the kernel leaves out other tables and types itself.
+    rtm->rtm_table = filter.table;
+    rtm->rtm_type = filter.type;
+    Route r;
+    return sock
+        .dump(nlh,
+              [&](const nlmsghdr* m) {
+                  if (wanted(m, filter) && decodeRoute(m, r))
+                      each(r);
+              })
+        .error;
+}
+
 int readRoutes(std::vector<Route>& out, const RouteFilter& filter) {
     // IPv4 route dumps are not marked when the table changes underneath them, so a dump can
     // show a table that never existed. Every change made while dumping is also announced on
@@ -138,24 +164,9 @@ int readRoutes(std::vector<Route>& out, const RouteFilter& filter) {
     // queue overflow) forces a re-read.
     for (int attempt = 0; attempt <= kMaxRereads; ++attempt) {
         Socket events(NETLINK_ROUTE, {RTNLGRP_IPV4_ROUTE});
-        Socket sock(NETLINK_ROUTE);
-        if (!sock.ok())
-            return sock.openError();
-        char buf[MNL_SOCKET_BUFFER_SIZE];
-        rtmsg* rtm;
-        nlmsghdr* nlh = putRequest(buf, RTM_GETROUTE, &rtm);
-        rtm->rtm_family = AF_INET;
-        // With strict checking on, the kernel leaves out other tables and types itself.
-        rtm->rtm_table = filter.table;
-        rtm->rtm_type = filter.type;
         out.clear();
-        Route r;
-        const DumpStatus st = sock.dump(nlh, [&](const nlmsghdr* m) {
-            if (wanted(m, filter) && decodeRoute(m, r))
-                out.push_back(std::move(r));
-        });
-        if (st.error)
-            return st.error;
+        if (const int error = dumpRoutes(filter, [&](const Route& r) { out.push_back(r); }))
+            return error;
         if (!events.ok())
             return 0; // nothing to check against; a plain dump is the best there is
         std::vector<std::vector<uint8_t>> announced;

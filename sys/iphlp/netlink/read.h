@@ -4,6 +4,7 @@
 
 #include "records.h"
 
+#include <functional>
 #include <vector>
 
 namespace corvane::sys::nl {
@@ -11,7 +12,8 @@ namespace corvane::sys::nl {
 inline constexpr int kMaxRereads = 4;
 
 int readLinks(std::vector<Link>& out);
-int readAddresses(std::vector<Address>& out); // IPv4 only
+// IPv4 only; of one interface when ifIndex is not 0.
+int readAddresses(std::vector<Address>& out, uint32_t ifIndex = 0);
 // Which routes a read keeps; zero fields keep all.
 struct RouteFilter {
     uint8_t table = 0; // RT_TABLE_*
@@ -20,6 +22,10 @@ struct RouteFilter {
 };
 // IPv4 routes, of every table unless the filter says otherwise.
 int readRoutes(std::vector<Route>& out, const RouteFilter& filter = {});
+// One plain dump of the routes the filter keeps, each handed over as decoded, in the kernel's
+// order. It may show a table that was changing; callers that listen for announcements
+// themselves know whether it did.
+int dumpRoutes(const RouteFilter& filter, const std::function<void(const Route&)>& each);
 // The kernel's answer for one destination (network byte order), as for a packet this host
 // sends; no traffic leaves. ENETUNREACH when there is no route.
 int lookupRoute(uint32_t destination, Route& out);

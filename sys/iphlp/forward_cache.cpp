@@ -1,0 +1,214 @@
+// One process-wide listener for route, address, link and next-hop object announcements
+// decides whether the last rows still hold. Everything that changes a row is announced on
+// those groups: routes the kernel removes without a word go with a link or an address
+// change, or with a next hop object. A lost announcement (queue overflow) counts as a change.
+#include "forward_cache.h"
+
+#include "netlink/read.h"
+#include "netlink/socket.h"
+#include "route_rows.h"
+
+#include <linux/rtnetlink.h>
+#include <mutex>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <unordered_map>
+
+namespace corvane::sys {
+namespace {
+
+std::unique_ptr<nl::Socket> openListener() {
+    auto sock = std::make_unique<nl::Socket>(
+        NETLINK_ROUTE,
+        std::vector<unsigned>{RTNLGRP_LINK, RTNLGRP_IPV4_IFADDR, RTNLGRP_IPV4_ROUTE});
+    if (!sock->ok())
+        return nullptr;
+    // Older kernels have no such group, and then no next hop objects either.
+    const int group = RTNLGRP_NEXTHOP;
+    ::setsockopt(sock->fd(), SOL_NETLINK, NETLINK_ADD_MEMBERSHIP, &group, sizeof group);
+    return sock;
+}
+
+enum class Heard { Nothing, Something, Lost };
+
+// Empties the queue; Lost leaves the socket unfit to vouch for anything.
+Heard drain(nl::Socket& sock) {
+    bool any = false;
+    if (sock.drain([&](const nlmsghdr*) { any = true; }) != 0)
+        return Heard::Lost;
+    return any ? Heard::Something : Heard::Nothing;
+}
+
+// Reads the interfaces' addresses only when an on-link route names no source, which the
+// kernel's own routes always do.
+int resolveSources(ForwardRows& rows, const std::vector<size_t>& needSource) {
+    if (needSource.empty())
+        return 0;
+    std::vector<nl::Address> addrs;
+    if (const int e = nl::readAddresses(addrs))
+        return e;
+    const std::unordered_map<uint32_t, uint32_t> first = firstAddresses(addrs);
+    fillSources(rows, needSource, [&](uint32_t ifIndex) {
+        const auto it = first.find(ifIndex);
+        return it == first.end() ? 0 : it->second;
+    });
+    return 0;
+}
+
+// The routes that name this host's gateways: the main table's unicast default routes.
+bool mainDefault(const nl::Route& r) {
+    return r.table == RT_TABLE_MAIN && r.type == RTN_UNICAST && r.prefixLength == 0;
+}
+
+// Straight from one dump, keeping only the default routes whole.
+int dumpedRows(ForwardRows& rows, std::vector<nl::Route>& defaults) {
+    rows.clear();
+    defaults.clear();
+    std::vector<size_t> needSource;
+    if (const int e = nl::dumpRoutes({}, [&](const nl::Route& r) {
+            appendForwardRows(r, rows, needSource);
+            if (mainDefault(r))
+                defaults.push_back(r);
+        }))
+        return e;
+    return resolveSources(rows, needSource);
+}
+
+// Through the reader that replays changes made while it dumps.
+int replayedRows(ForwardRows& rows, std::vector<nl::Route>& defaults) {
+    std::vector<nl::Route> routes;
+    if (const int e = nl::readRoutes(routes))
+        return e;
+    rows.clear();
+    defaults.clear();
+    std::vector<size_t> needSource;
+    for (const nl::Route& r : routes) {
+        appendForwardRows(r, rows, needSource);
+        if (mainDefault(r))
+            defaults.push_back(r);
+    }
+    return resolveSources(rows, needSource);
+}
+
+// Storage a previous answer used, unless a caller still holds it.
+void recycle(std::shared_ptr<ForwardRows>& rows) {
+    if (rows && rows.use_count() == 1)
+        rows->clear();
+    else
+        rows = std::make_shared<ForwardRows>();
+}
+
+class ForwardCache {
+public:
+    int rows(bool sorted, std::shared_ptr<const ForwardRows>& out);
+    int defaultRoutes(std::vector<nl::Route>& out);
+    ForwardCacheStats stats() {
+        const std::lock_guard lock(mutex_);
+        return stats_;
+    }
+
+private:
+    // Brings the rows up to date: reused when nothing was heard, read again otherwise.
+    int current();
+    int read();
+
+    std::mutex mutex_;
+    pid_t owner_ = 0;
+    // Drained at every call: whatever changed since then is queued here. The rows describe
+    // the kernel as it stood at or after the last drain.
+    std::unique_ptr<nl::Socket> listener_;
+    bool valid_ = false;       // kernelOrder_ holds the rows of the last read
+    bool sortedValid_ = false; // sorted_ holds them sorted
+    // Kept, with their storage, between reads: a big table then costs no page faults.
+    std::shared_ptr<ForwardRows> kernelOrder_, sorted_;
+    std::vector<nl::Route> defaults_; // of the same read
+    ForwardRowSorter sorter_;
+    ForwardCacheStats stats_;
+};
+
+int ForwardCache::read() {
+    ++stats_.reads;
+    valid_ = sortedValid_ = false;
+    recycle(kernelOrder_);
+    if (listener_) {
+        if (const int e = dumpedRows(*kernelOrder_, defaults_))
+            return e;
+        const Heard during = drain(*listener_);
+        if (during == Heard::Nothing) {
+            valid_ = true;
+            return 0;
+        }
+        if (during == Heard::Lost)
+            listener_ = openListener();
+    }
+    // Changes while dumping: the replaying reader gives a table that existed, no older than
+    // the drain just made.
+    if (const int e = replayedRows(*kernelOrder_, defaults_))
+        return e;
+    valid_ = true;
+    return 0;
+}
+
+int ForwardCache::current() {
+    if (owner_ != ::getpid()) {
+        // A forked child shares the parent's socket: draining it would steal the parent's
+        // announcements. Closing our copy leaves the parent's open.
+        listener_.reset();
+        valid_ = false;
+        owner_ = ::getpid();
+    }
+    const Heard heard = listener_ ? drain(*listener_) : Heard::Lost;
+    if (valid_ && heard == Heard::Nothing) {
+        ++stats_.reuses;
+    } else {
+        if (heard == Heard::Lost)
+            listener_ = openListener();
+        if (const int e = read())
+            return e;
+    }
+    // Without a listener nothing vouches for these rows later.
+    valid_ = valid_ && listener_;
+    return 0;
+}
+
+int ForwardCache::rows(bool sorted, std::shared_ptr<const ForwardRows>& out) {
+    const std::lock_guard lock(mutex_);
+    if (const int e = current())
+        return e;
+    if (sorted && !sortedValid_) {
+        recycle(sorted_);
+        sorter_.sort(*kernelOrder_, *sorted_);
+        sortedValid_ = true;
+    }
+    out = sorted ? sorted_ : kernelOrder_;
+    return 0;
+}
+
+int ForwardCache::defaultRoutes(std::vector<nl::Route>& out) {
+    const std::lock_guard lock(mutex_);
+    if (const int e = current())
+        return e;
+    out = defaults_;
+    return 0;
+}
+
+ForwardCache& cache() {
+    static auto* instance = new ForwardCache; // never destroyed: callers may outlive statics
+    return *instance;
+}
+
+} // namespace
+
+int currentForwardRows(bool sorted, std::shared_ptr<const ForwardRows>& out) {
+    return cache().rows(sorted, out);
+}
+
+int currentDefaultRoutes(std::vector<nl::Route>& out) {
+    return cache().defaultRoutes(out);
+}
+
+ForwardCacheStats forwardCacheStats() {
+    return cache().stats();
+}
+
+} // namespace corvane::sys

@@ -1,0 +1,31 @@
+// The routing table's rows, read once and handed out again while nothing that could change
+// them has been announced since, so that the size call and the fill call of one refresh
+// dump the kernel's routes once.
+#pragma once
+
+#include "iphlpapi.h"
+#include "netlink/records.h"
+
+#include <memory>
+#include <vector>
+
+namespace corvane::sys {
+
+using ForwardRows = std::vector<MIB_IPFORWARDROW>;
+
+// The rows as a fresh read would give them now: in the kernel's order, or as
+// sortForwardRows orders them. 0 or an errno.
+int currentForwardRows(bool sorted, std::shared_ptr<const ForwardRows>& out);
+
+// The main table's unicast default routes of the same read, for the adapters' gateways: one
+// dump then serves the adapter list and the routing table of a refresh.
+int currentDefaultRoutes(std::vector<nl::Route>& out);
+
+// Since the process started; tests tell reuse from reading with them.
+struct ForwardCacheStats {
+    unsigned reads = 0;  // the kernel's routes dumped
+    unsigned reuses = 0; // answered from the last read
+};
+ForwardCacheStats forwardCacheStats();
+
+} // namespace corvane::sys
