@@ -3,6 +3,7 @@
 #include "connections/connmodel.h"
 #include "connections/connpage.h"
 #include "report/report_layout.h"
+#include "report/reportview.h"
 #include "report/textfile.h"
 #include "routing/routemodel.h"
 #include "shell/frmmain.h"
@@ -42,47 +43,6 @@ QStringList treeLines(const QStandardItemModel& model) {
             appendTreeLines(top, 0, lines);
     return lines;
 }
-
-// The page's text. The edit shows it only while it can be seen: laying out a report of a
-// hundred thousand routes costs far more than building it, and a report built in the
-// background or for the command line may never be looked at.
-class ReportView : public QObject {
-    Q_OBJECT
-public:
-    explicit ReportView(QPlainTextEdit* edit) : QObject(edit), edit_(edit) {
-        edit->installEventFilter(this);
-    }
-    const QString& text() const { return text_; }
-    void setText(QString text) {
-        text_ = std::move(text);
-        stale_ = true;
-        if (edit_->isVisible())
-            show();
-    }
-    void clear() {
-        text_.clear();
-        edit_->clear();
-        stale_ = false;
-    }
-
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override {
-        if (watched == edit_ && event->type() == QEvent::Show)
-            show();
-        return false;
-    }
-
-private:
-    void show() {
-        if (!stale_)
-            return;
-        stale_ = false;
-        edit_->setPlainText(text_);
-    }
-    QPlainTextEdit* edit_;
-    QString text_;
-    bool stale_ = false;
-};
 
 ReportView& viewOf(const TfrmMain& w) {
     auto* view = w.redtReport->findChild<ReportView*>(QString(), Qt::FindDirectChildrenOnly);
@@ -198,5 +158,3 @@ void installReportPage(TfrmMain& w) {
 }
 
 } // namespace corvane
-
-#include "reportpage.moc"

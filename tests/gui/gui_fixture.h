@@ -24,8 +24,10 @@ inline QApplication& guiApp() {
     static int argc = 1;
     static char name[] = "corvane_gui_test";
     static char* argv[] = {name, nullptr};
-    static QApplication app(argc, argv);
-    return app;
+    // Never destroyed: Qt's input devices, made by the first key event, would otherwise be
+    // torn down after the registry that holds them at exit.
+    static auto* app = new QApplication(argc, argv);
+    return *app;
 }
 
 // A notification area that can be present or missing.

@@ -8,11 +8,11 @@
 #include <QClipboard>
 #include <QFile>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QTabWidget>
-#include <QtTest/QTest>
 
 using namespace corvane;
 using namespace corvane::test;
@@ -40,7 +40,10 @@ protected:
     }
     void overwrite(bool on) { frmSetup->cbxOverwriteReport->setChecked(on); }
     QString text() const { return reportText(*window); }
-    void ctrl(Qt::Key key) { QTest::keyClick(window->redtReport, key, Qt::ControlModifier); }
+    void ctrl(Qt::Key key) {
+        QKeyEvent press(QEvent::KeyPress, key, Qt::ControlModifier);
+        QCoreApplication::sendEvent(window->redtReport, &press);
+    }
     // Opens the popup's enabling step without showing the menu.
     void preparePopup() { emit window->pmReportMenu->aboutToShow(); }
 };

@@ -49,6 +49,15 @@ TEST(NetlinkCore, LinksAddressesAndRoutesOfABuiltWorld) {
     EXPECT_EQ(std::count_if(addrs.begin(), addrs.end(),
                             [&](const auto& a) { return a.index == it->index; }),
               2);
+    // One interface's addresses alone, as the per-adapter read asks for them.
+    sh("ip addr add 10.9.2.1/24 dev ca1");
+    ASSERT_EQ(sys::nl::readAddresses(addrs), 0);
+    std::vector<sys::nl::Address> own;
+    ASSERT_EQ(sys::nl::readAddresses(own, it->index), 0);
+    EXPECT_EQ(own.size(), 2u);
+    EXPECT_TRUE(
+        std::all_of(own.begin(), own.end(), [&](const auto& a) { return a.index == it->index; }));
+    EXPECT_GT(addrs.size(), own.size());
 
     std::vector<sys::nl::Route> routes;
     ASSERT_EQ(sys::nl::readRoutes(routes), 0);
