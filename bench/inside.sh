@@ -74,7 +74,7 @@ else
     failed 1 "$scratch/f1.log"
 fi
 
-if out=$(QT_QPA_PLATFORM=offscreen "$bin/corvane_bench_routefill" "$route_rows" "$fills" \
+if out=$(QT_QPA_PLATFORM=offscreen "$bin/corvane_bench_routefill" "$route_rows" "$fills" "$touch_routes" \
     2>"$scratch/f2.log"); then
     read -r fill_ms gap_ms rows <<<"$out"
     judge "$fill_ms" 300

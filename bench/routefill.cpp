@@ -1,9 +1,12 @@
 // Times the Routes page's fill of the real main window against the running kernel's table:
-//   corvane_bench_routefill EXPECTED_ROWS [FILLS]
+//   corvane_bench_routefill EXPECTED_ROWS [FILLS [TOUCH_COMMAND]]
 // Prints "<median fill ms> <longest event-loop gap ms> <rows>". A 5 ms timer ticks all
 // through the fills; its longest silence is how long the window stopped answering, the
 // synchronous fill and the repaint after it included. Fails when the table does not hold
 // EXPECTED_ROWS rows or the window asked anything (a failure report, a dialog).
+// TOUCH_COMMAND runs before every fill, untimed: a command that announces route changes
+// without changing the rows (a route in and out of another table) makes each fill read the
+// kernel anew instead of reusing the table the last fill read.
 #include "stats.h"
 
 #include "routing/routemodel.h"
@@ -12,6 +15,7 @@
 #include "shell/frmabout.h"
 #include "shell/frmmain.h"
 #include "shell/frmsetup.h"
+#include "shell/heap.h"
 #include "shell/prompter.h"
 #include "shell/runtimeoptions.h"
 
@@ -67,12 +71,15 @@ bool waitFor(const std::function<bool()>& done, int timeoutMs) {
 } // namespace
 
 int main(int argc, char* argv[]) {
-    if (argc < 2 || argc > 3) {
-        std::fprintf(stderr, "usage: corvane_bench_routefill EXPECTED_ROWS [FILLS]\n");
+    if (argc < 2 || argc > 4) {
+        std::fprintf(stderr,
+                     "usage: corvane_bench_routefill EXPECTED_ROWS [FILLS [TOUCH_COMMAND]]\n");
         return 2;
     }
     const int expected = std::atoi(argv[1]);
     const int fills = argc > 2 ? std::max(1, std::atoi(argv[2])) : 5;
+    const char* touch = argc > 3 ? argv[3] : nullptr;
+    prepareHeapForLargeTables(); // as the program itself does
 
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -122,6 +129,8 @@ int main(int argc, char* argv[]) {
     std::vector<double> times;
     int rows = -1;
     std::function<void()> fillOnce = [&] {
+        if (touch && std::system(touch) != 0)
+            std::fprintf(stderr, "the touch command failed: %s\n", touch);
         const qint64 t0 = clock.nsecsElapsed();
         FillRouteTable(*window);
         times.push_back(static_cast<double>(clock.nsecsElapsed() - t0) / 1e6);

@@ -39,6 +39,9 @@ world_routes() {
     }' | ip -batch -
     # The gateway answers, as a real one would: its address resolves without asking the wire.
     ip neigh replace 172.16.0.254 lladdr "$(cat /sys/class/net/cp0/address)" dev cb0 nud permanent
+    # A route added to and removed from a table the Routes page does not show: announced as
+    # changes, while the rows stay the same.
+    touch_routes="ip route add unreachable 192.0.2.0/24 table 100 && ip route del unreachable 192.0.2.0/24 table 100"
 }
 
 # The socket holders, the first with the TCP connections, all sharing the UDP sockets; their

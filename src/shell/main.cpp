@@ -5,6 +5,7 @@
 #include "shell/frmabout.h"
 #include "shell/frmmain.h"
 #include "shell/frmsetup.h"
+#include "shell/heap.h"
 #include "shell/prompter.h"
 #include "shell/qtprompter.h"
 
@@ -43,6 +44,7 @@ void printUsage() {
 } // namespace
 
 int main(int argc, char* argv[]) {
+    corvane::prepareHeapForLargeTables();
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
             printUsage();
