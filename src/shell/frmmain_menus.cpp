@@ -196,7 +196,8 @@ void TfrmMain::createContextMenus() {
               {"DisableIF1", &TfrmMain::acDisableIF},
               {"IFStatistics1", &TfrmMain::acIfStats},
               separator,
-              {"IgnoreLocalhost2", nullptr, "Ignore Localhost", nullptr, -1, nullptr, 0, true},
+              {"IgnoreLocalhost2", nullptr, "Ignore Localhost",
+               "Specifies whether the local host interface will be shown", -1, nullptr, 0, true},
               separator,
               {"Refresh5", &TfrmMain::acRefresh}});
     pmRouteMenu = popup("pmRouteMenu");
@@ -209,20 +210,25 @@ void TfrmMain::createContextMenus() {
               separator,
               {"Outgoinginterface2", &TfrmMain::acBestRoute},
               separator,
-              {"IgnoreLocalhost1", nullptr, "Ignore Localhost", nullptr, -1, nullptr, 0, true},
-              {"IgnoreBroadcasts1", nullptr, "Ignore Broadcasts", nullptr, -1, nullptr, 0, true},
+              {"IgnoreLocalhost1", nullptr, "Ignore Localhost",
+               "Specifies whether the local host interface will be shown", -1, nullptr, 0, true},
+              {"IgnoreBroadcasts1", nullptr, "Ignore Broadcasts",
+               "Specifies whether broadcast routes will be shown", -1, nullptr, 0, true},
               separator,
               {"Refresh4", &TfrmMain::acRefresh}});
     pmConnMenu = popup("pmConnMenu");
-    fillMenu(
-        *this, pmConnMenu,
-        {{"ResolveProtocolName1", nullptr, "Resolve Protocol Name", nullptr, -1, nullptr, 0, true},
-         {"ResolveIPAddresses1", nullptr, "Resolve IP Addresses", nullptr, -1, nullptr, 0, true},
-         {"EstablishedOnly1", nullptr, "Established Only", nullptr, -1, nullptr, 0, true},
-         separator,
-         {"IgnoreLocalhost3", nullptr, "Ignore Localhost", nullptr, -1, nullptr, 0, true},
-         separator,
-         {"Refresh7", &TfrmMain::acRefresh}});
+    fillMenu(*this, pmConnMenu,
+             {{"ResolveProtocolName1", nullptr, "Resolve Protocol Name",
+               "Toggle Port Number resolution", -1, nullptr, 0, true},
+              {"ResolveIPAddresses1", nullptr, "Resolve IP Addresses",
+               "Toggle IP address resolution", -1, nullptr, 0, true},
+              {"EstablishedOnly1", nullptr, "Established Only",
+               "Toggle listing of established TCP connections only", -1, nullptr, 0, true},
+              separator,
+              {"IgnoreLocalhost3", nullptr, "Ignore Localhost",
+               "Specifies whether the local host interface will be shown", -1, nullptr, 0, true},
+              separator,
+              {"Refresh7", &TfrmMain::acRefresh}});
     pmReportMenu = popup("pmReportMenu");
     fillMenu(
         *this, pmReportMenu,
