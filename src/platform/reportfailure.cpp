@@ -5,10 +5,18 @@
 #include "shell/runtimeoptions.h"
 
 namespace corvane {
+namespace {
+unsigned failures = 0;
+} // namespace
+
+unsigned reportedFailureCount() {
+    return failures;
+}
 
 void ReportFailureForced(const QString& callName, uint32_t code) {
     if (code == 0)
         return;
+    ++failures;
     const QString text = resultText(code).trimmed();
     if (text.isEmpty())
         return;
@@ -19,6 +27,8 @@ void ReportFailureForced(const QString& callName, uint32_t code) {
 void ReportFailure(const QString& callName, uint32_t code) {
     if (!runtimeOptions().optNoErrorMessages)
         ReportFailureForced(callName, code);
+    else if (code != 0)
+        ++failures;
 }
 
 } // namespace corvane

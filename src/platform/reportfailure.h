@@ -10,5 +10,8 @@ namespace corvane {
 void ReportFailure(const QString& callName, uint32_t code);
 // Always shown: changes of routes and addresses must never fail unseen.
 void ReportFailureForced(const QString& callName, uint32_t code);
+// Failed calls handed to either, shown or silenced, since the program started: the command
+// line tells a complete report from one with gaps by it.
+unsigned reportedFailureCount();
 
 } // namespace corvane

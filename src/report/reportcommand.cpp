@@ -1,6 +1,7 @@
 #include "report/reportcommand.h"
 
 #include "platform/iphelper.h"
+#include "platform/reportfailure.h"
 #include "report/reportpage.h"
 #include "report/textfile.h"
 #include "shell/forms.h"
@@ -16,17 +17,6 @@
 
 namespace corvane {
 namespace {
-
-// Messages go to standard error as on any console; an error among them fails the run.
-class CommandPrompter : public ConsolePrompter {
-public:
-    MsgAnswer message(const MessageRequest& request) override {
-        if (request.icon == MsgIcon::Error)
-            ++errors;
-        return ConsolePrompter::message(request);
-    }
-    int errors = 0;
-};
 
 // Qt's own notes (a missing runtime folder, font fallbacks) are noise on a command's error
 // output; only its real failures are passed on.
@@ -62,14 +52,12 @@ int runReportCommand(int argc, char* argv[], const char* target) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Corvane"));
 
-    CommandPrompter prompts;
-    setPrompter(&prompts);
     const auto window = std::make_unique<TfrmMain>(QStringList());
     frmMain = window.get();
     frmSetup = new TfrmSetup(window.get());
+    // Messages go to standard error through the console prompter, the default one.
     const auto done = [](int rc) {
         frmSetup = nullptr;
-        setPrompter(nullptr);
         return rc;
     };
 
@@ -84,6 +72,7 @@ int runReportCommand(int argc, char* argv[], const char* target) {
     // The block a refresh builds before the connection fill would be replaced at once by the
     // build below, so it is not built at all.
     w.refresh->setFill(FillStep::Report, {});
+    const unsigned failuresBefore = reportedFailureCount();
     w.loadStartupOptions();
     w.RefreshNetworkStatus();
     BuildReport(w);
@@ -91,7 +80,8 @@ int runReportCommand(int argc, char* argv[], const char* target) {
     QByteArray bytes = localBytes(reportText(w));
     bytes += '\n';
     const bool written = writeOut(target, bytes);
-    return done(!written ? 1 : prompts.errors > 0 ? 1 : 0);
+    // A failed platform call leaves a gap in the report: written, but not a success.
+    return done(!written || reportedFailureCount() > failuresBefore ? 1 : 0);
 }
 
 } // namespace corvane

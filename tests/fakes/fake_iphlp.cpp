@@ -1,7 +1,9 @@
-// A stand-in library that answers every call with NO_ERROR and counts the calls, so a test
-// can prove which entry points the program reached.
+// A stand-in library that answers every call with NO_ERROR (or with the code in
+// FAKE_IPHLP_RESULT) and counts the calls, so a test can prove which entry points the
+// program reached and how it takes their failures.
 #include "iphlpapi.h"
 
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <string>
@@ -13,7 +15,8 @@ std::map<std::string, int>& calls() {
 }
 DWORD count(const char* name) {
     ++calls()[name];
-    return NO_ERROR;
+    const char* result = std::getenv("FAKE_IPHLP_RESULT");
+    return result ? static_cast<DWORD>(std::strtoul(result, nullptr, 10)) : NO_ERROR;
 }
 } // namespace
 

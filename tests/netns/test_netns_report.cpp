@@ -179,6 +179,19 @@ TEST_F(Report, WritesToStandardOutputAndFailsLoudly) {
     EXPECT_NE(shMayFail(command("--report " + bad + " 2>" + err)), 0);
     EXPECT_NE(shOut("cat " + err).find(bad), std::string::npos);
 
+    // Platform calls that fail leave gaps: the report is written, the run is not a success.
+    const std::string gaps = (dir_.path() / "gaps.txt").string();
+    EXPECT_EQ(shMayFail("CORVANE_IPHLPAPI_LIB=" FAKE_FULL " FAKE_IPHLP_RESULT=5 " +
+                        command("--report " + gaps + " 2>" + err)),
+              1);
+    EXPECT_EQ(shOut("head -c 24 " + gaps), "IP Information for host ");
+    EXPECT_NE(shOut("cat " + err).find("failed: Access is denied"), std::string::npos);
+    // Settings that cannot be stored are said, but the report itself is whole.
+    EXPECT_EQ(shMayFail("CORVANE_CONFIG_DIR=/proc/no-store " CORVANE_BIN " --report " + gaps +
+                        " 2>" + err),
+              0);
+    EXPECT_NE(shOut("cat " + err).find("settings"), std::string::npos);
+
     const std::string help = shOut(CORVANE_BIN " --help");
     EXPECT_NE(help.find("--report [FILE]"), std::string::npos);
     EXPECT_NE(help.find("--restore-persistent-routes"), std::string::npos);

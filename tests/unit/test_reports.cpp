@@ -25,6 +25,7 @@ TEST(ReportFailure, ShowsNameAndTextUnderError) {
 
 TEST(ReportFailure, SilencedOnlyWhenNotForced) {
     test::RecordingPrompter prompts;
+    const unsigned before = reportedFailureCount();
     runtimeOptions().optNoErrorMessages = true;
     ReportFailure(QStringLiteral("GetIfTable"), ERROR_NOT_SUPPORTED);
     EXPECT_TRUE(prompts.messages.empty());
@@ -37,6 +38,8 @@ TEST(ReportFailure, SilencedOnlyWhenNotForced) {
     ReportFailure(QStringLiteral("GetIfTable"), NO_ERROR);
     ReportFailureForced(QStringLiteral("GetIfTable"), NO_ERROR);
     EXPECT_EQ(prompts.messages.size(), 1u);
+    // Silenced failures still count; successes don't.
+    EXPECT_EQ(reportedFailureCount() - before, 2u);
 }
 
 TEST(ResultText, EveryCodeOfTheLibrariesHasItsOwnText) {
