@@ -330,11 +330,10 @@ void tsIPShow(TfrmMain& w) {
     w.tvInfo->setUpdatesEnabled(true);
 }
 
-void selectAdapterNode(TfrmMain& w, DWORD ifIndex) {
+void selectAdapterNode(TfrmMain& w, const QString& description) {
     for (int row = 0; row < w.tvInfoModel->rowCount(); ++row) {
         const QStandardItem* adapter = w.tvInfoModel->item(row);
-        DWORD index = 0;
-        if (adapter && adapterNodeIndex(*adapter, index) && index == ifIndex) {
+        if (adapter && adapter->text() == description) {
             w.tvInfo->setCurrentIndex(adapter->index());
             return;
         }

@@ -33,8 +33,9 @@ void tvInfoClick(TfrmMain& w);
 void pmIPMenuPopup(TfrmMain& w);
 void CopytoClipboard1Click(TfrmMain& w);
 void tsIPShow(TfrmMain& w);
-// Selects the adapter node with this interface index (from the Interfaces page).
-void selectAdapterNode(TfrmMain& w, DWORD ifIndex);
+// Selects the adapter node whose caption is this interface description (the Interfaces and
+// Routes pages select their interface's adapter this way).
+void selectAdapterNode(TfrmMain& w, const QString& description);
 // The interface index an adapter node shows in its "Index: 0x" child.
 bool adapterNodeIndex(const QStandardItem& adapter, DWORD& ifIndex);
 

@@ -1,5 +1,6 @@
 #include "interfaces/interfacepage.h"
 
+#include "hostinfo/adaptertree.h"
 #include "interfaces/iftable_rows.h"
 #include "platform/iphelper.h"
 #include "platform/reportfailure.h"
@@ -142,17 +143,8 @@ bool SetInterfaceAdminStatus(DWORD index, bool enable) {
 
 void lvIfTableSelectItem(TfrmMain& w) {
     const std::optional<int> row = selectedRow(w);
-    if (row) {
-        const QString description = cellText(w, *row, ifcol::Description);
-        const QStandardItemModel& tree = *w.tvInfoModel;
-        for (int i = 0; i < tree.rowCount(); ++i) {
-            const QModelIndex node = tree.index(i, 0);
-            if (node.data().toString() == description) {
-                w.tvInfo->setCurrentIndex(node);
-                break;
-            }
-        }
-    }
+    if (row)
+        selectAdapterNode(w, cellText(w, *row, ifcol::Description));
     setAction(w.acIfStats, row.has_value());
     const bool enabled = row && rowEnabled(w, *row);
     setAction(w.acDisableIF, row && enabled);

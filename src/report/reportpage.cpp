@@ -13,12 +13,9 @@
 
 #include <QCheckBox>
 #include <QDateTime>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QStandardItemModel>
-#include <QTextBlock>
-#include <QTextCursor>
 #include <QTreeView>
 
 namespace corvane {
@@ -49,45 +46,6 @@ ReportView& viewOf(const TfrmMain& w) {
     Q_ASSERT(view);
     return *view;
 }
-
-bool wholeTextSelected(const QPlainTextEdit& edit) {
-    const QTextCursor cursor = edit.textCursor();
-    // The document counts one closing paragraph mark beyond the text.
-    return cursor.hasSelection() && cursor.selectionStart() == 0 &&
-           cursor.selectionEnd() == edit.document()->characterCount() - 1;
-}
-
-// redtReportKeyDown: Ctrl+C copies the selection; Ctrl+X over the whole text copies and
-// clears it, the only way to empty the page.
-class ReportKeys : public QObject {
-public:
-    ReportKeys(QPlainTextEdit* edit, ReportView& view) : QObject(edit), edit_(edit), view_(view) {}
-
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override {
-        if (watched != edit_ || event->type() != QEvent::KeyPress)
-            return false;
-        const auto* key = static_cast<QKeyEvent*>(event);
-        if (!(key->modifiers() & Qt::ControlModifier) || !edit_->textCursor().hasSelection())
-            return false;
-        if (key->key() == Qt::Key_C) {
-            edit_->copy();
-            return true;
-        }
-        if (key->key() == Qt::Key_X) {
-            if (wholeTextSelected(*edit_)) {
-                edit_->copy();
-                view_.clear();
-            }
-            return true;
-        }
-        return false;
-    }
-
-private:
-    QPlainTextEdit* edit_;
-    ReportView& view_;
-};
 
 } // namespace
 
@@ -153,8 +111,7 @@ void installReportPage(TfrmMain& w) {
     w.refresh->setFill(FillStep::Report, [&w] { BuildReport(w); });
     setConnectionsReportBuilder([&w] { BuildReport(w); });
     QObject::connect(w.acSaveReport, &QAction::triggered, &w, [&w] { acSaveReportExecute(w); });
-    auto* view = new ReportView(w.redtReport);
-    w.redtReport->installEventFilter(new ReportKeys(w.redtReport, *view));
+    new ReportView(w.redtReport);
 }
 
 } // namespace corvane

@@ -1,7 +1,9 @@
 #include "report/reportview.h"
 
 #include <QEvent>
+#include <QKeyEvent>
 #include <QPlainTextEdit>
+#include <QTextCursor>
 
 namespace corvane {
 
@@ -23,9 +25,30 @@ void ReportView::clear() {
 }
 
 bool ReportView::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == edit_ && event->type() == QEvent::Show)
+    if (watched != edit_)
+        return false;
+    if (event->type() == QEvent::Show)
         show();
-    return false;
+    return event->type() == QEvent::KeyPress && key(*static_cast<QKeyEvent*>(event));
+}
+
+bool ReportView::key(const QKeyEvent& key) {
+    const QTextCursor cursor = edit_->textCursor();
+    if (!(key.modifiers() & Qt::ControlModifier) || !cursor.hasSelection())
+        return false;
+    if (key.key() == Qt::Key_C) {
+        edit_->copy();
+        return true;
+    }
+    if (key.key() != Qt::Key_X)
+        return false;
+    // The document counts one closing paragraph mark beyond the text.
+    if (cursor.selectionStart() == 0 &&
+        cursor.selectionEnd() == edit_->document()->characterCount() - 1) {
+        edit_->copy();
+        clear();
+    }
+    return true;
 }
 
 void ReportView::show() {

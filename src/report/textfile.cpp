@@ -1,8 +1,9 @@
 #include "report/textfile.h"
 
+#include "registry/atomicfile.h"
+
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <algorithm>
 
 namespace corvane {
@@ -14,20 +15,25 @@ QByteArray localBytes(const QString& text) {
 }
 
 bool writeWholeFile(const QString& path, const QByteArray& bytes, QString& error) {
+    // A link is written through, not replaced by a file of its own.
     const QFileInfo info(path);
-    if (info.exists() && !QFileInfo(info.canonicalFilePath()).isFile()) {
-        QFile device(path);
+    const QString target = info.isSymLink() ? info.symLinkTarget() : path;
+    if (QFileInfo::exists(target) && !QFileInfo(target).isFile()) {
+        QFile device(target);
         if (device.open(QIODevice::WriteOnly) && device.write(bytes) == bytes.size() &&
             device.flush())
             return true;
         error = device.errorString();
         return false;
     }
-    QSaveFile file(path);
-    if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit())
+    try {
+        reg::writeFileAtomically(QFile::encodeName(target).toStdString(),
+                                 std::string_view(bytes.constData(), bytes.size()));
         return true;
-    error = file.errorString();
-    return false;
+    } catch (const reg::StoreError& e) {
+        error = QString::fromLocal8Bit(e.what());
+        return false;
+    }
 }
 
 } // namespace corvane

@@ -10,8 +10,9 @@ namespace corvane {
 // locale's encoding is the same bytes, and narrowing is many times quicker than encoding.
 QByteArray localBytes(const QString& text);
 
-// A regular (or new) file is written beside its place and renamed over it; a device or pipe
-// such as /dev/null is written in place, since renaming over it would replace the device.
+// A regular (or new) file is replaced whole, as the settings store replaces its files; a
+// device or pipe such as /dev/null is written in place, since renaming over it would replace
+// the device.
 // False with the reason in error when the file could not be written.
 bool writeWholeFile(const QString& path, const QByteArray& bytes, QString& error);
 

@@ -1,5 +1,6 @@
 #include "routing/route_rows.h"
 
+#include "platform/ifindex.h"
 #include "values/csv.h"
 #include "values/ip.h"
 
@@ -124,7 +125,7 @@ QString routeCellText(const RouteRow& row, int column) {
     case fwcol::NextHop:
         return quadText(row.nextHop);
     case fwcol::Index:
-        return QStringLiteral("0x") + QString::number(row.ifIndex, 16).toUpper();
+        return interfaceIndexText(row.ifIndex);
     case fwcol::Metric:
         return QString::number(static_cast<std::int32_t>(row.metric));
     case fwcol::Persistent:

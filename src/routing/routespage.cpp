@@ -1,5 +1,6 @@
 #include "routing/routespage.h"
 
+#include "hostinfo/adaptertree.h"
 #include "interfaces/iftable_rows.h"
 #include "platform/iphelper.h"
 #include "platform/reportfailure.h"
@@ -71,15 +72,7 @@ void showInterfaceOf(TfrmMain& w, const QString& indexText) {
             continue;
         w.lvIfTable->selectionModel()->setCurrentIndex(
             ifs.index(r, 0), QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
-        const QString description = ifs.index(r, ifcol::Description).data().toString();
-        const QStandardItemModel& tree = *w.tvInfoModel;
-        for (int i = 0; i < tree.rowCount(); ++i) {
-            const QModelIndex node = tree.index(i, 0);
-            if (node.data().toString() == description) {
-                w.tvInfo->setCurrentIndex(node);
-                break;
-            }
-        }
+        selectAdapterNode(w, ifs.index(r, ifcol::Description).data().toString());
         return;
     }
 }

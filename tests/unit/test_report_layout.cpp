@@ -145,6 +145,15 @@ TEST(ReportFile, ReplacesRegularFilesAndWritesDevicesInPlace) {
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     EXPECT_EQ(f.readAll(), QByteArray("second"));
 
+    // A link stays a link; the file it names gets the text.
+    const QString link = QString::fromStdString((dir.path() / "link.txt").string());
+    ASSERT_TRUE(QFile::link(path, link));
+    ASSERT_TRUE(writeWholeFile(link, "third", error)) << error.toStdString();
+    EXPECT_TRUE(QFileInfo(link).isSymLink());
+    QFile through(path);
+    ASSERT_TRUE(through.open(QIODevice::ReadOnly));
+    EXPECT_EQ(through.readAll(), QByteArray("third"));
+
     // Renaming over /dev/null would replace the device with a file.
     ASSERT_TRUE(writeWholeFile(QStringLiteral("/dev/null"), "x", error));
     struct stat st {};
