@@ -1,5 +1,6 @@
 // Adding and deleting IPv4 addresses named by NTE contexts.
 #include "errors.h"
+#include "guard.h"
 #include "iphlpapi.h"
 #include "netlink/message.h"
 #include "netlink/read.h"
@@ -44,33 +45,37 @@ extern "C" {
 
 DWORD AddIPAddress(IPAddr address, IPMask mask, DWORD ifIndex, ULONG* nteContext,
                    ULONG* nteInstance) {
-    const auto prefix = prefixFromMask(mask);
-    if (!prefix)
-        return ERROR_INVALID_NETMASK;
-    if (address == 0 || ifIndex == 0 || ifIndex > 0x7FFFFFFF || *prefix == 0)
-        return ERROR_INVALID_PARAMETER;
-    if (nl::Link link; nl::readLink(ifIndex, link) == ENODEV)
-        return ERROR_DEV_NOT_EXIST;
-    const NteKey key{ifIndex, address, *prefix};
-    char buf[MNL_SOCKET_BUFFER_SIZE];
-    nlmsghdr* nlh = addressMessage(buf, RTM_NEWADDR, NLM_F_CREATE | NLM_F_EXCL, key);
-    if (*prefix <= 30)
-        mnl_attr_put_u32(nlh, IFA_BROADCAST, address | ~mask);
-    if (const DWORD e = transact(nlh))
-        return e;
-    const uint32_t context = corvane::sys::nteContext(key);
-    if (nteContext)
-        *nteContext = context;
-    if (nteInstance)
-        *nteInstance = context;
-    return NO_ERROR;
+    return guarded([&]() -> DWORD {
+        const auto prefix = prefixFromMask(mask);
+        if (!prefix)
+            return ERROR_INVALID_NETMASK;
+        if (address == 0 || ifIndex == 0 || ifIndex > 0x7FFFFFFF || *prefix == 0)
+            return ERROR_INVALID_PARAMETER;
+        if (nl::Link link; nl::readLink(ifIndex, link) == ENODEV)
+            return ERROR_DEV_NOT_EXIST;
+        const NteKey key{ifIndex, address, *prefix};
+        char buf[MNL_SOCKET_BUFFER_SIZE];
+        nlmsghdr* nlh = addressMessage(buf, RTM_NEWADDR, NLM_F_CREATE | NLM_F_EXCL, key);
+        if (*prefix <= 30)
+            mnl_attr_put_u32(nlh, IFA_BROADCAST, address | ~mask);
+        if (const DWORD e = transact(nlh))
+            return e;
+        const uint32_t context = corvane::sys::nteContext(key);
+        if (nteContext)
+            *nteContext = context;
+        if (nteInstance)
+            *nteInstance = context;
+        return NO_ERROR;
+    });
 }
 
 DWORD DeleteIPAddress(ULONG context) {
-    const auto key = nteLookup(context);
-    if (!key)
-        return ERROR_INVALID_NTE_CONTEXT;
-    char buf[MNL_SOCKET_BUFFER_SIZE];
-    return transact(addressMessage(buf, RTM_DELADDR, 0, *key));
+    return guarded([&]() -> DWORD {
+        const auto key = nteLookup(context);
+        if (!key)
+            return ERROR_INVALID_NTE_CONTEXT;
+        char buf[MNL_SOCKET_BUFFER_SIZE];
+        return transact(addressMessage(buf, RTM_DELADDR, 0, *key));
+    });
 }
 }

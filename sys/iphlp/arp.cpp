@@ -3,6 +3,7 @@
 // privilege needed, and no traffic to anyone but the address asked about); the table is
 // then watched for a bounded time.
 #include "errors.h"
+#include "guard.h"
 #include "iphlpapi.h"
 #include "neighbours.h"
 #include "netlink/read.h"
@@ -109,7 +110,7 @@ extern "C" {
 DWORD SendARP(IPAddr destination, IPAddr /*source*/, void* mac, ULONG* length) {
     if (!mac || !length || corvane::sys::invalidDestination(destination))
         return ERROR_INVALID_PARAMETER;
-    try {
+    return corvane::sys::guarded([&]() -> DWORD {
         std::vector<uint8_t> hardwareAddress;
         const DWORD rc = corvane::sys::resolve(destination, hardwareAddress);
         if (rc != NO_ERROR)
@@ -118,10 +119,6 @@ DWORD SendARP(IPAddr destination, IPAddr /*source*/, void* mac, ULONG* length) {
         std::memcpy(mac, hardwareAddress.data(), n);
         *length = static_cast<ULONG>(hardwareAddress.size());
         return NO_ERROR;
-    } catch (const std::bad_alloc&) {
-        return ERROR_NOT_ENOUGH_MEMORY;
-    } catch (...) {
-        return ERROR_GEN_FAILURE; // nothing may unwind into a C caller
-    }
+    });
 }
 }

@@ -2,6 +2,7 @@
 // compares once a second.
 #include "change_counts.h"
 #include "errors.h"
+#include "guard.h"
 #include "ip_counters.h"
 #include "iphlpapi.h"
 #include "roots.h"
@@ -13,21 +14,23 @@ using namespace corvane::sys;
 extern "C" {
 
 DWORD GetIpStatistics(MIB_IPSTATS* stats) {
-    if (!stats)
-        return ERROR_INVALID_PARAMETER;
-    std::string snmp;
-    if (!readFile(procRoot() + "/net/snmp", snmp))
-        return ERROR_NOT_SUPPORTED; // a kernel without IPv4 counters
-    MIB_IPSTATS s{};
-    if (!parseIpCounters(snmp, s))
-        return ERROR_INVALID_DATA;
-    ChangeCounts counts;
-    if (const int e = currentCounts(counts))
-        return resultFromErrno(e);
-    s.dwNumIf = counts.interfaces;
-    s.dwNumAddr = counts.addresses;
-    s.dwNumRoutes = counts.routeRows;
-    *stats = s;
-    return NO_ERROR;
+    return guarded([&]() -> DWORD {
+        if (!stats)
+            return ERROR_INVALID_PARAMETER;
+        std::string snmp;
+        if (!readFile(procRoot() + "/net/snmp", snmp))
+            return ERROR_NOT_SUPPORTED; // a kernel without IPv4 counters
+        MIB_IPSTATS s{};
+        if (!parseIpCounters(snmp, s))
+            return ERROR_INVALID_DATA;
+        ChangeCounts counts;
+        if (const int e = currentCounts(counts))
+            return resultFromErrno(e);
+        s.dwNumIf = counts.interfaces;
+        s.dwNumAddr = counts.addresses;
+        s.dwNumRoutes = counts.routeRows;
+        *stats = s;
+        return NO_ERROR;
+    });
 }
 }

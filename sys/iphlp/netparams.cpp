@@ -1,6 +1,7 @@
 // GetNetworkParams: host name and domain, the resolver's servers, and the forwarding and
 // proxy-ARP switches of procfs.
 #include "adapter_layout.h"
+#include "guard.h"
 #include "iphlpapi.h"
 #include "resolver.h"
 #include "roots.h"
@@ -71,12 +72,6 @@ extern "C" {
 DWORD GetNetworkParams(FIXED_INFO* info, ULONG* size) {
     if (!size)
         return ERROR_INVALID_PARAMETER;
-    try {
-        return corvane::sys::networkParams(info, size);
-    } catch (const std::bad_alloc&) {
-        return ERROR_NOT_ENOUGH_MEMORY;
-    } catch (...) {
-        return ERROR_GEN_FAILURE; // nothing may unwind into a C caller
-    }
+    return corvane::sys::guarded([&] { return corvane::sys::networkParams(info, size); });
 }
 }

@@ -2,6 +2,7 @@
 #include "route_change.h"
 
 #include "errors.h"
+#include "guard.h"
 #include "netlink/message.h"
 #include "netlink/read.h"
 #include "netlink/socket.h"
@@ -148,73 +149,79 @@ DWORD transact(nlmsghdr* nlh) {
 extern "C" {
 
 DWORD SetIpForwardEntry(MIB_IPFORWARDROW* row) {
-    if (!row)
-        return ERROR_INVALID_PARAMETER;
-    std::vector<nl::Address> addrs;
-    std::vector<uint32_t> own;
-    if (const DWORD e = localAddresses(addrs, own))
-        return e;
-    RouteRequest req;
-    if (const DWORD e = routeRequestFromRow(*row, own, req))
-        return e;
-    // The kernel calls a missing interface an unreachable network; say what it is.
-    if (nl::Link link; nl::readLink(req.ifIndex, link) == ENODEV)
-        return ERROR_DEV_NOT_EXIST;
-    char buf[MNL_SOCKET_BUFFER_SIZE];
-    nlmsghdr* nlh =
-        routeMessage(buf, RTM_NEWROUTE, NLM_F_CREATE | NLM_F_EXCL, RT_TABLE_MAIN, req.destination,
-                     req.prefixLength, 0, req.protocol,
-                     req.gateway ? RT_SCOPE_UNIVERSE : RT_SCOPE_LINK, RTN_UNICAST, req.priority);
-    mnl_attr_put_u32(nlh, RTA_OIF, req.ifIndex);
-    if (req.gateway)
-        mnl_attr_put_u32(nlh, RTA_GATEWAY, req.gateway);
-    if (req.preferredSource)
-        mnl_attr_put_u32(nlh, RTA_PREFSRC, req.preferredSource);
-    return transact(nlh);
+    return guarded([&]() -> DWORD {
+        if (!row)
+            return ERROR_INVALID_PARAMETER;
+        std::vector<nl::Address> addrs;
+        std::vector<uint32_t> own;
+        if (const DWORD e = localAddresses(addrs, own))
+            return e;
+        RouteRequest req;
+        if (const DWORD e = routeRequestFromRow(*row, own, req))
+            return e;
+        // The kernel calls a missing interface an unreachable network; say what it is.
+        if (nl::Link link; nl::readLink(req.ifIndex, link) == ENODEV)
+            return ERROR_DEV_NOT_EXIST;
+        char buf[MNL_SOCKET_BUFFER_SIZE];
+        nlmsghdr* nlh = routeMessage(buf, RTM_NEWROUTE, NLM_F_CREATE | NLM_F_EXCL, RT_TABLE_MAIN,
+                                     req.destination, req.prefixLength, 0, req.protocol,
+                                     req.gateway ? RT_SCOPE_UNIVERSE : RT_SCOPE_LINK, RTN_UNICAST,
+                                     req.priority);
+        mnl_attr_put_u32(nlh, RTA_OIF, req.ifIndex);
+        if (req.gateway)
+            mnl_attr_put_u32(nlh, RTA_GATEWAY, req.gateway);
+        if (req.preferredSource)
+            mnl_attr_put_u32(nlh, RTA_PREFSRC, req.preferredSource);
+        return transact(nlh);
+    });
 }
 
 DWORD DeleteIpForwardEntry(MIB_IPFORWARDROW* row) {
-    if (!row)
-        return ERROR_INVALID_PARAMETER;
-    if (!prefixFromMask(row->dwForwardMask))
-        return ERROR_INVALID_NETMASK;
-    std::vector<nl::Route> routes;
-    std::vector<nl::Address> addrs;
-    if (const int e = nl::readRoutes(routes))
-        return resultFromErrno(e);
-    if (const int e = nl::readAddresses(addrs))
-        return resultFromErrno(e);
-    const auto match = findRouteForRow(*row, routes, addrs);
-    if (!match)
-        return ERROR_NOT_FOUND;
-    const nl::Route& r = *match->route;
-    char buf[MNL_SOCKET_BUFFER_SIZE];
-    if (r.nextHops.size() <= 1) {
-        // Naming table, key, type and protocol exactly deletes this route and no sibling.
-        nlmsghdr* nlh = routeMessage(buf, RTM_DELROUTE, 0, r.table, r.destination, r.prefixLength,
-                                     r.tos, r.protocol, RT_SCOPE_NOWHERE, r.type, r.priority);
-        mnl_attr_put_u32(nlh, RTA_OIF, r.nextHops.empty() ? 0 : r.nextHops[0].ifIndex);
-        if (!r.nextHops.empty() && r.nextHops[0].gateway)
-            mnl_attr_put_u32(nlh, RTA_GATEWAY, r.nextHops[0].gateway);
+    return guarded([&]() -> DWORD {
+        if (!row)
+            return ERROR_INVALID_PARAMETER;
+        if (!prefixFromMask(row->dwForwardMask))
+            return ERROR_INVALID_NETMASK;
+        std::vector<nl::Route> routes;
+        std::vector<nl::Address> addrs;
+        if (const int e = nl::readRoutes(routes))
+            return resultFromErrno(e);
+        if (const int e = nl::readAddresses(addrs))
+            return resultFromErrno(e);
+        const auto match = findRouteForRow(*row, routes, addrs);
+        if (!match)
+            return ERROR_NOT_FOUND;
+        const nl::Route& r = *match->route;
+        char buf[MNL_SOCKET_BUFFER_SIZE];
+        if (r.nextHops.size() <= 1) {
+            // Naming table, key, type and protocol exactly deletes this route and no sibling.
+            nlmsghdr* nlh =
+                routeMessage(buf, RTM_DELROUTE, 0, r.table, r.destination, r.prefixLength, r.tos,
+                             r.protocol, RT_SCOPE_NOWHERE, r.type, r.priority);
+            mnl_attr_put_u32(nlh, RTA_OIF, r.nextHops.empty() ? 0 : r.nextHops[0].ifIndex);
+            if (!r.nextHops.empty() && r.nextHops[0].gateway)
+                mnl_attr_put_u32(nlh, RTA_GATEWAY, r.nextHops[0].gateway);
+            return transact(nlh);
+        }
+        // One next hop of several: the route is replaced by the others in one step.
+        nlmsghdr* nlh =
+            routeMessage(buf, RTM_NEWROUTE, NLM_F_REPLACE, r.table, r.destination, r.prefixLength,
+                         r.tos, r.protocol, r.scope, r.type, r.priority);
+        nlattr* mp = mnl_attr_nest_start(nlh, RTA_MULTIPATH);
+        for (size_t i = 0; i < r.nextHops.size(); ++i) {
+            if (i == match->hop)
+                continue;
+            auto* nh = static_cast<rtnexthop*>(mnl_nlmsg_get_payload_tail(nlh));
+            const size_t start = nlh->nlmsg_len;
+            nlh->nlmsg_len += MNL_ALIGN(sizeof(rtnexthop));
+            *nh = rtnexthop{};
+            nh->rtnh_ifindex = static_cast<int>(r.nextHops[i].ifIndex);
+            if (r.nextHops[i].gateway)
+                mnl_attr_put_u32(nlh, RTA_GATEWAY, r.nextHops[i].gateway);
+            nh->rtnh_len = static_cast<unsigned short>(nlh->nlmsg_len - start);
+        }
+        mnl_attr_nest_end(nlh, mp);
         return transact(nlh);
-    }
-    // One next hop of several: the route is replaced by the others in one step.
-    nlmsghdr* nlh = routeMessage(buf, RTM_NEWROUTE, NLM_F_REPLACE, r.table, r.destination,
-                                 r.prefixLength, r.tos, r.protocol, r.scope, r.type, r.priority);
-    nlattr* mp = mnl_attr_nest_start(nlh, RTA_MULTIPATH);
-    for (size_t i = 0; i < r.nextHops.size(); ++i) {
-        if (i == match->hop)
-            continue;
-        auto* nh = static_cast<rtnexthop*>(mnl_nlmsg_get_payload_tail(nlh));
-        const size_t start = nlh->nlmsg_len;
-        nlh->nlmsg_len += MNL_ALIGN(sizeof(rtnexthop));
-        *nh = rtnexthop{};
-        nh->rtnh_ifindex = static_cast<int>(r.nextHops[i].ifIndex);
-        if (r.nextHops[i].gateway)
-            mnl_attr_put_u32(nlh, RTA_GATEWAY, r.nextHops[i].gateway);
-        nh->rtnh_len = static_cast<unsigned short>(nlh->nlmsg_len - start);
-    }
-    mnl_attr_nest_end(nlh, mp);
-    return transact(nlh);
+    });
 }
 }

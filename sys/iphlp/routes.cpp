@@ -2,6 +2,7 @@
 #include "buffers.h"
 #include "errors.h"
 #include "forward_cache.h"
+#include "guard.h"
 #include "iphlpapi.h"
 #include "netlink/read.h"
 #include "netlink/socket.h"
@@ -36,23 +37,27 @@ DWORD lookupResult(int error) {
 extern "C" {
 
 DWORD GetIpForwardTable(MIB_IPFORWARDTABLE* table, ULONG* size, BOOL sorted) {
-    if (!size)
-        return ERROR_INVALID_PARAMETER;
-    std::shared_ptr<const ForwardRows> rows;
-    if (const int e = currentForwardRows(sorted != 0, rows))
-        return resultFromErrno(e);
-    return fillTable(table, size, *rows);
+    return guarded([&]() -> DWORD {
+        if (!size)
+            return ERROR_INVALID_PARAMETER;
+        std::shared_ptr<const ForwardRows> rows;
+        if (const int e = currentForwardRows(sorted != 0, rows))
+            return resultFromErrno(e);
+        return fillTable(table, size, *rows);
+    });
 }
 
 DWORD GetBestInterface(IPAddr destination, DWORD* ifIndex) {
-    if (!ifIndex)
-        return ERROR_INVALID_PARAMETER;
-    nl::Route r;
-    if (const int error = nl::lookupRoute(destination, r))
-        return lookupResult(error);
-    if (r.nextHops.empty() || r.nextHops[0].ifIndex == 0)
-        return ERROR_NETWORK_UNREACHABLE;
-    *ifIndex = r.nextHops[0].ifIndex;
-    return NO_ERROR;
+    return guarded([&]() -> DWORD {
+        if (!ifIndex)
+            return ERROR_INVALID_PARAMETER;
+        nl::Route r;
+        if (const int error = nl::lookupRoute(destination, r))
+            return lookupResult(error);
+        if (r.nextHops.empty() || r.nextHops[0].ifIndex == 0)
+            return ERROR_NETWORK_UNREACHABLE;
+        *ifIndex = r.nextHops[0].ifIndex;
+        return NO_ERROR;
+    });
 }
 }

@@ -1,6 +1,7 @@
 // TCP and UDP endpoint tables, plain and with owner processes, from sock_diag dumps.
 #include "buffers.h"
 #include "errors.h"
+#include "guard.h"
 #include "iphlpapi.h"
 #include "netlink/diag.h"
 #include "owners.h"
@@ -79,17 +80,6 @@ DWORD extendedTable(void** out, BOOL sorted, DWORD family, uint8_t protocol,
         std::memcpy(&table->table[0], rows.data(), rows.size() * sizeof(Row));
     *out = table;
     return NO_ERROR;
-}
-
-// No exception crosses the C boundary.
-template <typename F> DWORD guarded(F f) {
-    try {
-        return f();
-    } catch (const std::bad_alloc&) {
-        return ERROR_NOT_ENOUGH_MEMORY;
-    } catch (...) {
-        return ERROR_GEN_FAILURE;
-    }
 }
 
 } // namespace

@@ -48,6 +48,15 @@ BOOL fill(Snapshot* s, PROCESSENTRY32* entry) {
     return 1;
 }
 
+// A failure of any kind is the entry points' plain "no".
+template <typename Fn> BOOL guarded(Fn&& fn) noexcept {
+    try {
+        return fn();
+    } catch (...) {
+        return 0;
+    }
+}
+
 } // namespace
 
 extern "C" {
@@ -62,7 +71,8 @@ HANDLE CreateToolhelp32Snapshot(DWORD flags, DWORD /*processId*/) {
         s->processes = corvane::sys::scanProcesses(procRoot());
         std::lock_guard lock(handlesLock);
         handles.insert(s);
-    } catch (const std::bad_alloc&) {
+    } catch (...) {
+        // Nothing may unwind into a C caller.
         delete s;
         return INVALID_HANDLE_VALUE;
     }
@@ -70,22 +80,26 @@ HANDLE CreateToolhelp32Snapshot(DWORD flags, DWORD /*processId*/) {
 }
 
 BOOL Process32First(HANDLE snapshot, PROCESSENTRY32* entry) {
-    Snapshot* s = lookup(snapshot);
-    if (s)
-        s->next = 0;
-    return fill(s, entry);
+    return guarded([&] {
+        Snapshot* s = lookup(snapshot);
+        if (s)
+            s->next = 0;
+        return fill(s, entry);
+    });
 }
 
 BOOL Process32Next(HANDLE snapshot, PROCESSENTRY32* entry) {
-    return fill(lookup(snapshot), entry);
+    return guarded([&] { return fill(lookup(snapshot), entry); });
 }
 
 BOOL CloseHandle(HANDLE handle) {
-    std::lock_guard lock(handlesLock);
-    auto* s = static_cast<Snapshot*>(handle);
-    if (!handles.erase(s))
-        return 0;
-    delete s;
-    return 1;
+    return guarded([&]() -> BOOL {
+        std::lock_guard lock(handlesLock);
+        auto* s = static_cast<Snapshot*>(handle);
+        if (!handles.erase(s))
+            return 0;
+        delete s;
+        return 1;
+    });
 }
 }
