@@ -1,4 +1,5 @@
 #include "connections/connpage.h"
+#include "platform/systemtext.h"
 
 #include "connections/conn_rows.h"
 #include "connections/connmodel.h"
@@ -123,7 +124,7 @@ std::optional<OwnerNames> takeOwnerNames() {
     for (BOOL more = h.Process32First(snapshot, &entry); more;
          more = h.Process32Next(snapshot, &entry)) {
         entry.szExeFile[MAX_PATH - 1] = '\0';
-        names.add(entry.th32ProcessID, QString::fromLocal8Bit(entry.szExeFile));
+        names.add(entry.th32ProcessID, systemText(entry.szExeFile));
     }
     h.CloseHandle(snapshot);
     return names;
@@ -145,6 +146,10 @@ template <typename Table> DWORD rowsWithin(const Table& t, std::size_t bytes) {
 void publish(TfrmMain& w, std::vector<ConnRow> rows) {
     w.lvConnectionsModel->setRows(std::move(rows));
     w.lvConnections->setCurrentIndex(QModelIndex());
+    // The rows are in table order again: an arrow would claim a sort that is gone.
+    QHeaderView* header = w.lvConnections->horizontalHeader();
+    const QSignalBlocker block(header);
+    header->setSortIndicator(-1, Qt::AscendingOrder);
 }
 
 void afterToggle(TfrmMain& w) {
@@ -170,7 +175,7 @@ QString ResolveAddressName(DWORD netAddr, bool isLocal) {
         std::array<char, 256> name{};
         if (::gethostname(name.data(), 255) != 0)
             return dotted;
-        return QString::fromLocal8Bit(name.data());
+        return systemText(name.data());
     }
     sockaddr_in sa{};
     sa.sin_family = AF_INET;
@@ -179,7 +184,7 @@ QString ResolveAddressName(DWORD netAddr, bool isLocal) {
     if (::getnameinfo(reinterpret_cast<const sockaddr*>(&sa), sizeof sa, host.data(),
                       static_cast<socklen_t>(host.size()), nullptr, 0, NI_NAMEREQD) != 0)
         return dotted;
-    return QString::fromLocal8Bit(host.data());
+    return systemText(host.data());
 }
 
 QString ResolveServiceName(DWORD netPort, const char* protocol) {
@@ -188,7 +193,7 @@ QString ResolveServiceName(DWORD netPort, const char* protocol) {
     const servent* s = ::getservbyport(port, protocol);
     if (s == nullptr || s->s_name == nullptr)
         return portNumber(netPort);
-    return QString::fromLocal8Bit(s->s_name);
+    return systemText(s->s_name);
 }
 
 void ListConnectionsExtended(TfrmMain& w) {

@@ -1,5 +1,6 @@
 // The per-adapter rules of the IP Info tree.
 #include "hostinfo/adapter_pass.h"
+#include "platform/systemtext.h"
 
 #include "platform/ifindex.h"
 #include "shell/frmmain_images.h"
@@ -12,16 +13,11 @@
 namespace corvane {
 namespace {
 
-// Platform strings are fixed arrays that need not be terminated.
-template <std::size_t N> QString fixedText(const char (&field)[N]) {
-    return QString::fromUtf8(field, static_cast<qsizetype>(strnlen(field, N)));
-}
-
 QString addressText(const IP_ADDR_STRING& e) {
-    return fixedText(e.IpAddress.String);
+    return systemText(e.IpAddress.String);
 }
 QString maskText(const IP_ADDR_STRING& e) {
-    return fixedText(e.IpMask.String);
+    return systemText(e.IpMask.String);
 }
 
 TreeNode node(const QString& text, int image) {
@@ -92,9 +88,9 @@ void addGateways(TreeNode& adapter, const IP_ADAPTER_INFO& a, AdapterPassEnv& en
 
 void runOne(const IP_ADAPTER_INFO& a, AdapterPassEnv& env, bool logging, AdapterPassResult& r) {
     TreeNode adapter;
-    adapter.text = fixedText(a.Description).trimmed();
+    adapter.text = systemText(a.Description).trimmed();
     adapter.data = 0;
-    const QString adapterName = fixedText(a.AdapterName);
+    const QString adapterName = systemText(a.AdapterName);
 
     QString connection = env.connectionName(adapterName);
     bool active = false;

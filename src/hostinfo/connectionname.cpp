@@ -1,4 +1,5 @@
 #include "hostinfo/connectionname.h"
+#include "platform/systemtext.h"
 
 #include <QDir>
 #include <QFile>
@@ -118,17 +119,17 @@ QString ConnectionNames::lookup(const QString& interfaceName) const {
         return {};
     for (const NmConnection& c : nm_)
         if (c.interfaceName == interfaceName)
-            return c.name;
+            return printable(c.name);
     for (const NetworkdFile& f : networkd_) {
         for (const NetworkdFile::Match& m : f.matches) {
             const bool hit = std::any_of(m.globs.begin(), m.globs.end(), [&](const auto& re) {
                 return re.match(interfaceName).hasMatch();
             });
             if (hit != m.invert)
-                return f.name;
+                return printable(f.name);
         }
     }
-    return interfaceName;
+    return printable(interfaceName);
 }
 
 QString LookupConnectionName(const QString& interfaceName) {

@@ -1,4 +1,5 @@
 #include "hostinfo/hostinfo_page.h"
+#include "platform/systemtext.h"
 
 #include "platform/iphelper.h"
 #include "platform/reportfailure.h"
@@ -20,10 +21,6 @@ namespace {
 
 const char* const titleProperty = "applicationTitle";
 
-template <std::size_t N> QString fixedText(const char (&field)[N]) {
-    return QString::fromUtf8(field, static_cast<qsizetype>(strnlen(field, N)));
-}
-
 QString yesNo(UINT flag) {
     return flag ? QStringLiteral("yes") : QStringLiteral("no");
 }
@@ -42,8 +39,8 @@ void readNetworkParams(TfrmMain& w) {
         return;
     }
     const auto* info = reinterpret_cast<const FIXED_INFO*>(buffer.data());
-    w.lblHostName->setText(fixedText(info->HostName));
-    w.lblDomainName->setText(fixedText(info->DomainName));
+    w.lblHostName->setText(systemText(info->HostName));
+    w.lblDomainName->setText(systemText(info->DomainName));
     w.lblDNSEnabled->setText(yesNo(info->EnableDns));
     w.lblRoutingEnabled->setText(yesNo(info->EnableRouting));
     w.lblProxyARPEnabled->setText(yesNo(info->EnableProxy));

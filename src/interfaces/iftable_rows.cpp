@@ -1,4 +1,5 @@
 #include "interfaces/iftable_rows.h"
+#include "platform/systemtext.h"
 
 #include <algorithm>
 
@@ -74,8 +75,7 @@ QString descriptionText(const BYTE* bytes, DWORD length) {
         ++begin;
     while (end > begin && bytes[end - 1] <= 32)
         --end;
-    return QString::fromLatin1(reinterpret_cast<const char*>(bytes + begin),
-                               static_cast<qsizetype>(end - begin));
+    return systemText(std::string_view(reinterpret_cast<const char*>(bytes + begin), end - begin));
 }
 
 IfTableRow makeIfTableRow(const MIB_IFROW& row, bool ignoreOperStatus) {

@@ -163,6 +163,32 @@ TEST_F(Report, MatchesTheWorldItWasBuiltIn) {
     EXPECT_NE(row->find("test_netns_report"), std::string::npos) << *row;
 }
 
+// Any user names their executable: escape sequences and line breaks in it must neither reach
+// the terminal the report is printed on nor split a report row.
+TEST_F(Report, NamesChosenByUsersAreMadePrintable) {
+    const std::string d = dir_.path().string();
+    sh("cd " + d +
+       " && n=$(printf 'x\\033[2J\\033]0;pwned\\007\\nrow') && cp " SOCKHOLDER
+       " \"$n\" && { sleep 61 | \"./$n\" > ports.txt & } && "
+       "for i in $(seq 100); do [ -s ports.txt ] && break; sleep 0.1; done && [ -s ports.txt ]");
+    const std::string report = shOut(command("--report -"));
+    std::istringstream ports(shOut("cat " + d + "/ports.txt"));
+    int loPort = 0, anyPort = 0;
+    ports >> loPort >> anyPort;
+    shMayFail("pkill -f 'sleep 61'");
+
+    EXPECT_EQ(report.find('\x1b'), std::string::npos);
+    EXPECT_EQ(report.find('\x07'), std::string::npos);
+    std::string header;
+    const std::vector<std::string> conns = sectionRows(linesOf(report), "Netstat Table", &header);
+    const std::string listen =
+        pad("TCP", 11) + pad("0.0.0.0", 16) + pad(std::to_string(anyPort), 14);
+    const auto row = std::find_if(conns.begin(), conns.end(),
+                                  [&](const std::string& r) { return r.rfind(listen, 0) == 0; });
+    ASSERT_NE(row, conns.end()) << report;
+    EXPECT_NE(row->find("x?[2J?]0;pwned??row"), std::string::npos) << *row;
+}
+
 TEST_F(Report, WritesToStandardOutputAndFailsLoudly) {
     const std::string out = shOut(command("--report"));
     const std::string dash = shOut(command("--report -"));

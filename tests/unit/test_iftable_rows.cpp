@@ -1,5 +1,6 @@
 // Rows of the Interfaces page made from interface records.
 #include "interfaces/iftable_rows.h"
+#include "platform/systemtext.h"
 
 #include <cstring>
 #include <gtest/gtest.h>
@@ -103,8 +104,8 @@ TEST(IfTableRows, AddressAndDescriptionStayInsideTheirFields) {
     r.dwDescrLen = 0;
     EXPECT_EQ(makeIfTableRow(r, false).description, "");
 
-    // Only the ends are trimmed; bytes above 127 are single-byte characters.
-    const std::string odd = std::string("\x01 caf\xE9  bar\x00\x00", 13);
+    // Only the ends are trimmed; the bytes are UTF-8, as the library writes them.
+    const std::string odd = std::string("\x01 caf\xC3\xA9  bar\x00\x00", 14);
     std::memcpy(r.bDescr, odd.data(), odd.size());
     r.dwDescrLen = static_cast<DWORD>(odd.size());
     EXPECT_EQ(makeIfTableRow(r, false).description, QString::fromUtf8("café  bar"));
@@ -156,3 +157,33 @@ TEST(IfTableRows, ColourAndQuestion) {
 }
 
 } // namespace
+
+// Descriptions and every other name from the system are UTF-8; what a terminal or a report
+// row would act on is shown as "?".
+TEST(SystemText, DecodedAsUtf8WithControlsMadeVisible) {
+    const std::string utf8 = "v\xc3\xa9"
+                             "0";
+    EXPECT_EQ(descriptionText(reinterpret_cast<const BYTE*>(utf8.data()),
+                              static_cast<DWORD>(utf8.size())),
+              QString::fromUtf8("v\xc3\xa9"
+                                "0"));
+    const struct {
+        const char* raw;
+        const char* shown;
+    } cases[] = {
+        {"a\x1b[2J\x1b]0;pwned\x07", "a?[2J?]0;pwned?"},
+        {"two\nlines\r", "two?lines?"},
+        {"tab\tdel\x7f", "tab?del?"},
+        {"c1\xc2\x9b"
+         "31m",
+         "c1?31m"},
+        {"rtl\xe2\x80\xae"
+         "gpj.exe",
+         "rtl?gpj.exe"},
+        {"plain-name_0.9", "plain-name_0.9"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(systemText(c.raw), QString::fromUtf8(c.shown)) << c.raw;
+    char field[4] = {'a', 'b', 'c', 'd'}; // unterminated fixed field
+    EXPECT_EQ(systemText(field), QStringLiteral("abcd"));
+}
