@@ -4,6 +4,7 @@
 #include "platform/reportfailure.h"
 #include "report/reportpage.h"
 #include "report/textfile.h"
+#include "shell/appidentity.h"
 #include "shell/forms.h"
 #include "shell/frmmain.h"
 #include "shell/frmsetup.h"
@@ -50,7 +51,7 @@ int runReportCommand(int argc, char* argv[], const char* target) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     qInstallMessageHandler(quietQtNotes);
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Corvane"));
+    setApplicationIdentity();
 
     const auto window = std::make_unique<TfrmMain>(QStringList());
     frmMain = window.get();

@@ -1,6 +1,7 @@
 // Program entry: the application, the main window and the dialogs that live as long as it.
 #include "report/reportcommand.h"
 #include "routing/restore.h"
+#include "shell/appidentity.h"
 #include "shell/forms.h"
 #include "shell/frmabout.h"
 #include "shell/frmmain.h"
@@ -62,8 +63,7 @@ int main(int argc, char* argv[]) {
         return corvane::runReportCommand(argc, argv, nullptr);
 
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Corvane"));
-    QApplication::setApplicationDisplayName(QStringLiteral("Corvane"));
+    corvane::setApplicationIdentity();
 
     // The dialogs are children of the main window: they go when it goes.
     auto* mainWindow = new corvane::TfrmMain(QApplication::arguments().mid(1));

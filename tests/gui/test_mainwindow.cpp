@@ -1,6 +1,7 @@
 // The main window's start-up, first show, refresh, timers, tray commands and close.
 #include "connections/connmodel.h"
 #include "gui_fixture.h"
+#include "shell/appidentity.h"
 #include "shell/help.h"
 #include "shell/helpviewer.h"
 
@@ -357,6 +358,21 @@ TEST_F(MainWindow, CloseSavesTheSizeAndReleasesTheLibrary) {
     ASSERT_TRUE(LoadSettings(*frmSetup));
     EXPECT_EQ(frmSetup->storedWidth, 760);
     EXPECT_EQ(frmSetup->storedHeight, 480);
+}
+
+} // namespace
+
+namespace {
+
+// A display name, once set, is appended to every caption by Qt ("Error — Corvane"); the
+// program names itself without one, so the name shown is the application name only.
+TEST(ApplicationIdentity, LeavesCaptionsAsTheyAre) {
+    guiApp();
+    setApplicationIdentity();
+    EXPECT_EQ(QCoreApplication::applicationName(), "Corvane");
+    QCoreApplication::setApplicationName(QStringLiteral("probe"));
+    EXPECT_EQ(QGuiApplication::applicationDisplayName(), "probe");
+    setApplicationIdentity();
 }
 
 } // namespace

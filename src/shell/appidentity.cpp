@@ -1,0 +1,11 @@
+#include "shell/appidentity.h"
+
+#include <QCoreApplication>
+
+namespace corvane {
+
+void setApplicationIdentity() {
+    QCoreApplication::setApplicationName(QStringLiteral("Corvane"));
+}
+
+} // namespace corvane
