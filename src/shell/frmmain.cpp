@@ -1,6 +1,7 @@
 // The main window's life: creation, the first and later shows, help, page changes, the tray
 // commands and the close.
 #include "shell/frmmain.h"
+#include "shell/columnwidth.h"
 
 #include "connections/connmodel.h"
 #include "connections/connpage.h"
@@ -95,7 +96,9 @@ void TfrmMain::FormCreate(const QStringList& arguments) {
         const int column = lvConnectionsModel->columnCount();
         lvConnectionsModel->insertColumn(column);
         lvConnectionsModel->setHeaderData(column, Qt::Horizontal, QStringLiteral("Owner Process"));
-        lvConnections->setColumnWidth(column, 115);
+        lvConnections->setColumnWidth(column, fittedColumnWidth(*lvConnections, 115,
+                                                                QStringLiteral("Owner Process"),
+                                                                QStringLiteral("NetworkManager")));
     }
 
     versionText = BuildVersionText(CORVANE_VERSION, __DATE__, xpFamily, vista);
@@ -127,15 +130,16 @@ void TfrmMain::showEvent(QShowEvent* event) {
 }
 
 void TfrmMain::FormShow() {
-    RefreshNetworkStatus();
-    if (!firstShow_)
-        return;
+    const bool first = firstShow_;
     firstShow_ = false;
-
-    if (loadFailure.any())
+    // The stored options govern the first refresh already: filled with the defaults, the
+    // first report would list what the pages hide a moment later.
+    if (first)
+        loadStartupOptions();
+    RefreshNetworkStatus();
+    if (first && loadFailure.any())
         showMessage(QString::fromStdString(loadFailureText(loadFailure)), QStringLiteral("Oops"),
                     MsgIcon::Error);
-    loadStartupOptions();
 }
 
 void TfrmMain::loadStartupOptions() {

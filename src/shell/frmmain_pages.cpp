@@ -2,9 +2,12 @@
 // fill them; until a fill exists a page stays empty.
 #include "connections/connmodel.h"
 #include "routing/routemodel.h"
+#include "shell/columnwidth.h"
 #include "shell/frmmain.h"
 #include "shell/frmmain_hints.h"
 
+#include <QFontDatabase>
+#include <QFontInfo>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHeaderView>
@@ -24,20 +27,33 @@ namespace {
 
 const QString popupHint = QStringLiteral("Click right mouse button for popup menu");
 
+// Widths were designed for a small dialog font; a desktop font is wider. Each column grows
+// to hold its caption and the longest text it was sized for, and never shrinks below design.
 struct Column {
     const char* caption;
     int width;
+    const char* widest = "";
 };
 
-const Column ifTableColumns[] = {{"Admin Status", 81}, {"Index", 65}, {"Address", 105},
-                                 {"Type", 65},         {"Speed", 75}, {"Oper Status", 80},
+const Column ifTableColumns[] = {{"Admin Status", 81, "disabled"},
+                                 {"Index", 65, "0x0000"},
+                                 {"Address", 105, "00-00-00-00-00-00"},
+                                 {"Type", 65, "TokenRing"},
+                                 {"Speed", 75, "1000000000"},
+                                 {"Oper Status", 80, "Cable disconnected"},
                                  {"Description", 203}};
-const Column fwTableColumns[] = {{"Dst. Address", 105}, {"Dst. Mask", 105}, {"Next Hop", 105},
-                                 {"Index", 65},         {"Metric", 50},     {"Persistent", 61},
-                                 {"Protocol", 150}};
+const Column fwTableColumns[] = {{"Dst. Address", 105, "255.255.255.255"},
+                                 {"Dst. Mask", 105, "255.255.255.255"},
+                                 {"Next Hop", 105, "255.255.255.255"},
+                                 {"Index", 65, "0x0000"},
+                                 {"Metric", 50, "0000"},
+                                 {"Persistent", 61, "yes"},
+                                 {"Protocol", 150, "PROTO_IP_NETMGMT"}};
 const Column connectionColumns[] = {
-    {"Protocol", 55},    {"Local Address", 100}, {"Local Port", 75},   {"Remote Address", 100},
-    {"Remote Port", 75}, {"Status", 95},         {"via Interface", 75}};
+    {"Protocol", 55, "TCP"},        {"Local Address", 100, "255.255.255.255"},
+    {"Local Port", 75, "65535"},    {"Remote Address", 100, "255.255.255.255"},
+    {"Remote Port", 75, "65535"},   {"Status", 95, "ESTABLISHED"},
+    {"via Interface", 75, "0x0000"}};
 
 template <typename Model, std::size_t N>
 QTableView* listView(QWidget* page, const char* name, const Column (&columns)[N], Model*& model) {
@@ -58,7 +74,9 @@ QTableView* listView(QWidget* page, const char* name, const Column (&columns)[N]
     view->horizontalHeader()->setSectionsClickable(false);
     view->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     for (int i = 0; i < static_cast<int>(N); ++i)
-        view->setColumnWidth(i, columns[i].width);
+        view->setColumnWidth(i, fittedColumnWidth(*view, columns[i].width,
+                                                  QString::fromUtf8(columns[i].caption),
+                                                  QString::fromUtf8(columns[i].widest)));
     applyHint(view, popupHint);
     auto* layout = new QVBoxLayout(page);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -75,6 +93,24 @@ QLabel* valueLabel(QWidget* parent, const char* name, const char* hint) {
     label->setPalette(navy);
     applyHint(label, QString::fromUtf8(hint));
     return label;
+}
+
+// The report's columns line up only in a fixed-pitch face. Where the font set maps "Courier
+// New" to a proportional one, the desktop's fixed-width font takes its place.
+QFont reportFont() {
+    QFont courier(QStringLiteral("Courier New"));
+    courier.setStyleHint(QFont::TypeWriter);
+    courier.setFixedPitch(true);
+    QFont monospace(QStringLiteral("monospace"));
+    monospace.setStyleHint(QFont::Monospace);
+    for (QFont font : {courier, QFontDatabase::systemFont(QFontDatabase::FixedFont), monospace,
+                       QFont(QStringLiteral("DejaVu Sans Mono"))}) {
+        font.setPixelSize(12);
+        if (QFontInfo(font).fixedPitch())
+            return font;
+    }
+    courier.setPixelSize(12);
+    return courier;
 }
 
 struct PageSpec {
@@ -143,11 +179,7 @@ void TfrmMain::createPages() {
     redtReport->setLineWrapMode(QPlainTextEdit::NoWrap);
     redtReport->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     redtReport->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-    QFont courier(QStringLiteral("Courier New"));
-    courier.setStyleHint(QFont::TypeWriter); // the desktop's fixed-pitch font stands in
-    courier.setFixedPitch(true);
-    courier.setPixelSize(12);
-    redtReport->setFont(courier);
+    redtReport->setFont(reportFont());
     redtReport->setTabChangesFocus(false);
     applyHint(redtReport, popupHint);
     auto* reportLayout = new QVBoxLayout(tsReport);

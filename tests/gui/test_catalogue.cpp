@@ -12,6 +12,7 @@
 #include <QTimer>
 #include <QToolBar>
 #include <QTreeView>
+#include <vector>
 
 using namespace corvane;
 using namespace corvane::test;
@@ -32,6 +33,27 @@ protected:
         return names;
     }
 };
+
+struct ExpectedColumn {
+    const char* caption;
+    int designed;
+    const char* sample; // a text the column must show uncut
+};
+
+// Captions in order; no column narrower than designed; caption and sample not cut in the
+// fonts the view really uses.
+void expectColumns(const QTableView& view, const std::vector<ExpectedColumn>& expected) {
+    ASSERT_EQ(view.model()->columnCount(), static_cast<int>(expected.size()));
+    for (int i = 0; i < static_cast<int>(expected.size()); ++i) {
+        const ExpectedColumn& e = expected[static_cast<std::size_t>(i)];
+        const int width = view.columnWidth(i);
+        EXPECT_EQ(view.model()->headerData(i, Qt::Horizontal).toString(), e.caption);
+        EXPECT_GE(width, e.designed) << e.caption;
+        EXPECT_LT(view.horizontalHeader()->fontMetrics().horizontalAdvance(e.caption) + 8, width)
+            << e.caption;
+        EXPECT_LT(view.fontMetrics().horizontalAdvance(e.sample) + 6, width) << e.caption;
+    }
+}
 
 TEST_F(Catalogue, Actions) {
     struct Row {
@@ -242,36 +264,28 @@ TEST_F(Catalogue, WindowPagesAndColumns) {
     for (int i = 0; i < tabs.size(); ++i)
         EXPECT_EQ(w.pcMain->tabText(i), tabs[i]);
 
-    using Columns = std::vector<std::pair<QString, int>>;
-    const auto columns = [](const QTableView* view) {
-        Columns c;
-        for (int i = 0; i < view->model()->columnCount(); ++i)
-            c.emplace_back(view->model()->headerData(i, Qt::Horizontal).toString(),
-                           view->columnWidth(i));
-        return c;
-    };
-    EXPECT_EQ(columns(w.lvIfTable), (Columns{{"Admin Status", 81},
-                                             {"Index", 65},
-                                             {"Address", 105},
-                                             {"Type", 65},
-                                             {"Speed", 75},
-                                             {"Oper Status", 80},
-                                             {"Description", 203}}));
-    EXPECT_EQ(columns(w.lvFwTable), (Columns{{"Dst. Address", 105},
-                                             {"Dst. Mask", 105},
-                                             {"Next Hop", 105},
-                                             {"Index", 65},
-                                             {"Metric", 50},
-                                             {"Persistent", 61},
-                                             {"Protocol", 150}}));
-    EXPECT_EQ(columns(w.lvConnections), (Columns{{"Protocol", 55},
-                                                 {"Local Address", 100},
-                                                 {"Local Port", 75},
-                                                 {"Remote Address", 100},
-                                                 {"Remote Port", 75},
-                                                 {"Status", 95},
-                                                 {"via Interface", 75},
-                                                 {"Owner Process", 115}}));
+    expectColumns(*w.lvIfTable, {{"Admin Status", 81, "disabled"},
+                                 {"Index", 65, ""},
+                                 {"Address", 105, "00-1B-21-3A-4F-5E"},
+                                 {"Type", 65, "Ethernet"},
+                                 {"Speed", 75, "100000000"},
+                                 {"Oper Status", 80, "non-operational"},
+                                 {"Description", 203, ""}});
+    expectColumns(*w.lvFwTable, {{"Dst. Address", 105, "255.255.255.255"},
+                                 {"Dst. Mask", 105, "255.255.255.255"},
+                                 {"Next Hop", 105, "192.168.100.254"},
+                                 {"Index", 65, ""},
+                                 {"Metric", 50, ""},
+                                 {"Persistent", 61, "yes"},
+                                 {"Protocol", 150, ""}});
+    expectColumns(*w.lvConnections, {{"Protocol", 55, "TCP"},
+                                     {"Local Address", 100, "255.255.255.255"},
+                                     {"Local Port", 75, ""},
+                                     {"Remote Address", 100, "255.255.255.255"},
+                                     {"Remote Port", 75, ""},
+                                     {"Status", 95, "ESTABLISHED"},
+                                     {"via Interface", 75, ""},
+                                     {"Owner Process", 115, ""}});
     EXPECT_EQ(w.lvFwTable->selectionMode(), QAbstractItemView::ExtendedSelection);
     EXPECT_EQ(w.lvIfTable->selectionMode(), QAbstractItemView::SingleSelection);
     EXPECT_TRUE(w.lvConnections->isSortingEnabled());
@@ -283,8 +297,34 @@ TEST_F(Catalogue, WindowPagesAndColumns) {
     EXPECT_EQ(w.tvInfo->indentation(), 19);
     EXPECT_TRUE(w.redtReport->isReadOnly());
     EXPECT_EQ(w.redtReport->lineWrapMode(), QPlainTextEdit::NoWrap);
-    EXPECT_TRUE(QFontInfo(w.redtReport->font()).fixedPitch());
+    EXPECT_TRUE(QFontInfo(w.redtReport->font()).fixedPitch())
+        << QFontInfo(w.redtReport->font()).family().toStdString();
     EXPECT_EQ(w.tvInfo->toolTip(), "Click right mouse button for popup menu");
+}
+
+// A desktop font far wider than the one the widths were designed for.
+TEST_F(Catalogue, ColumnsHoldTheirTextsInALargeFont) {
+    const QFont before = QApplication::font();
+    QFont large(QStringLiteral("DejaVu Sans"));
+    large.setPixelSize(19);
+    QApplication::setFont(large);
+    window.reset();
+    TfrmMain& w = make();
+    QApplication::setFont(before);
+    expectColumns(*w.lvIfTable, {{"Admin Status", 81, "disabled"},
+                                 {"Index", 65, "0x12"},
+                                 {"Address", 105, "00-1B-21-3A-4F-5E"},
+                                 {"Type", 65, "Ethernet"},
+                                 {"Speed", 75, "100000000"},
+                                 {"Oper Status", 80, "Cable disconnected"},
+                                 {"Description", 203, ""}});
+    expectColumns(*w.lvFwTable, {{"Dst. Address", 105, "255.255.255.255"},
+                                 {"Dst. Mask", 105, "255.255.255.255"},
+                                 {"Next Hop", 105, "255.255.255.255"},
+                                 {"Index", 65, "0x12"},
+                                 {"Metric", 50, "100"},
+                                 {"Persistent", 61, "yes"},
+                                 {"Protocol", 150, "PROTO_IP_NETMGMT"}});
 }
 
 TEST_F(Catalogue, ImageListHoldsEveryIndexThePagesUse) {

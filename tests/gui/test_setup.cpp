@@ -137,6 +137,37 @@ TEST_F(SetupDialogTest, PagesAndHelpTopics) {
     helpViewer()->close();
 }
 
+// Help asked for in the modal Options dialog must be readable while the dialog stays open:
+// a window the modal dialog blocks takes no scrolling and no clicks.
+TEST_F(SetupDialogTest, HelpFromTheModalDialogIsNotBlockedByIt) {
+    struct BlockedWindows : QObject {
+        std::vector<QObject*> seen;
+        bool eventFilter(QObject* o, QEvent* e) override {
+            if (e->type() == QEvent::WindowBlocked)
+                seen.push_back(o);
+            return false;
+        }
+    } blocked;
+    qApp->installEventFilter(&blocked);
+    QWidget main;
+    main.show();
+    dialog->setParent(&main, Qt::Dialog);
+    dialog->setWindowModality(Qt::ApplicationModal);
+    dialog->show();
+    dialog->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(dialog.get()));
+    QTest::keyClick(dialog.get(), Qt::Key_F1);
+    QCoreApplication::processEvents();
+    ASSERT_NE(helpViewer(), nullptr);
+    EXPECT_TRUE(helpViewer()->isVisible());
+    EXPECT_EQ(std::count(blocked.seen.begin(), blocked.seen.end(), helpViewer()), 0);
+    EXPECT_TRUE(std::count(blocked.seen.begin(), blocked.seen.end(), &main) > 0);
+    qApp->removeEventFilter(&blocked);
+    helpViewer()->close();
+    dialog->hide();
+    dialog->setParent(nullptr);
+}
+
 TEST_F(SetupDialogTest, CancelShowsTheStoredValuesAgainAndOkSavesThem) {
     firstLoad();
     ASSERT_TRUE(dialog->cbxAutoUpdate->isChecked());
