@@ -3,7 +3,7 @@
 #include "shell/helpviewer.h"
 #include "shell/prompter.h"
 
-#include <QCoreApplication>
+#include <QApplication>
 #include <QDir>
 #include <QPointer>
 
@@ -39,8 +39,17 @@ HelpViewer* helpViewer() {
 
 void showHelp(int context, QWidget* parent) {
     QPointer<HelpViewer>& viewer = viewerSlot();
-    if (!viewer)
-        viewer = new HelpViewer(ownerFor(parent));
+    // A modal dialog blocks every window but its own: over one, the viewer belongs to it.
+    QWidget* owner = QApplication::activeModalWidget();
+    if (!owner)
+        owner = ownerFor(parent);
+    if (!viewer) {
+        viewer = new HelpViewer(owner);
+    } else if (viewer->parentWidget() != owner) {
+        const QRect where = viewer->geometry();
+        viewer->setParent(owner, viewer->windowFlags());
+        viewer->setGeometry(where);
+    }
     const QString path = helpFilePath();
     if (!viewer->load(path)) {
         showMessage(QStringLiteral("Cannot open the help file %1: %2.")

@@ -6,13 +6,17 @@
 #include "connections/connpage.h"
 #include "holder.h"
 #include "netns.h"
+#include "report/reportpage.h"
 
 #include <QAction>
 #include <QCheckBox>
 #include <QColor>
 #include <QElapsedTimer>
 #include <QHeaderView>
+#include <QPlainTextEdit>
 #include <QTableView>
+#include <QTest>
+#include <QTimer>
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <net/if.h>
@@ -270,8 +274,12 @@ TEST_F(NetstatPage, HeaderClicksSortLocalPortAsTextAndRefillRestoresOrder) {
     for (int i = 1; i < states.size(); ++i)
         EXPECT_GE(compareConnTexts(states[i - 1], states[i]), 0);
 
+    ASSERT_EQ(w.lvConnections->horizontalHeader()->sortIndicatorSection(), conncol::Status);
     FillConnectionTable(w);
     EXPECT_EQ(columnTexts(conncol::LocalPort), tableOrder);
+    // Table order again, so no arrow; the sort state itself lives on until the next click.
+    EXPECT_EQ(w.lvConnections->horizontalHeader()->sortIndicatorSection(), -1);
+    EXPECT_EQ(w.lvConnectionsModel->sortColumn(), conncol::Status);
 }
 
 TEST_F(NetstatPage, TogglesRefillThisPageAndTheReport) {
@@ -333,6 +341,30 @@ TEST_F(NetstatPage, TenThousandConnectionsAllNamed) {
         named += r.text(conncol::OwnerProcess) == QLatin1String("sockholder") ? 1 : 0;
     EXPECT_EQ(named, 2 * (holders * perHolder + 3));
     RecordProperty("fill_ms", static_cast<int>(ms));
+}
+
+} // namespace
+
+namespace {
+
+// The stored options are in force from the first refresh on: the first report lists what the
+// page lists, not the loopback rows of the defaults.
+TEST_F(NetstatPage, FirstReportMatchesThePage) {
+    CORVANE_REQUIRE_NETNS();
+    frmSetup->cbxIgnoreLocalhost->setChecked(true);
+    frmSetup->cbxAutoUpdate->setChecked(true);
+    storeOptions();
+    frmSetup->cbxIgnoreLocalhost->setChecked(false);
+    make();
+    showAndSettle();
+    // The first automatic update builds the first report, from the rows already listed.
+    QTest::qWait(1300);
+    const QString report = reportText(*window);
+    const int netstat = report.indexOf(QStringLiteral("Netstat Table"));
+    ASSERT_GE(netstat, 0) << report.toStdString();
+    EXPECT_EQ(report.indexOf(QStringLiteral("127.0.0.1"), netstat), -1) << report.toStdString();
+    EXPECT_TRUE(where(conncol::LocalAddress, QStringLiteral("127.0.0.1")).empty());
+    EXPECT_FALSE(where(conncol::LocalPort, num(holder->anyPort)).empty());
 }
 
 } // namespace
