@@ -49,19 +49,19 @@ std::optional<Invocation> parseDhclient(const std::vector<std::string>& args) {
         // IPv6 work, one-shot release or stop, or no configuration at all.
         if (oneOf(a, {"-6", "-S", "-T", "-P", "-N", "-R", "-r", "-x", "-n", "--version"}))
             return std::nullopt;
-        if (a == "-sf") {
-            // Renewals run the client's configured hook, never a script a command line names.
-            ++i;
-        } else if (oneOf(a, {"-pf", "-lf", "-cf", "-df", "-e", "-p", "-s", "-g", "-D", "-4o6",
-                             "--decline-wait-time"})) {
+        if (oneOf(a, {"-pf", "-lf", "-cf", "-df", "-e", "-p", "-s", "-g", "-D", "-4o6",
+                      "--decline-wait-time"})) {
             if (i + 1 >= args.size())
                 return std::nullopt;
             if (a == "-lf")
                 inv.leaseFile = args[i + 1];
             inv.options.push_back(a);
             inv.options.push_back(args[++i]);
-        } else if (oneOf(a, {"--dad-wait-time", "--prefix-len-hint", "--address-prefix-len"})) {
-            ++i; // IPv6 only: no use to an IPv4 client
+        } else if (oneOf(a,
+                         {"-sf", "--dad-wait-time", "--prefix-len-hint", "--address-prefix-len"})) {
+            // Renewals run the client's configured hook, never a script a command line names;
+            // the others are of no use to an IPv4 client.
+            ++i;
         } else if (oneOf(a, {"-4", "-i", "-I", "--no-pid"})) {
             inv.options.push_back(a);
         } else if (!a.empty() && a[0] != '-') {
