@@ -82,6 +82,9 @@ DWORD drive(const IP_ADAPTER_INDEX_MAP* adapter, Action action) {
     const auto client = clients.managing(link.name);
     if (!client)
         return ERROR_NO_DHCP_CLIENT;
+    // Its options are replayed with our privilege: only for a client known to be genuine.
+    if (!client->verified)
+        return ERROR_ACCESS_DENIED;
     if (client->kind == dhcp::ClientKind::Dhclient)
         return action == Action::Release ? dhcp::dhclient::release(*client, link.name, deadline)
                                          : dhcp::dhclient::renew(*client, link.name, deadline);

@@ -25,22 +25,35 @@ std::string resolvConf() {
     return fromEnv("CORVANE_RESOLV_CONF", "/etc/resolv.conf");
 }
 
-bool readFile(const std::string& path, std::string& out) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
+bool readAll(int fd, std::string& out, size_t cap) {
     out.clear();
     char buf[4096];
     for (;;) {
         const ssize_t n = ::read(fd, buf, sizeof buf);
         if (n < 0 && errno == EINTR)
             continue;
-        if (n <= 0) {
-            ::close(fd);
+        if (n <= 0)
             return n == 0;
+        if (static_cast<size_t>(n) > cap - out.size()) {
+            out.clear();
+            return false;
         }
         out.append(buf, static_cast<size_t>(n));
     }
+}
+
+bool readFileAt(int dirFd, const char* name, std::string& out, size_t cap) {
+    // Non-blocking: a FIFO put where a file was expected must not hold the reader.
+    const int fd = ::openat(dirFd, name, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0)
+        return false;
+    const bool ok = readAll(fd, out, cap);
+    ::close(fd);
+    return ok;
+}
+
+bool readFile(const std::string& path, std::string& out, size_t cap) {
+    return readFileAt(AT_FDCWD, path.c_str(), out, cap);
 }
 
 } // namespace corvane::sys

@@ -2,6 +2,7 @@
 // they built: CORVANE_PROC_ROOT, CORVANE_SYSFS_ROOT, CORVANE_RESOLV_CONF.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 namespace corvane::sys {
@@ -10,7 +11,16 @@ std::string procRoot();   // "/proc"
 std::string sysfsRoot();  // "/sys"
 std::string resolvConf(); // "/etc/resolv.conf"
 
-// Whole small file, or false when it cannot be read.
-bool readFile(const std::string& path, std::string& out);
+// Enough for any procfs, sysfs or resolver file we read; procfs reports a size of 0, so the
+// cap counts bytes read, and a device or a file that never ends stops there.
+inline constexpr size_t kReadCap = size_t{1} << 20;
+
+// Whole small file, or false when it cannot be read, would block, or holds more than cap
+// bytes. readFileAt reads a name relative to a directory descriptor (AT_FDCWD: the path).
+bool readFile(const std::string& path, std::string& out, size_t cap = kReadCap);
+bool readFileAt(int dirFd, const char* name, std::string& out, size_t cap = kReadCap);
+
+// Reads an open descriptor to its end under the same cap; the descriptor stays open.
+bool readAll(int fd, std::string& out, size_t cap);
 
 } // namespace corvane::sys

@@ -17,6 +17,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <fstream>
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <memory>
 #include <net/if.h>
@@ -24,6 +25,7 @@
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -406,4 +408,134 @@ TEST_F(DhcpExchange, NoClientThenNoServer) {
               ERROR_TIMEOUT);
     EXPECT_LT(Clock::now() - t0, 8 * kSecond);
     EXPECT_TRUE(processes("dhclient").empty());
+}
+
+namespace {
+
+// What anyone can start: a setuid program under dhclient's name, here su waiting for a
+// password on a pipe that never writes. Its /proc directory is root's, its real uid is
+// nobody's. Killed and reaped when the object goes.
+class Impostor {
+public:
+    explicit Impostor(const std::vector<std::string>& options) {
+        std::vector<std::string> argv{"/sbin/dhclient", "root"};
+        argv.insert(argv.end(), options.begin(), options.end());
+        std::vector<char*> args;
+        for (const auto& a : argv)
+            args.push_back(const_cast<char*>(a.c_str()));
+        args.push_back(nullptr);
+        const std::string su = sys::dhcp::systemProgram("su");
+        int in[2];
+        if (su.empty() || ::pipe(in) != 0)
+            return;
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            const int null = ::open("/dev/null", O_RDWR);
+            ::dup2(in[0], 0);
+            ::dup2(null, 1);
+            ::dup2(null, 2);
+            if (::setgroups(0, nullptr) != 0 || ::setresgid(65534, 65534, 65534) != 0 ||
+                ::setresuid(65534, 65534, 65534) != 0)
+                ::_exit(120);
+            ::execv(su.c_str(), args.data());
+            ::_exit(127);
+        }
+        ::close(in[0]);
+        password_ = in[1];
+        const std::string dir = "/proc/" + std::to_string(pid_);
+        ready_ =
+            pid_ > 0 && sys::dhcp::waitUntil(
+                            [&] {
+                                std::string status;
+                                struct stat st = {};
+                                return ::stat(dir.c_str(), &st) == 0 && st.st_uid == 0 &&
+                                       sys::readFile(dir + "/status", status) &&
+                                       status.find("\nUid:\t65534\t0\t0\t0\n") != std::string::npos;
+                            },
+                            Clock::now() + 5 * kSecond);
+    }
+    ~Impostor() {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+        if (password_ >= 0)
+            ::close(password_);
+    }
+    Impostor(const Impostor&) = delete;
+    Impostor& operator=(const Impostor&) = delete;
+    bool ready() const { return ready_; }
+    bool alive() const { return pid_ > 0 && ::waitpid(pid_, nullptr, WNOHANG) == 0; }
+
+private:
+    pid_t pid_ = -1;
+    int password_ = -1;
+    bool ready_ = false;
+};
+
+// Looks up dh0's lease in a child: true when that ends within the time and grows the
+// child's memory by less than the limit.
+bool leaseLookupStaysBounded() {
+    rusage self{};
+    ::getrusage(RUSAGE_SELF, &self);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        (void)sys::dhcp::leaseFor("dh0");
+        ::_exit(0);
+    }
+    int status = 0;
+    rusage used{};
+    const bool ended = sys::dhcp::waitUntil(
+        [&] { return ::wait4(pid, &status, WNOHANG, &used) == pid; }, Clock::now() + 4 * kSecond);
+    if (!ended) {
+        ::kill(pid, SIGKILL);
+        ::wait4(pid, &status, 0, &used);
+    }
+    constexpr long kLimitKb = 100 * 1024;
+    return ended && WIFEXITED(status) && used.ru_maxrss - self.ru_maxrss < kLimitKb;
+}
+
+} // namespace
+
+// The options of a process that merely calls itself a client are never replayed, and the
+// files it names are never read: not its script as root, not its pid file to kill another
+// process, not a FIFO or a device as its lease database.
+TEST_F(DhcpExchange, ImpostorsAreNoClients) {
+    if (sys::dhcp::systemProgram("su").empty())
+        GTEST_SKIP() << "su is not installed";
+    const std::string evil = files_ + ".evil", ran = files_ + ".ran";
+    std::ofstream(evil) << "#!/bin/sh\nid -u >> " << ran << "\n";
+    ASSERT_EQ(::chmod(evil.c_str(), 0755), 0);
+    IP_ADAPTER_INDEX_MAP m = entry(index_, "dh0");
+    {
+        Impostor scripted({"-sf", evil, "dh0"});
+        ASSERT_TRUE(scripted.ready());
+        EXPECT_EQ(IpRenewAddress(&m), ERROR_NO_DHCP_CLIENT);
+        EXPECT_NE(::access(ran.c_str(), F_OK), 0) << "the impostor's script ran";
+        EXPECT_TRUE(scripted.alive());
+    }
+    {
+        const pid_t victim = ::fork();
+        if (victim == 0) {
+            for (;;)
+                ::pause();
+        }
+        std::ofstream(files_ + ".victim") << victim << "\n";
+        Impostor killer({"-pf", files_ + ".victim", "dh0"});
+        ASSERT_TRUE(killer.ready());
+        EXPECT_EQ(IpReleaseAddress(&m), ERROR_NO_DHCP_CLIENT);
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        EXPECT_EQ(::waitpid(victim, nullptr, WNOHANG), 0) << "the pid file's process was killed";
+        ::kill(victim, SIGKILL);
+        ::waitpid(victim, nullptr, 0);
+    }
+    const std::string fifo = files_ + ".fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0666), 0);
+    for (const std::string& leases : {fifo, std::string("/dev/zero")}) {
+        SCOPED_TRACE(leases);
+        Impostor reader({"-lf", leases, "dh0"});
+        ASSERT_TRUE(reader.ready());
+        EXPECT_FALSE(sys::dhcp::managed("dh0"));
+        EXPECT_TRUE(leaseLookupStaysBounded());
+    }
 }

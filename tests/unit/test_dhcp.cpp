@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <pwd.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -225,8 +226,8 @@ TEST(DhcpCommandLines, WhichProcessesAreClientsAndWhatTheyWereGiven) {
                "-I", "-df", "/x.duid", "eth0"}),
          "dhclient [eth0] -4 -pf /run/d.pid -lf /var/lib/dhcp/d.leases -I -df /x.duid "
          "lf=/var/lib/dhcp/d.leases"},
-        {args({"dhclient", "-nw", "-sf", "/s", "eth0", "eth1"}),
-         "dhclient [eth0 eth1] -sf /s" + deflt},
+        // a script named on a command line is never run again
+        {args({"dhclient", "-nw", "-sf", "/s", "eth0", "eth1"}), "dhclient [eth0 eth1]" + deflt},
         {args({"dhclient"}), "dhclient []" + deflt},
         // a release in flight, an IPv6 client, a value missing at the end
         {args({"dhclient", "-r", "-pf", "/p", "eth0"}), ""},
@@ -240,7 +241,9 @@ TEST(DhcpCommandLines, WhichProcessesAreClientsAndWhatTheyWereGiven) {
         {args({"dhcpcd: eth0 [ip6]"}), ""},
         // dhcpcd's own argument syntax; how it was run (-b, -q, -B, -w) is not replayed
         {args({"/usr/sbin/dhcpcd", "-4bq", "-fconf", "--script", "/s", "--metric=5", "eth0"}),
-         "dhcpcd [eth0] -4 -f conf --script /s --metric=5"},
+         "dhcpcd [eth0] -4 -f conf --metric=5"},
+        {args({"dhcpcd", "-4c/s", "--script=/t", "-c", "/u", "eth0"}), "dhcpcd [eth0] -4"},
+        {args({"dhcpcd", "eth0", "--script"}), ""},
         {args({"dhcpcd", "-B", "-M", "eth0"}), "dhcpcd manager [eth0]"},
         {args({"dhcpcd", "-w", "eth0", "eth1"}), "dhcpcd manager [eth0 eth1]"},
         {args({"dhcpcd", "-4", "-k", "eth0"}), ""},
@@ -256,12 +259,17 @@ TEST(DhcpCommandLines, WhichProcessesAreClientsAndWhatTheyWereGiven) {
 
 namespace {
 
-// A process directory as the scan reads it; state and start time go into stat.
-void fakeProcess(const fs::path& proc, int pid, const std::string& cmdline, char state = 'S') {
+// A process directory as the scan reads it: what it runs (exe, a link to a real program;
+// none when empty), its real, effective, saved and filesystem uids, state and start time.
+void fakeProcess(const fs::path& proc, int pid, const std::string& cmdline, const std::string& exe,
+                 const std::string& uids = "0\t0\t0\t0", char state = 'S') {
     const fs::path dir = proc / std::to_string(pid);
     write(dir / "cmdline", cmdline);
     write(dir / "stat", std::to_string(pid) + " (a (b) c) " + state +
                             " 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18 4242 0 0\n");
+    write(dir / "status", "Name:\tx\nUmask:\t0022\nUid:\t" + uids + "\nGid:\t0\t0\t0\t0\n");
+    if (!exe.empty())
+        fs::create_symlink(exe, dir / "exe");
 }
 
 class FakeProc : public ::testing::Test {
@@ -283,6 +291,9 @@ protected:
 } // namespace
 
 TEST_F(FakeProc, DetectionNamedThenLeaseHolderThenRemembered) {
+    const std::string dhclient = systemProgram("dhclient"), dhcpcd = systemProgram("dhcpcd");
+    if (dhclient.empty() || dhcpcd.empty())
+        GTEST_SKIP() << "dhclient and dhcpcd are not installed";
     const fs::path proc = root_ / "proc", lib = root_ / "dhcpcd";
     write(root_ / "all.leases", kLeases);
     write(root_ / "eth5.leases", R"(lease { interface "eth5"; fixed-address 10.5.0.5;
@@ -290,17 +301,42 @@ TEST_F(FakeProc, DetectionNamedThenLeaseHolderThenRemembered) {
     write(lib / "eth7.lease", dhcpMessage("10.7.0.7", kServerOpt + kLease120 + "\xff"));
     fakeProcess(
         proc, 100,
-        args({"/sbin/dhclient", "-pf", "/p5", "-lf", (root_ / "eth5.leases").c_str(), "eth5"}));
+        args({"/sbin/dhclient", "-pf", "/p5", "-lf", (root_ / "eth5.leases").c_str(), "eth5"}),
+        dhclient);
     // names no interface: manages those it holds leases for (eth0, eth1, eth3)
-    fakeProcess(proc, 200, args({"/sbin/dhclient", "-lf", (root_ / "all.leases").c_str()}));
-    fakeProcess(proc, 300, args({"dhcpcd: [manager] [ip4]"}));
-    fakeProcess(proc, 301, args({"dhcpcd: [privileged proxy]"}));
-    fakeProcess(proc, 400, args({"dhcpcd: eth1 [ip4]"}));
-    fakeProcess(proc, 500, args({"/sbin/dhclient", "eth8"}), 'Z');
-    fakeProcess(proc, 600, args({"/usr/bin/vim", "eth8"}));
+    fakeProcess(proc, 200, args({"/sbin/dhclient", "-lf", (root_ / "all.leases").c_str()}),
+                dhclient);
+    fakeProcess(proc, 300, args({"dhcpcd: [manager] [ip4]"}), dhcpcd);
+    fakeProcess(proc, 301, args({"dhcpcd: [privileged proxy]"}), dhcpcd);
+    fakeProcess(proc, 400, args({"dhcpcd: eth1 [ip4]"}), dhcpcd);
+    fakeProcess(proc, 500, args({"/sbin/dhclient", "eth8"}), dhclient, "0\t0\t0\t0", 'Z');
+    fakeProcess(proc, 600, args({"/usr/bin/vim", "eth8"}), "/bin/sh");
+
+    // Not clients, though each is called one and its /proc directory is root's: a setuid
+    // program started by nobody, the client binary with one uid not root's, a root process
+    // running another program or none at all, dhcpcd's user outside its own titled daemon.
+    const std::string su = systemProgram("su");
+    fakeProcess(proc, 700, args({"/sbin/dhclient", "-sf", "/tmp/evil", "eth6"}),
+                su.empty() ? "/bin/sh" : su, "65534\t0\t0\t0");
+    fakeProcess(proc, 701, args({"/sbin/dhclient", "eth6"}), dhclient, "65534\t0\t0\t0");
+    fakeProcess(proc, 702, args({"/sbin/dhclient", "eth6"}), dhclient, "0\t0\t0\t65534");
+    fakeProcess(proc, 703, args({"/sbin/dhclient", "eth6"}), "/bin/sh");
+    fakeProcess(proc, 704, args({"/sbin/dhclient", "eth6"}), "");
+    fakeProcess(proc, 705, args({"dhcpcd: eth6 [ip4]"}), dhclient);
+    fakeProcess(proc, 706, args({"/sbin/dhclient", "eth6"}), dhclient, "0\t0\t0");
+    size_t clientCount = 4;
+    if (const passwd* pw = ::getpwnam("dhcpcd")) {
+        const std::string u = std::to_string(pw->pw_uid), own = u + "\t" + u + "\t" + u + "\t" + u;
+        fakeProcess(proc, 410, args({"dhcpcd: eth4 [ip4]"}), dhcpcd, own);
+        fakeProcess(proc, 707, args({"dhcpcd", "eth6"}), dhcpcd, own);
+        fakeProcess(proc, 708, args({"dhcpcd: eth6 [ip4]"}), "/bin/sh", own);
+        ++clientCount;
+    }
 
     const Clients clients(Clients::scan().running(), lib.string());
-    ASSERT_EQ(clients.running().size(), 4u);
+    ASSERT_EQ(clients.running().size(), clientCount);
+    for (const Invocation& c : clients.running())
+        EXPECT_TRUE(c.verified) << c.pid;
     struct Case {
         const char* ifName;
         int pid;
@@ -311,6 +347,7 @@ TEST_F(FakeProc, DetectionNamedThenLeaseHolderThenRemembered) {
         {"eth1", 400, 0},              // named by its own daemon, ahead of the lease holder
         {"eth7", 300, ip("10.1.0.1")}, // the manager holds a lease file for it
         {"eth8", 0, 0},                // a dead client and a text editor manage nothing
+        {"eth6", 0, 0},
         {"eth9", 0, 0},
     };
     for (const Case& c : cases) {

@@ -2,11 +2,13 @@
 
 #include "dhclient.h"
 #include "dhcpcd.h"
+#include "proc_entry.h"
 #include "process.h"
 #include "roots.h"
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
 #include <cstdlib>
 #include <dirent.h>
 #include <map>
@@ -47,7 +49,7 @@ std::optional<Invocation> parseDhclient(const std::vector<std::string>& args) {
         // IPv6 work, one-shot release or stop, or no configuration at all.
         if (oneOf(a, {"-6", "-S", "-T", "-P", "-N", "-R", "-r", "-x", "-n", "--version"}))
             return std::nullopt;
-        if (oneOf(a, {"-pf", "-lf", "-cf", "-sf", "-df", "-e", "-p", "-s", "-g", "-D", "-4o6",
+        if (oneOf(a, {"-pf", "-lf", "-cf", "-df", "-e", "-p", "-s", "-g", "-D", "-4o6",
                       "--decline-wait-time"})) {
             if (i + 1 >= args.size())
                 return std::nullopt;
@@ -55,8 +57,11 @@ std::optional<Invocation> parseDhclient(const std::vector<std::string>& args) {
                 inv.leaseFile = args[i + 1];
             inv.options.push_back(a);
             inv.options.push_back(args[++i]);
-        } else if (oneOf(a, {"--dad-wait-time", "--prefix-len-hint", "--address-prefix-len"})) {
-            ++i; // IPv6 only: no use to an IPv4 client
+        } else if (oneOf(a,
+                         {"-sf", "--dad-wait-time", "--prefix-len-hint", "--address-prefix-len"})) {
+            // Renewals run the client's configured hook, never a script a command line names;
+            // the others are of no use to an IPv4 client.
+            ++i;
         } else if (oneOf(a, {"-4", "-i", "-I", "--no-pid"})) {
             inv.options.push_back(a);
         } else if (!a.empty() && a[0] != '-') {
@@ -86,15 +91,19 @@ std::optional<Invocation> parseDhcpcd(const std::vector<std::string>& args) {
             manager |= name == "manager";
             if (oneOf(name, {"background", "nobackground", "debug", "quiet", "waitip", "manager"}))
                 continue;
+            if (name == "script") {
+                if (a.find('=') == std::string::npos && ++i >= args.size())
+                    return std::nullopt;
+                continue;
+            }
             inv.options.push_back(a);
             if (a.find('=') == std::string::npos &&
-                oneOf(name, {"nohook",         "script",    "env",       "fqdn",
-                             "config",         "hostname",  "clientid",  "vendorclassid",
-                             "logfile",        "leasetime", "metric",    "nooption",
-                             "option",         "require",   "request",   "inform",
-                             "static",         "timeout",   "userclass", "vendor",
-                             "whitelist",      "reboot",    "blacklist", "denyinterfaces",
-                             "allowinterfaces"})) {
+                oneOf(name,
+                      {"nohook",   "env",           "fqdn",           "config",         "hostname",
+                       "clientid", "vendorclassid", "logfile",        "leasetime",      "metric",
+                       "nooption", "option",        "require",        "request",        "inform",
+                       "static",   "timeout",       "userclass",      "vendor",         "whitelist",
+                       "reboot",   "blacklist",     "denyinterfaces", "allowinterfaces"})) {
                 if (i + 1 >= args.size())
                     return std::nullopt;
                 inv.options.push_back(args[++i]);
@@ -117,13 +126,18 @@ std::optional<Invocation> parseDhcpcd(const std::vector<std::string>& args) {
                 return std::nullopt;
             if (withValue.find(c) != std::string_view::npos) {
                 keepFlags();
-                inv.options.push_back("-" + std::string(1, c));
+                std::string value;
                 if (k + 1 < a.size())
-                    inv.options.push_back(a.substr(k + 1));
+                    value = a.substr(k + 1);
                 else if (i + 1 < args.size())
-                    inv.options.push_back(args[++i]);
+                    value = args[++i];
                 else
                     return std::nullopt;
+                // -c names a script: not replayed, as for dhclient.
+                if (c != 'c') {
+                    inv.options.push_back("-" + std::string(1, c));
+                    inv.options.push_back(std::move(value));
+                }
                 break;
             }
             v4 |= c == '4';
@@ -191,25 +205,59 @@ std::string linkTarget(const std::string& path) {
 
 // Only a DHCP client in this network namespace manages interfaces of that name here. When
 // either namespace cannot be read (no privilege), the client is given the benefit.
-bool sameNetworkNamespace(const std::string& procDir, const std::string& ours) {
-    const std::string theirs = linkTarget(procDir + "/ns/net");
+bool sameNetworkNamespace(const std::string& theirs, const std::string& ours) {
     return ours.empty() || theirs.empty() || theirs == ours;
 }
 
-bool trustedOwner(uid_t owner, const Invocation& inv) {
-    if (owner == 0 || owner == ::geteuid())
-        return true;
-    if (!inv.titled)
-        return false;
-    // The privilege-separated daemon runs as its own user; only its interface and protocol
-    // are taken from its title, never a path.
+// The client programs as installed, by file identity: a process is one of them only when
+// it runs that very file, whatever its command line calls it.
+struct Binaries {
+    std::vector<FileId> dhclient, dhcpcd;
+
+    static std::vector<FileId> installed(const char* name) {
+        std::vector<FileId> ids;
+        for (const char* dir : kSystemProgramDirs) {
+            struct stat st = {};
+            const std::string path = std::string(dir) + "/" + name;
+            if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+                ids.push_back({st.st_dev, st.st_ino});
+        }
+        return ids;
+    }
+    Binaries() : dhclient(installed("dhclient")), dhcpcd(installed("dhcpcd")) {}
+    const std::vector<FileId>& of(ClientKind kind) const {
+        return kind == ClientKind::Dhclient ? dhclient : dhcpcd;
+    }
+};
+
+bool isDhcpcdUser(uid_t uid) {
     passwd pw{};
     passwd* found = nullptr;
     std::array<char, 1024> buf{};
-    if (::getpwuid_r(owner, &pw, buf.data(), buf.size(), &found) != 0 || !found)
+    if (::getpwuid_r(uid, &pw, buf.data(), buf.size(), &found) != 0 || !found)
         return false;
     const std::string name = found->pw_name;
     return name == "dhcpcd" || name == "_dhcpcd";
+}
+
+// Whose arguments may be replayed with privilege. Anyone can give a process a client's
+// name, and a setuid program started by anyone has a /proc directory owned by root; so a
+// client is the installed binary with every uid root's. dhcpcd's privilege-separated
+// processes run as its own user instead; only interface and protocol are taken from their
+// title, never a path. Without privilege another user's executable cannot be looked at:
+// such a client is believed for reading its lease, and marked as not verified.
+bool trusted(const ProcessEntry& p, const Invocation& inv, const Binaries& binaries) {
+    const auto& ids = binaries.of(inv.kind);
+    if (p.exe) {
+        if (std::find(ids.begin(), ids.end(), *p.exe) == ids.end())
+            return false;
+    } else if (!p.exeHidden || ::geteuid() == 0) {
+        return false;
+    }
+    const uid_t uid = p.uids[0];
+    if (std::any_of(p.uids.begin(), p.uids.end(), [&](uid_t u) { return u != uid; }))
+        return false;
+    return uid == 0 || (inv.titled && isDhcpcdUser(uid));
 }
 
 std::mutex memoryMutex;
@@ -247,26 +295,25 @@ Clients Clients::scan() {
     std::string ours = linkTarget(root + "/thread-self/ns/net");
     if (ours.empty())
         ours = linkTarget(root + "/self/ns/net");
+    const Binaries binaries;
     std::vector<Invocation> found;
     if (DIR* dir = ::opendir(root.c_str())) {
         while (const dirent* e = ::readdir(dir)) {
             char* end = nullptr;
             const long pid = std::strtol(e->d_name, &end, 10);
-            if (pid <= 0 || *end != '\0')
+            if (pid <= 0 || pid > INT32_MAX || *end != '\0')
                 continue;
-            const std::string procDir = root + "/" + e->d_name;
-            std::string cmdline;
-            if (!readFile(procDir + "/cmdline", cmdline))
+            const auto process = readProcessEntry(root, static_cast<int>(pid));
+            if (!process)
                 continue;
-            auto inv = parseCommandLine(cmdline);
-            struct stat st = {};
-            if (!inv || ::stat(procDir.c_str(), &st) != 0 || !trustedOwner(st.st_uid, *inv) ||
-                !sameNetworkNamespace(procDir, ours))
+            auto inv = parseCommandLine(process->cmdline);
+            if (!inv || !trusted(*process, *inv, binaries) ||
+                !sameNetworkNamespace(process->netns, ours))
                 continue;
-            inv->pid = static_cast<int>(pid);
-            inv->startTime = processStartTime(inv->pid);
-            if (inv->startTime != 0)
-                found.push_back(std::move(*inv));
+            inv->pid = process->pid;
+            inv->startTime = process->startTime;
+            inv->verified = process->exe.has_value();
+            found.push_back(std::move(*inv));
         }
         ::closedir(dir);
     }

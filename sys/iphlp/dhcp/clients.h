@@ -24,6 +24,7 @@ struct Invocation {
     std::string leaseFile;               // dhclient's lease database
     bool manager = false;                // dhcpcd serving every interface from one daemon
     bool titled = false;                 // dhcpcd whose process title hid its arguments
+    bool verified = false;               // seen running the installed client program
 
     bool running() const { return pid > 0; }
     bool names(const std::string& ifName) const;
@@ -35,8 +36,8 @@ std::optional<Invocation> parseCommandLine(std::string_view raw);
 
 class Clients {
 public:
-    // The clients running in this network namespace, owned by someone whose arguments may be
-    // replayed with privilege (root, this process's user, or dhcpcd's unprivileged user).
+    // The clients running in this network namespace: the installed client programs, run by
+    // root (or, for dhcpcd's privilege-separated processes, by dhcpcd's own user).
     static Clients scan();
     explicit Clients(std::vector<Invocation> running, std::string dhcpcdDir = "/var/lib/dhcpcd");
 

@@ -1,7 +1,7 @@
 #include "dhclient.h"
 
 #include "corvane_result.h"
-#include "roots.h"
+#include "foreign_file.h"
 
 #include <arpa/inet.h>
 #include <cctype>
@@ -190,10 +190,12 @@ std::optional<Lease> parseLeases(std::string_view text, const std::string& ifNam
 }
 
 std::optional<Lease> readLease(const std::string& leaseFile, const std::string& ifName) {
-    std::string text;
-    if (leaseFile.empty() || !readFile(leaseFile, text))
+    // The database is rewritten whole from time to time; one grown past the cap is refused
+    // rather than read in part, which would show an older lease.
+    const auto file = readForeignFile(leaseFile, kLeaseFileCap);
+    if (!file)
         return std::nullopt;
-    return parseLeases(text, ifName);
+    return parseLeases(file->content, ifName);
 }
 
 namespace {

@@ -6,6 +6,7 @@
 #include "lease.h"
 #include "process.h"
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -14,9 +15,11 @@
 namespace corvane::sys::dhcp::dhclient {
 
 inline constexpr const char* kDefaultLeaseFile = "/var/lib/dhcp/dhclient.leases";
+inline constexpr size_t kLeaseFileCap = size_t{1} << 20;
 
 // The lease recorded last for the interface in a lease database. No value when there is
-// none, or when the last record is the one the client writes on release.
+// none, or when the last record is the one the client writes on release. readLease reads
+// the file as one another process named (see foreign_file.h).
 std::optional<Lease> parseLeases(std::string_view text, const std::string& ifName);
 std::optional<Lease> readLease(const std::string& leaseFile, const std::string& ifName);
 

@@ -1,13 +1,12 @@
 #include "dhcpcd.h"
 
 #include "corvane_result.h"
-#include "roots.h"
+#include "foreign_file.h"
 
 #include <arpa/inet.h>
 #include <cstring>
 #include <dirent.h>
 #include <net/if.h>
-#include <sys/stat.h>
 #include <utility>
 
 namespace corvane::sys::dhcp::dhcpcd {
@@ -51,16 +50,12 @@ void readOptions(const uint8_t* begin, const uint8_t* end, Options& out) {
     }
 }
 
-int64_t mtimeOf(const std::string& path) {
-    struct stat st = {};
-    return !path.empty() && ::stat(path.c_str(), &st) == 0 ? st.st_mtim.tv_sec : 0;
-}
+// A DHCP message fits in one UDP datagram.
+constexpr size_t kLeaseFileCap = size_t{64} * 1024;
 
-std::optional<timespec> stamp(const std::string& path) {
-    struct stat st = {};
-    if (path.empty() || ::stat(path.c_str(), &st) != 0)
-        return std::nullopt;
-    return st.st_mtim;
+int64_t mtimeOf(const std::string& path) {
+    const auto t = foreignFileTime(path);
+    return t ? t->tv_sec : 0;
 }
 
 Lease leaseFrom(uint32_t address, const Options& o, int64_t written) {
@@ -141,8 +136,7 @@ std::string leaseFile(const std::string& dir, const std::string& ifName) {
     if (ifName.empty() || ifName.find('/') != std::string::npos)
         return {};
     std::string exact = dir + "/" + ifName + ".lease";
-    struct stat st = {};
-    if (::stat(exact.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+    if (foreignFileTime(exact))
         return exact;
     // A wireless interface's lease is kept per network: "<interface>-<SSID>.lease". The
     // newest is the current one; a name that is itself an interface belongs to that one.
@@ -160,9 +154,9 @@ std::string leaseFile(const std::string& dir, const std::string& ifName) {
             continue;
         std::string path = dir;
         path.append("/").append(name);
-        const int64_t t = mtimeOf(path);
-        if (t > bestTime) {
-            bestTime = t;
+        const auto t = foreignFileTime(path);
+        if (t && t->tv_sec > bestTime) {
+            bestTime = t->tv_sec;
             best = std::move(path);
         }
     }
@@ -175,10 +169,9 @@ std::optional<Lease> readLease(const std::string& dir, const Invocation& client,
     const std::string path = leaseFile(dir, ifName);
     if (path.empty())
         return std::nullopt;
+    if (const auto file = readForeignFile(path, kLeaseFileCap))
+        return parseLeaseMessage(file->content, file->modified.tv_sec);
     const int64_t written = mtimeOf(path);
-    std::string message;
-    if (readFile(path, message))
-        return parseLeaseMessage(message, written);
     // The file is root's alone; the daemon tells anyone through its unprivileged socket.
     const std::string program = systemProgram("dhcpcd");
     if (program.empty() || !client.running())
@@ -220,12 +213,12 @@ DWORD renew(const Invocation& client, const std::string& ifName, const std::stri
         return resultOf(run(command(program, client, "-n", ifName), deadline));
     }
     // A running daemon is only signalled; it has renewed when it writes the new lease.
-    const auto before = stamp(leaseFile(dir, ifName));
+    const auto before = foreignFileTime(leaseFile(dir, ifName));
     const DWORD rc = resultOf(run(command(program, client, "-n", ifName), deadline));
     if (rc != NO_ERROR)
         return rc;
     const auto renewed = [&] {
-        const auto now = stamp(leaseFile(dir, ifName));
+        const auto now = foreignFileTime(leaseFile(dir, ifName));
         return now && (!before || now->tv_sec != before->tv_sec || now->tv_nsec != before->tv_nsec);
     };
     return waitUntil(renewed, deadline) ? NO_ERROR : ERROR_TIMEOUT;

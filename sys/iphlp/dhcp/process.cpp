@@ -173,7 +173,7 @@ DWORD resultOf(const RunResult& r) {
 std::string systemProgram(const std::string& name) {
     if (name.empty() || name.find('/') != std::string::npos)
         return {};
-    for (const char* dir : {"/usr/sbin", "/sbin", "/usr/bin", "/bin"}) {
+    for (const char* dir : kSystemProgramDirs) {
         std::string path = std::string(dir) + "/" + name;
         struct stat st = {};
         if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
@@ -195,6 +195,10 @@ uint64_t processStartTime(int pid) {
     std::string stat;
     if (pid <= 0 || !readFile(procRoot() + "/" + std::to_string(pid) + "/stat", stat))
         return 0;
+    return startTimeOf(stat);
+}
+
+uint64_t startTimeOf(const std::string& stat) {
     // The command name may hold spaces and parentheses; the fields follow the last ')'.
     const size_t close = stat.rfind(')');
     if (close == std::string::npos)

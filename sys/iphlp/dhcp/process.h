@@ -31,16 +31,19 @@ RunResult run(const std::vector<std::string>& argv, Clock::time_point deadline,
 // is not a client that could not be waited for.
 DWORD resultOf(const RunResult& r);
 
-// Absolute path of a system program, looked for in the system program folders only (never
-// through PATH); empty when it is not installed.
+// The system program folders, and the absolute path of a system program looked for there
+// only (never through PATH); empty when it is not installed.
+inline constexpr const char* kSystemProgramDirs[] = {"/usr/sbin", "/sbin", "/usr/bin", "/bin"};
 std::string systemProgram(const std::string& name);
 
 // Whether this process holds CAP_NET_ADMIN in its effective set.
 bool mayAdministerNetwork();
 
 // Start time of a process (clock ticks since boot, from <procRoot>/PID/stat); 0 when there
-// is no such process or it has already exited (zombie).
+// is no such process or it has already exited (zombie). startTimeOf reads it from the text
+// of a stat file.
 uint64_t processStartTime(int pid);
+uint64_t startTimeOf(const std::string& stat);
 
 // Ends a process this library did not start, identified by pid and start time so that a
 // reused pid is left alone: SIGTERM, then SIGKILL when it is still there at the deadline.
