@@ -16,16 +16,6 @@
 namespace corvane::sys {
 namespace {
 
-template <typename Fn> DWORD guarded(Fn fn) {
-    try {
-        return fn();
-    } catch (const std::bad_alloc&) {
-        return ERROR_NOT_ENOUGH_MEMORY;
-    } catch (...) {
-        return ERROR_GEN_FAILURE; // nothing may unwind into a C caller
-    }
-}
-
 void sortByIndex(std::vector<nl::Link>& links) {
     std::sort(links.begin(), links.end(),
               [](const nl::Link& a, const nl::Link& b) { return a.index < b.index; });

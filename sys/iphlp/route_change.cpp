@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
+#include <iterator>
 #include <libmnl/libmnl.h>
 #include <linux/rtnetlink.h>
 
@@ -69,17 +70,17 @@ DWORD routeRequestFromRow(const MIB_IPFORWARDROW& row, const std::vector<uint32_
     return NO_ERROR;
 }
 
-std::optional<RouteMatch> findRouteForRow(const MIB_IPFORWARDROW& row,
-                                          const std::vector<nl::Route>& routes,
-                                          const std::vector<nl::Address>& addresses) {
+DWORD findRouteForRow(const MIB_IPFORWARDROW& row, const std::vector<nl::Route>& routes,
+                      const std::vector<nl::Address>& addresses, RouteMatch& out) {
     const auto prefix = prefixFromMask(row.dwForwardMask);
     if (!prefix)
-        return std::nullopt;
+        return ERROR_INVALID_NETMASK;
     const auto isOwnAddress = [&](uint32_t ifIndex, uint32_t a) {
         return std::any_of(addresses.begin(), addresses.end(), [&](const nl::Address& x) {
             return x.index == ifIndex && x.address == a;
         });
     };
+    std::vector<RouteMatch> fitting; // everything but the metric fits
     for (const nl::Route& r : routes) {
         if ((r.table != RT_TABLE_MAIN && r.table != RT_TABLE_LOCAL) ||
             r.destination != row.dwForwardDest || r.prefixLength != *prefix)
@@ -93,10 +94,22 @@ std::optional<RouteMatch> findRouteForRow(const MIB_IPFORWARDROW& row,
                                                    : want == 0 || want == r.preferredSource ||
                                                          isOwnAddress(h.ifIndex, want);
             if (hopMatches)
-                return RouteMatch{&r, i};
+                fitting.push_back(RouteMatch{&r, i});
         }
     }
-    return std::nullopt;
+    std::vector<RouteMatch> byMetric;
+    std::copy_if(fitting.begin(), fitting.end(), std::back_inserter(byMetric),
+                 [&row](const RouteMatch& m) { return m.route->priority == row.dwForwardMetric1; });
+    const bool noMetric = row.dwForwardMetric1 == 0 || row.dwForwardMetric1 == 0xFFFFFFFF;
+    const std::vector<RouteMatch>& candidates = byMetric.empty() && noMetric ? fitting : byMetric;
+    if (candidates.empty())
+        return ERROR_NOT_FOUND;
+    // Taking one of several look-alikes would be a guess, and a wrong guess removes a route
+    // the user meant to keep.
+    if (candidates.size() > 1)
+        return ERROR_ROUTE_AMBIGUOUS;
+    out = candidates.front();
+    return NO_ERROR;
 }
 
 } // namespace corvane::sys
@@ -143,11 +156,7 @@ DWORD transact(nlmsghdr* nlh) {
     return resultFromErrno(sock.transact(nlh));
 }
 
-} // namespace
-
-extern "C" {
-
-DWORD SetIpForwardEntry(MIB_IPFORWARDROW* row) {
+DWORD addRoute(const MIB_IPFORWARDROW* row) {
     if (!row)
         return ERROR_INVALID_PARAMETER;
     std::vector<nl::Address> addrs;
@@ -173,7 +182,7 @@ DWORD SetIpForwardEntry(MIB_IPFORWARDROW* row) {
     return transact(nlh);
 }
 
-DWORD DeleteIpForwardEntry(MIB_IPFORWARDROW* row) {
+DWORD deleteRoute(const MIB_IPFORWARDROW* row) {
     if (!row)
         return ERROR_INVALID_PARAMETER;
     if (!prefixFromMask(row->dwForwardMask))
@@ -184,10 +193,10 @@ DWORD DeleteIpForwardEntry(MIB_IPFORWARDROW* row) {
         return resultFromErrno(e);
     if (const int e = nl::readAddresses(addrs))
         return resultFromErrno(e);
-    const auto match = findRouteForRow(*row, routes, addrs);
-    if (!match)
-        return ERROR_NOT_FOUND;
-    const nl::Route& r = *match->route;
+    RouteMatch match;
+    if (const DWORD e = findRouteForRow(*row, routes, addrs, match))
+        return e;
+    const nl::Route& r = *match.route;
     char buf[MNL_SOCKET_BUFFER_SIZE];
     if (r.nextHops.size() <= 1) {
         // Naming table, key, type and protocol exactly deletes this route and no sibling.
@@ -203,7 +212,7 @@ DWORD DeleteIpForwardEntry(MIB_IPFORWARDROW* row) {
                                  r.prefixLength, r.tos, r.protocol, r.scope, r.type, r.priority);
     nlattr* mp = mnl_attr_nest_start(nlh, RTA_MULTIPATH);
     for (size_t i = 0; i < r.nextHops.size(); ++i) {
-        if (i == match->hop)
+        if (i == match.hop)
             continue;
         auto* nh = static_cast<rtnexthop*>(mnl_nlmsg_get_payload_tail(nlh));
         const size_t start = nlh->nlmsg_len;
@@ -216,5 +225,17 @@ DWORD DeleteIpForwardEntry(MIB_IPFORWARDROW* row) {
     }
     mnl_attr_nest_end(nlh, mp);
     return transact(nlh);
+}
+
+} // namespace
+
+extern "C" {
+
+DWORD SetIpForwardEntry(MIB_IPFORWARDROW* row) {
+    return guarded([row] { return addRoute(row); });
+}
+
+DWORD DeleteIpForwardEntry(MIB_IPFORWARDROW* row) {
+    return guarded([row] { return deleteRoute(row); });
 }
 }

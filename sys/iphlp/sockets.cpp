@@ -81,17 +81,6 @@ DWORD extendedTable(void** out, BOOL sorted, DWORD family, uint8_t protocol,
     return NO_ERROR;
 }
 
-// No exception crosses the C boundary.
-template <typename F> DWORD guarded(F f) {
-    try {
-        return f();
-    } catch (const std::bad_alloc&) {
-        return ERROR_NOT_ENOUGH_MEMORY;
-    } catch (...) {
-        return ERROR_GEN_FAILURE;
-    }
-}
-
 } // namespace
 } // namespace corvane::sys
 
