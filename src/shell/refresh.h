@@ -117,7 +117,7 @@ private:
     std::array<Fill, fillStepCount> fills_;
     bool busy_ = false;
     int changes_ = 0;        // ChangeInProgress guards alive
-    bool postponed_ = false; // a refresh was asked for while one was
+    bool postponed_ = false; // a refresh was asked for during the change
     DeadAddressQueue dead_;
     IpCountWatch counts_;
 };
