@@ -8,7 +8,7 @@
 namespace corvane {
 namespace {
 
-constexpr std::array<std::pair<uint32_t, const char*>, 28> texts{{
+constexpr std::array<std::pair<uint32_t, const char*>, 29> texts{{
     {NO_ERROR, "The operation completed successfully."},
     {ERROR_FILE_NOT_FOUND, "The system cannot find the file specified."},
     {ERROR_ACCESS_DENIED,
@@ -38,6 +38,8 @@ constexpr std::array<std::pair<uint32_t, const char*>, 28> texts{{
     {ERROR_NO_DHCP_CLIENT, "No DHCP client manages this interface."},
     {ERROR_DHCP_CLIENT_FAILED, "The DHCP client reported a failure."},
     {ERROR_KERNEL_REJECTED, "The kernel rejected the request."},
+    {ERROR_ROUTE_AMBIGUOUS,
+     "More than one route fits this entry and nothing tells them apart; none was changed."},
     {0xFFFFFFFFu, ""},
 }};
 

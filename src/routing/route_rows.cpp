@@ -286,6 +286,12 @@ QColor routeTextColour(const RouteRow& row) {
     }
 }
 
+bool sameRoute(const RouteRow& a, const RouteRow& b) {
+    return a.destination == b.destination && a.mask == b.mask && a.nextHop == b.nextHop &&
+           a.ifIndex == b.ifIndex && a.metric == b.metric && a.protocol == b.protocol &&
+           a.tag == b.tag && a.storeOnly == b.storeOnly && a.storedFields == b.storedFields;
+}
+
 QString deleteRouteQuestion(int selectedCount, const RouteRow& first) {
     if (selectedCount == 1)
         return QStringLiteral("Delete routing entry for %1 mask %2 via %3?")
@@ -300,6 +306,7 @@ MIB_IPFORWARDROW routeDeletionRecord(const RouteRow& row) {
     record.dwForwardMask = htonl(row.mask);
     record.dwForwardNextHop = htonl(row.nextHop);
     record.dwForwardIfIndex = row.ifIndex;
+    record.dwForwardMetric1 = row.metric;
     return record;
 }
 

@@ -54,6 +54,10 @@ struct RouteRow {
     bool inactive() const { return storeOnly; }
 };
 
+// Whether two rows stand for the same route (or the same stored name); the Persistent column,
+// which a store change alone can flip, does not count.
+bool sameRoute(const RouteRow& a, const RouteRow& b);
+
 QString protocolName(DWORD protocol);
 int routeTag(std::uint32_t destination, std::uint32_t mask, DWORD protocol);
 // The destination is the last address of its classful network, or the limited broadcast.
@@ -122,7 +126,8 @@ QColor routeTextColour(const RouteRow& row);
 // counted.
 QString deleteRouteQuestion(int selectedCount, const RouteRow& first);
 
-// The record that deletes the route of a live row (network byte order).
+// The record that deletes the route of a live row (network byte order). It names the row's
+// metric too: routes that differ only in metric are different routes.
 MIB_IPFORWARDROW routeDeletionRecord(const RouteRow& row);
 
 // A stored name read back as a route: four fields, three dotted quads and a decimal metric.

@@ -8,6 +8,7 @@
 #include "shell/frmmain.h"
 #include "shell/frmsetup.h"
 #include "shell/prompter.h"
+#include "shell/refresh.h"
 #include "shell/runtimeoptions.h"
 
 #include <QAction>
@@ -55,6 +56,14 @@ DWORD readForwardTable(std::vector<DWORD>& storage, ULONG& size) {
     }
     size = static_cast<ULONG>(storage.size() * sizeof(DWORD));
     return rc;
+}
+
+// Where the list shows that route now; -1 when it no longer does.
+int rowOf(const RouteModel& model, const RouteRow& route) {
+    const std::vector<RouteRow>& rows = model.rows();
+    const auto it = std::find_if(rows.begin(), rows.end(),
+                                 [&route](const RouteRow& r) { return sameRoute(r, route); });
+    return it == rows.end() ? -1 : static_cast<int>(it - rows.begin());
 }
 
 bool coloredTables() {
@@ -144,36 +153,40 @@ void lvFwTableSelectItem(TfrmMain& w) {
 
 void acDeleteRouteExecute(TfrmMain& w) {
     w.pcMain->setCurrentWidget(w.tsRoutes);
-    std::vector<int> rows = selectedRows(w);
-    if (rows.empty())
-        return;
     RouteModel& model = *w.lvFwTableModel;
-    const QString question =
-        deleteRouteQuestion(static_cast<int>(rows.size()), model.row(rows.front()));
-    if (!confirm(question, QStringLiteral("Delete")))
+    // The routes themselves, taken before any box opens: a row number names another route, or
+    // none, once the list has changed.
+    std::vector<RouteRow> chosen;
+    for (const int r : selectedRows(w))
+        chosen.push_back(model.row(r));
+    if (chosen.empty())
         return;
-    int removed = 0;
-    for (const int original : rows) {
-        const int r = original - removed;
-        const RouteRow row = model.row(r);
-        if (!row.inactive()) {
-            MIB_IPFORWARDROW record = routeDeletionRecord(row);
+    const ChangeInProgress change(*w.refresh);
+    if (!confirm(deleteRouteQuestion(static_cast<int>(chosen.size()), chosen.front()),
+                 QStringLiteral("Delete")))
+        return;
+    for (const RouteRow& route : chosen) {
+        if (!route.inactive()) {
+            MIB_IPFORWARDROW record = routeDeletionRecord(route);
             const DWORD rc = iphlp().DeleteIpForwardEntry(&record);
             if (rc != NO_ERROR) {
-                w.lvFwTable->selectionModel()->select(
-                    model.index(r, 0), QItemSelectionModel::Deselect | QItemSelectionModel::Rows);
+                if (const int r = rowOf(model, route); r >= 0)
+                    w.lvFwTable->selectionModel()->select(model.index(r, 0),
+                                                          QItemSelectionModel::Deselect |
+                                                              QItemSelectionModel::Rows);
                 ReportFailureForced(QStringLiteral("Couldn't DeleteIpForwardEntry (%1 %2.)")
-                                        .arg(routeCellText(row, fwcol::Destination),
-                                             routeCellText(row, fwcol::Mask)),
+                                        .arg(routeCellText(route, fwcol::Destination),
+                                             routeCellText(route, fwcol::Mask)),
                                     rc);
                 continue;
             }
         }
-        SetPersistent(persistentRouteName(row), false);
-        model.removeRows(r, 1);
+        SetPersistent(persistentRouteName(route), false);
+        if (const int r = rowOf(model, route); r >= 0)
+            model.removeRows(r, 1);
         w.acDeleteRoute->setEnabled(false);
-        ++removed;
     }
+    // Held back by the change until it ends, together with any update asked for meanwhile.
     if (!autoUpdate())
         w.RefreshNetworkStatus();
 }

@@ -50,6 +50,10 @@ void RefreshCycle::runFill(FillStep step) {
 }
 
 void RefreshCycle::run() {
+    if (changes_ > 0) {
+        postponed_ = true;
+        return;
+    }
     const QString remembered = host_.statusText();
     host_.setStatusText(refreshingText);
     QCoreApplication::processEvents();
@@ -83,6 +87,13 @@ void RefreshCycle::run() {
         tmrAutoUpdate_.start();
     else
         tmrAutoUpdate_.stop();
+}
+
+void RefreshCycle::endChange() {
+    if (--changes_ == 0 && postponed_) {
+        postponed_ = false;
+        run();
+    }
 }
 
 void RefreshCycle::fillSequence(const RefreshOptions& options) {

@@ -90,7 +90,7 @@ public:
     using Fill = std::function<void()>;
     void setFill(FillStep step, Fill fill);
 
-    // RefreshNetworkStatus.
+    // RefreshNetworkStatus. While a change is in progress it only notes the request.
     void run();
     // tmrAutoUpdateTimer: refresh, with the report rebuilt, when the counts changed.
     void autoUpdateTick();
@@ -100,10 +100,14 @@ public:
     bool IpCountsChanged();
 
     bool busy() const { return busy_; }
+    bool changing() const { return changes_ > 0; }
     bool pendingReport = false; // the report page reads and clears it too
     DeadAddressQueue& deadAddresses() { return dead_; }
 
 private:
+    friend class ChangeInProgress;
+    void beginChange() { ++changes_; }
+    void endChange();
     void runFill(FillStep step);
     void fillSequence(const RefreshOptions& options);
 
@@ -112,8 +116,25 @@ private:
     QTimer& tmrAutoUpdate_;
     std::array<Fill, fillStepCount> fills_;
     bool busy_ = false;
+    int changes_ = 0;        // ChangeInProgress guards alive
+    bool postponed_ = false; // a refresh was asked for during the change
     DeadAddressQueue dead_;
     IpCountWatch counts_;
+};
+
+// Held by an operation that changes the system from what a list shows, from before its first
+// question until it is done. Its message boxes run the event loop, where an automatic update
+// or a command would refill the list under it; so every refresh asked for meanwhile waits,
+// and the last guard to end runs one in their place. Guards nest.
+class ChangeInProgress {
+public:
+    explicit ChangeInProgress(RefreshCycle& cycle) : cycle_(cycle) { cycle_.beginChange(); }
+    ~ChangeInProgress() { cycle_.endChange(); }
+    ChangeInProgress(const ChangeInProgress&) = delete;
+    ChangeInProgress& operator=(const ChangeInProgress&) = delete;
+
+private:
+    RefreshCycle& cycle_;
 };
 
 } // namespace corvane

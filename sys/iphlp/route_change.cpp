@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
+#include <iterator>
 #include <libmnl/libmnl.h>
 #include <linux/rtnetlink.h>
 
@@ -70,17 +71,17 @@ DWORD routeRequestFromRow(const MIB_IPFORWARDROW& row, const std::vector<uint32_
     return NO_ERROR;
 }
 
-std::optional<RouteMatch> findRouteForRow(const MIB_IPFORWARDROW& row,
-                                          const std::vector<nl::Route>& routes,
-                                          const std::vector<nl::Address>& addresses) {
+DWORD findRouteForRow(const MIB_IPFORWARDROW& row, const std::vector<nl::Route>& routes,
+                      const std::vector<nl::Address>& addresses, RouteMatch& out) {
     const auto prefix = prefixFromMask(row.dwForwardMask);
     if (!prefix)
-        return std::nullopt;
+        return ERROR_INVALID_NETMASK;
     const auto isOwnAddress = [&](uint32_t ifIndex, uint32_t a) {
         return std::any_of(addresses.begin(), addresses.end(), [&](const nl::Address& x) {
             return x.index == ifIndex && x.address == a;
         });
     };
+    std::vector<RouteMatch> fitting; // everything but the metric fits
     for (const nl::Route& r : routes) {
         if ((r.table != RT_TABLE_MAIN && r.table != RT_TABLE_LOCAL) ||
             r.destination != row.dwForwardDest || r.prefixLength != *prefix)
@@ -94,10 +95,22 @@ std::optional<RouteMatch> findRouteForRow(const MIB_IPFORWARDROW& row,
                                                    : want == 0 || want == r.preferredSource ||
                                                          isOwnAddress(h.ifIndex, want);
             if (hopMatches)
-                return RouteMatch{&r, i};
+                fitting.push_back(RouteMatch{&r, i});
         }
     }
-    return std::nullopt;
+    std::vector<RouteMatch> byMetric;
+    std::copy_if(fitting.begin(), fitting.end(), std::back_inserter(byMetric),
+                 [&row](const RouteMatch& m) { return m.route->priority == row.dwForwardMetric1; });
+    const bool noMetric = row.dwForwardMetric1 == 0 || row.dwForwardMetric1 == 0xFFFFFFFF;
+    const std::vector<RouteMatch>& candidates = byMetric.empty() && noMetric ? fitting : byMetric;
+    if (candidates.empty())
+        return ERROR_NOT_FOUND;
+    // Taking one of several look-alikes would be a guess, and a wrong guess removes a route
+    // the user meant to keep.
+    if (candidates.size() > 1)
+        return ERROR_ROUTE_AMBIGUOUS;
+    out = candidates.front();
+    return NO_ERROR;
 }
 
 } // namespace corvane::sys
@@ -144,84 +157,86 @@ DWORD transact(nlmsghdr* nlh) {
     return resultFromErrno(sock.transact(nlh));
 }
 
+DWORD addRoute(const MIB_IPFORWARDROW* row) {
+    if (!row)
+        return ERROR_INVALID_PARAMETER;
+    std::vector<nl::Address> addrs;
+    std::vector<uint32_t> own;
+    if (const DWORD e = localAddresses(addrs, own))
+        return e;
+    RouteRequest req;
+    if (const DWORD e = routeRequestFromRow(*row, own, req))
+        return e;
+    // The kernel calls a missing interface an unreachable network; say what it is.
+    if (nl::Link link; nl::readLink(req.ifIndex, link) == ENODEV)
+        return ERROR_DEV_NOT_EXIST;
+    char buf[MNL_SOCKET_BUFFER_SIZE];
+    nlmsghdr* nlh =
+        routeMessage(buf, RTM_NEWROUTE, NLM_F_CREATE | NLM_F_EXCL, RT_TABLE_MAIN, req.destination,
+                     req.prefixLength, 0, req.protocol,
+                     req.gateway ? RT_SCOPE_UNIVERSE : RT_SCOPE_LINK, RTN_UNICAST, req.priority);
+    mnl_attr_put_u32(nlh, RTA_OIF, req.ifIndex);
+    if (req.gateway)
+        mnl_attr_put_u32(nlh, RTA_GATEWAY, req.gateway);
+    if (req.preferredSource)
+        mnl_attr_put_u32(nlh, RTA_PREFSRC, req.preferredSource);
+    return transact(nlh);
+}
+
+DWORD deleteRoute(const MIB_IPFORWARDROW* row) {
+    if (!row)
+        return ERROR_INVALID_PARAMETER;
+    if (!prefixFromMask(row->dwForwardMask))
+        return ERROR_INVALID_NETMASK;
+    std::vector<nl::Route> routes;
+    std::vector<nl::Address> addrs;
+    if (const int e = nl::readRoutes(routes))
+        return resultFromErrno(e);
+    if (const int e = nl::readAddresses(addrs))
+        return resultFromErrno(e);
+    RouteMatch match;
+    if (const DWORD e = findRouteForRow(*row, routes, addrs, match))
+        return e;
+    const nl::Route& r = *match.route;
+    char buf[MNL_SOCKET_BUFFER_SIZE];
+    if (r.nextHops.size() <= 1) {
+        // Naming table, key, type and protocol exactly deletes this route and no sibling.
+        nlmsghdr* nlh = routeMessage(buf, RTM_DELROUTE, 0, r.table, r.destination, r.prefixLength,
+                                     r.tos, r.protocol, RT_SCOPE_NOWHERE, r.type, r.priority);
+        mnl_attr_put_u32(nlh, RTA_OIF, r.nextHops.empty() ? 0 : r.nextHops[0].ifIndex);
+        if (!r.nextHops.empty() && r.nextHops[0].gateway)
+            mnl_attr_put_u32(nlh, RTA_GATEWAY, r.nextHops[0].gateway);
+        return transact(nlh);
+    }
+    // One next hop of several: the route is replaced by the others in one step.
+    nlmsghdr* nlh = routeMessage(buf, RTM_NEWROUTE, NLM_F_REPLACE, r.table, r.destination,
+                                 r.prefixLength, r.tos, r.protocol, r.scope, r.type, r.priority);
+    nlattr* mp = mnl_attr_nest_start(nlh, RTA_MULTIPATH);
+    for (size_t i = 0; i < r.nextHops.size(); ++i) {
+        if (i == match.hop)
+            continue;
+        auto* nh = static_cast<rtnexthop*>(mnl_nlmsg_get_payload_tail(nlh));
+        const size_t start = nlh->nlmsg_len;
+        nlh->nlmsg_len += MNL_ALIGN(sizeof(rtnexthop));
+        *nh = rtnexthop{};
+        nh->rtnh_ifindex = static_cast<int>(r.nextHops[i].ifIndex);
+        if (r.nextHops[i].gateway)
+            mnl_attr_put_u32(nlh, RTA_GATEWAY, r.nextHops[i].gateway);
+        nh->rtnh_len = static_cast<unsigned short>(nlh->nlmsg_len - start);
+    }
+    mnl_attr_nest_end(nlh, mp);
+    return transact(nlh);
+}
+
 } // namespace
 
 extern "C" {
 
 DWORD SetIpForwardEntry(MIB_IPFORWARDROW* row) {
-    return guarded([&]() -> DWORD {
-        if (!row)
-            return ERROR_INVALID_PARAMETER;
-        std::vector<nl::Address> addrs;
-        std::vector<uint32_t> own;
-        if (const DWORD e = localAddresses(addrs, own))
-            return e;
-        RouteRequest req;
-        if (const DWORD e = routeRequestFromRow(*row, own, req))
-            return e;
-        // The kernel calls a missing interface an unreachable network; say what it is.
-        if (nl::Link link; nl::readLink(req.ifIndex, link) == ENODEV)
-            return ERROR_DEV_NOT_EXIST;
-        char buf[MNL_SOCKET_BUFFER_SIZE];
-        nlmsghdr* nlh = routeMessage(buf, RTM_NEWROUTE, NLM_F_CREATE | NLM_F_EXCL, RT_TABLE_MAIN,
-                                     req.destination, req.prefixLength, 0, req.protocol,
-                                     req.gateway ? RT_SCOPE_UNIVERSE : RT_SCOPE_LINK, RTN_UNICAST,
-                                     req.priority);
-        mnl_attr_put_u32(nlh, RTA_OIF, req.ifIndex);
-        if (req.gateway)
-            mnl_attr_put_u32(nlh, RTA_GATEWAY, req.gateway);
-        if (req.preferredSource)
-            mnl_attr_put_u32(nlh, RTA_PREFSRC, req.preferredSource);
-        return transact(nlh);
-    });
+    return guarded([row] { return addRoute(row); });
 }
 
 DWORD DeleteIpForwardEntry(MIB_IPFORWARDROW* row) {
-    return guarded([&]() -> DWORD {
-        if (!row)
-            return ERROR_INVALID_PARAMETER;
-        if (!prefixFromMask(row->dwForwardMask))
-            return ERROR_INVALID_NETMASK;
-        std::vector<nl::Route> routes;
-        std::vector<nl::Address> addrs;
-        if (const int e = nl::readRoutes(routes))
-            return resultFromErrno(e);
-        if (const int e = nl::readAddresses(addrs))
-            return resultFromErrno(e);
-        const auto match = findRouteForRow(*row, routes, addrs);
-        if (!match)
-            return ERROR_NOT_FOUND;
-        const nl::Route& r = *match->route;
-        char buf[MNL_SOCKET_BUFFER_SIZE];
-        if (r.nextHops.size() <= 1) {
-            // Naming table, key, type and protocol exactly deletes this route and no sibling.
-            nlmsghdr* nlh =
-                routeMessage(buf, RTM_DELROUTE, 0, r.table, r.destination, r.prefixLength, r.tos,
-                             r.protocol, RT_SCOPE_NOWHERE, r.type, r.priority);
-            mnl_attr_put_u32(nlh, RTA_OIF, r.nextHops.empty() ? 0 : r.nextHops[0].ifIndex);
-            if (!r.nextHops.empty() && r.nextHops[0].gateway)
-                mnl_attr_put_u32(nlh, RTA_GATEWAY, r.nextHops[0].gateway);
-            return transact(nlh);
-        }
-        // One next hop of several: the route is replaced by the others in one step.
-        nlmsghdr* nlh =
-            routeMessage(buf, RTM_NEWROUTE, NLM_F_REPLACE, r.table, r.destination, r.prefixLength,
-                         r.tos, r.protocol, r.scope, r.type, r.priority);
-        nlattr* mp = mnl_attr_nest_start(nlh, RTA_MULTIPATH);
-        for (size_t i = 0; i < r.nextHops.size(); ++i) {
-            if (i == match->hop)
-                continue;
-            auto* nh = static_cast<rtnexthop*>(mnl_nlmsg_get_payload_tail(nlh));
-            const size_t start = nlh->nlmsg_len;
-            nlh->nlmsg_len += MNL_ALIGN(sizeof(rtnexthop));
-            *nh = rtnexthop{};
-            nh->rtnh_ifindex = static_cast<int>(r.nextHops[i].ifIndex);
-            if (r.nextHops[i].gateway)
-                mnl_attr_put_u32(nlh, RTA_GATEWAY, r.nextHops[i].gateway);
-            nh->rtnh_len = static_cast<unsigned short>(nlh->nlmsg_len - start);
-        }
-        mnl_attr_nest_end(nlh, mp);
-        return transact(nlh);
-    });
+    return guarded([row] { return deleteRoute(row); });
 }
 }

@@ -27,14 +27,17 @@ DWORD routeRequestFromRow(const MIB_IPFORWARDROW& row, const std::vector<uint32_
                           RouteRequest& out);
 
 // The route (and next hop within it) a delete row names, among routes of the main and local
-// tables: same destination and mask, same interface, and a next hop that is the route's
-// gateway or, for on-link routes, one of the interface's addresses or 0.
+// tables: same destination and mask, same interface, a next hop that is the route's gateway
+// or, for on-link routes, one of the interface's addresses or 0, and the row's metric. A row
+// whose metric is 0 or 0xFFFFFFFF and fits no route by it may come from a caller that knows
+// no metric: it is served when exactly one route fits the rest.
 struct RouteMatch {
     const nl::Route* route = nullptr;
     size_t hop = 0;
 };
-std::optional<RouteMatch> findRouteForRow(const MIB_IPFORWARDROW& row,
-                                          const std::vector<nl::Route>& routes,
-                                          const std::vector<nl::Address>& addresses);
+// NO_ERROR with out set; ERROR_NOT_FOUND; ERROR_ROUTE_AMBIGUOUS when more than one route fits
+// and nothing in the row tells them apart; ERROR_INVALID_NETMASK.
+DWORD findRouteForRow(const MIB_IPFORWARDROW& row, const std::vector<nl::Route>& routes,
+                      const std::vector<nl::Address>& addresses, RouteMatch& out);
 
 } // namespace corvane::sys

@@ -208,6 +208,48 @@ TEST_F(Changes, RoutesDeletedByWhatThePageShows) {
     EXPECT_NE(routes("10.61.0.0/16"), "");
 }
 
+TEST_F(Changes, RoutesThatDifferOnlyInMetric) {
+    sh("ip route add default via 10.20.0.2 metric 50 && "
+       "ip route add default via 10.20.0.2 metric 100");
+    const auto withMetric = [](DWORD metric) {
+        MIB_IPFORWARDROW r = deleteRow("0.0.0.0", "0.0.0.0", "10.20.0.2", "ch0");
+        r.dwForwardMetric1 = metric;
+        return r;
+    };
+    // Without a metric the two cannot be told apart: refused, both stay.
+    for (const DWORD none : {0U, 0xFFFFFFFFU}) {
+        MIB_IPFORWARDROW r = withMetric(none);
+        EXPECT_EQ(DeleteIpForwardEntry(&r), ERROR_ROUTE_AMBIGUOUS);
+    }
+    EXPECT_EQ(shOut("ip route show default | wc -l"), "2\n");
+
+    MIB_IPFORWARDROW far = withMetric(100);
+    ASSERT_EQ(DeleteIpForwardEntry(&far), NO_ERROR);
+    EXPECT_EQ(routes("default"), "default via 10.20.0.2 dev ch0 metric 50 \n");
+    EXPECT_EQ(DeleteIpForwardEntry(&far), ERROR_NOT_FOUND); // not its sibling instead
+    MIB_IPFORWARDROW other = withMetric(7);
+    EXPECT_EQ(DeleteIpForwardEntry(&other), ERROR_NOT_FOUND);
+    // A caller that knows no metric still deletes the one route that fits.
+    MIB_IPFORWARDROW any = withMetric(0xFFFFFFFF);
+    ASSERT_EQ(DeleteIpForwardEntry(&any), NO_ERROR);
+    EXPECT_EQ(routes("default"), "");
+
+    // Metric 0 is a metric too: the route without one goes, not its sibling.
+    sh("ip route add 10.92.0.0/16 via 10.20.0.2 && ip route add 10.92.0.0/16 via 10.20.0.2 metric "
+       "9");
+    MIB_IPFORWARDROW zero = deleteRow("10.92.0.0", "255.255.0.0", "10.20.0.2", "ch0");
+    ASSERT_EQ(DeleteIpForwardEntry(&zero), NO_ERROR);
+    EXPECT_EQ(routes("10.92.0.0/16"), "10.92.0.0/16 via 10.20.0.2 dev ch0 metric 9 \n");
+
+    // Equal in everything the row holds, apart in type of service: nothing is guessed.
+    sh("ip route add 10.90.0.0/16 via 10.20.0.2 metric 5 && "
+       "ip route add 10.90.0.0/16 via 10.20.0.2 metric 5 tos 0x10");
+    MIB_IPFORWARDROW twin = deleteRow("10.90.0.0", "255.255.0.0", "10.20.0.2", "ch0");
+    twin.dwForwardMetric1 = 5;
+    EXPECT_EQ(DeleteIpForwardEntry(&twin), ERROR_ROUTE_AMBIGUOUS);
+    EXPECT_EQ(shOut("ip route show 10.90.0.0/16 | wc -l"), "2\n");
+}
+
 TEST_F(Changes, SecondaryAddressesByContext) {
     ULONG context = 0;
     ULONG instance = 0;

@@ -2,6 +2,7 @@
 // network namespace: the rows, the persistent store, deletion and the re-apply mode.
 #include "../gui/gui_fixture.h"
 #include "netns.h"
+#include "platform/resulttext.h"
 #include "routing/persistentroutes.h"
 #include "routing/restore.h"
 #include "routing/routespage.h"
@@ -12,6 +13,8 @@
 #include <QItemSelectionModel>
 #include <QTabWidget>
 #include <QTableView>
+#include <QTest>
+#include <QTimer>
 #include <sstream>
 
 using namespace corvane;
@@ -47,11 +50,12 @@ protected:
         w.RefreshNetworkStatus();
         return w;
     }
-    int rowOf(const QString& dest, const QString& hop = {}) const {
+    int rowOf(const QString& dest, const QString& hop = {}, const QString& metric = {}) const {
         const RouteModel& m = *window->lvFwTableModel;
         for (int r = 0; r < m.rowCount(); ++r)
             if (m.index(r, 0).data().toString() == dest &&
-                (hop.isEmpty() || m.index(r, 2).data().toString() == hop))
+                (hop.isEmpty() || m.index(r, 2).data().toString() == hop) &&
+                (metric.isEmpty() || m.index(r, 4).data().toString() == metric))
                 return r;
         return -1;
     }
@@ -162,6 +166,128 @@ TEST_F(RoutesPage, DeletionOneSeveralRefusedAndRestore) {
     std::ostringstream failing;
     EXPECT_EQ(restorePersistentRoutes(failing), 1);
     EXPECT_NE(failing.str().find("failed 10.40.0.0,255.255.0.0,10.99.9.9,1: "), std::string::npos);
+}
+
+// The selected routes are deleted, whatever happens to the table while a box stands open.
+TEST_F(RoutesPage, ErrorBoxOpenWhileTheAutomaticUpdateRuns) {
+    CORVANE_REQUIRE_NETNS();
+    sh("ip route add 10.0.0.0/8 via 10.20.0.2 && ip route add 10.66.0.0/16 via 10.20.0.2 && "
+       "ip route add 172.16.0.0/16 via 10.20.0.2 && ip route add 172.16.1.255/32 via 10.20.0.2");
+    const std::string neighbour = "172.16.1.255,255.255.255.255,10.20.0.2,0";
+    SetPersistent(neighbour, true);
+    SetPersistent("172.16.0.0,255.255.0.0,10.20.0.2,0", true);
+    frmSetup->cbxAutoUpdate->setChecked(true);
+    TfrmMain& w = refreshed();
+    ASSERT_TRUE(w.tmrAutoUpdate->isActive());
+
+    select({rowOf("10.0.0.0"), rowOf("10.66.0.0"), rowOf("172.16.0.0")});
+    prompts.answer(MsgAnswer::Yes);
+    bool errorShown = false;
+    prompts.whileOpen = [&](const MessageRequest& box) {
+        if (box.caption == "Delete") {
+            sh("ip route del 10.66.0.0/16"); // someone else was quicker: refused below
+            return;
+        }
+        errorShown = true;
+        sh("ip route add 172.20.0.0/16 via 10.20.0.2");
+        QTest::qWait(2500); // automatic updates fire meanwhile
+        // The list stands as the deletion left it so far.
+        EXPECT_EQ(rowOf("10.0.0.0"), -1);
+        EXPECT_GE(rowOf("10.66.0.0"), 0);
+        EXPECT_EQ(rowOf("172.20.0.0"), -1);
+    };
+    acDeleteRouteExecute(w);
+    prompts.whileOpen = nullptr;
+
+    ASSERT_TRUE(errorShown);
+    ASSERT_EQ(prompts.messages.size(), 2U);
+    EXPECT_TRUE(prompts.messages.back().text.startsWith(
+        "Couldn't DeleteIpForwardEntry (10.66.0.0 255.255.0.0.) failed: "));
+    EXPECT_EQ(shOut("ip route show 10.0.0.0/8") + shOut("ip route show 172.16.0.0/16"), "");
+    EXPECT_NE(shOut("ip route show 172.16.1.255"), "");
+    EXPECT_TRUE(IsPersistent(neighbour));
+    EXPECT_FALSE(IsPersistent("172.16.0.0,255.255.0.0,10.20.0.2,0"));
+    // The update held back while the box stood open has run since.
+    EXPECT_GE(rowOf("172.20.0.0"), 0);
+    EXPECT_EQ(rowOf("10.66.0.0"), -1);
+}
+
+TEST_F(RoutesPage, ConfirmationOpenWhileOthersChangeTheTable) {
+    CORVANE_REQUIRE_NETNS();
+    sh("ip route add 10.0.0.0/8 via 10.20.0.2 && ip route add 10.66.0.0/16 via 10.20.0.2 && "
+       "ip route add 172.16.0.0/16 via 10.20.0.2 && ip route add 172.16.1.255/32 via 10.20.0.2 && "
+       "ip route add 172.20.0.0/16 via 10.20.0.2");
+    frmSetup->cbxAutoUpdate->setChecked(false); // so the deletion asks for its own refresh
+    TfrmMain& w = refreshed();
+    const int* refreshCount = countRefreshes();
+    const auto routeCount = [] { return shOut("ip -4 route show table all | wc -l"); };
+    const std::string before = routeCount();
+
+    // A route that sorts first appears, and a refresh is asked for.
+    select({rowOf("172.16.0.0")});
+    prompts.answer(MsgAnswer::Yes);
+    prompts.whileOpen = [&](const MessageRequest&) {
+        sh("ip route add 10.1.0.0/16 via 10.20.0.2");
+        w.RefreshNetworkStatus();
+        EXPECT_EQ(rowOf("10.1.0.0"), -1);
+    };
+    acDeleteRouteExecute(w);
+    EXPECT_EQ(shOut("ip route show 172.16.0.0/16"), "");
+    EXPECT_EQ(routeCount(), before); // one added by the other, one deleted
+    EXPECT_EQ(*refreshCount, 1);
+    EXPECT_GE(rowOf("10.1.0.0"), 0);
+
+    // The table shrinks below the selected rows' old positions.
+    select({rowOf("172.16.1.255"), rowOf("172.20.0.0")});
+    prompts.answer(MsgAnswer::Yes);
+    prompts.whileOpen = [&](const MessageRequest&) {
+        sh("ip route del 10.0.0.0/8 && ip route del 10.1.0.0/16 && ip route del 10.66.0.0/16 && "
+           "ip route del 10.30.0.0/16 && ip addr del 192.168.77.1/24 dev ra");
+        w.RefreshNetworkStatus();
+    };
+    acDeleteRouteExecute(w);
+    prompts.whileOpen = nullptr;
+    EXPECT_EQ(prompts.messages.size(), 2U); // the two questions, no error
+    EXPECT_EQ(shOut("ip route show 172.16.1.255") + shOut("ip route show 172.20.0.0/16"), "");
+    EXPECT_NE(shOut("ip route show 10.31.0.0/16"), "");
+    EXPECT_EQ(*refreshCount, 2);
+}
+
+// Routes that differ only in metric are different routes.
+TEST_F(RoutesPage, DeletionTellsRoutesApartByMetricOrRefuses) {
+    CORVANE_REQUIRE_NETNS();
+    sh("ip route add default via 10.20.0.4 metric 50 && "
+       "ip route add default via 10.20.0.4 metric 100 && "
+       "ip route add 10.90.0.0/16 via 10.20.0.2 metric 5 && "
+       "ip route add 10.90.0.0/16 via 10.20.0.2 metric 5 tos 0x10");
+    const std::string near = "0.0.0.0,0.0.0.0,10.20.0.4,50";
+    const std::string far = "0.0.0.0,0.0.0.0,10.20.0.4,100";
+    SetPersistent(near, true);
+    SetPersistent(far, true);
+    TfrmMain& w = refreshed();
+
+    select({rowOf("0.0.0.0", "10.20.0.4", "100")});
+    prompts.answer(MsgAnswer::Yes);
+    acDeleteRouteExecute(w);
+    const std::string defaults = shOut("ip route show default");
+    EXPECT_NE(defaults.find("via 10.20.0.4 dev ra metric 50 "), std::string::npos) << defaults;
+    EXPECT_EQ(defaults.find("metric 100"), std::string::npos) << defaults;
+    EXPECT_TRUE(IsPersistent(near));
+    EXPECT_FALSE(IsPersistent(far));
+    EXPECT_EQ(prompts.messages.back().caption.toStdString(), "Delete");
+
+    // Two routes the row cannot tell apart (they differ in type of service): neither goes.
+    const int twin = rowOf("10.90.0.0");
+    select({twin});
+    prompts.answer(MsgAnswer::Yes);
+    acDeleteRouteExecute(w);
+    EXPECT_EQ(prompts.messages.back().caption.toStdString(), "Error");
+    EXPECT_EQ(prompts.messages.back().text.toStdString(),
+              "Couldn't DeleteIpForwardEntry (10.90.0.0 255.255.0.0.) failed: " +
+                  resultText(ERROR_ROUTE_AMBIGUOUS).toStdString());
+    EXPECT_EQ(shOut("ip route show 10.90.0.0/16 | wc -l"), "2\n");
+    EXPECT_EQ(text(twin, 0).toStdString(), "10.90.0.0");
+    EXPECT_FALSE(w.lvFwTable->selectionModel()->isRowSelected(twin, {}));
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 #include "shell/prompter.h"
 
 #include <deque>
+#include <functional>
 #include <utility>
 #include <vector>
 
@@ -26,6 +27,9 @@ public:
 
     MsgAnswer message(const MessageRequest& request) override {
         messages.push_back(request);
+        // Copied: the callback may replace itself.
+        if (const auto open = whileOpen)
+            open(request);
         if (answers_.empty())
             return request.defaultAnswer;
         const MsgAnswer a = answers_.front();
@@ -40,6 +44,10 @@ public:
         fileRequests.push_back(request);
         return nextFile();
     }
+
+    // Runs while a box stands open, before it is answered: what the event loop of a real
+    // modal box lets happen meanwhile (timers, refreshes, changes by others).
+    std::function<void(const MessageRequest&)> whileOpen;
 
     std::vector<MessageRequest> messages;
     std::vector<FileRequest> fileRequests;

@@ -68,7 +68,8 @@ TEST(ResultText, EveryCodeOfTheLibrariesHasItsOwnText) {
                               ERROR_INVALID_NTE_CONTEXT,
                               ERROR_NO_DHCP_CLIENT,
                               ERROR_DHCP_CLIENT_FAILED,
-                              ERROR_KERNEL_REJECTED};
+                              ERROR_KERNEL_REJECTED,
+                              ERROR_ROUTE_AMBIGUOUS};
     for (uint32_t c : codes) {
         SCOPED_TRACE(c);
         const QString t = resultText(c);

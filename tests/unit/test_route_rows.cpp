@@ -235,7 +235,7 @@ TEST(RouteRows, ColoursQuestionsAndDeletionRecord) {
     EXPECT_EQ(routeTextColour(inactivePersistentRows({}, {"1,2,3,4"}).front()),
               QColor(192, 192, 192));
 
-    const Table t({route("10.0.0.0", "255.0.0.0", "192.168.1.1", 7)});
+    const Table t({route("10.0.0.0", "255.0.0.0", "192.168.1.1", 7, 100)});
     const RouteRow row = makeRouteRows(t.table(), t.size(), {}).rows.front();
     EXPECT_EQ(deleteRouteQuestion(1, row),
               "Delete routing entry for 10.0.0.0 mask 255.0.0.0 via 192.168.1.1?");
@@ -244,7 +244,21 @@ TEST(RouteRows, ColoursQuestionsAndDeletionRecord) {
     EXPECT_EQ(record.dwForwardDest, t.table().table[0].dwForwardDest);
     EXPECT_EQ(record.dwForwardNextHop, t.table().table[0].dwForwardNextHop);
     EXPECT_EQ(record.dwForwardIfIndex, 7U);
+    EXPECT_EQ(record.dwForwardMetric1, 100U); // its sibling of another metric is another route
     EXPECT_EQ(record.dwForwardProto, 0U);
+}
+
+TEST(RouteRows, SameRouteIsTheRouteNotItsPersistentMark) {
+    const Table t({route("0.0.0.0", "0.0.0.0", "10.0.0.1", 2, 50),
+                   route("0.0.0.0", "0.0.0.0", "10.0.0.1", 2, 100)});
+    std::vector<RouteRow> rows = makeRouteRows(t.table(), t.size(), {}).rows;
+    const RouteRow taken = rows[1];
+    rows[1].persistent = !rows[1].persistent;
+    EXPECT_TRUE(sameRoute(rows[1], taken));
+    EXPECT_FALSE(sameRoute(rows[0], taken));
+    const std::vector<RouteRow> stored = inactivePersistentRows({}, {"1,2,3,4", "1,2,3,5"});
+    EXPECT_TRUE(sameRoute(stored[0], stored[0]));
+    EXPECT_FALSE(sameRoute(stored[0], stored[1]));
 }
 
 TEST(RouteRestore, NamesAreReadStrictly) {

@@ -197,6 +197,30 @@ TEST_F(RefreshTest, RefreshDuringRefreshWaitsThenRunsInFull) {
     EXPECT_TRUE(host.refreshItemEnabled);
 }
 
+TEST_F(RefreshTest, RefreshesAskedForDuringAChangeRunOnceWhenItEnds) {
+    {
+        const ChangeInProgress outer(cycle);
+        {
+            const ChangeInProgress inner(cycle); // a change made from within another
+            cycle.pendingReport = true;          // what an automatic update inside a box does
+            cycle.run();
+            cycle.run();
+        }
+        EXPECT_TRUE(order.empty());
+        EXPECT_TRUE(cycle.changing());
+        EXPECT_TRUE(host.statusLog.empty());
+    }
+    // One refresh in full, with the report the update asked for.
+    EXPECT_EQ(order, (std::vector<int>{IfT, Ad, Rt, Rep, Conn, Coll}));
+    EXPECT_FALSE(cycle.changing());
+
+    order.clear();
+    { const ChangeInProgress quiet(cycle); }
+    EXPECT_TRUE(order.empty()); // nothing asked for, nothing run
+    cycle.run();
+    EXPECT_EQ(order.size(), 5U);
+}
+
 // Binds the table to a stand-in library that counts calls and answers success.
 class FakeLibrary {
 public:
