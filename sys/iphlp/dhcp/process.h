@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace corvane::sys::dhcp {
@@ -41,6 +42,8 @@ bool mayAdministerNetwork();
 // Start time of a process (clock ticks since boot, from <procRoot>/PID/stat); 0 when there
 // is no such process or it has already exited (zombie).
 uint64_t processStartTime(int pid);
+// The same from the text of a stat file.
+uint64_t parseStartTime(std::string_view stat);
 
 // Ends a process this library did not start, identified by pid and start time so that a
 // reused pid is left alone: SIGTERM, then SIGKILL when it is still there at the deadline.
