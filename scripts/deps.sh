@@ -16,6 +16,8 @@ packages=(
     xvfb xauth
     # code checks
     clang-tidy clang-format
+    # fuzzing: clang with libFuzzer's runtime, and a symbolizer for readable crash reports
+    clang-14 libclang-rt-14-dev llvm-14
 )
 
 missing=()

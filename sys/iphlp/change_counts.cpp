@@ -24,17 +24,6 @@ uint64_t fnv(uint64_t h, const void* data, size_t n) {
     return h;
 }
 
-// Route announcements and dump replies share one layout; the decoder takes the latter.
-bool decodeAnyRoute(const nlmsghdr* nlh, nl::Route& r) {
-    if (nlh->nlmsg_type == RTM_NEWROUTE)
-        return nl::decodeRoute(nlh, r);
-    std::vector<uint8_t> bytes(reinterpret_cast<const uint8_t*>(nlh),
-                               reinterpret_cast<const uint8_t*>(nlh) + nlh->nlmsg_len);
-    auto* copy = reinterpret_cast<nlmsghdr*>(bytes.data());
-    copy->nlmsg_type = RTM_NEWROUTE;
-    return nl::decodeRoute(copy, r);
-}
-
 // The kernel keeps two routes apart when anything of theirs differs, metrics and flags
 // included, though the decoded record shows neither; digest what it leaves out.
 uint64_t routeExtras(const nlmsghdr* nlh) {
@@ -216,7 +205,7 @@ void CountModel::count(const RouteVariant& v, int sign) {
 
 void CountModel::applyRoute(const nlmsghdr* nlh, Source source) {
     nl::Route r;
-    if (!decodeAnyRoute(nlh, r) || !listedRoute(r))
+    if (!nl::decodeRouteChange(nlh, r) || !listedRoute(r))
         return;
     const RouteBase base{r.table, r.destination, r.priority, r.prefixLength, r.tos};
     RouteVariant v{r.type,           r.protocol,           r.scope, r.preferredSource,

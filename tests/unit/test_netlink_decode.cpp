@@ -4,6 +4,8 @@
 #include "if_rows.h"
 #include "ip_counters.h"
 #include "iphlpapi.h"
+#include "netlink/read.h"
+#include "netlink/socket.h"
 #include "route_rows.h"
 
 #include <algorithm>
@@ -155,6 +157,49 @@ TEST(Decode, BrokenAndForeignMessagesAreRefusedOrReadSafely) {
     ASSERT_TRUE(nl::decodeRoute(route(RTM_NEWROUTE, {.table = 1000}).nlh, r));
     EXPECT_EQ(r.table, 1000u);
     EXPECT_FALSE(listedRoute(r));
+}
+
+// The decoders' attribute walks run up to a message's padded end, so only messages that lie
+// inside the datagram with their padding may reach them, and they must be read where they lie.
+TEST(Decode, MessagesAreReadOnlyInsideTheirDatagram) {
+    // Messages of the given lengths, each at its padded place; the datagram ends at size.
+    const auto walk = [](const std::vector<uint32_t>& lengths, size_t size) {
+        std::vector<uint8_t> datagram(size + 64); // room for the headers; the walk sees size
+        size_t at = 0;
+        for (const uint32_t length : lengths) {
+            nlmsghdr h{length, RTM_NEWLINK, 0, 0, 0};
+            std::memcpy(datagram.data() + at, &h, sizeof h);
+            at += NLMSG_ALIGN(std::max<size_t>(length, sizeof h));
+        }
+        std::vector<uint32_t> seen;
+        nl::forEachMessage(datagram.data(), size, [&](const nlmsghdr* m) {
+            seen.push_back(m->nlmsg_len);
+            return true;
+        });
+        return seen;
+    };
+    using Seen = std::vector<uint32_t>;
+    EXPECT_EQ(walk({20, 0x80000010u}, 40), Seen{20}); // taken for negative by a signed check
+    EXPECT_EQ(walk({17}, 17), Seen{});                // its padding is missing
+    EXPECT_EQ(walk({17, 16}, 36), (Seen{17, 16}));
+    EXPECT_EQ(walk({20, 8}, 40), Seen{20}); // shorter than its own header
+    EXPECT_EQ(walk({16}, 15), Seen{});
+
+    // A removal whose stated length ends inside its last attribute: decoded from an exact
+    // copy, the next hop walk read past the copy.
+    const RouteSpec spec{.hops = {{3, ip("10.0.0.1")}, {4, ip("10.0.0.2")}}};
+    Msg removal = route(RTM_DELROUTE, spec);
+    removal.nlh->nlmsg_len -= 3;
+    nl::Route added;
+    ASSERT_TRUE(nl::decodeRoute(route(RTM_NEWROUTE, spec).nlh, added));
+    std::vector<nl::Route> routes{added};
+    nl::applyRouteEvent(routes, removal.nlh);
+    EXPECT_TRUE(routes.empty());
+    CountModel counts;
+    counts.apply(route(RTM_NEWROUTE, spec).nlh, CountModel::Source::Dump);
+    ASSERT_NE(counts.counts().routeRows, 0u);
+    counts.apply(removal.nlh, CountModel::Source::Event);
+    EXPECT_EQ(counts.counts().routeRows, 0u);
 }
 
 TEST(InterfaceRows, LinkBecomesRow) {

@@ -35,7 +35,7 @@ private:
 
 uint64_t startTimeAt(int dir) {
     std::string stat;
-    return readFileAt(dir, "stat", stat) ? startTimeOf(stat) : 0;
+    return readFileAt(dir, "stat", stat) ? parseStartTime(stat) : 0;
 }
 
 // The executable, or no value with hidden set when procfs refuses to show it to us.

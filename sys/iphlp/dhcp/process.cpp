@@ -195,15 +195,15 @@ uint64_t processStartTime(int pid) {
     std::string stat;
     if (pid <= 0 || !readFile(procRoot() + "/" + std::to_string(pid) + "/stat", stat))
         return 0;
-    return startTimeOf(stat);
+    return parseStartTime(stat);
 }
 
-uint64_t startTimeOf(const std::string& stat) {
+uint64_t parseStartTime(std::string_view stat) {
     // The command name may hold spaces and parentheses; the fields follow the last ')'.
     const size_t close = stat.rfind(')');
-    if (close == std::string::npos)
+    if (close == std::string_view::npos)
         return 0;
-    std::istringstream fields(stat.substr(close + 1));
+    std::istringstream fields{std::string(stat.substr(close + 1))};
     std::string state;
     fields >> state;
     if (state == "Z" || state == "X")

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace corvane::sys::dhcp {
@@ -40,10 +41,10 @@ std::string systemProgram(const std::string& name);
 bool mayAdministerNetwork();
 
 // Start time of a process (clock ticks since boot, from <procRoot>/PID/stat); 0 when there
-// is no such process or it has already exited (zombie). startTimeOf reads it from the text
-// of a stat file.
+// is no such process or it has already exited (zombie).
 uint64_t processStartTime(int pid);
-uint64_t startTimeOf(const std::string& stat);
+// The same from the text of a stat file.
+uint64_t parseStartTime(std::string_view stat);
 
 // Ends a process this library did not start, identified by pid and start time so that a
 // reused pid is left alone: SIGTERM, then SIGKILL when it is still there at the deadline.

@@ -114,7 +114,11 @@ bool decodeAddress(const nlmsghdr* nlh, Address& out) {
 }
 
 bool decodeRoute(const nlmsghdr* nlh, Route& out) {
-    if (nlh->nlmsg_type != RTM_NEWROUTE)
+    return nlh->nlmsg_type == RTM_NEWROUTE && decodeRouteChange(nlh, out);
+}
+
+bool decodeRouteChange(const nlmsghdr* nlh, Route& out) {
+    if (nlh->nlmsg_type != RTM_NEWROUTE && nlh->nlmsg_type != RTM_DELROUTE)
         return false;
     Attrs<RTA_MAX + 1> a;
     if (!parse(nlh, sizeof(rtmsg), a))

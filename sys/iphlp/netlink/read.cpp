@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 #include <libmnl/libmnl.h>
 #include <linux/if_addr.h>
 #include <linux/rtnetlink.h>
@@ -92,13 +91,7 @@ void applyRouteEvent(std::vector<Route>& routes, const nlmsghdr* nlh) {
     if (!added && nlh->nlmsg_type != RTM_DELROUTE)
         return;
     Route r;
-    // The decoder reads the same layout for both message types.
-    nlmsghdr copyHeader = *nlh;
-    copyHeader.nlmsg_type = RTM_NEWROUTE;
-    std::vector<uint8_t> bytes(reinterpret_cast<const uint8_t*>(nlh),
-                               reinterpret_cast<const uint8_t*>(nlh) + nlh->nlmsg_len);
-    std::memcpy(bytes.data(), &copyHeader, sizeof copyHeader);
-    if (!decodeRoute(reinterpret_cast<const nlmsghdr*>(bytes.data()), r))
+    if (!decodeRouteChange(nlh, r))
         return;
     const auto identical = [&](const Route& x) { return sameKey(x, r) && sameHops(x, r); };
     if (!added) {
@@ -173,8 +166,9 @@ int readRoutes(std::vector<Route>& out, const RouteFilter& filter) {
         const int error = events.drain([&](const nlmsghdr* m) {
             if (!wanted(m, filter))
                 return;
+            // With the padding the attribute walk may reach; the socket's walk vouched for it.
             const auto* p = reinterpret_cast<const uint8_t*>(m);
-            announced.emplace_back(p, p + m->nlmsg_len);
+            announced.emplace_back(p, p + NLMSG_ALIGN(m->nlmsg_len));
         });
         for (const auto& msg : announced)
             applyRouteEvent(out, reinterpret_cast<const nlmsghdr*>(msg.data()));

@@ -29,7 +29,8 @@ int dumpRoutes(const RouteFilter& filter, const std::function<void(const Route&)
 // The kernel's answer for one destination (network byte order), as for a packet this host
 // sends; no traffic leaves. ENETUNREACH when there is no route.
 int lookupRoute(uint32_t destination, Route& out);
-// Brings a route list up to date with one rtnetlink route announcement.
+// Brings a route list up to date with one rtnetlink route announcement, read where it lies
+// and padded as the socket hands it over.
 void applyRouteEvent(std::vector<Route>& routes, const nlmsghdr* nlh);
 // One link by index; ENODEV when there is none.
 int readLink(uint32_t index, Link& out);

@@ -62,5 +62,8 @@ struct Route {
 bool decodeLink(const nlmsghdr* nlh, Link& out);
 bool decodeAddress(const nlmsghdr* nlh, Address& out);
 bool decodeRoute(const nlmsghdr* nlh, Route& out);
+// A route announcement: an added route (RTM_NEWROUTE) or a removed one (RTM_DELROUTE), which
+// share the layout.
+bool decodeRouteChange(const nlmsghdr* nlh, Route& out);
 
 } // namespace corvane::sys::nl

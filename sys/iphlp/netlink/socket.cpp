@@ -84,12 +84,17 @@ long Socket::receive(bool wait) {
 
 void forEachMessage(const uint8_t* data, size_t len,
                     const std::function<bool(const nlmsghdr*)>& f) {
-    const auto* nlh = reinterpret_cast<const nlmsghdr*>(data);
-    int remaining = static_cast<int>(len);
-    while (mnl_nlmsg_ok(nlh, remaining)) {
-        if (!f(nlh))
+    // Not mnl_nlmsg_ok: it compares the length as a signed int, so a message claiming more
+    // than 2 GiB would pass. And the padding up to the next message must be there too: the
+    // attribute walks of the decoders run up to it.
+    size_t offset = 0;
+    while (len - offset >= sizeof(nlmsghdr)) {
+        const auto* nlh = reinterpret_cast<const nlmsghdr*>(data + offset);
+        const size_t size = nlh->nlmsg_len;
+        const size_t padded = (size + NLMSG_ALIGNTO - 1) & ~size_t{NLMSG_ALIGNTO - 1};
+        if (size < sizeof(nlmsghdr) || padded > len - offset || !f(nlh))
             return;
-        nlh = mnl_nlmsg_next(nlh, &remaining);
+        offset += padded;
     }
 }
 
