@@ -2,10 +2,12 @@
 //   corvane_bench_store [SECTIONS [VALUE_MB [READS]]]   (defaults 10000 100 25)
 // A file of SECTIONS empty sections and one of a single VALUE_MB megabyte string value are
 // each timed three ways: one parse of the text, the first read of a fresh Store (read, parse,
-// look up), and READS further reads, as many as one `corvane --report` makes. The files are
-// dated an hour back, so that the store may keep what it parsed. Prints one line per figure:
+// look up), and READS further reads, as many as one `corvane --report` makes; each the
+// median of five runs. The files are dated an hour back, so that the store may keep what it
+// parsed. Prints one line per figure:
 //   <what> <milliseconds>
 #include "registry/store.h"
+#include "stats.h"
 
 #include <chrono>
 #include <cstdio>
@@ -13,9 +15,11 @@
 #include <ctime>
 #include <fcntl.h>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -33,23 +37,37 @@ void writeAged(const fs::path& file, const std::string& text) {
     ::utimensat(AT_FDCWD, file.c_str(), times, 0);
 }
 
+// The median of five runs of work, in milliseconds.
+double medianMs(const std::function<void()>& work) {
+    std::vector<double> runs;
+    for (int i = 0; i < 5; ++i) {
+        const auto start = Clock::now();
+        work();
+        runs.push_back(msSince(start));
+    }
+    return corvane::bench::median(runs);
+}
+
 void measure(const char* what, const fs::path& file, const std::string& text,
              const std::string& key, int reads) {
     writeAged(file, text);
-    auto start = Clock::now();
-    if (!parse(text))
+    bool parsed = true;
+    std::printf("%s-parse %.1f\n", what, medianMs([&] { parsed = parse(text) && parsed; }));
+    if (!parsed)
         std::fprintf(stderr, "%s: the text does not parse\n", what);
-    std::printf("%s-parse %.1f\n", what, msSince(start));
 
+    bool found = true;
+    std::printf("%s-first-read %.1f\n", what, medianMs([&] {
+                    Store store(file);
+                    const auto k = store.open(key, false);
+                    found = k && k->valueExists("v") && found;
+                }));
     Store store(file);
-    start = Clock::now();
-    auto k = store.open(key, false);
-    const bool found = k && k->valueExists("v");
-    std::printf("%s-first-read %.1f\n", what, msSince(start));
-    start = Clock::now();
-    for (int i = 0; i < reads && k; ++i)
-        k->valueExists("v");
-    std::printf("%s-%d-reads %.1f\n", what, reads, msSince(start));
+    const auto k = store.open(key, false);
+    std::printf("%s-%d-reads %.1f\n", what, reads, medianMs([&] {
+                    for (int i = 0; i < reads && k; ++i)
+                        found = k->valueExists("v") && found;
+                }));
     if (!found)
         std::fprintf(stderr, "%s: the value was not found\n", what);
 }
