@@ -92,7 +92,7 @@ private:
 bool writeAll(int fd, const QByteArray& bytes, QString& error) {
     const PipeSignalHeld held;
     const char* data = bytes.constData();
-    std::size_t left = static_cast<std::size_t>(bytes.size());
+    auto left = static_cast<std::size_t>(bytes.size());
     while (left > 0) {
         const ssize_t n = ::write(fd, data, left);
         if (n < 0) {
@@ -121,7 +121,7 @@ Descriptor openForWriting(const Descriptor& probe, bool fifo, QString& error) {
     const int flags = ::fcntl(fd.get(), F_GETFL);
     if (flags < 0 || ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) {
         error = QString::fromLocal8Bit(std::strerror(errno));
-        return Descriptor();
+        return {};
     }
     return fd;
 }

@@ -19,8 +19,8 @@ namespace corvane::reg {
 class StoreError : public std::runtime_error {
 public:
     // what: the whole message, naming the file; reason: the system's part of it alone.
-    explicit StoreError(const std::string& what, std::string reason = {})
-        : std::runtime_error(what), reason_(reason.empty() ? what : std::move(reason)) {}
+    explicit StoreError(const std::string& what, const std::string& reason = {})
+        : std::runtime_error(what), reason_(reason.empty() ? what : reason) {}
     const std::string& reason() const { return reason_; }
 
 private:
