@@ -85,6 +85,13 @@ TEST(StoreFiles, NothingIsCreatedOrReadThroughALink) {
     EXPECT_TRUE(fs::is_symlink(file));
     EXPECT_EQ(slurp(elsewhere), victim);
     EXPECT_TRUE(linked.takeEvents().empty());
+
+    // Links on the way to the folder are the folder's owner's choice, and are followed.
+    fs::create_directory(dir.path() / "real");
+    fs::create_directory_symlink(dir.path() / "real", dir.path() / "via");
+    Store viaLink(dir.path() / "via" / "machine.reg");
+    ASSERT_TRUE(viaLink.open("K", true));
+    EXPECT_TRUE(Store(dir.path() / "real" / "machine.reg").open("K", false));
 }
 
 TEST(StoreFiles, OnlyARegularFileOfBoundedSizeIsRead) {
