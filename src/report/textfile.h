@@ -10,10 +10,13 @@ namespace corvane {
 // locale's encoding is the same bytes, and narrowing is many times quicker than encoding.
 QByteArray localBytes(const QString& text);
 
-// A regular (or new) file is replaced whole, as the settings store replaces its files; a
-// device or pipe such as /dev/null is written in place, since renaming over it would replace
-// the device.
-// False with the reason in error when the file could not be written.
+// The file is replaced whole by one written beside it, as the settings store replaces its
+// files; a symbolic link in its place is replaced, never what it leads to. A file replaced
+// keeps its permissions; a new one gets 0666 under the umask. Written in place instead: a
+// pipe (an error at once when nobody reads it), a terminal or /dev/null, /dev/zero,
+// /dev/full, and the standard output or error through a link such as /dev/stdout. Other
+// devices and sockets are refused, and nothing is created in /dev.
+// False with the reason (not naming the file) in error when the file could not be written.
 bool writeWholeFile(const QString& path, const QByteArray& bytes, QString& error);
 
 } // namespace corvane

@@ -11,8 +11,8 @@ std::vector<std::string> ReadPersistentRouteNames() {
     std::vector<std::string> names;
     try {
         // One snapshot: the store file is read once, however many names it holds.
-        const reg::Data data = machineStore().snapshot();
-        if (const reg::KeyData* key = data.findKey(persistentRoutesKey)) {
+        const auto data = machineStore().snapshot();
+        if (const reg::KeyData* key = data->findKey(persistentRoutesKey)) {
             names.reserve(key->values.size());
             for (const auto& value : key->values)
                 names.push_back(value.first);

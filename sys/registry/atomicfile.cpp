@@ -1,19 +1,38 @@
 #include "registry/atomicfile.h"
 
+#include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cerrno>
+#include <charconv>
+#include <csignal>
+#include <cstdint>
+#include <cstdio>
 #include <cstring>
+#include <ctime>
+#include <dirent.h>
 #include <fcntl.h>
-#include <optional>
 #include <sys/file.h>
-#include <sys/stat.h>
+#include <sys/random.h>
 #include <unistd.h>
 
 namespace corvane::reg {
 namespace {
 
+[[noreturn]] void fail(const std::string& what, const std::filesystem::path& file,
+                       const std::string& reason) {
+    throw StoreError(what + " " + file.string() + ": " + reason, reason);
+}
+
 [[noreturn]] void fail(const std::string& what, const std::filesystem::path& file, int err) {
-    throw StoreError(what + " " + file.string() + ": " + std::strerror(err));
+    fail(what, file, std::string(std::strerror(err)));
+}
+
+// For an open with O_NOFOLLOW, whose ELOOP says more plainly what was found.
+[[noreturn]] void failOpen(const std::string& what, const std::filesystem::path& file, int err) {
+    if (err == ELOOP)
+        fail(what, file, std::string("it is a symbolic link"));
+    fail(what, file, err);
 }
 
 void (*stageHook)(WriteStage) = nullptr;
@@ -36,36 +55,125 @@ bool writeAll(int fd, std::string_view data) {
     return true;
 }
 
-void closeKeepingErrno(int fd) {
-    const int saved = errno;
-    ::close(fd);
-    errno = saved;
+// Temporary names are short, so that a target name of any allowed length still works, and
+// carry the writer's pid, so that a later writer can tell whether the file was abandoned.
+constexpr std::string_view kTempPrefix = ".corvane-";
+constexpr std::string_view kTempSuffix = ".tmp";
+
+std::string temporaryName() {
+    std::uint32_t salt = 0;
+    if (::getrandom(&salt, sizeof salt, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof salt)) {
+        static std::atomic<std::uint32_t> counter{0};
+        salt = counter++ ^ static_cast<std::uint32_t>(std::clock());
+    }
+    char name[64];
+    std::snprintf(name, sizeof name, "%.*s%d-%08x%.*s", static_cast<int>(kTempPrefix.size()),
+                  kTempPrefix.data(), static_cast<int>(::getpid()), salt,
+                  static_cast<int>(kTempSuffix.size()), kTempSuffix.data());
+    return name;
+}
+
+// The writer's pid when name is one of our temporary names.
+std::optional<pid_t> writerOf(std::string_view name) {
+    if (!name.starts_with(kTempPrefix) || !name.ends_with(kTempSuffix))
+        return std::nullopt;
+    name.remove_prefix(kTempPrefix.size());
+    name.remove_suffix(kTempSuffix.size());
+    pid_t pid = 0;
+    const auto [end, ec] = std::from_chars(name.data(), name.data() + name.size(), pid);
+    const std::string_view salt(end, static_cast<std::size_t>(name.data() + name.size() - end));
+    if (ec != std::errc() || pid <= 0 || salt.size() != 9 || salt.front() != '-' ||
+        !std::all_of(salt.begin() + 1, salt.end(),
+                     [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; }))
+        return std::nullopt;
+    return pid;
+}
+
+// Removes the temporary files in the folder whose writer is gone. Only regular files of our
+// own user: in a shared folder, another user's file is theirs to keep, whatever its name.
+void removeAbandonedTemporaries(int folder) {
+    const int scan = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (scan < 0)
+        return;
+    DIR* dir = ::fdopendir(scan);
+    if (!dir) {
+        ::close(scan);
+        return;
+    }
+    const pid_t self = ::getpid();
+    const uid_t owner = ::geteuid();
+    while (const dirent* entry = ::readdir(dir)) {
+        const auto pid = writerOf(entry->d_name);
+        // A pid that is in use may be the writer still at work: its file stays.
+        if (!pid || *pid == self || ::kill(*pid, 0) == 0 || errno != ESRCH)
+            continue;
+        struct stat st {};
+        if (::fstatat(folder, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISREG(st.st_mode) && st.st_uid == owner)
+            ::unlinkat(folder, entry->d_name, 0);
+    }
+    ::closedir(dir);
 }
 
 } // namespace
+
+Descriptor& Descriptor::operator=(Descriptor&& other) noexcept {
+    if (this != &other) {
+        if (fd_ >= 0)
+            ::close(fd_);
+        fd_ = std::exchange(other.fd_, -1);
+    }
+    return *this;
+}
+
+Descriptor::~Descriptor() {
+    if (fd_ >= 0)
+        ::close(fd_);
+}
 
 void setWriteStageHook(void (*hook)(WriteStage)) {
     stageHook = hook;
 }
 
 void writeFileAtomically(const std::filesystem::path& target, std::string_view content,
-                         mode_t mode) {
-    static std::atomic<unsigned> counter{0};
-    std::filesystem::path temp = target;
-    temp += ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
+                         std::optional<mode_t> mode) {
+    const std::filesystem::path name = target.filename();
+    if (name.empty() || name == "." || name == "..")
+        fail("Cannot write", target, EISDIR);
+    std::filesystem::path folderPath = target.parent_path();
+    if (folderPath.empty())
+        folderPath = ".";
+    // Everything below happens in this one folder, whatever its path comes to name meanwhile.
+    const Descriptor folder(::open(folderPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!folder)
+        fail("Cannot write", target, errno);
+    removeAbandonedTemporaries(folder.get());
 
-    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-    if (fd < 0)
-        fail("Cannot create", temp, errno);
+    if (!mode) {
+        struct stat st {};
+        if (::fstatat(folder.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISREG(st.st_mode))
+            mode = st.st_mode & 0777;
+    }
+    std::string temp;
+    int fd = -1;
+    for (int attempt = 0; fd < 0; ++attempt) {
+        temp = temporaryName();
+        fd = ::openat(folder.get(), temp.c_str(),
+                      O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode.value_or(0666));
+        // A name taken already is tried again with another salt, a few times.
+        if (fd < 0 && (errno != EEXIST || attempt == 8))
+            fail("Cannot write", target, errno);
+    }
     auto abandon = [&](const char* what) {
         const int err = errno;
         ::close(fd);
-        ::unlink(temp.c_str());
+        ::unlinkat(folder.get(), temp.c_str(), 0);
         fail(what, target, err);
     };
-    // The umask may have narrowed the mode; the file should read as asked (0644: the settings
-    // folder is machine-wide).
-    if (::fchmod(fd, mode) != 0)
+    // The umask may have narrowed the mode asked for (0644: the settings folder is
+    // machine-wide), or the one of the file replaced.
+    if (mode && ::fchmod(fd, *mode) != 0)
         abandon("Cannot set the mode of");
     reached(WriteStage::Created);
     const std::size_t half = content.size() / 2;
@@ -79,69 +187,75 @@ void writeFileAtomically(const std::filesystem::path& target, std::string_view c
     reached(WriteStage::Flushed);
     if (::close(fd) != 0) {
         const int err = errno;
-        ::unlink(temp.c_str());
+        ::unlinkat(folder.get(), temp.c_str(), 0);
         fail("Cannot write", target, err);
     }
-    if (::rename(temp.c_str(), target.c_str()) != 0) {
+    if (::renameat(folder.get(), temp.c_str(), folder.get(), name.c_str()) != 0) {
         const int err = errno;
-        ::unlink(temp.c_str());
+        ::unlinkat(folder.get(), temp.c_str(), 0);
         fail("Cannot replace", target, err);
     }
     reached(WriteStage::Renamed);
     // The rename itself lives in the folder: flush it too, or a power cut may undo it.
-    std::filesystem::path folder = target.parent_path();
-    if (folder.empty())
-        folder = ".";
-    const int dfd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dfd < 0)
-        fail("Cannot open the folder", folder, errno);
-    if (::fsync(dfd) != 0) {
-        closeKeepingErrno(dfd);
-        fail("Cannot flush the folder", folder, errno);
-    }
-    ::close(dfd);
+    if (::fsync(folder.get()) != 0)
+        fail("Cannot flush the folder of", target, errno);
 }
 
-std::optional<std::string> readWholeFile(const std::filesystem::path& file) {
-    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
+std::optional<FileContent> readWholeFile(const std::filesystem::path& file, std::size_t maxSize) {
+    // Without O_NONBLOCK a pipe in the file's place would hold the open for ever.
+    Descriptor fd(::open(file.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (!fd) {
         if (errno == ENOENT)
             return std::nullopt;
-        fail("Cannot open", file, errno);
+        failOpen("Cannot open", file, errno);
     }
-    std::string out;
-    char buf[16384];
+    FileContent out;
+    if (::fstat(fd.get(), &out.status) != 0)
+        fail("Cannot read", file, errno);
+    if (!S_ISREG(out.status.st_mode))
+        fail("Cannot read", file, std::string("it is not a regular file"));
+    std::string& text = out.text;
+    // One byte more than the file claims, so that the read that sees its end needs no growth.
+    text.resize(std::min(static_cast<std::size_t>(out.status.st_size), maxSize) + 1);
+    std::size_t used = 0;
     for (;;) {
-        const ssize_t n = ::read(fd, buf, sizeof buf);
+        if (used == text.size()) {
+            if (used > maxSize)
+                fail("Cannot read", file,
+                     "it is larger than " + std::to_string(maxSize >> 20) + " MiB");
+            text.resize(std::min(std::max(used * 2, std::size_t{65536}), maxSize + 1));
+        }
+        const ssize_t n = ::read(fd.get(), text.data() + used, text.size() - used);
         if (n == 0)
             break;
         if (n < 0) {
             if (errno == EINTR)
                 continue;
-            closeKeepingErrno(fd);
             fail("Cannot read", file, errno);
         }
-        out.append(buf, static_cast<std::size_t>(n));
+        used += static_cast<std::size_t>(n);
     }
-    ::close(fd);
+    text.resize(used);
+    out.fd = std::move(fd);
     return out;
 }
 
 FileLock::FileLock(const std::filesystem::path& lockFile) {
-    fd_ = ::open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    if (fd_ < 0)
+    Descriptor fd(
+        ::open(lockFile.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0644));
+    if (!fd)
+        failOpen("Cannot open the lock file", lockFile, errno);
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0)
         fail("Cannot open the lock file", lockFile, errno);
-    while (::flock(fd_, LOCK_EX) != 0) {
-        if (errno != EINTR) {
-            closeKeepingErrno(fd_);
+    if (!S_ISREG(st.st_mode))
+        fail("Cannot open the lock file", lockFile, std::string("it is not a regular file"));
+    while (::flock(fd.get(), LOCK_EX) != 0) {
+        if (errno != EINTR)
             fail("Cannot lock", lockFile, errno);
-        }
     }
-}
-
-FileLock::~FileLock() {
     // Closing the descriptor releases the lock.
-    ::close(fd_);
+    fd_ = std::move(fd);
 }
 
 } // namespace corvane::reg

@@ -1,45 +1,86 @@
 // Whole-file replacement that a crash cannot tear, and an exclusive lock between processes.
+//
+// Nothing here follows a symbolic link to create or replace a file: a link in the way is
+// replaced (or, for the lock file, refused), its target never touched.
 #pragma once
 
+#include <cstddef>
 #include <filesystem>
 #include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <sys/stat.h>
 #include <sys/types.h>
+#include <utility>
 
 namespace corvane::reg {
 
 class StoreError : public std::runtime_error {
 public:
-    using std::runtime_error::runtime_error;
+    // what: the whole message, naming the file; reason: the system's part of it alone.
+    explicit StoreError(const std::string& what, const std::string& reason = {})
+        : std::runtime_error(what), reason_(reason.empty() ? what : reason) {}
+    const std::string& reason() const { return reason_; }
+
+private:
+    std::string reason_;
+};
+
+// An open descriptor, closed with its owner.
+class Descriptor {
+public:
+    Descriptor() = default;
+    explicit Descriptor(int fd) : fd_(fd) {}
+    Descriptor(Descriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+    Descriptor& operator=(Descriptor&& other) noexcept;
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    ~Descriptor();
+    int get() const { return fd_; }
+    explicit operator bool() const { return fd_ >= 0; }
+
+private:
+    int fd_ = -1;
 };
 
 // Writes content to a new file beside target, flushes it to disk, renames it over target
 // and flushes the folder, so that target holds either its old or its new content whatever
-// happens. Throws StoreError naming the file and the system's reason.
+// happens. The new file gets mode exactly; without one, the permissions of the regular file
+// it replaces, or 0666 under the umask. Temporary files that writers killed on the way left
+// in the folder are removed. Throws StoreError naming target and the system's reason.
 void writeFileAtomically(const std::filesystem::path& target, std::string_view content,
-                         mode_t mode = 0644);
+                         std::optional<mode_t> mode = 0644);
 
 // The points of writeFileAtomically at which a crash is most telling; a test installs a hook
 // that kills the writer at one of them.
 enum class WriteStage { Created, HalfWritten, Flushed, Renamed };
 void setWriteStageHook(void (*hook)(WriteStage));
 
-// Reads a whole file. Nothing when it does not exist; throws StoreError when it exists but
-// cannot be read.
-std::optional<std::string> readWholeFile(const std::filesystem::path& file);
+// Far beyond any settings store, yet short of what would exhaust memory.
+inline constexpr std::size_t kMaxStoreFileSize = std::size_t{256} << 20;
 
-// flock() on a lock file held for the object's lifetime.
+struct FileContent {
+    std::string text;
+    struct stat status {};
+    // Still open: while it is, no other file can be given the same inode number.
+    Descriptor fd;
+};
+
+// Reads a whole regular file, never through a symbolic link. Nothing when it does not exist;
+// throws StoreError when it exists but is a link, not a regular file, larger than maxSize, or
+// cannot be read.
+std::optional<FileContent> readWholeFile(const std::filesystem::path& file,
+                                         std::size_t maxSize = kMaxStoreFileSize);
+
+// flock() on a lock file held for the object's lifetime; the file is created but never
+// through a symbolic link.
 class FileLock {
 public:
     explicit FileLock(const std::filesystem::path& lockFile); // throws StoreError
-    ~FileLock();
-    FileLock(const FileLock&) = delete;
-    FileLock& operator=(const FileLock&) = delete;
 
 private:
-    int fd_ = -1;
+    Descriptor fd_;
 };
 
 } // namespace corvane::reg

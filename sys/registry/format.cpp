@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstring>
 #include <stdexcept>
 #include <unordered_set>
 
@@ -33,11 +34,22 @@ bool below(std::string_view path, std::string_view parent, std::string_view* res
     return true;
 }
 
+bool needsEscape(char c) {
+    return c == '\\' || c == '"' || isControl(static_cast<unsigned char>(c));
+}
+
 void appendQuoted(std::string& out, std::string_view s) {
     static constexpr char hex[] = "0123456789ABCDEF";
     out += '"';
-    for (const char c : s) {
-        const auto u = static_cast<unsigned char>(c);
+    while (!s.empty()) {
+        // Plain runs go in whole: a value may be megabytes long.
+        const auto plain = std::find_if(s.begin(), s.end(), needsEscape);
+        out.append(s.begin(), plain);
+        s.remove_prefix(static_cast<std::size_t>(plain - s.begin()));
+        if (s.empty())
+            break;
+        const char c = s.front();
+        s.remove_prefix(1);
         switch (c) {
         case '\\':
             out += "\\\\";
@@ -54,14 +66,12 @@ void appendQuoted(std::string& out, std::string_view s) {
         case '\t':
             out += "\\t";
             break;
-        default:
-            if (isControl(u)) {
-                out += "\\x";
-                out += hex[u >> 4];
-                out += hex[u & 0xf];
-            } else {
-                out += c;
-            }
+        default: {
+            const auto u = static_cast<unsigned char>(c);
+            out += "\\x";
+            out += hex[u >> 4];
+            out += hex[u & 0xf];
+        }
         }
     }
     out += '"';
@@ -83,14 +93,33 @@ std::optional<std::string> readQuoted(std::string_view& s, std::string& why) {
         return std::nullopt;
     }
     std::string out;
+    // The next quote and backslash, each looked for again only once passed: a long text
+    // is scanned once, at the speed of memchr.
+    const auto next = [&](char c, std::size_t from) {
+        const void* at =
+            from < s.size() ? std::memchr(s.data() + from, c, s.size() - from) : nullptr;
+        return at ? static_cast<std::size_t>(static_cast<const char*>(at) - s.data())
+                  : std::string_view::npos;
+    };
+    std::size_t quote = next('"', 1);
+    std::size_t backslash = next('\\', 1);
     std::size_t i = 1;
-    for (; i < s.size() && s[i] != '"'; ++i) {
-        if (s[i] != '\\') {
-            out += s[i];
-            continue;
+    for (;;) {
+        if (quote < i)
+            quote = next('"', i);
+        if (backslash < i)
+            backslash = next('\\', i);
+        const std::size_t stop = std::min(quote, backslash);
+        if (stop == std::string_view::npos || (s[stop] == '\\' && stop + 1 == s.size())) {
+            why = "unterminated quoted text";
+            return std::nullopt;
         }
-        if (++i == s.size())
-            break;
+        out.append(s.substr(i, stop - i));
+        if (s[stop] == '"') {
+            s.remove_prefix(stop + 1);
+            return out;
+        }
+        i = stop + 1;
         switch (s[i]) {
         case '\\':
             out += '\\';
@@ -122,13 +151,8 @@ std::optional<std::string> readQuoted(std::string_view& s, std::string& why) {
             why = "unknown escape";
             return std::nullopt;
         }
+        ++i;
     }
-    if (i >= s.size()) {
-        why = "unterminated quoted text";
-        return std::nullopt;
-    }
-    s.remove_prefix(i + 1);
-    return out;
 }
 
 std::string_view trim(std::string_view s) {
@@ -230,21 +254,17 @@ const KeyData* Data::findKey(std::string_view path) const {
     const auto norm = normaliseKeyPath(path);
     if (!norm)
         return nullptr;
-    for (const auto& k : keys_) {
-        if (sameName(k.path, *norm))
-            return &k;
-    }
-    return nullptr;
+    const auto it = index_.find(folded(*norm));
+    return it == index_.end() ? nullptr : &keys_[it->second];
 }
 
 KeyData& Data::makeKey(std::string_view path) {
     const auto norm = normaliseKeyPath(path);
     if (!norm)
         throw std::invalid_argument("not a valid key path");
-    for (auto& k : keys_) {
-        if (sameName(k.path, *norm))
-            return k;
-    }
+    const auto [it, added] = index_.try_emplace(folded(*norm), keys_.size());
+    if (!added)
+        return keys_[it->second];
     return keys_.emplace_back(KeyData{*norm, {}});
 }
 
@@ -252,9 +272,10 @@ bool Data::keyExists(std::string_view path) const {
     const auto norm = normaliseKeyPath(path);
     if (!norm)
         return false;
-    return std::any_of(keys_.begin(), keys_.end(), [&](const KeyData& k) {
-        return sameName(k.path, *norm) || below(k.path, *norm, nullptr);
-    });
+    if (index_.contains(folded(*norm)))
+        return true;
+    return std::any_of(keys_.begin(), keys_.end(),
+                       [&](const KeyData& k) { return below(k.path, *norm, nullptr); });
 }
 
 std::vector<std::string> Data::subkeys(std::string_view path) const {
@@ -262,13 +283,13 @@ std::vector<std::string> Data::subkeys(std::string_view path) const {
     const auto norm = normaliseKeyPath(path);
     if (!norm)
         return out;
+    std::unordered_set<std::string> seen;
     for (const auto& k : keys_) {
         std::string_view rest;
         if (!below(k.path, *norm, &rest))
             continue;
         const std::string_view child = rest.substr(0, rest.find('\\'));
-        if (std::none_of(out.begin(), out.end(),
-                         [&](const std::string& c) { return sameName(c, child); }))
+        if (seen.insert(folded(child)).second)
             out.emplace_back(child);
     }
     return out;
@@ -278,9 +299,15 @@ std::size_t Data::eraseKey(std::string_view path) {
     const auto norm = normaliseKeyPath(path);
     if (!norm)
         return 0;
-    return std::erase_if(keys_, [&](const KeyData& k) {
+    const std::size_t removed = std::erase_if(keys_, [&](const KeyData& k) {
         return sameName(k.path, *norm) || below(k.path, *norm, nullptr);
     });
+    if (removed > 0) {
+        index_.clear();
+        for (std::size_t i = 0; i < keys_.size(); ++i)
+            index_.emplace(folded(keys_[i].path), i);
+    }
+    return removed;
 }
 
 std::optional<Data> parse(std::string_view text, ParseError* error) {
@@ -327,6 +354,13 @@ std::optional<Data> parse(std::string_view text, ParseError* error) {
 std::string serialize(const Data& data) {
     std::string out = "; Corvane settings store: [key path] sections, \"name\" = int:N or "
                       "\"name\" = str:\"text\"\n";
+    std::size_t size = out.size();
+    for (const auto& key : data.keys()) {
+        size += key.path.size() + 4;
+        for (const auto& [name, value] : key.values)
+            size += name.size() + value.text.size() + 24;
+    }
+    out.reserve(size);
     for (const auto& key : data.keys()) {
         out += "\n[";
         out += key.path;

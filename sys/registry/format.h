@@ -17,6 +17,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -64,6 +65,7 @@ public:
 
 private:
     std::deque<KeyData> keys_; // a deque: a key returned by makeKey stays valid as others are added
+    std::unordered_map<std::string, std::size_t> index_; // folded path -> place in keys_
 };
 
 // Strips separators at either end; nothing when the path is empty or not valid.

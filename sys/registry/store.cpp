@@ -1,5 +1,6 @@
 #include "registry/store.h"
 
+#include <cerrno>
 #include <ctime>
 #include <sys/stat.h>
 #include <utility>
@@ -17,18 +18,25 @@ std::filesystem::path asideName(const std::filesystem::path& file) {
     base += std::string(".corrupt-") + stamp;
     std::filesystem::path candidate = base;
     std::error_code ec;
-    for (int n = 2; std::filesystem::exists(candidate, ec); ++n) {
+    for (int n = 2; std::filesystem::exists(std::filesystem::symlink_status(candidate, ec)); ++n) {
         candidate = base;
         candidate += "-" + std::to_string(n);
     }
     return candidate;
 }
 
-mode_t modeOf(const std::filesystem::path& file) {
-    struct stat st {};
-    if (::stat(file.c_str(), &st) == 0)
-        return st.st_mode & 07777;
-    return 0644;
+bool sameFile(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
+           a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
+}
+
+// A file changed in place within the clock tick of its last change keeps its modification
+// time; until that time lies safely behind, what was read may silently be out of date. Some
+// file systems keep whole seconds only, hence the margin.
+bool settled(const struct stat& st) {
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    return now.tv_sec - st.st_mtim.tv_sec > 2;
 }
 
 } // namespace
@@ -38,41 +46,62 @@ Store::Store(std::filesystem::path file) : file_(std::move(file)) {
     lockFile_ += ".lock";
 }
 
-Data Store::parseOrSetAside(const std::string& text) {
-    ParseError error;
-    if (auto data = parse(text, &error))
-        return std::move(*data);
-    const std::filesystem::path aside = asideName(file_);
-    std::error_code ec;
-    std::filesystem::rename(file_, aside, ec);
-    if (ec) {
-        // Keeping the content matters more than going on: refuse to write over it.
-        throw StoreError("Cannot set aside the unreadable store " + file_.string() + ": " +
-                         ec.message());
+std::optional<Store::Parsed> Store::load(bool setAside) {
+    struct stat now {};
+    if (::lstat(file_.c_str(), &now) == 0) {
+        if (cache_ && cache_->trusted && sameFile(cache_->file.status, now))
+            return cache_->parsed;
+    } else if (errno == ENOENT) {
+        cache_.reset();
+        return Parsed{};
     }
-    events_.push_back({file_, aside, "line " + std::to_string(error.line) + ": " + error.message});
-    return {};
+    // Any other trouble shows in the read, with its reason.
+    cache_.reset();
+    auto content = readWholeFile(file_);
+    if (!content)
+        return Parsed{};
+    ParseError error;
+    auto data = parse(content->text, &error);
+    if (!data) {
+        if (!setAside)
+            return std::nullopt;
+        const std::filesystem::path aside = asideName(file_);
+        std::error_code ec;
+        std::filesystem::rename(file_, aside, ec);
+        if (ec) {
+            // Keeping the content matters more than going on: refuse to write over it.
+            throw StoreError("Cannot set aside the unreadable store " + file_.string() + ": " +
+                             ec.message());
+        }
+        events_.push_back(
+            {file_, aside, "line " + std::to_string(error.line) + ": " + error.message});
+        return Parsed{};
+    }
+    Parsed parsed{std::make_shared<const Data>(std::move(*data)),
+                  static_cast<mode_t>(content->status.st_mode & 07777)};
+    const bool trusted = settled(content->status);
+    content->text = std::string();
+    cache_ = Cache{std::move(*content), parsed, trusted};
+    return parsed;
 }
 
-Data Store::snapshot() {
-    const auto text = readWholeFile(file_);
-    if (!text)
-        return {};
-    if (auto data = parse(*text))
-        return std::move(*data);
-    // Look again under the lock: the file may have been replaced, or set aside by another
-    // process, since we read it.
-    FileLock lock(lockFile_);
-    const auto again = readWholeFile(file_);
-    return again ? parseOrSetAside(*again) : Data{};
+std::shared_ptr<const Data> Store::snapshot() {
+    auto parsed = load(false);
+    if (!parsed) {
+        // Look again under the lock: the file may have been replaced, or set aside by another
+        // process, since we read it.
+        FileLock lock(lockFile_);
+        parsed = load(true);
+    }
+    return parsed->data ? parsed->data : std::make_shared<const Data>();
 }
 
 void Store::update(const std::function<void(Data&)>& change) {
     FileLock lock(lockFile_);
-    const auto text = readWholeFile(file_);
-    Data data = text ? parseOrSetAside(*text) : Data{};
+    const Parsed current = *load(true);
+    Data data = current.data ? *current.data : Data{};
     change(data);
-    writeFileAtomically(file_, serialize(data), modeOf(file_));
+    writeFileAtomically(file_, serialize(data), current.mode);
 }
 
 std::optional<Key> Store::open(std::string_view path, bool create) {
@@ -81,7 +110,7 @@ std::optional<Key> Store::open(std::string_view path, bool create) {
         return std::nullopt;
     bool exists = false;
     try {
-        exists = snapshot().keyExists(*norm);
+        exists = snapshot()->keyExists(*norm);
     } catch (const StoreError&) {
         if (!create)
             return std::nullopt;
@@ -105,42 +134,42 @@ std::vector<StoreEvent> Store::takeEvents() {
     return std::exchange(events_, {});
 }
 
-std::optional<Value> Key::read(std::string_view name) const {
+Key::Found Key::find(std::string_view name) const {
     try {
-        const Data data = store_->snapshot();
-        if (const KeyData* k = data.findKey(path_)) {
+        auto data = store_->snapshot();
+        if (const KeyData* k = data->findKey(path_)) {
             if (const Value* v = k->find(name))
-                return *v;
+                return {std::move(data), v};
         }
     } catch (const StoreError&) {
         // An unreadable store is a read failure like a missing value.
     }
-    return std::nullopt;
+    return {};
 }
 
 std::optional<std::int32_t> Key::readInteger(std::string_view name) const {
-    const auto v = read(name);
-    if (!v || v->type != ValueType::Integer)
+    const Found found = find(name);
+    if (!found.value || found.value->type != ValueType::Integer)
         return std::nullopt;
-    return v->integer;
+    return found.value->integer;
 }
 
 std::optional<std::string> Key::readString(std::string_view name) const {
-    auto v = read(name);
-    if (!v || v->type != ValueType::String)
+    const Found found = find(name);
+    if (!found.value || found.value->type != ValueType::String)
         return std::nullopt;
-    return std::move(v->text);
+    return found.value->text;
 }
 
 bool Key::valueExists(std::string_view name) const {
-    return read(name).has_value();
+    return find(name).value != nullptr;
 }
 
 std::vector<std::string> Key::valueNames() const {
     std::vector<std::string> names;
     try {
-        const Data data = store_->snapshot();
-        if (const KeyData* k = data.findKey(path_)) {
+        const auto data = store_->snapshot();
+        if (const KeyData* k = data->findKey(path_)) {
             for (const auto& nv : k->values)
                 names.push_back(nv.first);
         }
@@ -151,7 +180,7 @@ std::vector<std::string> Key::valueNames() const {
 
 std::vector<std::string> Key::subkeys() const {
     try {
-        return store_->snapshot().subkeys(path_);
+        return store_->snapshot()->subkeys(path_);
     } catch (const StoreError&) {
         return {};
     }

@@ -6,6 +6,9 @@
 // processes never lose each other's writes and a crash leaves the old or the new content.
 // A file that cannot be parsed is renamed aside, never overwritten, and the event kept for
 // the program to report; the store then starts empty.
+//
+// What was parsed is kept, and the file read and parsed again only when it is no longer the
+// same: another device, inode, size or modification time.
 #pragma once
 
 #include "registry/atomicfile.h"
@@ -14,6 +17,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -38,7 +42,7 @@ public:
 
     // The current content (empty when there is no file yet). Throws StoreError when the file
     // exists but cannot be read.
-    Data snapshot();
+    std::shared_ptr<const Data> snapshot();
     // Lets change edit the current content and writes the result, all under the lock.
     // Throws StoreError when the file cannot be read or written; nothing changes then.
     void update(const std::function<void(Data&)>& change);
@@ -53,12 +57,27 @@ public:
     std::vector<StoreEvent> takeEvents();
 
 private:
-    // Parses text; on failure sets the file aside (caller holds the lock) and returns empty.
-    Data parseOrSetAside(const std::string& text);
+    struct Parsed {
+        std::shared_ptr<const Data> data; // null when there is no file
+        mode_t mode = 0644;               // the file's permissions, kept when it is replaced
+    };
+    // The current content, from the cache when the file is still the one parsed. Nothing
+    // when the file does not parse; with setAside (the caller holds the lock) such a file is
+    // set aside and the content is empty.
+    std::optional<Parsed> load(bool setAside);
 
     std::filesystem::path file_;
     std::filesystem::path lockFile_;
     std::vector<StoreEvent> events_;
+
+    // The last file parsed. Its descriptor stays open, so that its inode number cannot pass
+    // to a file that replaces it.
+    struct Cache {
+        FileContent file; // without its text
+        Parsed parsed;
+        bool trusted = false; // false while the file may still change within its timestamp
+    };
+    std::optional<Cache> cache_;
 };
 
 // An opened key: a path in a store. Reads see the file as it is now.
@@ -81,7 +100,12 @@ public:
     bool deleteValue(std::string_view name);
 
 private:
-    std::optional<Value> read(std::string_view name) const;
+    // The value, and the content it lives in; no value when it is missing or unreadable.
+    struct Found {
+        std::shared_ptr<const Data> data;
+        const Value* value = nullptr;
+    };
+    Found find(std::string_view name) const;
     Store* store_;
     std::string path_;
 };

@@ -7,6 +7,7 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QFile>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
@@ -153,9 +154,31 @@ TEST_F(ReportPage, UnwritableFileIsNamedAndThePageKept) {
     window->acSaveReport->trigger();
     ASSERT_EQ(prompts.messages.size(), 1u);
     EXPECT_TRUE(prompts.messages[0].text.contains(path));
+    EXPECT_FALSE(prompts.messages[0].text.contains(QStringLiteral(".tmp")))
+        << "the temporary file is no business of the user's";
     EXPECT_EQ(prompts.messages[0].icon, MsgIcon::Error);
     EXPECT_EQ(text(), before);
     EXPECT_EQ(reportSaveName(), path);
+}
+
+TEST_F(ReportPage, SaveReplacesALinkNotWhatItLeadsTo) {
+    BuildReport(*window);
+    const QString victim = dir.filePath(QStringLiteral("victim"));
+    const QString link = dir.filePath(QStringLiteral("link.txt"));
+    QFile file(victim);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("keep");
+    file.close();
+    ASSERT_TRUE(QFile::link(victim, link));
+    prompts.answerFile(link);
+    window->acSaveReport->trigger();
+    EXPECT_TRUE(prompts.messages.empty());
+    EXPECT_FALSE(QFileInfo(link).isSymLink());
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), QByteArray("keep"));
+    QFile saved(link);
+    ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(saved.readAll().startsWith(text().left(20).toLocal8Bit()));
 }
 
 TEST_F(ReportPage, EmptyPageSavesAnEmptyFile) {

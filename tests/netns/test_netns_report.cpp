@@ -223,4 +223,31 @@ TEST_F(Report, WritesToStandardOutputAndFailsLoudly) {
     EXPECT_NE(help.find("--restore-persistent-routes"), std::string::npos);
 }
 
+TEST_F(Report, NeverWritesThroughAPlantedLinkNorWaitsForAPipe) {
+    // A shared folder as /tmp is, where another user planted links to root's files.
+    const std::string shared = (dir_.path() / "s").string();
+    const std::string victim = (dir_.path() / "passwd").string();
+    const std::string absent = (dir_.path() / "profile.d" / "corvane.sh").string();
+    sh("mkdir -m 1777 " + shared + " && mkdir " + dir_.path().string() + "/profile.d && " +
+       "echo 'root:x:0:0::/root:/bin/sh' > " + victim + " && ln -s " + victim + " " + shared +
+       "/r.txt && ln -s " + absent + " " + shared + "/d.txt && chown -h 65534:65534 " + shared +
+       "/r.txt " + shared + "/d.txt");
+    EXPECT_EQ(shMayFail(command("--report " + shared + "/r.txt")), 0);
+    EXPECT_EQ(shMayFail(command("--report " + shared + "/d.txt")), 0);
+    EXPECT_EQ(shOut("cat " + victim), "root:x:0:0::/root:/bin/sh\n");
+    EXPECT_NE(shMayFail("test -e " + absent), 0);
+    for (const char* name : {"/r.txt", "/d.txt"}) {
+        EXPECT_EQ(shMayFail("test -f " + shared + name + " && test ! -L " + shared + name), 0);
+        EXPECT_EQ(shOut("head -c 24 " + shared + name), "IP Information for host ");
+    }
+
+    // A pipe nobody reads fails the command at once; the timeout's own status would be 124.
+    const std::string fifo = (dir_.path() / "fifo").string();
+    const std::string err = (dir_.path() / "err.txt").string();
+    sh("mkfifo " + fifo);
+    EXPECT_EQ(shMayFail("timeout 60 env " + command("--report " + fifo + " 2>" + err)), 1);
+    EXPECT_NE(shOut("cat " + err).find("reading"), std::string::npos);
+    EXPECT_EQ(shMayFail(command("--report /dev/null")), 0);
+}
+
 } // namespace

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -164,7 +165,7 @@ TEST(StoreKeys, ValuesPersistAcrossReopening) {
     ASSERT_TRUE(key);
     EXPECT_EQ(key->readInteger("width"), -731);
     EXPECT_EQ(key->readString("path"), "C:\\x \"y\"\n");
-    EXPECT_TRUE(filesStartingWith(dir.path(), "machine.reg.tmp").empty());
+    EXPECT_TRUE(filesStartingWith(dir.path(), ".corvane-").empty());
 }
 
 TEST(StoreFailures, UnparsableFileIsSetAsideOnceAndNeverOverwritten) {
@@ -326,9 +327,15 @@ TEST(StoreCrashSafety, DeathAtEachStageOfAWriteKeepsOneWholeContent) {
         }
         ASSERT_TRUE(WIFSIGNALED(waitFor(child)));
         EXPECT_EQ(completeGeneration(file, 500), c.survivor) << static_cast<int>(c.stage);
-        // The next writer is not blocked by the dead one's lock or its leftovers.
+        // The next writer is not blocked by the dead one's lock or its leftovers, and clears
+        // them away.
         writeGeneration(store, 2, 500);
         EXPECT_EQ(completeGeneration(file, 500), 2);
+        std::vector<std::string> names;
+        for (const auto& e : fs::directory_iterator(dir.path()))
+            names.push_back(e.path().filename().string());
+        std::sort(names.begin(), names.end());
+        EXPECT_EQ(names, (std::vector<std::string>{"machine.reg", "machine.reg.lock"}));
     }
 }
 

@@ -1,0 +1,174 @@
+// Writing a report to a path someone else may have prepared: links planted in its place,
+// pipes without a reader, devices, the standard output behind /dev/stdout; and the file's
+// mode and name length.
+#include "report/textfile.h"
+
+#include "temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdio>
+#include <fcntl.h>
+#include <fstream>
+#include <functional>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+using namespace corvane;
+
+namespace {
+
+using corvane::test::slurp;
+using corvane::test::TempDir;
+
+const QByteArray report("IP Information for host test\n");
+
+void spit(const fs::path& p, const std::string& text) {
+    std::ofstream(p, std::ios::binary) << text;
+}
+
+bool write(const fs::path& p, QString* error = nullptr) {
+    QString ignored;
+    return writeWholeFile(QString::fromStdString(p.string()), report, error ? *error : ignored);
+}
+
+mode_t modeOf(const fs::path& p) {
+    struct stat st {};
+    ::lstat(p.c_str(), &st);
+    return st.st_mode & 07777;
+}
+
+// Runs the work in a child under an alarm, so that a write that would block for ever fails
+// the test instead of holding it; the child's exit status.
+int inChild(const std::function<int()>& work) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::alarm(10);
+        ::_exit(work());
+    }
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+} // namespace
+
+TEST(ReportFile, ALinkInThePlaceOfTheFileIsReplacedNotFollowed) {
+    TempDir dir;
+    // A shared folder as /tmp is, and links in it that another user planted.
+    const fs::path shared = dir.path() / "shared";
+    fs::create_directory(shared);
+    fs::permissions(shared, fs::perms::all | fs::perms::sticky_bit);
+    const fs::path victim = dir.path() / "passwd";
+    spit(victim, "root:x:0:0::/root:/bin/sh\n");
+    ::chmod(victim.c_str(), 0600);
+    const fs::path absent = dir.path() / "profile.d" / "corvane.sh";
+    fs::create_directory(absent.parent_path());
+    const std::pair<fs::path, fs::path> links[] = {{shared / "r.txt", victim},
+                                                   {shared / "dangling.txt", absent},
+                                                   {dir.path() / "own.txt", victim}};
+    for (const auto& [link, target] : links) {
+        SCOPED_TRACE(link);
+        fs::create_symlink(target, link);
+        ASSERT_EQ(::lchown(link.c_str(), 65534, 65534), 0);
+        ASSERT_TRUE(write(link));
+        EXPECT_FALSE(fs::is_symlink(link));
+        EXPECT_EQ(slurp(link), report.toStdString());
+        EXPECT_EQ(slurp(victim), "root:x:0:0::/root:/bin/sh\n");
+        EXPECT_EQ(modeOf(victim), 0600u);
+        EXPECT_FALSE(fs::exists(absent));
+    }
+}
+
+TEST(ReportFile, KeepsTheModeOfAFileReplacedAndFitsAnyNameLength) {
+    TempDir dir;
+    const mode_t savedMask = ::umask(027);
+    const fs::path fresh = dir.path() / "fresh.txt";
+    const fs::path kept = dir.path() / "kept.txt";
+    spit(kept, "old");
+    ::chmod(kept.c_str(), 0604);
+    const fs::path longName = dir.path() / std::string(250, 'r');
+    const bool wroteFresh = write(fresh);
+    const bool wroteKept = write(kept);
+    const bool wroteLong = write(longName);
+    ::umask(savedMask);
+
+    ASSERT_TRUE(wroteFresh);
+    EXPECT_EQ(modeOf(fresh), 0640u) << "0666 under the umask";
+    ASSERT_TRUE(wroteKept);
+    EXPECT_EQ(modeOf(kept), 0604u);
+    EXPECT_EQ(slurp(kept), report.toStdString());
+    ASSERT_TRUE(wroteLong);
+    EXPECT_EQ(slurp(longName), report.toStdString());
+    for (const auto& e : fs::directory_iterator(dir.path()))
+        EXPECT_EQ(e.path().filename().string().find(".corvane-"), std::string::npos);
+
+    QString error;
+    EXPECT_FALSE(write(dir.path() / "missing" / "r.txt", &error));
+    EXPECT_EQ(error, QStringLiteral("No such file or directory"));
+}
+
+TEST(ReportFile, PipesAndHarmlessDevicesAreWrittenInPlaceOtherDevicesRefused) {
+    TempDir dir;
+    const fs::path fifo = dir.path() / "fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    // Nobody reads: an error at once rather than a wait for ever.
+    EXPECT_EQ(inChild([&] {
+                  QString error;
+                  return !write(fifo, &error) && error.contains(QStringLiteral("reading")) ? 0 : 1;
+              }),
+              0);
+    const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(reader, 0);
+    EXPECT_TRUE(write(fifo));
+    char got[128] = {};
+    EXPECT_EQ(::read(reader, got, sizeof got), report.size());
+    EXPECT_EQ(QByteArray(got), report);
+    ::close(reader);
+    EXPECT_EQ(fs::symlink_status(fifo).type(), fs::file_type::fifo);
+
+    const fs::path toNull = dir.path() / "null";
+    fs::create_symlink("/dev/null", toNull);
+    EXPECT_TRUE(write("/dev/null"));
+    EXPECT_TRUE(write(toNull));
+    EXPECT_TRUE(fs::is_symlink(toNull));
+
+    // A device that is no sink nor terminal is neither opened nor replaced, through a link
+    // or not.
+    const fs::path toRandom = dir.path() / "random";
+    fs::create_symlink("/dev/random", toRandom);
+    QString error;
+    EXPECT_FALSE(write(toRandom, &error));
+    EXPECT_TRUE(error.contains(QStringLiteral("device"))) << error.toStdString();
+    EXPECT_TRUE(fs::is_symlink(toRandom));
+    EXPECT_FALSE(write("/dev/random"));
+    EXPECT_EQ(fs::symlink_status("/dev/random").type(), fs::file_type::character);
+    // Nor is anything created among the device nodes.
+    const fs::path inDev = "/dev/corvane-report-test";
+    EXPECT_FALSE(write(inDev));
+    EXPECT_FALSE(fs::exists(fs::symlink_status(inDev)));
+    fs::remove(inDev);
+}
+
+TEST(ReportFile, TheStandardOutputThroughALinkIsTheStreamItself) {
+    TempDir dir;
+    const fs::path out = dir.path() / "stdout.txt";
+    spit(out, "");
+    const fs::path link = dir.path() / "stdout";
+    fs::create_symlink("/proc/self/fd/1", link);
+    std::fflush(stdout);
+    const int saved = ::dup(STDOUT_FILENO);
+    const int file = ::open(out.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    ::dup2(file, STDOUT_FILENO);
+    const bool written = write(link);
+    ::dup2(saved, STDOUT_FILENO);
+    ::close(saved);
+    ::close(file);
+    EXPECT_TRUE(written);
+    EXPECT_EQ(slurp(out), report.toStdString());
+    EXPECT_TRUE(fs::is_symlink(link));
+}
