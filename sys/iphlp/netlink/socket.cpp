@@ -26,6 +26,15 @@ Socket::Socket(int protocol, const std::vector<unsigned>& groups)
     // The kernel's explanation of a refused change, so the user sees its reason.
     mnl_socket_setsockopt(nl_, NETLINK_EXT_ACK, &one, sizeof one);
     mnl_socket_setsockopt(nl_, NETLINK_GET_STRICT_CHK, &one, sizeof one);
+    if (!groups.empty()) {
+        // Announcements queue up while a big dump is read; the default buffer overflows after
+        // a few hundred route changes and the reader has to start again. Privilege lifts the
+        // system's cap; without it the capped size is the best there is.
+        const int size = 8 * 1024 * 1024;
+        const int fd = mnl_socket_get_fd(nl_);
+        if (::setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &size, sizeof size) != 0)
+            ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+    }
     for (unsigned g : groups) {
         if (mnl_socket_setsockopt(nl_, NETLINK_ADD_MEMBERSHIP, &g, sizeof g) < 0) {
             openError_ = errno;
