@@ -31,6 +31,9 @@ protected:
         resolv = dir.filePath(QStringLiteral("resolv.conf")).toStdString();
         writeResolver("nameserver 10.0.0.53\n");
         qputenv("CORVANE_RESOLV_CONF", QByteArray::fromStdString(resolv));
+        nsswitch = dir.filePath(QStringLiteral("nsswitch.conf")).toStdString();
+        std::ofstream(nsswitch) << "hosts: files dns\n";
+        qputenv("CORVANE_NSSWITCH_CONF", QByteArray::fromStdString(nsswitch));
         qputenv("CORVANE_RESOLVED_NETIF_DIR", dir.filePath(QStringLiteral("none")).toLocal8Bit());
         // Connection names come from the interface names alone.
         qputenv("CORVANE_NM_CONNECTIONS_DIR", dir.filePath(QStringLiteral("none")).toLocal8Bit());
@@ -39,8 +42,9 @@ protected:
     void TearDown() override {
         for (const std::string& link : links)
             shMayFail("ip link del " + link + " 2>/dev/null");
-        for (const char* v : {"CORVANE_RESOLV_CONF", "CORVANE_RESOLVED_NETIF_DIR",
-                              "CORVANE_NM_CONNECTIONS_DIR", "CORVANE_NETWORKD_DIRS"})
+        for (const char* v :
+             {"CORVANE_RESOLV_CONF", "CORVANE_NSSWITCH_CONF", "CORVANE_RESOLVED_NETIF_DIR",
+              "CORVANE_NM_CONNECTIONS_DIR", "CORVANE_NETWORKD_DIRS"})
             qunsetenv(v);
         MainWindowFixture::TearDown();
     }
@@ -105,6 +109,7 @@ protected:
     }
 
     std::string resolv;
+    std::string nsswitch;
     std::vector<std::string> links;
 };
 
@@ -223,6 +228,7 @@ TEST_F(AdapterTreeNetns, HostInfoLabelsAndSharedDnsServer) {
     EXPECT_EQ(w.lblHostName->text(), QStringLiteral("corvane-host"));
     EXPECT_EQ(w.lblRoutingEnabled->text(), QStringLiteral("yes"));
     EXPECT_EQ(w.lblProxyARPEnabled->text(), QStringLiteral("no"));
+    EXPECT_EQ(w.lblDNSEnabled->text(), QStringLiteral("yes"));
     EXPECT_EQ(listTexts(w.lbxDNSServers), (QStringList{"10.0.0.53", "10.0.0.54"}));
     const QStandardItem* dns = child(adapter("tvdns2"), QStringLiteral("DNS"));
     EXPECT_EQ(children(dns), (QStringList{"DNS Suffix: lan.example", "DNS Server: 10.0.0.53",
@@ -230,8 +236,10 @@ TEST_F(AdapterTreeNetns, HostInfoLabelsAndSharedDnsServer) {
     EXPECT_EQ(applicationTitle(w), QStringLiteral("Corvane @ corvane-host\n10.80.0.5\n10.81.0.5"));
 
     sh("echo 0 > /proc/sys/net/ipv4/ip_forward");
+    std::ofstream(nsswitch) << "hosts: files myhostname\n";
     refreshed();
     EXPECT_EQ(w.lblRoutingEnabled->text(), QStringLiteral("no"));
+    EXPECT_EQ(w.lblDNSEnabled->text(), QStringLiteral("no"));
     EXPECT_TRUE(prompts.messages.empty());
 }
 

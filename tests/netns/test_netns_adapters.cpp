@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 #include <map>
 #include <sched.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -351,15 +352,19 @@ public:
         std::filesystem::create_directories(dir_ / "netif");
         ::setenv("CORVANE_RESOLV_CONF", (dir_ / "resolv.conf").c_str(), 1);
         ::setenv("CORVANE_RESOLVED_NETIF_DIR", (dir_ / "netif").c_str(), 1);
+        ::setenv("CORVANE_NSSWITCH_CONF", (dir_ / "nsswitch.conf").c_str(), 1);
     }
     ~ResolverFiles() {
         ::unsetenv("CORVANE_RESOLV_CONF");
         ::unsetenv("CORVANE_RESOLVED_NETIF_DIR");
+        ::unsetenv("CORVANE_NSSWITCH_CONF");
         std::filesystem::remove_all(dir_);
     }
     ResolverFiles(const ResolverFiles&) = delete;
     ResolverFiles& operator=(const ResolverFiles&) = delete;
     void global(const std::string& text) const { std::ofstream(dir_ / "resolv.conf") << text; }
+    void nsswitch(const std::string& text) const { std::ofstream(dir_ / "nsswitch.conf") << text; }
+    std::filesystem::path nsswitchPath() const { return dir_ / "nsswitch.conf"; }
     void link(uint32_t index, const std::string& text) const {
         std::ofstream(dir_ / "netif" / std::to_string(index)) << text;
     }
@@ -476,4 +481,27 @@ TEST(HostParams, HostNameDomainAndSwitches) {
     EXPECT_EQ(flags(), std::make_pair(0u, 1u));
     sh("ip link del px0");
     EXPECT_EQ(flags(), std::make_pair(0u, 0u));
+}
+
+TEST(HostParams, DnsIsEnabledWhenHostLookupsReachAServer) {
+    CORVANE_REQUIRE_NETNS();
+    ResolverFiles files;
+    const auto enabled = [] {
+        return first<FIXED_INFO>(readList<FIXED_INFO>(GetNetworkParams))->EnableDns;
+    };
+    files.global("nameserver 2001:db8::53\n");
+    files.nsswitch("passwd: files\nhosts: files dns\n");
+    EXPECT_EQ(enabled(), 1u);
+    files.nsswitch("hosts: files myhostname\n");
+    EXPECT_EQ(enabled(), 0u);
+    files.nsswitch("hosts: files resolve [!UNAVAIL=return] dns\n");
+    files.global("search corp.example\nnameserver not-an-address\n");
+    EXPECT_EQ(enabled(), 0u); // nobody to ask
+    files.global("nameserver 10.40.0.53\n");
+    EXPECT_EQ(enabled(), 1u);
+
+    // A switch that is no file is not read (nor waited on): the C library's default holds.
+    std::filesystem::remove(files.nsswitchPath());
+    ASSERT_EQ(::mkfifo(files.nsswitchPath().c_str(), 0600), 0);
+    EXPECT_EQ(enabled(), 1u);
 }

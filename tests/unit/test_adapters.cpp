@@ -5,16 +5,20 @@
 #include "neighbours.h"
 #include "nte.h"
 #include "resolver.h"
+#include "roots.h"
 
 #include <arpa/inet.h>
 #include <cstring>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <libmnl/libmnl.h>
 #include <linux/if_arp.h>
 #include <linux/neighbour.h>
 #include <linux/rtnetlink.h>
 #include <set>
+#include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 
 using namespace corvane::sys;
 using Strings = std::vector<std::string>;
@@ -57,6 +61,46 @@ TEST(Resolver, ParsesTheResolverFileAndPerLinkState) {
     EXPECT_EQ(link.domains, (Strings{"corp.ex", "lab.ex"})); // routing-only ones are no suffix
     EXPECT_EQ(ipv4Servers(parseLinkResolver("DNS=10.2.0.1\n").servers), Strings{"10.2.0.1"});
     EXPECT_TRUE(parseLinkResolver("garbage\n=\nDOMAINS=~only.ex\n").domains.empty());
+}
+
+TEST(Resolver, HostLookupsGoToDnsWhenTheSwitchSaysSo) {
+    const struct {
+        const char* text;
+        bool dns;
+    } cases[] = {
+        {"passwd: files\nhosts:          files dns\n", true},
+        {"hosts: files mdns4_minimal [NOTFOUND=return] resolve [!UNAVAIL=return] myhostname\n",
+         true},
+        {"hosts: files myhostname\nnetworks: files dns\n", false}, // dns for another database
+        {"hosts: files [ NOTFOUND=return dns ]\n", false},         // inside an action
+        {"hosts: files # dns\n#hosts: dns\n", false},
+        {"hosts: files\nhosts: dns\n", false}, // the first line of a database counts
+        {"  hosts\t: dns\n", true},
+        {"hostsx: files\nhost: files\n", true}, // no hosts line: the C library's default
+        {"", true},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(hostsUseDns(std::string_view(c.text)), c.dns) << c.text;
+    EXPECT_TRUE(hostsUseDns(std::nullopt));
+}
+
+TEST(Roots, ReadsOnlyRegularFilesOfBoundedSize) {
+    const std::string dir = ::testing::TempDir() + "corvane-roots-" + std::to_string(::getpid());
+    ASSERT_EQ(::mkdir(dir.c_str(), 0700), 0);
+    const std::string file = dir + "/file", fifo = dir + "/fifo";
+    std::ofstream(file) << std::string(5000, 'x');
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    std::string text = "old";
+    EXPECT_TRUE(readFile(file, text, 5000));
+    EXPECT_EQ(text.size(), 5000u);
+    EXPECT_FALSE(readFile(file, text, 4999));
+    EXPECT_EQ(text, "");
+    EXPECT_FALSE(readFile(fifo, text)); // at once: nobody will ever write to it
+    EXPECT_FALSE(readFile(dir, text));
+    EXPECT_FALSE(readFile(dir + "/missing", text));
+    ::unlink(file.c_str());
+    ::unlink(fifo.c_str());
+    ::rmdir(dir.c_str());
 }
 
 TEST(Nte, ContextsAreStableDistinctAndFoundBothWays) {
