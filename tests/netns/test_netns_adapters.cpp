@@ -309,6 +309,35 @@ TEST(SendArp, AnswersOnlyForNeighboursOnTheLink) {
     sh("ip link del na0");
 }
 
+TEST(SendArp, WaitsOnceForANeighbourThatKeepsSilent) {
+    CORVANE_REQUIRE_NETNS();
+    Routers routers;
+    // A failure is trusted as long as an answer: shortened so that the test sees it age.
+    sh("sysctl -qw net.ipv4.neigh.vr1.base_reachable_time_ms=4000");
+    const std::string silent = "10.36.0.77";
+    std::vector<uint8_t> mac;
+    ULONG length = 0;
+    const auto timed = [&](DWORD expected) {
+        const auto start = Clock::now();
+        EXPECT_EQ(sendArp(silent, mac, length), expected);
+        return msSince(start);
+    };
+    EXPECT_GE(timed(ERROR_BAD_NET_NAME), 800);
+    EXPECT_LT(timed(ERROR_BAD_NET_NAME), 200); // still being resolved, long unanswered
+    for (int i = 0; i < 50 && shOut("ip neigh show " + silent).find("FAILED") == std::string::npos;
+         ++i)
+        ::usleep(100 * 1000);
+    ASSERT_NE(shOut("ip neigh show " + silent).find("FAILED"), std::string::npos);
+    EXPECT_LT(timed(ERROR_BAD_NET_NAME), 200); // the kernel gave up: so do we
+
+    // Back again: found once the failure is older than the link's reachable time.
+    routers.peer.run("ip addr add " + silent + "/24 dev vp1");
+    ::usleep(4200 * 1000);
+    EXPECT_LT(timed(NO_ERROR), 1000);
+    const auto expected = macBytes(kRouterMacs[1]);
+    EXPECT_TRUE(std::equal(expected.begin(), expected.end(), mac.begin()));
+}
+
 namespace {
 
 int readAllUnprivileged() {
