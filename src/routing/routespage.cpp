@@ -169,7 +169,8 @@ void acDeleteRouteExecute(TfrmMain& w) {
                 continue;
             }
         }
-        SetPersistent(persistentRouteName(row), false);
+        if (hasPersistentName(row))
+            SetPersistent(persistentRouteName(row), false);
         model.removeRows(r, 1);
         w.acDeleteRoute->setEnabled(false);
         ++removed;

@@ -89,7 +89,7 @@ DWORD resolve(uint32_t destination, std::vector<uint8_t>& hardwareAddress) {
     // give the gateway's address, not the destination's. Local and broadcast addresses
     // have no neighbour at all.
     if (route.type != RTN_UNICAST || route.nextHops.size() != 1 || route.nextHops[0].gateway != 0 ||
-        route.nextHops[0].ifIndex == 0)
+        route.nextHops[0].viaOtherFamily || route.nextHops[0].ifIndex == 0)
         return ERROR_BAD_NET_NAME;
     const uint32_t ifIndex = route.nextHops[0].ifIndex;
     nl::Link link;
