@@ -44,6 +44,12 @@ world_routes() {
     touch_routes="ip route add unreachable 192.0.2.0/24 table 100 && ip route del unreachable 192.0.2.0/24 table 100"
 }
 
+# The default gateway falls silent, as a dead router does: its permanent entry goes, and no
+# address on the far end of its pair answers for it.
+world_silent_gateway() {
+    ip neigh del 172.16.0.254 dev cb0
+}
+
 # The socket holders, the first with the TCP connections, all sharing the UDP sockets; their
 # pids go to holder_pids.
 world_sockets() {

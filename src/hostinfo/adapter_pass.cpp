@@ -92,7 +92,7 @@ void runOne(const IP_ADAPTER_INFO& a, AdapterPassEnv& env, bool logging, Adapter
     adapter.data = 0;
     const QString adapterName = systemText(a.AdapterName);
 
-    QString connection = env.connectionName(adapterName);
+    QString connection = env.connectionName(adapterName, a.Index);
     bool active = false;
     if (connection.isEmpty()) {
         const QString first = addressText(a.IpAddressList);

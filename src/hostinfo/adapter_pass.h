@@ -45,7 +45,7 @@ class AdapterPassEnv {
 public:
     virtual ~AdapterPassEnv() = default;
     // Empty when the system knows no name for the adapter.
-    virtual QString connectionName(const QString& adapterName) = 0;
+    virtual QString connectionName(const QString& adapterName, DWORD ifIndex) = 0;
     // Administrative state; a failed query is reported by the implementation and is false.
     virtual bool isInterfaceUp(DWORD ifIndex) = 0;
     virtual GatewayMac gatewayMac(const QString& address) = 0;

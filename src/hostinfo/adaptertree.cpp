@@ -57,8 +57,8 @@ class PlatformEnv : public AdapterPassEnv {
 public:
     explicit PlatformEnv(const IP_ADAPTER_ADDRESSES* addresses) : addresses_(addresses) {}
 
-    QString connectionName(const QString& adapterName) override {
-        return names_.lookup(adapterName);
+    QString connectionName(const QString& adapterName, DWORD ifIndex) override {
+        return names_.lookup(adapterName, ifIndex);
     }
     bool isInterfaceUp(DWORD ifIndex) override {
         MIB_IFROW row{};

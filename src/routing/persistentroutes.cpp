@@ -1,5 +1,6 @@
 #include "routing/persistentroutes.h"
 
+#include "routing/route_rows.h"
 #include "shell/machinestore.h"
 
 namespace corvane {
@@ -29,6 +30,11 @@ bool IsPersistent(const std::string& name) {
 }
 
 bool SetPersistent(const std::string& name, bool persistent) {
+    if (persistent) {
+        const std::optional<PersistentRoute> route = parsePersistentRouteName(name);
+        if (!route || !restorableRoute(*route))
+            return false;
+    }
     try {
         std::optional<reg::Key> key = machineStore().open(persistentRoutesKey, true);
         if (!key)

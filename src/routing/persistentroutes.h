@@ -14,7 +14,8 @@ std::vector<std::string> ReadPersistentRouteNames();
 // Whether the store holds a value of that name (letter case ignored); false when unreadable.
 bool IsPersistent(const std::string& name);
 // Adds (an empty string value) or removes the value of that name, creating the key when
-// missing. False when the store could not be written; the failure has been shown.
+// missing. False when the store could not be written; the failure has been shown. A name
+// that would not be restored as the route it came from is not added (false, nothing shown).
 bool SetPersistent(const std::string& name, bool persistent);
 
 } // namespace corvane

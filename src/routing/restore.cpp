@@ -68,6 +68,13 @@ DWORD readLocalAddresses(std::vector<LocalAddress>& locals) {
 RestorePlan planRestore(const PersistentRoute& route, const std::vector<MIB_IPFORWARDROW>& live,
                         const std::vector<LocalAddress>& locals, DWORD bestInterface) {
     RestorePlan plan;
+    // Not even a live row of the same name makes it present: that row's gateway, if any, is
+    // one the table cannot name.
+    if (!restorableRoute(route)) {
+        plan.kind = RestorePlan::Kind::NoNextHop;
+        plan.reason = "the next hop 0.0.0.0 names no gateway to restore the route through";
+        return plan;
+    }
     for (const MIB_IPFORWARDROW& r : live) {
         if (ntohl(r.dwForwardDest) != route.destination || ntohl(r.dwForwardMask) != route.mask ||
             ntohl(r.dwForwardNextHop) != route.nextHop)
@@ -148,6 +155,7 @@ int restorePersistentRoutes(std::ostream& out) {
             break;
         case RestorePlan::Kind::Conflict:
         case RestorePlan::Kind::NoInterface:
+        case RestorePlan::Kind::NoNextHop:
             out << "failed " << name << ": " << plan.reason << '\n';
             anyFailed = true;
             break;

@@ -21,10 +21,10 @@ struct LocalAddress {
 
 // What to do for one stored route, decided from the live table and the local addresses.
 struct RestorePlan {
-    enum class Kind { Present, Conflict, NoInterface, Add };
+    enum class Kind { Present, Conflict, NoInterface, NoNextHop, Add };
     Kind kind = Kind::Add;
     MIB_IPFORWARDROW record{}; // Add: the record to hand to SetIpForwardEntry
-    std::string reason;        // Conflict, NoInterface
+    std::string reason;        // Conflict, NoInterface, NoNextHop
 };
 
 // bestInterface answers for a next hop no local network contains (0 when none).

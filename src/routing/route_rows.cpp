@@ -147,6 +147,10 @@ std::string persistentRouteName(const RouteRow& row) {
     return liveRouteName(keyOf(row));
 }
 
+bool hasPersistentName(const RouteRow& row) {
+    return row.inactive() || row.nextHop != 0;
+}
+
 std::size_t RouteKeyHash::operator()(const RouteKey& k) const {
     const std::uint64_t a = (std::uint64_t{k.destination} << 32) | k.mask;
     const std::uint64_t b = (std::uint64_t{k.nextHop} << 32) | k.metric;
@@ -158,7 +162,7 @@ std::optional<RouteKey> liveRouteKey(const std::string& name) {
     if (!route)
         return std::nullopt;
     const RouteKey key{route->destination, route->mask, route->nextHop, route->metric};
-    if (liveRouteName(key) != name)
+    if (!restorableRoute(*route) || liveRouteName(key) != name)
         return std::nullopt;
     return key;
 }
@@ -336,6 +340,10 @@ std::optional<PersistentRoute> parsePersistentRouteName(const std::string& name)
         return std::nullopt;
     route.metric = static_cast<DWORD>(metric);
     return route;
+}
+
+bool restorableRoute(const PersistentRoute& route) {
+    return route.nextHop != 0;
 }
 
 } // namespace corvane

@@ -65,6 +65,11 @@ bool isBroadcastRoute(std::uint32_t destination);
 QString routeCellText(const RouteRow& row, int column);
 // Destination, mask, next hop and metric texts joined by ",".
 std::string persistentRouteName(const RouteRow& row);
+// A live row shows next hop 0.0.0.0 where the platform cannot name one (a gateway of another
+// family, a route without any). Its name would be restored as an on-link route through
+// whatever interface reaches 0.0.0.0, so such a row has none: it is never stored, marked or
+// matched as persistent.
+bool hasPersistentName(const RouteRow& row);
 
 struct RouteFilters {
     bool ignoreLocalhost = false;
@@ -95,7 +100,7 @@ struct RouteKeyHash {
     std::size_t operator()(const RouteKey& k) const;
 };
 // The key whose name is exactly this text, when there is one: names written otherwise
-// ("01", "010.0.0.0", "4294967295" for "-1") name no live row.
+// ("01", "010.0.0.0", "4294967295" for "-1") and names without a next hop name no live row.
 std::optional<RouteKey> liveRouteKey(const std::string& name);
 
 // The names of the persistent route store, looked up without regard to letter case as the
@@ -138,5 +143,8 @@ struct PersistentRoute {
     DWORD metric = 0;
 };
 std::optional<PersistentRoute> parsePersistentRouteName(const std::string& name);
+// Whether re-applying the route would make the route it was stored from: not for next hop
+// 0.0.0.0.
+bool restorableRoute(const PersistentRoute& route);
 
 } // namespace corvane

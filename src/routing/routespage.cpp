@@ -181,7 +181,8 @@ void acDeleteRouteExecute(TfrmMain& w) {
                 continue;
             }
         }
-        SetPersistent(persistentRouteName(route), false);
+        if (hasPersistentName(route))
+            SetPersistent(persistentRouteName(route), false);
         if (const int r = rowOf(model, route); r >= 0)
             model.removeRows(r, 1);
         w.acDeleteRoute->setEnabled(false);

@@ -1,7 +1,9 @@
-// Program entry: the application, the main window and the dialogs that live as long as it.
+// Program entry: the command line, then the application, the main window and the dialogs
+// that live as long as it.
 #include "report/reportcommand.h"
 #include "routing/restore.h"
 #include "shell/appidentity.h"
+#include "shell/commandline.h"
 #include "shell/forms.h"
 #include "shell/frmabout.h"
 #include "shell/frmmain.h"
@@ -13,8 +15,8 @@
 #include <QApplication>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <iostream>
+#include <string>
 
 namespace {
 
@@ -25,44 +27,75 @@ bool displayAvailable() {
     return std::getenv("DISPLAY") || std::getenv("WAYLAND_DISPLAY");
 }
 
-void printUsage() {
-    std::printf(
-        "Usage: corvane [-a]\n"
-        "       corvane --report [FILE]\n"
-        "       corvane --restore-persistent-routes\n"
-        "\n"
-        "  -a                            started automatically at log-in (may start in the\n"
-        "                                notification area)\n"
-        "  --report [FILE]               refresh once without a window and write the status\n"
-        "                                report to FILE, or to standard output when FILE is\n"
-        "                                \"-\" or absent\n"
-        "  --restore-persistent-routes   re-apply the stored persistent routes and exit\n"
-        "  -h, --help                    show this help\n"
-        "\n"
-        "Without a display, corvane writes the status report to standard output.\n");
+// The display the window system was told to use, as the user would name it.
+std::string displayName() {
+    for (const char* variable : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+        const char* value = std::getenv(variable);
+        if (!value || !*value)
+            continue;
+        std::string name = "\"";
+        for (const char* c = value; *c; ++c) {
+            const auto byte = static_cast<unsigned char>(*c);
+            if (byte < 0x20 || byte == 0x7F) {
+                char escaped[8];
+                std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
+                name += escaped;
+            } else {
+                name += *c;
+            }
+        }
+        return name + "\" (" + variable + ")";
+    }
+    return "of this session";
+}
+
+QtMessageHandler qtHandler = nullptr;
+
+// Qt ends with an abort and advice to reinstall when no window system can be reached. Its own
+// warnings still pass; the end is said plainly and is an ordinary failure.
+void windowSystemFailure(QtMsgType type, const QMessageLogContext& context,
+                         const QString& message) {
+    if (type != QtFatalMsg) {
+        qtHandler(type, context, message);
+        return;
+    }
+    std::fprintf(stderr,
+                 "corvane: cannot open the display %s; `corvane --report [FILE]` writes the "
+                 "status report without one\n",
+                 displayName().c_str());
+    std::_Exit(1);
 }
 
 } // namespace
 
 int main(int argc, char* argv[]) {
     corvane::prepareHeapForLargeTables();
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-            printUsage();
-            return 0;
-        }
-    }
-    for (int i = 1; i < argc; ++i) {
+    using Action = corvane::CommandLine::Action;
+    const corvane::CommandLine command = corvane::parseCommandLine(argc, argv);
+    switch (command.action) {
+    case Action::Usage:
+        std::fprintf(stderr, "corvane: %s\n%s", command.error.c_str(), corvane::usageText());
+        return 2;
+    case Action::Help:
+        std::fputs(corvane::usageText(), stdout);
+        return 0;
+    case Action::Version:
+        std::printf("corvane %s\n", CORVANE_VERSION);
+        return 0;
+    case Action::RestoreRoutes:
         // Neither needs a display nor shows a window: boot units and scripts run them.
-        if (std::strcmp(argv[i], "--restore-persistent-routes") == 0)
-            return corvane::restorePersistentRoutes(std::cout);
-        if (std::strcmp(argv[i], "--report") == 0)
-            return corvane::runReportCommand(argc, argv, i + 1 < argc ? argv[i + 1] : nullptr);
+        return corvane::restorePersistentRoutes(std::cout);
+    case Action::Report:
+        return corvane::runReportCommand(argc, argv, command.reportTarget);
+    case Action::Window:
+        break;
     }
     if (!displayAvailable())
         return corvane::runReportCommand(argc, argv, nullptr);
 
+    qtHandler = qInstallMessageHandler(windowSystemFailure);
     QApplication app(argc, argv);
+    qInstallMessageHandler(qtHandler);
     corvane::setApplicationIdentity();
 
     // The dialogs are children of the main window: they go when it goes.

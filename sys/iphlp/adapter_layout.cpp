@@ -236,7 +236,7 @@ DWORD layoutNetworkParams(const NetworkParams& params, FIXED_INFO* out, ULONG* s
         r->NodeType = params.nodeType;
         r->EnableRouting = params.routing ? 1 : 0;
         r->EnableProxy = params.proxyArp ? 1 : 0;
-        r->EnableDns = 0;
+        r->EnableDns = params.dnsEnabled ? 1 : 0;
     });
 }
 

@@ -32,6 +32,7 @@ struct NetworkParams {
     UINT nodeType = BROADCAST_NODETYPE;
     bool routing = false;
     bool proxyArp = false;
+    bool dnsEnabled = false;
 };
 DWORD layoutNetworkParams(const NetworkParams& params, FIXED_INFO* out, ULONG* size);
 

@@ -73,7 +73,8 @@ bool CountModel::RouteVariant::operator==(const RouteVariant& o) const {
            preferredSource == o.preferredSource && extras == o.extras &&
            std::equal(hops.begin(), hops.end(), o.hops.begin(), o.hops.end(),
                       [](const nl::NextHop& x, const nl::NextHop& y) {
-                          return x.ifIndex == y.ifIndex && x.gateway == y.gateway;
+                          return x.ifIndex == y.ifIndex && x.gateway == y.gateway &&
+                                 x.viaOtherFamily == y.viaOtherFamily;
                       });
 }
 

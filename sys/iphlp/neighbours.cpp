@@ -3,12 +3,23 @@
 #include "netlink/message.h"
 #include "netlink/socket.h"
 
+#include <cstring>
 #include <libmnl/libmnl.h>
 #include <linux/neighbour.h>
 #include <linux/rtnetlink.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 namespace corvane::sys {
+namespace {
+
+// The kernel gives ages in the clock ticks of times(2).
+std::chrono::milliseconds clockTicks(uint32_t ticks) {
+    const long perSecond = ::sysconf(_SC_CLK_TCK);
+    return std::chrono::milliseconds(int64_t{ticks} * 1000 / (perSecond > 0 ? perSecond : 100));
+}
+
+} // namespace
 
 bool decodeNeighbour(const nlmsghdr* nlh, Neighbour& out) {
     if (nlh->nlmsg_type != RTM_NEWNEIGH || nlh->nlmsg_len < mnl_nlmsg_size(sizeof(ndmsg)))
@@ -39,6 +50,13 @@ bool decodeNeighbour(const nlmsghdr* nlh, Neighbour& out) {
             case NDA_LLADDR:
                 ctx->n->hardwareAddress.assign(p, p + len);
                 break;
+            case NDA_CACHEINFO:
+                if (len >= sizeof(nda_cacheinfo)) {
+                    nda_cacheinfo ci;
+                    std::memcpy(&ci, p, sizeof ci);
+                    ctx->n->sinceUpdate = clockTicks(ci.ndm_updated);
+                }
+                break;
             default:
                 break;
             }
@@ -55,6 +73,23 @@ bool usableNeighbour(const Neighbour& n, bool linkDoesArp) {
         return n.state & NUD_PERMANENT;
     return n.state &
            (NUD_REACHABLE | NUD_STALE | NUD_DELAY | NUD_PROBE | NUD_PERMANENT | NUD_NOARP);
+}
+
+std::chrono::milliseconds resolutionWait(const std::optional<Neighbour>& entry,
+                                         std::chrono::milliseconds budget,
+                                         std::chrono::milliseconds failureMemory) {
+    using std::chrono::milliseconds;
+    if (!entry || !entry->sinceUpdate)
+        return budget;
+    const milliseconds age = *entry->sinceUpdate;
+    if (entry->state & NUD_INCOMPLETE) {
+        if (age < budget)
+            return budget - age;
+        return age < failureMemory ? milliseconds(0) : budget;
+    }
+    if (entry->state & NUD_FAILED)
+        return age < failureMemory ? milliseconds(0) : budget;
+    return budget;
 }
 
 int readNeighbours(uint32_t ifIndex, std::vector<Neighbour>& out) {

@@ -1,5 +1,5 @@
-// GetNetworkParams: host name and domain, the resolver's servers, and the forwarding and
-// proxy-ARP switches of procfs.
+// GetNetworkParams: host name and domain, the resolver's servers and whether host names go
+// to them, and the forwarding and proxy-ARP switches of procfs.
 #include "adapter_layout.h"
 #include "guard.h"
 #include "iphlpapi.h"
@@ -56,6 +56,7 @@ DWORD networkParams(FIXED_INFO* info, ULONG* size) {
     if (p.domainName.empty() && !resolver.search.empty())
         p.domainName = resolver.search.front();
     p.dnsServers = ipv4Servers(resolver.nameservers);
+    p.dnsEnabled = dnsEnabled(resolver);
     // No NetBIOS name service runs here; without one, names go by broadcast.
     p.nodeType = BROADCAST_NODETYPE;
     const std::string ipv4 = procRoot() + "/sys/net/ipv4";

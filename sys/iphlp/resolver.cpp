@@ -2,6 +2,7 @@
 
 #include "roots.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cstdlib>
 #include <netinet/in.h>
@@ -101,6 +102,32 @@ LinkResolver parseLinkResolver(std::string_view text) {
     return link;
 }
 
+bool hostsUseDns(std::optional<std::string_view> nsswitchText) {
+    if (!nsswitchText)
+        return true;
+    for (std::string_view line : lines(*nsswitchText)) {
+        line.remove_prefix(std::min(line.size(), line.find_first_not_of(" \t")));
+        if (line.substr(0, 5) != "hosts")
+            continue;
+        line.remove_prefix(5);
+        line.remove_prefix(std::min(line.size(), line.find_first_not_of(" \t")));
+        if (line.empty() || line.front() != ':')
+            continue;
+        // The C library keeps the first line of a database and ignores later ones.
+        bool inAction = false; // "[NOTFOUND=return]" and the like name no service
+        for (const std::string& word : words(line.substr(1))) {
+            if (word.front() == '[')
+                inAction = true;
+            if (!inAction && (word == "dns" || word == "resolve"))
+                return true;
+            if (word.back() == ']')
+                inAction = false;
+        }
+        return false;
+    }
+    return true;
+}
+
 std::vector<std::string> ipv4Servers(const std::vector<std::string>& servers) {
     std::vector<std::string> out;
     for (const std::string& s : servers) {
@@ -120,6 +147,23 @@ ResolverConfig readResolvConf() {
     if (!readFile(resolvConf(), text))
         return {};
     return parseResolvConf(text);
+}
+
+bool dnsEnabled(const ResolverConfig& global) {
+    const bool anyServer = std::any_of(
+        global.nameservers.begin(), global.nameservers.end(), [](const std::string& server) {
+            // An IPv6 server may carry its zone ("fe80::1%eth0").
+            const std::string address = server.substr(0, server.find('%'));
+            unsigned char bytes[sizeof(in6_addr)];
+            return ::inet_pton(AF_INET, address.c_str(), bytes) == 1 ||
+                   ::inet_pton(AF_INET6, address.c_str(), bytes) == 1;
+        });
+    if (!anyServer)
+        return false;
+    std::string text;
+    if (!readFile(nsswitchConf(), text))
+        return hostsUseDns(std::nullopt);
+    return hostsUseDns(text);
 }
 
 std::optional<LinkResolver> readLinkResolver(uint32_t ifIndex) {

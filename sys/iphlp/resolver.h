@@ -1,6 +1,7 @@
-// The name resolver's configuration: the global resolver file and the per-link state that
-// systemd-resolved keeps. Parsers work on text so tests can feed them anything; the readers
-// find the files (CORVANE_RESOLV_CONF, CORVANE_RESOLVED_NETIF_DIR point them elsewhere).
+// The name resolver's configuration: the global resolver file, the per-link state that
+// systemd-resolved keeps and the name service switch. Parsers work on text so tests can feed
+// them anything; the readers find the files (CORVANE_RESOLV_CONF, CORVANE_RESOLVED_NETIF_DIR
+// and CORVANE_NSSWITCH_CONF point them elsewhere).
 #pragma once
 
 #include <cstdint>
@@ -25,12 +26,18 @@ struct LinkResolver {
 ResolverConfig parseResolvConf(std::string_view text);
 LinkResolver parseLinkResolver(std::string_view text);
 
+// Whether the switch's "hosts" line names a DNS service ("dns", or systemd-resolved's
+// "resolve"). Without the file (nullopt) or the line the C library asks DNS first: yes.
+bool hostsUseDns(std::optional<std::string_view> nsswitchText);
+
 // The IPv4 servers of a list in canonical dotted form, order and duplicates kept. Entries
 // that are IPv6, malformed, or carry a port or server name suffix are reduced or dropped.
 std::vector<std::string> ipv4Servers(const std::vector<std::string>& servers);
 
 // The file the resolver reads; an unreadable file is an empty configuration.
 ResolverConfig readResolvConf();
+// Host names are looked up in DNS and some name server is configured to answer.
+bool dnsEnabled(const ResolverConfig& global);
 // systemd-resolved's state for one link, when it keeps one.
 std::optional<LinkResolver> readLinkResolver(uint32_t ifIndex);
 

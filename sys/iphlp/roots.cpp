@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace corvane::sys {
@@ -23,6 +24,9 @@ std::string sysfsRoot() {
 }
 std::string resolvConf() {
     return fromEnv("CORVANE_RESOLV_CONF", "/etc/resolv.conf");
+}
+std::string nsswitchConf() {
+    return fromEnv("CORVANE_NSSWITCH_CONF", "/etc/nsswitch.conf");
 }
 
 bool readAll(int fd, std::string& out, size_t cap) {
@@ -47,7 +51,9 @@ bool readFileAt(int dirFd, const char* name, std::string& out, size_t cap) {
     const int fd = ::openat(dirFd, name, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (fd < 0)
         return false;
-    const bool ok = readAll(fd, out, cap);
+    // Configuration, state and procfs files are regular; a device in their place is refused.
+    struct stat st {};
+    const bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && readAll(fd, out, cap);
     ::close(fd);
     return ok;
 }

@@ -91,9 +91,14 @@ DWORD findRouteForRow(const MIB_IPFORWARDROW& row, const std::vector<nl::Route>&
             if (h.ifIndex != row.dwForwardIfIndex)
                 continue;
             const uint32_t want = row.dwForwardNextHop;
-            const bool hopMatches = h.gateway != 0 ? h.gateway == want
-                                                   : want == 0 || want == r.preferredSource ||
-                                                         isOwnAddress(h.ifIndex, want);
+            bool hopMatches = false;
+            if (h.gateway != 0)
+                hopMatches = h.gateway == want;
+            else if (h.viaOtherFamily)
+                hopMatches = want == 0; // as its row shows it
+            else
+                hopMatches =
+                    want == 0 || want == r.preferredSource || isOwnAddress(h.ifIndex, want);
             if (hopMatches)
                 fitting.push_back(RouteMatch{&r, i});
         }
@@ -208,7 +213,11 @@ DWORD deleteRoute(const MIB_IPFORWARDROW* row) {
             mnl_attr_put_u32(nlh, RTA_GATEWAY, r.nextHops[0].gateway);
         return transact(nlh);
     }
-    // One next hop of several: the route is replaced by the others in one step.
+    // One next hop of several: the route is replaced by the others in one step. A gateway of
+    // another family would be written back as on-link, so such a route is left alone.
+    for (size_t i = 0; i < r.nextHops.size(); ++i)
+        if (i != match->hop && r.nextHops[i].viaOtherFamily)
+            return ERROR_NOT_SUPPORTED;
     nlmsghdr* nlh = routeMessage(buf, RTM_NEWROUTE, NLM_F_REPLACE, r.table, r.destination,
                                  r.prefixLength, r.tos, r.protocol, r.scope, r.type, r.priority);
     nlattr* mp = mnl_attr_nest_start(nlh, RTA_MULTIPATH);

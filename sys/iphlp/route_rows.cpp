@@ -48,6 +48,10 @@ DWORD forwardProto(const nl::Route& route) {
 DWORD forwardType(const nl::Route& route, const nl::NextHop& hop) {
     switch (route.type) {
     case RTN_UNICAST:
+        // A gateway of another family cannot be named by the row: neither direct nor an
+        // indirect route whose next hop could be used.
+        if (hop.viaOtherFamily)
+            return MIB_IPROUTE_TYPE_OTHER;
         return hop.gateway ? MIB_IPROUTE_TYPE_INDIRECT : MIB_IPROUTE_TYPE_DIRECT;
     case RTN_LOCAL:
     case RTN_BROADCAST:
@@ -97,6 +101,8 @@ void appendForwardRows(const nl::Route& r, std::vector<MIB_IPFORWARDROW>& rows,
         row.dwForwardPolicy = r.tos; // the type-of-service selector is the route's policy
         if (hop.gateway)
             row.dwForwardNextHop = hop.gateway;
+        else if (hop.viaOtherFamily)
+            row.dwForwardNextHop = 0; // never this host's address, which would mean on-link
         else if (r.preferredSource)
             row.dwForwardNextHop = r.preferredSource;
         else if (hop.ifIndex)

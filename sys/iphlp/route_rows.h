@@ -26,7 +26,8 @@ using SourceOf = std::function<uint32_t(uint32_t ifIndex)>;
 std::unordered_map<uint32_t, uint32_t> firstAddresses(const std::vector<nl::Address>& addresses);
 
 // Rows of the listed routes, in the order given. An on-link next hop shows the address the
-// route leaves from, as the platform did; the writes accept that address back.
+// route leaves from, as the platform did; the writes accept that address back. A gateway of
+// another family shows as next hop 0.0.0.0 with type "other".
 std::vector<MIB_IPFORWARDROW> forwardRows(const std::vector<nl::Route>& routes,
                                           const SourceOf& sourceOf);
 // The same one route at a time, so a dump need not be kept: an on-link next hop whose route

@@ -31,16 +31,23 @@ protected:
         resolv = dir.filePath(QStringLiteral("resolv.conf")).toStdString();
         writeResolver("nameserver 10.0.0.53\n");
         qputenv("CORVANE_RESOLV_CONF", QByteArray::fromStdString(resolv));
+        nsswitch = dir.filePath(QStringLiteral("nsswitch.conf")).toStdString();
+        std::ofstream(nsswitch) << "hosts: files dns\n";
+        qputenv("CORVANE_NSSWITCH_CONF", QByteArray::fromStdString(nsswitch));
         qputenv("CORVANE_RESOLVED_NETIF_DIR", dir.filePath(QStringLiteral("none")).toLocal8Bit());
         // Connection names come from the interface names alone.
         qputenv("CORVANE_NM_CONNECTIONS_DIR", dir.filePath(QStringLiteral("none")).toLocal8Bit());
         qputenv("CORVANE_NETWORKD_DIRS", dir.filePath(QStringLiteral("none")).toLocal8Bit());
+        qputenv("CORVANE_NM_DEVICES_DIR", dir.filePath(QStringLiteral("none")).toLocal8Bit());
+        qputenv("CORVANE_NETWORKD_LINKS_DIR", dir.filePath(QStringLiteral("none")).toLocal8Bit());
     }
     void TearDown() override {
         for (const std::string& link : links)
             shMayFail("ip link del " + link + " 2>/dev/null");
-        for (const char* v : {"CORVANE_RESOLV_CONF", "CORVANE_RESOLVED_NETIF_DIR",
-                              "CORVANE_NM_CONNECTIONS_DIR", "CORVANE_NETWORKD_DIRS"})
+        for (const char* v :
+             {"CORVANE_RESOLV_CONF", "CORVANE_NSSWITCH_CONF", "CORVANE_RESOLVED_NETIF_DIR",
+              "CORVANE_NM_CONNECTIONS_DIR", "CORVANE_NETWORKD_DIRS", "CORVANE_NM_DEVICES_DIR",
+              "CORVANE_NETWORKD_LINKS_DIR"})
             qunsetenv(v);
         MainWindowFixture::TearDown();
     }
@@ -105,6 +112,7 @@ protected:
     }
 
     std::string resolv;
+    std::string nsswitch;
     std::vector<std::string> links;
 };
 
@@ -223,6 +231,7 @@ TEST_F(AdapterTreeNetns, HostInfoLabelsAndSharedDnsServer) {
     EXPECT_EQ(w.lblHostName->text(), QStringLiteral("corvane-host"));
     EXPECT_EQ(w.lblRoutingEnabled->text(), QStringLiteral("yes"));
     EXPECT_EQ(w.lblProxyARPEnabled->text(), QStringLiteral("no"));
+    EXPECT_EQ(w.lblDNSEnabled->text(), QStringLiteral("yes"));
     EXPECT_EQ(listTexts(w.lbxDNSServers), (QStringList{"10.0.0.53", "10.0.0.54"}));
     const QStandardItem* dns = child(adapter("tvdns2"), QStringLiteral("DNS"));
     EXPECT_EQ(children(dns), (QStringList{"DNS Suffix: lan.example", "DNS Server: 10.0.0.53",
@@ -230,8 +239,10 @@ TEST_F(AdapterTreeNetns, HostInfoLabelsAndSharedDnsServer) {
     EXPECT_EQ(applicationTitle(w), QStringLiteral("Corvane @ corvane-host\n10.80.0.5\n10.81.0.5"));
 
     sh("echo 0 > /proc/sys/net/ipv4/ip_forward");
+    std::ofstream(nsswitch) << "hosts: files myhostname\n";
     refreshed();
     EXPECT_EQ(w.lblRoutingEnabled->text(), QStringLiteral("no"));
+    EXPECT_EQ(w.lblDNSEnabled->text(), QStringLiteral("no"));
     EXPECT_TRUE(prompts.messages.empty());
 }
 
@@ -241,22 +252,56 @@ namespace {
 
 TEST_F(AdapterTreeNetns, ConnectionNameFromSystemConfiguration) {
     CORVANE_REQUIRE_NETNS();
-    const QString nm = dir.filePath(QStringLiteral("nm"));
-    const QString networkd = dir.filePath(QStringLiteral("networkd"));
-    QDir().mkpath(nm);
-    QDir().mkpath(networkd);
-    std::ofstream((nm + QStringLiteral("/office.nmconnection")).toStdString())
-        << "[connection]\nid=Office LAN\ntype=ethernet\ninterface-name=tvnm\n";
-    std::ofstream((networkd + QStringLiteral("/20-lab.network")).toStdString())
-        << "[Match]\nName=tvlab* other\n\n[Network]\nDHCP=no\n";
+    const auto folder = [&](const char* name) {
+        const QString path = dir.filePath(QLatin1String(name));
+        QDir().mkpath(path);
+        return path;
+    };
+    const auto write = [](const QString& folder, const std::string& file, const std::string& text) {
+        std::ofstream(folder.toStdString() + "/" + file) << text;
+    };
+    const QString nm = folder("nm"), devices = folder("devices");
+    const QString networkd = folder("networkd"), links = folder("links");
+    write(nm, "a-office.nmconnection",
+          "[connection]\nid=Office LAN\nuuid=0a0a0a0a-1111-4111-8111-000000000001\n"
+          "type=ethernet\ninterface-name=tvnm\n");
+    write(nm, "b-lab.nmconnection",
+          "[connection]\nid=Lab LAN\nuuid=0A0A0A0A-1111-4111-8111-000000000002\n"
+          "interface-name=tvnm\n");
+    write(nm, "c-any.nmconnection",
+          "[connection]\nid=Any \x1b[31mwire\nuuid=0a0a0a0a-1111-4111-8111-000000000003\n");
+    write(networkd, "20-lab.network", "[Match]\nName=tvlab* other\n\n[Network]\nDHCP=no\n");
+    write(networkd, "30-bymac.network", "[Match]\nMACAddress=02:00:00:00:00:01\n");
     qputenv("CORVANE_NM_CONNECTIONS_DIR", nm.toLocal8Bit());
     qputenv("CORVANE_NETWORKD_DIRS", networkd.toLocal8Bit());
-    for (const std::string name : {"tvnm", "tvlab1", "tvplain"})
+    qputenv("CORVANE_NM_DEVICES_DIR", devices.toLocal8Bit());
+    qputenv("CORVANE_NETWORKD_LINKS_DIR", links.toLocal8Bit());
+    for (const std::string name : {"tvnm", "tvany", "tvlab1", "tvlab2", "tvlab3", "tvplain"})
         link(name);
+    // What each daemon notes about the links it runs, by interface index.
+    const auto state = [&](const QString& folder, const std::string& link,
+                           const std::string& text) {
+        std::string index = shOut("cat /sys/class/net/" + link + "/ifindex");
+        write(folder, index.erase(index.find_last_not_of('\n') + 1), text);
+    };
+    state(devices, "tvnm",
+          "[device]\nmanaged=true\nconnection-uuid=0a0a0a0a-1111-4111-8111-000000000002\n");
+    state(devices, "tvany",
+          "[device]\nmanaged=true\nconnection-uuid=0a0a0a0a-1111-4111-8111-000000000003\n");
+    state(devices, "tvplain", "[device]\nmanaged=false\n");
+    state(links, "tvlab1",
+          "# This is private data. Do not parse.\nADMIN_STATE=configured\n"
+          "NETWORK_FILE=/etc/systemd/network/30-bymac.network\n");
+    state(links, "tvlab2", "ADMIN_STATE=unmanaged\n");
     refreshed();
-    EXPECT_EQ(adapter("tvnm")->child(0)->text(), QStringLiteral("Connection Name: Office LAN"));
-    EXPECT_EQ(adapter("tvlab1")->child(0)->text(), QStringLiteral("Connection Name: 20-lab"));
-    EXPECT_EQ(adapter("tvplain")->child(0)->text(), QStringLiteral("Connection Name: tvplain"));
+    const auto name = [&](const std::string& link) { return adapter(link)->child(0)->text(); };
+    EXPECT_EQ(name("tvnm"), QStringLiteral("Connection Name: Lab LAN"));
+    EXPECT_EQ(name("tvany"), QStringLiteral("Connection Name: Any ?[31mwire"));
+    EXPECT_EQ(name("tvlab1"), QStringLiteral("Connection Name: 30-bymac"));
+    EXPECT_EQ(name("tvlab2"), QStringLiteral("Connection Name: tvlab2"));
+    // Without run state the configuration files are matched by name.
+    EXPECT_EQ(name("tvlab3"), QStringLiteral("Connection Name: 20-lab"));
+    EXPECT_EQ(name("tvplain"), QStringLiteral("Connection Name: tvplain"));
 }
 
 } // namespace

@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 #include <map>
 #include <sched.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -308,6 +309,35 @@ TEST(SendArp, AnswersOnlyForNeighboursOnTheLink) {
     sh("ip link del na0");
 }
 
+TEST(SendArp, WaitsOnceForANeighbourThatKeepsSilent) {
+    CORVANE_REQUIRE_NETNS();
+    Routers routers;
+    // A failure is trusted as long as an answer: shortened so that the test sees it age.
+    sh("sysctl -qw net.ipv4.neigh.vr1.base_reachable_time_ms=4000");
+    const std::string silent = "10.36.0.77";
+    std::vector<uint8_t> mac;
+    ULONG length = 0;
+    const auto timed = [&](DWORD expected) {
+        const auto start = Clock::now();
+        EXPECT_EQ(sendArp(silent, mac, length), expected);
+        return msSince(start);
+    };
+    EXPECT_GE(timed(ERROR_BAD_NET_NAME), 800);
+    EXPECT_LT(timed(ERROR_BAD_NET_NAME), 200); // still being resolved, long unanswered
+    for (int i = 0; i < 50 && shOut("ip neigh show " + silent).find("FAILED") == std::string::npos;
+         ++i)
+        ::usleep(100 * 1000);
+    ASSERT_NE(shOut("ip neigh show " + silent).find("FAILED"), std::string::npos);
+    EXPECT_LT(timed(ERROR_BAD_NET_NAME), 200); // the kernel gave up: so do we
+
+    // Back again: found once the failure is older than the link's reachable time.
+    routers.peer.run("ip addr add " + silent + "/24 dev vp1");
+    ::usleep(4200 * 1000);
+    EXPECT_LT(timed(NO_ERROR), 1000);
+    const auto expected = macBytes(kRouterMacs[1]);
+    EXPECT_TRUE(std::equal(expected.begin(), expected.end(), mac.begin()));
+}
+
 namespace {
 
 int readAllUnprivileged() {
@@ -351,15 +381,19 @@ public:
         std::filesystem::create_directories(dir_ / "netif");
         ::setenv("CORVANE_RESOLV_CONF", (dir_ / "resolv.conf").c_str(), 1);
         ::setenv("CORVANE_RESOLVED_NETIF_DIR", (dir_ / "netif").c_str(), 1);
+        ::setenv("CORVANE_NSSWITCH_CONF", (dir_ / "nsswitch.conf").c_str(), 1);
     }
     ~ResolverFiles() {
         ::unsetenv("CORVANE_RESOLV_CONF");
         ::unsetenv("CORVANE_RESOLVED_NETIF_DIR");
+        ::unsetenv("CORVANE_NSSWITCH_CONF");
         std::filesystem::remove_all(dir_);
     }
     ResolverFiles(const ResolverFiles&) = delete;
     ResolverFiles& operator=(const ResolverFiles&) = delete;
     void global(const std::string& text) const { std::ofstream(dir_ / "resolv.conf") << text; }
+    void nsswitch(const std::string& text) const { std::ofstream(dir_ / "nsswitch.conf") << text; }
+    std::filesystem::path nsswitchPath() const { return dir_ / "nsswitch.conf"; }
     void link(uint32_t index, const std::string& text) const {
         std::ofstream(dir_ / "netif" / std::to_string(index)) << text;
     }
@@ -476,4 +510,27 @@ TEST(HostParams, HostNameDomainAndSwitches) {
     EXPECT_EQ(flags(), std::make_pair(0u, 1u));
     sh("ip link del px0");
     EXPECT_EQ(flags(), std::make_pair(0u, 0u));
+}
+
+TEST(HostParams, DnsIsEnabledWhenHostLookupsReachAServer) {
+    CORVANE_REQUIRE_NETNS();
+    ResolverFiles files;
+    const auto enabled = [] {
+        return first<FIXED_INFO>(readList<FIXED_INFO>(GetNetworkParams))->EnableDns;
+    };
+    files.global("nameserver 2001:db8::53\n");
+    files.nsswitch("passwd: files\nhosts: files dns\n");
+    EXPECT_EQ(enabled(), 1u);
+    files.nsswitch("hosts: files myhostname\n");
+    EXPECT_EQ(enabled(), 0u);
+    files.nsswitch("hosts: files resolve [!UNAVAIL=return] dns\n");
+    files.global("search corp.example\nnameserver not-an-address\n");
+    EXPECT_EQ(enabled(), 0u); // nobody to ask
+    files.global("nameserver 10.40.0.53\n");
+    EXPECT_EQ(enabled(), 1u);
+
+    // A switch that is no file is not read (nor waited on): the C library's default holds.
+    std::filesystem::remove(files.nsswitchPath());
+    ASSERT_EQ(::mkfifo(files.nsswitchPath().c_str(), 0600), 0);
+    EXPECT_EQ(enabled(), 1u);
 }

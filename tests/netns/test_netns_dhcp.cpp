@@ -213,7 +213,7 @@ struct AdapterList {
 // The system's answers the adapter pass asks for, fixed so only the lease decides.
 class PlainEnv : public AdapterPassEnv {
 public:
-    QString connectionName(const QString& adapterName) override { return adapterName; }
+    QString connectionName(const QString& adapterName, DWORD) override { return adapterName; }
     bool isInterfaceUp(DWORD) override { return true; }
     GatewayMac gatewayMac(const QString&) override { return {}; }
     std::optional<PerAdapterDns> perAdapterInfo(DWORD) override { return std::nullopt; }

@@ -250,4 +250,40 @@ TEST_F(Report, NeverWritesThroughAPlantedLinkNorWaitsForAPipe) {
     EXPECT_EQ(shMayFail(command("--report /dev/null")), 0);
 }
 
+// The command line as a shell sees it: status, and which stream says what.
+TEST(CommandLine, MistakesAndAMissingDisplayAreSaidPlainly) {
+    TempDir dir;
+    const std::string out = (dir.path() / "out").string(), err = (dir.path() / "err").string();
+    const auto run = [&](const std::string& args) {
+        return shMayFail("CORVANE_CONFIG_DIR=" + (dir.path() / "store").string() + " " +
+                         CORVANE_BIN " " + args + " >" + out + " 2>" + err);
+    };
+    const auto cat = [](const std::string& file) { return shOut("cat " + file); };
+
+    for (const std::string bad :
+         {"--bogus", "-x", "extra", "--report --bogus", "--report - --restore-persistent-routes"}) {
+        EXPECT_EQ(run(bad), 2) << bad;
+        EXPECT_EQ(cat(out), "") << bad; // no report nobody asked for
+        EXPECT_EQ(cat(err).rfind("corvane: ", 0), 0u) << bad;
+        EXPECT_NE(cat(err).find("Usage: corvane"), std::string::npos) << bad;
+    }
+    EXPECT_NE(cat(err).find("exclude each other"), std::string::npos);
+    EXPECT_EQ(run("--bogus"), 2);
+    EXPECT_NE(cat(err).find("'--bogus'"), std::string::npos);
+
+    EXPECT_EQ(run("--version"), 0);
+    EXPECT_EQ(cat(out), "corvane " CORVANE_VERSION "\n");
+    EXPECT_EQ(run("--help"), 0);
+    EXPECT_NE(cat(out).find("--version"), std::string::npos);
+
+    // A display that nobody serves: which one, and that the report needs none.
+    const std::string noDisplay =
+        "timeout 30 env -u QT_QPA_PLATFORM -u WAYLAND_DISPLAY DISPLAY=:7391 " CORVANE_BIN;
+    EXPECT_EQ(shMayFail(noDisplay + " >" + out + " 2>" + err), 1);
+    EXPECT_NE(cat(err).find("cannot open the display \":7391\" (DISPLAY)"), std::string::npos)
+        << cat(err);
+    EXPECT_NE(cat(err).find("--report"), std::string::npos);
+    EXPECT_EQ(cat(err).find("Reinstalling"), std::string::npos);
+}
+
 } // namespace

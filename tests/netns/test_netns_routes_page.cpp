@@ -6,6 +6,7 @@
 #include "routing/persistentroutes.h"
 #include "routing/restore.h"
 #include "routing/routespage.h"
+#include "shell/machinestore.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -288,6 +289,40 @@ TEST_F(RoutesPage, DeletionTellsRoutesApartByMetricOrRefuses) {
     EXPECT_EQ(shOut("ip route show 10.90.0.0/16 | wc -l"), "2\n");
     EXPECT_EQ(text(twin, 0).toStdString(), "10.90.0.0");
     EXPECT_FALSE(w.lvFwTable->selectionModel()->isRowSelected(twin, {}));
+}
+
+// An IPv4 route through an IPv6 gateway: the table cannot name its next hop. Shown with
+// 0.0.0.0, never as an on-link route, and never stored or restored as one.
+TEST_F(RoutesPage, IpRouteThroughAnIpv6Gateway) {
+    CORVANE_REQUIRE_NETNS();
+    sh("ip route add 10.60.0.0/16 via inet6 fe80::1 dev ra metric 9");
+    const std::string kernelRoute = shOut("ip route show 10.60.0.0/16");
+    // Stored by hand: the program itself never stores such a name.
+    const std::string name = "10.60.0.0,255.255.0.0,0.0.0.0,9";
+    EXPECT_FALSE(SetPersistent(name, true));
+    machineStore().open(persistentRoutesKey, true)->writeString(name, "");
+    TfrmMain& w = refreshed();
+    int live = -1, grey = -1;
+    for (int r = 0; r < w.lvFwTableModel->rowCount(); ++r)
+        if (text(r, 0) == "10.60.0.0")
+            (text(r, 3) == "n.a." ? grey : live) = r;
+    ASSERT_GE(live, 0);
+    EXPECT_EQ(text(live, 2), "0.0.0.0");
+    EXPECT_EQ(text(live, 5), "");
+    EXPECT_GE(grey, 0); // the stored name stays a row of its own
+
+    std::ostringstream out;
+    EXPECT_EQ(restorePersistentRoutes(out), 1);
+    EXPECT_NE(out.str().find("failed " + name + ": the next hop 0.0.0.0"), std::string::npos)
+        << out.str();
+    EXPECT_EQ(shOut("ip route show 10.60.0.0/16"), kernelRoute);
+
+    // Deleting the row deletes that route, and leaves the stored name alone.
+    select({live});
+    prompts.answer(MsgAnswer::Yes);
+    acDeleteRouteExecute(w);
+    EXPECT_EQ(shOut("ip route show 10.60.0.0/16"), "");
+    EXPECT_TRUE(IsPersistent(name));
 }
 
 } // namespace

@@ -66,7 +66,7 @@ public:
     std::vector<DWORD> upQueries;
     QStringList macQueries;
 
-    QString connectionName(const QString& adapterName) override {
+    QString connectionName(const QString& adapterName, DWORD) override {
         const auto it = names.find(adapterName);
         return it == names.end() ? QString() : it->second;
     }

@@ -5,16 +5,20 @@
 #include "neighbours.h"
 #include "nte.h"
 #include "resolver.h"
+#include "roots.h"
 
 #include <arpa/inet.h>
 #include <cstring>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <libmnl/libmnl.h>
 #include <linux/if_arp.h>
 #include <linux/neighbour.h>
 #include <linux/rtnetlink.h>
 #include <set>
+#include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 
 using namespace corvane::sys;
 using Strings = std::vector<std::string>;
@@ -57,6 +61,46 @@ TEST(Resolver, ParsesTheResolverFileAndPerLinkState) {
     EXPECT_EQ(link.domains, (Strings{"corp.ex", "lab.ex"})); // routing-only ones are no suffix
     EXPECT_EQ(ipv4Servers(parseLinkResolver("DNS=10.2.0.1\n").servers), Strings{"10.2.0.1"});
     EXPECT_TRUE(parseLinkResolver("garbage\n=\nDOMAINS=~only.ex\n").domains.empty());
+}
+
+TEST(Resolver, HostLookupsGoToDnsWhenTheSwitchSaysSo) {
+    const struct {
+        const char* text;
+        bool dns;
+    } cases[] = {
+        {"passwd: files\nhosts:          files dns\n", true},
+        {"hosts: files mdns4_minimal [NOTFOUND=return] resolve [!UNAVAIL=return] myhostname\n",
+         true},
+        {"hosts: files myhostname\nnetworks: files dns\n", false}, // dns for another database
+        {"hosts: files [ NOTFOUND=return dns ]\n", false},         // inside an action
+        {"hosts: files # dns\n#hosts: dns\n", false},
+        {"hosts: files\nhosts: dns\n", false}, // the first line of a database counts
+        {"  hosts\t: dns\n", true},
+        {"hostsx: files\nhost: files\n", true}, // no hosts line: the C library's default
+        {"", true},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(hostsUseDns(std::string_view(c.text)), c.dns) << c.text;
+    EXPECT_TRUE(hostsUseDns(std::nullopt));
+}
+
+TEST(Roots, ReadsOnlyRegularFilesOfBoundedSize) {
+    const std::string dir = ::testing::TempDir() + "corvane-roots-" + std::to_string(::getpid());
+    ASSERT_EQ(::mkdir(dir.c_str(), 0700), 0);
+    const std::string file = dir + "/file", fifo = dir + "/fifo";
+    std::ofstream(file) << std::string(5000, 'x');
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    std::string text = "old";
+    EXPECT_TRUE(readFile(file, text, 5000));
+    EXPECT_EQ(text.size(), 5000u);
+    EXPECT_FALSE(readFile(file, text, 4999));
+    EXPECT_EQ(text, "");
+    EXPECT_FALSE(readFile(fifo, text)); // at once: nobody will ever write to it
+    EXPECT_FALSE(readFile(dir, text));
+    EXPECT_FALSE(readFile(dir + "/missing", text));
+    ::unlink(file.c_str());
+    ::unlink(fifo.c_str());
+    ::rmdir(dir.c_str());
 }
 
 TEST(Nte, ContextsAreStableDistinctAndFoundBothWays) {
@@ -348,7 +392,8 @@ TEST(AdapterLayout, RefusesWhatCannotBeAnswered) {
 namespace {
 
 std::vector<uint8_t> neighbourMessage(uint8_t family, const std::vector<uint8_t>& dst,
-                                      const std::vector<uint8_t>& lladdr) {
+                                      const std::vector<uint8_t>& lladdr,
+                                      const nda_cacheinfo* cache = nullptr) {
     std::vector<uint8_t> buf(MNL_SOCKET_BUFFER_SIZE);
     nlmsghdr* nlh = mnl_nlmsg_put_header(buf.data());
     nlh->nlmsg_type = RTM_NEWNEIGH;
@@ -359,6 +404,8 @@ std::vector<uint8_t> neighbourMessage(uint8_t family, const std::vector<uint8_t>
     if (!dst.empty())
         mnl_attr_put(nlh, NDA_DST, dst.size(), dst.data());
     mnl_attr_put(nlh, NDA_LLADDR, lladdr.size(), lladdr.data());
+    if (cache)
+        mnl_attr_put(nlh, NDA_CACHEINFO, sizeof *cache, cache);
     buf.resize(nlh->nlmsg_len);
     return buf;
 }
@@ -396,4 +443,43 @@ TEST(Neighbours, DecodesAndJudgesEntries) {
             e.hardwareAddress = mac;
         EXPECT_EQ(usableNeighbour(e, c.arpLink), c.usable) << c.state << " " << c.arpLink;
     }
+}
+
+TEST(Neighbours, WaitsAgainOnlyWhenTheLastFailureIsOld) {
+    using ms = std::chrono::milliseconds;
+    const ms budget(1000), memory(30000);
+    nda_cacheinfo cache{};
+    cache.ndm_updated = static_cast<uint32_t>(::sysconf(_SC_CLK_TCK) * 5 / 2);
+    auto msg = neighbourMessage(AF_INET, {10, 0, 0, 1}, {}, &cache);
+    Neighbour n;
+    ASSERT_TRUE(decodeNeighbour(reinterpret_cast<nlmsghdr*>(msg.data()), n));
+    EXPECT_EQ(n.sinceUpdate, ms(2500));
+    msg = neighbourMessage(AF_INET, {10, 0, 0, 1}, {});
+    ASSERT_TRUE(decodeNeighbour(reinterpret_cast<nlmsghdr*>(msg.data()), n));
+    EXPECT_EQ(n.sinceUpdate, std::nullopt);
+
+    const struct {
+        uint16_t state;
+        std::optional<ms> age;
+        ms wait;
+    } cases[] = {
+        {NUD_INCOMPLETE, ms(0), budget},     // someone just asked: the whole budget
+        {NUD_INCOMPLETE, ms(300), ms(700)},  // counted from the first question
+        {NUD_INCOMPLETE, ms(1000), ms(0)},   // unanswered for longer than the budget
+        {NUD_FAILED, ms(0), ms(0)},          // the kernel just gave up
+        {NUD_FAILED, ms(29990), ms(0)},      //
+        {NUD_FAILED, ms(30000), budget},     // an old failure is asked about again
+        {NUD_INCOMPLETE, ms(60000), budget}, //
+        {NUD_FAILED, std::nullopt, budget},  // no age: nothing known
+        {NUD_STALE, ms(0), budget},          //
+        {NUD_NONE, ms(0), budget},           //
+    };
+    for (const auto& c : cases) {
+        Neighbour e;
+        e.state = c.state;
+        e.sinceUpdate = c.age;
+        EXPECT_EQ(resolutionWait(e, budget, memory), c.wait)
+            << c.state << " " << (c.age ? c.age->count() : -1);
+    }
+    EXPECT_EQ(resolutionWait(std::nullopt, budget, memory), budget); // no entry at all
 }

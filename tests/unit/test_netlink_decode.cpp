@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <arpa/inet.h>
+#include <cstddef>
 #include <cstring>
 #include <gtest/gtest.h>
 #include <libmnl/libmnl.h>
@@ -75,6 +76,18 @@ struct RouteSpec {
     uint32_t mtu = 0;
 };
 
+// RTA_VIA naming fe80::1, the way the kernel gives an IPv4 route's IPv6 gateway.
+void putIpv6Via(nlmsghdr* nlh) {
+    constexpr size_t head = offsetof(rtvia, rtvia_addr);
+    uint8_t via[head + 16] = {};
+    const __kernel_sa_family_t family = AF_INET6;
+    std::memcpy(via, &family, sizeof family);
+    via[head] = 0xfe;
+    via[head + 1] = 0x80;
+    via[sizeof via - 1] = 1;
+    mnl_attr_put(nlh, RTA_VIA, sizeof via, via);
+}
+
 Msg route(uint16_t type, const RouteSpec& s, uint16_t flags = 0) {
     Msg m(type, flags);
     auto* rtm = m.header<rtmsg>();
@@ -96,6 +109,8 @@ Msg route(uint16_t type, const RouteSpec& s, uint16_t flags = 0) {
         mnl_attr_put_u32(m.nlh, RTA_OIF, s.hops[0].ifIndex);
         if (s.hops[0].gateway)
             mnl_attr_put_u32(m.nlh, RTA_GATEWAY, s.hops[0].gateway);
+        if (s.hops[0].viaOtherFamily)
+            putIpv6Via(m.nlh);
         return m;
     }
     nlattr* mp = mnl_attr_nest_start(m.nlh, RTA_MULTIPATH);
@@ -107,6 +122,8 @@ Msg route(uint16_t type, const RouteSpec& s, uint16_t flags = 0) {
         nh->rtnh_ifindex = static_cast<int>(h.ifIndex);
         if (h.gateway)
             mnl_attr_put_u32(m.nlh, RTA_GATEWAY, h.gateway);
+        if (h.viaOtherFamily)
+            putIpv6Via(m.nlh);
         nh->rtnh_len = static_cast<unsigned short>(
             static_cast<char*>(mnl_nlmsg_get_payload_tail(m.nlh)) - reinterpret_cast<char*>(nh));
     }
@@ -283,6 +300,28 @@ TEST(RouteRows, OnLinkNextHopIsTheInterfacesPrimaryAddress) {
     ASSERT_EQ(rows.size(), 2u);
     EXPECT_EQ(rows[0].dwForwardNextHop, ip("10.5.0.1"));
     EXPECT_EQ(rows[1].dwForwardNextHop, 0u);
+}
+
+TEST(RouteRows, AnIpv6GatewayIsNeverShownAsOnLink) {
+    nl::Route r;
+    for (const auto& hops : {std::vector<nl::NextHop>{{5, 0, true}},
+                             std::vector<nl::NextHop>{{5, 0, true}, {5, ip("10.5.0.9")}}}) {
+        ASSERT_TRUE(
+            nl::decodeRoute(route(RTM_NEWROUTE, {.hops = hops, .prefsrc = ip("10.5.0.1")}).nlh, r));
+        ASSERT_EQ(r.nextHops.size(), hops.size());
+        EXPECT_TRUE(r.nextHops[0].viaOtherFamily);
+        EXPECT_EQ(r.nextHops[0].gateway, 0u);
+        const auto rows = forwardRows({r}, [](uint32_t) { return ip("10.5.0.1"); });
+        ASSERT_EQ(rows.size(), hops.size());
+        // Not the address the route leaves from: that would make it an on-link route.
+        EXPECT_EQ(rows[0].dwForwardNextHop, 0u);
+        EXPECT_EQ(rows[0].dwForwardType, DWORD{MIB_IPROUTE_TYPE_OTHER});
+        if (hops.size() == 2) {
+            EXPECT_FALSE(r.nextHops[1].viaOtherFamily);
+            EXPECT_EQ(rows[1].dwForwardNextHop, ip("10.5.0.9"));
+            EXPECT_EQ(rows[1].dwForwardType, DWORD{MIB_IPROUTE_TYPE_INDIRECT});
+        }
+    }
 }
 
 TEST(RouteRows, SortedByHostOrderDestinationThenMaskMetricNextHop) {

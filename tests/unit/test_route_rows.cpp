@@ -1,3 +1,4 @@
+#include "routing/persistentroutes.h"
 #include "routing/restore.h"
 #include "routing/route_rows.h"
 #include "values/csv.h"
@@ -302,6 +303,28 @@ TEST(RouteRestore, PlanMatchesPresentRoutesAndPicksTheInterface) {
     const PersistentRoute far = *parsePersistentRouteName("10.0.0.0,255.0.0.0,8.8.8.8,1");
     EXPECT_EQ(planRestore(far, {}, locals, 9).record.dwForwardIfIndex, 9U);
     EXPECT_EQ(planRestore(far, {}, locals, 0).kind, RestorePlan::Kind::NoInterface);
+}
+
+// The row of a route whose gateway the table cannot name (an IPv6 one) shows next hop 0.0.0.0;
+// restored under that name it would come back as an on-link route.
+TEST(RouteRestore, NextHopZeroIsNeverStoredMarkedOrRestored) {
+    const Table t({route("10.1.0.0", "255.255.0.0", "0.0.0.0", 2, 1024)});
+    std::vector<RouteRow> rows = makeRouteRows(t.table(), t.size(), {}).rows;
+    const std::string name = "10.1.0.0,255.255.0.0,0.0.0.0,1024";
+    EXPECT_FALSE(hasPersistentName(rows[0]));
+    EXPECT_FALSE(SetPersistent(name, true));
+    EXPECT_FALSE(IsPersistent(name));
+
+    // Stored all the same (by hand): it names no live row and stays a row of its own.
+    markPersistent(rows, PersistentNames({name}));
+    EXPECT_FALSE(rows[0].persistent);
+    const std::vector<RouteRow> extra = inactivePersistentRows(rows, {name});
+    ASSERT_EQ(extra.size(), 1U);
+    EXPECT_TRUE(hasPersistentName(extra[0]));
+    const RestorePlan plan =
+        planRestore(*parsePersistentRouteName(name), {t.table().table[0]}, {}, 2);
+    EXPECT_EQ(plan.kind, RestorePlan::Kind::NoNextHop);
+    EXPECT_NE(plan.reason.find("0.0.0.0"), std::string::npos);
 }
 
 // The fill of a very large table: rows, store lookup, active default route.

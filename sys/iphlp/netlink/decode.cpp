@@ -1,11 +1,13 @@
 #include "records.h"
 
+#include <cstddef>
 #include <cstring>
 #include <libmnl/libmnl.h>
 #include <linux/if_addr.h>
 #include <linux/if_link.h>
 #include <linux/rtnetlink.h>
 #include <net/if.h>
+#include <sys/socket.h>
 
 namespace corvane::sys::nl {
 namespace {
@@ -46,6 +48,19 @@ bool u8(const nlattr* a, uint8_t& v) {
         return false;
     v = mnl_attr_get_u8(a);
     return true;
+}
+
+// RTA_VIA: a gateway given with its address family. An IPv4 one is an ordinary gateway.
+void via(const void* payload, size_t len, NextHop& hop) {
+    constexpr size_t head = offsetof(rtvia, rtvia_addr);
+    __kernel_sa_family_t family = 0;
+    if (len < head)
+        return;
+    std::memcpy(&family, payload, sizeof family);
+    if (family == AF_INET && len >= head + 4)
+        std::memcpy(&hop.gateway, static_cast<const uint8_t*>(payload) + head, 4);
+    else
+        hop.viaOtherFamily = true;
 }
 
 std::string str(const nlattr* a) {
@@ -158,9 +173,11 @@ bool decodeRouteChange(const nlmsghdr* nlh, Route& out) {
                 std::memcpy(&at, p + off, sizeof at);
                 if (at.nla_len < sizeof(nlattr) || off + at.nla_len > nh.rtnh_len)
                     break;
-                if ((at.nla_type & NLA_TYPE_MASK) == RTA_GATEWAY &&
-                    at.nla_len >= sizeof(nlattr) + 4)
+                const uint16_t type = at.nla_type & NLA_TYPE_MASK;
+                if (type == RTA_GATEWAY && at.nla_len >= sizeof(nlattr) + 4)
                     std::memcpy(&hop.gateway, p + off + sizeof(nlattr), 4);
+                else if (type == RTA_VIA)
+                    via(p + off + sizeof(nlattr), at.nla_len - sizeof(nlattr), hop);
                 off += NLA_ALIGN(at.nla_len);
             }
             out.nextHops.push_back(hop);
@@ -174,6 +191,8 @@ bool decodeRouteChange(const nlmsghdr* nlh, Route& out) {
         NextHop hop;
         u32(a[RTA_OIF], hop.ifIndex);
         u32(a[RTA_GATEWAY], hop.gateway);
+        if (const nlattr* v = a[RTA_VIA])
+            via(mnl_attr_get_payload(v), mnl_attr_get_payload_len(v), hop);
         out.nextHops.push_back(hop);
     }
     return true;

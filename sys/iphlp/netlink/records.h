@@ -42,7 +42,10 @@ struct Address {
 
 struct NextHop {
     uint32_t ifIndex = 0;
-    uint32_t gateway = 0; // 0 when on-link
+    uint32_t gateway = 0; // 0 when on-link, or when the gateway is no IPv4 address
+    // The gateway is an address of another family (RTA_VIA, e.g. an IPv6 router for an IPv4
+    // route): not on-link, yet without an IPv4 address to show.
+    bool viaOtherFamily = false;
 };
 
 struct Route {
