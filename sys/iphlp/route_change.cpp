@@ -216,7 +216,7 @@ DWORD deleteRoute(const MIB_IPFORWARDROW* row) {
     // One next hop of several: the route is replaced by the others in one step. A gateway of
     // another family would be written back as on-link, so such a route is left alone.
     for (size_t i = 0; i < r.nextHops.size(); ++i)
-        if (i != match->hop && r.nextHops[i].viaOtherFamily)
+        if (i != match.hop && r.nextHops[i].viaOtherFamily)
             return ERROR_NOT_SUPPORTED;
     nlmsghdr* nlh = routeMessage(buf, RTM_NEWROUTE, NLM_F_REPLACE, r.table, r.destination,
                                  r.prefixLength, r.tos, r.protocol, r.scope, r.type, r.priority);
