@@ -168,6 +168,25 @@ TEST_F(RoutesPage, DeletionOneSeveralRefusedAndRestore) {
     EXPECT_NE(failing.str().find("failed 10.40.0.0,255.255.0.0,10.99.9.9,1: "), std::string::npos);
 }
 
+// Grey rows of names that are no routes go with the name they are stored under.
+TEST_F(RoutesPage, MalformedStoredNamesAreDeletedByTheirOwnName) {
+    CORVANE_REQUIRE_NETNS();
+    const std::vector<std::string> odd = {"10.98.0.0,255.255.0.0,10.20.0.2",
+                                          "10.97.0.0,255.255.0.0,10.20.0.2,1,9", "Odd,Name"};
+    for (const std::string& name : odd)
+        SetPersistent(name, true);
+    TfrmMain& w = refreshed();
+    select({rowOf("10.98.0.0"), rowOf("10.97.0.0"), rowOf("Odd")});
+    ASSERT_EQ(w.lvFwTable->selectionModel()->selectedRows().size(), 3);
+    prompts.answer(MsgAnswer::Yes);
+    acDeleteRouteExecute(w);
+    for (const std::string& name : odd)
+        EXPECT_FALSE(IsPersistent(name)) << name;
+    EXPECT_TRUE(ReadPersistentRouteNames().empty());
+    refreshed();
+    EXPECT_EQ(rowOf("10.98.0.0") + rowOf("10.97.0.0") + rowOf("Odd"), -3);
+}
+
 // The selected routes are deleted, whatever happens to the table while a box stands open.
 TEST_F(RoutesPage, ErrorBoxOpenWhileTheAutomaticUpdateRuns) {
     CORVANE_REQUIRE_NETNS();

@@ -166,6 +166,17 @@ TEST(RouteRows, PersistentColumnAndStoreOnlyRows) {
     EXPECT_EQ(persistentRouteName(grey), "10.9.0.0,255.255.0.0,192.168.1.1,5");
     EXPECT_EQ(routeCellText(extra[1], fwcol::Mask), "Name");
     EXPECT_EQ(routeCellText(extra[1], fwcol::NextHop), "");
+    // A malformed row is deleted by the name it is stored under, not one made from its columns.
+    const std::vector<RouteRow> odd = inactivePersistentRows(
+        {}, {"Odd,Name", "1.0.0.0,255.0.0.0,2.2.2.2", "1.0.0.0,255.0.0.0,2.2.2.2,1,9",
+             "1.0.0.0,255.0.0.0,2.2.2.2,1,8", "1.0.0.0,255.0.0.0,2.2.2.2,1\x1b[2J"});
+    ASSERT_EQ(odd.size(), 5U);
+    EXPECT_EQ(persistentRouteName(odd[0]), "Odd,Name");
+    EXPECT_EQ(persistentRouteName(odd[1]), "1.0.0.0,255.0.0.0,2.2.2.2");
+    EXPECT_EQ(persistentRouteName(odd[2]), "1.0.0.0,255.0.0.0,2.2.2.2,1,9");
+    EXPECT_FALSE(sameRoute(odd[2], odd[3]));
+    EXPECT_EQ(inactivePersistentRows(odd, {"1.0.0.0,255.0.0.0,2.2.2.2,1,9"}).size(), 0U);
+    EXPECT_EQ(routeCellText(odd[4], fwcol::Metric), "1?[2J"); // no control bytes on screen
     // Store-only rows never become the active default route.
     std::vector<RouteRow> merged = inactivePersistentRows({}, {"0.0.0.0,0.0.0.0,10.0.0.1,1"});
     EXPECT_EQ(activeDefaultRoute(merged), -1);
