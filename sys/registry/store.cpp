@@ -56,9 +56,9 @@ Store::Store(std::filesystem::path file) : file_(std::move(file)) {
 std::optional<Store::Parsed> Store::load(bool keepAside) {
     struct stat now {};
     if (::lstat(file_.c_str(), &now) == 0) {
-        // A damaged file whose copy failed is looked at again before each write.
+        // Before a write over a damaged file, its copy is looked for again: it may be gone.
         if (cache_ && cache_->trusted && sameFile(cache_->file.status, now) &&
-            !(keepAside && cache_->parsed.damaged && !cache_->parsed.keptAside))
+            !(keepAside && cache_->parsed.damaged))
             return cache_->parsed;
     } else if (errno == ENOENT) {
         cache_.reset();
@@ -118,7 +118,7 @@ std::filesystem::path Store::keepAside(const FileContent& content) {
             // Not a copy we can read: not ours to trust.
         }
     }
-    const std::filesystem::path aside = asideName(file_);
+    std::filesystem::path aside = asideName(file_);
     writeFileAtomically(aside, content.text, static_cast<mode_t>(content.status.st_mode & 07777));
     return aside;
 }
