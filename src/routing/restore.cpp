@@ -83,7 +83,6 @@ RestorePlan planRestore(const PersistentRoute& route, const std::vector<MIB_IPFO
         }
     }
     DWORD ifIndex = 0;
-    DWORD onLink = 0;
     bool local = false;
     // 0.0.0.0 names no gateway at all: handed on, it makes a route out of whichever
     // interface the kernel picks, the loopback one included.
@@ -97,19 +96,19 @@ RestorePlan planRestore(const PersistentRoute& route, const std::vector<MIB_IPFO
             if (ifIndex == 0 && a.mask != 0 && (a.address & a.mask) == (route.nextHop & a.mask))
                 ifIndex = a.ifIndex;
         }
+    }
+    if (ifIndex == 0 && route.nextHop != 0) {
         // A peer of a point-to-point link lies in no local address's network, but a route
-        // without a gateway leads to it.
+        // without a gateway leads to it: the narrowest one names the interface.
         std::uint32_t narrowest = 0;
         for (const MIB_IPFORWARDROW& r : live) {
             const std::uint32_t mask = ntohl(r.dwForwardMask);
-            if (ifIndex != 0 || r.dwForwardType != MIB_IPROUTE_TYPE_DIRECT || mask == 0 ||
-                mask < narrowest || (route.nextHop & mask) != ntohl(r.dwForwardDest))
+            if (r.dwForwardType != MIB_IPROUTE_TYPE_DIRECT || mask == 0 || mask < narrowest ||
+                (route.nextHop & mask) != ntohl(r.dwForwardDest))
                 continue;
             narrowest = mask;
-            onLink = r.dwForwardIfIndex;
+            ifIndex = r.dwForwardIfIndex;
         }
-        if (ifIndex == 0)
-            ifIndex = onLink;
     }
     if (ifIndex == 0) {
         plan.kind = RestorePlan::Kind::NoInterface;
