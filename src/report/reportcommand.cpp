@@ -8,6 +8,7 @@
 #include "shell/forms.h"
 #include "shell/frmmain.h"
 #include "shell/frmsetup.h"
+#include "shell/machinestore.h"
 #include "shell/prompter.h"
 
 #include <QApplication>
@@ -56,7 +57,9 @@ int runReportCommand(int argc, char* argv[], const char* target) {
     const auto window = std::make_unique<TfrmMain>(QStringList());
     frmMain = window.get();
     frmSetup = new TfrmSetup(window.get());
-    // Messages go to standard error through the console prompter, the default one.
+    // Messages go to standard error through the console prompter, the default one. No window
+    // will be shown for the store's notices to wait for.
+    releaseStoreNotices();
     const auto done = [](int rc) {
         frmSetup = nullptr;
         return rc;

@@ -8,7 +8,7 @@ namespace corvane {
 const char* const persistentRoutesKey =
     R"(SYSTEM\CurrentControlSet\Services\Tcpip\Parameters\PersistentRoutes)";
 
-std::vector<std::string> ReadPersistentRouteNames() {
+std::vector<std::string> ReadPersistentRouteNames(std::string* failure) {
     std::vector<std::string> names;
     try {
         // One snapshot: the store file is read once, however many names it holds.
@@ -18,8 +18,10 @@ std::vector<std::string> ReadPersistentRouteNames() {
             for (const auto& value : key->values)
                 names.push_back(value.first);
         }
-    } catch (const reg::StoreError&) {
+    } catch (const reg::StoreError& error) {
         names.clear();
+        if (failure)
+            *failure = error.what();
     }
     return names;
 }

@@ -9,8 +9,9 @@ namespace corvane {
 
 extern const char* const persistentRoutesKey;
 
-// The value names, read in one pass over the store; empty when the key cannot be read.
-std::vector<std::string> ReadPersistentRouteNames();
+// The value names, read in one pass over the store; empty when the key cannot be read, and
+// then failure (when given) says why.
+std::vector<std::string> ReadPersistentRouteNames(std::string* failure = nullptr);
 // Whether the store holds a value of that name (letter case ignored); false when unreadable.
 bool IsPersistent(const std::string& name);
 // Adds (an empty string value) or removes the value of that name, creating the key when

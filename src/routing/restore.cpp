@@ -2,8 +2,10 @@
 
 #include "platform/iphelper.h"
 #include "platform/resulttext.h"
+#include "platform/systemtext.h"
 #include "platform/version.h"
 #include "routing/persistentroutes.h"
+#include "shell/machinestore.h"
 #include "values/ip.h"
 
 #include <arpa/inet.h>
@@ -42,6 +44,11 @@ DWORD readLiveRoutes(std::vector<MIB_IPFORWARDROW>& live) {
     return NO_ERROR;
 }
 
+// A stored name is whatever the file holds; a terminal or a journal gets no control bytes.
+std::string printed(const std::string& text) {
+    return systemText(text).toStdString();
+}
+
 DWORD readLocalAddresses(std::vector<LocalAddress>& locals) {
     std::vector<DWORD> storage;
     const DWORD rc = growingCall(storage, sizeof(IP_ADAPTER_INFO), [](DWORD* buffer, ULONG* size) {
@@ -66,7 +73,7 @@ DWORD readLocalAddresses(std::vector<LocalAddress>& locals) {
 } // namespace
 
 RestorePlan planRestore(const PersistentRoute& route, const std::vector<MIB_IPFORWARDROW>& live,
-                        const std::vector<LocalAddress>& locals, DWORD bestInterface) {
+                        const std::vector<LocalAddress>& locals) {
     RestorePlan plan;
     // Not even a live row of the same name makes it present: that row's gateway, if any, is
     // one the table cannot name.
@@ -76,34 +83,43 @@ RestorePlan planRestore(const PersistentRoute& route, const std::vector<MIB_IPFO
         return plan;
     }
     for (const MIB_IPFORWARDROW& r : live) {
-        if (ntohl(r.dwForwardDest) != route.destination || ntohl(r.dwForwardMask) != route.mask ||
-            ntohl(r.dwForwardNextHop) != route.nextHop)
-            continue;
-        if (r.dwForwardMetric1 == route.metric) {
+        if (ntohl(r.dwForwardDest) == route.destination && ntohl(r.dwForwardMask) == route.mask &&
+            ntohl(r.dwForwardNextHop) == route.nextHop && r.dwForwardMetric1 == route.metric) {
             plan.kind = RestorePlan::Kind::Present;
             return plan;
         }
-        plan.kind = RestorePlan::Kind::Conflict;
-        plan.reason = "the route is present with metric " +
-                      std::to_string(static_cast<std::int32_t>(r.dwForwardMetric1));
-        return plan;
     }
     DWORD ifIndex = 0;
     bool local = false;
-    for (const LocalAddress& a : locals) {
-        if (a.address == route.nextHop) {
-            ifIndex = a.ifIndex;
-            local = true;
-            break;
+    // 0.0.0.0 names no gateway at all: handed on, it makes a route out of whichever
+    // interface the kernel picks, the loopback one included.
+    if (route.nextHop != 0) {
+        for (const LocalAddress& a : locals) {
+            if (a.address == route.nextHop) {
+                ifIndex = a.ifIndex;
+                local = true;
+                break;
+            }
+            if (ifIndex == 0 && a.mask != 0 && (a.address & a.mask) == (route.nextHop & a.mask))
+                ifIndex = a.ifIndex;
         }
-        if (ifIndex == 0 && (a.address & a.mask) == (route.nextHop & a.mask))
-            ifIndex = a.ifIndex;
     }
-    if (ifIndex == 0)
-        ifIndex = bestInterface;
+    if (ifIndex == 0 && route.nextHop != 0) {
+        // A peer of a point-to-point link lies in no local address's network, but a route
+        // without a gateway leads to it: the narrowest one names the interface.
+        std::uint32_t narrowest = 0;
+        for (const MIB_IPFORWARDROW& r : live) {
+            const std::uint32_t mask = ntohl(r.dwForwardMask);
+            if (r.dwForwardType != MIB_IPROUTE_TYPE_DIRECT || mask == 0 || mask < narrowest ||
+                (route.nextHop & mask) != ntohl(r.dwForwardDest))
+                continue;
+            narrowest = mask;
+            ifIndex = r.dwForwardIfIndex;
+        }
+    }
     if (ifIndex == 0) {
         plan.kind = RestorePlan::Kind::NoInterface;
-        plan.reason = "no interface reaches the next hop " + format_quad(route.nextHop);
+        plan.reason = "no local network reaches the next hop " + format_quad(route.nextHop);
         return plan;
     }
     MIB_IPFORWARDROW& record = plan.record;
@@ -125,7 +141,18 @@ int restorePersistentRoutes(std::ostream& out) {
         out << "failed: " << loadFailureText(failure) << '\n';
         return 1;
     }
-    const std::vector<std::string> names = ReadPersistentRouteNames();
+    std::string unreadable;
+    const std::vector<std::string> names = ReadPersistentRouteNames(&unreadable);
+    // A store read only in part restores what it holds, but the run is no success: the
+    // routes it lost would otherwise go missing at every boot without a word.
+    bool anyFailed = !unreadable.empty();
+    if (anyFailed)
+        out << "failed to read the stored routes: " << printed(unreadable) << '\n';
+    for (const StoreNotice& notice : takeStoreNotices()) {
+        for (const QString& line : notice.text.split(QLatin1Char('\n')))
+            out << line.toStdString() << '\n';
+        anyFailed = anyFailed || notice.icon != MsgIcon::Information;
+    }
     std::vector<MIB_IPFORWARDROW> live;
     std::vector<LocalAddress> locals;
     DWORD rc = readLiveRoutes(live);
@@ -133,39 +160,35 @@ int restorePersistentRoutes(std::ostream& out) {
         rc = readLocalAddresses(locals);
     if (rc != NO_ERROR) {
         for (const std::string& name : names)
-            out << "failed " << name << ": " << resultText(rc).toStdString() << '\n';
-        return names.empty() ? 0 : 1;
+            out << "failed " << printed(name) << ": " << resultText(rc).toStdString() << '\n';
+        return anyFailed || !names.empty() ? 1 : 0;
     }
-    bool anyFailed = false;
     for (const std::string& name : names) {
         const std::optional<PersistentRoute> route = parsePersistentRouteName(name);
         if (!route) {
-            out << "failed " << name
+            out << "failed " << printed(name)
                 << ": not a route of the form destination,mask,next hop,metric\n";
             anyFailed = true;
             continue;
         }
-        DWORD best = 0;
-        if (iphlp().GetBestInterface(htonl(route->nextHop), &best) != NO_ERROR)
-            best = 0;
-        RestorePlan plan = planRestore(*route, live, locals, best);
+        RestorePlan plan = planRestore(*route, live, locals);
         switch (plan.kind) {
         case RestorePlan::Kind::Present:
-            out << "applied " << name << '\n';
+            out << "applied " << printed(name) << '\n';
             break;
-        case RestorePlan::Kind::Conflict:
         case RestorePlan::Kind::NoInterface:
         case RestorePlan::Kind::NoNextHop:
-            out << "failed " << name << ": " << plan.reason << '\n';
+            out << "failed " << printed(name) << ": " << plan.reason << '
+';
             anyFailed = true;
             break;
         case RestorePlan::Kind::Add:
             rc = iphlp().SetIpForwardEntry(&plan.record);
             if (rc == NO_ERROR) {
-                out << "applied " << name << '\n';
+                out << "applied " << printed(name) << '\n';
                 live.push_back(plan.record);
             } else {
-                out << "failed " << name << ": " << resultText(rc).toStdString() << '\n';
+                out << "failed " << printed(name) << ": " << resultText(rc).toStdString() << '\n';
                 anyFailed = true;
             }
             break;

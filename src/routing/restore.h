@@ -21,17 +21,20 @@ struct LocalAddress {
 
 // What to do for one stored route, decided from the live table and the local addresses.
 struct RestorePlan {
-    enum class Kind { Present, Conflict, NoInterface, NoNextHop, Add };
+    enum class Kind { Present, NoInterface, NoNextHop, Add };
     Kind kind = Kind::Add;
     MIB_IPFORWARDROW record{}; // Add: the record to hand to SetIpForwardEntry
-    std::string reason;        // Conflict, NoInterface, NoNextHop
+    std::string reason;        // NoInterface, NoNextHop
 };
 
-// bestInterface answers for a next hop no local network contains (0 when none).
+// A route is present only with its own metric: one of another metric is another route, and
+// the kernel holds both. The next hop must lie in a local network: one of a local address,
+// or one the live table reaches without a gateway.
 RestorePlan planRestore(const PersistentRoute& route, const std::vector<MIB_IPFORWARDROW>& live,
-                        const std::vector<LocalAddress>& locals, DWORD bestInterface);
+                        const std::vector<LocalAddress>& locals);
 
-// Prints "applied <name>" or "failed <name>: <reason>" per stored route; 0 when none failed.
+// Prints what could not be read of the store, then "applied <name>" or "failed <name>:
+// <reason>" per stored route, names made printable; 0 when all was read and none failed.
 int restorePersistentRoutes(std::ostream& out);
 
 } // namespace corvane

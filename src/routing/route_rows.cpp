@@ -1,6 +1,7 @@
 #include "routing/route_rows.h"
 
 #include "platform/ifindex.h"
+#include "platform/systemtext.h"
 #include "values/csv.h"
 #include "values/ip.h"
 
@@ -138,12 +139,9 @@ QString routeCellText(const RouteRow& row, int column) {
 }
 
 std::string persistentRouteName(const RouteRow& row) {
-    if (row.inactive()) {
-        return routeCellText(row, fwcol::Destination).toStdString() + ',' +
-               routeCellText(row, fwcol::Mask).toStdString() + ',' +
-               routeCellText(row, fwcol::NextHop).toStdString() + ',' +
-               routeCellText(row, fwcol::Metric).toStdString();
-    }
+    // Rebuilt from its four columns, a name of three or five fields would name nothing stored.
+    if (row.inactive())
+        return row.storedName;
     return liveRouteName(keyOf(row));
 }
 
@@ -271,7 +269,8 @@ std::vector<RouteRow> inactivePersistentRows(const std::vector<RouteRow>& rows,
         row.storeOnly = true;
         row.persistent = true;
         for (int f = 1; f <= 4; ++f)
-            row.storedFields.append(QString::fromStdString(fields.field(f)));
+            row.storedFields.append(systemText(fields.field(f)));
+        row.storedName = name;
         extra.push_back(std::move(row));
     }
     return extra;
@@ -293,7 +292,7 @@ QColor routeTextColour(const RouteRow& row) {
 bool sameRoute(const RouteRow& a, const RouteRow& b) {
     return a.destination == b.destination && a.mask == b.mask && a.nextHop == b.nextHop &&
            a.ifIndex == b.ifIndex && a.metric == b.metric && a.protocol == b.protocol &&
-           a.tag == b.tag && a.storeOnly == b.storeOnly && a.storedFields == b.storedFields;
+           a.tag == b.tag && a.storeOnly == b.storeOnly && a.storedName == b.storedName;
 }
 
 QString deleteRouteQuestion(int selectedCount, const RouteRow& first) {

@@ -47,6 +47,7 @@ struct RouteRow {
     int tag = 0;
     bool persistent = false;
     QStringList storedFields; // inactive rows: destination, mask, next hop, metric
+    std::string storedName;   // inactive rows: the value name exactly as stored
     // Kept apart from the tag: protocol numbers such as 10002 carry the tag's 0x100 bit, and
     // such a live route must still be deleted from the kernel and coloured as a route.
     bool storeOnly = false;
@@ -63,7 +64,8 @@ int routeTag(std::uint32_t destination, std::uint32_t mask, DWORD protocol);
 // The destination is the last address of its classful network, or the limited broadcast.
 bool isBroadcastRoute(std::uint32_t destination);
 QString routeCellText(const RouteRow& row, int column);
-// Destination, mask, next hop and metric texts joined by ",".
+// Destination, mask, next hop and metric texts joined by ","; for a row from the store, the
+// name it is stored under, however malformed.
 std::string persistentRouteName(const RouteRow& row);
 // A live row shows next hop 0.0.0.0 where the platform cannot name one (a gateway of another
 // family, a route without any). Its name would be restored as an on-link route through

@@ -7,6 +7,7 @@
 #include "routing/persistentroutes.h"
 #include "shell/frmmain.h"
 #include "shell/frmsetup.h"
+#include "shell/machinestore.h"
 #include "shell/prompter.h"
 #include "shell/refresh.h"
 #include "shell/runtimeoptions.h"
@@ -120,6 +121,8 @@ void FillRouteTable(TfrmMain& w) {
     const DWORD rc = readForwardTable(storage, size);
     // The store is read once per fill and looked up by hash, whatever the number of rows.
     const PersistentNames names(ReadPersistentRouteNames());
+    // A store damaged while the program runs is first met here.
+    reportStoreEvents();
     if (rc != NO_ERROR) {
         ReportFailure(QStringLiteral("GetFwTable"), rc);
         model.setActiveDefault(activeDefaultRoute(model.rows()));

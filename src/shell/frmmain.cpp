@@ -14,6 +14,7 @@
 #include "shell/frmabout.h"
 #include "shell/frmsetup.h"
 #include "shell/help.h"
+#include "shell/machinestore.h"
 #include "shell/prompter.h"
 #include "shell/runtimeoptions.h"
 #include "shell/settings.h"
@@ -107,6 +108,8 @@ void TfrmMain::FormCreate(const QStringList& arguments) {
     pcMain->setCurrentWidget(tsHost);
     helpContext_ = tsHost->property("helpContext").toInt();
 
+    // No box can be shown before the window is: what the store has to tell waits for it.
+    holdStoreNotices();
     // The store is opened (and created) before the argument is looked at.
     const std::optional<bool> minimise = storedStartMinimised();
     if (minimise.value_or(false) && !arguments.isEmpty() &&
@@ -140,6 +143,8 @@ void TfrmMain::FormShow() {
     if (first && loadFailure.any())
         showMessage(QString::fromStdString(loadFailureText(loadFailure)), QStringLiteral("Oops"),
                     MsgIcon::Error);
+    if (first)
+        releaseStoreNotices();
 }
 
 void TfrmMain::loadStartupOptions() {

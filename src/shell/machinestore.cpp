@@ -1,8 +1,9 @@
 #include "shell/machinestore.h"
 
-#include "shell/prompter.h"
+#include "platform/systemtext.h"
 
 #include <memory>
+#include <utility>
 
 namespace corvane {
 namespace {
@@ -12,6 +13,8 @@ struct State {
     std::unique_ptr<reg::Store> store;
     reg::StoreLocation location;
     bool fallbackPending = false;
+    bool held = false;
+    std::vector<StoreNotice> pending;
 };
 
 State& state() {
@@ -20,7 +23,43 @@ State& state() {
 }
 
 QString path(const std::filesystem::path& p) {
-    return QString::fromStdString(p.string());
+    return systemText(p.string());
+}
+
+QString damageNotice(const reg::StoreEvent& e) {
+    QString text = QStringLiteral("The settings file %1 could not be read in full (%2).\n")
+                       .arg(path(e.file), systemText(reg::unreadableLinesText(e.unreadable)));
+    if (!e.keptAs.empty())
+        return text + QStringLiteral("It has been kept as %1; the settings that could be read "
+                                     "are used.")
+                          .arg(path(e.keptAs));
+    return text + QStringLiteral("No copy of it could be kept (%1), so it is left as it is and "
+                                 "no setting can be saved; the settings that could be read are "
+                                 "used.")
+                      .arg(systemText(e.copyFailure));
+}
+
+// Moves what the store has noticed since the last look to the pending notices.
+void collect(State& s) {
+    if (!s.store)
+        return;
+    if (s.fallbackPending) {
+        s.fallbackPending = false;
+        s.pending.push_back(
+            {QStringLiteral("The machine-wide settings folder %1 cannot be written (%2).\n"
+                            "Your settings are kept in %3 instead.")
+                 .arg(path(s.location.refusedFolder), systemText(s.location.reason),
+                      path(s.location.folder)),
+             QStringLiteral("Corvane"), MsgIcon::Information});
+    }
+    for (const reg::StoreEvent& e : s.store->takeEvents())
+        s.pending.push_back({damageNotice(e), QStringLiteral("Corvane"), MsgIcon::Warning});
+}
+
+void showPending(State& s) {
+    // Taken first: a box runs the event loop, which may report again meanwhile.
+    for (const StoreNotice& n : std::exchange(s.pending, {}))
+        showMessage(n.text, n.caption, n.icon);
 }
 
 } // namespace
@@ -40,32 +79,42 @@ void resetMachineStore(const std::filesystem::path& machineFolder) {
     s.store.reset();
     s.machineFolder = machineFolder;
     s.fallbackPending = false;
+    s.held = false;
+    s.pending.clear();
 }
 
 void reportStoreEvents() {
     State& s = state();
-    if (!s.store)
-        return;
-    if (s.fallbackPending) {
-        s.fallbackPending = false;
-        showMessage(QStringLiteral("The machine-wide settings folder %1 cannot be written (%2).\n"
-                                   "Your settings are kept in %3 instead.")
-                        .arg(path(s.location.refusedFolder),
-                             QString::fromStdString(s.location.reason), path(s.location.folder)),
-                    QStringLiteral("Corvane"), MsgIcon::Information);
-    }
-    for (const reg::StoreEvent& e : s.store->takeEvents()) {
-        showMessage(QStringLiteral("The settings file %1 could not be read (%2).\n"
-                                   "It has been kept as %3, and the default settings are used.")
-                        .arg(path(e.file), QString::fromStdString(e.reason), path(e.keptAs)),
-                    QStringLiteral("Corvane"), MsgIcon::Warning);
-    }
+    collect(s);
+    if (!s.held)
+        showPending(s);
+}
+
+void holdStoreNotices() {
+    state().held = true;
+}
+
+void releaseStoreNotices() {
+    State& s = state();
+    s.held = false;
+    collect(s);
+    showPending(s);
+}
+
+std::vector<StoreNotice> takeStoreNotices() {
+    State& s = state();
+    collect(s);
+    return std::exchange(s.pending, {});
 }
 
 void reportStoreError(const reg::StoreError& error) {
-    showMessage(QStringLiteral("The settings could not be saved.\n%1")
-                    .arg(QString::fromStdString(error.what())),
-                QStringLiteral("Error"), MsgIcon::Error);
+    State& s = state();
+    collect(s); // what led to the failure comes first
+    s.pending.push_back(
+        {QStringLiteral("The settings could not be saved.\n%1").arg(systemText(error.what())),
+         QStringLiteral("Error"), MsgIcon::Error});
+    if (!s.held)
+        showPending(s);
 }
 
 } // namespace corvane

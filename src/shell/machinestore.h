@@ -1,11 +1,14 @@
 // The program's machine-wide settings store: located on first use, and what happened to it
-// (a per-user fallback, an unreadable file set aside, a failed write) told to the user once.
+// (a per-user fallback, a damaged file kept aside, a failed write) told to the user once.
 #pragma once
 
 #include "registry/location.h"
 #include "registry/store.h"
+#include "shell/prompter.h"
 
+#include <QString>
 #include <filesystem>
+#include <vector>
 
 namespace corvane {
 
@@ -15,10 +18,23 @@ reg::Store& machineStore();
 void resetMachineStore(const std::filesystem::path& machineFolder = reg::kMachineFolder);
 
 // Shows, through the prompter, each event the store recorded since the last call, and the
-// fallback to the per-user folder the first time it is known.
+// fallback to the per-user folder the first time it is known. While held, they wait.
 void reportStoreEvents();
 
-// Shows a failed store write under caption "Error".
+// The main window reads the store before it can show a box: its notices wait from then until
+// the window is up, and are shown then, each once.
+void holdStoreNotices();
+void releaseStoreNotices();
+
+struct StoreNotice {
+    QString text; // control characters made harmless; lines separated by a line feed
+    QString caption;
+    MsgIcon icon = MsgIcon::Information;
+};
+// The notices not yet shown, taken to be told another way (a command without a window).
+std::vector<StoreNotice> takeStoreNotices();
+
+// Shows a failed store write under caption "Error" (held like the notices).
 void reportStoreError(const reg::StoreError& error);
 
 } // namespace corvane

@@ -310,16 +310,13 @@ std::size_t Data::eraseKey(std::string_view path) {
     return removed;
 }
 
-std::optional<Data> parse(std::string_view text, ParseError* error) {
-    Data data;
+TolerantParse parseTolerantly(std::string_view text) {
+    TolerantParse out;
     KeyData* current = nullptr;
-    std::unordered_set<std::string> seen; // key path and value name, folded
+    int sectionLine = 0; // of the last section name; current is null when it was unreadable
+    std::unordered_map<std::string, int> seen; // key path and value name, folded -> line
     int lineNo = 0;
-    auto fail = [&](std::string why) -> std::optional<Data> {
-        if (error)
-            *error = {lineNo, std::move(why)};
-        return std::nullopt;
-    };
+    const auto skip = [&](std::string why) { out.unreadable.push_back({lineNo, std::move(why)}); };
     while (!text.empty()) {
         ++lineNo;
         const std::size_t eol = text.find('\n');
@@ -329,26 +326,65 @@ std::optional<Data> parse(std::string_view text, ParseError* error) {
         if (line.empty() || line.front() == ';' || line.front() == '#')
             continue;
         if (line.front() == '[') {
-            if (line.back() != ']')
-                return fail("unterminated section name");
+            current = nullptr;
+            sectionLine = lineNo;
+            if (line.back() != ']') {
+                skip("unterminated section name");
+                continue;
+            }
             const auto path = normaliseKeyPath(line.substr(1, line.size() - 2));
-            if (!path)
-                return fail("not a valid key path");
-            current = &data.makeKey(*path);
+            if (!path) {
+                skip("not a valid key path");
+                continue;
+            }
+            current = &out.data.makeKey(*path);
             continue;
         }
-        if (!current)
-            return fail("value outside a section");
+        if (!current) {
+            // Placing it in another section would change its meaning.
+            skip(sectionLine > 0
+                     ? "value of the unreadable section of line " + std::to_string(sectionLine)
+                     : std::string("value outside a section"));
+            continue;
+        }
         std::string why;
         auto nv = parseValueLine(line, why);
-        if (!nv)
-            return fail(std::move(why));
+        if (!nv) {
+            skip(std::move(why));
+            continue;
+        }
         // Two spellings of one name would make every read ambiguous.
-        if (!seen.insert(folded(current->path) + '\n' + folded(nv->first)).second)
-            return fail("value \"" + nv->first + "\" appears twice");
+        const auto [first, added] =
+            seen.try_emplace(folded(current->path) + '\n' + folded(nv->first), lineNo);
+        if (!added) {
+            skip("value \"" + nv->first + "\" appears twice (line " +
+                 std::to_string(first->second) + " is kept)");
+            continue;
+        }
         current->values.push_back(std::move(*nv));
     }
-    return data;
+    return out;
+}
+
+std::optional<Data> parse(std::string_view text, ParseError* error) {
+    TolerantParse parsed = parseTolerantly(text);
+    if (parsed.unreadable.empty())
+        return std::move(parsed.data);
+    if (error)
+        *error = std::move(parsed.unreadable.front());
+    return std::nullopt;
+}
+
+std::string unreadableLinesText(const std::vector<ParseError>& lines, std::size_t shown) {
+    std::string out;
+    for (std::size_t i = 0; i < lines.size() && i < shown; ++i) {
+        if (i > 0)
+            out += "; ";
+        out += "line " + std::to_string(lines[i].line) + ": " + lines[i].message;
+    }
+    if (lines.size() > shown)
+        out += "; and " + std::to_string(lines.size() - shown) + " more";
+    return out;
 }
 
 std::string serialize(const Data& data) {

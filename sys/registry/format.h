@@ -10,6 +10,9 @@
 // Names and strings use the escapes \\ \" \n \r \t and \xHH (control bytes); other bytes,
 // UTF-8 included, stand as they are. Blank lines and lines starting with ';' or '#' are
 // comments. A section with no values is a key that exists but is empty.
+//
+// A damaged file is read line by line: what can be read is kept, and each line that cannot is
+// named with its reason.
 #pragma once
 
 #include <cstdint>
@@ -76,8 +79,19 @@ struct ParseError {
     std::string message;
 };
 
-// The content, or where and why the text is not a store.
+struct TolerantParse {
+    Data data;                          // every line that could be read
+    std::vector<ParseError> unreadable; // the others, in file order
+};
+
+// Skips what cannot be read: a broken value line, a value outside any section, every value of
+// a section whose name cannot be read, and a second spelling of a value name (the first one
+// stays).
+TolerantParse parseTolerantly(std::string_view text);
+// The content, or the first line that cannot be read.
 std::optional<Data> parse(std::string_view text, ParseError* error = nullptr);
+// "line 3: why; line 9: why", at most the first shown lines, then how many more there are.
+std::string unreadableLinesText(const std::vector<ParseError>& lines, std::size_t shown = 10);
 std::string serialize(const Data& data);
 
 } // namespace corvane::reg

@@ -25,6 +25,13 @@ std::filesystem::path asideName(const std::filesystem::path& file) {
     return candidate;
 }
 
+// A regular file of that size, not reached through a link.
+bool copyStands(const std::filesystem::path& copy, std::size_t size) {
+    struct stat st {};
+    return ::lstat(copy.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+           static_cast<std::size_t>(st.st_size) == size;
+}
+
 bool sameFile(const struct stat& a, const struct stat& b) {
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
            a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
@@ -46,10 +53,12 @@ Store::Store(std::filesystem::path file) : file_(std::move(file)) {
     lockFile_ += ".lock";
 }
 
-std::optional<Store::Parsed> Store::load(bool setAside) {
+std::optional<Store::Parsed> Store::load(bool keepAside) {
     struct stat now {};
     if (::lstat(file_.c_str(), &now) == 0) {
-        if (cache_ && cache_->trusted && sameFile(cache_->file.status, now))
+        // Before a write over a damaged file, its copy is looked for again: it may be gone.
+        if (cache_ && cache_->trusted && sameFile(cache_->file.status, now) &&
+            !(keepAside && cache_->parsed.damaged))
             return cache_->parsed;
     } else if (errno == ENOENT) {
         cache_.reset();
@@ -60,36 +69,64 @@ std::optional<Store::Parsed> Store::load(bool setAside) {
     auto content = readWholeFile(file_);
     if (!content)
         return Parsed{};
-    ParseError error;
-    auto data = parse(content->text, &error);
-    if (!data) {
-        if (!setAside)
-            return std::nullopt;
-        const std::filesystem::path aside = asideName(file_);
-        std::error_code ec;
-        std::filesystem::rename(file_, aside, ec);
-        if (ec) {
-            // Keeping the content matters more than going on: refuse to write over it.
-            throw StoreError("Cannot set aside the unreadable store " + file_.string() + ": " +
-                             ec.message());
-        }
-        events_.push_back(
-            {file_, aside, "line " + std::to_string(error.line) + ": " + error.message});
-        return Parsed{};
-    }
-    Parsed parsed{std::make_shared<const Data>(std::move(*data)),
+    TolerantParse read = parseTolerantly(content->text);
+    Parsed parsed{std::make_shared<const Data>(std::move(read.data)),
                   static_cast<mode_t>(content->status.st_mode & 07777)};
+    if (!read.unreadable.empty()) {
+        if (!keepAside)
+            return std::nullopt;
+        parsed.damaged = true;
+        parsed.keptAside = noteDamage(*content, std::move(read.unreadable));
+    }
     const bool trusted = settled(content->status);
     content->text = std::string();
     cache_ = Cache{std::move(*content), parsed, trusted};
     return parsed;
 }
 
+bool Store::noteDamage(const FileContent& content, std::vector<ParseError> unreadable) {
+    const std::size_t size = content.text.size();
+    const std::size_t hash = std::hash<std::string>{}(content.text);
+    const bool known = damage_ && damage_->size == size && damage_->hash == hash;
+    if (known && !damage_->keptAs.empty() && copyStands(damage_->keptAs, size))
+        return true;
+    StoreEvent event{file_, {}, std::move(unreadable), {}};
+    try {
+        event.keptAs = keepAside(content);
+    } catch (const StoreError& e) {
+        event.copyFailure = e.what();
+    }
+    if (!known || damage_->keptAs != event.keptAs)
+        events_.push_back(event);
+    damage_ = Damage{size, hash, event.keptAs};
+    return !event.keptAs.empty();
+}
+
+std::filesystem::path Store::keepAside(const FileContent& content) {
+    // Every start would otherwise leave one more copy while the file waits for its next write.
+    const std::string prefix = file_.filename().string() + ".corrupt-";
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(file_.parent_path(), ec)) {
+        if (!entry.path().filename().string().starts_with(prefix) ||
+            !copyStands(entry.path(), content.text.size()))
+            continue;
+        try {
+            const auto copy = readWholeFile(entry.path(), content.text.size());
+            if (copy && copy->text == content.text)
+                return entry.path();
+        } catch (const StoreError&) {
+            // Not a copy we can read: not ours to trust.
+        }
+    }
+    std::filesystem::path aside = asideName(file_);
+    writeFileAtomically(aside, content.text, static_cast<mode_t>(content.status.st_mode & 07777));
+    return aside;
+}
+
 std::shared_ptr<const Data> Store::snapshot() {
     auto parsed = load(false);
     if (!parsed) {
-        // Look again under the lock: the file may have been replaced, or set aside by another
-        // process, since we read it.
+        // A damaged file is kept aside under the lock, where no other process does the same.
         FileLock lock(lockFile_);
         parsed = load(true);
     }
@@ -99,6 +136,10 @@ std::shared_ptr<const Data> Store::snapshot() {
 void Store::update(const std::function<void(Data&)>& change) {
     FileLock lock(lockFile_);
     const Parsed current = *load(true);
+    // What could not be read lives on only in the copy: without one, the file stays as it is.
+    if (current.damaged && !current.keptAside)
+        throw StoreError("Cannot write " + file_.string() +
+                         ": it is damaged and no copy of it could be kept");
     Data data = current.data ? *current.data : Data{};
     change(data);
     writeFileAtomically(file_, serialize(data), current.mode);

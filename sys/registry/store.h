@@ -4,8 +4,12 @@
 //
 // Every change is a locked read-modify-write of the whole file, replaced atomically, so two
 // processes never lose each other's writes and a crash leaves the old or the new content.
-// A file that cannot be parsed is renamed aside, never overwritten, and the event kept for
-// the program to report; the store then starts empty.
+//
+// A damaged file is read for what it still holds: its well-formed values are used, and a
+// byte-for-byte copy is kept beside it before anything is written, since the next write keeps
+// only what could be read. The file itself stays until that write: a program that only reads
+// (the boot-time route restore) then finds the same values. The event is kept for the program
+// to report, once per damaged content.
 //
 // What was parsed is kept, and the file read and parsed again only when it is no longer the
 // same: another device, inode, size or modification time.
@@ -26,9 +30,10 @@
 namespace corvane::reg {
 
 struct StoreEvent {
-    std::filesystem::path file;   // the store file that could not be parsed
-    std::filesystem::path keptAs; // where it now is
-    std::string reason;           // "line 3: ..."
+    std::filesystem::path file;         // the damaged store file
+    std::filesystem::path keptAs;       // its copy; empty when none could be made
+    std::vector<ParseError> unreadable; // the lines left out
+    std::string copyFailure;            // why there is no copy; the store then refuses writes
 };
 
 class Key;
@@ -53,22 +58,36 @@ public:
     // The key and everything below it; false when it did not exist.
     bool deleteKey(std::string_view path);
 
-    // The files set aside since the last call.
+    // The damaged files met since the last call.
     std::vector<StoreEvent> takeEvents();
 
 private:
     struct Parsed {
         std::shared_ptr<const Data> data; // null when there is no file
         mode_t mode = 0644;               // the file's permissions, kept when it is replaced
+        bool damaged = false;
+        bool keptAside = false; // a damaged file's copy exists: it may be written over
     };
     // The current content, from the cache when the file is still the one parsed. Nothing
-    // when the file does not parse; with setAside (the caller holds the lock) such a file is
-    // set aside and the content is empty.
-    std::optional<Parsed> load(bool setAside);
+    // when the file is damaged, unless keepAside (the caller holds the lock): then a copy is
+    // made, or found, and the event recorded.
+    std::optional<Parsed> load(bool keepAside);
+    // A copy of the damaged text beside the file: one made earlier with the same bytes, or a
+    // new one. Throws StoreError.
+    std::filesystem::path keepAside(const FileContent& content);
+    // Records the event unless this content was reported already; true when a copy exists.
+    bool noteDamage(const FileContent& content, std::vector<ParseError> unreadable);
 
     std::filesystem::path file_;
     std::filesystem::path lockFile_;
     std::vector<StoreEvent> events_;
+    // The damaged content last reported, so that it is reported once however often it is read.
+    struct Damage {
+        std::size_t size = 0;
+        std::size_t hash = 0;
+        std::filesystem::path keptAs;
+    };
+    std::optional<Damage> damage_;
 
     // The last file parsed. Its descriptor stays open, so that its inode number cannot pass
     // to a file that replaces it.

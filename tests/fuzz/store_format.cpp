@@ -1,5 +1,6 @@
 // The settings store's text: whatever parses must come back unchanged through its own
-// serialization, and a refusal must name a line of the text.
+// serialization, a refusal must name a line of the text, and what a tolerant read keeps of
+// any text must be a store that parses.
 #include "fuzz_support.h"
 #include "registry/format.h"
 
@@ -20,11 +21,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     return corvane::fuzz::guarded([&] {
         namespace reg = corvane::reg;
         const std::string_view text = corvane::fuzz::text(data, size);
+        const auto lines = std::count(text.begin(), text.end(), '\n') + 1;
+        // What a damaged text keeps is a store of its own, written and read back whole.
+        const reg::TolerantParse tolerant = reg::parseTolerantly(text);
+        for (const reg::ParseError& e : tolerant.unreadable)
+            FUZZ_CHECK(e.line >= 1 && e.line <= lines && !e.message.empty());
+        const std::optional<reg::Data> kept = reg::parse(reg::serialize(tolerant.data));
+        FUZZ_CHECK(kept && same(*kept, tolerant.data));
+
         reg::ParseError error;
         const std::optional<reg::Data> parsed = reg::parse(text, &error);
         if (!parsed) {
-            const auto lines = std::count(text.begin(), text.end(), '\n') + 1;
-            FUZZ_CHECK(error.line >= 1 && error.line <= lines && !error.message.empty());
+            FUZZ_CHECK(!tolerant.unreadable.empty() && error.line == tolerant.unreadable[0].line);
             return;
         }
         for (const reg::KeyData& key : parsed->keys())

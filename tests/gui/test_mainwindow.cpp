@@ -7,6 +7,8 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QDir>
+#include <QFile>
 #include <QLabel>
 #include <QStandardItemModel>
 #include <QStatusTipEvent>
@@ -129,6 +131,33 @@ TEST_F(MainWindow, FirstShowRefreshesThenReportsTheLoadFailureOnce) {
     w.hide();
     showAndSettle(); // a restore refreshes but reloads and reports nothing
     EXPECT_EQ(messagesAtRefresh.size(), 2u);
+    EXPECT_EQ(prompts.messages.size(), 1u);
+}
+
+// The window reads the store before the program can show a box: what the store has to say
+// waits for the window, as the program installs its prompter only once the window exists.
+TEST_F(MainWindow, StoreNoticesWaitForTheWindowAndAreShownOnce) {
+    const QString folder = dir.filePath(QStringLiteral("store"));
+    ASSERT_TRUE(QDir().mkpath(folder));
+    QFile file(folder + QStringLiteral("/machine.reg"));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("[SYSTEM\\Routes]\n\"1,2,3,4\" = dword:1\n");
+    file.close();
+
+    setPrompter(nullptr);
+    TfrmMain& w = make();
+    setPrompter(&prompts);
+    EXPECT_TRUE(prompts.messages.empty());
+    showAndSettle();
+    ASSERT_EQ(prompts.messages.size(), 1u);
+    EXPECT_EQ(prompts.messages[0].icon, MsgIcon::Warning);
+    EXPECT_TRUE(prompts.messages[0].text.contains(QStringLiteral("line 2: unknown value type")))
+        << prompts.messages[0].text.toStdString();
+    EXPECT_TRUE(prompts.messages[0].text.contains(QStringLiteral("machine.reg.corrupt-")));
+
+    w.hide();
+    showAndSettle();
+    LoadSettings(*frmSetup);
     EXPECT_EQ(prompts.messages.size(), 1u);
 }
 

@@ -5,6 +5,7 @@
 #include "temp_dir.h"
 
 #include <arpa/inet.h>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sstream>
@@ -13,6 +14,7 @@
 #include <vector>
 
 using namespace corvane::test;
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -221,6 +223,50 @@ TEST_F(Report, WritesToStandardOutputAndFailsLoudly) {
     const std::string help = shOut(CORVANE_BIN " --help");
     EXPECT_NE(help.find("--report [FILE]"), std::string::npos);
     EXPECT_NE(help.find("--restore-persistent-routes"), std::string::npos);
+}
+
+// The boot-time restore with a store that has one damaged line: what could not be read is
+// said, the rest is restored, and the run fails, every time until the store is mended.
+TEST_F(Report, RestoreSaysWhatItCouldNotReadAndRestoresTheRest) {
+    const fs::path store = dir_.path() / "store";
+    fs::create_directories(store);
+    const std::string damaged =
+        "[SYSTEM\\CurrentControlSet\\Services\\Tcpip\\Parameters\\PersistentRoutes]\n"
+        "\"10.91.0.0,255.255.0.0,10.77.0.2,5\" = str:\"\"\n"
+        "\"10.92.0.0,255.255.0.0,10.77.0.2,5\" = dword:1\n"
+        "\"10.93.0.0,255.255.0.0,0.0.0.0,1\" = str:\"\"\n"
+        "\"10.88.0.0,255.255.0.0,10.77.0.2,50\" = str:\"\"\n"
+        "\"10.94.0.0,255.255.0.0,10.77.0.2,1\\x1B[2J\" = str:\"\"\n";
+    std::ofstream(store / "machine.reg", std::ios::binary) << damaged;
+    const std::string out = (dir_.path() / "restore.txt").string();
+
+    for (int run = 0; run < 2; ++run) {
+        EXPECT_EQ(shMayFail(command("--restore-persistent-routes >" + out)), 1);
+        const std::string said = shOut("cat " + out);
+        EXPECT_NE(said.find("machine.reg could not be read in full (line 3: unknown value type"),
+                  std::string::npos)
+            << said;
+        EXPECT_NE(said.find("kept as " + (store / "machine.reg.corrupt-").string()),
+                  std::string::npos)
+            << said;
+        EXPECT_NE(said.find("\napplied 10.91.0.0,255.255.0.0,10.77.0.2,5\n"), std::string::npos);
+        EXPECT_NE(said.find("\nfailed 10.93.0.0,255.255.0.0,0.0.0.0,1: no local network reaches "
+                            "the next hop 0.0.0.0\n"),
+                  std::string::npos)
+            << said;
+        // Present with another metric is another route: added beside it.
+        EXPECT_NE(said.find("\napplied 10.88.0.0,255.255.0.0,10.77.0.2,50\n"), std::string::npos);
+        EXPECT_NE(said.find("\nfailed 10.94.0.0,255.255.0.0,10.77.0.2,1?[2J: not a route"),
+                  std::string::npos)
+            << said;
+        EXPECT_EQ(said.find('\x1b'), std::string::npos);
+    }
+    EXPECT_NE(shOut("ip route show 10.91.0.0/16"), "");
+    EXPECT_EQ(shOut("ip route show 10.93.0.0/16"), "");
+    EXPECT_EQ(shOut("ip route show 10.88.0.0/16 | wc -l"), "2\n");
+    // Only read: the file stands as it was, and one copy of it is kept.
+    EXPECT_EQ(slurp(store / "machine.reg"), damaged);
+    EXPECT_EQ(shOut("ls " + store.string() + " | grep -c corrupt"), "1\n");
 }
 
 TEST_F(Report, NeverWritesThroughAPlantedLinkNorWaitsForAPipe) {

@@ -10,6 +10,7 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QFile>
 #include <QFont>
 #include <QItemSelectionModel>
 #include <QTabWidget>
@@ -167,6 +168,46 @@ TEST_F(RoutesPage, DeletionOneSeveralRefusedAndRestore) {
     std::ostringstream failing;
     EXPECT_EQ(restorePersistentRoutes(failing), 1);
     EXPECT_NE(failing.str().find("failed 10.40.0.0,255.255.0.0,10.99.9.9,1: "), std::string::npos);
+}
+
+// Grey rows of names that are no routes go with the name they are stored under.
+TEST_F(RoutesPage, MalformedStoredNamesAreDeletedByTheirOwnName) {
+    CORVANE_REQUIRE_NETNS();
+    const std::vector<std::string> odd = {"10.98.0.0,255.255.0.0,10.20.0.2",
+                                          "10.97.0.0,255.255.0.0,10.20.0.2,1,9", "Odd,Name"};
+    for (const std::string& name : odd)
+        SetPersistent(name, true);
+    TfrmMain& w = refreshed();
+    select({rowOf("10.98.0.0"), rowOf("10.97.0.0"), rowOf("Odd")});
+    ASSERT_EQ(w.lvFwTable->selectionModel()->selectedRows().size(), 3);
+    prompts.answer(MsgAnswer::Yes);
+    acDeleteRouteExecute(w);
+    for (const std::string& name : odd)
+        EXPECT_FALSE(IsPersistent(name)) << name;
+    EXPECT_TRUE(ReadPersistentRouteNames().empty());
+    refreshed();
+    EXPECT_EQ(rowOf("10.98.0.0") + rowOf("10.97.0.0") + rowOf("Odd"), -3);
+}
+
+// A store damaged while the program runs is told by the refresh that reads it, once, and the
+// routes it still holds are shown.
+TEST_F(RoutesPage, AStoreDamagedMeanwhileIsToldOnce) {
+    CORVANE_REQUIRE_NETNS();
+    make();
+    showAndSettle(); // until then, the store's notices wait for the window
+    const size_t before = prompts.messages.size();
+    QFile file(dir.filePath(QStringLiteral("store/machine.reg")));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write("[SYSTEM\\CurrentControlSet\\Services\\Tcpip\\Parameters\\PersistentRoutes]\n"
+               "\"10.96.0.0,255.255.0.0,10.20.0.2,1\" = str:\"\"\n\"10.95.0.0\" = int:\n");
+    file.close();
+    refreshed();
+    refreshed();
+    ASSERT_EQ(prompts.messages.size(), before + 1);
+    EXPECT_EQ(prompts.messages.back().icon, MsgIcon::Warning);
+    EXPECT_TRUE(prompts.messages.back().text.contains(QStringLiteral("(line 3: ")))
+        << prompts.messages.back().text.toStdString();
+    EXPECT_GE(rowOf("10.96.0.0"), 0);
 }
 
 // The selected routes are deleted, whatever happens to the table while a box stands open.

@@ -167,6 +167,17 @@ TEST(RouteRows, PersistentColumnAndStoreOnlyRows) {
     EXPECT_EQ(persistentRouteName(grey), "10.9.0.0,255.255.0.0,192.168.1.1,5");
     EXPECT_EQ(routeCellText(extra[1], fwcol::Mask), "Name");
     EXPECT_EQ(routeCellText(extra[1], fwcol::NextHop), "");
+    // A malformed row is deleted by the name it is stored under, not one made from its columns.
+    const std::vector<RouteRow> odd = inactivePersistentRows(
+        {}, {"Odd,Name", "1.0.0.0,255.0.0.0,2.2.2.2", "1.0.0.0,255.0.0.0,2.2.2.2,1,9",
+             "1.0.0.0,255.0.0.0,2.2.2.2,1,8", "1.0.0.0,255.0.0.0,2.2.2.2,1\x1b[2J"});
+    ASSERT_EQ(odd.size(), 5U);
+    EXPECT_EQ(persistentRouteName(odd[0]), "Odd,Name");
+    EXPECT_EQ(persistentRouteName(odd[1]), "1.0.0.0,255.0.0.0,2.2.2.2");
+    EXPECT_EQ(persistentRouteName(odd[2]), "1.0.0.0,255.0.0.0,2.2.2.2,1,9");
+    EXPECT_FALSE(sameRoute(odd[2], odd[3]));
+    EXPECT_EQ(inactivePersistentRows(odd, {"1.0.0.0,255.0.0.0,2.2.2.2,1,9"}).size(), 0U);
+    EXPECT_EQ(routeCellText(odd[4], fwcol::Metric), "1?[2J"); // no control bytes on screen
     // Store-only rows never become the active default route.
     std::vector<RouteRow> merged = inactivePersistentRows({}, {"0.0.0.0,0.0.0.0,10.0.0.1,1"});
     EXPECT_EQ(activeDefaultRoute(merged), -1);
@@ -277,16 +288,16 @@ TEST(RouteRestore, PlanMatchesPresentRoutesAndPicksTheInterface) {
     const PersistentRoute want = *parsePersistentRouteName("10.0.0.0,255.0.0.0,192.168.1.1,5");
     const std::vector<LocalAddress> locals = {{quad("172.16.0.2"), quad("255.255.0.0"), 3},
                                               {quad("192.168.1.5"), quad("255.255.255.0"), 4}};
-    // The same route already present: nothing to do; with another metric it is a conflict.
-    EXPECT_EQ(
-        planRestore(want, {route("10.0.0.0", "255.0.0.0", "192.168.1.1", 4, 5)}, locals, 0).kind,
-        RestorePlan::Kind::Present);
-    const RestorePlan conflict =
-        planRestore(want, {route("10.0.0.0", "255.0.0.0", "192.168.1.1", 4, 7)}, locals, 0);
-    EXPECT_EQ(conflict.kind, RestorePlan::Kind::Conflict);
-    EXPECT_NE(conflict.reason.find("metric 7"), std::string::npos);
+    // The same route already present: nothing to do. One of another metric is another route,
+    // which the kernel holds beside it.
+    EXPECT_EQ(planRestore(want, {route("10.0.0.0", "255.0.0.0", "192.168.1.1", 4, 5)}, locals).kind,
+              RestorePlan::Kind::Present);
+    const RestorePlan beside =
+        planRestore(want, {route("10.0.0.0", "255.0.0.0", "192.168.1.1", 4, 7)}, locals);
+    EXPECT_EQ(beside.kind, RestorePlan::Kind::Add);
+    EXPECT_EQ(beside.record.dwForwardMetric1, 5U);
 
-    const RestorePlan add = planRestore(want, {}, locals, 9);
+    const RestorePlan add = planRestore(want, {}, locals);
     ASSERT_EQ(add.kind, RestorePlan::Kind::Add);
     EXPECT_EQ(add.record.dwForwardIfIndex, 4U);
     EXPECT_EQ(add.record.dwForwardType, 4U);
@@ -296,13 +307,32 @@ TEST(RouteRestore, PlanMatchesPresentRoutesAndPicksTheInterface) {
     EXPECT_EQ(add.record.dwForwardDest, htonl(0x0A000000U));
 
     const PersistentRoute direct = *parsePersistentRouteName("10.0.0.0,255.0.0.0,172.16.0.2,1");
-    const RestorePlan local = planRestore(direct, {}, locals, 0);
+    const RestorePlan local = planRestore(direct, {}, locals);
     EXPECT_EQ(local.record.dwForwardIfIndex, 3U);
     EXPECT_EQ(local.record.dwForwardType, 3U);
 
-    const PersistentRoute far = *parsePersistentRouteName("10.0.0.0,255.0.0.0,8.8.8.8,1");
-    EXPECT_EQ(planRestore(far, {}, locals, 9).record.dwForwardIfIndex, 9U);
-    EXPECT_EQ(planRestore(far, {}, locals, 0).kind, RestorePlan::Kind::NoInterface);
+    // A next hop no local network reaches fails, whatever route would carry traffic to it;
+    // 0.0.0.0 is no next hop, though a direct default route "contains" it.
+    MIB_IPFORWARDROW anywhere = route("0.0.0.0", "0.0.0.0", "0.0.0.0", 6);
+    anywhere.dwForwardType = MIB_IPROUTE_TYPE_DIRECT;
+    for (const char* name : {"10.0.0.0,255.0.0.0,8.8.8.8,1", "10.0.0.0,255.0.0.0,0.0.0.0,1"}) {
+        const RestorePlan far =
+            planRestore(*parsePersistentRouteName(name),
+                        {route("0.0.0.0", "0.0.0.0", "192.168.1.1", 4), anywhere}, locals);
+        EXPECT_EQ(far.kind, RestorePlan::Kind::NoInterface) << name;
+        EXPECT_EQ(far.reason,
+                  "no local network reaches the next hop " + std::string(Csv(name, ',').field(3)));
+    }
+    // The peer of a point-to-point link is reached by a route without a gateway, the
+    // narrowest one that holds it.
+    MIB_IPFORWARDROW peer = route("10.8.0.0", "255.255.255.0", "10.8.0.1", 7);
+    MIB_IPFORWARDROW peerHost = route("10.8.0.2", "255.255.255.255", "10.8.0.1", 8);
+    peer.dwForwardType = peerHost.dwForwardType = MIB_IPROUTE_TYPE_DIRECT;
+    const RestorePlan viaPeer = planRestore(
+        *parsePersistentRouteName("10.9.0.0,255.255.0.0,10.8.0.2,1"), {peer, peerHost}, locals);
+    ASSERT_EQ(viaPeer.kind, RestorePlan::Kind::Add);
+    EXPECT_EQ(viaPeer.record.dwForwardIfIndex, 8U);
+    EXPECT_EQ(viaPeer.record.dwForwardType, MIB_IPROUTE_TYPE_INDIRECT);
 }
 
 // The row of a route whose gateway the table cannot name (an IPv6 one) shows next hop 0.0.0.0;

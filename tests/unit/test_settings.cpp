@@ -352,4 +352,5 @@ TEST_F(MachineStoreTest, ACorruptStoreIsReportedOnceNamingTheKeptFile) {
     }();
     ASSERT_FALSE(kept.empty());
     EXPECT_TRUE(m.text.contains(QString::fromStdString(kept.string()))) << m.text.toStdString();
+    EXPECT_TRUE(m.text.contains(QStringLiteral("line 2: "))) << m.text.toStdString();
 }

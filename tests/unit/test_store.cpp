@@ -168,36 +168,93 @@ TEST(StoreKeys, ValuesPersistAcrossReopening) {
     EXPECT_TRUE(filesStartingWith(dir.path(), ".corvane-").empty());
 }
 
-TEST(StoreFailures, UnparsableFileIsSetAsideOnceAndNeverOverwritten) {
+TEST(StoreFormat, ADamagedTextKeepsEveryLineThatCanBeRead) {
+    const std::string text = "\"orphan\" = int:1\n"
+                             "[Software\\halvern\\zorvent]\n"
+                             "\"Auto update\" = int:1\n"
+                             "\"Width\" = int:yes\n"
+                             "\"Height\" = int:460\n"
+                             "\"HEIGHT\" = int:7\n"
+                             "[a\\\\b]\n"
+                             "\"lost\" = int:1\n"
+                             "[SYSTEM\\Routes]\n"
+                             "\"10.0.0.0,255.0.0.0,10.1.1.1,1\" = str:\"\"\n";
+    const TolerantParse read = parseTolerantly(text);
+    std::vector<int> lines;
+    for (const ParseError& e : read.unreadable)
+        lines.push_back(e.line);
+    EXPECT_EQ(lines, (std::vector<int>{1, 4, 6, 7, 8}));
+    EXPECT_NE(read.unreadable[2].message.find("line 5"), std::string::npos); // the one kept
+    EXPECT_NE(read.unreadable[4].message.find("line 7"), std::string::npos); // its section
+    const KeyData* settings = read.data.findKey("software\\halvern\\zorvent");
+    ASSERT_TRUE(settings);
+    EXPECT_EQ(settings->find("Auto update")->integer, 1);
+    EXPECT_EQ(settings->find("Height")->integer, 460);
+    EXPECT_EQ(settings->find("Width"), nullptr);
+    ASSERT_TRUE(read.data.findKey("SYSTEM\\Routes"));
+    EXPECT_EQ(read.data.findKey("SYSTEM\\Routes")->values.size(), 1u);
+    EXPECT_FALSE(read.data.keyExists("a"));
+
+    const std::string listed = unreadableLinesText(read.unreadable, 2);
+    EXPECT_EQ(listed.rfind("line 1: value outside a section; line 4: ", 0), 0u) << listed;
+    EXPECT_TRUE(listed.ends_with("; and 3 more")) << listed;
+}
+
+TEST(StoreFailures, ADamagedFileIsCopiedAsideOnceAndOnlyItsBadLinesAreLost) {
     TempDir dir;
     const fs::path file = dir.path() / "machine.reg";
-    const std::string garbage = "[Software\\halvern\\zorvent]\n\"Auto update\" = int:yes\n";
-    spit(file, garbage);
+    const std::string damaged = "[Software\\halvern\\zorvent]\n\"Auto update\" = int:yes\n"
+                                "\"Width\" = int:731\n[SYSTEM\\Routes]\n\"1,2,3,4\" = str:\"\"\n";
+    spit(file, damaged);
 
     Store store(file);
-    auto key = store.open("Software\\halvern\\zorvent", true);
+    auto key = store.open("Software\\halvern\\zorvent", false);
     ASSERT_TRUE(key);
+    EXPECT_EQ(key->readInteger("Width"), 731);
+    EXPECT_EQ(key->readInteger("Auto update"), std::nullopt);
+    EXPECT_TRUE(store.open("SYSTEM\\Routes", false)->valueExists("1,2,3,4"));
     const auto events = store.takeEvents();
     ASSERT_EQ(events.size(), 1u);
     EXPECT_EQ(events[0].file, file);
-    EXPECT_NE(events[0].reason.find("line 2"), std::string::npos) << events[0].reason;
-    EXPECT_EQ(slurp(events[0].keptAs), garbage);
+    ASSERT_EQ(events[0].unreadable.size(), 1u);
+    EXPECT_EQ(events[0].unreadable[0].line, 2);
+    EXPECT_TRUE(events[0].copyFailure.empty());
     EXPECT_TRUE(events[0].keptAs.filename().string().starts_with("machine.reg.corrupt-"));
+    EXPECT_EQ(slurp(events[0].keptAs), damaged);
+    // Reading leaves the file as it was, for whoever reads it next.
+    EXPECT_EQ(slurp(file), damaged);
 
-    // The store goes on empty, and the next trouble-free operations report nothing.
-    EXPECT_EQ(key->readInteger("Auto update"), std::nullopt);
-    key->writeInteger("Auto update", 1);
-    EXPECT_EQ(key->readInteger("Auto update"), 1);
+    // Read again, here or by another process, it is the same damage with the same copy.
+    EXPECT_EQ(key->readInteger("Width"), 731);
     EXPECT_TRUE(store.takeEvents().empty());
+    Store other(file);
+    EXPECT_EQ(other.open("Software\\halvern\\zorvent", false)->readInteger("Width"), 731);
+    const auto again = other.takeEvents();
+    ASSERT_EQ(again.size(), 1u);
+    EXPECT_EQ(again[0].keptAs, events[0].keptAs);
+    EXPECT_EQ(filesStartingWith(dir.path(), "machine.reg.corrupt-").size(), 1u);
 
-    // A second broken file in the same second gets its own name.
+    // The next write keeps what could be read; the copy holds the rest, made again when it
+    // was removed meanwhile.
+    fs::remove(events[0].keptAs);
+    key->writeInteger("Auto update", 1);
+    EXPECT_TRUE(parse(slurp(file)));
+    EXPECT_EQ(key->readInteger("Auto update"), 1);
+    EXPECT_EQ(key->readInteger("Width"), 731);
+    EXPECT_TRUE(store.open("SYSTEM\\Routes", false)->valueExists("1,2,3,4"));
+    const auto copies = filesStartingWith(dir.path(), "machine.reg.corrupt-");
+    ASSERT_EQ(copies.size(), 1u);
+    EXPECT_EQ(slurp(copies[0]), damaged);
+    store.takeEvents();
+
+    // Another damaged file in the same second gets its own copy.
     spit(file, "junk\n");
     EXPECT_EQ(key->readInteger("Auto update"), std::nullopt);
     const auto second = store.takeEvents();
     ASSERT_EQ(second.size(), 1u);
-    EXPECT_NE(second[0].keptAs, events[0].keptAs);
+    EXPECT_NE(second[0].keptAs, copies[0]);
     EXPECT_EQ(slurp(second[0].keptAs), "junk\n");
-    EXPECT_EQ(slurp(events[0].keptAs), garbage);
+    EXPECT_EQ(slurp(copies[0]), damaged);
 }
 
 TEST(StoreFailures, AFileThatCannotBeReadIsNotReplaced) {
