@@ -178,8 +178,7 @@ int restorePersistentRoutes(std::ostream& out) {
             break;
         case RestorePlan::Kind::NoInterface:
         case RestorePlan::Kind::NoNextHop:
-            out << "failed " << printed(name) << ": " << plan.reason << '
-';
+            out << "failed " << printed(name) << ": " << plan.reason << '\n';
             anyFailed = true;
             break;
         case RestorePlan::Kind::Add:

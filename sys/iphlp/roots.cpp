@@ -54,6 +54,8 @@ bool readFileAt(int dirFd, const char* name, std::string& out, size_t cap) {
     // Configuration, state and procfs files are regular; a device in their place is refused.
     struct stat st {};
     const bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && readAll(fd, out, cap);
+    if (!ok)
+        out.clear();
     ::close(fd);
     return ok;
 }

@@ -250,8 +250,8 @@ TEST_F(Report, RestoreSaysWhatItCouldNotReadAndRestoresTheRest) {
                   std::string::npos)
             << said;
         EXPECT_NE(said.find("\napplied 10.91.0.0,255.255.0.0,10.77.0.2,5\n"), std::string::npos);
-        EXPECT_NE(said.find("\nfailed 10.93.0.0,255.255.0.0,0.0.0.0,1: no local network reaches "
-                            "the next hop 0.0.0.0\n"),
+        EXPECT_NE(said.find("\nfailed 10.93.0.0,255.255.0.0,0.0.0.0,1: the next hop 0.0.0.0 "
+                            "names no gateway to restore the route through\n"),
                   std::string::npos)
             << said;
         // Present with another metric is another route: added beside it.

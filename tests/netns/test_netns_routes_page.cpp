@@ -175,8 +175,9 @@ TEST_F(RoutesPage, MalformedStoredNamesAreDeletedByTheirOwnName) {
     CORVANE_REQUIRE_NETNS();
     const std::vector<std::string> odd = {"10.98.0.0,255.255.0.0,10.20.0.2",
                                           "10.97.0.0,255.255.0.0,10.20.0.2,1,9", "Odd,Name"};
+    // Stored by hand (or by another tool): the program itself stores no such name.
     for (const std::string& name : odd)
-        SetPersistent(name, true);
+        machineStore().open(persistentRoutesKey, true)->writeString(name, "");
     TfrmMain& w = refreshed();
     select({rowOf("10.98.0.0"), rowOf("10.97.0.0"), rowOf("Odd")});
     ASSERT_EQ(w.lvFwTable->selectionModel()->selectedRows().size(), 3);

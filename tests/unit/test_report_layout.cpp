@@ -145,14 +145,17 @@ TEST(ReportFile, ReplacesRegularFilesAndWritesDevicesInPlace) {
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     EXPECT_EQ(f.readAll(), QByteArray("second"));
 
-    // A link stays a link; the file it names gets the text.
+    // A link in the path's place is replaced by the report; the file it named is untouched.
     const QString link = QString::fromStdString((dir.path() / "link.txt").string());
     ASSERT_TRUE(QFile::link(path, link));
     ASSERT_TRUE(writeWholeFile(link, "third", error)) << error.toStdString();
-    EXPECT_TRUE(QFileInfo(link).isSymLink());
+    EXPECT_FALSE(QFileInfo(link).isSymLink());
+    QFile replaced(link);
+    ASSERT_TRUE(replaced.open(QIODevice::ReadOnly));
+    EXPECT_EQ(replaced.readAll(), QByteArray("third"));
     QFile through(path);
     ASSERT_TRUE(through.open(QIODevice::ReadOnly));
-    EXPECT_EQ(through.readAll(), QByteArray("third"));
+    EXPECT_EQ(through.readAll(), QByteArray("second"));
 
     // Renaming over /dev/null would replace the device with a file.
     ASSERT_TRUE(writeWholeFile(QStringLiteral("/dev/null"), "x", error));
