@@ -18,7 +18,8 @@ std::string nsswitchConf(); // "/etc/nsswitch.conf"
 inline constexpr size_t kReadCap = size_t{1} << 20;
 
 // Whole small regular file, or false when it cannot be read, is anything else (a pipe, a
-// device), would block, or holds more than cap bytes. readFileAt reads a name relative to a directory descriptor (AT_FDCWD: the path).
+// device), would block, or holds more than cap bytes. readFileAt reads a name relative to a
+// directory descriptor (AT_FDCWD: the path).
 bool readFile(const std::string& path, std::string& out, size_t cap = kReadCap);
 bool readFileAt(int dirFd, const char* name, std::string& out, size_t cap = kReadCap);
 
