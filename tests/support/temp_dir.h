@@ -35,4 +35,8 @@ inline std::string slurp(const std::filesystem::path& p) {
     return s.str();
 }
 
+inline void spit(const std::filesystem::path& p, const std::string& text) {
+    std::ofstream(p, std::ios::binary) << text;
+}
+
 } // namespace corvane::test

@@ -23,11 +23,8 @@ using namespace corvane::reg;
 namespace {
 
 using corvane::test::slurp;
+using corvane::test::spit;
 using corvane::test::TempDir;
-
-void spit(const fs::path& p, const std::string& text) {
-    std::ofstream(p, std::ios::binary) << text;
-}
 
 std::vector<fs::path> filesStartingWith(const fs::path& dir, const std::string& prefix) {
     std::vector<fs::path> out;

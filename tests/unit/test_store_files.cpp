@@ -23,11 +23,8 @@ using namespace corvane::reg;
 namespace {
 
 using corvane::test::slurp;
+using corvane::test::spit;
 using corvane::test::TempDir;
-
-void spit(const fs::path& p, const std::string& text) {
-    std::ofstream(p, std::ios::binary) << text;
-}
 
 void setModified(const fs::path& p, timespec when) {
     const timespec times[2] = {when, when};

@@ -22,13 +22,10 @@ using namespace corvane;
 namespace {
 
 using corvane::test::slurp;
+using corvane::test::spit;
 using corvane::test::TempDir;
 
 const QByteArray report("IP Information for host test\n");
-
-void spit(const fs::path& p, const std::string& text) {
-    std::ofstream(p, std::ios::binary) << text;
-}
 
 bool write(const fs::path& p, QString* error = nullptr) {
     QString ignored;
