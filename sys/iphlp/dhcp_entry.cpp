@@ -5,6 +5,7 @@
 #include "dhcp/dhcpcd.h"
 #include "dhcp/process.h"
 #include "errors.h"
+#include "guard.h"
 #include "iphlpapi.h"
 #include "netlink/read.h"
 
@@ -93,26 +94,15 @@ DWORD drive(const IP_ADAPTER_INDEX_MAP* adapter, Action action) {
                : dhcp::dhcpcd::renew(*client, link.name, clients.dhcpcdDir(), deadline);
 }
 
-// Nothing may unwind into a C caller.
-DWORD guardedDrive(const IP_ADAPTER_INDEX_MAP* adapter, Action action) {
-    try {
-        return drive(adapter, action);
-    } catch (const std::bad_alloc&) {
-        return ERROR_NOT_ENOUGH_MEMORY;
-    } catch (...) {
-        return ERROR_GEN_FAILURE;
-    }
-}
-
 } // namespace
 
 extern "C" {
 
 DWORD IpReleaseAddress(IP_ADAPTER_INDEX_MAP* adapter) {
-    return guardedDrive(adapter, Action::Release);
+    return corvane::sys::guarded([adapter] { return drive(adapter, Action::Release); });
 }
 
 DWORD IpRenewAddress(IP_ADAPTER_INDEX_MAP* adapter) {
-    return guardedDrive(adapter, Action::Renew);
+    return corvane::sys::guarded([adapter] { return drive(adapter, Action::Renew); });
 }
 }
