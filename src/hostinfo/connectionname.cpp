@@ -1,19 +1,17 @@
 #include "hostinfo/connectionname.h"
 #include "platform/systemtext.h"
+#include "registry/atomicfile.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <algorithm>
-#include <cerrno>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace corvane {
 namespace {
 
 // Profiles and state files are a few hundred bytes.
-constexpr qsizetype kFileLimit = qsizetype{256} * 1024;
+constexpr std::size_t kFileLimit = std::size_t{256} * 1024;
 
 QStringList folders(const char* variable, const QStringList& standard) {
     const QByteArray value = qgetenv(variable);
@@ -27,32 +25,18 @@ QString folder(const char* variable, const char* standard) {
     return QString::fromLocal8Bit(value.isEmpty() ? QByteArray(standard) : value);
 }
 
-// A regular file of bounded size, as text; empty when it is anything else. Opened without
-// blocking, so a pipe in a profile's place cannot stall the refresh.
+// A regular file of bounded size, as text; empty when it is anything else. A pipe in a
+// profile's place cannot stall the refresh.
 QString readText(const QString& path) {
-    const int fd =
-        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    if (fd < 0)
+    try {
+        const auto file = reg::readWholeFile(QFile::encodeName(path).toStdString(), kFileLimit,
+                                             reg::Links::Follow);
+        return file
+                   ? QString::fromUtf8(file->text.data(), static_cast<qsizetype>(file->text.size()))
+                   : QString();
+    } catch (const reg::StoreError&) {
         return {};
-    QByteArray bytes;
-    struct stat st {};
-    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-    char buf[4096];
-    while (ok) {
-        const ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            ok = n == 0;
-            break;
-        }
-        if (bytes.size() + n > kFileLimit)
-            ok = false;
-        else
-            bytes.append(buf, n);
     }
-    ::close(fd);
-    return ok ? QString::fromUtf8(bytes) : QString();
 }
 
 // Keys of one section of an ini-style file, in order; later duplicates append.

@@ -201,9 +201,11 @@ void writeFileAtomically(const std::filesystem::path& target, std::string_view c
         fail("Cannot flush the folder of", target, errno);
 }
 
-std::optional<FileContent> readWholeFile(const std::filesystem::path& file, std::size_t maxSize) {
+std::optional<FileContent> readWholeFile(const std::filesystem::path& file, std::size_t maxSize,
+                                         Links links) {
     // Without O_NONBLOCK a pipe in the file's place would hold the open for ever.
-    Descriptor fd(::open(file.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    const int noFollow = links == Links::Refuse ? O_NOFOLLOW : 0;
+    Descriptor fd(::open(file.c_str(), O_RDONLY | noFollow | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     if (!fd) {
         if (errno == ENOENT)
             return std::nullopt;

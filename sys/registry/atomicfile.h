@@ -67,11 +67,16 @@ struct FileContent {
     Descriptor fd;
 };
 
-// Reads a whole regular file, never through a symbolic link. Nothing when it does not exist;
-// throws StoreError when it exists but is a link, not a regular file, larger than maxSize, or
-// cannot be read.
+// Whether the last path component may be a symbolic link: a store is never read through one;
+// configuration that only informs (another tool's profiles) may be.
+enum class Links { Refuse, Follow };
+
+// Reads a whole regular file without waiting on a pipe or device in its place. Nothing when
+// it does not exist; throws StoreError when it exists but is a refused link, not a regular
+// file, larger than maxSize, or cannot be read.
 std::optional<FileContent> readWholeFile(const std::filesystem::path& file,
-                                         std::size_t maxSize = kMaxStoreFileSize);
+                                         std::size_t maxSize = kMaxStoreFileSize,
+                                         Links links = Links::Refuse);
 
 // flock() on a lock file held for the object's lifetime; the file is created but never
 // through a symbolic link.

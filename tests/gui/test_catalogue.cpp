@@ -55,6 +55,32 @@ void expectColumns(const QTableView& view, const std::vector<ExpectedColumn>& ex
     }
 }
 
+// Every list's columns with the texts they were sized for.
+void expectAllColumns(const TfrmMain& w) {
+    expectColumns(*w.lvIfTable, {{"Admin Status", 81, "disabled"},
+                                 {"Index", 65, "0x12"},
+                                 {"Address", 105, "00-1B-21-3A-4F-5E"},
+                                 {"Type", 65, "Ethernet"},
+                                 {"Speed", 75, "100000000"},
+                                 {"Oper Status", 80, "Cable disconnected"},
+                                 {"Description", 203, ""}});
+    expectColumns(*w.lvFwTable, {{"Dst. Address", 105, "255.255.255.255"},
+                                 {"Dst. Mask", 105, "255.255.255.255"},
+                                 {"Next Hop", 105, "255.255.255.255"},
+                                 {"Index", 65, "0x12"},
+                                 {"Metric", 50, "100"},
+                                 {"Persistent", 61, "yes"},
+                                 {"Protocol", 150, "PROTO_IP_NETMGMT"}});
+    expectColumns(*w.lvConnections, {{"Protocol", 55, "TCP"},
+                                     {"Local Address", 100, "255.255.255.255"},
+                                     {"Local Port", 75, "65535"},
+                                     {"Remote Address", 100, "255.255.255.255"},
+                                     {"Remote Port", 75, "65535"},
+                                     {"Status", 95, "ESTABLISHED"},
+                                     {"via Interface", 75, "0x12"},
+                                     {"Owner Process", 115, ""}});
+}
+
 TEST_F(Catalogue, Actions) {
     struct Row {
         const char* name;
@@ -264,28 +290,7 @@ TEST_F(Catalogue, WindowPagesAndColumns) {
     for (int i = 0; i < tabs.size(); ++i)
         EXPECT_EQ(w.pcMain->tabText(i), tabs[i]);
 
-    expectColumns(*w.lvIfTable, {{"Admin Status", 81, "disabled"},
-                                 {"Index", 65, ""},
-                                 {"Address", 105, "00-1B-21-3A-4F-5E"},
-                                 {"Type", 65, "Ethernet"},
-                                 {"Speed", 75, "100000000"},
-                                 {"Oper Status", 80, "non-operational"},
-                                 {"Description", 203, ""}});
-    expectColumns(*w.lvFwTable, {{"Dst. Address", 105, "255.255.255.255"},
-                                 {"Dst. Mask", 105, "255.255.255.255"},
-                                 {"Next Hop", 105, "192.168.100.254"},
-                                 {"Index", 65, ""},
-                                 {"Metric", 50, ""},
-                                 {"Persistent", 61, "yes"},
-                                 {"Protocol", 150, ""}});
-    expectColumns(*w.lvConnections, {{"Protocol", 55, "TCP"},
-                                     {"Local Address", 100, "255.255.255.255"},
-                                     {"Local Port", 75, ""},
-                                     {"Remote Address", 100, "255.255.255.255"},
-                                     {"Remote Port", 75, ""},
-                                     {"Status", 95, "ESTABLISHED"},
-                                     {"via Interface", 75, ""},
-                                     {"Owner Process", 115, ""}});
+    expectAllColumns(w);
     EXPECT_EQ(w.lvFwTable->selectionMode(), QAbstractItemView::ExtendedSelection);
     EXPECT_EQ(w.lvIfTable->selectionMode(), QAbstractItemView::SingleSelection);
     EXPECT_TRUE(w.lvConnections->isSortingEnabled());
@@ -311,20 +316,7 @@ TEST_F(Catalogue, ColumnsHoldTheirTextsInALargeFont) {
     window.reset();
     TfrmMain& w = make();
     QApplication::setFont(before);
-    expectColumns(*w.lvIfTable, {{"Admin Status", 81, "disabled"},
-                                 {"Index", 65, "0x12"},
-                                 {"Address", 105, "00-1B-21-3A-4F-5E"},
-                                 {"Type", 65, "Ethernet"},
-                                 {"Speed", 75, "100000000"},
-                                 {"Oper Status", 80, "Cable disconnected"},
-                                 {"Description", 203, ""}});
-    expectColumns(*w.lvFwTable, {{"Dst. Address", 105, "255.255.255.255"},
-                                 {"Dst. Mask", 105, "255.255.255.255"},
-                                 {"Next Hop", 105, "255.255.255.255"},
-                                 {"Index", 65, "0x12"},
-                                 {"Metric", 50, "100"},
-                                 {"Persistent", 61, "yes"},
-                                 {"Protocol", 150, "PROTO_IP_NETMGMT"}});
+    expectAllColumns(w);
 }
 
 TEST_F(Catalogue, ImageListHoldsEveryIndexThePagesUse) {
