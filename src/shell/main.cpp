@@ -1,5 +1,6 @@
 // Program entry: the command line, then the application, the main window and the dialogs
 // that live as long as it.
+#include "platform/systemtext.h"
 #include "report/reportcommand.h"
 #include "routing/restore.h"
 #include "shell/appidentity.h"
@@ -33,17 +34,8 @@ std::string displayName() {
         const char* value = std::getenv(variable);
         if (!value || !*value)
             continue;
-        std::string name = "\"";
-        for (const char* c = value; *c; ++c) {
-            const auto byte = static_cast<unsigned char>(*c);
-            if (byte < 0x20 || byte == 0x7F) {
-                char escaped[8];
-                std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
-                name += escaped;
-            } else {
-                name += *c;
-            }
-        }
+        // The user's own environment, yet no reason to pass escape sequences to a terminal.
+        const std::string name = "\"" + corvane::systemText(value).toLocal8Bit().toStdString();
         return name + "\" (" + variable + ")";
     }
     return "of this session";
