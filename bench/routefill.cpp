@@ -16,7 +16,7 @@
 #include "shell/frmmain.h"
 #include "shell/frmsetup.h"
 #include "shell/heap.h"
-#include "shell/prompter.h"
+#include "platform/prompter.h"
 #include "shell/runtimeoptions.h"
 
 #include <QApplication>

@@ -1,339 +1,42 @@
 #include "connections/connpage.h"
-#include "platform/systemtext.h"
 
-#include "connections/conn_rows.h"
-#include "connections/connmodel.h"
-#include "interfaces/iftable_rows.h"
-#include "platform/iphelper.h"
-#include "platform/reportfailure.h"
-#include "shell/frmmain.h"
-#include "shell/frmsetup.h"
-#include "shell/prompter.h"
-#include "shell/runtimeoptions.h"
+#include "connections/conn_read.h"
+#include "shell/actionlist.h"
+#include "shell/columnwidth.h"
+#include "shell/menubuilder.h"
+#include "shell/options.h"
 
 #include <QAction>
-#include <QCheckBox>
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QHeaderView>
+#include <QMenu>
 #include <QSignalBlocker>
 #include <QTableView>
-#include <QTimer>
-#include <array>
-#include <cstdlib>
-#include <memory>
-#include <netdb.h>
-#include <netinet/in.h>
-#include <optional>
-#include <sys/socket.h>
-#include <unistd.h>
-#include <unordered_map>
-#include <utility>
-#include <vector>
 
 namespace corvane {
-namespace {
 
-std::function<void()>& reportBuilder() {
-    static std::function<void()> build;
-    return build;
-}
+NetstatPage::NetstatPage(const PageContext& context, QWidget* parent)
+    : Page(context, "tsConnections", 1450, parent) {
+    lvConnectionsModel = new ConnectionModel(0, conncol::OwnerProcess, this);
+    lvConnections = makeListView(this, "lvConnections", lvConnectionsModel,
+                                 {{"Protocol", 55, "TCP"},
+                                  {"Local Address", 100, "255.255.255.255"},
+                                  {"Local Port", 75, "65535"},
+                                  {"Remote Address", 100, "255.255.255.255"},
+                                  {"Remote Port", 75, "65535"},
+                                  {"Status", 95, "ESTABLISHED"},
+                                  {"via Interface", 75, "0x0000"}});
+    QHeaderView* header = lvConnections->horizontalHeader();
+    header->setSectionsClickable(true);
+    lvConnections->setSortingEnabled(true);
+    header->setSortIndicator(-1, Qt::AscendingOrder); // unsorted at first
 
-// The texts of one listing under the options as they stand when it starts.
-class RowMaker {
-public:
-    explicit RowMaker(const TfrmMain& w) : w_(w), options_(runtimeOptions()) {
-        filter.ignoreLocalhost = options_.optIgnoreLocalhost;
-        filter.establishedOnly = options_.optEstablishedOnly;
-        sinceYield_.start();
-    }
-
-    ConnFilter filter;
-
-    ConnRow tcp(DWORD state, DWORD localAddr, DWORD localPort, DWORD remoteAddr, DWORD remotePort) {
-        ConnRow row;
-        row.dataWord = 1;
-        row.texts = {QStringLiteral("TCP"),      address(localAddr, true), port(localPort, "tcp"),
-                     address(remoteAddr, false), port(remotePort, "tcp"),  tcpStateName(state),
-                     viaInterface(remoteAddr)};
-        return row;
-    }
-    ConnRow udp(DWORD localAddr, DWORD localPort) {
-        ConnRow row;
-        row.texts = {QStringLiteral("UDP"), address(localAddr, true), port(localPort, "udp")};
-        return row;
-    }
-
-    // Lets the window breathe during long TCP listings. Pumping after every one of thousands
-    // of rows costs more than the listing itself, so at most every few milliseconds.
-    void yield() {
-        if (w_.tmrHide != nullptr && w_.tmrHide->isActive())
-            return;
-        if (sinceYield_.elapsed() < yieldIntervalMs)
-            return;
-        QCoreApplication::processEvents();
-        sinceYield_.restart();
-    }
-
-private:
-    static constexpr qint64 yieldIntervalMs = 10;
-
-    QString address(DWORD a, bool isLocal) const {
-        return options_.optResolveAddresses ? ResolveAddressName(a, isLocal) : dottedAddress(a);
-    }
-    QString port(DWORD p, const char* protocol) const {
-        return options_.optResolvePorts ? ResolveServiceName(p, protocol) : portNumber(p);
-    }
-    // Many connections share a few peers; one lookup per peer and listing gives the same text.
-    QString viaInterface(DWORD remoteAddr) {
-        const auto it = via_.find(remoteAddr);
-        if (it != via_.end())
-            return it->second;
-        DWORD index = 0;
-        // No outgoing interface (a failed lookup) leaves the cell empty.
-        QString text = iphlp().GetBestInterface(remoteAddr, &index) == NO_ERROR
-                           ? interfaceIndexText(index)
-                           : QString();
-        via_.emplace(remoteAddr, text);
-        return text;
-    }
-
-    const TfrmMain& w_;
-    RuntimeOptions options_;
-    std::unordered_map<DWORD, QString> via_;
-    QElapsedTimer sinceYield_;
-};
-
-struct FreeTable {
-    void operator()(void* p) const { std::free(p); }
-};
-using ExTable = std::unique_ptr<void, FreeTable>;
-
-// Every process of one snapshot; a failed snapshot is said once, even with error messages off.
-std::optional<OwnerNames> takeOwnerNames() {
-    OwnerNames names;
-    IpHelper& h = iphlp();
-    HANDLE snapshot = h.CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    if (snapshot == INVALID_HANDLE_VALUE || snapshot == nullptr) {
-        showMessage(QStringLiteral("Failed to get process names."), QStringLiteral("Error"),
-                    MsgIcon::Warning);
-        return std::nullopt;
-    }
-    PROCESSENTRY32 entry{};
-    entry.dwSize = sizeof(PROCESSENTRY32);
-    for (BOOL more = h.Process32First(snapshot, &entry); more;
-         more = h.Process32Next(snapshot, &entry)) {
-        entry.szExeFile[MAX_PATH - 1] = '\0';
-        names.add(entry.th32ProcessID, systemText(entry.szExeFile));
-    }
-    h.CloseHandle(snapshot);
-    return names;
-}
-
-bool extendedEntriesBound() {
-    const IpHelper& h = iphlp();
-    return h.AllocateAndGetTcpExTableFromStack && h.AllocateAndGetUdpExTableFromStack &&
-           h.CreateToolhelp32Snapshot && h.Process32First && h.Process32Next;
-}
-
-// Rows a table says it holds but its buffer cannot: a short table is read as far as it goes.
-template <typename Table> DWORD rowsWithin(const Table& t, std::size_t bytes) {
-    const std::size_t header = offsetof(Table, table);
-    const std::size_t fit = bytes < header ? 0 : (bytes - header) / sizeof(t.table[0]);
-    return static_cast<DWORD>(std::min<std::size_t>(t.dwNumEntries, fit));
-}
-
-void publish(TfrmMain& w, std::vector<ConnRow> rows) {
-    w.lvConnectionsModel->setRows(std::move(rows));
-    w.lvConnections->setCurrentIndex(QModelIndex());
-    // The rows are in table order again: an arrow would claim a sort that is gone.
-    QHeaderView* header = w.lvConnections->horizontalHeader();
-    const QSignalBlocker block(header);
-    header->setSortIndicator(-1, Qt::AscendingOrder);
-}
-
-void afterToggle(TfrmMain& w) {
-    FillConnectionTable(w);
-    if (reportBuilder())
-        reportBuilder()();
-}
-
-} // namespace
-
-void setConnectionsReportBuilder(std::function<void()> buildReport) {
-    reportBuilder() = std::move(buildReport);
-}
-
-QString ResolveAddressName(DWORD netAddr, bool isLocal) {
-    QString dotted = dottedAddress(netAddr);
-    const auto* b = reinterpret_cast<const unsigned char*>(&netAddr);
-    const bool zero = netAddr == 0;
-    const bool loop = b[0] == 127;
-    if (zero || loop) {
-        if (!isLocal)
-            return zero ? dotted : QStringLiteral("localhost");
-        std::array<char, 256> name{};
-        if (::gethostname(name.data(), 255) != 0)
-            return dotted;
-        return systemText(name.data());
-    }
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = netAddr;
-    std::array<char, NI_MAXHOST> host{};
-    if (::getnameinfo(reinterpret_cast<const sockaddr*>(&sa), sizeof sa, host.data(),
-                      static_cast<socklen_t>(host.size()), nullptr, 0, NI_NAMEREQD) != 0)
-        return dotted;
-    return systemText(host.data());
-}
-
-QString ResolveServiceName(DWORD netPort, const char* protocol) {
-    // The services database wants the port as a network-order int.
-    const int port = static_cast<int>(htons(hostPort(netPort)));
-    const servent* s = ::getservbyport(port, protocol);
-    if (s == nullptr || s->s_name == nullptr)
-        return portNumber(netPort);
-    return systemText(s->s_name);
-}
-
-void ListConnectionsExtended(TfrmMain& w) {
-    w.lvConnectionsModel->clear();
-    RowMaker make(w);
-    std::vector<ConnRow> rows;
-    IpHelper& h = iphlp();
-
-    void* tcpRaw = nullptr;
-    const DWORD tcpRc = h.AllocateAndGetTcpExTableFromStack(&tcpRaw, BOOL{1}, nullptr, 2, 2);
-    const ExTable tcpTable(tcpRaw);
-    if (tcpRc != NO_ERROR)
-        ReportFailure(QStringLiteral("AllocateAndGetTcpExTableFromStack"), tcpRc);
-    void* udpRaw = nullptr;
-    const DWORD udpRc = h.AllocateAndGetUdpExTableFromStack(&udpRaw, BOOL{1}, nullptr, 2, 2);
-    const ExTable udpTable(udpRaw);
-    if (udpRc != NO_ERROR)
-        ReportFailure(QStringLiteral("AllocateAndGetUdpExTableFromStack"), udpRc);
-
-    // A failed snapshot leaves TCP rows without owner text but still names UDP rows "???".
-    const std::optional<OwnerNames> owners = takeOwnerNames();
-    const OwnerNames none;
-    const OwnerNames& names = owners ? *owners : none;
-
-    if (tcpRc == NO_ERROR && tcpTable) {
-        const auto& t = *static_cast<const MIB_TCPEXTABLE*>(tcpTable.get());
-        rows.reserve(t.dwNumEntries);
-        for (DWORD i = 0; i < t.dwNumEntries; ++i) {
-            const MIB_TCPEXROW& r = t.table[i];
-            if (!skipTcpRow(make.filter, r.dwState, r.dwLocalAddr)) {
-                ConnRow row = make.tcp(r.dwState, r.dwLocalAddr, r.dwLocalPort, r.dwRemoteAddr,
-                                       r.dwRemotePort);
-                if (owners)
-                    row.texts.append(names.name(r.dwProcessId));
-                rows.push_back(std::move(row));
-            }
-            make.yield();
-        }
-    }
-    if (!make.filter.establishedOnly && udpRc == NO_ERROR && udpTable) {
-        const auto& t = *static_cast<const MIB_UDPEXTABLE*>(udpTable.get());
-        for (DWORD i = 0; i < t.dwNumEntries; ++i) {
-            const MIB_UDPEXROW& r = t.table[i];
-            if (skipUdpRow(make.filter, r.dwLocalAddr))
-                continue;
-            ConnRow row = make.udp(r.dwLocalAddr, r.dwLocalPort);
-            row.texts << QString() << QString() << QString() << QString()
-                      << names.name(r.dwProcessId);
-            rows.push_back(std::move(row));
-        }
-    }
-    publish(w, std::move(rows));
-}
-
-void ListConnectionsPlain(TfrmMain& w) {
-    w.lvConnectionsModel->clear();
-    RowMaker make(w);
-    std::vector<ConnRow> rows;
-    IpHelper& h = iphlp();
-
-    std::vector<DWORD> storage;
-    DWORD size = 0;
-    storage.assign(24 / sizeof(DWORD), 0);
-    DWORD rc = h.GetTcpTable(reinterpret_cast<MIB_TCPTABLE*>(storage.data()), &size, BOOL{1});
-    if (rc == ERROR_INSUFFICIENT_BUFFER) {
-        storage.assign((size + sizeof(DWORD) - 1) / sizeof(DWORD), 0);
-        rc = h.GetTcpTable(reinterpret_cast<MIB_TCPTABLE*>(storage.data()), &size, BOOL{1});
-    }
-    if (rc != NO_ERROR) {
-        ReportFailure(QStringLiteral("GetTcpTable"), rc);
-    } else {
-        const auto& t = *reinterpret_cast<const MIB_TCPTABLE*>(storage.data());
-        const DWORD n = rowsWithin(t, storage.size() * sizeof(DWORD));
-        for (DWORD i = 0; i < n; ++i) {
-            const MIB_TCPROW& r = t.table[i];
-            if (!skipTcpRow(make.filter, r.dwState, r.dwLocalAddr))
-                rows.push_back(make.tcp(r.dwState, r.dwLocalAddr, r.dwLocalPort, r.dwRemoteAddr,
-                                        r.dwRemotePort));
-            make.yield();
-        }
-    }
-
-    if (!make.filter.establishedOnly) {
-        size = 0;
-        storage.assign(12 / sizeof(DWORD), 0);
-        rc = h.GetUdpTable(reinterpret_cast<MIB_UDPTABLE*>(storage.data()), &size, BOOL{1});
-        if (rc == ERROR_INSUFFICIENT_BUFFER) {
-            storage.assign((size + sizeof(DWORD) - 1) / sizeof(DWORD), 0);
-            rc = h.GetUdpTable(reinterpret_cast<MIB_UDPTABLE*>(storage.data()), &size, BOOL{1});
-        }
-        if (rc != NO_ERROR) {
-            ReportFailure(QStringLiteral("GetUdpTable"), rc);
-        } else {
-            const auto& t = *reinterpret_cast<const MIB_UDPTABLE*>(storage.data());
-            const DWORD n = rowsWithin(t, storage.size() * sizeof(DWORD));
-            for (DWORD i = 0; i < n; ++i) {
-                const MIB_UDPROW& r = t.table[i];
-                if (!skipUdpRow(make.filter, r.dwLocalAddr))
-                    rows.push_back(make.udp(r.dwLocalAddr, r.dwLocalPort));
-            }
-        }
-    }
-    publish(w, std::move(rows));
-}
-
-void FillConnectionTable(TfrmMain& w) {
-    if (!w.xpFamily || !extendedEntriesBound()) {
-        ListConnectionsPlain(w);
-        return;
-    }
-    try {
-        ListConnectionsExtended(w);
-    } catch (...) {
-        ListConnectionsPlain(w);
-    }
-}
-
-void ResolveProtocolName1Click(TfrmMain& w, bool checked) {
-    runtimeOptions().optResolvePorts = checked;
-    afterToggle(w);
-}
-
-void ResolveIPAddresses1Click(TfrmMain& w, bool checked) {
-    runtimeOptions().optResolveAddresses = checked;
-    afterToggle(w);
-}
-
-void EstablishedOnly1Click(TfrmMain& w, bool checked) {
-    runtimeOptions().optEstablishedOnly = checked;
-    afterToggle(w);
-}
-
-void installConnectionsPage(TfrmMain& w) {
-    w.refresh->setFill(FillStep::ConnectionTable, [&w] { FillConnectionTable(w); });
-
-    ConnectionModel& model = *w.lvConnectionsModel;
-    model.coloured = [] { return frmSetup != nullptr && frmSetup->cbxColoredFwTable->isChecked(); };
+    ConnectionModel& model = *lvConnectionsModel;
+    model.coloured = [this] { return options().on(Option::ColoredTables); };
+    connect(&options_, &OptionsStore::changed, lvConnections->viewport(),
+            [this] { lvConnections->viewport()->update(); });
     model.armColumnClicks();
-    QHeaderView* header = w.lvConnections->horizontalHeader();
-    QObject::connect(&model, &ConnectionModel::sorted, header, [header](int column, bool up) {
+    connect(&model, &ConnectionModel::sorted, header, [header](int column, bool up) {
         // Only the arrow: the rows are already in order.
         const QSignalBlocker block(header);
         header->setSortIndicatorShown(true);
@@ -341,18 +44,95 @@ void installConnectionsPage(TfrmMain& w) {
         header->viewport()->update();
     });
 
-    const std::pair<const char*, void (*)(TfrmMain&, bool)> toggles[] = {
-        {"ResolveProtocolName1", &ResolveProtocolName1Click},
-        {"ResolveIPAddresses1", &ResolveIPAddresses1Click},
-        {"EstablishedOnly1", &EstablishedOnly1Click},
+    pmConnMenu = popupMenu(this, "pmConnMenu");
+    fillMenu(pmConnMenu, actions_, images_,
+             {{"ResolveProtocolName1", nullptr, "Resolve Protocol Name",
+               "Toggle Port Number resolution", -1, nullptr, 0, true},
+              {"ResolveIPAddresses1", nullptr, "Resolve IP Addresses",
+               "Toggle IP address resolution", -1, nullptr, 0, true},
+              {"EstablishedOnly1", nullptr, "Established Only",
+               "Toggle listing of established TCP connections only", -1, nullptr, 0, true},
+              menuSeparator,
+              {"IgnoreLocalhost3", nullptr, "Ignore Localhost",
+               "Specifies whether the local host interface will be shown", -1, nullptr, 0, true},
+              menuSeparator,
+              {"Refresh7", &ActionList::acRefresh}});
+    attachContextMenu(lvConnections, pmConnMenu);
+    bindRuntimeToggle(pmConnMenu, "IgnoreLocalhost3", &RuntimeOptions::optIgnoreLocalhost);
+
+    const std::pair<const char*, void (NetstatPage::*)(bool)> toggles[] = {
+        {"ResolveProtocolName1", &NetstatPage::ResolveProtocolName1Click},
+        {"ResolveIPAddresses1", &NetstatPage::ResolveIPAddresses1Click},
+        {"EstablishedOnly1", &NetstatPage::EstablishedOnly1Click},
     };
-    for (const auto& [name, click] : toggles) {
-        // The entries are checkable: the click has already inverted the check mark.
-        QAction* a = w.item(QString::fromLatin1(name));
-        if (a != nullptr)
-            QObject::connect(a, &QAction::triggered, &w,
-                             [&w, click = click](bool checked) { click(w, checked); });
-    }
+    for (QAction* a : pmConnMenu->actions())
+        for (const auto& [name, click] : toggles)
+            if (a->objectName() == QLatin1String(name))
+                // The entries are checkable: the click has already inverted the check mark.
+                connect(a, &QAction::triggered, this, click);
+    connect(pmConnMenu, &QMenu::aboutToShow, this, [this] {
+        const RuntimeOptions& o = options().run;
+        const std::pair<const char*, bool> checks[] = {
+            {"ResolveProtocolName1", o.optResolvePorts},
+            {"ResolveIPAddresses1", o.optResolveAddresses},
+            {"EstablishedOnly1", o.optEstablishedOnly}};
+        for (QAction* a : pmConnMenu->actions())
+            for (const auto& [name, on] : checks)
+                if (a->objectName() == QLatin1String(name))
+                    a->setChecked(on);
+    });
+}
+
+void NetstatPage::addOwnerColumn() {
+    const int column = lvConnectionsModel->columnCount();
+    lvConnectionsModel->insertColumn(column);
+    lvConnectionsModel->setHeaderData(column, Qt::Horizontal, QStringLiteral("Owner Process"));
+    lvConnections->setColumnWidth(column,
+                                  fittedColumnWidth(*lvConnections, 115,
+                                                    QStringLiteral("Owner Process"),
+                                                    QStringLiteral("NetworkManager")));
+}
+
+void NetstatPage::FillConnectionTable() {
+    const RuntimeOptions& o = options().run;
+    ConnListing listing;
+    listing.resolvePorts = o.optResolvePorts;
+    listing.resolveAddresses = o.optResolveAddresses;
+    listing.establishedOnly = o.optEstablishedOnly;
+    listing.ignoreLocalhost = o.optIgnoreLocalhost;
+    listing.xpFamily = xpFamily;
+    // Lets the window breathe during long TCP listings.
+    listing.yield = [this] {
+        if (!mayYield || mayYield())
+            QCoreApplication::processEvents();
+    };
+    lvConnectionsModel->clear();
+    lvConnectionsModel->setRows(readConnections(listing));
+    lvConnections->setCurrentIndex(QModelIndex());
+    // The rows are in table order again: an arrow would claim a sort that is gone.
+    QHeaderView* header = lvConnections->horizontalHeader();
+    const QSignalBlocker block(header);
+    header->setSortIndicator(-1, Qt::AscendingOrder);
+}
+
+void NetstatPage::afterToggle() {
+    FillConnectionTable();
+    emit listingToggled();
+}
+
+void NetstatPage::ResolveProtocolName1Click(bool checked) {
+    options_.change([checked](Options& o) { o.run.optResolvePorts = checked; });
+    afterToggle();
+}
+
+void NetstatPage::ResolveIPAddresses1Click(bool checked) {
+    options_.change([checked](Options& o) { o.run.optResolveAddresses = checked; });
+    afterToggle();
+}
+
+void NetstatPage::EstablishedOnly1Click(bool checked) {
+    options_.change([checked](Options& o) { o.run.optEstablishedOnly = checked; });
+    afterToggle();
 }
 
 } // namespace corvane

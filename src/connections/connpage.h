@@ -3,33 +3,39 @@
 // colours and the popup menu's toggles.
 #pragma once
 
-#include "iphlpapi.h"
+#include "connections/connmodel.h"
+#include "shell/page.h"
 
-#include <QString>
 #include <functional>
 
 namespace corvane {
 
-class TfrmMain;
+class NetstatPage : public Page {
+    Q_OBJECT
+public:
+    explicit NetstatPage(const PageContext& context, QWidget* parent = nullptr);
 
-// Registers the page's refresh step and connects its handlers; called once by the window.
-void installConnectionsPage(TfrmMain& w);
-// What the toggles run after refilling the page: the report's rebuild, once it exists.
-void setConnectionsReportBuilder(std::function<void()> buildReport);
+    QTableView* lvConnections = nullptr;
+    ConnectionModel* lvConnectionsModel = nullptr;
+    QMenu* pmConnMenu = nullptr;
+    // Set once the platform is bound: the extended listing with owner processes.
+    bool xpFamily = false;
+    // Whether a long listing may let the window handle its events meanwhile.
+    std::function<bool()> mayYield;
 
-// The extended listing in the XP family when every entry point it needs is bound, the
-// plain one otherwise.
-void FillConnectionTable(TfrmMain& w);
-void ListConnectionsExtended(TfrmMain& w);
-void ListConnectionsPlain(TfrmMain& w);
+    // The "Owner Process" column of the extended listing.
+    void addOwnerColumn();
+    void FillConnectionTable();
+    void ResolveProtocolName1Click(bool checked);
+    void ResolveIPAddresses1Click(bool checked);
+    void EstablishedOnly1Click(bool checked);
 
-// Address in network byte order; loopback and 0.0.0.0 are named without a lookup.
-QString ResolveAddressName(DWORD netAddr, bool isLocal);
-// Port in network byte order; protocol "tcp" or "udp". The number when no service is listed.
-QString ResolveServiceName(DWORD netPort, const char* protocol);
+signals:
+    // A toggle refilled the page: the report follows it.
+    void listingToggled();
 
-void ResolveProtocolName1Click(TfrmMain& w, bool checked);
-void ResolveIPAddresses1Click(TfrmMain& w, bool checked);
-void EstablishedOnly1Click(TfrmMain& w, bool checked);
+private:
+    void afterToggle();
+};
 
 } // namespace corvane

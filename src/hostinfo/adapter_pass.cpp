@@ -3,7 +3,7 @@
 #include "platform/systemtext.h"
 
 #include "platform/ifindex.h"
-#include "shell/frmmain_images.h"
+#include "shell/images.h"
 #include "values/ip.h"
 
 #include <climits>

@@ -1,18 +1,19 @@
-// The IP Info page: RefreshAdapterInformation writes the adapter tree, the Host Info page and
-// the marks of the interface rows; the tree's click, popup and copy handlers.
+// The IP Info page: RefreshAdapterInformation fills the adapter tree and tells the window
+// what the pass found (for the Host Info page, the interface rows' marks, status panel 1 and
+// the address log); the tree's click, popup and copy handlers.
 #pragma once
 
+#include "hostinfo/adapter_pass.h"
 #include "iphlpapi.h"
+#include "shell/page.h"
 
-#include <QObject>
 #include <QStringList>
-#include <Qt>
 
 class QStandardItem;
+class QStandardItemModel;
+class QTreeView;
 
 namespace corvane {
-
-class TfrmMain;
 
 // Where a tree node keeps its data word (adapter nodes; 0 on the others).
 inline constexpr int treeDataRole = Qt::UserRole + 1;
@@ -25,21 +26,46 @@ struct AdapterTreeState {
     DWORD selectedAdapterIndex = 0;
     bool treeOrigin = false; // the address dialogs were opened from the tree's popup
 };
-AdapterTreeState& adapterTreeState(TfrmMain& w);
 
-void RefreshAdapterInformation(TfrmMain& w);
-
-void tvInfoClick(TfrmMain& w);
-void pmIPMenuPopup(TfrmMain& w);
-void CopytoClipboard1Click(TfrmMain& w);
-void tsIPShow(TfrmMain& w);
-// Selects the adapter node whose caption is this interface description (the Interfaces and
-// Routes pages select their interface's adapter this way).
-void selectAdapterNode(TfrmMain& w, const QString& description);
 // The interface index an adapter node shows in its "Index: 0x" child.
 bool adapterNodeIndex(const QStandardItem& adapter, DWORD& ifIndex);
 
-// Registers the pass as a refresh step and connects the handlers; called once by the window.
-void installAdapterTree(TfrmMain& w);
+class IpInfoPage : public Page {
+    Q_OBJECT
+public:
+    explicit IpInfoPage(const PageContext& context, QWidget* parent = nullptr);
+
+    QTreeView* tvInfo = nullptr;
+    QStandardItemModel* tvInfoModel = nullptr;
+    QMenu* pmIPMenu = nullptr;
+    AdapterTreeState state;
+    // Set once the platform is bound: the adapter source of the pass.
+    bool xpFamily = false;
+
+    void RefreshAdapterInformation();
+    void tvInfoClick();
+    void pmIPMenuPopup();
+    void CopytoClipboard1Click();
+    void tsIPShow();
+    // Every node's text, depth first, indented with one tab per level.
+    QStringList treeLines() const;
+
+public slots:
+    // Selects the adapter node whose caption is this interface description.
+    void selectAdapterNode(const QString& description);
+    void expandTree(bool expand);
+
+signals:
+    // An adapter node was clicked: its interface row follows.
+    void adapterClicked(const QString& description);
+    void adapterPassStarting();
+    // Only for a pass that read the adapter list; after the tree is filled.
+    void adapterPassFinished(const corvane::AdapterPassResult& result);
+
+private:
+    QStandardItem* selectedNode() const;
+    QStandardItem* makeItem(const TreeNode& node) const;
+    QAction* menuItem(const char* name) const;
+};
 
 } // namespace corvane

@@ -1,25 +1,46 @@
-// The Host Info page: host parameters, active addresses, DNS servers, status panel 1, the
-// application title and the tray hint. Filled by the adapter pass.
+// The Host Info page: host parameters, active addresses, DNS servers and the copies from the
+// two lists. Filled by the adapter pass.
 #pragma once
 
-#include <QString>
+#include "shell/page.h"
+
 #include <QStringList>
+
+class QGroupBox;
+class QListWidget;
+class QScrollArea;
 
 namespace corvane {
 
-class TfrmMain;
+class HostInfoPage : public Page {
+    Q_OBJECT
+public:
+    explicit HostInfoPage(const PageContext& context, QWidget* parent = nullptr);
 
-// Start of a pass: empties status panel 1 and the DNS list and reads the host parameters.
-// Returns panel 1's text from before, which the address log compares with the new one.
-QString hostInfoStart(TfrmMain& w);
-// The adapter list was read: the address list is rebuilt from the pass.
-void hostInfoLists(TfrmMain& w, const QStringList& addresses, const QStringList& dnsServers);
-// End of a pass with an adapter list: title and tray hint.
-void hostInfoFinish(TfrmMain& w);
+    QScrollArea* sbxHostInfo = nullptr;
+    QGroupBox* GroupBox1 = nullptr;
+    QLabel* lblHostName = nullptr;
+    QLabel* lblDomainName = nullptr;
+    QLabel* lblDNSEnabled = nullptr;
+    QLabel* lblRoutingEnabled = nullptr;
+    QLabel* lblProxyARPEnabled = nullptr;
+    QLabel* lblUptime = nullptr;
+    QListWidget* lbxIPAddresses = nullptr;
+    QListWidget* lbxDNSServers = nullptr;
+    QMenu* pmLbxIPPopup = nullptr;
+    QMenu* pmLbxDNSPopup = nullptr;
 
-// "<caption> @ <host>" followed by "\n<address>" per listed address; empty before a pass.
-QString applicationTitle(const TfrmMain& w);
+    QString hostName() const;
+    QStringList addresses() const;
 
-void installHostInfoPage(TfrmMain& w);
+public slots:
+    // Start of a pass: empties the DNS list and reads the host parameters.
+    void hostInfoStart();
+    // The adapter list was read: the address list is rebuilt from the pass.
+    void hostInfoLists(const QStringList& addresses, const QStringList& dnsServers);
+
+private:
+    void connectListCopy(QListWidget* list, QMenu* menu);
+};
 
 } // namespace corvane

@@ -1,24 +1,20 @@
 #include "interfaces/interfacepage.h"
 
-#include "hostinfo/adaptertree.h"
+#include "interfaces/iftable_read.h"
 #include "interfaces/iftable_rows.h"
 #include "platform/iphelper.h"
-#include "platform/reportfailure.h"
-#include "shell/frmmain.h"
-#include "shell/frmsetup.h"
-#include "shell/prompter.h"
-#include "shell/runtimeoptions.h"
+#include "platform/prompter.h"
+#include "shell/actionlist.h"
+#include "shell/menubuilder.h"
+#include "shell/options.h"
+#include "shell/refresh.h"
 
 #include <QAction>
 #include <QItemSelectionModel>
 #include <QMenu>
 #include <QStandardItemModel>
 #include <QStyledItemDelegate>
-#include <QTabWidget>
 #include <QTableView>
-#include <QTreeView>
-#include <optional>
-#include <vector>
 
 namespace corvane {
 namespace {
@@ -41,56 +37,6 @@ protected:
     }
 };
 
-std::optional<int> selectedRow(const TfrmMain& w) {
-    const QItemSelectionModel* selection = w.lvIfTable->selectionModel();
-    if (!selection)
-        return std::nullopt;
-    const QModelIndexList rows = selection->selectedRows();
-    if (rows.isEmpty())
-        return std::nullopt;
-    return rows.first().row();
-}
-
-QString cellText(const TfrmMain& w, int row, int column) {
-    return w.lvIfTableModel->data(w.lvIfTableModel->index(row, column)).toString();
-}
-
-bool rowEnabled(const TfrmMain& w, int row) {
-    return cellText(w, row, ifcol::AdminStatus) == QLatin1String("enabled");
-}
-
-// The pop-up's own statistics entry, which may differ from its action.
-QAction* popupStatisticsItem(const TfrmMain& w) {
-    for (QAction* a : w.pmInterfaceMenu->actions())
-        if (a->objectName().startsWith(QLatin1String("IFStatistics")))
-            return a;
-    return nullptr;
-}
-
-bool ignoreOperStatus() {
-    return frmSetup != nullptr && frmSetup->IgnoreOperStatus;
-}
-
-// GetIfTable into a buffer grown to the size the platform asks for. An interface that
-// appears between two calls makes the table outgrow the size just reported, so the growth
-// is tried a few times before the shortage counts as a failure.
-DWORD readIfTable(std::vector<DWORD>& storage, ULONG& size) {
-    constexpr int attempts = 4;
-    size = oneRowIfTableSize;
-    DWORD rc = ERROR_INSUFFICIENT_BUFFER;
-    for (int i = 0; i < attempts && rc == ERROR_INSUFFICIENT_BUFFER; ++i) {
-        storage.assign((size + sizeof(DWORD) - 1) / sizeof(DWORD), 0);
-        rc = iphlp().GetIfTable(reinterpret_cast<MIB_IFTABLE*>(storage.data()), &size, BOOL{1});
-    }
-    // The buffer holds what was allocated, whatever size the last call reported.
-    size = static_cast<ULONG>(storage.size() * sizeof(DWORD));
-    return rc;
-}
-
-void setAction(QAction* a, bool enabled) {
-    a->setEnabled(enabled);
-}
-
 } // namespace
 
 int ifRowDataWord(const QStandardItemModel& model, int row) {
@@ -102,21 +48,86 @@ void setIfRowDataWord(QStandardItemModel& model, int row, int word) {
     model.setData(model.index(row, ifcol::AdminStatus), word, ifRowDataRole);
 }
 
-void FillInterfaceTable(TfrmMain& w) {
-    std::vector<DWORD> storage;
-    ULONG size = 0;
-    const DWORD rc = readIfTable(storage, size);
-    if (rc != NO_ERROR) {
-        ReportFailure(QStringLiteral("GetIfTable"), rc);
-    } else {
-        const auto& table = *reinterpret_cast<const MIB_IFTABLE*>(storage.data());
-        const std::vector<IfTableRow> rows =
-            makeIfTableRows(table, size, runtimeOptions().optIgnoreLocalhost, ignoreOperStatus());
-        QStandardItemModel& model = *w.lvIfTableModel;
-        w.lvIfTable->setUpdatesEnabled(false);
-        w.lvIfTable->clearSelection();
+bool SetInterfaceAdminStatus(DWORD index, bool enable) {
+    MIB_IFROW row{};
+    row.dwIndex = index;
+    row.dwAdminStatus = enable ? MIB_IF_ADMIN_STATUS_UP : MIB_IF_ADMIN_STATUS_DOWN;
+    return iphlp().SetIfEntry(&row) == NO_ERROR;
+}
+
+InterfacesPage::InterfacesPage(const PageContext& context, QWidget* parent)
+    : Page(context, "tsInterface", 1300, parent) {
+    lvIfTableModel = new QStandardItemModel(0, ifcol::Count, this);
+    lvIfTable = makeListView(this, "lvIfTable", lvIfTableModel,
+                             {{"Admin Status", 81, "disabled"},
+                              {"Index", 65, "0x0000"},
+                              {"Address", 105, "00-00-00-00-00-00"},
+                              {"Type", 65, "TokenRing"},
+                              {"Speed", 75, "1000000000"},
+                              {"Oper Status", 80, "Cable disconnected"},
+                              {"Description", 203}});
+    lvIfTable->setItemDelegate(new IfRowColourDelegate(lvIfTable));
+
+    pmInterfaceMenu = popupMenu(this, "pmInterfaceMenu");
+    fillMenu(pmInterfaceMenu, actions_, images_,
+             {{"EnableIF1", &ActionList::acEnableIF},
+              {"DisableIF1", &ActionList::acDisableIF},
+              {"IFStatistics1", &ActionList::acIfStats},
+              menuSeparator,
+              {"IgnoreLocalhost2", nullptr, "Ignore Localhost",
+               "Specifies whether the local host interface will be shown", -1, nullptr, 0, true},
+              menuSeparator,
+              {"Refresh5", &ActionList::acRefresh}});
+    attachContextMenu(lvIfTable, pmInterfaceMenu);
+    bindRuntimeToggle(pmInterfaceMenu, "IgnoreLocalhost2", &RuntimeOptions::optIgnoreLocalhost);
+
+    connect(lvIfTable->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            &InterfacesPage::lvIfTableSelectItem);
+    connect(pmInterfaceMenu, &QMenu::aboutToShow, this, &InterfacesPage::pmInterfaceMenuPopup);
+    connect(actions_.acEnableIF, &QAction::triggered, this, &InterfacesPage::acEnableIFExecute);
+    connect(actions_.acDisableIF, &QAction::triggered, this, &InterfacesPage::acDisableIFExecute);
+}
+
+std::optional<int> InterfacesPage::selectedRow() const {
+    const QItemSelectionModel* selection = lvIfTable->selectionModel();
+    if (!selection)
+        return std::nullopt;
+    const QModelIndexList rows = selection->selectedRows();
+    if (rows.isEmpty())
+        return std::nullopt;
+    return rows.first().row();
+}
+
+QString InterfacesPage::cellText(int row, int column) const {
+    return lvIfTableModel->data(lvIfTableModel->index(row, column)).toString();
+}
+
+int InterfacesPage::rowCount() const {
+    return lvIfTableModel->rowCount();
+}
+
+bool InterfacesPage::rowEnabled(int row) const {
+    return cellText(row, ifcol::AdminStatus) == QLatin1String("enabled");
+}
+
+// The pop-up's own statistics entry, which may differ from its action.
+QAction* InterfacesPage::popupStatisticsItem() const {
+    for (QAction* a : pmInterfaceMenu->actions())
+        if (a->objectName().startsWith(QLatin1String("IFStatistics")))
+            return a;
+    return nullptr;
+}
+
+void InterfacesPage::FillInterfaceTable() {
+    const Options& o = options();
+    const auto rows =
+        readInterfaceRows(o.run.optIgnoreLocalhost, o.on(Option::IgnoreOperStatus));
+    if (rows) {
+        QStandardItemModel& model = *lvIfTableModel;
+        lvIfTable->setUpdatesEnabled(false);
+        lvIfTable->clearSelection();
         model.removeRows(0, model.rowCount());
-        for (const IfTableRow& r : rows) {
+        for (const IfTableRow& r : *rows) {
             QList<QStandardItem*> items;
             for (const QString& text : r.columns()) {
                 auto* item = new QStandardItem(text);
@@ -126,87 +137,105 @@ void FillInterfaceTable(TfrmMain& w) {
             items.first()->setData(r.activeMark, ifRowDataRole);
             model.appendRow(items);
         }
-        w.lvIfTable->setCurrentIndex(QModelIndex());
-        w.lvIfTable->setUpdatesEnabled(true);
+        lvIfTable->setCurrentIndex(QModelIndex());
+        lvIfTable->setUpdatesEnabled(true);
     }
-    setAction(w.acEnableIF, false);
-    setAction(w.acDisableIF, false);
-    setAction(w.acIfStats, false);
+    actions_.acEnableIF->setEnabled(false);
+    actions_.acDisableIF->setEnabled(false);
+    actions_.acIfStats->setEnabled(false);
 }
 
-bool SetInterfaceAdminStatus(DWORD index, bool enable) {
-    MIB_IFROW row{};
-    row.dwIndex = index;
-    row.dwAdminStatus = enable ? MIB_IF_ADMIN_STATUS_UP : MIB_IF_ADMIN_STATUS_DOWN;
-    return iphlp().SetIfEntry(&row) == NO_ERROR;
+void InterfacesPage::markInterfaceRows(const std::vector<DWORD>& inactive,
+                                       const std::vector<DWORD>& several) {
+    QStandardItemModel& model = *lvIfTableModel;
+    const auto indexOf = [&model](int row) {
+        return parseInterfaceIndex(model.data(model.index(row, ifcol::Index)).toString());
+    };
+    for (const DWORD index : inactive)
+        for (int row = 0; row < model.rowCount(); ++row)
+            if (indexOf(row) == index)
+                setIfRowDataWord(model, row, 0);
+    for (const DWORD index : several)
+        for (int row = 0; row < model.rowCount(); ++row)
+            if (indexOf(row) == index) {
+                setIfRowDataWord(model, row, ifRowDataWord(model, row) + 0x80);
+                break;
+            }
 }
 
-void lvIfTableSelectItem(TfrmMain& w) {
-    const std::optional<int> row = selectedRow(w);
+void InterfacesPage::selectInterfaceByDescription(const QString& description) {
+    for (int row = 0; row < rowCount(); ++row)
+        if (cellText(row, ifcol::Description) == description) {
+            lvIfTable->selectRow(row);
+            return;
+        }
+}
+
+void InterfacesPage::selectInterfaceByIndex(const QString& indexText) {
+    for (int r = 0; r < rowCount(); ++r) {
+        if (cellText(r, ifcol::Index) != indexText)
+            continue;
+        lvIfTable->selectionModel()->setCurrentIndex(
+            lvIfTableModel->index(r, 0),
+            QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        emit interfaceSelected(cellText(r, ifcol::Description));
+        return;
+    }
+}
+
+void InterfacesPage::lvIfTableSelectItem() {
+    const std::optional<int> row = selectedRow();
     if (row)
-        selectAdapterNode(w, cellText(w, *row, ifcol::Description));
-    setAction(w.acIfStats, row.has_value());
-    const bool enabled = row && rowEnabled(w, *row);
-    setAction(w.acDisableIF, row && enabled);
-    setAction(w.acEnableIF, row && !enabled);
+        emit interfaceSelected(cellText(*row, ifcol::Description));
+    actions_.acIfStats->setEnabled(row.has_value());
+    const bool enabled = row && rowEnabled(*row);
+    actions_.acDisableIF->setEnabled(row && enabled);
+    actions_.acEnableIF->setEnabled(row && !enabled);
 }
 
-void pmInterfaceMenuPopup(TfrmMain& w) {
-    for (QAction* a : w.pmInterfaceMenu->actions())
-        if (a->objectName().startsWith(QLatin1String("IgnoreLocalhost")))
-            a->setChecked(runtimeOptions().optIgnoreLocalhost);
-    const std::optional<int> row = selectedRow(w);
-    setAction(w.acEnableIF, false);
-    setAction(w.acDisableIF, false);
-    setAction(w.acIfStats, row.has_value());
+void InterfacesPage::pmInterfaceMenuPopup() {
+    const std::optional<int> row = selectedRow();
+    actions_.acEnableIF->setEnabled(false);
+    actions_.acDisableIF->setEnabled(false);
+    actions_.acIfStats->setEnabled(row.has_value());
     // Set after the action, which the entry otherwise follows.
-    QAction* statistics = popupStatisticsItem(w);
+    QAction* statistics = popupStatisticsItem();
     if (statistics)
         statistics->setEnabled(false);
     if (!row)
         return;
-    if (rowEnabled(w, *row)) {
-        setAction(w.acDisableIF, true);
+    if (rowEnabled(*row)) {
+        actions_.acDisableIF->setEnabled(true);
         if (statistics)
             statistics->setEnabled(true);
     } else {
-        setAction(w.acEnableIF, true);
+        actions_.acEnableIF->setEnabled(true);
     }
 }
 
-void acEnableIFExecute(TfrmMain& w) {
-    w.pcMain->setCurrentWidget(w.tsInterface);
-    const std::optional<int> row = selectedRow(w);
+void InterfacesPage::acEnableIFExecute() {
+    emit showRequested();
+    const std::optional<int> row = selectedRow();
     if (!row)
         return;
-    const std::optional<DWORD> index = parseInterfaceIndex(cellText(w, *row, ifcol::Index));
+    const std::optional<DWORD> index = parseInterfaceIndex(cellText(*row, ifcol::Index));
     if (index && SetInterfaceAdminStatus(*index, true))
-        w.RefreshNetworkStatus();
+        emit refreshRequested();
 }
 
-void acDisableIFExecute(TfrmMain& w) {
-    w.pcMain->setCurrentWidget(w.tsInterface);
-    const std::optional<int> row = selectedRow(w);
+void InterfacesPage::acDisableIFExecute() {
+    emit showRequested();
+    const std::optional<int> row = selectedRow();
     if (!row)
         return;
-    const std::optional<DWORD> index = parseInterfaceIndex(cellText(w, *row, ifcol::Index));
+    const std::optional<DWORD> index = parseInterfaceIndex(cellText(*row, ifcol::Index));
     if (!index)
         return;
-    const QString question = disableInterfaceQuestion(cellText(w, *row, ifcol::Description));
+    const QString question = disableInterfaceQuestion(cellText(*row, ifcol::Description));
     if (!confirm(question, QStringLiteral("Disable I/F"), MsgIcon::Question))
         return;
     if (SetInterfaceAdminStatus(*index, false))
-        w.RefreshNetworkStatus();
-}
-
-void installInterfacePage(TfrmMain& w) {
-    w.lvIfTable->setItemDelegate(new IfRowColourDelegate(w.lvIfTable));
-    w.refresh->setFill(FillStep::InterfaceTable, [&w] { FillInterfaceTable(w); });
-    QObject::connect(w.lvIfTable->selectionModel(), &QItemSelectionModel::selectionChanged, &w,
-                     [&w] { lvIfTableSelectItem(w); });
-    QObject::connect(w.pmInterfaceMenu, &QMenu::aboutToShow, &w, [&w] { pmInterfaceMenuPopup(w); });
-    QObject::connect(w.acEnableIF, &QAction::triggered, &w, [&w] { acEnableIFExecute(w); });
-    QObject::connect(w.acDisableIF, &QAction::triggered, &w, [&w] { acDisableIFExecute(w); });
+        emit refreshRequested();
 }
 
 } // namespace corvane

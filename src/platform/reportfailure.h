@@ -6,6 +6,9 @@
 
 namespace corvane {
 
+// The option "Disable Error Messages" as it is in effect; the shell keeps it current.
+void setFailureMessagesSilenced(bool on);
+bool failureMessagesSilenced();
 // Silenced by the option "Disable Error Messages"; nothing is shown for code 0.
 void ReportFailure(const QString& callName, uint32_t code);
 // Always shown: changes of routes and addresses must never fail unseen.

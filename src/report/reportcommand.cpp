@@ -1,27 +1,29 @@
 #include "report/reportcommand.h"
 
+#include "connections/conn_read.h"
+#include "hostinfo/adapter_read.h"
+#include "interfaces/iftable_read.h"
 #include "platform/iphelper.h"
 #include "platform/reportfailure.h"
-#include "report/reportpage.h"
+#include "platform/version.h"
+#include "report/snapshot.h"
 #include "report/textfile.h"
+#include "routing/route_read.h"
 #include "shell/appidentity.h"
-#include "shell/forms.h"
-#include "shell/frmmain.h"
-#include "shell/frmsetup.h"
 #include "shell/machinestore.h"
-#include "shell/prompter.h"
+#include "shell/options.h"
+#include "shell/refresh.h"
 
-#include <QApplication>
+#include <QCoreApplication>
+#include <QTimer>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <memory>
 
 namespace corvane {
 namespace {
 
-// Qt's own notes (a missing runtime folder, font fallbacks) are noise on a command's error
-// output; only its real failures are passed on.
+// Qt's own notes are noise on a command's error output; only its real failures are passed on.
 void quietQtNotes(QtMsgType type, const QMessageLogContext&, const QString& message) {
     if (type == QtCriticalMsg || type == QtFatalMsg)
         std::fprintf(stderr, "corvane: %s\n", message.toLocal8Bit().constData());
@@ -45,47 +47,121 @@ bool writeOut(const char* target, const QByteArray& bytes) {
     return false;
 }
 
+// The refresh cycle of the window, with a snapshot in place of the pages: the same steps in
+// the same order, so the same calls fail and the same dead addresses go.
+class CommandRefresh : public RefreshHost {
+public:
+    CommandRefresh(const OptionsStore& options, bool xpFamily)
+        : options_(options), xpFamily_(xpFamily), cycle_(*this, wait_, autoUpdate_) {
+        cycle_.setFill(FillStep::InterfaceTable, [this] { interfaces(); });
+        cycle_.setFill(FillStep::AdapterInformation, [this] { adapters(); });
+        cycle_.setFill(FillStep::RouteTable, [this] { routes(); });
+        cycle_.setFill(FillStep::InactivePersistentRoutes, [this] {
+            std::vector<RouteRow> more = readInactivePersistentRows(snapshot.routes);
+            snapshot.routes.insert(snapshot.routes.end(), more.begin(), more.end());
+        });
+        // Its block would be replaced at once by the one built after the refresh.
+        cycle_.setFill(FillStep::ConnectionTable, [this] { connections(); });
+    }
+
+    void run() { cycle_.run(); }
+    Snapshot snapshot;
+
+    QString statusText() const override { return {}; }
+    void setStatusText(const QString&) override {}
+    void setRefreshItemEnabled(bool) override {}
+    RefreshOptions refreshOptions() const override {
+        const Options& v = options_.value();
+        RefreshOptions o;
+        o.showInactivePersistentRoutes = v.on(Option::ShowInactiveRoutes);
+        o.overwriteReport = v.on(Option::OverwriteReport);
+        o.autoExpandTree = v.on(Option::AutoExpand);
+        o.removeDeadAddresses = v.on(Option::RemoveDeadAddresses);
+        return o; // no automatic updates: the command ends after one refresh
+    }
+
+private:
+    const RuntimeOptions& inEffect() const { return options_.value().run; }
+
+    void interfaces() {
+        if (auto rows = readInterfaceRows(inEffect().optIgnoreLocalhost,
+                                          options_.value().on(Option::IgnoreOperStatus)))
+            snapshot.interfaces = std::move(*rows);
+    }
+    void adapters() {
+        cycle_.deadAddresses().reset();
+        if (const std::optional<HostParams> host = readHostParams())
+            snapshot.hostName = host->hostName;
+        snapshot.adapters.clear();
+        std::optional<AdapterPassResult> r =
+            readAdapterInformation(xpFamily_, options_.value().on(Option::IpLogging));
+        if (!r)
+            return;
+        snapshot.adapters = std::move(r->adapters);
+        for (const ULONG context : r->deadContexts)
+            cycle_.deadAddresses().push(context);
+    }
+    void routes() {
+        RouteTableRead read = readRouteTable({inEffect().optIgnoreLocalhost, inEffect().optIgnoreBroadcasts});
+        if (read.ok)
+            snapshot.routes = std::move(read.fill.rows);
+    }
+    void connections() {
+        ConnListing listing;
+        listing.resolvePorts = inEffect().optResolvePorts;
+        listing.resolveAddresses = inEffect().optResolveAddresses;
+        listing.establishedOnly = inEffect().optEstablishedOnly;
+        listing.ignoreLocalhost = inEffect().optIgnoreLocalhost;
+        listing.xpFamily = xpFamily_;
+        snapshot.connections = readConnections(listing);
+    }
+
+    const OptionsStore& options_;
+    bool xpFamily_;
+    QTimer wait_;
+    QTimer autoUpdate_;
+    RefreshCycle cycle_;
+};
+
 } // namespace
 
 int runReportCommand(int argc, char* argv[], const char* target) {
-    // No window is shown, so no display is needed either.
-    qputenv("QT_QPA_PLATFORM", "offscreen");
     qInstallMessageHandler(quietQtNotes);
-    QApplication app(argc, argv);
+    QCoreApplication app(argc, argv);
     setApplicationIdentity();
 
-    const auto window = std::make_unique<TfrmMain>(QStringList());
-    frmMain = window.get();
-    frmSetup = new TfrmSetup(window.get());
-    // Messages go to standard error through the console prompter, the default one. No window
-    // will be shown for the store's notices to wait for.
+    // The store is met as the window meets it: opened for the start-up check, the close mode
+    // read, then the options. What it has to tell goes to standard error.
+    OptionsStore options;
+    holdStoreNotices();
+    (void)storedStartMinimised();
+    options.loadCloseMode();
     releaseStoreNotices();
-    const auto done = [](int rc) {
-        frmSetup = nullptr;
-        return rc;
-    };
 
-    TfrmMain& w = *window;
+    const bool xpFamily = platformVersion().xpFamily();
+    const LoadFailure failure = iphlp().bind(xpFamily);
     if (!iphlp().ipHelperLoaded()) {
-        std::fprintf(stderr, "corvane: %s\n", loadFailureText(w.loadFailure).c_str());
-        return done(2);
+        std::fprintf(stderr, "corvane: %s\n", loadFailureText(failure).c_str());
+        return 2;
     }
-    if (w.loadFailure.any())
-        std::fprintf(stderr, "corvane: %s\n", loadFailureText(w.loadFailure).c_str());
+    if (failure.any())
+        std::fprintf(stderr, "corvane: %s\n", loadFailureText(failure).c_str());
 
-    // The block a refresh builds before the connection fill would be replaced at once by the
-    // build below, so it is not built at all.
-    w.refresh->setFill(FillStep::Report, {});
     const unsigned failuresBefore = reportedFailureCount();
-    w.loadStartupOptions();
-    w.RefreshNetworkStatus();
-    BuildReport(w);
+    options.loadStartup();
+    setFailureMessagesSilenced(options.value().run.optNoErrorMessages);
+    CommandRefresh refresh(options, xpFamily);
+    refresh.run();
 
-    QByteArray bytes = localBytes(reportText(w));
+    ReportInput input = reportInputOf(refresh.snapshot);
+    setReportContext(input, options.value().run, xpFamily);
+    const QString text = followReport(QString(), buildReportBlock(input),
+                                      options.value().on(Option::OverwriteReport));
+    QByteArray bytes = localBytes(text);
     bytes += '\n';
     const bool written = writeOut(target, bytes);
     // A failed platform call leaves a gap in the report: written, but not a success.
-    return done(!written || reportedFailureCount() > failuresBefore ? 1 : 0);
+    return !written || reportedFailureCount() > failuresBefore ? 1 : 0;
 }
 
 } // namespace corvane

@@ -1,117 +1,113 @@
 #include "report/reportpage.h"
 
-#include "connections/connmodel.h"
-#include "connections/connpage.h"
-#include "report/report_layout.h"
+#include "platform/prompter.h"
 #include "report/reportview.h"
+#include "report/snapshot.h"
 #include "report/textfile.h"
-#include "routing/routemodel.h"
-#include "shell/frmmain.h"
-#include "shell/frmsetup.h"
-#include "shell/prompter.h"
-#include "shell/runtimeoptions.h"
+#include "shell/actionlist.h"
+#include "shell/hints.h"
+#include "shell/images.h"
+#include "shell/menubuilder.h"
+#include "shell/options.h"
 
-#include <QCheckBox>
-#include <QDateTime>
-#include <QLabel>
+#include <QAction>
+#include <QFontDatabase>
+#include <QFontInfo>
+#include <QMenu>
 #include <QPlainTextEdit>
-#include <QStandardItemModel>
-#include <QTreeView>
+#include <QVBoxLayout>
 
 namespace corvane {
 namespace {
 
-QString& saveName() {
-    static QString name = QStringLiteral("ip_report");
-    return name;
-}
-
-void appendTreeLines(const QStandardItem* node, int depth, QStringList& lines) {
-    lines.push_back(QString(depth, QLatin1Char('\t')) + node->text());
-    for (int r = 0; r < node->rowCount(); ++r)
-        if (const QStandardItem* child = node->child(r))
-            appendTreeLines(child, depth + 1, lines);
-}
-
-QStringList treeLines(const QStandardItemModel& model) {
-    QStringList lines;
-    for (int r = 0; r < model.rowCount(); ++r)
-        if (const QStandardItem* top = model.item(r))
-            appendTreeLines(top, 0, lines);
-    return lines;
-}
-
-ReportView& viewOf(const TfrmMain& w) {
-    auto* view = w.redtReport->findChild<ReportView*>(QString(), Qt::FindDirectChildrenOnly);
-    Q_ASSERT(view);
-    return *view;
+// The report's columns line up only in a fixed-pitch face. Where the font set maps "Courier
+// New" to a proportional one, the desktop's fixed-width font takes its place.
+QFont reportFont() {
+    QFont courier(QStringLiteral("Courier New"));
+    courier.setStyleHint(QFont::TypeWriter);
+    courier.setFixedPitch(true);
+    QFont monospace(QStringLiteral("monospace"));
+    monospace.setStyleHint(QFont::Monospace);
+    for (QFont font : {courier, QFontDatabase::systemFont(QFontDatabase::FixedFont), monospace,
+                       QFont(QStringLiteral("DejaVu Sans Mono"))}) {
+        font.setPixelSize(12);
+        if (QFontInfo(font).fixedPitch())
+            return font;
+    }
+    courier.setPixelSize(12);
+    return courier;
 }
 
 } // namespace
 
-QString reportText(const TfrmMain& w) {
-    return viewOf(w).text();
+ReportPage::ReportPage(const PageContext& context, QWidget* parent)
+    : Page(context, "tsReport", 1500, parent) {
+    redtReport = new QPlainTextEdit(this);
+    redtReport->setObjectName(QStringLiteral("redtReport"));
+    redtReport->setReadOnly(true);
+    redtReport->setLineWrapMode(QPlainTextEdit::NoWrap);
+    redtReport->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    redtReport->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    redtReport->setFont(reportFont());
+    redtReport->setTabChangesFocus(false);
+    applyHint(redtReport, popupHint);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(redtReport);
+    view_ = new ReportView(redtReport);
+
+    pmReportMenu = popupMenu(this, "pmReportMenu");
+    fillMenu(pmReportMenu, actions_, images_,
+             {{"pmReportMenuSelectAll", nullptr, "Select All", "Selects the entire text",
+               img::SelectAll},
+              {"pmReportMenuCopy", nullptr, "Copy", "Copies selected text into clipboard",
+               img::Copy},
+              menuSeparator,
+              {"SaveReport2", &ActionList::acSaveReport}});
+    attachContextMenu(redtReport, pmReportMenu);
+    // The report's own entries: they apply to the report text.
+    QAction* selectAll = pmReportMenu->actions().value(0);
+    QAction* copy = pmReportMenu->actions().value(1);
+    selectAll->setEnabled(false);
+    copy->setEnabled(false);
+    connect(selectAll, &QAction::triggered, redtReport, &QPlainTextEdit::selectAll);
+    connect(copy, &QAction::triggered, redtReport, &QPlainTextEdit::copy);
+    connect(pmReportMenu, &QMenu::aboutToShow, this, [this, selectAll, copy] {
+        selectAll->setEnabled(!redtReport->document()->isEmpty());
+        copy->setEnabled(redtReport->textCursor().hasSelection());
+    });
+    connect(actions_.acSaveReport, &QAction::triggered, this, &ReportPage::acSaveReportExecute);
 }
 
-QString reportSaveName() {
-    return saveName();
+QString ReportPage::reportText() const {
+    return view_->text();
 }
 
-void BuildReport(TfrmMain& w) {
-    const RuntimeOptions& o = runtimeOptions();
-    const bool overwrite = frmSetup && frmSetup->cbxOverwriteReport->isChecked();
-
-    ReportInput in;
-    in.hostName = w.lblHostName->text();
-    in.generatedAt = generatedAtText(QDateTime::currentDateTime(), QLocale::system());
-    in.treeLines = treeLines(*w.tvInfoModel);
-    const QStandardItemModel* ifModel = w.lvIfTableModel;
-    in.interfaces = {ifModel->rowCount(), [ifModel](qsizetype r, int c) {
-                         const QStandardItem* item = ifModel->item(static_cast<int>(r), c);
-                         return item ? item->text() : QString();
-                     }};
-    const RouteModel* routes = w.lvFwTableModel;
-    in.routes = {routes->rowCount(), [routes](qsizetype r, int c) {
-                     return routeCellText(routes->row(static_cast<int>(r)), c);
-                 }};
-    const std::vector<ConnRow>& conns = w.lvConnectionsModel->rows();
-    in.connections = {static_cast<qsizetype>(conns.size()), [&conns](qsizetype r, int c) {
-                          return conns[static_cast<std::size_t>(r)].text(c);
-                      }};
-    in.ignoreLocalhost = o.optIgnoreLocalhost;
-    in.ignoreBroadcasts = o.optIgnoreBroadcasts;
-    in.establishedOnly = o.optEstablishedOnly;
-    in.xpFamily = w.xpFamily;
-
-    const QString block = buildReportBlock(in);
-    const QString old = overwrite ? QString() : reportText(w);
-    viewOf(w).setText(followReport(old, block, overwrite));
+void ReportPage::BuildReport(ReportInput input) {
+    setReportContext(input, options().run, xpFamily);
+    const bool overwrite = options().on(Option::OverwriteReport);
+    const QString block = buildReportBlock(input);
+    const QString old = overwrite ? QString() : reportText();
+    view_->setText(followReport(old, block, overwrite));
 }
 
-void acSaveReportExecute(TfrmMain& w) {
+void ReportPage::acSaveReportExecute() {
     FileRequest request;
     request.caption = QStringLiteral("Save IP Report");
-    request.proposedName = saveName();
+    request.proposedName = saveName_;
     request.filters = {QStringLiteral("Text files (*.txt)"), QStringLiteral("All files (*.*)")};
     request.defaultSuffix = QStringLiteral("txt");
     const std::optional<QString> chosen = prompter().saveFileName(request);
     if (!chosen)
         return;
-    saveName() = *chosen;
+    saveName_ = *chosen;
 
-    QString text = reportText(w);
+    QString text = reportText();
     text.replace(QLatin1Char('\n'), QLatin1String("\r\n"));
     QString error;
     if (!writeWholeFile(*chosen, localBytes(text), error))
         showMessage(QStringLiteral("Cannot write the report to \"%1\": %2").arg(*chosen, error),
                     QStringLiteral("Error"), MsgIcon::Error);
-}
-
-void installReportPage(TfrmMain& w) {
-    w.refresh->setFill(FillStep::Report, [&w] { BuildReport(w); });
-    setConnectionsReportBuilder([&w] { BuildReport(w); });
-    QObject::connect(w.acSaveReport, &QAction::triggered, &w, [&w] { acSaveReportExecute(w); });
-    new ReportView(w.redtReport);
 }
 
 } // namespace corvane

@@ -1,22 +1,38 @@
-// The Report page: builds the status report from what the other pages show, keeps the
-// history of blocks, the keys and popup of redtReport, and saving to a text file.
+// The Report page: the status report built from what the window's pages show, the history of
+// blocks, the keys and popup of redtReport, and saving to a text file.
 #pragma once
 
-#include <QString>
+#include "report/report_layout.h"
+#include "shell/page.h"
+
+class QPlainTextEdit;
 
 namespace corvane {
 
-class TfrmMain;
+class ReportView;
 
-// Registers the refresh step and the Netstat toggles' rebuild, connects the handlers.
-void installReportPage(TfrmMain& w);
+class ReportPage : public Page {
+    Q_OBJECT
+public:
+    explicit ReportPage(const PageContext& context, QWidget* parent = nullptr);
 
-void BuildReport(TfrmMain& w);
-void acSaveReportExecute(TfrmMain& w);
+    QPlainTextEdit* redtReport = nullptr;
+    QMenu* pmReportMenu = nullptr;
+    // Set once the platform is bound: the owner column of the connection section.
+    bool xpFamily = false;
 
-// The page's text, lines joined by '\n'.
-QString reportText(const TfrmMain& w);
-// The name the next save dialog proposes: "ip_report", then the last chosen path.
-QString reportSaveName();
+    // The pages' data in their on-screen order; the page adds the time and the options.
+    void BuildReport(ReportInput input);
+    void acSaveReportExecute();
+
+    // The page's text, lines joined by '\n'.
+    QString reportText() const;
+    // The name the next save dialog proposes: "ip_report", then the last chosen path.
+    QString reportSaveName() const { return saveName_; }
+
+private:
+    ReportView* view_ = nullptr;
+    QString saveName_ = QStringLiteral("ip_report");
+};
 
 } // namespace corvane

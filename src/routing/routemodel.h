@@ -18,11 +18,6 @@ class RouteModel : public QAbstractTableModel {
     Q_OBJECT
 public:
     explicit RouteModel(QObject* parent = nullptr);
-    // The shape the window's list builder creates its models with; always seven columns.
-    RouteModel(int rows, int columns, QObject* parent) : RouteModel(parent) {
-        Q_UNUSED(rows);
-        Q_UNUSED(columns);
-    }
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     int columnCount(const QModelIndex& parent = QModelIndex()) const override;

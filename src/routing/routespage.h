@@ -3,17 +3,37 @@
 #pragma once
 
 #include "routing/routemodel.h"
+#include "shell/page.h"
+
+#include <vector>
 
 namespace corvane {
 
-class TfrmMain;
+class RoutesPage : public Page {
+    Q_OBJECT
+public:
+    explicit RoutesPage(const PageContext& context, QWidget* parent = nullptr);
 
-// Registers the page's refresh steps and connects its handlers; called once by the window.
-void installRoutesPage(TfrmMain& w);
+    QTableView* lvFwTable = nullptr;
+    RouteModel* lvFwTableModel = nullptr;
+    QMenu* pmRouteMenu = nullptr;
 
-void FillRouteTable(TfrmMain& w);
-void MergeInactivePersistentRoutes(TfrmMain& w);
-void lvFwTableSelectItem(TfrmMain& w);
-void acDeleteRouteExecute(TfrmMain& w);
+    void FillRouteTable();
+    void MergeInactivePersistentRoutes();
+    void lvFwTableSelectItem();
+    void acDeleteRouteExecute();
+
+signals:
+    // "Routes", or "Routes (filtered)" while a filter hides rows.
+    void captionChanged(const QString& caption);
+    // The first selected route's interface index text: its interface row follows.
+    void routeInterfaceSelected(const QString& indexText);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    std::vector<int> selectedRows() const;
+};
 
 } // namespace corvane

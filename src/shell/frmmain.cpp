@@ -1,36 +1,33 @@
 // The main window's life: creation, the first and later shows, help, page changes, the tray
 // commands and the close.
 #include "shell/frmmain.h"
-#include "shell/columnwidth.h"
 
-#include "connections/connmodel.h"
 #include "connections/connpage.h"
 #include "hostinfo/adaptertree.h"
-#include "interfaces/interfacepage.h"
+#include "hostinfo/hostinfo_page.h"
+#include "platform/prompter.h"
+#include "platform/reportfailure.h"
 #include "platform/version.h"
 #include "report/reportpage.h"
-#include "routing/routespage.h"
 #include "shell/forms.h"
 #include "shell/frmabout.h"
 #include "shell/frmsetup.h"
 #include "shell/help.h"
 #include "shell/machinestore.h"
-#include "shell/prompter.h"
-#include "shell/runtimeoptions.h"
-#include "shell/settings.h"
+#include "shell/options.h"
 #include "shell/versiontext.h"
 
 #include <QAction>
-#include <QCheckBox>
+#include <QApplication>
+#include <QClipboard>
 #include <QCloseEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QScreen>
 #include <QShowEvent>
-#include <QStandardItemModel>
 #include <QStatusBar>
 #include <QStatusTipEvent>
 #include <QTabWidget>
-#include <QTableView>
 #include <QTimer>
 #include <QToolBar>
 
@@ -40,8 +37,9 @@
 
 namespace corvane {
 
-TfrmMain::TfrmMain(const QStringList& arguments, TrayIconService* tray, QWidget* parent)
-    : QMainWindow(parent), tray_(tray) {
+TfrmMain::TfrmMain(OptionsStore& options, const QStringList& arguments, TrayIconService* tray,
+                   QWidget* parent)
+    : QMainWindow(parent), options(options), tray_(tray) {
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(QStringLiteral("Corvane"));
     setWindowIcon(ilTreeImages.icon(img::AdapterActive));
@@ -49,12 +47,14 @@ TfrmMain::TfrmMain(const QStringList& arguments, TrayIconService* tray, QWidget*
     if (const QScreen* screen = this->screen())
         move(screen->availableGeometry().center() - rect().center());
 
+    createTimers();
+    createRefreshCycle();
+    createActions();
     createPages();
     setCentralWidget(pcMain);
-    createActions();
     createMenus();
     createToolBar();
-    createContextMenus();
+    createTrayMenu();
 
     sbMain = statusBar();
     sbMain->setObjectName(QStringLiteral("sbMain"));
@@ -71,17 +71,15 @@ TfrmMain::TfrmMain(const QStringList& arguments, TrayIconService* tray, QWidget*
     sbMain->addWidget(panel0_);
     sbMain->addWidget(panel1_, 1);
 
-    createTimers();
-    createRefreshCycle();
-    installInterfacePage(*this);
-    installAdapterTree(*this);
-    installRoutesPage(*this);
-    installConnectionsPage(*this);
-    installReportPage(*this);
+    options.mainWindowSize = [this] { return size(); };
+    connect(&options, &OptionsStore::changed, this, &TfrmMain::applyOptions);
+    applyOptions();
+    wirePages();
     FormCreate(arguments);
 }
 
 TfrmMain::~TfrmMain() {
+    options.mainWindowSize = [] { return QSize(731, 460); };
     if (frmMain == this)
         frmMain = nullptr;
 }
@@ -93,20 +91,17 @@ void TfrmMain::FormCreate(const QStringList& arguments) {
 
     loadFailure = iphlp().bind(xpFamily);
 
-    if (iphlp().ipHelperLoaded() && xpFamily) {
-        const int column = lvConnectionsModel->columnCount();
-        lvConnectionsModel->insertColumn(column);
-        lvConnectionsModel->setHeaderData(column, Qt::Horizontal, QStringLiteral("Owner Process"));
-        lvConnections->setColumnWidth(column, fittedColumnWidth(*lvConnections, 115,
-                                                                QStringLiteral("Owner Process"),
-                                                                QStringLiteral("NetworkManager")));
-    }
+    tsIP->xpFamily = xpFamily;
+    tsConnections->xpFamily = xpFamily;
+    tsReport->xpFamily = xpFamily;
+    if (iphlp().ipHelperLoaded() && xpFamily)
+        tsConnections->addOwnerColumn();
 
     versionText = BuildVersionText(CORVANE_VERSION, __DATE__, xpFamily, vista);
     firstShow_ = true;
 
     pcMain->setCurrentWidget(tsHost);
-    helpContext_ = tsHost->property("helpContext").toInt();
+    helpContext_ = tsHost->helpContext();
 
     // No box can be shown before the window is: what the store has to tell waits for it.
     holdStoreNotices();
@@ -148,38 +143,38 @@ void TfrmMain::FormShow() {
 }
 
 void TfrmMain::loadStartupOptions() {
-    if (!frmSetup)
-        return;
-    if (!LoadSettings(*frmSetup))
-        LoadSettings(*frmSetup);
-    ToolBar1->setVisible(frmSetup->cbxToolbar->isChecked());
+    options.loadStartup();
+    const Options& o = options.value();
+    ToolBar1->setVisible(o.on(Option::Toolbar));
     tmrAutoUpdate->setInterval(1000);
-    if (frmSetup->cbxAutoUpdate->isChecked())
+    if (o.on(Option::AutoUpdate))
         tmrAutoUpdate->start();
     else
         tmrAutoUpdate->stop();
-    copyRuntimeOptions();
     // A broken store could hold any size; a window of no size cannot be reached again.
-    if (frmSetup->cbxAutoSaveSize->isChecked() && frmSetup->storedWidth > 0 &&
-        frmSetup->storedHeight > 0)
-        resize(frmSetup->storedWidth, frmSetup->storedHeight);
-    if (startedToTray && frmSetup->cbxAutoRun->isChecked())
+    if (o.on(Option::AutoSaveSize) && o.storedWidth > 0 && o.storedHeight > 0)
+        resize(o.storedWidth, o.storedHeight);
+    if (startedToTray && o.on(Option::AutoRun))
         tmrHide->start();
 }
 
-void TfrmMain::copyRuntimeOptions() {
-    RuntimeOptions& o = runtimeOptions();
-    o.optResolvePorts = frmSetup->cbxResolvePortNumbers->isChecked();
-    o.optResolveAddresses = frmSetup->cbxResolveIPAddresses->isChecked();
-    o.optEstablishedOnly = frmSetup->cbxEstablishedOnly->isChecked();
-    o.optIgnoreLocalhost = frmSetup->cbxIgnoreLocalhost->isChecked();
-    o.optIgnoreBroadcasts = frmSetup->cbxIgnoreBCasts->isChecked();
-    o.optNoErrorMessages = frmSetup->cbxNoErrMsg->isChecked();
+// What follows the options at once, whoever changed them.
+void TfrmMain::applyOptions() {
+    setFailureMessagesSilenced(options.value().run.optNoErrorMessages);
 }
 
 void TfrmMain::pcMainChange(int index) {
-    if (QWidget* page = pcMain->widget(index))
-        helpContext_ = page->property("helpContext").toInt();
+    if (const auto* page = qobject_cast<const Page*>(pcMain->widget(index)))
+        helpContext_ = page->helpContext();
+    if (pcMain->widget(index) == tsIP)
+        tsIP->tsIPShow();
+}
+
+// Through the hidden edit field, as every copy of the window goes.
+void TfrmMain::copyText(const QString& text) {
+    eCopy->setText(text);
+    eCopy->selectAll();
+    QApplication::clipboard()->setText(eCopy->selectedText());
 }
 
 void TfrmMain::acHelpExecute() {
@@ -196,14 +191,15 @@ void TfrmMain::acAboutExecute() {
 void TfrmMain::acSetupExecute() {
     if (!frmSetup)
         return;
-    frmSetup->storedWidth = width();
-    frmSetup->storedHeight = height();
+    options.change([this](Options& o) {
+        o.storedWidth = width();
+        o.storedHeight = height();
+    });
     if (runModal(*frmSetup) != QDialog::Accepted)
         return;
-    ToolBar1->setVisible(frmSetup->cbxToolbar->isChecked());
-    copyRuntimeOptions();
+    ToolBar1->setVisible(options.value().on(Option::Toolbar));
     RefreshNetworkStatus();
-    if (frmSetup->cbxAutoUpdate->isChecked())
+    if (options.value().on(Option::AutoUpdate))
         tmrAutoUpdate->start();
     else
         tmrAutoUpdate->stop();
@@ -296,11 +292,11 @@ QAction* TfrmMain::item(const QString& name) const {
 bool TfrmMain::FormCloseQuery() {
     // The exit confirmation of tray mode arrives with the tray component.
     tmrAutoUpdate->stop();
-    if (frmSetup) {
-        frmSetup->storedWidth = width();
-        frmSetup->storedHeight = height();
-        SaveSettings(*frmSetup, true);
-    }
+    options.change([this](Options& o) {
+        o.storedWidth = width();
+        o.storedHeight = height();
+    });
+    options.save(true);
     return true;
 }
 

@@ -1,34 +1,35 @@
-// The main window: six pages, the action list with its menus and tool bar, the status bar
-// and the timers. Other windows read its controls directly, so they are public.
+// The main window: the six pages, the action list with its menus and tool bar, the status bar
+// and the timers. The pages never see each other; the window wires their signals together.
 #pragma once
 
 #include "platform/iphelper.h"
-#include "shell/frmmain_images.h"
+#include "report/report_layout.h"
+#include "shell/actionlist.h"
+#include "shell/images.h"
 #include "shell/refresh.h"
 
 #include <QMainWindow>
 #include <QStringList>
 
 class QAction;
-class QGroupBox;
 class QLabel;
 class QLineEdit;
-class QListWidget;
 class QMenu;
-class QPlainTextEdit;
-class QScrollArea;
-class QStandardItemModel;
 class QStatusBar;
 class QTabWidget;
-class QTableView;
 class QTimer;
 class QToolBar;
-class QTreeView;
 
 namespace corvane {
 
-class ConnectionModel;
-class RouteModel;
+class HostInfoPage;
+class InterfacesPage;
+class IpInfoPage;
+class NetstatPage;
+class OptionsStore;
+struct AdapterPassResult;
+class ReportPage;
+class RoutesPage;
 
 // The notification-area icon as the main window uses it; the tray component implements it.
 class TrayIconService {
@@ -50,12 +51,12 @@ enum class TrayCommand {
     Show = 5
 };
 
-class TfrmMain : public QMainWindow, public RefreshHost {
+class TfrmMain : public QMainWindow, public RefreshHost, public ActionList {
     Q_OBJECT
 public:
     // arguments: the command line without the program name.
-    explicit TfrmMain(const QStringList& arguments, TrayIconService* tray = nullptr,
-                      QWidget* parent = nullptr);
+    TfrmMain(OptionsStore& options, const QStringList& arguments,
+             TrayIconService* tray = nullptr, QWidget* parent = nullptr);
     ~TfrmMain() override;
 
     // --- state set at creation ---
@@ -66,6 +67,10 @@ public:
     bool trayMode = false;
     bool startedToTray = false;
     QStringList ipLog; // lines waiting for the IP address log
+    // "<caption> @ <host>" followed by "\n<address>" per listed address; empty before a pass.
+    // The notification-area icon's hint.
+    QString applicationTitle;
+    OptionsStore& options;
     bool firstShowPending() const { return firstShow_; }
 
     // --- layout ---
@@ -76,61 +81,16 @@ public:
     ImageList ilTreeImages;
 
     // --- pages ---
-    QWidget* tsHost = nullptr;
-    QWidget* tsIP = nullptr;
-    QWidget* tsInterface = nullptr;
-    QWidget* tsRoutes = nullptr;
-    QWidget* tsConnections = nullptr;
-    QWidget* tsReport = nullptr;
+    HostInfoPage* tsHost = nullptr;
+    IpInfoPage* tsIP = nullptr;
+    InterfacesPage* tsInterface = nullptr;
+    RoutesPage* tsRoutes = nullptr;
+    NetstatPage* tsConnections = nullptr;
+    ReportPage* tsReport = nullptr;
 
-    QScrollArea* sbxHostInfo = nullptr;
-    QGroupBox* GroupBox1 = nullptr;
-    QLabel* lblHostName = nullptr;
-    QLabel* lblDomainName = nullptr;
-    QLabel* lblDNSEnabled = nullptr;
-    QLabel* lblRoutingEnabled = nullptr;
-    QLabel* lblProxyARPEnabled = nullptr;
-    QLabel* lblUptime = nullptr;
-    QListWidget* lbxIPAddresses = nullptr;
-    QListWidget* lbxDNSServers = nullptr;
-
-    QTreeView* tvInfo = nullptr;
-    QStandardItemModel* tvInfoModel = nullptr;
-    QTableView* lvIfTable = nullptr;
-    QStandardItemModel* lvIfTableModel = nullptr;
-    QTableView* lvFwTable = nullptr;
-    RouteModel* lvFwTableModel = nullptr;
-    QTableView* lvConnections = nullptr;
-    ConnectionModel* lvConnectionsModel = nullptr;
-    QPlainTextEdit* redtReport = nullptr;
-
-    // --- actions (ActionList1) ---
-    QAction* acRefresh = nullptr;
-    QAction* acExit = nullptr;
-    QAction* acHelp = nullptr;
-    QAction* acAbout = nullptr;
-    QAction* acSetup = nullptr;
-    QAction* acSaveReport = nullptr;
-    QAction* acIPStats = nullptr;
-    QAction* acTray = nullptr;
-    QAction* acUnTray = nullptr;
-    QAction* acRestoreFromTray = nullptr;
-    QAction* acAddRoute = nullptr;
-    QAction* acAddFromList = nullptr;
-    QAction* acDeleteRoute = nullptr;
-    QAction* acModifyRoute = nullptr;
-    QAction* acDelList = nullptr;
-    QAction* acBestRoute = nullptr;
-    QAction* acEnableIF = nullptr;
-    QAction* acDisableIF = nullptr;
-    QAction* acIfStats = nullptr;
-    QAction* acRenew = nullptr;
-    QAction* acRenewIP = nullptr;
-    QAction* acAddIP = nullptr;
-    QAction* acDelIP = nullptr;
     QList<QAction*> actionList() const { return actions_; }
 
-    // --- menus; menu entries are items of their own that follow their action ---
+    // --- main menu ---
     QMenu* File1 = nullptr;
     QMenu* Routes1 = nullptr;
     QMenu* IPAddress1 = nullptr;
@@ -139,13 +99,6 @@ public:
     QAction* Refresh1 = nullptr; // disabled while a refresh runs
     QAction* Help1 = nullptr;
     QAction* About1 = nullptr;
-    QMenu* pmIPMenu = nullptr;
-    QMenu* pmInterfaceMenu = nullptr;
-    QMenu* pmRouteMenu = nullptr;
-    QMenu* pmConnMenu = nullptr;
-    QMenu* pmReportMenu = nullptr;
-    QMenu* pmLbxIPPopup = nullptr;
-    QMenu* pmLbxDNSPopup = nullptr;
     QMenu* pmTrayMenu = nullptr;
     QAction* Help2 = nullptr; // tray menu: help at the notification-area topic
     QAction* Exit2 = nullptr;
@@ -163,6 +116,10 @@ public:
 
     // --- operations ---
     void RefreshNetworkStatus();
+    // The report built from the pages as they stand (a refresh step, a Netstat toggle).
+    void BuildReport();
+    // The pages' data in their on-screen order.
+    ReportInput reportInput() const;
     bool TrayIcon(TrayCommand command);
     int helpContext() const { return helpContext_; }
     QString panelText(int panel) const;
@@ -203,19 +160,21 @@ private:
     void FormCreate(const QStringList& arguments);
     bool FormCloseQuery();
     void FormClose();
-    void copyRuntimeOptions();
+    void applyOptions();
+    void copyText(const QString& text);
 
     // frmmain_pages.cpp
     void createPages();
-    QWidget* createHostPage();
+    void wirePages();
+    void adapterPassStarting();
+    void adapterPassFinished(const AdapterPassResult& result);
     // frmmain_actions.cpp
     void createActions();
     void connectActions();
     // frmmain_menus.cpp
     void createMenus();
     void createToolBar();
-    void createContextMenus();
-    void attachContextMenu(QWidget* control, QMenu* menu);
+    void createTrayMenu();
     // frmmain_refresh.cpp
     void createTimers();
     void createRefreshCycle();

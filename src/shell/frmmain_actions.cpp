@@ -1,6 +1,6 @@
 // The action catalogue of the main window and the handlers the shell itself owns.
 #include "shell/frmmain.h"
-#include "shell/frmmain_hints.h"
+#include "shell/hints.h"
 
 #include <QAction>
 

@@ -1,16 +1,15 @@
 // The main window's side of the refresh cycle and its timers.
 #include "shell/frmmain.h"
 
-#include "shell/frmsetup.h"
-#include "shell/prompter.h"
+#include "hostinfo/hostinfo_page.h"
+#include "platform/prompter.h"
+#include "shell/options.h"
 #include "shell/uptime.h"
 
 #include <QAction>
-#include <QCheckBox>
 #include <QLabel>
 #include <QTabWidget>
 #include <QTimer>
-#include <QTreeView>
 
 namespace corvane {
 
@@ -44,18 +43,8 @@ void TfrmMain::createTimers() {
 }
 
 void TfrmMain::createRefreshCycle() {
+    // The pages register their steps once they exist.
     refresh = new RefreshCycle(*this, *tmrRefreshWait, *tmrAutoUpdate, this);
-    // The tree's expansion is the shell's; the pages register their fills when they arrive.
-    const auto treeWide = [this](bool expand) {
-        tvInfo->setUpdatesEnabled(false);
-        if (expand)
-            tvInfo->expandAll();
-        else
-            tvInfo->collapseAll();
-        tvInfo->setUpdatesEnabled(true);
-    };
-    refresh->setFill(FillStep::ExpandTree, [treeWide] { treeWide(true); });
-    refresh->setFill(FillStep::CollapseTree, [treeWide] { treeWide(false); });
 }
 
 void TfrmMain::RefreshNetworkStatus() {
@@ -68,20 +57,19 @@ void TfrmMain::setRefreshItemEnabled(bool enabled) {
 }
 
 RefreshOptions TfrmMain::refreshOptions() const {
+    const Options& v = options.value();
     RefreshOptions o;
-    if (!frmSetup)
-        return o;
-    o.autoUpdate = frmSetup->cbxAutoUpdate->isChecked();
-    o.showInactivePersistentRoutes = frmSetup->cbxShowInactivePRoutes->isChecked();
-    o.overwriteReport = frmSetup->cbxOverwriteReport->isChecked();
-    o.autoExpandTree = frmSetup->cbxAutoExpand->isChecked();
-    o.removeDeadAddresses = frmSetup->cbxAutoIPRemove->isChecked();
+    o.autoUpdate = v.on(Option::AutoUpdate);
+    o.showInactivePersistentRoutes = v.on(Option::ShowInactiveRoutes);
+    o.overwriteReport = v.on(Option::OverwriteReport);
+    o.autoExpandTree = v.on(Option::AutoExpand);
+    o.removeDeadAddresses = v.on(Option::RemoveDeadAddresses);
     return o;
 }
 
 void TfrmMain::tmrUptimeTimer() {
     if (pcMain->currentWidget() == tsHost)
-        lblUptime->setText(FormatUptime());
+        tsHost->lblUptime->setText(FormatUptime());
 }
 
 void TfrmMain::tmrModifyUpdateTimer() {

@@ -1,8 +1,7 @@
 #include "shell/frmsetup.h"
 
 #include "shell/help.h"
-#include "shell/prompter.h"
-#include "shell/settings.h"
+#include "platform/prompter.h"
 
 #include <QCheckBox>
 #include <QGridLayout>
@@ -78,7 +77,8 @@ QPixmap optionsPicture(qreal ratio) {
 
 } // namespace
 
-TfrmSetup::TfrmSetup(QWidget* parent) : QDialog(parent) {
+TfrmSetup::TfrmSetup(OptionsStore& options, QWidget* parent)
+    : QDialog(parent), options_(options) {
     setObjectName(QStringLiteral("frmSetup"));
     setWindowTitle(QStringLiteral("Options"));
     setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
@@ -203,12 +203,14 @@ void TfrmSetup::buildPages() {
 }
 
 void TfrmSetup::FormCreate() {
-    LoadCloseMode(*this);
+    options_.loadCloseMode();
+    showOptions(options_.value());
     pcOptions->setCurrentIndex(0);
 }
 
 void TfrmSetup::showEvent(QShowEvent* event) {
     if (!event->spontaneous()) {
+        showOptions(options_.value());
         autoRunChanged = false;
         const QWidget* owner = parentWidget() ? parentWidget() : this;
         if (const QScreen* shown = owner->screen())
@@ -217,15 +219,78 @@ void TfrmSetup::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
 }
 
+QCheckBox* TfrmSetup::box(Option option) const {
+    switch (option) {
+    case Option::AutoUpdate:
+        return cbxAutoUpdate;
+    case Option::AutoSaveSize:
+        return cbxAutoSaveSize;
+    case Option::AutoExpand:
+        return cbxAutoExpand;
+    case Option::ColoredTables:
+        return cbxColoredFwTable;
+    case Option::IgnoreLocalhost:
+        return cbxIgnoreLocalhost;
+    case Option::IgnoreBroadcasts:
+        return cbxIgnoreBCasts;
+    case Option::OverwriteReport:
+        return cbxOverwriteReport;
+    case Option::Toolbar:
+        return cbxToolbar;
+    case Option::NoErrorMessages:
+        return cbxNoErrMsg;
+    case Option::AutoRun:
+        return cbxAutoRun;
+    case Option::Minimized:
+        return cbxMinimized;
+    case Option::ResolvePorts:
+        return cbxResolvePortNumbers;
+    case Option::ResolveAddresses:
+        return cbxResolveIPAddresses;
+    case Option::EstablishedOnly:
+        return cbxEstablishedOnly;
+    case Option::RemoveDeadAddresses:
+        return cbxAutoIPRemove;
+    case Option::IpLogging:
+        return cbxIPLogging;
+    case Option::ShowInactiveRoutes:
+        return cbxShowInactivePRoutes;
+    case Option::CloseMode:
+        return cbxCloseMode;
+    case Option::IgnoreOperStatus:
+        break; // no box: set in the store only
+    }
+    return nullptr;
+}
+
+Options TfrmSetup::edited() const {
+    Options o = options_.value();
+    for (std::size_t i = 0; i < optionCount; ++i)
+        if (const QCheckBox* b = box(static_cast<Option>(i)))
+            o.set(static_cast<Option>(i), b->isChecked());
+    return o;
+}
+
+void TfrmSetup::showOptions(const Options& options) {
+    for (std::size_t i = 0; i < optionCount; ++i)
+        if (QCheckBox* b = box(static_cast<Option>(i)))
+            b->setChecked(options.on(static_cast<Option>(i))); // fires cbxAutoRunClick
+    cbxMinimized->setEnabled(cbxAutoRun->isChecked());
+}
+
 void TfrmSetup::Button1Click() {
-    SaveCloseMode(*this);
-    SaveSettings(*this, false);
+    Options o = edited();
+    o.run = o.storedRuntime();
+    options_.commit(o);
+    options_.saveCloseMode();
+    options_.save(false, autoRunChanged);
     accept();
 }
 
 void TfrmSetup::Button2Click() {
-    LoadCloseMode(*this);
-    LoadSettings(*this);
+    options_.loadCloseMode();
+    options_.load();
+    showOptions(options_.value());
 }
 
 void TfrmSetup::reject() {

@@ -1,10 +1,10 @@
-// The Options dialog. Its check boxes are the program's option record: other windows read
-// them directly.
+// The Options dialog: shows the options value when it opens, edits its own copy in the check
+// boxes, and commits that copy on "Ok". Nobody else reads the boxes.
 #pragma once
 
+#include "shell/options.h"
+
 #include <QDialog>
-#include <QSize>
-#include <functional>
 
 class QCheckBox;
 class QLabel;
@@ -16,7 +16,7 @@ namespace corvane {
 class TfrmSetup : public QDialog {
     Q_OBJECT
 public:
-    explicit TfrmSetup(QWidget* parent = nullptr);
+    explicit TfrmSetup(OptionsStore& options, QWidget* parent = nullptr);
 
     QTabWidget* pcOptions = nullptr;
     // "Appearance"
@@ -48,13 +48,10 @@ public:
     QPushButton* btnHelp = nullptr;
 
     bool autoRunChanged = false;
-    int storedWidth = 0; // the main window size to save or restore
-    int storedHeight = 0;
-    bool IgnoreOperStatus = false;
 
-    // The main window's current size, written as "Width" and "Height" with the defaults. The
-    // main window sets it; until then the size it is designed with.
-    std::function<QSize()> mainWindowSize = [] { return QSize(731, 460); };
+    // The boxes' copy of the value, and the boxes set from a value.
+    Options edited() const;
+    void showOptions(const Options& options);
 
     // The help context of the focused control, else of the first box of the active page.
     int currentHelpContext() const;
@@ -72,8 +69,11 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
+    QCheckBox* box(Option option) const;
     void FormCreate();
     void buildPages();
+
+    OptionsStore& options_;
 };
 
 // The single instance, created at start-up.

@@ -1,7 +1,7 @@
 #include "shell/help.h"
 
 #include "shell/helpviewer.h"
-#include "shell/prompter.h"
+#include "platform/prompter.h"
 
 #include <QApplication>
 #include <QDir>

@@ -4,7 +4,7 @@
 
 #include "registry/location.h"
 #include "registry/store.h"
-#include "shell/prompter.h"
+#include "platform/prompter.h"
 
 #include <QString>
 #include <filesystem>

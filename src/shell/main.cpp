@@ -10,7 +10,8 @@
 #include "shell/frmmain.h"
 #include "shell/frmsetup.h"
 #include "shell/heap.h"
-#include "shell/prompter.h"
+#include "shell/options.h"
+#include "platform/prompter.h"
 #include "shell/qtprompter.h"
 
 #include <QApplication>
@@ -91,10 +92,11 @@ int main(int argc, char* argv[]) {
     corvane::setApplicationIdentity();
 
     // The dialogs are children of the main window: they go when it goes.
-    auto* mainWindow = new corvane::TfrmMain(QApplication::arguments().mid(1));
+    corvane::OptionsStore options;
+    auto* mainWindow = new corvane::TfrmMain(options, QApplication::arguments().mid(1));
     corvane::frmMain = mainWindow;
     corvane::frmAbout = new corvane::TfrmAbout(mainWindow);
-    corvane::frmSetup = new corvane::TfrmSetup(mainWindow);
+    corvane::frmSetup = new corvane::TfrmSetup(options, mainWindow);
 
     corvane::QtPrompter prompts(mainWindow);
     corvane::setPrompter(&prompts);

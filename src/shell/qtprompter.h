@@ -1,7 +1,7 @@
 // Prompter backed by real message boxes and file dialogs.
 #pragma once
 
-#include "shell/prompter.h"
+#include "platform/prompter.h"
 
 class QWidget;
 

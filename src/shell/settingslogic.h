@@ -58,7 +58,7 @@ public:
     virtual int mainWindowHeight() const = 0;
 };
 
-// See settings.h for what each does; these take the store and, for saving, the program's
+// See options.h for what each does; these take the store and, for saving, the program's
 // executable path. Store write failures escape as reg::StoreError.
 bool loadSettings(OptionRecord& record, reg::Store& store);
 void writeDefaultSettings(OptionRecord& record, reg::Store& store);

@@ -2,7 +2,7 @@
 // wait on a modal dialog.
 #pragma once
 
-#include "shell/prompter.h"
+#include "platform/prompter.h"
 
 #include <deque>
 #include <functional>

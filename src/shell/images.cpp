@@ -1,4 +1,4 @@
-#include "shell/frmmain_images.h"
+#include "shell/images.h"
 
 #include <QApplication>
 #include <QPainter>

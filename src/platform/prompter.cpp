@@ -1,5 +1,4 @@
-#include "shell/prompter.h"
-#include "shell/runtimeoptions.h"
+#include "platform/prompter.h"
 
 #include <cstdio>
 
@@ -10,11 +9,6 @@ ConsolePrompter consolePrompter;
 Prompter* current = &consolePrompter;
 
 } // namespace
-
-RuntimeOptions& runtimeOptions() {
-    static RuntimeOptions options;
-    return options;
-}
 
 MsgAnswer ConsolePrompter::message(const MessageRequest& request) {
     std::fprintf(stderr, "%s: %s\n", qUtf8Printable(request.caption), qUtf8Printable(request.text));

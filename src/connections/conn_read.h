@@ -1,0 +1,35 @@
+// The TCP and UDP endpoints read from the platform as the Netstat page's rows, with the
+// filters and name resolution of the run-time options.
+#pragma once
+
+#include "connections/conn_rows.h"
+#include "iphlpapi.h"
+
+#include <QString>
+#include <functional>
+#include <vector>
+
+namespace corvane {
+
+struct ConnListing {
+    bool resolvePorts = false;
+    bool resolveAddresses = false;
+    bool establishedOnly = false;
+    bool ignoreLocalhost = false;
+    bool xpFamily = false;
+    // Called now and then during long listings so a window can breathe; may be empty.
+    std::function<void()> yield;
+};
+
+// The extended listing (with owner processes) in the XP family when every entry point it
+// needs is bound, the plain one otherwise. Failures are reported.
+std::vector<ConnRow> readConnections(const ConnListing& listing);
+std::vector<ConnRow> ListConnectionsExtended(const ConnListing& listing);
+std::vector<ConnRow> ListConnectionsPlain(const ConnListing& listing);
+
+// Address in network byte order; loopback and 0.0.0.0 are named without a lookup.
+QString ResolveAddressName(DWORD netAddr, bool isLocal);
+// Port in network byte order; protocol "tcp" or "udp". The number when no service is listed.
+QString ResolveServiceName(DWORD netPort, const char* protocol);
+
+} // namespace corvane

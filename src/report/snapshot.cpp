@@ -1,0 +1,51 @@
+#include "report/snapshot.h"
+
+#include "shell/options.h"
+
+#include <QDateTime>
+
+namespace corvane {
+namespace {
+
+void appendTreeLines(const TreeNode& node, int depth, QStringList& lines) {
+    lines.push_back(QString(depth, QLatin1Char('\t')) + node.text);
+    for (const TreeNode& child : node.children)
+        appendTreeLines(child, depth + 1, lines);
+}
+
+template <typename Row, typename Cell>
+ReportTable tableOf(const std::vector<Row>& rows, Cell cell) {
+    return {static_cast<qsizetype>(rows.size()), [&rows, cell](qsizetype r, int c) {
+                return cell(rows[static_cast<std::size_t>(r)], c);
+            }};
+}
+
+} // namespace
+
+QStringList treeLines(const std::vector<TreeNode>& adapters) {
+    QStringList lines;
+    for (const TreeNode& adapter : adapters)
+        appendTreeLines(adapter, 0, lines);
+    return lines;
+}
+
+ReportInput reportInputOf(const Snapshot& s) {
+    ReportInput in;
+    in.hostName = s.hostName;
+    in.treeLines = treeLines(s.adapters);
+    in.interfaces = tableOf(s.interfaces,
+                            [](const IfTableRow& r, int c) { return r.columns().value(c); });
+    in.routes = tableOf(s.routes, [](const RouteRow& r, int c) { return routeCellText(r, c); });
+    in.connections = tableOf(s.connections, [](const ConnRow& r, int c) { return r.text(c); });
+    return in;
+}
+
+void setReportContext(ReportInput& input, const RuntimeOptions& options, bool xpFamily) {
+    input.generatedAt = generatedAtText(QDateTime::currentDateTime(), QLocale::system());
+    input.ignoreLocalhost = options.optIgnoreLocalhost;
+    input.ignoreBroadcasts = options.optIgnoreBroadcasts;
+    input.establishedOnly = options.optEstablishedOnly;
+    input.xpFamily = xpFamily;
+}
+
+} // namespace corvane

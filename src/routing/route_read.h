@@ -1,0 +1,24 @@
+// The routing table read from the platform as the Routes page's rows, with the persistent
+// marks of the store.
+#pragma once
+
+#include "routing/route_rows.h"
+
+namespace corvane {
+
+struct RouteTableRead {
+    bool ok = false;       // false: GetFwTable failed (reported) and fill is empty
+    RouteFill fill;        // marked persistent
+    int activeDefault = -1; // in fill.rows
+    PersistentNames names; // the store as read for this fill
+};
+
+// The store is read once per fill and looked up by hash, whatever the number of rows. What
+// the store noticed is reported before a failure of the table.
+RouteTableRead readRouteTable(RouteFilters filters);
+
+// Rows for the stored names that match no row, in store order: the inactive persistent
+// routes.
+std::vector<RouteRow> readInactivePersistentRows(const std::vector<RouteRow>& rows);
+
+} // namespace corvane
