@@ -17,7 +17,7 @@
 #include "shell/frmsetup.h"
 #include "shell/heap.h"
 #include "platform/prompter.h"
-#include "shell/runtimeoptions.h"
+#include "shell/options.h"
 
 #include <QApplication>
 #include <QDialog>
@@ -99,10 +99,11 @@ int main(int argc, char* argv[]) {
         return static_cast<int>(QDialog::Rejected);
     });
 
-    auto* window = new TfrmMain({});
+    OptionsStore options;
+    auto* window = new TfrmMain(options, {});
     frmMain = window;
     frmAbout = new TfrmAbout(window);
-    frmSetup = new TfrmSetup(window);
+    frmSetup = new TfrmSetup(options, window);
     window->show();
     // The first show refreshes everything once; the timed fills come after it.
     if (!waitFor([window] { return !window->firstShowPending() && !window->refresh->busy(); },
@@ -113,8 +114,10 @@ int main(int argc, char* argv[]) {
     // Only the fills under test may touch the table while they are timed.
     window->tmrAutoUpdate->stop();
     // The whole table, whatever the stored filters hide, so that every kernel route is a row.
-    runtimeOptions().optIgnoreLocalhost = false;
-    runtimeOptions().optIgnoreBroadcasts = false;
+    options.change([](Options& o) {
+        o.run.optIgnoreLocalhost = false;
+        o.run.optIgnoreBroadcasts = false;
+    });
     window->pcMain->setCurrentWidget(window->tsRoutes);
     waitFor([] { return false; }, 200);
 
@@ -132,9 +135,9 @@ int main(int argc, char* argv[]) {
         if (touch && std::system(touch) != 0)
             std::fprintf(stderr, "the touch command failed: %s\n", touch);
         const qint64 t0 = clock.nsecsElapsed();
-        FillRouteTable(*window);
+        window->tsRoutes->FillRouteTable();
         times.push_back(static_cast<double>(clock.nsecsElapsed() - t0) / 1e6);
-        rows = window->lvFwTableModel->rowCount();
+        rows = window->tsRoutes->lvFwTableModel->rowCount();
         if (static_cast<int>(times.size()) < fills)
             QTimer::singleShot(100, window, fillOnce);
         else

@@ -205,6 +205,11 @@ void TfrmSetup::buildPages() {
 void TfrmSetup::FormCreate() {
     options_.loadCloseMode();
     showOptions(options_.value());
+    // Closed, the boxes show the value as it stands; open, they are the user's copy.
+    connect(&options_, &OptionsStore::changed, this, [this](const Options& now) {
+        if (!isVisible())
+            showOptions(now);
+    });
     pcOptions->setCurrentIndex(0);
 }
 

@@ -2,15 +2,20 @@
 // recording prompter and an answering modal runner.
 #pragma once
 
+#include "connections/connpage.h"
+#include "hostinfo/adaptertree.h"
+#include "hostinfo/hostinfo_page.h"
+#include "interfaces/interfacepage.h"
 #include "platform/iphelper.h"
 #include "recording_prompter.h"
+#include "report/reportpage.h"
+#include "routing/routespage.h"
 #include "shell/forms.h"
 #include "shell/frmabout.h"
 #include "shell/frmmain.h"
 #include "shell/frmsetup.h"
 #include "shell/machinestore.h"
-#include "shell/runtimeoptions.h"
-#include "shell/settings.h"
+#include "shell/options.h"
 
 #include <QApplication>
 #include <QDialog>
@@ -57,8 +62,8 @@ protected:
         qputenv("CORVANE_CONFIG_DIR", dir.filePath(QStringLiteral("store")).toLocal8Bit());
         qputenv("XDG_CONFIG_HOME", dir.filePath(QStringLiteral("xdg")).toLocal8Bit());
         resetMachineStore();
-        runtimeOptions() = {};
-        frmSetup = new TfrmSetup;
+        options = std::make_unique<OptionsStore>();
+        frmSetup = new TfrmSetup(*options);
         frmAbout = new TfrmAbout;
         setModalRunner([this](QDialog& d) {
             modals.push_back(d.objectName());
@@ -74,6 +79,7 @@ protected:
         frmAbout = nullptr;
         delete frmSetup;
         frmSetup = nullptr;
+        options.reset();
         setModalRunner({});
         iphlp().unload();
         for (const char* v : {"CORVANE_CONFIG_DIR", "XDG_CONFIG_HOME", "CORVANE_PLATFORM_VERSION",
@@ -83,7 +89,7 @@ protected:
     }
 
     TfrmMain& make(const QStringList& args = {}, TrayIconService* tray = nullptr) {
-        window = std::make_unique<TfrmMain>(args, tray);
+        window = std::make_unique<TfrmMain>(*options, args, tray);
         frmMain = window.get();
         return *window;
     }
@@ -99,13 +105,19 @@ protected:
         return &refreshes;
     }
     // Stores options as an accepted Options dialog would, without touching the autostart entry.
-    void storeOptions() {
-        frmSetup->autoRunChanged = false;
-        SaveSettings(*frmSetup, false);
+    void storeOptions() { options->save(false); }
+    // An option changed in the value, as the program's own change (not a click).
+    void setOption(Option o, bool on) {
+        options->change([o, on](Options& v) { v.set(o, on); });
     }
+    void setRuntime(const RuntimeOptions& run) {
+        options->change([&run](Options& v) { v.run = run; });
+    }
+    const Options& currentOptions() const { return options->value(); }
 
     QTemporaryDir dir;
     RecordingPrompter prompts;
+    std::unique_ptr<OptionsStore> options;
     std::unique_ptr<TfrmMain> window;
     std::vector<QString> modals;
     int modalAnswer = QDialog::Rejected;

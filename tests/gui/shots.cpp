@@ -4,6 +4,7 @@
 #include "shell/frmabout.h"
 #include "shell/frmmain.h"
 #include "shell/frmsetup.h"
+#include "shell/options.h"
 
 #include <QApplication>
 #include <QDir>
@@ -20,10 +21,11 @@ int main(int argc, char* argv[]) {
         return 2;
     }
     const QDir out(QString::fromLocal8Bit(argv[1]));
-    corvane::TfrmMain window({});
+    corvane::OptionsStore options;
+    corvane::TfrmMain window(options, {});
     corvane::frmMain = &window;
     corvane::frmAbout = new corvane::TfrmAbout(&window);
-    corvane::frmSetup = new corvane::TfrmSetup(&window);
+    corvane::frmSetup = new corvane::TfrmSetup(options, &window);
     window.show();
     int failures = 0;
     const auto save = [&](QWidget* w, const QString& name) {
@@ -43,9 +45,9 @@ int main(int argc, char* argv[]) {
         corvane::frmAbout->show();
         save(corvane::frmAbout, QStringLiteral("about.png"));
         corvane::frmAbout->hide();
-        window.pmRouteMenu->popup(window.mapToGlobal(QPoint(200, 150)));
-        save(window.pmRouteMenu, QStringLiteral("menu_routes.png"));
-        window.pmRouteMenu->hide();
+        window.tsRoutes->pmRouteMenu->popup(window.mapToGlobal(QPoint(200, 150)));
+        save(window.tsRoutes->pmRouteMenu, QStringLiteral("menu_routes.png"));
+        window.tsRoutes->pmRouteMenu->hide();
         QCoreApplication::exit(failures ? 1 : 0);
     });
     const int rc = QApplication::exec();

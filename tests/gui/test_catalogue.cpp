@@ -57,21 +57,21 @@ void expectColumns(const QTableView& view, const std::vector<ExpectedColumn>& ex
 
 // Every list's columns with the texts they were sized for.
 void expectAllColumns(const TfrmMain& w) {
-    expectColumns(*w.lvIfTable, {{"Admin Status", 81, "disabled"},
+    expectColumns(*w.tsInterface->lvIfTable, {{"Admin Status", 81, "disabled"},
                                  {"Index", 65, "0x12"},
                                  {"Address", 105, "00-1B-21-3A-4F-5E"},
                                  {"Type", 65, "Ethernet"},
                                  {"Speed", 75, "100000000"},
                                  {"Oper Status", 80, "Cable disconnected"},
                                  {"Description", 203, ""}});
-    expectColumns(*w.lvFwTable, {{"Dst. Address", 105, "255.255.255.255"},
+    expectColumns(*w.tsRoutes->lvFwTable, {{"Dst. Address", 105, "255.255.255.255"},
                                  {"Dst. Mask", 105, "255.255.255.255"},
                                  {"Next Hop", 105, "255.255.255.255"},
                                  {"Index", 65, "0x12"},
                                  {"Metric", 50, "100"},
                                  {"Persistent", 61, "yes"},
                                  {"Protocol", 150, "PROTO_IP_NETMGMT"}});
-    expectColumns(*w.lvConnections, {{"Protocol", 55, "TCP"},
+    expectColumns(*w.tsConnections->lvConnections, {{"Protocol", 55, "TCP"},
                                      {"Local Address", 100, "255.255.255.255"},
                                      {"Local Port", 75, "65535"},
                                      {"Remote Address", 100, "255.255.255.255"},
@@ -183,29 +183,29 @@ TEST_F(Catalogue, MainMenu) {
 }
 
 TEST_F(Catalogue, ContextMenus) {
-    const std::pair<QMenu * TfrmMain::*, QStringList> menus[] = {
-        {&TfrmMain::pmIPMenu,
+    TfrmMain& w = *window;
+    const std::pair<QMenu*, QStringList> menus[] = {
+        {w.tsIP->pmIPMenu,
          {"Expand1", "CollapseTree1", "-", "CopytoClipboard1", "-", "AddIPaddress1",
           "DeleteIPaddress1", "RenewIPAddress1", "-", "Refresh3"}},
-        {&TfrmMain::pmInterfaceMenu,
+        {w.tsInterface->pmInterfaceMenu,
          {"EnableIF1", "DisableIF1", "IFStatistics1", "-", "IgnoreLocalhost2", "-", "Refresh5"}},
-        {&TfrmMain::pmRouteMenu,
+        {w.tsRoutes->pmRouteMenu,
          {"AddRoute2", "AddRoutesfromList2", "ModifyRoute2", "DeleteRoute2", "DeleteRoutesbyList2",
           "-", "Outgoinginterface2", "-", "IgnoreLocalhost1", "IgnoreBroadcasts1", "-",
           "Refresh4"}},
-        {&TfrmMain::pmConnMenu,
+        {w.tsConnections->pmConnMenu,
          {"ResolveProtocolName1", "ResolveIPAddresses1", "EstablishedOnly1", "-",
           "IgnoreLocalhost3", "-", "Refresh7"}},
-        {&TfrmMain::pmReportMenu,
+        {w.tsReport->pmReportMenu,
          {"pmReportMenuSelectAll", "pmReportMenuCopy", "-", "SaveReport2"}},
-        {&TfrmMain::pmLbxIPPopup, {"Copy1"}},
-        {&TfrmMain::pmLbxDNSPopup, {"Copy2"}},
-        {&TfrmMain::pmTrayMenu,
+        {w.tsHost->pmLbxIPPopup, {"Copy1"}},
+        {w.tsHost->pmLbxDNSPopup, {"Copy2"}},
+        {w.pmTrayMenu,
          {"Show1", "ShowandremovefromTNA1", "Refresh2", "-", "Help2", "About2", "-", "Exit2"}},
     };
     for (const auto& [menu, expected] : menus)
-        EXPECT_EQ(entries(window.get()->*menu), expected)
-            << (window.get()->*menu)->objectName().toStdString();
+        EXPECT_EQ(entries(menu), expected) << menu->objectName().toStdString();
 
     const std::tuple<const char*, const char*, const char*> captions[] = {
         {"Expand1", "Expand Tree", "Expand all tree nodes"},
@@ -291,20 +291,20 @@ TEST_F(Catalogue, WindowPagesAndColumns) {
         EXPECT_EQ(w.pcMain->tabText(i), tabs[i]);
 
     expectAllColumns(w);
-    EXPECT_EQ(w.lvFwTable->selectionMode(), QAbstractItemView::ExtendedSelection);
-    EXPECT_EQ(w.lvIfTable->selectionMode(), QAbstractItemView::SingleSelection);
-    EXPECT_TRUE(w.lvConnections->isSortingEnabled());
-    EXPECT_FALSE(w.lvFwTable->horizontalHeader()->sectionsClickable());
+    EXPECT_EQ(w.tsRoutes->lvFwTable->selectionMode(), QAbstractItemView::ExtendedSelection);
+    EXPECT_EQ(w.tsInterface->lvIfTable->selectionMode(), QAbstractItemView::SingleSelection);
+    EXPECT_TRUE(w.tsConnections->lvConnections->isSortingEnabled());
+    EXPECT_FALSE(w.tsRoutes->lvFwTable->horizontalHeader()->sectionsClickable());
     // Empty until their pages fill them: nothing is made up.
-    for (const QTableView* v : {w.lvIfTable, w.lvFwTable, w.lvConnections})
+    for (const QTableView* v : {w.tsInterface->lvIfTable, w.tsRoutes->lvFwTable, w.tsConnections->lvConnections})
         EXPECT_EQ(v->model()->rowCount(), 0);
-    EXPECT_EQ(w.tvInfo->model()->rowCount(), 0);
-    EXPECT_EQ(w.tvInfo->indentation(), 19);
-    EXPECT_TRUE(w.redtReport->isReadOnly());
-    EXPECT_EQ(w.redtReport->lineWrapMode(), QPlainTextEdit::NoWrap);
-    EXPECT_TRUE(QFontInfo(w.redtReport->font()).fixedPitch())
-        << QFontInfo(w.redtReport->font()).family().toStdString();
-    EXPECT_EQ(w.tvInfo->toolTip(), "Click right mouse button for popup menu");
+    EXPECT_EQ(w.tsIP->tvInfo->model()->rowCount(), 0);
+    EXPECT_EQ(w.tsIP->tvInfo->indentation(), 19);
+    EXPECT_TRUE(w.tsReport->redtReport->isReadOnly());
+    EXPECT_EQ(w.tsReport->redtReport->lineWrapMode(), QPlainTextEdit::NoWrap);
+    EXPECT_TRUE(QFontInfo(w.tsReport->redtReport->font()).fixedPitch())
+        << QFontInfo(w.tsReport->redtReport->font()).family().toStdString();
+    EXPECT_EQ(w.tsIP->tvInfo->toolTip(), "Click right mouse button for popup menu");
 }
 
 // A desktop font far wider than the one the widths were designed for.

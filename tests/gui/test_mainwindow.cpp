@@ -46,12 +46,12 @@ TEST_F(MainWindow, StartUpFollowsThePlatformVersion) {
         EXPECT_TRUE(w.versionText.startsWith(QStringLiteral("Version 0.1.0  Build 1 (")))
             << w.versionText.toStdString();
         EXPECT_TRUE(w.versionText.endsWith(QString::fromLatin1(c.suffix))) << c.version;
-        EXPECT_EQ(w.lvConnectionsModel->columnCount(), c.columns) << c.version;
+        EXPECT_EQ(w.tsConnections->lvConnectionsModel->columnCount(), c.columns) << c.version;
         EXPECT_EQ(static_cast<bool>(iphlp().AllocateAndGetTcpExTableFromStack), c.xp) << c.version;
         if (c.columns == 8) {
-            EXPECT_EQ(w.lvConnectionsModel->headerData(7, Qt::Horizontal).toString(),
+            EXPECT_EQ(w.tsConnections->lvConnectionsModel->headerData(7, Qt::Horizontal).toString(),
                       "Owner Process");
-            EXPECT_EQ(w.lvConnections->columnWidth(7), 115);
+            EXPECT_EQ(w.tsConnections->lvConnections->columnWidth(7), 115);
         }
         EXPECT_EQ(w.pcMain->currentWidget(), w.tsHost);
         EXPECT_EQ(w.helpContext(), 1100);
@@ -62,7 +62,7 @@ TEST_F(MainWindow, NoOwnerColumnWithoutTheLibrary) {
     qputenv("CORVANE_IPHLPAPI_LIB", "/nonexistent/libiphlpapi.so");
     TfrmMain& w = make();
     EXPECT_TRUE(w.loadFailure.base);
-    EXPECT_EQ(w.lvConnectionsModel->columnCount(), 7);
+    EXPECT_EQ(w.tsConnections->lvConnectionsModel->columnCount(), 7);
 }
 
 TEST_F(MainWindow, AutomaticStartGoesToTheTrayOnlyAsAsked) {
@@ -82,7 +82,7 @@ TEST_F(MainWindow, AutomaticStartGoesToTheTrayOnlyAsAsked) {
         {{"-a"}, true, false, false},
     };
     for (const Case& c : cases) {
-        frmSetup->cbxMinimized->setChecked(c.minimise);
+        setOption(Option::Minimized, c.minimise);
         storeOptions();
         FakeTray tray(c.trayAvailable);
         TfrmMain& w = make(c.args, &tray);
@@ -94,8 +94,8 @@ TEST_F(MainWindow, AutomaticStartGoesToTheTrayOnlyAsAsked) {
 }
 
 TEST_F(MainWindow, AutoRunStartHidesTwoSecondsAfterTheFirstShow) {
-    frmSetup->cbxMinimized->setChecked(true);
-    frmSetup->cbxAutoRun->setChecked(true);
+    setOption(Option::Minimized, true);
+    setOption(Option::AutoRun, true);
     storeOptions();
     FakeTray tray(true);
     TfrmMain& w = make({"-a"}, &tray);
@@ -124,9 +124,9 @@ TEST_F(MainWindow, FirstShowRefreshesThenReportsTheLoadFailureOnce) {
     EXPECT_EQ(messagesAtRefresh, std::vector<size_t>{0}); // the refresh came first
     EXPECT_FALSE(w.firstShowPending());
     // An empty store: the defaults were written and loaded, and they govern now.
-    EXPECT_TRUE(frmSetup->cbxAutoUpdate->isChecked());
+    EXPECT_TRUE(currentOptions().on(Option::AutoUpdate));
     EXPECT_TRUE(w.tmrAutoUpdate->isActive());
-    EXPECT_TRUE(runtimeOptions().optIgnoreLocalhost);
+    EXPECT_TRUE(currentOptions().run.optIgnoreLocalhost);
 
     w.hide();
     showAndSettle(); // a restore refreshes but reloads and reports nothing
@@ -157,36 +157,38 @@ TEST_F(MainWindow, StoreNoticesWaitForTheWindowAndAreShownOnce) {
 
     w.hide();
     showAndSettle();
-    LoadSettings(*frmSetup);
+    options->load();
     EXPECT_EQ(prompts.messages.size(), 1u);
 }
 
 TEST_F(MainWindow, FirstShowAppliesTheStoredOptions) {
-    frmSetup->cbxToolbar->setChecked(false);
-    frmSetup->cbxAutoUpdate->setChecked(false);
-    frmSetup->cbxAutoSaveSize->setChecked(true);
-    frmSetup->cbxNoErrMsg->setChecked(true);
-    frmSetup->cbxEstablishedOnly->setChecked(true);
-    frmSetup->storedWidth = 812;
-    frmSetup->storedHeight = 533;
+    setOption(Option::Toolbar, false);
+    setOption(Option::AutoUpdate, false);
+    setOption(Option::AutoSaveSize, true);
+    setOption(Option::NoErrorMessages, true);
+    setOption(Option::EstablishedOnly, true);
+    options->change([](Options& o) {
+        o.storedWidth = 812;
+        o.storedHeight = 533;
+    });
     storeOptions();
-    // The controls show something else until the load.
-    frmSetup->cbxToolbar->setChecked(true);
-    frmSetup->cbxAutoSaveSize->setChecked(false);
+    // The value in effect is something else until the load.
+    setOption(Option::Toolbar, true);
+    setOption(Option::AutoSaveSize, false);
     TfrmMain& w = make();
     showAndSettle();
     EXPECT_TRUE(prompts.messages.empty());
     EXPECT_TRUE(w.ToolBar1->isHidden());
     EXPECT_FALSE(w.tmrAutoUpdate->isActive());
     EXPECT_EQ(w.size(), QSize(812, 533));
-    EXPECT_TRUE(runtimeOptions().optNoErrorMessages);
-    EXPECT_TRUE(runtimeOptions().optEstablishedOnly);
-    EXPECT_FALSE(runtimeOptions().optIgnoreLocalhost);
+    EXPECT_TRUE(currentOptions().run.optNoErrorMessages);
+    EXPECT_TRUE(currentOptions().run.optEstablishedOnly);
+    EXPECT_FALSE(currentOptions().run.optIgnoreLocalhost);
 }
 
 TEST_F(MainWindow, FirstAutoUpdateTickRefreshesWithTheReport) {
-    frmSetup->cbxOverwriteReport->setChecked(false);
-    frmSetup->cbxAutoUpdate->setChecked(true);
+    setOption(Option::OverwriteReport, false);
+    setOption(Option::AutoUpdate, true);
     storeOptions();
     TfrmMain& w = make();
     int reports = 0;
@@ -236,24 +238,23 @@ TEST_F(MainWindow, RefreshRequestedDuringARefreshWaitsAndRunsAgain) {
 TEST_F(MainWindow, UptimeLabelChangesOnlyOnTheHostPage) {
     TfrmMain& w = make();
     w.pcMain->setCurrentWidget(w.tsRoutes);
-    w.lblUptime->setText(QStringLiteral("unchanged"));
+    w.tsHost->lblUptime->setText(QStringLiteral("unchanged"));
     w.tmrUptimeTimer();
-    EXPECT_EQ(w.lblUptime->text(), "unchanged");
+    EXPECT_EQ(w.tsHost->lblUptime->text(), "unchanged");
     w.pcMain->setCurrentWidget(w.tsHost);
     w.tmrUptimeTimer();
-    EXPECT_TRUE(w.lblUptime->text().endsWith(QStringLiteral("sec.")));
+    EXPECT_TRUE(w.tsHost->lblUptime->text().endsWith(QStringLiteral("sec.")));
     EXPECT_TRUE(w.tmrUptime->isActive());
 }
 
 TEST_F(MainWindow, HelpOpensTheActivePagesTopic) {
     TfrmMain& w = make();
-    const std::pair<QWidget * TfrmMain::*, int> pages[] = {
-        {&TfrmMain::tsRoutes, 1400},      {&TfrmMain::tsHost, 1100},
-        {&TfrmMain::tsIP, 1200},          {&TfrmMain::tsInterface, 1300},
-        {&TfrmMain::tsConnections, 1450}, {&TfrmMain::tsReport, 1500},
+    const std::pair<QWidget*, int> pages[] = {
+        {w.tsRoutes, 1400},      {w.tsHost, 1100},   {w.tsIP, 1200},
+        {w.tsInterface, 1300},   {w.tsConnections, 1450}, {w.tsReport, 1500},
     };
     for (const auto& [page, context] : pages) {
-        w.pcMain->setCurrentWidget(w.*page);
+        w.pcMain->setCurrentWidget(page);
         EXPECT_EQ(w.helpContext(), context);
         w.Help1->trigger(); // the F1 entry
         ASSERT_NE(helpViewer(), nullptr);
@@ -286,23 +287,27 @@ TEST_F(MainWindow, AcceptedOptionsApplyAndRefreshCancelledDoNot) {
     int* count = countRefreshes();
     w.resize(700, 450);
     beforeModalAnswer = [&](QDialog&) {
-        EXPECT_EQ(frmSetup->storedWidth, 700);
-        EXPECT_EQ(frmSetup->storedHeight, 450);
+        EXPECT_EQ(currentOptions().storedWidth, 700);
+        EXPECT_EQ(currentOptions().storedHeight, 450);
         frmSetup->cbxToolbar->setChecked(false);
         frmSetup->cbxAutoUpdate->setChecked(true);
         frmSetup->cbxIgnoreBCasts->setChecked(true);
+        if (modalAnswer == QDialog::Accepted)
+            frmSetup->Button1Click();
+        else
+            frmSetup->reject();
     };
     modalAnswer = QDialog::Rejected;
     w.acSetup->trigger();
     EXPECT_EQ(*count, 0);
     EXPECT_FALSE(w.ToolBar1->isHidden());
-    EXPECT_FALSE(runtimeOptions().optIgnoreBroadcasts);
+    EXPECT_FALSE(currentOptions().run.optIgnoreBroadcasts);
 
     modalAnswer = QDialog::Accepted;
     w.acSetup->trigger();
     EXPECT_EQ(*count, 1);
     EXPECT_TRUE(w.ToolBar1->isHidden());
-    EXPECT_TRUE(runtimeOptions().optIgnoreBroadcasts);
+    EXPECT_TRUE(currentOptions().run.optIgnoreBroadcasts);
     EXPECT_TRUE(w.tmrAutoUpdate->isActive());
 }
 
@@ -317,9 +322,9 @@ TEST_F(MainWindow, IgnoreTogglesInvertTheOptionAndRefresh) {
     };
     int expected = 0;
     for (const auto& [name, option] : toggles) {
-        const bool before = runtimeOptions().*option;
+        const bool before = currentOptions().run.*option;
         w.item(QString::fromLatin1(name))->trigger();
-        EXPECT_NE(runtimeOptions().*option, before) << name;
+        EXPECT_NE(currentOptions().run.*option, before) << name;
         EXPECT_EQ(*count, ++expected) << name;
     }
 }
@@ -364,15 +369,17 @@ TEST_F(MainWindow, TrayCommandsNeverStrandTheWindow) {
 TEST_F(MainWindow, StatusTipsGoToPanelZero) {
     TfrmMain& w = make();
     QStatusTipEvent tip(QStringLiteral("Refresh all information"));
-    QCoreApplication::sendEvent(w.lvFwTable, &tip);
+    QCoreApplication::sendEvent(w.tsRoutes->lvFwTable, &tip);
     EXPECT_EQ(w.panelText(0), "Refresh all information");
     EXPECT_TRUE(w.panelText(1).isEmpty());
 }
 
 TEST_F(MainWindow, CloseSavesTheSizeAndReleasesTheLibrary) {
-    frmSetup->cbxAutoSaveSize->setChecked(true);
-    frmSetup->storedWidth = 731;
-    frmSetup->storedHeight = 460;
+    setOption(Option::AutoSaveSize, true);
+    options->change([](Options& o) {
+        o.storedWidth = 731;
+        o.storedHeight = 460;
+    });
     storeOptions();
     TfrmMain& w = make();
     showAndSettle();
@@ -383,10 +390,10 @@ TEST_F(MainWindow, CloseSavesTheSizeAndReleasesTheLibrary) {
     EXPECT_FALSE(w.tmrAutoUpdate->isActive());
     EXPECT_FALSE(w.tmrUptime->isActive());
     // The next start finds the size.
-    frmSetup->storedWidth = frmSetup->storedHeight = 0;
-    ASSERT_TRUE(LoadSettings(*frmSetup));
-    EXPECT_EQ(frmSetup->storedWidth, 760);
-    EXPECT_EQ(frmSetup->storedHeight, 480);
+    options->change([](Options& o) { o.storedWidth = o.storedHeight = 0; });
+    ASSERT_TRUE(options->load());
+    EXPECT_EQ(currentOptions().storedWidth, 760);
+    EXPECT_EQ(currentOptions().storedHeight, 480);
 }
 
 } // namespace

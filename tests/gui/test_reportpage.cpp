@@ -31,7 +31,7 @@ protected:
         showAndSettle();
         window->pcMain->setCurrentWidget(window->tsReport);
         clearPage();
-        window->lblHostName->setText(QStringLiteral("testhost"));
+        window->tsHost->lblHostName->setText(QStringLiteral("testhost"));
     }
     void clearPage() {
         preparePopup();
@@ -39,29 +39,29 @@ protected:
         ctrl(Qt::Key_X);
         ASSERT_TRUE(text().isEmpty());
     }
-    void overwrite(bool on) { frmSetup->cbxOverwriteReport->setChecked(on); }
-    QString text() const { return reportText(*window); }
+    void overwrite(bool on) { setOption(Option::OverwriteReport, on); }
+    QString text() const { return window->tsReport->reportText(); }
     void ctrl(Qt::Key key) {
         QKeyEvent press(QEvent::KeyPress, key, Qt::ControlModifier);
-        QCoreApplication::sendEvent(window->redtReport, &press);
+        QCoreApplication::sendEvent(window->tsReport->redtReport, &press);
     }
     // Opens the popup's enabling step without showing the menu.
-    void preparePopup() { emit window->pmReportMenu->aboutToShow(); }
+    void preparePopup() { emit window->tsReport->pmReportMenu->aboutToShow(); }
 };
 
 TEST_F(ReportPage, OverwriteKeepsOneBlockAppendAddsSeparatedBlocks) {
     overwrite(true);
-    BuildReport(*window);
-    BuildReport(*window);
+    window->BuildReport();
+    window->BuildReport();
     EXPECT_TRUE(text().startsWith(QStringLiteral("IP Information for host testhost\n")));
     EXPECT_EQ(text().count(QStringLiteral("IP Information for host")), 1);
 
     clearPage();
     overwrite(false);
-    BuildReport(*window);
+    window->BuildReport();
     EXPECT_FALSE(text().contains(mark));
     const QString first = text();
-    BuildReport(*window);
+    window->BuildReport();
     const QString both = text();
     ASSERT_TRUE(both.startsWith(first + QStringLiteral("\n\n") + mark + QStringLiteral("\n\n")));
     EXPECT_TRUE(
@@ -71,18 +71,18 @@ TEST_F(ReportPage, OverwriteKeepsOneBlockAppendAddsSeparatedBlocks) {
 TEST_F(ReportPage, AHiddenPageShowsItsTextWhenOpened) {
     window->pcMain->setCurrentWidget(window->tsHost);
     overwrite(true);
-    BuildReport(*window);
-    EXPECT_TRUE(window->redtReport->toPlainText().isEmpty());
+    window->BuildReport();
+    EXPECT_TRUE(window->tsReport->redtReport->toPlainText().isEmpty());
     window->pcMain->setCurrentWidget(window->tsReport);
-    EXPECT_EQ(window->redtReport->toPlainText(), text());
+    EXPECT_EQ(window->tsReport->redtReport->toPlainText(), text());
     EXPECT_FALSE(text().isEmpty());
 }
 
 TEST_F(ReportPage, CtrlXClearsOnlyAWholeSelection) {
     overwrite(true);
-    BuildReport(*window);
+    window->BuildReport();
     const QString before = text();
-    QPlainTextEdit* edit = window->redtReport;
+    QPlainTextEdit* edit = window->tsReport->redtReport;
 
     QTextCursor part = edit->textCursor();
     part.setPosition(0);
@@ -97,7 +97,7 @@ TEST_F(ReportPage, CtrlXClearsOnlyAWholeSelection) {
     window->item(QStringLiteral("pmReportMenuSelectAll"))->trigger();
     ctrl(Qt::Key_X);
     EXPECT_TRUE(text().isEmpty());
-    EXPECT_TRUE(window->redtReport->toPlainText().isEmpty());
+    EXPECT_TRUE(window->tsReport->redtReport->toPlainText().isEmpty());
     EXPECT_EQ(QGuiApplication::clipboard()->text(), before);
 }
 
@@ -108,7 +108,7 @@ TEST_F(ReportPage, PopupEnablesByContentAndSelection) {
     EXPECT_FALSE(selectAll->isEnabled());
     EXPECT_FALSE(copy->isEnabled());
 
-    BuildReport(*window);
+    window->BuildReport();
     preparePopup();
     EXPECT_TRUE(selectAll->isEnabled());
     EXPECT_FALSE(copy->isEnabled());
@@ -121,7 +121,7 @@ TEST_F(ReportPage, PopupEnablesByContentAndSelection) {
 }
 
 TEST_F(ReportPage, SaveWritesCrLfAndProposesTheLastPath) {
-    BuildReport(*window);
+    window->BuildReport();
     const QString path = dir.filePath(QStringLiteral("status.txt"));
     prompts.answerFile(path);
     window->acSaveReport->trigger();
@@ -147,7 +147,7 @@ TEST_F(ReportPage, SaveWritesCrLfAndProposesTheLastPath) {
 }
 
 TEST_F(ReportPage, UnwritableFileIsNamedAndThePageKept) {
-    BuildReport(*window);
+    window->BuildReport();
     const QString before = text();
     const QString path = dir.filePath(QStringLiteral("no/such/folder/r.txt"));
     prompts.answerFile(path);
@@ -158,11 +158,11 @@ TEST_F(ReportPage, UnwritableFileIsNamedAndThePageKept) {
         << "the temporary file is no business of the user's";
     EXPECT_EQ(prompts.messages[0].icon, MsgIcon::Error);
     EXPECT_EQ(text(), before);
-    EXPECT_EQ(reportSaveName(), path);
+    EXPECT_EQ(window->tsReport->reportSaveName(), path);
 }
 
 TEST_F(ReportPage, SaveReplacesALinkNotWhatItLeadsTo) {
-    BuildReport(*window);
+    window->BuildReport();
     const QString victim = dir.filePath(QStringLiteral("victim"));
     const QString link = dir.filePath(QStringLiteral("link.txt"));
     QFile file(victim);

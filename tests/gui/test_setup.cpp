@@ -5,7 +5,7 @@
 #include "shell/frmsetup.h"
 #include "shell/helpviewer.h"
 #include "shell/machinestore.h"
-#include "shell/settings.h"
+#include "shell/options.h"
 #include "shell/settingslogic.h"
 
 #include <gtest/gtest.h>
@@ -13,6 +13,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTest>
@@ -43,8 +44,8 @@ protected:
         ::setenv(reg::kConfigDirVariable, (dir / "etc").c_str(), 1);
         ::setenv("XDG_CONFIG_HOME", (dir / "xdg").c_str(), 1);
         resetMachineStore();
-        dialog = std::make_unique<TfrmSetup>();
-        dialog->mainWindowSize = [] { return QSize(900, 600); };
+        options.mainWindowSize = [] { return QSize(900, 600); };
+        dialog = std::make_unique<TfrmSetup>(options);
     }
     ~SetupDialogTest() override {
         dialog.reset();
@@ -55,8 +56,8 @@ protected:
 
     // What the main window's first show does.
     void firstLoad() {
-        if (!LoadSettings(*dialog))
-            LoadSettings(*dialog);
+        if (!options.load())
+            options.load();
     }
     reg::Key settingsKey() { return *machineStore().open(kSettingsKey, true); }
     std::optional<std::string> startupValue() {
@@ -66,6 +67,7 @@ protected:
 
     fs::path dir;
     test::RecordingPrompter prompts;
+    OptionsStore options;
     std::unique_ptr<TfrmSetup> dialog;
 };
 
@@ -203,12 +205,42 @@ TEST_F(SetupDialogTest, CancelShowsTheStoredValuesAgainAndOkSavesThem) {
     EXPECT_EQ(key.readInteger("Show incactive persistent routes"), 0);
     EXPECT_EQ(startupValue(), std::nullopt) << "Auto Run was not clicked";
 
-    TfrmSetup fresh; // a new process: the close mode arrives at creation
+    OptionsStore freshOptions; // a new process: the close mode arrives at creation
+    TfrmSetup fresh(freshOptions);
     EXPECT_TRUE(fresh.cbxCloseMode->isChecked());
-    EXPECT_TRUE(LoadSettings(fresh));
+    EXPECT_TRUE(freshOptions.load());
     EXPECT_FALSE(fresh.cbxAutoUpdate->isChecked());
     EXPECT_TRUE(fresh.cbxIPLogging->isChecked());
     EXPECT_TRUE(prompts.messages.empty());
+}
+
+// The boxes are a copy: the options in effect change once, on Ok, and the run-time options
+// follow the stored ones only then.
+TEST_F(SetupDialogTest, TheDialogEditsACopyAndCommitsItOnOk) {
+    firstLoad();
+    options.change([](Options& o) { o.run.optIgnoreLocalhost = false; }); // a popup toggle
+    QSignalSpy changed(&options, &OptionsStore::changed);
+    dialog->show();
+    dialog->cbxColoredFwTable->click();
+    dialog->cbxEstablishedOnly->click();
+    EXPECT_TRUE(options.value().on(Option::ColoredTables));
+    EXPECT_EQ(changed.count(), 0);
+    QTest::keyClick(dialog.get(), Qt::Key_Escape);
+    EXPECT_EQ(changed.count(), 0);
+    EXPECT_FALSE(options.value().run.optIgnoreLocalhost) << "Cancel keeps the toggles";
+
+    dialog->show();
+    EXPECT_TRUE(dialog->cbxColoredFwTable->isChecked()) << "a new showing starts from the value";
+    dialog->cbxColoredFwTable->click();
+    dialog->cbxEstablishedOnly->click();
+    dialog->Button1->click();
+    ASSERT_EQ(changed.count(), 1);
+    const Options now = options.value();
+    EXPECT_FALSE(now.on(Option::ColoredTables));
+    EXPECT_TRUE(now.on(Option::EstablishedOnly));
+    EXPECT_TRUE(now.run.optEstablishedOnly);
+    EXPECT_TRUE(now.run.optIgnoreLocalhost) << "Ok copies the stored options into effect";
+    EXPECT_EQ(changed.at(0).at(0).value<Options>(), now);
 }
 
 TEST_F(SetupDialogTest, AutoRunClicksDecideTheStartupEntry) {
@@ -250,7 +282,7 @@ TEST_F(SetupDialogTest, AutoRunClicksDecideTheStartupEntry) {
 TEST_F(SetupDialogTest, ResolutionWarningOnlyWhenTheUserChecksTheBox) {
     firstLoad();
     settingsKey().writeInteger("Resolve IP Addresses", 1);
-    EXPECT_TRUE(LoadSettings(*dialog));
+    EXPECT_TRUE(options.load());
     EXPECT_TRUE(dialog->cbxResolveIPAddresses->isChecked());
     EXPECT_TRUE(prompts.messages.empty());
 

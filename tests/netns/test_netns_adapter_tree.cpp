@@ -78,9 +78,9 @@ protected:
 
     const QStandardItem* adapter(const std::string& name) const {
         const QString prefix = QString::fromStdString(name) + QStringLiteral(" - ");
-        for (int r = 0; r < window->tvInfoModel->rowCount(); ++r)
-            if (window->tvInfoModel->item(r)->text().startsWith(prefix))
-                return window->tvInfoModel->item(r);
+        for (int r = 0; r < window->tsIP->tvInfoModel->rowCount(); ++r)
+            if (window->tsIP->tvInfoModel->item(r)->text().startsWith(prefix))
+                return window->tsIP->tvInfoModel->item(r);
         return nullptr;
     }
     static QStringList children(const QStandardItem* node) {
@@ -98,7 +98,7 @@ protected:
     int rowWord(const std::string& name) const {
         const QString index = interfaceIndexText(
             static_cast<DWORD>(std::stoul(shOut("cat /sys/class/net/" + name + "/ifindex"))));
-        const QStandardItemModel& m = *window->lvIfTableModel;
+        const QStandardItemModel& m = *window->tsInterface->lvIfTableModel;
         for (int r = 0; r < m.rowCount(); ++r)
             if (m.item(r, ifcol::Index)->text() == index)
                 return m.item(r, 0)->data(ifRowDataRole).toInt();
@@ -140,7 +140,7 @@ TEST_F(AdapterTreeNetns, AddressLayoutsAndActiveState) {
     EXPECT_EQ(lines[3], QStringLiteral("IP Address 2: 10.50.0.6"));
     EXPECT_NE(lines[2], lines[5]);
     EXPECT_EQ(rowWord("tvmulti") & 0x80, 0x80);
-    EXPECT_TRUE(adapterTreeState(w).severalAddresses);
+    EXPECT_TRUE(w.tsIP->state.severalAddresses);
     EXPECT_TRUE(w.acDelIP->isEnabled());
 
     const QStandardItem* none = adapter("tvnone");
@@ -157,18 +157,18 @@ TEST_F(AdapterTreeNetns, AddressLayoutsAndActiveState) {
     EXPECT_NE(child(down, QStringLiteral("IP Address: 10.51.0.5")), nullptr);
 
     // Only active adapters feed the Host Info page.
-    EXPECT_EQ(listTexts(w.lbxIPAddresses), (QStringList{"10.50.0.5", "10.50.0.6"}));
+    EXPECT_EQ(listTexts(w.tsHost->lbxIPAddresses), (QStringList{"10.50.0.5", "10.50.0.6"}));
     EXPECT_EQ(w.panelText(1), QStringLiteral("10.50.0.5, 10.50.0.6"));
     EXPECT_TRUE(prompts.messages.empty());
 
     // The popup works on the adapter of a node two levels down.
-    w.tvInfo->setCurrentIndex(list->child(3)->index());
-    pmIPMenuPopup(w);
-    EXPECT_EQ(adapterTreeState(w).selectedAdapterIndex,
+    w.tsIP->tvInfo->setCurrentIndex(list->child(3)->index());
+    w.tsIP->pmIPMenuPopup();
+    EXPECT_EQ(w.tsIP->state.selectedAdapterIndex,
               std::stoul(shOut("cat /sys/class/net/tvmulti/ifindex")));
-    EXPECT_TRUE(adapterTreeState(w).treeOrigin);
+    EXPECT_TRUE(w.tsIP->state.treeOrigin);
     EXPECT_FALSE(w.acRenew->isEnabled());
-    CopytoClipboard1Click(w);
+    w.tsIP->CopytoClipboard1Click();
     EXPECT_EQ(w.eCopy->text(), QStringLiteral("10.50.0.6"));
 }
 
@@ -228,21 +228,21 @@ TEST_F(AdapterTreeNetns, HostInfoLabelsAndSharedDnsServer) {
     sh("ip addr add 10.80.0.5/24 dev tvdns1 && ip addr add 10.81.0.5/24 dev tvdns2");
     TfrmMain& w = refreshed();
 
-    EXPECT_EQ(w.lblHostName->text(), QStringLiteral("corvane-host"));
-    EXPECT_EQ(w.lblRoutingEnabled->text(), QStringLiteral("yes"));
-    EXPECT_EQ(w.lblProxyARPEnabled->text(), QStringLiteral("no"));
-    EXPECT_EQ(w.lblDNSEnabled->text(), QStringLiteral("yes"));
-    EXPECT_EQ(listTexts(w.lbxDNSServers), (QStringList{"10.0.0.53", "10.0.0.54"}));
+    EXPECT_EQ(w.tsHost->lblHostName->text(), QStringLiteral("corvane-host"));
+    EXPECT_EQ(w.tsHost->lblRoutingEnabled->text(), QStringLiteral("yes"));
+    EXPECT_EQ(w.tsHost->lblProxyARPEnabled->text(), QStringLiteral("no"));
+    EXPECT_EQ(w.tsHost->lblDNSEnabled->text(), QStringLiteral("yes"));
+    EXPECT_EQ(listTexts(w.tsHost->lbxDNSServers), (QStringList{"10.0.0.53", "10.0.0.54"}));
     const QStandardItem* dns = child(adapter("tvdns2"), QStringLiteral("DNS"));
     EXPECT_EQ(children(dns), (QStringList{"DNS Suffix: lan.example", "DNS Server: 10.0.0.53",
                                           "DNS Server: 10.0.0.54"}));
-    EXPECT_EQ(applicationTitle(w), QStringLiteral("Corvane @ corvane-host\n10.80.0.5\n10.81.0.5"));
+    EXPECT_EQ(w.applicationTitle, QStringLiteral("Corvane @ corvane-host\n10.80.0.5\n10.81.0.5"));
 
     sh("echo 0 > /proc/sys/net/ipv4/ip_forward");
     std::ofstream(nsswitch) << "hosts: files myhostname\n";
     refreshed();
-    EXPECT_EQ(w.lblRoutingEnabled->text(), QStringLiteral("no"));
-    EXPECT_EQ(w.lblDNSEnabled->text(), QStringLiteral("no"));
+    EXPECT_EQ(w.tsHost->lblRoutingEnabled->text(), QStringLiteral("no"));
+    EXPECT_EQ(w.tsHost->lblDNSEnabled->text(), QStringLiteral("no"));
     EXPECT_TRUE(prompts.messages.empty());
 }
 

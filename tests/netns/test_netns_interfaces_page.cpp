@@ -31,7 +31,7 @@ bool linkUp(const std::string& name) {
     return flags.find(",UP") != std::string::npos || flags.find("<UP") != std::string::npos;
 }
 
-class InterfacesPage : public MainWindowFixture {
+class InterfacesPageNetns : public MainWindowFixture {
 protected:
     void SetUp() override {
         MainWindowFixture::SetUp();
@@ -53,14 +53,14 @@ protected:
 
     TfrmMain& refreshed(bool ignoreLocalhost = false, bool ignoreOperStatus = false) {
         TfrmMain& w = window ? *window : make();
-        runtimeOptions().optIgnoreLocalhost = ignoreLocalhost;
-        frmSetup->IgnoreOperStatus = ignoreOperStatus;
+        options->change([&](Options& o) { o.run.optIgnoreLocalhost = ignoreLocalhost; });
+        setOption(Option::IgnoreOperStatus, ignoreOperStatus);
         w.RefreshNetworkStatus();
         return w;
     }
     // The row whose Description names the interface, or -1.
     int rowOf(const std::string& name) const {
-        const QStandardItemModel& m = *window->lvIfTableModel;
+        const QStandardItemModel& m = *window->tsInterface->lvIfTableModel;
         const QString prefix = QString::fromStdString(name) + QStringLiteral(" - ");
         for (int r = 0; r < m.rowCount(); ++r)
             if (m.index(r, 6).data().toString().startsWith(prefix))
@@ -68,18 +68,18 @@ protected:
         return -1;
     }
     QString text(int row, int column) const {
-        return window->lvIfTableModel->index(row, column).data().toString();
+        return window->tsInterface->lvIfTableModel->index(row, column).data().toString();
     }
-    int word(int row) const { return ifRowDataWord(*window->lvIfTableModel, row); }
-    bool anySelected() const { return window->lvIfTable->selectionModel()->hasSelection(); }
+    int word(int row) const { return ifRowDataWord(*window->tsInterface->lvIfTableModel, row); }
+    bool anySelected() const { return window->tsInterface->lvIfTable->selectionModel()->hasSelection(); }
     // Runs in a forked unprivileged child: Disable I/F answered Yes must change nothing.
-    static InterfacesPage* self;
+    static InterfacesPageNetns* self;
     static int disableInChild() {
         TfrmMain& w = *self->window;
         const std::size_t asked = self->prompts.messages.size();
-        const int row = w.lvIfTable->selectionModel()->selectedRows().value(0).row();
+        const int row = w.tsInterface->lvIfTable->selectionModel()->selectedRows().value(0).row();
         const QString before = self->text(row, 0);
-        acDisableIFExecute(w);
+        w.tsInterface->acDisableIFExecute();
         int faults = 0;
         // The question, and nothing after it.
         if (self->prompts.messages.size() != asked + 1 ||
@@ -102,9 +102,9 @@ protected:
     }
 };
 
-InterfacesPage* InterfacesPage::self = nullptr;
+InterfacesPageNetns* InterfacesPageNetns::self = nullptr;
 
-TEST_F(InterfacesPage, RowsShowTheKernelsLinks) {
+TEST_F(InterfacesPageNetns, RowsShowTheKernelsLinks) {
     CORVANE_REQUIRE_NETNS();
     refreshed();
     const int a = rowOf("ifa");
@@ -146,9 +146,9 @@ TEST_F(InterfacesPage, RowsShowTheKernelsLinks) {
     TfrmMain& w = *window;
     w.resize(900, 500);
     w.pcMain->setCurrentWidget(w.tsInterface);
-    const QImage picture = w.lvIfTable->viewport()->grab().toImage();
+    const QImage picture = w.tsInterface->lvIfTable->viewport()->grab().toImage();
     const auto darkest = [&](int row) {
-        const QRect cell = w.lvIfTable->visualRect(w.lvIfTableModel->index(row, 5));
+        const QRect cell = w.tsInterface->lvIfTable->visualRect(w.tsInterface->lvIfTableModel->index(row, 5));
         int least = 255;
         for (int y = cell.top() + 1; y < cell.bottom(); ++y)
             for (int x = cell.left() + 1; x < cell.right(); ++x)
@@ -159,7 +159,7 @@ TEST_F(InterfacesPage, RowsShowTheKernelsLinks) {
     EXPECT_GE(darkest(b), 150);
 }
 
-TEST_F(InterfacesPage, OptionsHideLoopbackAndOverrideOperStatus) {
+TEST_F(InterfacesPageNetns, OptionsHideLoopbackAndOverrideOperStatus) {
     CORVANE_REQUIRE_NETNS();
     refreshed(true, true);
     EXPECT_EQ(rowOf("lo"), -1);
@@ -172,9 +172,9 @@ TEST_F(InterfacesPage, OptionsHideLoopbackAndOverrideOperStatus) {
     EXPECT_EQ(text(rowOf("ifa"), 5), "operational");
 
     // The page's own toggle shows the option and brings the loopback row back.
-    pmInterfaceMenuPopup(*window);
+    window->tsInterface->pmInterfaceMenuPopup();
     QAction* toggle = nullptr;
-    for (QAction* x : window->pmInterfaceMenu->actions())
+    for (QAction* x : window->tsInterface->pmInterfaceMenu->actions())
         if (x->objectName().startsWith("IgnoreLocalhost"))
             toggle = x;
     ASSERT_NE(toggle, nullptr);
@@ -183,7 +183,7 @@ TEST_F(InterfacesPage, OptionsHideLoopbackAndOverrideOperStatus) {
     EXPECT_GE(rowOf("lo"), 0);
 }
 
-TEST_F(InterfacesPage, SelectionOffersTheMatchingAction) {
+TEST_F(InterfacesPageNetns, SelectionOffersTheMatchingAction) {
     CORVANE_REQUIRE_NETNS();
     TfrmMain& w = refreshed();
     EXPECT_FALSE(w.acEnableIF->isEnabled());
@@ -191,42 +191,42 @@ TEST_F(InterfacesPage, SelectionOffersTheMatchingAction) {
     EXPECT_FALSE(w.acIfStats->isEnabled());
 
     QAction* popupStats = nullptr;
-    for (QAction* x : w.pmInterfaceMenu->actions())
+    for (QAction* x : w.tsInterface->pmInterfaceMenu->actions())
         if (x->objectName().startsWith("IFStatistics"))
             popupStats = x;
     ASSERT_NE(popupStats, nullptr);
 
-    pmInterfaceMenuPopup(w); // nothing selected
+    w.tsInterface->pmInterfaceMenuPopup(); // nothing selected
     EXPECT_FALSE(w.acEnableIF->isEnabled());
     EXPECT_FALSE(w.acDisableIF->isEnabled());
     EXPECT_FALSE(popupStats->isEnabled());
 
-    w.lvIfTable->selectRow(rowOf("ifc"));
+    w.tsInterface->lvIfTable->selectRow(rowOf("ifc"));
     EXPECT_TRUE(w.acEnableIF->isEnabled());
     EXPECT_FALSE(w.acDisableIF->isEnabled());
     EXPECT_TRUE(w.acIfStats->isEnabled());
-    pmInterfaceMenuPopup(w);
+    w.tsInterface->pmInterfaceMenuPopup();
     EXPECT_TRUE(w.acEnableIF->isEnabled());
     EXPECT_TRUE(w.acIfStats->isEnabled());
     EXPECT_FALSE(popupStats->isEnabled()); // statistics only for an enabled interface
 
-    w.lvIfTable->selectRow(rowOf("ifa"));
+    w.tsInterface->lvIfTable->selectRow(rowOf("ifa"));
     EXPECT_FALSE(w.acEnableIF->isEnabled());
     EXPECT_TRUE(w.acDisableIF->isEnabled());
-    pmInterfaceMenuPopup(w);
+    w.tsInterface->pmInterfaceMenuPopup();
     EXPECT_TRUE(popupStats->isEnabled());
 
     // The loopback row has no adapter node: the tree's selection stays.
-    w.tvInfoModel->clear();
-    w.tvInfoModel->appendRow(new QStandardItem(QStringLiteral("unrelated")));
+    w.tsIP->tvInfoModel->clear();
+    w.tsIP->tvInfoModel->appendRow(new QStandardItem(QStringLiteral("unrelated")));
     const QString descr = text(rowOf("ifa"), 6);
-    w.tvInfoModel->appendRow(new QStandardItem(descr));
-    w.tvInfo->setCurrentIndex(w.tvInfoModel->index(0, 0));
-    w.lvIfTable->selectRow(rowOf("lo"));
-    EXPECT_EQ(w.tvInfo->currentIndex().row(), 0);
+    w.tsIP->tvInfoModel->appendRow(new QStandardItem(descr));
+    w.tsIP->tvInfo->setCurrentIndex(w.tsIP->tvInfoModel->index(0, 0));
+    w.tsInterface->lvIfTable->selectRow(rowOf("lo"));
+    EXPECT_EQ(w.tsIP->tvInfo->currentIndex().row(), 0);
     EXPECT_TRUE(w.acDisableIF->isEnabled());
-    w.lvIfTable->selectRow(rowOf("ifa"));
-    EXPECT_EQ(w.tvInfo->currentIndex().data().toString(), descr);
+    w.tsInterface->lvIfTable->selectRow(rowOf("ifa"));
+    EXPECT_EQ(w.tsIP->tvInfo->currentIndex().data().toString(), descr);
 
     // A refill leaves nothing selected and the actions off.
     w.RefreshNetworkStatus();
@@ -235,13 +235,13 @@ TEST_F(InterfacesPage, SelectionOffersTheMatchingAction) {
     EXPECT_FALSE(w.acIfStats->isEnabled());
 }
 
-TEST_F(InterfacesPage, DisableAsksAndEnableDoesNot) {
+TEST_F(InterfacesPageNetns, DisableAsksAndEnableDoesNot) {
     CORVANE_REQUIRE_NETNS();
     TfrmMain& w = refreshed();
     const QString descr = text(rowOf("ifa"), 6);
 
     // No: nothing changes, no refresh (the selection survives).
-    w.lvIfTable->selectRow(rowOf("ifa"));
+    w.tsInterface->lvIfTable->selectRow(rowOf("ifa"));
     prompts.answer(MsgAnswer::No);
     w.acDisableIF->trigger();
     ASSERT_EQ(count("Disable I/F"), 1);
@@ -269,7 +269,7 @@ TEST_F(InterfacesPage, DisableAsksAndEnableDoesNot) {
 
     // Enable needs no confirmation, even from another page.
     w.pcMain->setCurrentWidget(w.tsHost);
-    w.lvIfTable->selectRow(rowOf("ifa"));
+    w.tsInterface->lvIfTable->selectRow(rowOf("ifa"));
     ASSERT_TRUE(w.acEnableIF->isEnabled());
     w.acEnableIF->trigger();
     EXPECT_EQ(count("Disable I/F"), 2);
@@ -279,12 +279,12 @@ TEST_F(InterfacesPage, DisableAsksAndEnableDoesNot) {
     EXPECT_EQ(count("SetIfEntry failed: "), 0);
 }
 
-TEST_F(InterfacesPage, RefusedChangeShowsNothingAndKeepsTheRow) {
+TEST_F(InterfacesPageNetns, RefusedChangeShowsNothingAndKeepsTheRow) {
     CORVANE_REQUIRE_NETNS();
     TfrmMain& w = refreshed();
     // The link vanishes between the fill and the command: the platform refuses.
     const int row = rowOf("ifc");
-    w.lvIfTable->selectRow(row);
+    w.tsInterface->lvIfTable->selectRow(row);
     sh("ip link del ifc");
     const std::size_t before = prompts.messages.size();
     w.acEnableIF->trigger();
@@ -293,10 +293,10 @@ TEST_F(InterfacesPage, RefusedChangeShowsNothingAndKeepsTheRow) {
     EXPECT_EQ(text(row, 0), "disabled");
 }
 
-TEST_F(InterfacesPage, WithoutPrivilegeDisableFailsQuietly) {
+TEST_F(InterfacesPageNetns, WithoutPrivilegeDisableFailsQuietly) {
     CORVANE_REQUIRE_NETNS();
     TfrmMain& w = refreshed();
-    w.lvIfTable->selectRow(rowOf("ifa"));
+    w.tsInterface->lvIfTable->selectRow(rowOf("ifa"));
     const auto index =
         static_cast<DWORD>(std::stoul(trimmed(shOut("cat /sys/class/net/ifa/ifindex"))));
     static DWORD childIndex = 0;
@@ -308,17 +308,17 @@ TEST_F(InterfacesPage, WithoutPrivilegeDisableFailsQuietly) {
     // The whole command in a copy of this process that lacks the privilege.
     self = this;
     prompts.answer(MsgAnswer::Yes);
-    EXPECT_EQ(runUnprivileged(&InterfacesPage::disableInChild), 0);
+    EXPECT_EQ(runUnprivileged(&InterfacesPageNetns::disableInChild), 0);
     EXPECT_TRUE(linkUp("ifa"));
 }
 
-TEST_F(InterfacesPage, FailedTableReadKeepsTheRows) {
+TEST_F(InterfacesPageNetns, FailedTableReadKeepsTheRows) {
     qputenv("CORVANE_IPHLPAPI_LIB", "/nonexistent/libiphlpapi.so");
     TfrmMain& w = make();
-    w.lvIfTableModel->appendRow({new QStandardItem(QStringLiteral("enabled"))});
-    w.lvIfTable->selectRow(0);
-    FillInterfaceTable(w);
-    EXPECT_EQ(w.lvIfTableModel->rowCount(), 1);
+    w.tsInterface->lvIfTableModel->appendRow({new QStandardItem(QStringLiteral("enabled"))});
+    w.tsInterface->lvIfTable->selectRow(0);
+    w.tsInterface->FillInterfaceTable();
+    EXPECT_EQ(w.tsInterface->lvIfTableModel->rowCount(), 1);
     ASSERT_EQ(count("GetIfTable failed: "), 1);
     EXPECT_EQ(prompts.messages.back().caption, "Error");
     EXPECT_FALSE(w.acEnableIF->isEnabled());
@@ -326,8 +326,8 @@ TEST_F(InterfacesPage, FailedTableReadKeepsTheRows) {
     EXPECT_FALSE(w.acIfStats->isEnabled());
 
     // Silenced by the option.
-    runtimeOptions().optNoErrorMessages = true;
-    FillInterfaceTable(w);
+    options->change([](Options& o) { o.run.optNoErrorMessages = true; });
+    w.tsInterface->FillInterfaceTable();
     EXPECT_EQ(count("GetIfTable failed: "), 1);
 }
 

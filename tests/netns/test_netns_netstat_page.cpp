@@ -11,6 +11,7 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QColor>
+#include <QSignalSpy>
 #include <QElapsedTimer>
 #include <QHeaderView>
 #include <QPlainTextEdit>
@@ -75,7 +76,7 @@ private:
 
 constexpr const char* ownAddress = "10.77.0.1";
 
-class NetstatPage : public MainWindowFixture {
+class NetstatPageNetns : public MainWindowFixture {
 protected:
     void SetUp() override {
         MainWindowFixture::SetUp();
@@ -96,11 +97,11 @@ protected:
 
     TfrmMain& filled(RuntimeOptions options = {}) {
         TfrmMain& w = window ? *window : make();
-        runtimeOptions() = options;
-        FillConnectionTable(w);
+        setRuntime(options);
+        w.tsConnections->FillConnectionTable();
         return w;
     }
-    const std::vector<ConnRow>& rows() const { return window->lvConnectionsModel->rows(); }
+    const std::vector<ConnRow>& rows() const { return window->tsConnections->lvConnectionsModel->rows(); }
     // Rows whose column holds the text.
     std::vector<ConnRow> where(int column, const QString& text) const {
         std::vector<ConnRow> out;
@@ -113,7 +114,7 @@ protected:
     // What a header click does with sorting on: flip the arrow, which asks the model to sort.
     // (Synthetic mouse events leave a pointing device that crashes the test's exit.)
     void clickHeader(int section) {
-        QHeaderView* h = window->lvConnections->horizontalHeader();
+        QHeaderView* h = window->tsConnections->lvConnections->horizontalHeader();
         const Qt::SortOrder order =
             h->sortIndicatorSection() == section && h->sortIndicatorOrder() == Qt::AscendingOrder
                 ? Qt::DescendingOrder
@@ -130,10 +131,10 @@ protected:
     std::unique_ptr<Holder> holder;
 };
 
-TEST_F(NetstatPage, ListsTheHoldersSocketsWithItsName) {
+TEST_F(NetstatPageNetns, ListsTheHoldersSocketsWithItsName) {
     CORVANE_REQUIRE_NETNS();
     TfrmMain& w = filled();
-    ASSERT_EQ(w.lvConnectionsModel->columnCount(), 8);
+    ASSERT_EQ(w.tsConnections->lvConnectionsModel->columnCount(), 8);
     const QString lo = QStringLiteral("0x") + QString::number(::if_nametoindex("lo"), 16).toUpper();
 
     const auto listeners = where(conncol::LocalPort, num(holder->loPort));
@@ -175,14 +176,14 @@ TEST_F(NetstatPage, ListsTheHoldersSocketsWithItsName) {
         seenUdp = seenUdp || r.dataWord == 0;
         EXPECT_FALSE(seenUdp && r.dataWord == 1);
     }
-    EXPECT_FALSE(w.lvConnections->selectionModel()->hasSelection());
+    EXPECT_FALSE(w.tsConnections->lvConnections->selectionModel()->hasSelection());
 }
 
-TEST_F(NetstatPage, PlainListingWithoutTheXpFamily) {
+TEST_F(NetstatPageNetns, PlainListingWithoutTheXpFamily) {
     CORVANE_REQUIRE_NETNS();
     qputenv("CORVANE_PLATFORM_VERSION", "5.0");
     TfrmMain& w = filled();
-    EXPECT_EQ(w.lvConnectionsModel->columnCount(), 7);
+    EXPECT_EQ(w.tsConnections->lvConnectionsModel->columnCount(), 7);
     const auto listeners = where(conncol::LocalPort, num(holder->loPort));
     ASSERT_EQ(listeners.size(), 4u);
     for (const ConnRow& r : listeners)
@@ -192,7 +193,7 @@ TEST_F(NetstatPage, PlainListingWithoutTheXpFamily) {
     EXPECT_EQ(udp[0].texts, (QStringList{"UDP", "127.0.0.1", num(holder->udpPort)}));
 }
 
-TEST_F(NetstatPage, EstablishedOnlyAndIgnoreLocalhostFilter) {
+TEST_F(NetstatPageNetns, EstablishedOnlyAndIgnoreLocalhostFilter) {
     CORVANE_REQUIRE_NETNS();
     OwnSockets own;
     const int listener = own.listen(ownAddress, 4711);
@@ -217,7 +218,7 @@ TEST_F(NetstatPage, EstablishedOnlyAndIgnoreLocalhostFilter) {
     EXPECT_TRUE(where(conncol::LocalPort, num(holder->udpPort)).empty());
 }
 
-TEST_F(NetstatPage, NamesForAddressesAndPorts) {
+TEST_F(NetstatPageNetns, NamesForAddressesAndPorts) {
     CORVANE_REQUIRE_NETNS();
     OwnSockets own;
     ASSERT_GE(own.listen(ownAddress, 80), 0);
@@ -250,7 +251,7 @@ TEST_F(NetstatPage, NamesForAddressesAndPorts) {
     }
 }
 
-TEST_F(NetstatPage, HeaderClicksSortLocalPortAsTextAndRefillRestoresOrder) {
+TEST_F(NetstatPageNetns, HeaderClicksSortLocalPortAsTextAndRefillRestoresOrder) {
     CORVANE_REQUIRE_NETNS();
     OwnSockets own;
     for (unsigned p : {135u, 1025u, 80u, 445u})
@@ -259,7 +260,7 @@ TEST_F(NetstatPage, HeaderClicksSortLocalPortAsTextAndRefillRestoresOrder) {
     const QStringList tableOrder = columnTexts(conncol::LocalPort);
 
     clickHeader(conncol::LocalPort);
-    EXPECT_TRUE(w.lvConnectionsModel->ascending());
+    EXPECT_TRUE(w.tsConnections->lvConnectionsModel->ascending());
     QStringList ports = columnTexts(conncol::LocalPort);
     EXPECT_LT(ports.indexOf("1025"), ports.indexOf("135"));
     EXPECT_LT(ports.indexOf("445"), ports.indexOf("80"));
@@ -268,55 +269,55 @@ TEST_F(NetstatPage, HeaderClicksSortLocalPortAsTextAndRefillRestoresOrder) {
 
     // A click on another column sorts that one, the other way round.
     clickHeader(conncol::Status);
-    EXPECT_FALSE(w.lvConnectionsModel->ascending());
-    EXPECT_EQ(w.lvConnectionsModel->sortColumn(), conncol::Status);
+    EXPECT_FALSE(w.tsConnections->lvConnectionsModel->ascending());
+    EXPECT_EQ(w.tsConnections->lvConnectionsModel->sortColumn(), conncol::Status);
     const QStringList states = columnTexts(conncol::Status);
     for (int i = 1; i < states.size(); ++i)
         EXPECT_GE(compareConnTexts(states[i - 1], states[i]), 0);
 
-    ASSERT_EQ(w.lvConnections->horizontalHeader()->sortIndicatorSection(), conncol::Status);
-    FillConnectionTable(w);
+    ASSERT_EQ(w.tsConnections->lvConnections->horizontalHeader()->sortIndicatorSection(), conncol::Status);
+    w.tsConnections->FillConnectionTable();
     EXPECT_EQ(columnTexts(conncol::LocalPort), tableOrder);
     // Table order again, so no arrow; the sort state itself lives on until the next click.
-    EXPECT_EQ(w.lvConnections->horizontalHeader()->sortIndicatorSection(), -1);
-    EXPECT_EQ(w.lvConnectionsModel->sortColumn(), conncol::Status);
+    EXPECT_EQ(w.tsConnections->lvConnections->horizontalHeader()->sortIndicatorSection(), -1);
+    EXPECT_EQ(w.tsConnections->lvConnectionsModel->sortColumn(), conncol::Status);
 }
 
-TEST_F(NetstatPage, TogglesRefillThisPageAndTheReport) {
+TEST_F(NetstatPageNetns, TogglesRefillThisPageAndTheReport) {
     CORVANE_REQUIRE_NETNS();
     TfrmMain& w = filled();
-    int reports = 0;
-    setConnectionsReportBuilder([&reports] { ++reports; });
+    QSignalSpy reports(w.tsConnections, &NetstatPage::listingToggled);
     ASSERT_FALSE(where(conncol::LocalPort, num(holder->udpPort)).empty());
 
     w.item(QStringLiteral("EstablishedOnly1"))->trigger();
-    EXPECT_TRUE(runtimeOptions().optEstablishedOnly);
+    EXPECT_TRUE(currentOptions().run.optEstablishedOnly);
     EXPECT_TRUE(where(conncol::LocalPort, num(holder->udpPort)).empty());
-    EXPECT_EQ(reports, 1);
+    EXPECT_EQ(reports.count(), 1);
+    // The window answers the toggle with a new report block under the changed title.
+    EXPECT_TRUE(w.tsReport->reportText().contains(netstatTitle(true)));
     w.item(QStringLiteral("EstablishedOnly1"))->trigger();
-    EXPECT_FALSE(runtimeOptions().optEstablishedOnly);
+    EXPECT_FALSE(currentOptions().run.optEstablishedOnly);
     EXPECT_FALSE(where(conncol::LocalPort, num(holder->udpPort)).empty());
 
     w.item(QStringLiteral("ResolveIPAddresses1"))->trigger();
-    EXPECT_TRUE(runtimeOptions().optResolveAddresses);
+    EXPECT_TRUE(currentOptions().run.optResolveAddresses);
     EXPECT_FALSE(where(conncol::RemoteAddress, QStringLiteral("localhost")).empty());
     w.item(QStringLiteral("ResolveProtocolName1"))->trigger();
-    EXPECT_TRUE(runtimeOptions().optResolvePorts);
-    EXPECT_EQ(reports, 4);
-    setConnectionsReportBuilder({});
+    EXPECT_TRUE(currentOptions().run.optResolvePorts);
+    EXPECT_EQ(reports.count(), 4);
 
     // Only the run-time option changes; nothing is stored.
-    EXPECT_FALSE(frmSetup->cbxResolveIPAddresses->isChecked());
+    EXPECT_FALSE(currentOptions().on(Option::ResolveAddresses));
 
     // Through the refresh cycle the page is filled too, and colours follow the setting.
-    runtimeOptions() = {};
-    w.lvConnectionsModel->clear();
+    setRuntime({});
+    w.tsConnections->lvConnectionsModel->clear();
     w.RefreshNetworkStatus();
     EXPECT_FALSE(where(conncol::LocalPort, num(holder->udpPort)).empty());
-    frmSetup->cbxColoredFwTable->setChecked(true);
-    const QModelIndex first = w.lvConnectionsModel->index(0, 0);
+    setOption(Option::ColoredTables, true);
+    const QModelIndex first = w.tsConnections->lvConnectionsModel->index(0, 0);
     EXPECT_EQ(first.data(Qt::ForegroundRole).value<QColor>(), QColor(0, 0, 255));
-    frmSetup->cbxColoredFwTable->setChecked(false);
+    setOption(Option::ColoredTables, false);
     EXPECT_FALSE(first.data(Qt::ForegroundRole).isValid());
 }
 
@@ -324,7 +325,7 @@ TEST_F(NetstatPage, TogglesRefillThisPageAndTheReport) {
 
 namespace {
 
-TEST_F(NetstatPage, TenThousandConnectionsAllNamed) {
+TEST_F(NetstatPageNetns, TenThousandConnectionsAllNamed) {
     CORVANE_REQUIRE_NETNS();
     constexpr int holders = 10, perHolder = 500; // within the default descriptor limit
     std::vector<std::unique_ptr<Holder>> more;
@@ -349,17 +350,17 @@ namespace {
 
 // The stored options are in force from the first refresh on: the first report lists what the
 // page lists, not the loopback rows of the defaults.
-TEST_F(NetstatPage, FirstReportMatchesThePage) {
+TEST_F(NetstatPageNetns, FirstReportMatchesThePage) {
     CORVANE_REQUIRE_NETNS();
-    frmSetup->cbxIgnoreLocalhost->setChecked(true);
-    frmSetup->cbxAutoUpdate->setChecked(true);
+    setOption(Option::IgnoreLocalhost, true);
+    setOption(Option::AutoUpdate, true);
     storeOptions();
-    frmSetup->cbxIgnoreLocalhost->setChecked(false);
+    setOption(Option::IgnoreLocalhost, false);
     make();
     showAndSettle();
     // The first automatic update builds the first report, from the rows already listed.
     QTest::qWait(1300);
-    const QString report = reportText(*window);
+    const QString report = window->tsReport->reportText();
     const int netstat = report.indexOf(QStringLiteral("Netstat Table"));
     ASSERT_GE(netstat, 0) << report.toStdString();
     EXPECT_EQ(report.indexOf(QStringLiteral("127.0.0.1"), netstat), -1) << report.toStdString();

@@ -46,14 +46,14 @@ protected:
     }
     TfrmMain& refreshed(RuntimeOptions options = {}) {
         TfrmMain& w = window ? *window : make();
-        frmSetup->cbxColoredFwTable->setChecked(true);
-        frmSetup->cbxShowInactivePRoutes->setChecked(true);
-        runtimeOptions() = options;
+        setOption(Option::ColoredTables, true);
+        setOption(Option::ShowInactiveRoutes, true);
+        setRuntime(options);
         w.RefreshNetworkStatus();
         return w;
     }
     int rowOf(const QString& dest, const QString& hop = {}, const QString& metric = {}) const {
-        const RouteModel& m = *window->lvFwTableModel;
+        const RouteModel& m = *window->tsRoutes->lvFwTableModel;
         for (int r = 0; r < m.rowCount(); ++r)
             if (m.index(r, 0).data().toString() == dest &&
                 (hop.isEmpty() || m.index(r, 2).data().toString() == hop) &&
@@ -62,19 +62,19 @@ protected:
         return -1;
     }
     QString text(int row, int column) const {
-        return window->lvFwTableModel->index(row, column).data().toString();
+        return window->tsRoutes->lvFwTableModel->index(row, column).data().toString();
     }
     void select(std::initializer_list<int> rows) {
-        window->lvFwTable->clearSelection();
+        window->tsRoutes->lvFwTable->clearSelection();
         for (int r : rows)
-            window->lvFwTable->selectionModel()->select(window->lvFwTableModel->index(r, 0),
+            window->tsRoutes->lvFwTable->selectionModel()->select(window->tsRoutes->lvFwTableModel->index(r, 0),
                                                         QItemSelectionModel::Select |
                                                             QItemSelectionModel::Rows);
     }
     static RoutesPage* self;
     static int deleteInChild() {
         self->prompts.answer(MsgAnswer::Yes);
-        acDeleteRouteExecute(*self->window);
+        self->window->tsRoutes->acDeleteRouteExecute();
         return self->prompts.messages.back().caption == "Error" ? 0 : 1;
     }
 };
@@ -92,12 +92,12 @@ TEST_F(RoutesPage, RowsDefaultRoutesFiltersAndPersistentStore) {
     ASSERT_GE(far, 0);
     EXPECT_EQ(text(near, 4), "10");
     EXPECT_EQ(text(far, 4), "20");
-    EXPECT_TRUE(w.lvFwTableModel->index(near, 0).data(Qt::FontRole).value<QFont>().underline());
-    EXPECT_FALSE(w.lvFwTableModel->index(far, 0).data(Qt::FontRole).isValid());
+    EXPECT_TRUE(w.tsRoutes->lvFwTableModel->index(near, 0).data(Qt::FontRole).value<QFont>().underline());
+    EXPECT_FALSE(w.tsRoutes->lvFwTableModel->index(far, 0).data(Qt::FontRole).isValid());
 
     // Several protocols: kernel-made local routes, our own and the "static" one.
     QSet<QString> protocols;
-    for (int r = 0; r < w.lvFwTableModel->rowCount(); ++r)
+    for (int r = 0; r < w.tsRoutes->lvFwTableModel->rowCount(); ++r)
         protocols.insert(text(r, 6));
     EXPECT_GE(protocols.size(), 3) << protocols.values().join(",").toStdString();
 
@@ -110,7 +110,7 @@ TEST_F(RoutesPage, RowsDefaultRoutesFiltersAndPersistentStore) {
     EXPECT_EQ(text(grey, 3), "n.a.");
     EXPECT_EQ(text(grey, 6), "n.a.");
     EXPECT_EQ(text(grey, 5), "yes");
-    EXPECT_EQ(w.lvFwTableModel->index(grey, 0).data(Qt::ForegroundRole).value<QBrush>().color(),
+    EXPECT_EQ(w.tsRoutes->lvFwTableModel->index(grey, 0).data(Qt::ForegroundRole).value<QBrush>().color(),
               QColor(192, 192, 192));
     select({grey});
     EXPECT_TRUE(w.acDeleteRoute->isEnabled());
@@ -135,7 +135,7 @@ TEST_F(RoutesPage, DeletionOneSeveralRefusedAndRestore) {
     // One row: its question, then the route and its stored value are gone.
     select({rowOf("10.30.0.0")});
     prompts.answer(MsgAnswer::Yes);
-    acDeleteRouteExecute(w);
+    w.tsRoutes->acDeleteRouteExecute();
     EXPECT_EQ(prompts.messages.back().text,
               "Delete routing entry for 10.30.0.0 mask 255.255.0.0 via 10.20.0.2?");
     EXPECT_EQ(rowOf("10.30.0.0"), -1);
@@ -151,7 +151,7 @@ TEST_F(RoutesPage, DeletionOneSeveralRefusedAndRestore) {
     // Several rows at once.
     select({rowOf("10.31.0.0"), rowOf("10.32.0.0")});
     prompts.answer(MsgAnswer::Yes);
-    acDeleteRouteExecute(w);
+    w.tsRoutes->acDeleteRouteExecute();
     EXPECT_EQ(prompts.messages.back().text, "Delete 2 selected routing entries?");
     EXPECT_EQ(shOut("ip route show 10.31.0.0/16") + shOut("ip route show 10.32.0.0/16"), "");
 
@@ -180,9 +180,9 @@ TEST_F(RoutesPage, MalformedStoredNamesAreDeletedByTheirOwnName) {
         machineStore().open(persistentRoutesKey, true)->writeString(name, "");
     TfrmMain& w = refreshed();
     select({rowOf("10.98.0.0"), rowOf("10.97.0.0"), rowOf("Odd")});
-    ASSERT_EQ(w.lvFwTable->selectionModel()->selectedRows().size(), 3);
+    ASSERT_EQ(w.tsRoutes->lvFwTable->selectionModel()->selectedRows().size(), 3);
     prompts.answer(MsgAnswer::Yes);
-    acDeleteRouteExecute(w);
+    w.tsRoutes->acDeleteRouteExecute();
     for (const std::string& name : odd)
         EXPECT_FALSE(IsPersistent(name)) << name;
     EXPECT_TRUE(ReadPersistentRouteNames().empty());
@@ -219,7 +219,7 @@ TEST_F(RoutesPage, ErrorBoxOpenWhileTheAutomaticUpdateRuns) {
     const std::string neighbour = "172.16.1.255,255.255.255.255,10.20.0.2,0";
     SetPersistent(neighbour, true);
     SetPersistent("172.16.0.0,255.255.0.0,10.20.0.2,0", true);
-    frmSetup->cbxAutoUpdate->setChecked(true);
+    setOption(Option::AutoUpdate, true);
     TfrmMain& w = refreshed();
     ASSERT_TRUE(w.tmrAutoUpdate->isActive());
 
@@ -239,7 +239,7 @@ TEST_F(RoutesPage, ErrorBoxOpenWhileTheAutomaticUpdateRuns) {
         EXPECT_GE(rowOf("10.66.0.0"), 0);
         EXPECT_EQ(rowOf("172.20.0.0"), -1);
     };
-    acDeleteRouteExecute(w);
+    w.tsRoutes->acDeleteRouteExecute();
     prompts.whileOpen = nullptr;
 
     ASSERT_TRUE(errorShown);
@@ -260,7 +260,7 @@ TEST_F(RoutesPage, ConfirmationOpenWhileOthersChangeTheTable) {
     sh("ip route add 10.0.0.0/8 via 10.20.0.2 && ip route add 10.66.0.0/16 via 10.20.0.2 && "
        "ip route add 172.16.0.0/16 via 10.20.0.2 && ip route add 172.16.1.255/32 via 10.20.0.2 && "
        "ip route add 172.20.0.0/16 via 10.20.0.2");
-    frmSetup->cbxAutoUpdate->setChecked(false); // so the deletion asks for its own refresh
+    setOption(Option::AutoUpdate, false); // so the deletion asks for its own refresh
     TfrmMain& w = refreshed();
     const int* refreshCount = countRefreshes();
     const auto routeCount = [] { return shOut("ip -4 route show table all | wc -l"); };
@@ -274,7 +274,7 @@ TEST_F(RoutesPage, ConfirmationOpenWhileOthersChangeTheTable) {
         w.RefreshNetworkStatus();
         EXPECT_EQ(rowOf("10.1.0.0"), -1);
     };
-    acDeleteRouteExecute(w);
+    w.tsRoutes->acDeleteRouteExecute();
     EXPECT_EQ(shOut("ip route show 172.16.0.0/16"), "");
     EXPECT_EQ(routeCount(), before); // one added by the other, one deleted
     EXPECT_EQ(*refreshCount, 1);
@@ -288,7 +288,7 @@ TEST_F(RoutesPage, ConfirmationOpenWhileOthersChangeTheTable) {
            "ip route del 10.30.0.0/16 && ip addr del 192.168.77.1/24 dev ra");
         w.RefreshNetworkStatus();
     };
-    acDeleteRouteExecute(w);
+    w.tsRoutes->acDeleteRouteExecute();
     prompts.whileOpen = nullptr;
     EXPECT_EQ(prompts.messages.size(), 2U); // the two questions, no error
     EXPECT_EQ(shOut("ip route show 172.16.1.255") + shOut("ip route show 172.20.0.0/16"), "");
@@ -311,7 +311,7 @@ TEST_F(RoutesPage, DeletionTellsRoutesApartByMetricOrRefuses) {
 
     select({rowOf("0.0.0.0", "10.20.0.4", "100")});
     prompts.answer(MsgAnswer::Yes);
-    acDeleteRouteExecute(w);
+    w.tsRoutes->acDeleteRouteExecute();
     const std::string defaults = shOut("ip route show default");
     EXPECT_NE(defaults.find("via 10.20.0.4 dev ra metric 50 "), std::string::npos) << defaults;
     EXPECT_EQ(defaults.find("metric 100"), std::string::npos) << defaults;
@@ -323,14 +323,14 @@ TEST_F(RoutesPage, DeletionTellsRoutesApartByMetricOrRefuses) {
     const int twin = rowOf("10.90.0.0");
     select({twin});
     prompts.answer(MsgAnswer::Yes);
-    acDeleteRouteExecute(w);
+    w.tsRoutes->acDeleteRouteExecute();
     EXPECT_EQ(prompts.messages.back().caption.toStdString(), "Error");
     EXPECT_EQ(prompts.messages.back().text.toStdString(),
               "Couldn't DeleteIpForwardEntry (10.90.0.0 255.255.0.0.) failed: " +
                   resultText(ERROR_ROUTE_AMBIGUOUS).toStdString());
     EXPECT_EQ(shOut("ip route show 10.90.0.0/16 | wc -l"), "2\n");
     EXPECT_EQ(text(twin, 0).toStdString(), "10.90.0.0");
-    EXPECT_FALSE(w.lvFwTable->selectionModel()->isRowSelected(twin, {}));
+    EXPECT_FALSE(w.tsRoutes->lvFwTable->selectionModel()->isRowSelected(twin, {}));
 }
 
 // An IPv4 route through an IPv6 gateway: the table cannot name its next hop. Shown with
@@ -345,7 +345,7 @@ TEST_F(RoutesPage, IpRouteThroughAnIpv6Gateway) {
     machineStore().open(persistentRoutesKey, true)->writeString(name, "");
     TfrmMain& w = refreshed();
     int live = -1, grey = -1;
-    for (int r = 0; r < w.lvFwTableModel->rowCount(); ++r)
+    for (int r = 0; r < w.tsRoutes->lvFwTableModel->rowCount(); ++r)
         if (text(r, 0) == "10.60.0.0")
             (text(r, 3) == "n.a." ? grey : live) = r;
     ASSERT_GE(live, 0);
@@ -362,7 +362,7 @@ TEST_F(RoutesPage, IpRouteThroughAnIpv6Gateway) {
     // Deleting the row deletes that route, and leaves the stored name alone.
     select({live});
     prompts.answer(MsgAnswer::Yes);
-    acDeleteRouteExecute(w);
+    w.tsRoutes->acDeleteRouteExecute();
     EXPECT_EQ(shOut("ip route show 10.60.0.0/16"), "");
     EXPECT_TRUE(IsPersistent(name));
 }

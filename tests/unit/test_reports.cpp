@@ -4,7 +4,6 @@
 #include "platform/resulttext.h"
 #include "platform/version.h"
 #include "recording_prompter.h"
-#include "shell/runtimeoptions.h"
 
 #include <gtest/gtest.h>
 
@@ -12,7 +11,7 @@ using namespace corvane;
 
 TEST(ReportFailure, ShowsNameAndTextUnderError) {
     test::RecordingPrompter prompts;
-    runtimeOptions().optNoErrorMessages = false;
+    setFailureMessagesSilenced(false);
     ReportFailure(QStringLiteral("SetIfEntry"), ERROR_ACCESS_DENIED);
     ASSERT_EQ(prompts.messages.size(), 1u);
     const auto& m = prompts.messages[0];
@@ -26,14 +25,14 @@ TEST(ReportFailure, ShowsNameAndTextUnderError) {
 TEST(ReportFailure, SilencedOnlyWhenNotForced) {
     test::RecordingPrompter prompts;
     const unsigned before = reportedFailureCount();
-    runtimeOptions().optNoErrorMessages = true;
+    setFailureMessagesSilenced(true);
     ReportFailure(QStringLiteral("GetIfTable"), ERROR_NOT_SUPPORTED);
     EXPECT_TRUE(prompts.messages.empty());
     ReportFailureForced(QStringLiteral("SetIpForwardEntry"), ERROR_OBJECT_ALREADY_EXISTS);
     ASSERT_EQ(prompts.messages.size(), 1u);
     EXPECT_EQ(prompts.messages[0].text,
               QStringLiteral("SetIpForwardEntry failed: The object already exists."));
-    runtimeOptions().optNoErrorMessages = false;
+    setFailureMessagesSilenced(false);
     // Success is never reported, forced or not.
     ReportFailure(QStringLiteral("GetIfTable"), NO_ERROR);
     ReportFailureForced(QStringLiteral("GetIfTable"), NO_ERROR);
