@@ -194,6 +194,9 @@ void InterfacesPage::lvIfTableSelectItem() {
 }
 
 void InterfacesPage::pmInterfaceMenuPopup() {
+    for (QAction* a : pmInterfaceMenu->actions())
+        if (a->objectName() == QLatin1String("IgnoreLocalhost2"))
+            a->setChecked(options().run.optIgnoreLocalhost);
     const std::optional<int> row = selectedRow();
     actions_.acEnableIF->setEnabled(false);
     actions_.acDisableIF->setEnabled(false);
