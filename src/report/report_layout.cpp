@@ -1,5 +1,7 @@
 #include "report/report_layout.h"
 
+#include "shell/options.h"
+
 #include <QTime>
 #include <algorithm>
 
@@ -140,6 +142,14 @@ QString followReport(const QString& oldText, const QString& block, bool overwrit
     if (overwrite || oldText.isEmpty())
         return block;
     return oldText + QStringLiteral("\n\n") + nextBlockMark + QStringLiteral("\n\n") + block;
+}
+
+void setReportContext(ReportInput& input, const RuntimeOptions& options, bool xpFamily) {
+    input.generatedAt = generatedAtText(QDateTime::currentDateTime(), QLocale::system());
+    input.ignoreLocalhost = options.optIgnoreLocalhost;
+    input.ignoreBroadcasts = options.optIgnoreBroadcasts;
+    input.establishedOnly = options.optEstablishedOnly;
+    input.xpFamily = xpFamily;
 }
 
 } // namespace corvane

@@ -52,6 +52,10 @@ struct ConnectionWidths {
 ConnectionWidths connectionWidths(const ReportTable& connections);
 QString connectionHeader(const ConnectionWidths& widths, bool xpFamily);
 
+struct RuntimeOptions;
+// The parts of a report that are no page's data: the time and the options in effect.
+void setReportContext(ReportInput& input, const RuntimeOptions& options, bool xpFamily);
+
 // One report block, lines joined by '\n' without a final line end.
 QString buildReportBlock(const ReportInput& input);
 

@@ -2,7 +2,6 @@
 
 #include "platform/prompter.h"
 #include "report/reportview.h"
-#include "report/snapshot.h"
 #include "report/textfile.h"
 #include "shell/actionlist.h"
 #include "shell/hints.h"

@@ -1,7 +1,7 @@
 // Program entry: the command line, then the application, the main window and the dialogs
 // that live as long as it.
 #include "platform/systemtext.h"
-#include "report/reportcommand.h"
+#include "shell/reportcommand.h"
 #include "routing/restore.h"
 #include "shell/appidentity.h"
 #include "shell/commandline.h"

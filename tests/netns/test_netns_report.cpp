@@ -225,6 +225,19 @@ TEST_F(Report, WritesToStandardOutputAndFailsLoudly) {
     EXPECT_NE(help.find("--restore-persistent-routes"), std::string::npos);
 }
 
+// Neither command starts a window system: with a platform plugin that does not exist, one
+// that did would end at once.
+TEST_F(Report, CommandsRunWithoutAWindowSystem) {
+    const std::string noDisplay =
+        "env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=corvane-no-such-plugin ";
+    const std::string err = (dir_.path() / "err.txt").string();
+    EXPECT_EQ(shMayFail(noDisplay + command("--report " + outFile() + " 2>" + err)), 0)
+        << shOut("cat " + err);
+    EXPECT_EQ(shOut("head -c 24 " + outFile()), "IP Information for host ");
+    EXPECT_EQ(shMayFail(noDisplay + command("--restore-persistent-routes >/dev/null 2>" + err)), 0)
+        << shOut("cat " + err);
+}
+
 // The boot-time restore with a store that has one damaged line: what could not be read is
 // said, the rest is restored, and the run fails, every time until the store is mended.
 TEST_F(Report, RestoreSaysWhatItCouldNotReadAndRestoresTheRest) {

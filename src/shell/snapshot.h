@@ -12,8 +12,6 @@
 
 namespace corvane {
 
-struct RuntimeOptions;
-
 struct Snapshot {
     QString hostName;
     std::vector<TreeNode> adapters;
@@ -27,7 +25,5 @@ QStringList treeLines(const std::vector<TreeNode>& adapters);
 
 // The tables read the snapshot, which must outlive the input.
 ReportInput reportInputOf(const Snapshot& snapshot);
-// The parts of a report that are no page's data: the time and the options in effect.
-void setReportContext(ReportInput& input, const RuntimeOptions& options, bool xpFamily);
 
 } // namespace corvane

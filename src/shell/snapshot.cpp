@@ -1,8 +1,5 @@
-#include "report/snapshot.h"
+#include "shell/snapshot.h"
 
-#include "shell/options.h"
-
-#include <QDateTime>
 
 namespace corvane {
 namespace {
@@ -38,14 +35,6 @@ ReportInput reportInputOf(const Snapshot& s) {
     in.routes = tableOf(s.routes, [](const RouteRow& r, int c) { return routeCellText(r, c); });
     in.connections = tableOf(s.connections, [](const ConnRow& r, int c) { return r.text(c); });
     return in;
-}
-
-void setReportContext(ReportInput& input, const RuntimeOptions& options, bool xpFamily) {
-    input.generatedAt = generatedAtText(QDateTime::currentDateTime(), QLocale::system());
-    input.ignoreLocalhost = options.optIgnoreLocalhost;
-    input.ignoreBroadcasts = options.optIgnoreBroadcasts;
-    input.establishedOnly = options.optEstablishedOnly;
-    input.xpFamily = xpFamily;
 }
 
 } // namespace corvane

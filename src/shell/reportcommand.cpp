@@ -1,4 +1,4 @@
-#include "report/reportcommand.h"
+#include "shell/reportcommand.h"
 
 #include "connections/conn_read.h"
 #include "hostinfo/adapter_read.h"
@@ -6,7 +6,7 @@
 #include "platform/iphelper.h"
 #include "platform/reportfailure.h"
 #include "platform/version.h"
-#include "report/snapshot.h"
+#include "shell/snapshot.h"
 #include "report/textfile.h"
 #include "routing/route_read.h"
 #include "shell/appidentity.h"
