@@ -1,5 +1,5 @@
 # The benchmark world: links, addresses, routes, sockets and processes in the current (private)
-# namespaces, and the check that they all came to be. Sourced by inside.sh.
+# namespaces, and the check that they all came to be. Sourced by inside.sh and report_diff.sh.
 
 # world_size small|big: the counts everything else reads.
 world_size() {
