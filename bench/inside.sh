@@ -10,7 +10,6 @@ bin=$2
 here=$(cd "$(dirname "$0")" && pwd)
 # shellcheck source=world.sh
 . "$here/world.sh"
-world_size "$size"
 
 case $size in
 big) reps=7 idle_seconds=60 ;;
@@ -22,19 +21,10 @@ startup_seconds=5
 scratch=$(mktemp -d /tmp/corvane-bench.XXXXXX)
 # Only the scratch folder needs removing: every process dies with this one.
 trap 'rm -rf "$scratch"' EXIT
-# The sysfs of this network namespace, as on a machine that has only these links.
-mount -t sysfs sysfs /sys
 
 now() { date +%s.%N; }
-elapsed() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.1f", b - a }'; }
 
-t0=$(now)
-world_links
-world_routes
-world_sockets
-world_idlers
-t1=$(now)
-echo "world ($size) built in $(elapsed "$t0" "$t1") s"
+world_build "$size"
 if ! check_world; then
     echo "bench: the world is not what it should be; nothing measured" >&2
     exit 1

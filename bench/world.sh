@@ -1,5 +1,5 @@
 # The benchmark world: links, addresses, routes, sockets and processes in the current (private)
-# namespaces, and the check that they all came to be. Sourced by inside.sh.
+# namespaces, and the check that they all came to be. Sourced by inside.sh and report_diff.sh.
 
 # world_size small|big: the counts everything else reads.
 world_size() {
@@ -71,6 +71,22 @@ world_idlers() {
     for ((i = 0; i < idlers; i++)); do
         sleep infinity &
     done
+}
+
+# world_build small|big: the whole world in the current namespaces, with their own sysfs.
+# Needs bin (the folder of the socket holder).
+world_build() {
+    local t0 t1
+    world_size "$1"
+    # The sysfs of this network namespace, as on a machine that has only these links.
+    mount -t sysfs sysfs /sys
+    t0=$(date +%s.%N)
+    world_links
+    world_routes
+    world_sockets
+    world_idlers
+    t1=$(date +%s.%N)
+    awk -v s="$1" -v a="$t0" -v b="$t1" 'BEGIN { printf "world (%s) built in %.1f s\n", s, b - a }'
 }
 
 # check_count WHAT GOT WANT: one line of the check; a wrong count is remembered.
