@@ -3,6 +3,7 @@
 #include "shell/forms.h"
 #include "shell/frmabout.h"
 #include "shell/frmmain.h"
+#include "routing/routespage.h"
 #include "shell/frmsetup.h"
 #include "shell/options.h"
 
