@@ -3,7 +3,7 @@
 #include "platform/systemtext.h"
 
 #include "platform/ifindex.h"
-#include "shell/images.h"
+#include "shell/imageindex.h"
 #include "values/ip.h"
 
 #include <climits>

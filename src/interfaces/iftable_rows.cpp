@@ -116,8 +116,8 @@ std::vector<IfTableRow> makeIfTableRows(const MIB_IFTABLE& table, std::size_t bu
     return rows;
 }
 
-QColor ifRowTextColour(int dataWord) {
-    return dataWord == 0 ? QColor(192, 192, 192) : QColor(0, 0, 0);
+quint32 ifRowTextColour(int dataWord) {
+    return dataWord == 0 ? 0xffc0c0c0 : 0xff000000;
 }
 
 QString disableInterfaceQuestion(const QString& description) {

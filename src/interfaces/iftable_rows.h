@@ -5,7 +5,6 @@
 #include "iphlpapi.h"
 #include "platform/ifindex.h"
 
-#include <QColor>
 #include <QString>
 #include <QStringList>
 #include <cstddef>
@@ -66,7 +65,7 @@ std::vector<IfTableRow> makeIfTableRows(const MIB_IFTABLE& table, std::size_t bu
                                         bool ignoreLocalhost, bool ignoreOperStatus);
 
 // Silver for a row whose data word is 0, black otherwise.
-QColor ifRowTextColour(int dataWord);
+quint32 ifRowTextColour(int dataWord); // as QRgb
 
 // The question asked before an interface is disabled.
 QString disableInterfaceQuestion(const QString& description);

@@ -29,7 +29,7 @@ protected:
     void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
         QStyledItemDelegate::initStyleOption(option, index);
         const int word = index.siblingAtColumn(ifcol::AdminStatus).data(ifRowDataRole).toInt();
-        const QColor colour = ifRowTextColour(word);
+        const QColor colour = QColor::fromRgb(ifRowTextColour(word));
         option->palette.setColor(QPalette::Text, colour);
         option->palette.setColor(QPalette::HighlightedText,
                                  word == 0 ? colour

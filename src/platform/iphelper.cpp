@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 namespace corvane {
-namespace {
 
 std::string executableDir() {
     char path[PATH_MAX];
@@ -18,6 +17,8 @@ std::string executableDir() {
     const auto slash = p.rfind('/');
     return slash == std::string::npos ? "." : p.substr(0, slash);
 }
+
+namespace {
 
 std::string fromEnvOr(const char* name, const std::string& fallback) {
     const char* v = std::getenv(name);

@@ -69,6 +69,9 @@ struct LoadFailure {
     bool any() const { return base || extended || snapshot; }
 };
 
+// The folder of the running program, where its own libraries lie.
+std::string executableDir();
+
 struct LibraryPaths {
     std::string ipHelper;
     std::string snapshot;

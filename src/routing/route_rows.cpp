@@ -276,16 +276,16 @@ std::vector<RouteRow> inactivePersistentRows(const std::vector<RouteRow>& rows,
     return extra;
 }
 
-QColor routeTextColour(const RouteRow& row) {
+quint32 routeTextColour(const RouteRow& row) {
     if (row.storeOnly)
-        return {192, 192, 192};
+        return 0xffc0c0c0; // silver
     switch (row.tag) {
     case routeTagLocal:
-        return {255, 0, 0};
+        return 0xffff0000;
     case 3 | routeTagDefaultBit:
-        return {0, 0, 255};
+        return 0xff0000ff;
     default:
-        return {0, 0, 0};
+        return 0xff000000;
     }
 }
 

@@ -5,7 +5,6 @@
 
 #include "iphlpapi.h"
 
-#include <QColor>
 #include <QString>
 #include <QStringList>
 #include <cstddef>
@@ -127,7 +126,7 @@ std::vector<RouteRow> inactivePersistentRows(const std::vector<RouteRow>& rows,
                                              const std::vector<std::string>& names);
 
 // Text colour of a row while tables are coloured.
-QColor routeTextColour(const RouteRow& row);
+quint32 routeTextColour(const RouteRow& row); // as QRgb
 
 // The confirmation asked before rows are deleted: one row names its route, several are
 // counted.

@@ -30,7 +30,7 @@ QVariant RouteModel::data(const QModelIndex& index, int role) const {
         return r.tag;
     case Qt::ForegroundRole:
         if (coloured && coloured())
-            return QBrush(routeTextColour(r));
+            return QBrush(QColor::fromRgb(routeTextColour(r)));
         return {};
     case Qt::FontRole:
         if (coloured && coloured() && index.row() == activeDefault_) {

@@ -1,22 +1,14 @@
-// Program entry: the command line, then the application, the main window and the dialogs
-// that live as long as it.
-#include "platform/systemtext.h"
+// Program entry: the command line, then the commands, or the window from its own library.
+#include "platform/iphelper.h"
+#include "shell/commandline.h"
+#include "shell/heap.h"
 #include "shell/reportcommand.h"
 #include "routing/restore.h"
-#include "shell/appidentity.h"
-#include "shell/commandline.h"
-#include "shell/forms.h"
-#include "shell/frmabout.h"
-#include "shell/frmmain.h"
-#include "shell/frmsetup.h"
-#include "shell/heap.h"
-#include "shell/options.h"
-#include "platform/prompter.h"
-#include "shell/qtprompter.h"
+#include "shell/windowmain.h"
 
-#include <QApplication>
 #include <cstdio>
 #include <cstdlib>
+#include <dlfcn.h>
 #include <iostream>
 #include <string>
 
@@ -29,34 +21,22 @@ bool displayAvailable() {
     return std::getenv("DISPLAY") || std::getenv("WAYLAND_DISPLAY");
 }
 
-// The display the window system was told to use, as the user would name it.
-std::string displayName() {
-    for (const char* variable : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
-        const char* value = std::getenv(variable);
-        if (!value || !*value)
-            continue;
-        // The user's own environment, yet no reason to pass escape sequences to a terminal.
-        const std::string name = "\"" + corvane::systemText(value).toLocal8Bit().toStdString();
-        return name + "\" (" + variable + ")";
+// Loaded from the program's own folder only: never from a search path someone else controls.
+int runWindow(int argc, char* argv[]) {
+    const std::string path = corvane::executableDir() + "/" + windowLibraryName;
+    void* library = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!library) {
+        std::fprintf(stderr, "corvane: cannot load the window: %s\n", ::dlerror());
+        return 1;
     }
-    return "of this session";
-}
-
-QtMessageHandler qtHandler = nullptr;
-
-// Qt ends with an abort and advice to reinstall when no window system can be reached. Its own
-// warnings still pass; the end is said plainly and is an ordinary failure.
-void windowSystemFailure(QtMsgType type, const QMessageLogContext& context,
-                         const QString& message) {
-    if (type != QtFatalMsg) {
-        qtHandler(type, context, message);
-        return;
+    using Entry = int (*)(int, char**) noexcept;
+    auto* entry = reinterpret_cast<Entry>(::dlsym(library, windowEntryName));
+    if (!entry) {
+        std::fprintf(stderr, "corvane: %s has no window entry\n", path.c_str());
+        return 1;
     }
-    std::fprintf(stderr,
-                 "corvane: cannot open the display %s; `corvane --report [FILE]` writes the "
-                 "status report without one\n",
-                 displayName().c_str());
-    std::_Exit(1);
+    // Left loaded: Qt's exit handlers still run code of the library.
+    return entry(argc, argv);
 }
 
 } // namespace
@@ -85,26 +65,5 @@ int main(int argc, char* argv[]) {
     }
     if (!displayAvailable())
         return corvane::runReportCommand(argc, argv, nullptr);
-
-    qtHandler = qInstallMessageHandler(windowSystemFailure);
-    QApplication app(argc, argv);
-    qInstallMessageHandler(qtHandler);
-    corvane::setApplicationIdentity();
-
-    // The dialogs are children of the main window: they go when it goes.
-    corvane::OptionsStore options;
-    auto* mainWindow = new corvane::TfrmMain(options, QApplication::arguments().mid(1));
-    corvane::frmMain = mainWindow;
-    corvane::frmAbout = new corvane::TfrmAbout(mainWindow);
-    corvane::frmSetup = new corvane::TfrmSetup(options, mainWindow);
-
-    corvane::QtPrompter prompts(mainWindow);
-    corvane::setPrompter(&prompts);
-    mainWindow->show();
-    const int rc = QApplication::exec();
-    corvane::setPrompter(nullptr);
-    corvane::frmAbout = nullptr;
-    corvane::frmSetup = nullptr;
-    delete mainWindow;
-    return rc;
+    return runWindow(argc, argv);
 }

@@ -3,6 +3,7 @@
 #include "platform/systemtext.h"
 
 #include <cstring>
+#include <QColor>
 #include <gtest/gtest.h>
 #include <memory>
 #include <string>
@@ -147,9 +148,9 @@ TEST(IfTableRows, TableWalk) {
 }
 
 TEST(IfTableRows, ColourAndQuestion) {
-    EXPECT_EQ(ifRowTextColour(0), QColor(192, 192, 192));
+    EXPECT_EQ(QColor::fromRgb(ifRowTextColour(0)), QColor(192, 192, 192));
     for (int word : {1, 0x80, 0x81})
-        EXPECT_EQ(ifRowTextColour(word), QColor(0, 0, 0)) << word;
+        EXPECT_EQ(QColor::fromRgb(ifRowTextColour(word)), QColor(0, 0, 0)) << word;
     EXPECT_EQ(disableInterfaceQuestion("eth1 - Ethernet (veth)"),
               "About to administratively disable interface \"eth1 - Ethernet (veth)\"\n\n"
               "CAUTION!\nDisabling interfaces may corrupt network connectivity!\n\n"

@@ -4,6 +4,7 @@
 #include "values/csv.h"
 #include "values/ip.h"
 
+#include <QColor>
 #include <algorithm>
 #include <arpa/inet.h>
 #include <chrono>
@@ -88,7 +89,7 @@ TEST(RouteRows, ColumnTextsTagsAndProtocolNames) {
     const Table autostatic({route("10.0.0.0", "255.0.0.0", "10.0.0.1", 2, 1, 10002)});
     const RouteRow live = makeRouteRows(autostatic.table(), autostatic.size(), {}).rows.front();
     EXPECT_FALSE(live.inactive());
-    EXPECT_EQ(routeTextColour(live), QColor(0, 0, 0));
+    EXPECT_EQ(QColor::fromRgb(routeTextColour(live)), QColor(0, 0, 0));
     EXPECT_EQ(routeCellText(live, fwcol::Index), "0x2");
 }
 
@@ -239,12 +240,12 @@ TEST(RouteRows, PersistentMatchingByNumberAgreesWithNames) {
 TEST(RouteRows, ColoursQuestionsAndDeletionRecord) {
     const auto colour = [](const char* dest, DWORD proto) {
         const Table t({route(dest, dest, "10.0.0.1", 2, 1, proto)});
-        return routeTextColour(makeRouteRows(t.table(), t.size(), {}).rows.front());
+        return QColor::fromRgb(routeTextColour(makeRouteRows(t.table(), t.size(), {}).rows.front()));
     };
     EXPECT_EQ(colour("255.0.0.0", 2), QColor(255, 0, 0));
     EXPECT_EQ(colour("0.0.0.0", 3), QColor(0, 0, 255));
     EXPECT_EQ(colour("0.0.0.0", 2), QColor(0, 0, 0));
-    EXPECT_EQ(routeTextColour(inactivePersistentRows({}, {"1,2,3,4"}).front()),
+    EXPECT_EQ(QColor::fromRgb(routeTextColour(inactivePersistentRows({}, {"1,2,3,4"}).front())),
               QColor(192, 192, 192));
 
     const Table t({route("10.0.0.0", "255.0.0.0", "192.168.1.1", 7, 100)});
