@@ -12,8 +12,10 @@ here=$(cd "$(dirname "$0")" && pwd)
 . "$here/world.sh"
 
 case $size in
-big) reps=7 idle_seconds=60 ;;
-small) reps=5 idle_seconds=10 ;;
+# On the small world both sides take a few tens of milliseconds, where the start of a Qt
+# program weighs most: its bound is wider.
+big) reps=7 idle_seconds=60 report_bound=1.00 ;;
+small) reps=5 idle_seconds=10 report_bound=1.50 ;;
 esac
 fills=5
 startup_seconds=5
@@ -57,9 +59,9 @@ if out=$(CORVANE_CONFIG_DIR=$scratch/report "$bin/corvane_bench_time" compare "$
     -- "$bin/corvane" --report /dev/null -- sh -c "$peers" 2>"$scratch/f1.log"); then
     read -r report_ms peers_ms ratio rss_kb <<<"$out"
     ratio=$(printf '%.2f' "$ratio")
-    judge "$ratio" 1.00
+    judge "$ratio" "$report_bound"
     echo "figure 1  report $report_ms ms vs peers $peers_ms ms  ratio $ratio" \
-        " (bound 1.00, aim 0.75)  $verdict"
+        " (bound $report_bound, aim 0.75)  $verdict"
 else
     failed 1 "$scratch/f1.log"
 fi
@@ -104,9 +106,9 @@ if out=$(CORVANE_CONFIG_DIR=$scratch/silent "$bin/corvane_bench_time" compare "$
     -- "$bin/corvane" --report /dev/null -- sh -c "$peers" 2>>"$scratch/f5.log"); then
     read -r report_ms peers_ms silent_ratio _ <<<"$out"
     silent_ratio=$(printf '%.2f' "$silent_ratio")
-    judge "$silent_ratio" 1.00
+    judge "$silent_ratio" "$report_bound"
     echo "figure 5  silent gateway: report $report_ms ms vs peers $peers_ms ms" \
-        " ratio $silent_ratio, first report $first_ms ms  (bound 1.00)  $verdict"
+        " ratio $silent_ratio, first report $first_ms ms  (bound $report_bound)  $verdict"
 else
     failed 5 "$scratch/f5.log"
 fi
