@@ -9,6 +9,7 @@
 // kernel anew instead of reusing the table the last fill read.
 #include "stats.h"
 
+#include "platform/prompter.h"
 #include "routing/routemodel.h"
 #include "routing/routespage.h"
 #include "shell/forms.h"
@@ -16,7 +17,6 @@
 #include "shell/frmmain.h"
 #include "shell/frmsetup.h"
 #include "shell/heap.h"
-#include "platform/prompter.h"
 #include "shell/options.h"
 
 #include <QApplication>

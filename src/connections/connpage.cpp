@@ -87,10 +87,9 @@ void NetstatPage::addOwnerColumn() {
     const int column = lvConnectionsModel->columnCount();
     lvConnectionsModel->insertColumn(column);
     lvConnectionsModel->setHeaderData(column, Qt::Horizontal, QStringLiteral("Owner Process"));
-    lvConnections->setColumnWidth(column,
-                                  fittedColumnWidth(*lvConnections, 115,
-                                                    QStringLiteral("Owner Process"),
-                                                    QStringLiteral("NetworkManager")));
+    lvConnections->setColumnWidth(column, fittedColumnWidth(*lvConnections, 115,
+                                                            QStringLiteral("Owner Process"),
+                                                            QStringLiteral("NetworkManager")));
 }
 
 void NetstatPage::FillConnectionTable() {

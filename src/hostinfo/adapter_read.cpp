@@ -143,8 +143,7 @@ std::optional<HostParams> readHostParams() {
     }
     const auto* info = reinterpret_cast<const FIXED_INFO*>(buffer.data());
     return HostParams{systemText(info->HostName), systemText(info->DomainName),
-                      yesNo(info->EnableDns), yesNo(info->EnableRouting),
-                      yesNo(info->EnableProxy)};
+                      yesNo(info->EnableDns), yesNo(info->EnableRouting), yesNo(info->EnableProxy)};
 }
 
 std::optional<AdapterPassResult> readAdapterInformation(bool xpFamily, bool logging) {

@@ -49,8 +49,8 @@ HostInfoPage::HostInfoPage(const PageContext& context, QWidget* parent)
          "Specifies whether DNS is enabled on the local computer"},
         {"Label4", "Routing Enabled:", &HostInfoPage::lblRoutingEnabled, "lblRoutingEnabled",
          "Specifies whether routing is enabled on the local computer"},
-        {"Label5", "Proxy ARP Enabled:", &HostInfoPage::lblProxyARPEnabled,
-         "lblProxyARPEnabled", "Specifies whether the local computer is acting as an ARP proxy"},
+        {"Label5", "Proxy ARP Enabled:", &HostInfoPage::lblProxyARPEnabled, "lblProxyARPEnabled",
+         "Specifies whether the local computer is acting as an ARP proxy"},
         {"Label8", "Computer Uptime", &HostInfoPage::lblUptime, "lblUptime",
          "Specifies computer's uptime"},
     };

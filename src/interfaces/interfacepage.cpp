@@ -120,8 +120,7 @@ QAction* InterfacesPage::popupStatisticsItem() const {
 
 void InterfacesPage::FillInterfaceTable() {
     const Options& o = options();
-    const auto rows =
-        readInterfaceRows(o.run.optIgnoreLocalhost, o.on(Option::IgnoreOperStatus));
+    const auto rows = readInterfaceRows(o.run.optIgnoreLocalhost, o.on(Option::IgnoreOperStatus));
     if (rows) {
         QStandardItemModel& model = *lvIfTableModel;
         lvIfTable->setUpdatesEnabled(false);
@@ -175,9 +174,9 @@ void InterfacesPage::selectInterfaceByIndex(const QString& indexText) {
     for (int r = 0; r < rowCount(); ++r) {
         if (cellText(r, ifcol::Index) != indexText)
             continue;
-        lvIfTable->selectionModel()->setCurrentIndex(
-            lvIfTableModel->index(r, 0),
-            QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        lvIfTable->selectionModel()->setCurrentIndex(lvIfTableModel->index(r, 0),
+                                                     QItemSelectionModel::ClearAndSelect |
+                                                         QItemSelectionModel::Rows);
         emit interfaceSelected(cellText(r, ifcol::Description));
         return;
     }

@@ -1,7 +1,7 @@
 #include "platform/reportfailure.h"
 
-#include "platform/resulttext.h"
 #include "platform/prompter.h"
+#include "platform/resulttext.h"
 
 namespace corvane {
 namespace {

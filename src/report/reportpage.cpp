@@ -56,13 +56,13 @@ ReportPage::ReportPage(const PageContext& context, QWidget* parent)
     view_ = new ReportView(redtReport);
 
     pmReportMenu = popupMenu(this, "pmReportMenu");
-    fillMenu(pmReportMenu, actions_, images_,
-             {{"pmReportMenuSelectAll", nullptr, "Select All", "Selects the entire text",
-               img::SelectAll},
-              {"pmReportMenuCopy", nullptr, "Copy", "Copies selected text into clipboard",
-               img::Copy},
-              menuSeparator,
-              {"SaveReport2", &ActionList::acSaveReport}});
+    fillMenu(
+        pmReportMenu, actions_, images_,
+        {{"pmReportMenuSelectAll", nullptr, "Select All", "Selects the entire text",
+          img::SelectAll},
+         {"pmReportMenuCopy", nullptr, "Copy", "Copies selected text into clipboard", img::Copy},
+         menuSeparator,
+         {"SaveReport2", &ActionList::acSaveReport}});
     attachContextMenu(redtReport, pmReportMenu);
     // The report's own entries: they apply to the report text.
     QAction* selectAll = pmReportMenu->actions().value(0);

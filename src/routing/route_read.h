@@ -7,10 +7,10 @@
 namespace corvane {
 
 struct RouteTableRead {
-    bool ok = false;       // false: GetFwTable failed (reported) and fill is empty
-    RouteFill fill;        // marked persistent
+    bool ok = false;        // false: GetFwTable failed (reported) and fill is empty
+    RouteFill fill;         // marked persistent
     int activeDefault = -1; // in fill.rows
-    PersistentNames names; // the store as read for this fill
+    PersistentNames names;  // the store as read for this fill
 };
 
 // The store is read once per fill and looked up by hash, whatever the number of rows. What

@@ -45,9 +45,8 @@ RoutesPage::RoutesPage(const PageContext& context, QWidget* parent)
     lvFwTable->setSelectionMode(QAbstractItemView::ExtendedSelection);
     lvFwTableModel->coloured = [this] { return options().on(Option::ColoredTables); };
     // Switching the colours repaints without a refill.
-    connect(&options_, &OptionsStore::changed, lvFwTable->viewport(), [this] {
-        lvFwTable->viewport()->update();
-    });
+    connect(&options_, &OptionsStore::changed, lvFwTable->viewport(),
+            [this] { lvFwTable->viewport()->update(); });
 
     pmRouteMenu = popupMenu(this, "pmRouteMenu");
     fillMenu(pmRouteMenu, actions_, images_,

@@ -1,7 +1,7 @@
 #include "shell/frmabout.h"
 
-#include "shell/jpeg.h"
 #include "platform/prompter.h"
+#include "shell/jpeg.h"
 
 #include <QDesktopServices>
 #include <QFile>

@@ -55,8 +55,8 @@ class TfrmMain : public QMainWindow, public RefreshHost, public ActionList {
     Q_OBJECT
 public:
     // arguments: the command line without the program name.
-    TfrmMain(OptionsStore& options, const QStringList& arguments,
-             TrayIconService* tray = nullptr, QWidget* parent = nullptr);
+    TfrmMain(OptionsStore& options, const QStringList& arguments, TrayIconService* tray = nullptr,
+             QWidget* parent = nullptr);
     ~TfrmMain() override;
 
     // --- state set at creation ---

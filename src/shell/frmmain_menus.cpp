@@ -30,15 +30,16 @@ void TfrmMain::createMenus() {
               {"Exit1", &ActionList::acExit}},
              this);
     Routes1 = topMenu("Routes1", "&Routes");
-    fillMenu(Routes1, *this, ilTreeImages,
-             {{"AddRoute1", &ActionList::acAddRoute},
-              {"AddRoutesfromList1", &ActionList::acAddFromList},
-              {"ModifyRoute1", &ActionList::acModifyRoute},
-              {"DeleteRoute1", &ActionList::acDeleteRoute},
-              {"DeleteRoutesbyList1", &ActionList::acDelList},
-              menuSeparator,
-              {"Outgoinginterface1", &ActionList::acBestRoute, nullptr, nullptr, -1, nullptr, 2560}},
-             this);
+    fillMenu(
+        Routes1, *this, ilTreeImages,
+        {{"AddRoute1", &ActionList::acAddRoute},
+         {"AddRoutesfromList1", &ActionList::acAddFromList},
+         {"ModifyRoute1", &ActionList::acModifyRoute},
+         {"DeleteRoute1", &ActionList::acDeleteRoute},
+         {"DeleteRoutesbyList1", &ActionList::acDelList},
+         menuSeparator,
+         {"Outgoinginterface1", &ActionList::acBestRoute, nullptr, nullptr, -1, nullptr, 2560}},
+        this);
     // Opening it runs IPAddress1Click of the secondary-address page (aboutToShow).
     IPAddress1 = topMenu("IPAddress1", "IP Address");
     fillMenu(IPAddress1, *this, ilTreeImages,
@@ -58,8 +59,8 @@ void TfrmMain::createMenus() {
     fillMenu(Info1, *this, ilTreeImages,
              {{"Help1", &ActionList::acHelp, nullptr, nullptr, -1, "F1"},
               menuSeparator,
-              {"About1", &ActionList::acAbout, nullptr, "About|Copyright and version information", -1,
-               "F2"}},
+              {"About1", &ActionList::acAbout, nullptr, "About|Copyright and version information",
+               -1, "F2"}},
              this);
     Refresh1 = item(QStringLiteral("Refresh1"));
     Help1 = item(QStringLiteral("Help1"));

@@ -29,8 +29,8 @@ void TfrmMain::createPages() {
     tsConnections = new NetstatPage(context, pcMain);
     tsReport = new ReportPage(context, pcMain);
     const std::pair<Page*, const char*> tabs[] = {
-        {tsHost, "Host Info"},   {tsIP, "IP Info"},          {tsInterface, "Interfaces"},
-        {tsRoutes, "Routes"},    {tsConnections, "Netstat"}, {tsReport, "Report"},
+        {tsHost, "Host Info"}, {tsIP, "IP Info"},          {tsInterface, "Interfaces"},
+        {tsRoutes, "Routes"},  {tsConnections, "Netstat"}, {tsReport, "Report"},
     };
     for (const auto& [page, caption] : tabs)
         pcMain->addTab(page, QString::fromUtf8(caption));
@@ -76,8 +76,9 @@ void TfrmMain::wirePages() {
     connect(tsInterface, &InterfacesPage::interfaceSelected, tsIP, &IpInfoPage::selectAdapterNode);
     connect(tsRoutes, &RoutesPage::routeInterfaceSelected, tsInterface,
             &InterfacesPage::selectInterfaceByIndex);
-    connect(tsRoutes, &RoutesPage::captionChanged, this,
-            [this](const QString& caption) { pcMain->setTabText(pcMain->indexOf(tsRoutes), caption); });
+    connect(tsRoutes, &RoutesPage::captionChanged, this, [this](const QString& caption) {
+        pcMain->setTabText(pcMain->indexOf(tsRoutes), caption);
+    });
 
     connect(tsConnections, &NetstatPage::listingToggled, this, &TfrmMain::BuildReport);
     // A window about to hide into the notification area is not held up by a listing.
@@ -116,8 +117,7 @@ ReportInput TfrmMain::reportInput() const {
                      return routeCellText(routes->row(static_cast<int>(r)), c);
                  }};
     const ConnectionModel* conns = tsConnections->lvConnectionsModel;
-    in.connections = {static_cast<qsizetype>(conns->rows().size()),
-                      [conns](qsizetype r, int c) {
+    in.connections = {static_cast<qsizetype>(conns->rows().size()), [conns](qsizetype r, int c) {
                           return conns->rows()[static_cast<std::size_t>(r)].text(c);
                       }};
     return in;

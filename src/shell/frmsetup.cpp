@@ -1,7 +1,7 @@
 #include "shell/frmsetup.h"
 
-#include "shell/help.h"
 #include "platform/prompter.h"
+#include "shell/help.h"
 
 #include <QCheckBox>
 #include <QGridLayout>
@@ -77,8 +77,7 @@ QPixmap optionsPicture(qreal ratio) {
 
 } // namespace
 
-TfrmSetup::TfrmSetup(OptionsStore& options, QWidget* parent)
-    : QDialog(parent), options_(options) {
+TfrmSetup::TfrmSetup(OptionsStore& options, QWidget* parent) : QDialog(parent), options_(options) {
     setObjectName(QStringLiteral("frmSetup"));
     setWindowTitle(QStringLiteral("Options"));
     setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |

@@ -1,7 +1,7 @@
 #include "shell/help.h"
 
-#include "shell/helpviewer.h"
 #include "platform/prompter.h"
+#include "shell/helpviewer.h"
 
 #include <QApplication>
 #include <QDir>

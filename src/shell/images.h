@@ -9,7 +9,6 @@
 
 namespace corvane {
 
-
 class ImageList {
 public:
     ImageList();                 // paints every picture; needs the GUI application

@@ -2,9 +2,9 @@
 // (a per-user fallback, a damaged file kept aside, a failed write) told to the user once.
 #pragma once
 
+#include "platform/prompter.h"
 #include "registry/location.h"
 #include "registry/store.h"
-#include "platform/prompter.h"
 
 #include <QString>
 #include <filesystem>

@@ -1,9 +1,9 @@
 // Program entry: the command line, then the commands, or the window from its own library.
 #include "platform/iphelper.h"
+#include "routing/restore.h"
 #include "shell/commandline.h"
 #include "shell/heap.h"
 #include "shell/reportcommand.h"
-#include "routing/restore.h"
 #include "shell/windowmain.h"
 
 #include <cstdio>

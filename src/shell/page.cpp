@@ -6,8 +6,8 @@
 
 #include <QAction>
 #include <QHeaderView>
-#include <QMenu>
 #include <QLabel>
+#include <QMenu>
 #include <QTableView>
 #include <QVBoxLayout>
 

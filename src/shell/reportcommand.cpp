@@ -6,13 +6,13 @@
 #include "platform/iphelper.h"
 #include "platform/reportfailure.h"
 #include "platform/version.h"
-#include "shell/snapshot.h"
 #include "report/textfile.h"
 #include "routing/route_read.h"
 #include "shell/appidentity.h"
 #include "shell/machinestore.h"
 #include "shell/options.h"
 #include "shell/refresh.h"
+#include "shell/snapshot.h"
 
 #include <QCoreApplication>
 #include <QTimer>
@@ -102,7 +102,8 @@ private:
             cycle_.deadAddresses().push(context);
     }
     void routes() {
-        RouteTableRead read = readRouteTable({inEffect().optIgnoreLocalhost, inEffect().optIgnoreBroadcasts});
+        RouteTableRead read =
+            readRouteTable({inEffect().optIgnoreLocalhost, inEffect().optIgnoreBroadcasts});
         if (read.ok)
             snapshot.routes = std::move(read.fill.rows);
     }

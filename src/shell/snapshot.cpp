@@ -1,6 +1,5 @@
 #include "shell/snapshot.h"
 
-
 namespace corvane {
 namespace {
 
@@ -30,8 +29,8 @@ ReportInput reportInputOf(const Snapshot& s) {
     ReportInput in;
     in.hostName = s.hostName;
     in.treeLines = treeLines(s.adapters);
-    in.interfaces = tableOf(s.interfaces,
-                            [](const IfTableRow& r, int c) { return r.columns().value(c); });
+    in.interfaces =
+        tableOf(s.interfaces, [](const IfTableRow& r, int c) { return r.columns().value(c); });
     in.routes = tableOf(s.routes, [](const RouteRow& r, int c) { return routeCellText(r, c); });
     in.connections = tableOf(s.connections, [](const ConnRow& r, int c) { return r.text(c); });
     return in;

@@ -1,5 +1,6 @@
 // The window half of the program, in a library of its own: only a start with a window loads
 // Qt's widgets and the window system, so the commands start as fast as a plain tool.
+#include "shell/windowmain.h"
 #include "platform/prompter.h"
 #include "platform/systemtext.h"
 #include "shell/appidentity.h"
@@ -9,7 +10,6 @@
 #include "shell/frmsetup.h"
 #include "shell/options.h"
 #include "shell/qtprompter.h"
-#include "shell/windowmain.h"
 
 #include <QApplication>
 #include <cstdio>

@@ -1,9 +1,9 @@
 // Writes pictures of the main window's pages and the About box, to look at the layout:
 //   corvane_shots OUTPUT_FOLDER   (with a display, e.g. under Xvfb, or QT_QPA_PLATFORM=offscreen)
+#include "routing/routespage.h"
 #include "shell/forms.h"
 #include "shell/frmabout.h"
 #include "shell/frmmain.h"
-#include "routing/routespage.h"
 #include "shell/frmsetup.h"
 #include "shell/options.h"
 

@@ -58,27 +58,27 @@ void expectColumns(const QTableView& view, const std::vector<ExpectedColumn>& ex
 // Every list's columns with the texts they were sized for.
 void expectAllColumns(const TfrmMain& w) {
     expectColumns(*w.tsInterface->lvIfTable, {{"Admin Status", 81, "disabled"},
-                                 {"Index", 65, "0x12"},
-                                 {"Address", 105, "00-1B-21-3A-4F-5E"},
-                                 {"Type", 65, "Ethernet"},
-                                 {"Speed", 75, "100000000"},
-                                 {"Oper Status", 80, "Cable disconnected"},
-                                 {"Description", 203, ""}});
+                                              {"Index", 65, "0x12"},
+                                              {"Address", 105, "00-1B-21-3A-4F-5E"},
+                                              {"Type", 65, "Ethernet"},
+                                              {"Speed", 75, "100000000"},
+                                              {"Oper Status", 80, "Cable disconnected"},
+                                              {"Description", 203, ""}});
     expectColumns(*w.tsRoutes->lvFwTable, {{"Dst. Address", 105, "255.255.255.255"},
-                                 {"Dst. Mask", 105, "255.255.255.255"},
-                                 {"Next Hop", 105, "255.255.255.255"},
-                                 {"Index", 65, "0x12"},
-                                 {"Metric", 50, "100"},
-                                 {"Persistent", 61, "yes"},
-                                 {"Protocol", 150, "PROTO_IP_NETMGMT"}});
+                                           {"Dst. Mask", 105, "255.255.255.255"},
+                                           {"Next Hop", 105, "255.255.255.255"},
+                                           {"Index", 65, "0x12"},
+                                           {"Metric", 50, "100"},
+                                           {"Persistent", 61, "yes"},
+                                           {"Protocol", 150, "PROTO_IP_NETMGMT"}});
     expectColumns(*w.tsConnections->lvConnections, {{"Protocol", 55, "TCP"},
-                                     {"Local Address", 100, "255.255.255.255"},
-                                     {"Local Port", 75, "65535"},
-                                     {"Remote Address", 100, "255.255.255.255"},
-                                     {"Remote Port", 75, "65535"},
-                                     {"Status", 95, "ESTABLISHED"},
-                                     {"via Interface", 75, "0x12"},
-                                     {"Owner Process", 115, ""}});
+                                                    {"Local Address", 100, "255.255.255.255"},
+                                                    {"Local Port", 75, "65535"},
+                                                    {"Remote Address", 100, "255.255.255.255"},
+                                                    {"Remote Port", 75, "65535"},
+                                                    {"Status", 95, "ESTABLISHED"},
+                                                    {"via Interface", 75, "0x12"},
+                                                    {"Owner Process", 115, ""}});
 }
 
 TEST_F(Catalogue, Actions) {
@@ -296,7 +296,8 @@ TEST_F(Catalogue, WindowPagesAndColumns) {
     EXPECT_TRUE(w.tsConnections->lvConnections->isSortingEnabled());
     EXPECT_FALSE(w.tsRoutes->lvFwTable->horizontalHeader()->sectionsClickable());
     // Empty until their pages fill them: nothing is made up.
-    for (const QTableView* v : {w.tsInterface->lvIfTable, w.tsRoutes->lvFwTable, w.tsConnections->lvConnections})
+    for (const QTableView* v :
+         {w.tsInterface->lvIfTable, w.tsRoutes->lvFwTable, w.tsConnections->lvConnections})
         EXPECT_EQ(v->model()->rowCount(), 0);
     EXPECT_EQ(w.tsIP->tvInfo->model()->rowCount(), 0);
     EXPECT_EQ(w.tsIP->tvInfo->indentation(), 19);

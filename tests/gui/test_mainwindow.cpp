@@ -250,8 +250,8 @@ TEST_F(MainWindow, UptimeLabelChangesOnlyOnTheHostPage) {
 TEST_F(MainWindow, HelpOpensTheActivePagesTopic) {
     TfrmMain& w = make();
     const std::pair<QWidget*, int> pages[] = {
-        {w.tsRoutes, 1400},      {w.tsHost, 1100},   {w.tsIP, 1200},
-        {w.tsInterface, 1300},   {w.tsConnections, 1450}, {w.tsReport, 1500},
+        {w.tsRoutes, 1400},    {w.tsHost, 1100},        {w.tsIP, 1200},
+        {w.tsInterface, 1300}, {w.tsConnections, 1450}, {w.tsReport, 1500},
     };
     for (const auto& [page, context] : pages) {
         w.pcMain->setCurrentWidget(page);

@@ -71,7 +71,9 @@ protected:
         return window->tsInterface->lvIfTableModel->index(row, column).data().toString();
     }
     int word(int row) const { return ifRowDataWord(*window->tsInterface->lvIfTableModel, row); }
-    bool anySelected() const { return window->tsInterface->lvIfTable->selectionModel()->hasSelection(); }
+    bool anySelected() const {
+        return window->tsInterface->lvIfTable->selectionModel()->hasSelection();
+    }
     // Runs in a forked unprivileged child: Disable I/F answered Yes must change nothing.
     static InterfacesPageNetns* self;
     static int disableInChild() {
@@ -148,7 +150,8 @@ TEST_F(InterfacesPageNetns, RowsShowTheKernelsLinks) {
     w.pcMain->setCurrentWidget(w.tsInterface);
     const QImage picture = w.tsInterface->lvIfTable->viewport()->grab().toImage();
     const auto darkest = [&](int row) {
-        const QRect cell = w.tsInterface->lvIfTable->visualRect(w.tsInterface->lvIfTableModel->index(row, 5));
+        const QRect cell =
+            w.tsInterface->lvIfTable->visualRect(w.tsInterface->lvIfTableModel->index(row, 5));
         int least = 255;
         for (int y = cell.top() + 1; y < cell.bottom(); ++y)
             for (int x = cell.left() + 1; x < cell.right(); ++x)

@@ -11,10 +11,10 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QColor>
-#include <QSignalSpy>
 #include <QElapsedTimer>
 #include <QHeaderView>
 #include <QPlainTextEdit>
+#include <QSignalSpy>
 #include <QTableView>
 #include <QTest>
 #include <QTimer>
@@ -101,7 +101,9 @@ protected:
         w.tsConnections->FillConnectionTable();
         return w;
     }
-    const std::vector<ConnRow>& rows() const { return window->tsConnections->lvConnectionsModel->rows(); }
+    const std::vector<ConnRow>& rows() const {
+        return window->tsConnections->lvConnectionsModel->rows();
+    }
     // Rows whose column holds the text.
     std::vector<ConnRow> where(int column, const QString& text) const {
         std::vector<ConnRow> out;
@@ -275,7 +277,8 @@ TEST_F(NetstatPageNetns, HeaderClicksSortLocalPortAsTextAndRefillRestoresOrder) 
     for (int i = 1; i < states.size(); ++i)
         EXPECT_GE(compareConnTexts(states[i - 1], states[i]), 0);
 
-    ASSERT_EQ(w.tsConnections->lvConnections->horizontalHeader()->sortIndicatorSection(), conncol::Status);
+    ASSERT_EQ(w.tsConnections->lvConnections->horizontalHeader()->sortIndicatorSection(),
+              conncol::Status);
     w.tsConnections->FillConnectionTable();
     EXPECT_EQ(columnTexts(conncol::LocalPort), tableOrder);
     // Table order again, so no arrow; the sort state itself lives on until the next click.

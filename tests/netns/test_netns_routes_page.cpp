@@ -67,9 +67,9 @@ protected:
     void select(std::initializer_list<int> rows) {
         window->tsRoutes->lvFwTable->clearSelection();
         for (int r : rows)
-            window->tsRoutes->lvFwTable->selectionModel()->select(window->tsRoutes->lvFwTableModel->index(r, 0),
-                                                        QItemSelectionModel::Select |
-                                                            QItemSelectionModel::Rows);
+            window->tsRoutes->lvFwTable->selectionModel()->select(
+                window->tsRoutes->lvFwTableModel->index(r, 0),
+                QItemSelectionModel::Select | QItemSelectionModel::Rows);
     }
     static RoutesPage* self;
     static int deleteInChild() {
@@ -92,7 +92,8 @@ TEST_F(RoutesPage, RowsDefaultRoutesFiltersAndPersistentStore) {
     ASSERT_GE(far, 0);
     EXPECT_EQ(text(near, 4), "10");
     EXPECT_EQ(text(far, 4), "20");
-    EXPECT_TRUE(w.tsRoutes->lvFwTableModel->index(near, 0).data(Qt::FontRole).value<QFont>().underline());
+    EXPECT_TRUE(
+        w.tsRoutes->lvFwTableModel->index(near, 0).data(Qt::FontRole).value<QFont>().underline());
     EXPECT_FALSE(w.tsRoutes->lvFwTableModel->index(far, 0).data(Qt::FontRole).isValid());
 
     // Several protocols: kernel-made local routes, our own and the "static" one.
@@ -110,8 +111,9 @@ TEST_F(RoutesPage, RowsDefaultRoutesFiltersAndPersistentStore) {
     EXPECT_EQ(text(grey, 3), "n.a.");
     EXPECT_EQ(text(grey, 6), "n.a.");
     EXPECT_EQ(text(grey, 5), "yes");
-    EXPECT_EQ(w.tsRoutes->lvFwTableModel->index(grey, 0).data(Qt::ForegroundRole).value<QBrush>().color(),
-              QColor(192, 192, 192));
+    EXPECT_EQ(
+        w.tsRoutes->lvFwTableModel->index(grey, 0).data(Qt::ForegroundRole).value<QBrush>().color(),
+        QColor(192, 192, 192));
     select({grey});
     EXPECT_TRUE(w.acDeleteRoute->isEnabled());
     EXPECT_FALSE(w.acModifyRoute->isEnabled());

@@ -2,8 +2,8 @@
 #include "interfaces/iftable_rows.h"
 #include "platform/systemtext.h"
 
-#include <cstring>
 #include <QColor>
+#include <cstring>
 #include <gtest/gtest.h>
 #include <memory>
 #include <string>

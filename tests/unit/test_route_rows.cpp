@@ -240,7 +240,8 @@ TEST(RouteRows, PersistentMatchingByNumberAgreesWithNames) {
 TEST(RouteRows, ColoursQuestionsAndDeletionRecord) {
     const auto colour = [](const char* dest, DWORD proto) {
         const Table t({route(dest, dest, "10.0.0.1", 2, 1, proto)});
-        return QColor::fromRgb(routeTextColour(makeRouteRows(t.table(), t.size(), {}).rows.front()));
+        return QColor::fromRgb(
+            routeTextColour(makeRouteRows(t.table(), t.size(), {}).rows.front()));
     };
     EXPECT_EQ(colour("255.0.0.0", 2), QColor(255, 0, 0));
     EXPECT_EQ(colour("0.0.0.0", 3), QColor(0, 0, 255));
