@@ -5,6 +5,7 @@
 #include "platform/prompter.h"
 #include "platform/reportfailure.h"
 #include "platform/systemtext.h"
+#include "shell/options.h"
 
 #include <QElapsedTimer>
 #include <array>
@@ -122,6 +123,25 @@ template <typename Table> DWORD rowsWithin(const Table& t, std::size_t bytes) {
     return static_cast<DWORD>(std::min<std::size_t>(t.dwNumEntries, fit));
 }
 
+// A plain table into storage, grown once to the size the platform asks for; nothing when
+// the call failed (reported). The first try has room for one row.
+template <typename Table, typename Get>
+const Table* readPlainTable(std::vector<DWORD>& storage, Get get, const char* name) {
+    DWORD size = 0;
+    storage.assign(offsetof(Table, table) / sizeof(DWORD) + sizeof(Table::table[0]) / sizeof(DWORD),
+                   0);
+    DWORD rc = get(reinterpret_cast<Table*>(storage.data()), &size, BOOL{1});
+    if (rc == ERROR_INSUFFICIENT_BUFFER) {
+        storage.assign((size + sizeof(DWORD) - 1) / sizeof(DWORD), 0);
+        rc = get(reinterpret_cast<Table*>(storage.data()), &size, BOOL{1});
+    }
+    if (rc != NO_ERROR) {
+        ReportFailure(QString::fromLatin1(name), rc);
+        return nullptr;
+    }
+    return reinterpret_cast<const Table*>(storage.data());
+}
+
 } // namespace
 
 QString ResolveAddressName(DWORD netAddr, bool isLocal) {
@@ -213,48 +233,37 @@ std::vector<ConnRow> ListConnectionsPlain(const ConnListing& listing) {
     IpHelper& h = iphlp();
 
     std::vector<DWORD> storage;
-    DWORD size = 0;
-    storage.assign(24 / sizeof(DWORD), 0);
-    DWORD rc = h.GetTcpTable(reinterpret_cast<MIB_TCPTABLE*>(storage.data()), &size, BOOL{1});
-    if (rc == ERROR_INSUFFICIENT_BUFFER) {
-        storage.assign((size + sizeof(DWORD) - 1) / sizeof(DWORD), 0);
-        rc = h.GetTcpTable(reinterpret_cast<MIB_TCPTABLE*>(storage.data()), &size, BOOL{1});
-    }
-    if (rc != NO_ERROR) {
-        ReportFailure(QStringLiteral("GetTcpTable"), rc);
-    } else {
-        const auto& t = *reinterpret_cast<const MIB_TCPTABLE*>(storage.data());
-        const DWORD n = rowsWithin(t, storage.size() * sizeof(DWORD));
+    if (const auto* t = readPlainTable<MIB_TCPTABLE>(storage, h.GetTcpTable, "GetTcpTable")) {
+        const DWORD n = rowsWithin(*t, storage.size() * sizeof(DWORD));
         for (DWORD i = 0; i < n; ++i) {
-            const MIB_TCPROW& r = t.table[i];
+            const MIB_TCPROW& r = t->table[i];
             if (!skipTcpRow(make.filter, r.dwState, r.dwLocalAddr))
                 rows.push_back(make.tcp(r.dwState, r.dwLocalAddr, r.dwLocalPort, r.dwRemoteAddr,
                                         r.dwRemotePort));
             make.yield();
         }
     }
-
-    if (!make.filter.establishedOnly) {
-        size = 0;
-        storage.assign(12 / sizeof(DWORD), 0);
-        rc = h.GetUdpTable(reinterpret_cast<MIB_UDPTABLE*>(storage.data()), &size, BOOL{1});
-        if (rc == ERROR_INSUFFICIENT_BUFFER) {
-            storage.assign((size + sizeof(DWORD) - 1) / sizeof(DWORD), 0);
-            rc = h.GetUdpTable(reinterpret_cast<MIB_UDPTABLE*>(storage.data()), &size, BOOL{1});
-        }
-        if (rc != NO_ERROR) {
-            ReportFailure(QStringLiteral("GetUdpTable"), rc);
-        } else {
-            const auto& t = *reinterpret_cast<const MIB_UDPTABLE*>(storage.data());
-            const DWORD n = rowsWithin(t, storage.size() * sizeof(DWORD));
-            for (DWORD i = 0; i < n; ++i) {
-                const MIB_UDPROW& r = t.table[i];
-                if (!skipUdpRow(make.filter, r.dwLocalAddr))
-                    rows.push_back(make.udp(r.dwLocalAddr, r.dwLocalPort));
-            }
+    if (make.filter.establishedOnly)
+        return rows;
+    if (const auto* t = readPlainTable<MIB_UDPTABLE>(storage, h.GetUdpTable, "GetUdpTable")) {
+        const DWORD n = rowsWithin(*t, storage.size() * sizeof(DWORD));
+        for (DWORD i = 0; i < n; ++i) {
+            const MIB_UDPROW& r = t->table[i];
+            if (!skipUdpRow(make.filter, r.dwLocalAddr))
+                rows.push_back(make.udp(r.dwLocalAddr, r.dwLocalPort));
         }
     }
     return rows;
+}
+
+ConnListing connListing(const RuntimeOptions& o, bool xpFamily) {
+    ConnListing listing;
+    listing.resolvePorts = o.optResolvePorts;
+    listing.resolveAddresses = o.optResolveAddresses;
+    listing.establishedOnly = o.optEstablishedOnly;
+    listing.ignoreLocalhost = o.optIgnoreLocalhost;
+    listing.xpFamily = xpFamily;
+    return listing;
 }
 
 std::vector<ConnRow> readConnections(const ConnListing& listing) {

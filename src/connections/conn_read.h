@@ -21,6 +21,10 @@ struct ConnListing {
     std::function<void()> yield;
 };
 
+struct RuntimeOptions;
+// A listing under the run-time options as they stand.
+ConnListing connListing(const RuntimeOptions& options, bool xpFamily);
+
 // The extended listing (with owner processes) in the XP family when every entry point it
 // needs is bound, the plain one otherwise. Failures are reported.
 std::vector<ConnRow> readConnections(const ConnListing& listing);

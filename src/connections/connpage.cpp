@@ -93,13 +93,7 @@ void NetstatPage::addOwnerColumn() {
 }
 
 void NetstatPage::FillConnectionTable() {
-    const RuntimeOptions& o = options().run;
-    ConnListing listing;
-    listing.resolvePorts = o.optResolvePorts;
-    listing.resolveAddresses = o.optResolveAddresses;
-    listing.establishedOnly = o.optEstablishedOnly;
-    listing.ignoreLocalhost = o.optIgnoreLocalhost;
-    listing.xpFamily = xpFamily;
+    ConnListing listing = connListing(options().run, xpFamily);
     // Lets the window breathe during long TCP listings.
     listing.yield = [this] {
         if (!mayYield || mayYield())

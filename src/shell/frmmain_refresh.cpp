@@ -57,14 +57,7 @@ void TfrmMain::setRefreshItemEnabled(bool enabled) {
 }
 
 RefreshOptions TfrmMain::refreshOptions() const {
-    const Options& v = options.value();
-    RefreshOptions o;
-    o.autoUpdate = v.on(Option::AutoUpdate);
-    o.showInactivePersistentRoutes = v.on(Option::ShowInactiveRoutes);
-    o.overwriteReport = v.on(Option::OverwriteReport);
-    o.autoExpandTree = v.on(Option::AutoExpand);
-    o.removeDeadAddresses = v.on(Option::RemoveDeadAddresses);
-    return o;
+    return refreshOptionsOf(options.value());
 }
 
 void TfrmMain::tmrUptimeTimer() {

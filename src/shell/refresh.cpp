@@ -1,6 +1,7 @@
 #include "shell/refresh.h"
 
 #include "platform/iphelper.h"
+#include "shell/options.h"
 
 #include <QCoreApplication>
 #include <QTimer>
@@ -9,6 +10,16 @@ namespace corvane {
 
 const QString refreshingText = QStringLiteral("Refreshing network status information...");
 const QString pendingText = QStringLiteral(" pending");
+
+RefreshOptions refreshOptionsOf(const Options& v) {
+    RefreshOptions o;
+    o.autoUpdate = v.on(Option::AutoUpdate);
+    o.showInactivePersistentRoutes = v.on(Option::ShowInactiveRoutes);
+    o.overwriteReport = v.on(Option::OverwriteReport);
+    o.autoExpandTree = v.on(Option::AutoExpand);
+    o.removeDeadAddresses = v.on(Option::RemoveDeadAddresses);
+    return o;
+}
 
 bool DeadAddressQueue::push(ULONG nteContext) {
     if (count_ >= capacity)

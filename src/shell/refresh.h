@@ -36,6 +36,9 @@ struct RefreshOptions {
     bool removeDeadAddresses = false;
 };
 
+struct Options;
+RefreshOptions refreshOptionsOf(const Options& options);
+
 // What the refresh needs from its window.
 class RefreshHost {
 public:

@@ -71,13 +71,9 @@ public:
     void setStatusText(const QString&) override {}
     void setRefreshItemEnabled(bool) override {}
     RefreshOptions refreshOptions() const override {
-        const Options& v = options_.value();
-        RefreshOptions o;
-        o.showInactivePersistentRoutes = v.on(Option::ShowInactiveRoutes);
-        o.overwriteReport = v.on(Option::OverwriteReport);
-        o.autoExpandTree = v.on(Option::AutoExpand);
-        o.removeDeadAddresses = v.on(Option::RemoveDeadAddresses);
-        return o; // no automatic updates: the command ends after one refresh
+        RefreshOptions o = refreshOptionsOf(options_.value());
+        o.autoUpdate = false; // the command ends after one refresh
+        return o;
     }
 
 private:
@@ -108,13 +104,7 @@ private:
             snapshot.routes = std::move(read.fill.rows);
     }
     void connections() {
-        ConnListing listing;
-        listing.resolvePorts = inEffect().optResolvePorts;
-        listing.resolveAddresses = inEffect().optResolveAddresses;
-        listing.establishedOnly = inEffect().optEstablishedOnly;
-        listing.ignoreLocalhost = inEffect().optIgnoreLocalhost;
-        listing.xpFamily = xpFamily_;
-        snapshot.connections = readConnections(listing);
+        snapshot.connections = readConnections(connListing(inEffect(), xpFamily_));
     }
 
     const OptionsStore& options_;
