@@ -1,10 +1,8 @@
 // The numbers of the shared pictures, for code that chooses a picture without painting one.
 #pragma once
 
-namespace corvane {
-
 // Indexes other windows use by number.
-namespace img {
+namespace corvane::img {
 inline constexpr int AdapterActive = 0;   // active, with a connection name
 inline constexpr int AdapterInactive = 1; // not active, with a connection name
 inline constexpr int AdapterUnnamed = 2;  // active, no connection name
@@ -50,6 +48,4 @@ inline constexpr int Apipa = 41;
 inline constexpr int Mac = 42;
 inline constexpr int ConnectionName = 43;
 inline constexpr int count = 44;
-} // namespace img
-
-} // namespace corvane
+} // namespace corvane::img
