@@ -204,6 +204,45 @@ void IpInfoPage::selectAdapterNode(const QString& description) {
     }
 }
 
+namespace {
+
+const QStandardItem* firstCaptioned(const QStandardItem* node, const QString& text) {
+    if (node->text() == text)
+        return node;
+    for (int r = 0; r < node->rowCount(); ++r)
+        if (const QStandardItem* child = node->child(r))
+            if (const QStandardItem* found = firstCaptioned(child, text))
+                return found;
+    return nullptr;
+}
+
+const QStandardItem* firstGateway(const QStandardItem* node) {
+    for (int r = 0; r < node->rowCount(); ++r) {
+        const QStandardItem* child = node->child(r);
+        if (!child)
+            continue;
+        if (child->text().contains(QLatin1String("Gateway:")))
+            return child;
+        if (const QStandardItem* found = firstGateway(child))
+            return found;
+    }
+    return nullptr;
+}
+
+} // namespace
+
+QString IpInfoPage::gatewayNodeText(const QString& description) const {
+    for (int r = 0; r < tvInfoModel->rowCount(); ++r) {
+        const QStandardItem* top = tvInfoModel->item(r);
+        const QStandardItem* adapter = top ? firstCaptioned(top, description) : nullptr;
+        if (!adapter)
+            continue;
+        const QStandardItem* gateway = firstGateway(adapter);
+        return gateway ? gateway->text() : QString();
+    }
+    return {};
+}
+
 QStringList IpInfoPage::treeLines() const {
     QStringList lines;
     for (int r = 0; r < tvInfoModel->rowCount(); ++r)

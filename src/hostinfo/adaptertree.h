@@ -49,6 +49,9 @@ public:
     void tsIPShow();
     // Every node's text, depth first, indented with one tab per level.
     QStringList treeLines() const;
+    // The text of the first "Gateway:" node below the first node captioned description;
+    // empty when there is none.
+    QString gatewayNodeText(const QString& description) const;
 
 public slots:
     // Selects the adapter node whose caption is this interface description.

@@ -47,19 +47,6 @@ bool operStatusActive(DWORD operStatus) {
     return operStatus == 4 || operStatus == 5;
 }
 
-std::optional<DWORD> parseInterfaceIndex(const QString& text) {
-    const QString t = text.trimmed();
-    bool ok = false;
-    qulonglong value = 0;
-    if (t.startsWith(QLatin1String("0x"), Qt::CaseInsensitive))
-        value = t.mid(2).toULongLong(&ok, 16);
-    else
-        value = t.toULongLong(&ok, 10);
-    if (!ok || value > 0xFFFFFFFFULL)
-        return std::nullopt;
-    return static_cast<DWORD>(value);
-}
-
 QString physicalAddressText(const BYTE* bytes, DWORD length) {
     const DWORD n = std::min<DWORD>(length, MAXLEN_PHYSADDR);
     QStringList parts;

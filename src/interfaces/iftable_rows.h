@@ -48,9 +48,6 @@ inline constexpr int Count = 7;
 QString interfaceTypeText(DWORD type);
 QString operStatusText(DWORD operStatus);
 bool operStatusActive(DWORD operStatus);
-// Reads an index text back: "0x" marks hexadecimal, otherwise decimal. Nothing for a text
-// that is not a 32-bit number.
-std::optional<DWORD> parseInterfaceIndex(const QString& text);
 // Bytes as "00-0C-29-..."; the length is clamped to the record's field.
 QString physicalAddressText(const BYTE* bytes, DWORD length);
 // Single-byte characters, trimmed at both ends of codes 32 and below (the counted zero too);

@@ -1,22 +1,31 @@
 #include "routing/routespage.h"
 
+#include "platform/ifindex.h"
 #include "platform/iphelper.h"
 #include "platform/prompter.h"
 #include "platform/reportfailure.h"
+#include "routing/frmip.h"
+#include "routing/frmmodifyroutes.h"
 #include "routing/persistentroutes.h"
 #include "routing/route_read.h"
 #include "shell/actionlist.h"
+#include "shell/forms.h"
 #include "shell/menubuilder.h"
 #include "shell/options.h"
 #include "shell/refresh.h"
+#include "values/ip.h"
 
 #include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QEvent>
 #include <QItemSelectionModel>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QMenu>
 #include <QTableView>
 #include <algorithm>
+#include <arpa/inet.h>
 
 namespace corvane {
 namespace {
@@ -71,7 +80,18 @@ RoutesPage::RoutesPage(const PageContext& context, QWidget* parent)
     connect(lvFwTable->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &RoutesPage::lvFwTableSelectItem);
     connect(actions_.acDeleteRoute, &QAction::triggered, this, &RoutesPage::acDeleteRouteExecute);
+    connect(actions_.acAddRoute, &QAction::triggered, this, &RoutesPage::acAddRouteExecute);
+    connect(actions_.acModifyRoute, &QAction::triggered, this, &RoutesPage::acModifyRouteExecute);
+    connect(actions_.acBestRoute, &QAction::triggered, this, &RoutesPage::acBestRouteExecute);
     lvFwTable->installEventFilter(this);
+    // The page's dialogs, created once with it.
+    frmModifyRoutes = new TfrmModifyRoutes(this);
+    frmIP = new TfrmIP(this);
+}
+
+RoutesPage::~RoutesPage() {
+    frmModifyRoutes = nullptr;
+    frmIP = nullptr;
 }
 
 // lvFwTableKeyDown: the Delete key deletes whatever the action's state.
@@ -169,6 +189,186 @@ void RoutesPage::acDeleteRouteExecute() {
     // Held back by the change until it ends, together with any update asked for meanwhile.
     if (!options().on(Option::AutoUpdate))
         emit refreshRequested();
+}
+
+void RoutesPage::fillInterfaceChoice(const std::vector<RouteInterface>& faces) {
+    TfrmModifyRoutes& d = *frmModifyRoutes;
+    d.cbxInterfaces->clear();
+    d.nextHopProposals.clear();
+    for (const RouteInterface& face : faces) {
+        if (!face.active)
+            continue;
+        d.cbxInterfaces->addItem(face.description);
+        d.nextHopProposals.append(nextHopProposal(face, lvFwTableModel->rows()));
+    }
+    if (d.cbxInterfaces->count() > 0)
+        d.cbxInterfaces->setCurrentIndex(0);
+}
+
+QString RoutesPage::typedNextHop() const {
+    return frmModifyRoutes->edtNextHop->text();
+}
+
+std::optional<MIB_IPFORWARDROW> RoutesPage::dialogRoute(const std::vector<RouteInterface>& faces,
+                                                        const std::vector<RouteRow>& rows) const {
+    const TfrmModifyRoutes& d = *frmModifyRoutes;
+    const QString chosen = d.cbxInterfaces->currentText();
+    const auto face = std::find_if(faces.begin(), faces.end(), [&chosen](const RouteInterface& f) {
+        return f.description == chosen;
+    });
+    if (face == faces.end())
+        return std::nullopt;
+    const std::optional<DWORD> index = parseInterfaceIndex(face->indexText);
+    if (!index)
+        return std::nullopt;
+    const QString gateway = defaultGatewayText(rows, *index);
+    const DWORD type =
+        routeTypeFor(typedNextHop(), gateway, ownAddresses ? ownAddresses() : QStringList());
+    return newRouteRecord(ip(d.edtNetwork->text().toStdString()).value(),
+                          ip(d.cbxMask->currentText().toStdString()).value(),
+                          ip(typedNextHop().toStdString()).value(), *index, type,
+                          static_cast<DWORD>(d.metric));
+}
+
+void RoutesPage::acAddRouteExecute() {
+    emit showRequested();
+    TfrmModifyRoutes& d = *frmModifyRoutes;
+    {
+        // Nothing refills the lists between what the dialog offers and the change.
+        const ChangeInProgress change(refresh_);
+        const std::vector<RouteInterface> faces =
+            interfaceList ? interfaceList() : std::vector<RouteInterface>();
+        fillInterfaceChoice(faces);
+        d.edtNetwork->clear();
+        d.edtNextHop->clear();
+        d.modify = false;
+        d.cbPersistent->setChecked(false);
+        if (runModal(d) != QDialog::Accepted)
+            return;
+        // The default routes as they are now decide the route's type.
+        FillRouteTable();
+        std::optional<MIB_IPFORWARDROW> record = dialogRoute(faces, lvFwTableModel->rows());
+        if (!record)
+            return;
+        const DWORD rc = iphlp().SetIpForwardEntry(&*record);
+        if (rc != NO_ERROR) {
+            ReportFailureForced(QStringLiteral("SetIPForwardEntry"), rc);
+            return;
+        }
+        SetPersistent(typedRouteName(d.edtNetwork->text(), d.cbxMask->currentText(), typedNextHop(),
+                                     d.metric),
+                      d.cbPersistent->isChecked());
+    }
+    if (!options().on(Option::AutoUpdate))
+        emit refreshRequested();
+    showMessage(QStringLiteral("Route successfully added."), QStringLiteral("Success"),
+                MsgIcon::Information);
+}
+
+void RoutesPage::acModifyRouteExecute() {
+    emit showRequested();
+    const std::vector<int> selected = selectedRows();
+    if (selected.empty())
+        return;
+    // The route as the user chose it: kept whatever happens to the list meanwhile.
+    const RouteRow old = lvFwTableModel->row(selected.front());
+    const ChangeInProgress change(refresh_);
+    const std::vector<RouteInterface> faces =
+        interfaceList ? interfaceList() : std::vector<RouteInterface>();
+    fillInterfaceChoice(faces);
+
+    TfrmModifyRoutes& d = *frmModifyRoutes;
+    d.edtNetwork->setText(routeCellText(old, fwcol::Destination));
+    d.cbxMask->setEditText(routeCellText(old, fwcol::Mask));
+    d.edtNextHop->setText(routeCellText(old, fwcol::NextHop));
+    d.cbxMetric->setEditText(routeCellText(old, fwcol::Metric));
+    d.cbPersistent->setChecked(old.persistent);
+    d.cbPersistent->setEnabled(old.destination != 0);
+    const QString indexText = routeCellText(old, fwcol::Index);
+    for (const RouteInterface& face : faces)
+        if (face.indexText == indexText)
+            d.cbxInterfaces->setEditText(face.description);
+    d.modify = true;
+    if (runModal(d) != QDialog::Accepted)
+        return;
+
+    // Worked out before anything is deleted: a dialog that names no interface changes nothing.
+    std::vector<RouteRow> others = lvFwTableModel->rows();
+    others.erase(std::remove_if(others.begin(), others.end(),
+                                [&old](const RouteRow& r) { return sameRoute(r, old); }),
+                 others.end());
+    std::optional<MIB_IPFORWARDROW> record = dialogRoute(faces, others);
+    if (!record)
+        return;
+
+    MIB_IPFORWARDROW deletion = routeDeletionRecord(old);
+    const DWORD deleteRc = iphlp().DeleteIpForwardEntry(&deletion);
+    if (deleteRc != NO_ERROR) {
+        if (const int r = rowOf(*lvFwTableModel, old); r >= 0)
+            lvFwTable->selectionModel()->select(lvFwTableModel->index(r, 0),
+                                                QItemSelectionModel::Deselect |
+                                                    QItemSelectionModel::Rows);
+        ReportFailureForced(
+            QStringLiteral("Couldn't DeleteIpForwardEntry (%1 %2.)")
+                .arg(routeCellText(old, fwcol::Destination), routeCellText(old, fwcol::Mask)),
+            deleteRc);
+    }
+    const DWORD rc = iphlp().SetIpForwardEntry(&*record);
+    if (rc != NO_ERROR) {
+        ReportFailureForced(QStringLiteral("SetIPForwardEntry"), rc);
+        // The old route goes back, and with it stays its persistent mark: a refused change
+        // must not leave the user with neither route.
+        if (deleteRc == NO_ERROR) {
+            MIB_IPFORWARDROW back = restoreRecord(old);
+            const DWORD backRc = iphlp().SetIpForwardEntry(&back);
+            if (backRc != NO_ERROR)
+                ReportFailureForced(QStringLiteral("Couldn't put back the route %1 %2 (%3)")
+                                        .arg(routeCellText(old, fwcol::Destination),
+                                             routeCellText(old, fwcol::Mask),
+                                             routeCellText(old, fwcol::NextHop)),
+                                    backRc);
+        }
+        return;
+    }
+    if (deleteRc == NO_ERROR) {
+        if (hasPersistentName(old))
+            SetPersistent(persistentRouteName(old), false);
+        if (const int r = rowOf(*lvFwTableModel, old); r >= 0)
+            lvFwTableModel->removeRows(r, 1);
+    }
+    SetPersistent(
+        typedRouteName(d.edtNetwork->text(), d.cbxMask->currentText(), typedNextHop(), d.metric),
+        d.cbPersistent->isChecked());
+    emit routeModified();
+}
+
+void RoutesPage::acBestRouteExecute() {
+    TfrmIP& d = *frmIP;
+    runModal(d);
+    if (!d.valid) {
+        if (!d.edtIP->text().isEmpty())
+            showMessage(QStringLiteral("%1 is not a valid IP address").arg(d.edtIP->text()),
+                        QStringLiteral("Error"), MsgIcon::Error);
+        return;
+    }
+    DWORD index = 0;
+    const DWORD rc =
+        iphlp().GetBestInterface(::inet_addr(d.edtIP->text().toLatin1().constData()), &index);
+    emit showRequested();
+    lvFwTable->clearSelection();
+    if (rc != NO_ERROR)
+        return;
+    const std::vector<RouteRow>& rows = lvFwTableModel->rows();
+    for (std::size_t r = 0; r < rows.size(); ++r) {
+        if (rows[r].inactive() || rows[r].ifIndex != index)
+            continue;
+        const QModelIndex at = lvFwTableModel->index(static_cast<int>(r), 0);
+        lvFwTable->selectionModel()->setCurrentIndex(at, QItemSelectionModel::ClearAndSelect |
+                                                             QItemSelectionModel::Rows);
+        lvFwTable->scrollTo(at);
+        lvFwTable->setFocus();
+        return;
+    }
 }
 
 } // namespace corvane

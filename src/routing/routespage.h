@@ -2,9 +2,12 @@
 // column and store-only rows, the selection rules, the Delete key and route deletion.
 #pragma once
 
+#include "routing/route_edit.h"
 #include "routing/routemodel.h"
 #include "shell/page.h"
 
+#include <functional>
+#include <optional>
 #include <vector>
 
 namespace corvane {
@@ -13,6 +16,7 @@ class RoutesPage : public Page {
     Q_OBJECT
 public:
     explicit RoutesPage(const PageContext& context, QWidget* parent = nullptr);
+    ~RoutesPage() override;
 
     QTableView* lvFwTable = nullptr;
     RouteModel* lvFwTableModel = nullptr;
@@ -22,18 +26,34 @@ public:
     void MergeInactivePersistentRoutes();
     void lvFwTableSelectItem();
     void acDeleteRouteExecute();
+    void acAddRouteExecute();
+    void acModifyRouteExecute();
+    void acBestRouteExecute();
+
+    // What the route dialogs need of other pages, supplied by the window: every row of the
+    // interface list in its order, and this computer's own addresses.
+    std::function<std::vector<RouteInterface>()> interfaceList;
+    std::function<QStringList()> ownAddresses;
 
 signals:
     // "Routes", or "Routes (filtered)" while a filter hides rows.
     void captionChanged(const QString& caption);
     // The first selected route's interface index text: its interface row follows.
     void routeInterfaceSelected(const QString& indexText);
+    // A route was changed: its announcement follows the next refresh (tmrModifyUpdate).
+    void routeModified();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     std::vector<int> selectedRows() const;
+    void fillInterfaceChoice(const std::vector<RouteInterface>& faces);
+    // The route record the dialog describes, through the interface its box names; nothing
+    // when no interface row has that description. rows: the list to take the gateway from.
+    std::optional<MIB_IPFORWARDROW> dialogRoute(const std::vector<RouteInterface>& faces,
+                                                const std::vector<RouteRow>& rows) const;
+    QString typedNextHop() const;
 };
 
 } // namespace corvane

@@ -5,6 +5,7 @@
 #include "connections/connpage.h"
 #include "hostinfo/adaptertree.h"
 #include "hostinfo/hostinfo_page.h"
+#include "interfaces/iftable_rows.h"
 #include "interfaces/interfacepage.h"
 #include "report/reportpage.h"
 #include "routing/routespage.h"
@@ -79,6 +80,24 @@ void TfrmMain::wirePages() {
     connect(tsRoutes, &RoutesPage::captionChanged, this, [this](const QString& caption) {
         pcMain->setTabText(pcMain->indexOf(tsRoutes), caption);
     });
+
+    // The route dialogs offer the interfaces with the tree's gateways, and know our addresses.
+    tsRoutes->interfaceList = [this] {
+        std::vector<RouteInterface> faces;
+        const QStandardItemModel& rows = *tsInterface->lvIfTableModel;
+        for (int r = 0; r < rows.rowCount(); ++r) {
+            RouteInterface face;
+            face.description = tsInterface->cellText(r, ifcol::Description);
+            face.indexText = tsInterface->cellText(r, ifcol::Index);
+            face.active = (ifRowDataWord(rows, r) & 0x1) != 0;
+            face.gatewayNode = tsIP->gatewayNodeText(face.description);
+            faces.push_back(std::move(face));
+        }
+        return faces;
+    };
+    tsRoutes->ownAddresses = [this] { return tsHost->addresses(); };
+    connect(tsRoutes, &RoutesPage::routeModified, tmrModifyUpdate,
+            static_cast<void (QTimer::*)()>(&QTimer::start));
 
     connect(tsConnections, &NetstatPage::listingToggled, this, &TfrmMain::BuildReport);
     // A window about to hide into the notification area is not held up by a listing.

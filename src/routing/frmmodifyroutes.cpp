@@ -1,0 +1,286 @@
+#include "routing/frmmodifyroutes.h"
+
+#include "platform/prompter.h"
+#include "routing/route_edit.h"
+#include "shell/help.h"
+#include "shell/hints.h"
+#include "values/iphost.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QEvent>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPushButton>
+#include <QScreen>
+#include <QShortcut>
+#include <QShowEvent>
+#include <QVBoxLayout>
+
+namespace corvane {
+
+TfrmModifyRoutes* frmModifyRoutes = nullptr;
+
+namespace {
+
+constexpr const char* kHelpContext = "helpContext";
+
+// A road sign with a plus (add) or a pencil (modify): the dialog's own pictures.
+QPixmap routePicture(bool modify, qreal ratio) {
+    QPixmap pm(QSize(32, 32) * ratio);
+    pm.setDevicePixelRatio(ratio);
+    pm.fill(Qt::transparent);
+    QPainter p(&pm);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(0x2b, 0x5c, 0x9e));
+    p.drawRoundedRect(QRectF(1, 1, 30, 30), 6, 6);
+    QPainterPath arrow;
+    arrow.moveTo(6, 20);
+    arrow.lineTo(18, 20);
+    arrow.lineTo(18, 25);
+    arrow.lineTo(26, 16);
+    arrow.lineTo(18, 7);
+    arrow.lineTo(18, 12);
+    arrow.lineTo(6, 12);
+    arrow.closeSubpath();
+    p.setBrush(QColor(0xd8, 0xe6, 0xf5));
+    p.drawPath(arrow);
+    p.setPen(QPen(modify ? QColor(0xe0, 0x8a, 0x1e) : QColor(0x2e, 0xa0, 0x43), 3, Qt::SolidLine,
+                  Qt::RoundCap));
+    if (modify) {
+        p.drawLine(QPointF(17, 28), QPointF(28, 17));
+    } else {
+        p.drawLine(QPointF(24, 22), QPointF(24, 30));
+        p.drawLine(QPointF(20, 26), QPointF(28, 26));
+    }
+    return pm;
+}
+
+template <typename W> W* named(W* w, const char* name, const char* hint, int helpContext) {
+    w->setObjectName(QLatin1String(name));
+    if (hint)
+        applyHint(w, QString::fromUtf8(hint));
+    if (helpContext)
+        w->setProperty(kHelpContext, helpContext);
+    return w;
+}
+
+} // namespace
+
+TfrmModifyRoutes::TfrmModifyRoutes(QWidget* parent) : QDialog(parent) {
+    setObjectName(QStringLiteral("frmModifyRoutes"));
+    setWindowTitle(QStringLiteral("Add a route"));
+    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
+                   Qt::WindowContextHelpButtonHint);
+
+    edtNetwork =
+        named(new QLineEdit(this), "edtNetwork", "Destination address for routing entry", 2010);
+    cbxMask = named(new QComboBox(this), "cbxMask", "Destination subnet mask", 2020);
+    cbxMask->setEditable(true);
+    cbxMask->addItems(routeMaskList());
+    cbxMask->setCurrentIndex(31);
+    edtNextHop = named(new QLineEdit(this), "edtNextHop", nullptr, 2030);
+    cbxMetric = named(new QComboBox(this), "cbxMetric", "Routing metric", 2040);
+    cbxMetric->setEditable(true);
+    cbxMetric->addItems(routeMetricList);
+    cbxMetric->setCurrentIndex(1);
+    cbPersistent = named(new QCheckBox(QStringLiteral("Persistent"), this), "cbPersistent",
+                         "Specifies whether a route shall be persistent", 2045);
+    cbxInterfaces = named(new QComboBox(this), "cbxInterfaces",
+                          "Interface, via which the destination shall be reached", 2050);
+    cbxInterfaces->setEditable(true);
+    cbxInterfaces->setInsertPolicy(QComboBox::NoInsert);
+    btnOk = named(new QPushButton(QStringLiteral("Ok"), this), "btnOk", nullptr, 0);
+    btnOk->setDefault(true);
+    btnOk->setEnabled(false);
+    btnCancel = named(new QPushButton(QStringLiteral("Cancel"), this), "btnCancel", nullptr, 0);
+    btnCancel->setAutoDefault(false);
+    imgAdd = named(new QLabel(this), "imgAdd", nullptr, 0);
+    imgAdd->setPixmap(routePicture(false, devicePixelRatioF()));
+    imgModify = named(new QLabel(this), "imgModify", nullptr, 0);
+    imgModify->setPixmap(routePicture(true, devicePixelRatioF()));
+    imgModify->hide();
+
+    const auto label = [this](const char* name, const char* text, QWidget* buddy) {
+        auto* l = new QLabel(QString::fromUtf8(text), this);
+        l->setObjectName(QLatin1String(name));
+        l->setBuddy(buddy);
+        return l;
+    };
+    auto* grid = new QGridLayout;
+    grid->setHorizontalSpacing(10);
+    grid->addWidget(label("Label1", "Network address", edtNetwork), 0, 0);
+    grid->addWidget(edtNetwork, 1, 0);
+    grid->addWidget(label("Label2", "Network mask", cbxMask), 0, 1);
+    grid->addWidget(cbxMask, 1, 1);
+    grid->addWidget(label("Label3", "Next hop address", edtNextHop), 2, 0);
+    grid->addWidget(edtNextHop, 3, 0);
+    grid->addWidget(label("Label4", "Metric", cbxMetric), 2, 1);
+    auto* metricRow = new QHBoxLayout;
+    metricRow->addWidget(cbxMetric);
+    metricRow->addWidget(cbPersistent);
+    grid->addLayout(metricRow, 3, 1);
+    grid->addWidget(label("Label5", "Interface", cbxInterfaces), 4, 0, 1, 2);
+    grid->addWidget(cbxInterfaces, 5, 0, 1, 2);
+    grid->setColumnStretch(0, 1);
+    grid->setColumnStretch(1, 1);
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(imgAdd);
+    buttons->addWidget(imgModify);
+    buttons->addStretch(1);
+    for (QPushButton* b : {btnOk, btnCancel}) {
+        b->setMinimumWidth(75);
+        buttons->addWidget(b);
+    }
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(grid);
+    layout->addStretch(1);
+    layout->addLayout(buttons);
+    setTabOrder(edtNetwork, cbxMask);
+    setTabOrder(cbxMask, edtNextHop);
+    setTabOrder(edtNextHop, cbxMetric);
+    setTabOrder(cbxMetric, cbPersistent);
+    setTabOrder(cbPersistent, cbxInterfaces);
+    setTabOrder(cbxInterfaces, btnOk);
+    setTabOrder(btnOk, btnCancel);
+
+    // Wider, never narrower than designed; the height stays. A larger desktop font widens
+    // the design so that no caption is cut off.
+    const QSize design = sizeHint().expandedTo(QSize(320, 0));
+    designWidth = design.width();
+    setMinimumWidth(designWidth);
+    setFixedHeight(design.height());
+    resize(design);
+
+    edtNetwork->installEventFilter(this);
+    connect(btnOk, &QPushButton::clicked, this, &TfrmModifyRoutes::btnOkClick);
+    connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
+    connect(cbxInterfaces, &QComboBox::activated, this, &TfrmModifyRoutes::cbxInterfacesChange);
+    auto* f1 = new QShortcut(QKeySequence(Qt::Key_F1), this);
+    f1->setContext(Qt::WidgetWithChildrenShortcut);
+    connect(f1, &QShortcut::activated, this, &TfrmModifyRoutes::FormHelp);
+}
+
+bool TfrmModifyRoutes::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == edtNetwork && event->type() == QEvent::FocusOut)
+        edtNetworkExit();
+    return QDialog::eventFilter(watched, event);
+}
+
+void TfrmModifyRoutes::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    if (event->spontaneous())
+        return;
+    const QWidget* owner = parentWidget() ? parentWidget() : this;
+    if (const QScreen* shown = owner->screen())
+        move(shown->availableGeometry().center() - rect().center());
+    FormShow();
+    FormActivate();
+}
+
+void TfrmModifyRoutes::FormShow() {
+    setWindowTitle(modify ? QStringLiteral("Modify a route") : QStringLiteral("Add a route"));
+    imgAdd->setVisible(!modify);
+    imgModify->setVisible(modify);
+    edtNetwork->setFocus();
+}
+
+int TfrmModifyRoutes::itemByText(const QComboBox& box) {
+    return box.findText(box.currentText(), Qt::MatchFixedString);
+}
+
+void TfrmModifyRoutes::FormActivate() {
+    if (cbxInterfaces->count() == 0) {
+        btnOk->setEnabled(false);
+        return;
+    }
+    const QString text = cbxInterfaces->currentText();
+    const int item = itemByText(*cbxInterfaces);
+    cbxInterfaces->setCurrentIndex(item);
+    cbxInterfaces->setEditText(item >= 0 ? cbxInterfaces->itemText(item) : text);
+    if (!modify && item >= 0)
+        edtNextHop->setText(nextHopProposals.value(item));
+}
+
+void TfrmModifyRoutes::edtNetworkExit() {
+    if (edtNetwork->text().trimmed() == QLatin1String("0.0.0.0")) {
+        cbxMask->setCurrentIndex(0);
+        cbPersistent->setChecked(false);
+        cbPersistent->setEnabled(false);
+    } else {
+        cbPersistent->setEnabled(true);
+    }
+    btnOk->setEnabled(ip(edtNetwork->text().toStdString()).valid());
+}
+
+void TfrmModifyRoutes::cbxInterfacesChange() {
+    const int item = cbxInterfaces->currentIndex();
+    const QString proposal = item >= 0 ? nextHopProposals.value(item) : QString();
+    if (!modify) {
+        edtNextHop->setText(proposal);
+        return;
+    }
+    if (edtNextHop->text() == proposal)
+        return;
+    const QString question =
+        QStringLiteral("About to change an individual next hop address.\n Do you want to change "
+                       "from %1 to default gateway address %2?")
+            .arg(edtNextHop->text(), proposal);
+    if (confirm(question, QStringLiteral("Modify Route")))
+        edtNextHop->setText(proposal);
+}
+
+void TfrmModifyRoutes::btnOkClick() {
+    edtNetwork->setText(edtNetwork->text().trimmed());
+    cbxMask->setEditText(cbxMask->currentText().trimmed());
+
+    iphost host;
+    host.parse((edtNetwork->text() + QLatin1Char(' ') + cbxMask->currentText()).toStdString());
+    const QString network = QString::fromStdString(host.network_text());
+    if (network != edtNetwork->text()) {
+        edtNetwork->setText(network);
+        showMessage(QStringLiteral("Network address %1 has been aligned according to given "
+                                   "subnet mask %2.")
+                        .arg(network, cbxMask->currentText()),
+                    QStringLiteral("Add Route"), MsgIcon::Information);
+    }
+    if (!cbxInterfaces->currentText().isEmpty()) {
+        const QString text = cbxInterfaces->currentText();
+        const int item = itemByText(*cbxInterfaces);
+        cbxInterfaces->setCurrentIndex(item);
+        if (item < 0)
+            cbxInterfaces->setEditText(text);
+    }
+    bool isNumber = false;
+    const int value = cbxMetric->currentText().toInt(&isNumber, 10);
+    metric = isNumber ? value : -1;
+
+    if (edtNetwork->text().isEmpty() || cbxMask->currentText().isEmpty() ||
+        cbxInterfaces->currentIndex() < 0 ||
+        cbxInterfaces->currentText() != cbxInterfaces->itemText(cbxInterfaces->currentIndex()) ||
+        metric == -1) {
+        showMessage(QStringLiteral("Invalid parameters."), QStringLiteral("Error"), MsgIcon::Error);
+        return;
+    }
+    accept();
+}
+
+int TfrmModifyRoutes::currentHelpContext() const {
+    for (const QWidget* w = focusWidget(); w && w != this; w = w->parentWidget()) {
+        const QVariant v = w->property(kHelpContext);
+        if (v.isValid())
+            return v.toInt();
+    }
+    return 0;
+}
+
+void TfrmModifyRoutes::FormHelp() {
+    showHelp(currentHelpContext(), this);
+}
+
+} // namespace corvane

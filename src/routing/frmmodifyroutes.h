@@ -1,0 +1,55 @@
+// The route dialog in its two modes: add a route, or change the selected one.
+#pragma once
+
+#include <QDialog>
+#include <QStringList>
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+namespace corvane {
+
+class TfrmModifyRoutes : public QDialog {
+    Q_OBJECT
+public:
+    explicit TfrmModifyRoutes(QWidget* parent = nullptr);
+
+    QLineEdit* edtNetwork = nullptr;
+    QComboBox* cbxMask = nullptr;
+    QLineEdit* edtNextHop = nullptr;
+    QComboBox* cbxMetric = nullptr;
+    QCheckBox* cbPersistent = nullptr;
+    QComboBox* cbxInterfaces = nullptr;
+    QPushButton* btnOk = nullptr;
+    QPushButton* btnCancel = nullptr;
+    QLabel* imgAdd = nullptr;
+    QLabel* imgModify = nullptr;
+
+    bool modify = false;
+    int metric = 1;               // cbxMetric when OK was pressed; -1 when no integer
+    QStringList nextHopProposals; // parallel to the items of cbxInterfaces
+    int designWidth = 0;
+
+    // Handlers; the show runs FormShow and then FormActivate.
+    void FormShow();
+    void FormActivate();
+    void FormHelp();
+    void edtNetworkExit();
+    void cbxInterfacesChange();
+    void btnOkClick();
+    // The help context of the focused control, 0 for none.
+    int currentHelpContext() const;
+    // The item whose text is the box's text, letter case ignored; -1 for none.
+    static int itemByText(const QComboBox& box);
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+};
+
+extern TfrmModifyRoutes* frmModifyRoutes;
+
+} // namespace corvane

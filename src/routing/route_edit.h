@@ -1,0 +1,54 @@
+// What adding and changing a route decides without a window: next-hop proposals, the route
+// type, the record for the platform and the dialog's lists.
+#pragma once
+
+#include "iphlpapi.h"
+#include "routing/route_rows.h"
+
+#include <QString>
+#include <QStringList>
+#include <vector>
+
+namespace corvane {
+
+// An interface as the route dialogs offer it.
+struct RouteInterface {
+    QString description;
+    QString indexText;
+    bool active = false; // the Interfaces page's active mark
+    QString gatewayNode; // the text of its adapter's first "Gateway:" node, if any
+};
+
+// The contiguous masks for the prefixes 0 to 30 and 32 (no /31), shortest first.
+QStringList routeMaskList();
+inline const QStringList routeMetricList = {
+    QStringLiteral("0"),  QStringLiteral("1"),  QStringLiteral("5"),
+    QStringLiteral("10"), QStringLiteral("11"), QStringLiteral("20"),
+    QStringLiteral("21"), QStringLiteral("30"), QStringLiteral("31")};
+
+// "Gateway: 192.168.1.1 (HSRP, ...)" gives "192.168.1.1"; empty for an empty text.
+QString gatewayNodeAddress(const QString& nodeText);
+// The next hop the routing list suggests for an interface: the last default route's, else the
+// last route's through it; rows from the store never count.
+QString routeListNextHop(const std::vector<RouteRow>& rows, DWORD ifIndex);
+// The tree's gateway for the interface, else the routing list's.
+QString nextHopProposal(const RouteInterface& face, const std::vector<RouteRow>& rows);
+
+// The next hop of the last default route through the interface, "0.0.0.0" without one.
+QString defaultGatewayText(const std::vector<RouteRow>& rows, DWORD ifIndex);
+// Direct (3) when the typed next hop is not the interface's default gateway and is one of
+// this computer's own addresses; indirect (4) otherwise.
+DWORD routeTypeFor(const QString& nextHopText, const QString& gatewayText,
+                   const QStringList& ownAddresses);
+
+// The record SetIpForwardEntry takes; addresses in host order.
+MIB_IPFORWARDROW newRouteRecord(std::uint32_t destination, std::uint32_t mask,
+                                std::uint32_t nextHop, DWORD ifIndex, DWORD type, DWORD metric);
+// The record that sets a listed live route again as it was.
+MIB_IPFORWARDROW restoreRecord(const RouteRow& row);
+
+// The persistent route name of a route as the user typed it.
+std::string typedRouteName(const QString& network, const QString& mask, const QString& nextHop,
+                           int metric);
+
+} // namespace corvane
