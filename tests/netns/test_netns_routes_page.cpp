@@ -24,7 +24,7 @@ using namespace corvane::test;
 
 namespace {
 
-class RoutesPage : public MainWindowFixture {
+class RoutesPageNetns : public MainWindowFixture {
 protected:
     void SetUp() override {
         MainWindowFixture::SetUp();
@@ -71,16 +71,16 @@ protected:
                 window->tsRoutes->lvFwTableModel->index(r, 0),
                 QItemSelectionModel::Select | QItemSelectionModel::Rows);
     }
-    static RoutesPage* self;
+    static RoutesPageNetns* self;
     static int deleteInChild() {
         self->prompts.answer(MsgAnswer::Yes);
         self->window->tsRoutes->acDeleteRouteExecute();
         return self->prompts.messages.back().caption == "Error" ? 0 : 1;
     }
 };
-RoutesPage* RoutesPage::self = nullptr;
+RoutesPageNetns* RoutesPageNetns::self = nullptr;
 
-TEST_F(RoutesPage, RowsDefaultRoutesFiltersAndPersistentStore) {
+TEST_F(RoutesPageNetns, RowsDefaultRoutesFiltersAndPersistentStore) {
     CORVANE_REQUIRE_NETNS();
     SetPersistent("10.30.0.0,255.255.0.0,10.20.0.2,0", true);
     SetPersistent("10.99.0.0,255.255.0.0,10.20.0.2,1", true);
@@ -127,7 +127,7 @@ TEST_F(RoutesPage, RowsDefaultRoutesFiltersAndPersistentStore) {
     EXPECT_EQ(w.pcMain->tabText(w.pcMain->indexOf(w.tsRoutes)), "Routes (filtered)");
 }
 
-TEST_F(RoutesPage, DeletionOneSeveralRefusedAndRestore) {
+TEST_F(RoutesPageNetns, DeletionOneSeveralRefusedAndRestore) {
     CORVANE_REQUIRE_NETNS();
     TfrmMain& w = refreshed();
     const QString name = QString("10.30.0.0,255.255.0.0,10.20.0.2,") + text(rowOf("10.30.0.0"), 4);
@@ -147,7 +147,7 @@ TEST_F(RoutesPage, DeletionOneSeveralRefusedAndRestore) {
     // A refused deletion (no privileges) is reported and changes nothing.
     select({rowOf("10.31.0.0")});
     self = this;
-    EXPECT_EQ(runUnprivileged(&RoutesPage::deleteInChild), 0);
+    EXPECT_EQ(runUnprivileged(&RoutesPageNetns::deleteInChild), 0);
     EXPECT_NE(shOut("ip route show 10.31.0.0/16"), "");
 
     // Several rows at once.
@@ -173,7 +173,7 @@ TEST_F(RoutesPage, DeletionOneSeveralRefusedAndRestore) {
 }
 
 // Grey rows of names that are no routes go with the name they are stored under.
-TEST_F(RoutesPage, MalformedStoredNamesAreDeletedByTheirOwnName) {
+TEST_F(RoutesPageNetns, MalformedStoredNamesAreDeletedByTheirOwnName) {
     CORVANE_REQUIRE_NETNS();
     const std::vector<std::string> odd = {"10.98.0.0,255.255.0.0,10.20.0.2",
                                           "10.97.0.0,255.255.0.0,10.20.0.2,1,9", "Odd,Name"};
@@ -194,7 +194,7 @@ TEST_F(RoutesPage, MalformedStoredNamesAreDeletedByTheirOwnName) {
 
 // A store damaged while the program runs is told by the refresh that reads it, once, and the
 // routes it still holds are shown.
-TEST_F(RoutesPage, AStoreDamagedMeanwhileIsToldOnce) {
+TEST_F(RoutesPageNetns, AStoreDamagedMeanwhileIsToldOnce) {
     CORVANE_REQUIRE_NETNS();
     make();
     showAndSettle(); // until then, the store's notices wait for the window
@@ -214,7 +214,7 @@ TEST_F(RoutesPage, AStoreDamagedMeanwhileIsToldOnce) {
 }
 
 // The selected routes are deleted, whatever happens to the table while a box stands open.
-TEST_F(RoutesPage, ErrorBoxOpenWhileTheAutomaticUpdateRuns) {
+TEST_F(RoutesPageNetns, ErrorBoxOpenWhileTheAutomaticUpdateRuns) {
     CORVANE_REQUIRE_NETNS();
     sh("ip route add 10.0.0.0/8 via 10.20.0.2 && ip route add 10.66.0.0/16 via 10.20.0.2 && "
        "ip route add 172.16.0.0/16 via 10.20.0.2 && ip route add 172.16.1.255/32 via 10.20.0.2");
@@ -257,7 +257,7 @@ TEST_F(RoutesPage, ErrorBoxOpenWhileTheAutomaticUpdateRuns) {
     EXPECT_EQ(rowOf("10.66.0.0"), -1);
 }
 
-TEST_F(RoutesPage, ConfirmationOpenWhileOthersChangeTheTable) {
+TEST_F(RoutesPageNetns, ConfirmationOpenWhileOthersChangeTheTable) {
     CORVANE_REQUIRE_NETNS();
     sh("ip route add 10.0.0.0/8 via 10.20.0.2 && ip route add 10.66.0.0/16 via 10.20.0.2 && "
        "ip route add 172.16.0.0/16 via 10.20.0.2 && ip route add 172.16.1.255/32 via 10.20.0.2 && "
@@ -299,7 +299,7 @@ TEST_F(RoutesPage, ConfirmationOpenWhileOthersChangeTheTable) {
 }
 
 // Routes that differ only in metric are different routes.
-TEST_F(RoutesPage, DeletionTellsRoutesApartByMetricOrRefuses) {
+TEST_F(RoutesPageNetns, DeletionTellsRoutesApartByMetricOrRefuses) {
     CORVANE_REQUIRE_NETNS();
     sh("ip route add default via 10.20.0.4 metric 50 && "
        "ip route add default via 10.20.0.4 metric 100 && "
@@ -337,7 +337,7 @@ TEST_F(RoutesPage, DeletionTellsRoutesApartByMetricOrRefuses) {
 
 // An IPv4 route through an IPv6 gateway: the table cannot name its next hop. Shown with
 // 0.0.0.0, never as an on-link route, and never stored or restored as one.
-TEST_F(RoutesPage, IpRouteThroughAnIpv6Gateway) {
+TEST_F(RoutesPageNetns, IpRouteThroughAnIpv6Gateway) {
     CORVANE_REQUIRE_NETNS();
     sh("ip route add 10.60.0.0/16 via inet6 fe80::1 dev ra metric 9");
     const std::string kernelRoute = shOut("ip route show 10.60.0.0/16");

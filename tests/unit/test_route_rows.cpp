@@ -1,5 +1,6 @@
 #include "routing/persistentroutes.h"
 #include "routing/restore.h"
+#include "routing/route_edit.h"
 #include "routing/route_rows.h"
 #include "values/csv.h"
 #include "values/ip.h"
@@ -390,4 +391,51 @@ TEST(RouteRows, HundredThousandRowsFillQuickly) {
     EXPECT_FALSE(fill.rows[1].persistent);
     // Generous for instrumented debug builds; a release build is far below.
     EXPECT_LT(ms, 5000);
+}
+
+TEST(RouteEdit, DialogListsAndNextHopProposals) {
+    const QStringList masks = routeMaskList();
+    ASSERT_EQ(masks.size(), 32);
+    EXPECT_EQ(masks.front(), "0.0.0.0");
+    EXPECT_EQ(masks[1], "128.0.0.0");
+    EXPECT_EQ(masks[30], "255.255.255.252");
+    EXPECT_EQ(masks[31], "255.255.255.255");
+    EXPECT_FALSE(masks.contains("255.255.255.254"));
+
+    EXPECT_EQ(gatewayNodeAddress("Gateway: 192.168.1.1 (HSRP, MAC 00-00-0C-07-AC-01)"),
+              "192.168.1.1");
+    EXPECT_EQ(gatewayNodeAddress("Gateway: 10.0.0.1"), "10.0.0.1");
+    EXPECT_EQ(gatewayNodeAddress(""), "");
+
+    const auto live = [](std::uint32_t dest, std::uint32_t hop, DWORD index) {
+        RouteRow r;
+        r.destination = dest;
+        r.nextHop = hop;
+        r.ifIndex = index;
+        return r;
+    };
+    RouteRow stored = live(0, 0x0a000009, 3);
+    stored.storeOnly = true;
+    stored.storedFields = {"0.0.0.0", "0.0.0.0", "10.0.0.9", "1"};
+    std::vector<RouteRow> rows = {live(0x0a010000, 0x0a000002, 3), live(0, 0x0a000001, 3),
+                                  live(0x0a020000, 0x0a000003, 3), stored};
+    // The last default route through the interface wins over later routes; rows from the
+    // store never count.
+    EXPECT_EQ(routeListNextHop(rows, 3), "10.0.0.1");
+    EXPECT_EQ(defaultGatewayText(rows, 3), "10.0.0.1");
+    rows.erase(rows.begin() + 1);
+    EXPECT_EQ(routeListNextHop(rows, 3), "10.0.0.3");
+    EXPECT_EQ(defaultGatewayText(rows, 3), "0.0.0.0");
+    EXPECT_EQ(routeListNextHop(rows, 4), "");
+    RouteInterface face{"eth0", "0x3", true, "Gateway: 10.9.9.9"};
+    EXPECT_EQ(nextHopProposal(face, rows), "10.9.9.9");
+    face.gatewayNode.clear();
+    EXPECT_EQ(nextHopProposal(face, rows), "10.0.0.3");
+
+    const QStringList own = {"10.0.0.5", "192.168.1.7"};
+    EXPECT_EQ(routeTypeFor("10.0.0.5", "10.0.0.1", own), DWORD(MIB_IPROUTE_TYPE_DIRECT));
+    EXPECT_EQ(routeTypeFor("10.0.0.5", "10.0.0.5", own), DWORD(MIB_IPROUTE_TYPE_INDIRECT));
+    EXPECT_EQ(routeTypeFor("10.0.0.6", "10.0.0.1", own), DWORD(MIB_IPROUTE_TYPE_INDIRECT));
+    EXPECT_EQ(typedRouteName("10.0.0.0", "255.0.0.0", " 10.0.0.1", 300),
+              "10.0.0.0,255.0.0.0, 10.0.0.1,300");
 }

@@ -1,0 +1,320 @@
+// Adding and changing routes and finding the outgoing interface through the real main window,
+// offscreen, against the kernel of a private network namespace; every result is read back
+// from the kernel.
+#include "../gui/gui_fixture.h"
+#include "interfaces/iftable_rows.h"
+#include "netns.h"
+#include "routing/frmip.h"
+#include "routing/frmmodifyroutes.h"
+#include "routing/persistentroutes.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QStandardItemModel>
+#include <QTableView>
+#include <QTimer>
+#include <QTreeView>
+#include <functional>
+#include <net/if.h>
+
+using namespace corvane;
+using namespace corvane::test;
+
+namespace {
+
+class RouteDialogs : public MainWindowFixture {
+protected:
+    void SetUp() override {
+        MainWindowFixture::SetUp();
+        if (!inPrivateNetns())
+            return;
+        for (const char* v : {"CORVANE_NM_CONNECTIONS_DIR", "CORVANE_NETWORKD_DIRS",
+                              "CORVANE_NM_DEVICES_DIR", "CORVANE_NETWORKD_LINKS_DIR"})
+            qputenv(v, dir.filePath(QStringLiteral("none")).toLocal8Bit());
+        sh("ip link set lo up");
+        for (const char* name : {"rd0", "re0"}) {
+            sh(std::string("ip link add ") + name + " type veth peer name " + name + "p");
+            sh(std::string("ip link set ") + name + " up && ip link set " + name + "p up");
+        }
+        sh("ip addr add 10.40.0.1/24 dev rd0 && ip addr add 10.41.0.1/24 dev re0");
+        sh("ip route add default via 10.40.0.254 metric 5 && "
+           "ip route add default via 10.41.0.254 metric 50 && "
+           "ip route add 10.70.0.0/16 via 10.41.0.2");
+    }
+    void TearDown() override {
+        if (inPrivateNetns())
+            shMayFail("ip link del rd0 2>/dev/null; ip link del re0 2>/dev/null");
+        for (const char* v : {"CORVANE_NM_CONNECTIONS_DIR", "CORVANE_NETWORKD_DIRS",
+                              "CORVANE_NM_DEVICES_DIR", "CORVANE_NETWORKD_LINKS_DIR"})
+            qunsetenv(v);
+        MainWindowFixture::TearDown();
+    }
+
+    TfrmMain& refreshed() {
+        TfrmMain& w = window ? *window : make();
+        setRuntime({}); // nothing filtered
+        w.RefreshNetworkStatus();
+        return w;
+    }
+    // The kernel's routes of the main table under prefix, as "dst gateway dev metric scope".
+    static std::string kernelRoute(const std::string& prefix) {
+        return shOut("ip -j route show table main " + prefix +
+                     " | jq -r '.[] | \"\\(.dst) \\(.gateway // \"-\") \\(.dev) \\(.metric // 0) "
+                     "\\(.scope // \"global\")\"'");
+    }
+    QString description(const char* name) const {
+        const QString index = interfaceIndexText(if_nametoindex(name));
+        for (int r = 0; r < window->tsInterface->rowCount(); ++r)
+            if (window->tsInterface->cellText(r, ifcol::Index) == index)
+                return window->tsInterface->cellText(r, ifcol::Description);
+        return {};
+    }
+    int routeRow(const QString& destination, const QString& nextHop = {}) const {
+        const RouteModel& m = *window->tsRoutes->lvFwTableModel;
+        for (int r = 0; r < m.rowCount(); ++r)
+            if (m.index(r, fwcol::Destination).data().toString() == destination &&
+                (nextHop.isEmpty() || m.index(r, fwcol::NextHop).data().toString() == nextHop))
+                return r;
+        return -1;
+    }
+    // Answers the route dialog: shown as the real show does, filled, then Ok pressed; it
+    // closes with OK only when the dialog accepts its input.
+    void answerRouteDialog(const std::function<void(TfrmModifyRoutes&)>& fill) {
+        beforeModalAnswer = [this, fill](QDialog& dialog) {
+            auto& d = dynamic_cast<TfrmModifyRoutes&>(dialog);
+            d.setResult(QDialog::Rejected);
+            d.FormShow();
+            d.FormActivate();
+            fill(d);
+            d.edtNetworkExit();
+            if (d.btnOk->isEnabled())
+                d.btnOkClick();
+            modalAnswer = d.result();
+        };
+    }
+    std::vector<QString> texts() const {
+        std::vector<QString> out;
+        for (const MessageRequest& m : prompts.messages)
+            out.push_back(m.text);
+        return out;
+    }
+};
+
+TEST_F(RouteDialogs, AddAlignsTheNetworkAndProposesTheAdaptersGateway) {
+    CORVANE_REQUIRE_NETNS();
+    TfrmMain& w = refreshed();
+    QStringList offered;
+    answerRouteDialog([&](TfrmModifyRoutes& d) {
+        for (int i = 0; i < d.cbxInterfaces->count(); ++i)
+            offered << d.cbxInterfaces->itemText(i);
+        EXPECT_EQ(d.windowTitle(), "Add a route");
+        EXPECT_TRUE(d.imgAdd->isVisibleTo(&d));
+        EXPECT_FALSE(d.imgModify->isVisibleTo(&d));
+        d.cbxInterfaces->setCurrentIndex(int(offered.indexOf(description("rd0"))));
+        d.cbxInterfacesChange();
+        EXPECT_EQ(d.edtNextHop->text(), "10.40.0.254") << "the tree's gateway of the adapter";
+        d.edtNetwork->setText(QStringLiteral("10.1.2.3"));
+        d.cbxMask->setEditText(QStringLiteral("255.0.0.0"));
+        d.cbxMetric->setEditText(QStringLiteral("300"));
+    });
+    w.acAddRoute->trigger();
+    EXPECT_TRUE(offered.contains(description("rd0")));
+    EXPECT_TRUE(offered.contains(description("re0")));
+    EXPECT_EQ(w.pcMain->currentWidget(), w.tsRoutes);
+    EXPECT_EQ(frmModifyRoutes->edtNetwork->text(), "10.0.0.0");
+    EXPECT_EQ(texts(), (std::vector<QString>{
+                           "Network address 10.0.0.0 has been aligned according to given subnet "
+                           "mask 255.0.0.0.",
+                           "Route successfully added."}));
+    EXPECT_EQ(kernelRoute("10.0.0.0/8"), "10.0.0.0/8 10.40.0.254 rd0 300 global\n");
+    EXPECT_GE(routeRow(QStringLiteral("10.0.0.0")), 0) << "refreshed with Auto update off";
+}
+
+TEST_F(RouteDialogs, OwnAddressAsNextHopAddsAnOnLinkRouteAndPersistentOnesComeBack) {
+    CORVANE_REQUIRE_NETNS();
+    TfrmMain& w = refreshed();
+    answerRouteDialog([&](TfrmModifyRoutes& d) {
+        d.cbxInterfaces->setEditText(description("rd0"));
+        d.edtNetwork->setText(QStringLiteral("10.5.0.0"));
+        d.cbxMask->setEditText(QStringLiteral("255.255.0.0"));
+        d.edtNextHop->setText(QStringLiteral("10.40.0.1"));
+        d.cbxMetric->setEditText(QStringLiteral("3"));
+        d.cbPersistent->setChecked(true);
+    });
+    w.acAddRoute->trigger();
+    EXPECT_EQ(kernelRoute("10.5.0.0/16"), "10.5.0.0/16 - rd0 3 link\n");
+    EXPECT_TRUE(IsPersistent("10.5.0.0,255.255.0.0,10.40.0.1,3"));
+
+    sh("ip route del 10.5.0.0/16");
+    EXPECT_EQ(shMayFail(std::string(CORVANE_BIN) + " --restore-persistent-routes >/dev/null"), 0);
+    EXPECT_EQ(kernelRoute("10.5.0.0/16"), "10.5.0.0/16 - rd0 3 link\n");
+}
+
+TEST_F(RouteDialogs, IncompleteInputKeepsTheDialogOpenAndAddsNothing) {
+    CORVANE_REQUIRE_NETNS();
+    TfrmMain& w = refreshed();
+    for (const char* metric : {"ten", ""}) {
+        prompts.messages.clear();
+        answerRouteDialog([&](TfrmModifyRoutes& d) {
+            d.edtNetwork->setText(QStringLiteral("10.6.0.0"));
+            d.cbxMask->setEditText(QStringLiteral("255.255.0.0"));
+            d.cbxMetric->setEditText(QString::fromLatin1(metric));
+        });
+        w.acAddRoute->trigger();
+        ASSERT_EQ(prompts.messages.size(), 1u) << metric;
+        EXPECT_EQ(prompts.messages[0].text, "Invalid parameters.");
+        EXPECT_EQ(prompts.messages[0].icon, MsgIcon::Error);
+        EXPECT_EQ(frmModifyRoutes->metric, -1);
+    }
+    // An interface typed that no item has.
+    prompts.messages.clear();
+    answerRouteDialog([&](TfrmModifyRoutes& d) {
+        d.edtNetwork->setText(QStringLiteral("10.6.0.0"));
+        d.cbxMetric->setEditText(QStringLiteral("1"));
+        d.cbxInterfaces->setEditText(QStringLiteral("no such interface"));
+    });
+    w.acAddRoute->trigger();
+    EXPECT_EQ(texts(), std::vector<QString>{"Invalid parameters."});
+    EXPECT_EQ(kernelRoute("10.6.0.0/16"), "");
+
+    // Without an active interface Ok cannot be pressed at all.
+    sh("ip link set rd0 down && ip link set re0 down");
+    setRuntime({false, false, false, true, false, false}); // loopback hidden too
+    w.RefreshNetworkStatus();
+    bool okEnabled = true;
+    beforeModalAnswer = [&](QDialog& dialog) {
+        auto& d = dynamic_cast<TfrmModifyRoutes&>(dialog);
+        d.FormActivate();
+        okEnabled = d.btnOk->isEnabled();
+        modalAnswer = QDialog::Rejected;
+    };
+    w.acAddRoute->trigger();
+    EXPECT_FALSE(okEnabled);
+}
+
+TEST_F(RouteDialogs, ModifyChangesMetricAndNextHopAndAnnouncesAfterTheRefresh) {
+    CORVANE_REQUIRE_NETNS();
+    sh("ip route add 10.60.0.0/16 via 10.40.0.2 metric 7");
+    ASSERT_TRUE(SetPersistent("10.60.0.0,255.255.0.0,10.40.0.2,7", true));
+    TfrmMain& w = refreshed();
+    w.tsRoutes->lvFwTable->selectRow(routeRow(QStringLiteral("10.60.0.0")));
+    ASSERT_TRUE(w.acModifyRoute->isEnabled());
+    answerRouteDialog([&](TfrmModifyRoutes& d) {
+        EXPECT_EQ(d.windowTitle(), "Modify a route");
+        EXPECT_TRUE(d.imgModify->isVisibleTo(&d));
+        EXPECT_EQ(d.edtNetwork->text(), "10.60.0.0");
+        EXPECT_EQ(d.cbxMask->currentText(), "255.255.0.0");
+        EXPECT_EQ(d.edtNextHop->text(), "10.40.0.2");
+        EXPECT_EQ(d.cbxMetric->currentText(), "7");
+        EXPECT_TRUE(d.cbPersistent->isChecked());
+        EXPECT_EQ(d.cbxInterfaces->currentText(), description("rd0"));
+        d.edtNextHop->setText(QStringLiteral("10.40.0.3"));
+        d.cbxMetric->setEditText(QStringLiteral("9"));
+    });
+    w.acModifyRoute->trigger();
+    EXPECT_EQ(kernelRoute("10.60.0.0/16"), "10.60.0.0/16 10.40.0.3 rd0 9 global\n");
+    EXPECT_FALSE(IsPersistent("10.60.0.0,255.255.0.0,10.40.0.2,7"));
+    EXPECT_TRUE(IsPersistent("10.60.0.0,255.255.0.0,10.40.0.3,9"));
+    EXPECT_TRUE(prompts.messages.empty()) << "announced only after the refresh";
+    ASSERT_TRUE(w.tmrModifyUpdate->isActive());
+    w.tmrModifyUpdateTimer();
+    EXPECT_EQ(texts(), std::vector<QString>{"Route successfully modified."});
+    EXPECT_GE(routeRow(QStringLiteral("10.60.0.0"), QStringLiteral("10.40.0.3")), 0);
+}
+
+// The kernel refuses a next hop on no network of this computer: the old route stays, still
+// persistent, and the refusal is said.
+TEST_F(RouteDialogs, ARefusedModifyKeepsTheOldRoute) {
+    CORVANE_REQUIRE_NETNS();
+    sh("ip route add 10.61.0.0/16 via 10.40.0.2 metric 7");
+    const std::string oldName = "10.61.0.0,255.255.0.0,10.40.0.2,7";
+    ASSERT_TRUE(SetPersistent(oldName, true));
+    TfrmMain& w = refreshed();
+    w.tsRoutes->lvFwTable->selectRow(routeRow(QStringLiteral("10.61.0.0")));
+    answerRouteDialog(
+        [&](TfrmModifyRoutes& d) { d.edtNextHop->setText(QStringLiteral("10.99.0.1")); });
+    w.acModifyRoute->trigger();
+    ASSERT_EQ(prompts.messages.size(), 1u);
+    EXPECT_TRUE(prompts.messages[0].text.startsWith("SetIPForwardEntry failed: "))
+        << prompts.messages[0].text.toStdString();
+    EXPECT_EQ(kernelRoute("10.61.0.0/16"), "10.61.0.0/16 10.40.0.2 rd0 7 global\n");
+    EXPECT_TRUE(IsPersistent(oldName));
+    EXPECT_FALSE(w.tmrModifyUpdate->isActive());
+    EXPECT_GE(routeRow(QStringLiteral("10.61.0.0"), QStringLiteral("10.40.0.2")), 0);
+}
+
+TEST_F(RouteDialogs, ChoosingAnotherInterfaceAsksBeforeReplacingTheNextHop) {
+    CORVANE_REQUIRE_NETNS();
+    sh("ip route add 10.62.0.0/16 via 10.40.0.9");
+    TfrmMain& w = refreshed();
+    w.tsRoutes->lvFwTable->selectRow(routeRow(QStringLiteral("10.62.0.0")));
+    std::vector<QString> nextHops;
+    beforeModalAnswer = [&](QDialog& dialog) {
+        auto& d = dynamic_cast<TfrmModifyRoutes&>(dialog);
+        d.FormShow();
+        d.FormActivate();
+        const int other = d.cbxInterfaces->findText(description("re0"));
+        for (const MsgAnswer a : {MsgAnswer::No, MsgAnswer::Yes}) {
+            prompts.answer(a);
+            d.cbxInterfaces->setCurrentIndex(other);
+            d.cbxInterfacesChange();
+            nextHops.push_back(d.edtNextHop->text());
+            d.edtNextHop->setText(QStringLiteral("10.40.0.9"));
+        }
+        modalAnswer = QDialog::Rejected;
+    };
+    w.acModifyRoute->trigger();
+    EXPECT_EQ(nextHops, (std::vector<QString>{"10.40.0.9", "10.41.0.254"}));
+    ASSERT_EQ(prompts.messages.size(), 2u);
+    EXPECT_EQ(prompts.messages[0].text,
+              "About to change an individual next hop address.\n Do you want to change from "
+              "10.40.0.9 to default gateway address 10.41.0.254?");
+    EXPECT_EQ(prompts.messages[0].caption, "Modify Route");
+    EXPECT_EQ(prompts.messages[0].defaultAnswer, MsgAnswer::No);
+    EXPECT_EQ(kernelRoute("10.62.0.0/16"), "10.62.0.0/16 10.40.0.9 rd0 0 global\n");
+}
+
+TEST_F(RouteDialogs, OutgoingInterfaceSelectsItsFirstRoute) {
+    CORVANE_REQUIRE_NETNS();
+    TfrmMain& w = refreshed();
+    const auto ask = [&](const char* text) {
+        beforeModalAnswer = [text](QDialog& dialog) {
+            auto& d = dynamic_cast<TfrmIP&>(dialog);
+            d.edtIP->setText(QString::fromLatin1(text));
+            d.btnOkClick();
+        };
+        w.acBestRoute->trigger();
+    };
+    const auto selected = [&] {
+        const QModelIndexList rows = w.tsRoutes->lvFwTable->selectionModel()->selectedRows();
+        return rows.size() == 1 ? rows.first().row() : -1;
+    };
+    ask(" 10.70.1.1 ");
+    EXPECT_EQ(frmIP->edtIP->text(), "10.70.1.1");
+    ASSERT_GE(selected(), 0);
+    const RouteRow& row = w.tsRoutes->lvFwTableModel->row(selected());
+    EXPECT_EQ(row.ifIndex, if_nametoindex("re0"));
+    EXPECT_EQ(row.destination, 0u) << "the interface's default route comes first";
+    // The interface row and the adapter node follow the route.
+    const QModelIndexList ifRows = w.tsInterface->lvIfTable->selectionModel()->selectedRows();
+    ASSERT_EQ(ifRows.size(), 1);
+    EXPECT_EQ(w.tsInterface->cellText(ifRows.first().row(), ifcol::Description),
+              description("re0"));
+    EXPECT_EQ(w.tsIP->tvInfo->currentIndex().data().toString(), description("re0"));
+
+    ask("10.0.0.300");
+    EXPECT_EQ(texts(), std::vector<QString>{"10.0.0.300 is not a valid IP address"});
+    EXPECT_GE(selected(), 0) << "an invalid address changes nothing";
+
+    // Loopback's routes are hidden: nothing to select, and nothing said.
+    setRuntime({false, false, false, true, false, false});
+    w.RefreshNetworkStatus();
+    ask("127.0.0.1");
+    EXPECT_EQ(selected(), -1);
+    EXPECT_EQ(prompts.messages.size(), 1u);
+}
+
+} // namespace
