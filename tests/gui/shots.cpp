@@ -1,5 +1,7 @@
 // Writes pictures of the main window's pages and the About box, to look at the layout:
 //   corvane_shots OUTPUT_FOLDER   (with a display, e.g. under Xvfb, or QT_QPA_PLATFORM=offscreen)
+#include "routing/frmip.h"
+#include "routing/frmmodifyroutes.h"
 #include "routing/routespage.h"
 #include "shell/forms.h"
 #include "shell/frmabout.h"
@@ -8,7 +10,9 @@
 #include "shell/options.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QDir>
+#include <QLineEdit>
 #include <QLabel>
 #include <QMenu>
 #include <QTabWidget>
@@ -49,6 +53,21 @@ int main(int argc, char* argv[]) {
         window.tsRoutes->pmRouteMenu->popup(window.mapToGlobal(QPoint(200, 150)));
         save(window.tsRoutes->pmRouteMenu, QStringLiteral("menu_routes.png"));
         window.tsRoutes->pmRouteMenu->hide();
+        // The route dialog in both modes and the address prompt, as the actions fill them.
+        for (const bool modify : {false, true}) {
+            corvane::TfrmModifyRoutes& d = *corvane::frmModifyRoutes;
+            d.modify = modify;
+            d.cbxInterfaces->addItem(QStringLiteral("Intel(R) PRO/1000 MT Network Connection"));
+            d.nextHopProposals = {QStringLiteral("10.50.0.254")};
+            d.edtNetwork->setText(modify ? QStringLiteral("10.60.0.0") : QString());
+            d.show();
+            save(&d, modify ? QStringLiteral("route_modify.png") : QStringLiteral("route_add.png"));
+            d.hide();
+            d.cbxInterfaces->clear();
+        }
+        corvane::frmIP->show();
+        save(corvane::frmIP, QStringLiteral("find_interface.png"));
+        corvane::frmIP->hide();
         QCoreApplication::exit(failures ? 1 : 0);
     });
     const int rc = QApplication::exec();
