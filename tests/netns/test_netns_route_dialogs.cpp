@@ -13,6 +13,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QStandardItemModel>
 #include <QTableView>
 #include <QTimer>
@@ -202,7 +203,11 @@ TEST_F(RouteDialogs, ModifyChangesMetricAndNextHopAndAnnouncesAfterTheRefresh) {
     TfrmMain& w = refreshed();
     w.tsRoutes->lvFwTable->selectRow(routeRow(QStringLiteral("10.60.0.0")));
     ASSERT_TRUE(w.acModifyRoute->isEnabled());
+    QSignalSpy refills(w.tsRoutes->lvFwTableModel, &QAbstractItemModel::modelReset);
     answerRouteDialog([&](TfrmModifyRoutes& d) {
+        // A refresh asked for while the dialog is open waits for the change to end.
+        w.RefreshNetworkStatus();
+        EXPECT_EQ(refills.count(), 0);
         EXPECT_EQ(d.windowTitle(), "Modify a route");
         EXPECT_TRUE(d.imgModify->isVisibleTo(&d));
         EXPECT_EQ(d.edtNetwork->text(), "10.60.0.0");
@@ -215,6 +220,7 @@ TEST_F(RouteDialogs, ModifyChangesMetricAndNextHopAndAnnouncesAfterTheRefresh) {
         d.cbxMetric->setEditText(QStringLiteral("9"));
     });
     w.acModifyRoute->trigger();
+    EXPECT_EQ(refills.count(), 1) << "the waiting refresh ran once the change was done";
     EXPECT_EQ(kernelRoute("10.60.0.0/16"), "10.60.0.0/16 10.40.0.3 rd0 9 global\n");
     EXPECT_FALSE(IsPersistent("10.60.0.0,255.255.0.0,10.40.0.2,7"));
     EXPECT_TRUE(IsPersistent("10.60.0.0,255.255.0.0,10.40.0.3,9"));
