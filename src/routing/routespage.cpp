@@ -6,6 +6,8 @@
 #include "platform/reportfailure.h"
 #include "routing/frmip.h"
 #include "routing/frmmodifyroutes.h"
+#include "routing/frmroutelist.h"
+#include "routing/routelist_add.h"
 #include "routing/persistentroutes.h"
 #include "routing/route_read.h"
 #include "shell/actionlist.h"
@@ -17,6 +19,7 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QCoreApplication>
 #include <QComboBox>
 #include <QEvent>
 #include <QItemSelectionModel>
@@ -25,6 +28,7 @@
 #include <QMenu>
 #include <QTableView>
 #include <algorithm>
+#include <unordered_set>
 #include <arpa/inet.h>
 
 namespace corvane {
@@ -87,11 +91,17 @@ RoutesPage::RoutesPage(const PageContext& context, QWidget* parent)
     // The page's dialogs, created once with it.
     frmModifyRoutes = new TfrmModifyRoutes(this);
     frmIP = new TfrmIP(this);
+    frmAddRouteList = new TfrmAddRouteList(this);
+    frmDelRouteList = new TfrmDelRouteList(this);
+    connect(actions_.acAddFromList, &QAction::triggered, this, &RoutesPage::acAddFromListExecute);
+    connect(actions_.acDelList, &QAction::triggered, this, &RoutesPage::acDelListExecute);
 }
 
 RoutesPage::~RoutesPage() {
     frmModifyRoutes = nullptr;
     frmIP = nullptr;
+    frmAddRouteList = nullptr;
+    frmDelRouteList = nullptr;
 }
 
 // lvFwTableKeyDown: the Delete key deletes whatever the action's state.
@@ -191,18 +201,22 @@ void RoutesPage::acDeleteRouteExecute() {
         emit refreshRequested();
 }
 
-void RoutesPage::fillInterfaceChoice(const std::vector<RouteInterface>& faces) {
-    TfrmModifyRoutes& d = *frmModifyRoutes;
-    d.cbxInterfaces->clear();
-    d.nextHopProposals.clear();
+void RoutesPage::fillInterfaceChoice(const std::vector<RouteInterface>& faces, QComboBox* box,
+                                     QStringList& proposals) const {
+    box->clear();
+    proposals.clear();
     for (const RouteInterface& face : faces) {
         if (!face.active)
             continue;
-        d.cbxInterfaces->addItem(face.description);
-        d.nextHopProposals.append(nextHopProposal(face, lvFwTableModel->rows()));
+        box->addItem(face.description);
+        proposals.append(nextHopProposal(face, lvFwTableModel->rows()));
     }
-    if (d.cbxInterfaces->count() > 0)
-        d.cbxInterfaces->setCurrentIndex(0);
+    if (box->count() > 0)
+        box->setCurrentIndex(0);
+}
+
+std::vector<RouteInterface> RoutesPage::interfaces() const {
+    return interfaceList ? interfaceList() : std::vector<RouteInterface>();
 }
 
 QString RoutesPage::typedNextHop() const {
@@ -236,9 +250,8 @@ void RoutesPage::acAddRouteExecute() {
     {
         // Nothing refills the lists between what the dialog offers and the change.
         const ChangeInProgress change(refresh_);
-        const std::vector<RouteInterface> faces =
-            interfaceList ? interfaceList() : std::vector<RouteInterface>();
-        fillInterfaceChoice(faces);
+        const std::vector<RouteInterface> faces = interfaces();
+        fillInterfaceChoice(faces, d.cbxInterfaces, d.nextHopProposals);
         d.edtNetwork->clear();
         d.edtNextHop->clear();
         d.modify = false;
@@ -273,11 +286,9 @@ void RoutesPage::acModifyRouteExecute() {
     // The route as the user chose it: kept whatever happens to the list meanwhile.
     const RouteRow old = lvFwTableModel->row(selected.front());
     const ChangeInProgress change(refresh_);
-    const std::vector<RouteInterface> faces =
-        interfaceList ? interfaceList() : std::vector<RouteInterface>();
-    fillInterfaceChoice(faces);
-
+    const std::vector<RouteInterface> faces = interfaces();
     TfrmModifyRoutes& d = *frmModifyRoutes;
+    fillInterfaceChoice(faces, d.cbxInterfaces, d.nextHopProposals);
     d.edtNetwork->setText(routeCellText(old, fwcol::Destination));
     d.cbxMask->setEditText(routeCellText(old, fwcol::Mask));
     d.edtNextHop->setText(routeCellText(old, fwcol::NextHop));
@@ -369,6 +380,97 @@ void RoutesPage::acBestRouteExecute() {
         lvFwTable->setFocus();
         return;
     }
+}
+
+void RoutesPage::acAddFromListExecute() {
+    emit showRequested();
+    TfrmAddRouteList& d = *frmAddRouteList;
+    ListAddResult result;
+    {
+        const ChangeInProgress change(refresh_);
+        const std::vector<RouteInterface> faces = interfaces();
+        fillInterfaceChoice(faces, d.cbxInterfaces, d.nextHopProposals);
+        d.cbPersistent->setChecked(false);
+        d.edtNextHop->clear();
+        if (runModal(d) != QDialog::Accepted)
+            return;
+        FillRouteTable();
+        const QString chosen = d.cbxInterfaces->currentText();
+        const auto face = std::find_if(faces.begin(), faces.end(), [&chosen](const RouteInterface& f) {
+            return f.description == chosen;
+        });
+        const std::optional<DWORD> index =
+            face == faces.end() ? std::nullopt : parseInterfaceIndex(face->indexText);
+        if (!index)
+            return;
+        ListAddRequest request;
+        request.routes = d.routeList->routes();
+        request.ifIndex = *index;
+        request.nextHopText = d.edtNextHop->text();
+        request.nextHop = ip(request.nextHopText.toStdString()).value();
+        request.type = routeTypeFor(request.nextHopText,
+                                    defaultGatewayText(lvFwTableModel->rows(), *index),
+                                    ownAddresses ? ownAddresses() : QStringList());
+        request.metric = d.metric;
+        request.persistent = d.cbPersistent->isChecked();
+        // The window keeps painting through a long list; no input reaches it meanwhile.
+        result = addRouteList(request, [] {
+            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+        });
+    }
+    if (!options().on(Option::AutoUpdate))
+        emit refreshRequested();
+    if (result.failed == 0)
+        showMessage(QStringLiteral("Routes successfully added."), QStringLiteral("Success"),
+                    MsgIcon::Information);
+}
+
+void RoutesPage::acDelListExecute() {
+    emit showRequested();
+    lvFwTable->clearSelection();
+    TfrmDelRouteList& d = *frmDelRouteList;
+    {
+        const ChangeInProgress change(refresh_);
+        const std::vector<RouteInterface> faces = interfaces();
+        fillInterfaceChoice(faces, d.cbxInterfaces, d.nextHopProposals);
+        if (runModal(d) != QDialog::Accepted)
+            return;
+        FillRouteTable();
+        if (d.cbxInterfaces->currentIndex() < 0)
+            return;
+        const QString chosen = d.cbxInterfaces->currentText();
+        const auto face = std::find_if(faces.begin(), faces.end(), [&chosen](const RouteInterface& f) {
+            return f.description == chosen;
+        });
+        const std::optional<DWORD> index =
+            face == faces.end() ? std::nullopt : parseInterfaceIndex(face->indexText);
+        // Texts are compared as written: a network with leading zeros matches nothing. One pass
+        // over the routing list, whatever the length of either list.
+        std::unordered_set<QString> listed;
+        for (const ListRoute& r : d.routeList->routes())
+            listed.insert(r.network + QLatin1Char(' ') + r.mask);
+        QItemSelection matches;
+        const std::vector<RouteRow>& rows = lvFwTableModel->rows();
+        for (std::size_t r = 0; index && r < rows.size(); ++r) {
+            const RouteRow& row = rows[r];
+            if (row.inactive() || row.ifIndex != *index ||
+                static_cast<long long>(row.metric) != d.metric)
+                continue;
+            if (!listed.count(routeCellText(row, fwcol::Destination) + QLatin1Char(' ') +
+                              routeCellText(row, fwcol::Mask)))
+                continue;
+            const int at = static_cast<int>(r);
+            matches.select(lvFwTableModel->index(at, 0),
+                           lvFwTableModel->index(at, fwcol::Count - 1));
+        }
+        if (!matches.isEmpty()) {
+            lvFwTable->selectionModel()->select(matches, QItemSelectionModel::ClearAndSelect);
+            acDeleteRouteExecute();
+            return;
+        }
+    }
+    showMessage(QStringLiteral("Didn't find any match."), QStringLiteral("Delete Routes"),
+                MsgIcon::Information);
 }
 
 } // namespace corvane

@@ -10,6 +10,8 @@
 #include <optional>
 #include <vector>
 
+class QComboBox;
+
 namespace corvane {
 
 class RoutesPage : public Page {
@@ -29,6 +31,8 @@ public:
     void acAddRouteExecute();
     void acModifyRouteExecute();
     void acBestRouteExecute();
+    void acAddFromListExecute();
+    void acDelListExecute();
 
     // What the route dialogs need of other pages, supplied by the window: every row of the
     // interface list in its order, and this computer's own addresses.
@@ -48,7 +52,10 @@ protected:
 
 private:
     std::vector<int> selectedRows() const;
-    void fillInterfaceChoice(const std::vector<RouteInterface>& faces);
+    // The active interfaces into a dialog's box, with their next-hop proposals.
+    void fillInterfaceChoice(const std::vector<RouteInterface>& faces, QComboBox* box,
+                             QStringList& proposals) const;
+    std::vector<RouteInterface> interfaces() const;
     // The route record the dialog describes, through the interface its box names; nothing
     // when no interface row has that description. rows: the list to take the gateway from.
     std::optional<MIB_IPFORWARDROW> dialogRoute(const std::vector<RouteInterface>& faces,

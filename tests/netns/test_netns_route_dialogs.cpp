@@ -6,10 +6,12 @@
 #include "netns.h"
 #include "routing/frmip.h"
 #include "routing/frmmodifyroutes.h"
+#include "routing/frmroutelist.h"
 #include "routing/persistentroutes.h"
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -321,6 +323,110 @@ TEST_F(RouteDialogs, OutgoingInterfaceSelectsItsFirstRoute) {
     ask("127.0.0.1");
     EXPECT_EQ(selected(), -1);
     EXPECT_EQ(prompts.messages.size(), 1u);
+}
+
+} // namespace
+
+namespace {
+
+// A list file with remarks, an empty line, a default route in line 3, lines the splitter
+// refuses, an unaligned network, CR LF line ends and a last line ending in a blank.
+const char* const kList = "# routes of the lab\r\n"
+                          "10.90.0.0 255.255.0.0\r\n"
+                          "0.0.0.0 0.0.0.0\r\n"
+                          "\r\n"
+                          "10.91.0.0  255.255.0.0\r\n"
+                          "10.92.1.2 255.255.0.0\r\n"
+                          "10.93.0.0 255.255.0.0  a remark\r\n"
+                          "10.82.0.0 255.255.0.0\r\n"
+                          "10.94.0.0 255.255.255.0 ";
+
+class RouteLists : public RouteDialogs {
+protected:
+    QString listFile(const char* text) {
+        const QString path = dir.filePath(QStringLiteral("list.cfg"));
+        QFile f(path);
+        EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(text);
+        return path;
+    }
+    // Answers a list dialog: shown, the file loaded, filled, Ok pressed.
+    template <typename Dialog>
+    void answerListDialog(const QString& file, const std::function<void(Dialog&)>& fill) {
+        beforeModalAnswer = [this, file, fill](QDialog& dialog) {
+            auto& d = dynamic_cast<Dialog&>(dialog);
+            d.setResult(QDialog::Rejected);
+            d.FormShow();
+            d.FormActivate();
+            prompts.answerFile(file);
+            d.btnOpenListClick();
+            fill(d);
+            if (d.btnOk->isEnabled())
+                d.btnOkClick();
+            modalAnswer = d.result();
+        };
+    }
+};
+
+TEST_F(RouteLists, AddsEveryListedRouteAndReportsTheOneRefused) {
+    CORVANE_REQUIRE_NETNS();
+    sh("ip route add 10.82.0.0/16 via 10.40.0.2 metric 1"); // the list's 10.82 is refused
+    TfrmMain& w = refreshed();
+    std::vector<QString> loaded;
+    answerListDialog<TfrmAddRouteList>(listFile(kList), [&](TfrmAddRouteList& d) {
+        for (const ListRoute& r : d.routeList->routes())
+            loaded.push_back(r.network + QLatin1Char(' ') + r.mask);
+        d.cbxInterfaces->setEditText(description("rd0"));
+        d.edtNextHop->setText(QStringLiteral("10.40.0.2"));
+        d.cbPersistent->setChecked(true);
+    });
+    w.acAddFromList->trigger();
+    EXPECT_EQ(loaded, (std::vector<QString>{"10.90.0.0 255.255.0.0", "10.92.1.2 255.255.0.0",
+                                            "10.93.0.0 255.255.0.0", "10.82.0.0 255.255.0.0",
+                                            "10.94.0.0 255.255.255.0"}));
+    ASSERT_EQ(prompts.messages.size(), 2u) << "the default route, the refused route, no success";
+    EXPECT_EQ(prompts.messages[0].text, "Default routes are not allowed. Ignoring routing entry "
+                                        "in line 3 (0.0.0.0 0.0.0.0).");
+    EXPECT_TRUE(prompts.messages[1].text.startsWith("SetIPForwardEntry for 10.82.0.0 failed: "))
+        << prompts.messages[1].text.toStdString();
+    EXPECT_EQ(kernelRoute("10.90.0.0/16"), "10.90.0.0/16 10.40.0.2 rd0 1 global\n");
+    EXPECT_EQ(kernelRoute("10.93.0.0/16"), "10.93.0.0/16 10.40.0.2 rd0 1 global\n");
+    EXPECT_EQ(kernelRoute("10.94.0.0/24"), "10.94.0.0/24 10.40.0.2 rd0 1 global\n");
+    EXPECT_EQ(kernelRoute("10.92.0.0/16"), "") << "an unaligned network is set as written";
+    EXPECT_TRUE(IsPersistent("10.90.0.0,255.255.0.0,10.40.0.2,1"));
+    EXPECT_TRUE(IsPersistent("10.94.0.0,255.255.255.0,10.40.0.2,1"));
+    EXPECT_FALSE(IsPersistent("10.82.0.0,255.255.0.0,10.40.0.2,1"));
+}
+
+TEST_F(RouteLists, DeleteByListMatchesNetworkMaskMetricAndInterface) {
+    CORVANE_REQUIRE_NETNS();
+    sh("ip route add 10.90.0.0/16 via 10.40.0.2 metric 1 && "
+       "ip route add 10.93.0.0/16 via 10.40.0.2 metric 10 && "
+       "ip route add 10.94.0.0/24 via 10.41.0.2 metric 1");
+    TfrmMain& w = refreshed();
+    const QString file = listFile(kList);
+    const auto run = [&](const QString& face, const char* metric) {
+        prompts.messages.clear();
+        answerListDialog<TfrmDelRouteList>(file, [&](TfrmDelRouteList& d) {
+            d.cbxInterfaces->setEditText(face);
+            d.cbxMetric->setEditText(QString::fromLatin1(metric));
+        });
+        prompts.answer(MsgAnswer::Yes); // the deletion's own question
+        w.acDelList->setEnabled(true);
+        w.acDelList->trigger();
+    };
+    run(description("rd0"), "1");
+    EXPECT_EQ(kernelRoute("10.90.0.0/16"), "");
+    EXPECT_NE(kernelRoute("10.93.0.0/16"), "") << "metric 10 is not metric 1";
+    EXPECT_NE(kernelRoute("10.94.0.0/24"), "") << "another interface";
+
+    run(description("re0"), "5");
+    EXPECT_EQ(texts(), std::vector<QString>{"Didn't find any match."});
+    EXPECT_EQ(prompts.messages[0].caption, "Delete Routes");
+
+    run(QStringLiteral("no such interface"), "1");
+    EXPECT_EQ(texts(), std::vector<QString>{"Invalid parameters."});
+    EXPECT_NE(kernelRoute("10.94.0.0/24"), "");
 }
 
 } // namespace
