@@ -7,7 +7,6 @@
 
 #include <QFile>
 #include <exception>
-#include <string>
 
 namespace corvane {
 namespace {
@@ -29,11 +28,9 @@ std::string_view stripped(std::string_view s) {
 // blank before it counts as a field end, so "net mask \n" fails while a last line
 // "net mask " passes, as the field rule has it.
 void readLine(std::string_view line, int number, RouteList& out) {
-    std::string text(line);
-    // CR LF reads as LF, so that a file saved either way loads alike.
-    if (text.size() >= 2 && text.compare(text.size() - 2, 2, "\r\n") == 0)
-        text.erase(text.size() - 2, 1);
-    const Csv fields(text, ' ');
+    // A CR before the LF needs no care of its own: it is no separator, so it counts as the LF
+    // does, and the mask sheds it with the LF.
+    const Csv fields(line, ' ');
     if (fields.count() != 2)
         return;
     const std::string_view networkText = fields.field(1);
