@@ -14,7 +14,7 @@ namespace corvane {
 struct ListRoute {
     QString network; // exactly as written, leading zeros and host bits kept
     QString mask;    // without the blanks and control characters around it
-    int line = 0;    // 1-based, so that rows and refusals can be told apart in file order
+    int line = 0;    // 1-based: with the refusals' lines it gives the file order of both
 };
 
 // A default-route line: its 1-based number and its two texts.
