@@ -96,4 +96,23 @@ TEST_F(RouteList, NetworksAreTakenAsWrittenAndNothingIsStoredWithoutPersistent) 
     EXPECT_TRUE(ReadPersistentRouteNames().empty());
 }
 
+// The adds of a list reuse what they know of this computer's addresses; an address that
+// comes meanwhile must still make a next hop of its own an on-link route.
+TEST_F(RouteList, AnAddressAddedBetweenTwoListsIsSeenByTheNext) {
+    CORVANE_REQUIRE_NETNS();
+    ListAddRequest request;
+    request.routes = {{"10.65.0.0", "255.255.0.0"}};
+    request.ifIndex = if_nametoindex("la0");
+    request.nextHop = 0x0A320002; // 10.50.0.2, not yet ours
+    request.nextHopText = QStringLiteral("10.50.0.2");
+    EXPECT_EQ(addRouteList(request, {}).added, 1);
+    sh("ip addr add 10.50.0.2/24 dev la0");
+    request.routes = {{"10.66.0.0", "255.255.0.0"}};
+    EXPECT_EQ(addRouteList(request, {}).added, 1);
+    EXPECT_EQ(kernelRoutes(), "10.62.0.0/16 10.50.0.9 la0 7\n"
+                              "10.65.0.0/16 10.50.0.2 la0 1\n"
+                              "10.66.0.0/16 - la0 1\n");
+    EXPECT_TRUE(prompts.messages.empty());
+}
+
 } // namespace
