@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The benchmark inside its private namespaces (started by run.sh as PID 1 of a new PID
-# namespace): builds the world, checks it, measures the four figures.
+# namespace): builds the world, checks it, measures the figures.
 #   inside.sh small|big BIN_DIR
 set -euo pipefail
 export LC_ALL=C
@@ -111,6 +111,19 @@ if out=$(CORVANE_CONFIG_DIR=$scratch/silent "$bin/corvane_bench_time" compare "$
         " ratio $silent_ratio, first report $first_ms ms  (bound $report_bound)  $verdict"
 else
     failed 5 "$scratch/f5.log"
+fi
+
+# A list of 10,000 routes through the default gateway, persistent, into the table the world
+# holds; taken out again after each run.
+list_routes=10000 list_runs=3
+if out=$(CORVANE_CONFIG_DIR=$scratch/list "$bin/corvane_bench_listadd" cb0 172.16.0.254 \
+    "$list_routes" "$list_runs" 2>"$scratch/f6.log"); then
+    read -r list_ms list_gap_ms _ <<<"$out"
+    judge "$list_ms" 3000
+    echo "figure 6  route list of $list_routes added, persistent: $list_ms ms (median of" \
+        "$list_runs), longest gap between progress calls $list_gap_ms ms  (bound 3000 ms)  $verdict"
+else
+    failed 6 "$scratch/f6.log"
 fi
 
 echo "ratio $ratio"

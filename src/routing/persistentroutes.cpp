@@ -3,6 +3,9 @@
 #include "routing/route_rows.h"
 #include "shell/machinestore.h"
 
+#include <algorithm>
+#include <unordered_set>
+
 namespace corvane {
 
 const char* const persistentRoutesKey =
@@ -29,6 +32,86 @@ std::vector<std::string> ReadPersistentRouteNames(std::string* failure) {
 bool IsPersistent(const std::string& name) {
     const std::optional<reg::Key> key = machineStore().open(persistentRoutesKey, false);
     return key && key->valueExists(name);
+}
+
+namespace {
+
+// The store compares value names without regard to ASCII case; so does the batch.
+std::string foldedName(std::string_view name) {
+    std::string folded(name);
+    for (char& c : folded)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return folded;
+}
+
+std::unordered_set<std::string> foldedNames(const reg::KeyData& key) {
+    std::unordered_set<std::string> names;
+    names.reserve(key.values.size());
+    for (const auto& value : key.values)
+        names.insert(foldedName(value.first));
+    return names;
+}
+
+// Whether adding (or removing) the names would change the key.
+bool wouldChange(const reg::KeyData& key, const std::vector<const std::string*>& names, bool add) {
+    const std::unordered_set<std::string> present = foldedNames(key);
+    return std::any_of(names.begin(), names.end(), [&](const std::string* name) {
+        return present.contains(foldedName(*name)) != add;
+    });
+}
+
+// Adds the names the key lacks, each once, in the order given.
+void addNames(reg::KeyData& key, const std::vector<const std::string*>& names) {
+    std::unordered_set<std::string> present = foldedNames(key);
+    for (const std::string* name : names)
+        if (present.insert(foldedName(*name)).second)
+            key.values.emplace_back(*name, reg::Value::ofString({}));
+}
+
+void removeNames(reg::KeyData& key, const std::vector<const std::string*>& names) {
+    std::unordered_set<std::string> gone;
+    gone.reserve(names.size());
+    for (const std::string* name : names)
+        gone.insert(foldedName(*name));
+    std::erase_if(key.values,
+                  [&](const auto& value) { return gone.contains(foldedName(value.first)); });
+}
+
+} // namespace
+
+bool SetPersistent(const std::vector<std::string>& names, bool persistent) {
+    std::vector<const std::string*> wanted;
+    wanted.reserve(names.size());
+    bool allTaken = true;
+    for (const std::string& name : names) {
+        if (persistent) {
+            const std::optional<PersistentRoute> route = parsePersistentRouteName(name);
+            if (!route || !restorableRoute(*route)) {
+                allTaken = false;
+                continue;
+            }
+        }
+        wanted.push_back(&name);
+    }
+    try {
+        reg::Store& store = machineStore();
+        // The key is there afterwards, as after SetPersistent, even when no name changes.
+        const std::shared_ptr<const reg::Data> current = store.snapshot();
+        const reg::KeyData* key = current->findKey(persistentRoutesKey);
+        if (!key || wouldChange(*key, wanted, persistent))
+            store.update([&](reg::Data& data) {
+                reg::KeyData& k = data.makeKey(persistentRoutesKey);
+                if (persistent)
+                    addNames(k, wanted);
+                else
+                    removeNames(k, wanted);
+            });
+        return allTaken;
+    } catch (const reg::StoreError& error) {
+        reportStoreError(error);
+        return false;
+    }
 }
 
 bool SetPersistent(const std::string& name, bool persistent) {

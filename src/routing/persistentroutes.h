@@ -18,5 +18,10 @@ bool IsPersistent(const std::string& name);
 // missing. False when the store could not be written; the failure has been shown. A name
 // that would not be restored as the route it came from is not added (false, nothing shown).
 bool SetPersistent(const std::string& name, bool persistent);
+// SetPersistent for many names in one store write (none when nothing would change), so that
+// a long list costs one locked rewrite of the store rather than one per name. The same rules
+// per name; false when the write failed (shown once) or a name was left out as not
+// restorable (nothing shown), and then the other names are stored all the same.
+bool SetPersistent(const std::vector<std::string>& names, bool persistent);
 
 } // namespace corvane

@@ -1,6 +1,7 @@
 // Adding and deleting routes.
 #include "route_change.h"
 
+#include "address_cache.h"
 #include "errors.h"
 #include "guard.h"
 #include "netlink/message.h"
@@ -144,15 +145,6 @@ nlmsghdr* routeMessage(char* buf, uint16_t type, uint16_t flags, uint32_t table,
     return nlh;
 }
 
-DWORD localAddresses(std::vector<nl::Address>& addrs, std::vector<uint32_t>& out) {
-    if (const int e = nl::readAddresses(addrs))
-        return resultFromErrno(e);
-    out.clear();
-    for (const auto& a : addrs)
-        out.push_back(a.address);
-    return NO_ERROR;
-}
-
 // A route the kernel refused because its interface or gateway is unknown says ENODEV or
 // ENETUNREACH; an existing route, EEXIST. Everything else keeps its errno's code.
 DWORD transact(nlmsghdr* nlh) {
@@ -165,16 +157,17 @@ DWORD transact(nlmsghdr* nlh) {
 DWORD addRoute(const MIB_IPFORWARDROW* row) {
     if (!row)
         return ERROR_INVALID_PARAMETER;
-    std::vector<nl::Address> addrs;
+    // Reused from the last add while no address has changed: a list of routes reads them once.
+    std::shared_ptr<const AddressList> addrs;
+    if (const int e = currentAddresses(addrs))
+        return resultFromErrno(e);
     std::vector<uint32_t> own;
-    if (const DWORD e = localAddresses(addrs, own))
-        return e;
+    own.reserve(addrs->size());
+    for (const nl::Address& a : *addrs)
+        own.push_back(a.address);
     RouteRequest req;
     if (const DWORD e = routeRequestFromRow(*row, own, req))
         return e;
-    // The kernel calls a missing interface an unreachable network; say what it is.
-    if (nl::Link link; nl::readLink(req.ifIndex, link) == ENODEV)
-        return ERROR_DEV_NOT_EXIST;
     char buf[MNL_SOCKET_BUFFER_SIZE];
     nlmsghdr* nlh =
         routeMessage(buf, RTM_NEWROUTE, NLM_F_CREATE | NLM_F_EXCL, RT_TABLE_MAIN, req.destination,
@@ -185,7 +178,13 @@ DWORD addRoute(const MIB_IPFORWARDROW* row) {
         mnl_attr_put_u32(nlh, RTA_GATEWAY, req.gateway);
     if (req.preferredSource)
         mnl_attr_put_u32(nlh, RTA_PREFSRC, req.preferredSource);
-    return transact(nlh);
+    const DWORD rc = transact(nlh);
+    // The kernel calls a missing interface an unreachable network; say what it is. Asked
+    // only on a refusal: the kernel adds no route through an interface it lacks.
+    if (rc != NO_ERROR)
+        if (nl::Link link; nl::readLink(req.ifIndex, link) == ENODEV)
+            return ERROR_DEV_NOT_EXIST;
+    return rc;
 }
 
 DWORD deleteRoute(const MIB_IPFORWARDROW* row) {

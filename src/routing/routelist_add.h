@@ -1,0 +1,37 @@
+// Adding every route of a loaded route list through one interface and next hop, without a
+// window.
+#pragma once
+
+#include "iphlpapi.h"
+#include "routing/routelist.h"
+
+#include <QString>
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+namespace corvane {
+
+struct ListAddRequest {
+    std::vector<ListRoute> routes;
+    DWORD ifIndex = 0;
+    std::uint32_t nextHop = 0; // host order
+    DWORD type = MIB_IPROUTE_TYPE_INDIRECT;
+    int metric = 1;
+    QString nextHopText; // as typed: part of the persistent names
+    bool persistent = false;
+};
+
+struct ListAddResult {
+    int added = 0;
+    int failed = 0;
+};
+
+// Sets every route in order, network and mask taken as they are (not aligned). A refused
+// route is reported on its own and the others still go in. With persistent, the names of the
+// added routes are stored in one write at the end. progress is called at most a few
+// milliseconds apart while the routes go in, and may run the event loop: the caller keeps
+// refreshes of the routing list away until this returns.
+ListAddResult addRouteList(const ListAddRequest& request, const std::function<void()>& progress);
+
+} // namespace corvane

@@ -1,0 +1,128 @@
+// Storing and removing many persistent route names at once: one store write, the same rules
+// per name as one at a time, and a failed write shown once.
+#include "recording_prompter.h"
+#include "registry/location.h"
+#include "routing/persistentroutes.h"
+#include "shell/machinestore.h"
+#include "temp_dir.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <gtest/gtest.h>
+#include <limits.h>
+#include <optional>
+#include <string>
+#include <sys/inotify.h>
+#include <unistd.h>
+#include <vector>
+
+using namespace corvane;
+
+namespace {
+
+class PersistentBatch : public ::testing::Test {
+protected:
+    PersistentBatch() {
+        if (const char* cfg = std::getenv(reg::kConfigDirVariable))
+            saved = cfg;
+        ::setenv(reg::kConfigDirVariable, dir.path().c_str(), 1);
+        resetMachineStore();
+    }
+    ~PersistentBatch() override {
+        if (saved)
+            ::setenv(reg::kConfigDirVariable, saved->c_str(), 1);
+        else
+            ::unsetenv(reg::kConfigDirVariable);
+        resetMachineStore();
+    }
+
+    // Counts the times the store file is replaced while f runs.
+    template <typename F> int writesDuring(F&& f) {
+        const int fd = ::inotify_init1(IN_NONBLOCK);
+        EXPECT_GE(fd, 0);
+        EXPECT_GE(::inotify_add_watch(fd, dir.path().c_str(), IN_MOVED_TO | IN_CLOSE_WRITE), 0);
+        f();
+        int writes = 0;
+        alignas(inotify_event) char buf[64 * (sizeof(inotify_event) + NAME_MAX + 1)];
+        for (ssize_t n; (n = ::read(fd, buf, sizeof buf)) > 0;) {
+            for (ssize_t at = 0; at < n;) {
+                const auto* e = reinterpret_cast<const inotify_event*>(buf + at);
+                if (e->len && std::string(e->name) == reg::kMachineStoreFile)
+                    ++writes;
+                at += static_cast<ssize_t>(sizeof(inotify_event) + e->len);
+            }
+        }
+        ::close(fd);
+        return writes;
+    }
+    static std::vector<std::string> names(int count, int first = 0) {
+        std::vector<std::string> out;
+        for (int i = first; i < first + count; ++i)
+            out.push_back("10." + std::to_string(i / 256) + "." + std::to_string(i % 256) +
+                          ".0,255.255.255.0,192.168.1.1,1");
+        return out;
+    }
+
+    test::TempDir dir;
+    test::RecordingPrompter prompts;
+    std::optional<std::string> saved;
+};
+
+TEST_F(PersistentBatch, ManyNamesGoInOneWriteWithTheSingleNameRules) {
+    ASSERT_TRUE(SetPersistent("10.0.0.0,255.255.255.0,192.168.1.1,1", true));
+    std::vector<std::string> batch = names(2000);
+    batch[0] = "10.0.0.0,255.255.255.0,192.168.1.1,1";       // stored already: not twice
+    batch.push_back("10.0.5.0,255.255.255.0,192.168.1.1,1"); // a duplicate line of the list
+    batch.push_back("10.0.6.0,255.255.255.0,0.0.0.0,1");     // would come back on-link
+    batch.push_back("10.0.7.0,255.255.255.0,192.168.1.1");   // no metric: no route
+    bool result = true;
+    EXPECT_EQ(writesDuring([&] { result = SetPersistent(batch, true); }), 1);
+    EXPECT_FALSE(result) << "names were left out";
+
+    std::vector<std::string> stored = ReadPersistentRouteNames();
+    ASSERT_EQ(stored.size(), 2000U);
+    EXPECT_EQ(stored, names(2000)) << "in the list's order, after what was there";
+    EXPECT_FALSE(IsPersistent("10.0.6.0,255.255.255.0,0.0.0.0,1"));
+    EXPECT_TRUE(prompts.messages.empty());
+
+    // Nothing new: no write at all, and every name taken.
+    EXPECT_EQ(writesDuring([&] { result = SetPersistent(names(10), true); }), 0);
+    EXPECT_TRUE(result);
+}
+
+TEST_F(PersistentBatch, RemovalIgnoresLetterCaseAndLeavesTheOthers) {
+    ASSERT_TRUE(SetPersistent(names(300), true));
+    std::vector<std::string> gone = names(100, 100);
+    for (std::string& name : gone)
+        std::transform(name.begin(), name.end(), name.begin(), ::toupper);
+    gone.push_back("not,a,route"); // removal takes any name, as one at a time
+    bool result = false;
+    EXPECT_EQ(writesDuring([&] { result = SetPersistent(gone, false); }), 1);
+    EXPECT_TRUE(result);
+    std::vector<std::string> want = names(100);
+    const std::vector<std::string> rest = names(100, 200);
+    want.insert(want.end(), rest.begin(), rest.end());
+    EXPECT_EQ(ReadPersistentRouteNames(), want);
+    // Names no longer stored: nothing to write.
+    EXPECT_EQ(writesDuring([&] { SetPersistent(gone, false); }), 0);
+}
+
+TEST_F(PersistentBatch, AnEmptyBatchStillCreatesTheKey) {
+    EXPECT_EQ(writesDuring([] { EXPECT_TRUE(SetPersistent(std::vector<std::string>{}, false)); }),
+              1);
+    std::string failure;
+    EXPECT_TRUE(ReadPersistentRouteNames(&failure).empty());
+    EXPECT_TRUE(failure.empty());
+    EXPECT_TRUE(machineStore().open(persistentRoutesKey, false).has_value());
+}
+
+TEST_F(PersistentBatch, AStoreThatCannotBeWrittenIsShownOnce) {
+    // A folder where the store file should be: it can be neither read nor replaced.
+    std::filesystem::create_directory(dir.path() / reg::kMachineStoreFile);
+    EXPECT_FALSE(SetPersistent(names(50), true));
+    ASSERT_EQ(prompts.messages.size(), 1U);
+    EXPECT_EQ(prompts.messages[0].caption, "Error");
+    EXPECT_TRUE(prompts.messages[0].text.startsWith("The settings could not be saved."));
+}
+
+} // namespace
