@@ -102,12 +102,11 @@ RouteListDialog::RouteListDialog(const char* name, const QString& title, int lis
     lvRouteList->verticalHeader()->setDefaultSectionSize(lvRouteList->fontMetrics().height() + 4);
     lvRouteList->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     for (int c = 0; c < 2; ++c)
-        lvRouteList->setColumnWidth(
-            c, std::max(98, lvRouteList->fontMetrics().horizontalAdvance(
-                                QStringLiteral("255.255.255.255")) +
-                                12));
-    btnOpenList = named(new QPushButton(loadCaption, this), "btnOpenList", "Open a route list file",
-                        3020);
+        lvRouteList->setColumnWidth(c, std::max(98, lvRouteList->fontMetrics().horizontalAdvance(
+                                                        QStringLiteral("255.255.255.255")) +
+                                                        12));
+    btnOpenList =
+        named(new QPushButton(loadCaption, this), "btnOpenList", "Open a route list file", 3020);
     btnOpenList->setAutoDefault(false);
     cbxMetric = named(new QComboBox(this), "cbxMetric", "Routing metric", 2040);
     cbxMetric->setEditable(true);
@@ -222,8 +221,7 @@ void RouteListDialog::btnOpenListClick() {
                         MsgIcon::Error);
         } else {
             for (const RouteListRefusal& refusal : list->refused)
-                showMessage(defaultRouteMessage(refusal), QStringLiteral("Error"),
-                            MsgIcon::Error);
+                showMessage(defaultRouteMessage(refusal), QStringLiteral("Error"), MsgIcon::Error);
             routeList->setRoutes(std::move(list->routes));
         }
     }
@@ -288,8 +286,7 @@ void TfrmAddRouteList::btnOkClick() {
         selected = selectTypedInterface();
     readMetric();
     if (!selected || metric == -1) {
-        showMessage(QStringLiteral("Invalid parameters."), QStringLiteral("Error"),
-                    MsgIcon::Error);
+        showMessage(QStringLiteral("Invalid parameters."), QStringLiteral("Error"), MsgIcon::Error);
         return;
     }
     accept();
@@ -314,8 +311,7 @@ void TfrmDelRouteList::btnOkClick() {
     readMetric();
     // Said, yet the dialog closes: the action then stops without deleting anything.
     if (!selected)
-        showMessage(QStringLiteral("Invalid parameters."), QStringLiteral("Error"),
-                    MsgIcon::Error);
+        showMessage(QStringLiteral("Invalid parameters."), QStringLiteral("Error"), MsgIcon::Error);
     accept();
 }
 

@@ -42,7 +42,7 @@ QString routeListNextHop(const std::vector<RouteRow>& rows, DWORD ifIndex) {
 }
 
 QString nextHopProposal(const RouteInterface& face, const std::vector<RouteRow>& rows) {
-    const QString fromTree = gatewayNodeAddress(face.gatewayNode);
+    QString fromTree = gatewayNodeAddress(face.gatewayNode);
     if (!fromTree.isEmpty())
         return fromTree;
     const std::optional<DWORD> index = parseInterfaceIndex(face.indexText);

@@ -7,9 +7,9 @@
 #include "routing/frmip.h"
 #include "routing/frmmodifyroutes.h"
 #include "routing/frmroutelist.h"
-#include "routing/routelist_add.h"
 #include "routing/persistentroutes.h"
 #include "routing/route_read.h"
+#include "routing/routelist_add.h"
 #include "shell/actionlist.h"
 #include "shell/forms.h"
 #include "shell/menubuilder.h"
@@ -19,8 +19,8 @@
 
 #include <QAction>
 #include <QCheckBox>
-#include <QCoreApplication>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QEvent>
 #include <QItemSelectionModel>
 #include <QKeyEvent>
@@ -28,8 +28,8 @@
 #include <QMenu>
 #include <QTableView>
 #include <algorithm>
-#include <unordered_set>
 #include <arpa/inet.h>
+#include <unordered_set>
 
 namespace corvane {
 namespace {
@@ -396,9 +396,9 @@ void RoutesPage::acAddFromListExecute() {
             return;
         FillRouteTable();
         const QString chosen = d.cbxInterfaces->currentText();
-        const auto face = std::find_if(faces.begin(), faces.end(), [&chosen](const RouteInterface& f) {
-            return f.description == chosen;
-        });
+        const auto face =
+            std::find_if(faces.begin(), faces.end(),
+                         [&chosen](const RouteInterface& f) { return f.description == chosen; });
         const std::optional<DWORD> index =
             face == faces.end() ? std::nullopt : parseInterfaceIndex(face->indexText);
         if (!index)
@@ -408,15 +408,14 @@ void RoutesPage::acAddFromListExecute() {
         request.ifIndex = *index;
         request.nextHopText = d.edtNextHop->text();
         request.nextHop = ip(request.nextHopText.toStdString()).value();
-        request.type = routeTypeFor(request.nextHopText,
-                                    defaultGatewayText(lvFwTableModel->rows(), *index),
-                                    ownAddresses ? ownAddresses() : QStringList());
+        request.type =
+            routeTypeFor(request.nextHopText, defaultGatewayText(lvFwTableModel->rows(), *index),
+                         ownAddresses ? ownAddresses() : QStringList());
         request.metric = d.metric;
         request.persistent = d.cbPersistent->isChecked();
         // The window keeps painting through a long list; no input reaches it meanwhile.
-        result = addRouteList(request, [] {
-            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-        });
+        result = addRouteList(
+            request, [] { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); });
     }
     if (!options().on(Option::AutoUpdate))
         emit refreshRequested();
@@ -439,9 +438,9 @@ void RoutesPage::acDelListExecute() {
         if (d.cbxInterfaces->currentIndex() < 0)
             return;
         const QString chosen = d.cbxInterfaces->currentText();
-        const auto face = std::find_if(faces.begin(), faces.end(), [&chosen](const RouteInterface& f) {
-            return f.description == chosen;
-        });
+        const auto face =
+            std::find_if(faces.begin(), faces.end(),
+                         [&chosen](const RouteInterface& f) { return f.description == chosen; });
         const std::optional<DWORD> index =
             face == faces.end() ? std::nullopt : parseInterfaceIndex(face->indexText);
         // Texts are compared as written: a network with leading zeros matches nothing. One pass
