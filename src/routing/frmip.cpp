@@ -1,5 +1,6 @@
 #include "routing/frmip.h"
 
+#include "shell/dialogparts.h"
 #include "shell/help.h"
 #include "shell/hints.h"
 #include "values/ip.h"
@@ -8,8 +9,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QScreen>
-#include <QShortcut>
 #include <QShowEvent>
 #include <QVBoxLayout>
 
@@ -44,9 +43,7 @@ TfrmIP::TfrmIP(QWidget* parent) : QDialog(parent) {
     setFixedSize(sizeHint().expandedTo(QSize(224, 86)));
 
     connect(btnOk, &QPushButton::clicked, this, &TfrmIP::btnOkClick);
-    auto* f1 = new QShortcut(QKeySequence(Qt::Key_F1), this);
-    f1->setContext(Qt::WidgetWithChildrenShortcut);
-    connect(f1, &QShortcut::activated, this, &TfrmIP::FormHelp);
+    onHelpKey(this, [this] { FormHelp(); });
 }
 
 void TfrmIP::btnOkClick() {
@@ -64,9 +61,7 @@ void TfrmIP::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
     if (event->spontaneous())
         return;
-    const QWidget* owner = parentWidget() ? parentWidget() : this;
-    if (const QScreen* shown = owner->screen())
-        move(shown->availableGeometry().center() - rect().center());
+    centreOnScreen(*this);
     FormShow();
 }
 

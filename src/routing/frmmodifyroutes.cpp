@@ -2,6 +2,7 @@
 
 #include "platform/prompter.h"
 #include "routing/route_edit.h"
+#include "shell/dialogparts.h"
 #include "shell/help.h"
 #include "shell/hints.h"
 #include "values/iphost.h"
@@ -16,8 +17,6 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPushButton>
-#include <QScreen>
-#include <QShortcut>
 #include <QShowEvent>
 #include <QVBoxLayout>
 
@@ -27,47 +26,29 @@ TfrmModifyRoutes* frmModifyRoutes = nullptr;
 
 namespace {
 
-constexpr const char* kHelpContext = "helpContext";
-
 // A road sign with a plus (add) or a pencil (modify): the dialog's own pictures.
 QPixmap routePicture(bool modify, qreal ratio) {
-    QPixmap pm(QSize(32, 32) * ratio);
-    pm.setDevicePixelRatio(ratio);
-    pm.fill(Qt::transparent);
-    QPainter p(&pm);
-    p.setRenderHint(QPainter::Antialiasing);
-    p.setPen(Qt::NoPen);
-    p.setBrush(QColor(0x2b, 0x5c, 0x9e));
-    p.drawRoundedRect(QRectF(1, 1, 30, 30), 6, 6);
-    QPainterPath arrow;
-    arrow.moveTo(6, 20);
-    arrow.lineTo(18, 20);
-    arrow.lineTo(18, 25);
-    arrow.lineTo(26, 16);
-    arrow.lineTo(18, 7);
-    arrow.lineTo(18, 12);
-    arrow.lineTo(6, 12);
-    arrow.closeSubpath();
-    p.setBrush(QColor(0xd8, 0xe6, 0xf5));
-    p.drawPath(arrow);
-    p.setPen(QPen(modify ? QColor(0xe0, 0x8a, 0x1e) : QColor(0x2e, 0xa0, 0x43), 3, Qt::SolidLine,
-                  Qt::RoundCap));
-    if (modify) {
-        p.drawLine(QPointF(17, 28), QPointF(28, 17));
-    } else {
-        p.drawLine(QPointF(24, 22), QPointF(24, 30));
-        p.drawLine(QPointF(20, 26), QPointF(28, 26));
-    }
-    return pm;
-}
-
-template <typename W> W* named(W* w, const char* name, const char* hint, int helpContext) {
-    w->setObjectName(QLatin1String(name));
-    if (hint)
-        applyHint(w, QString::fromUtf8(hint));
-    if (helpContext)
-        w->setProperty(kHelpContext, helpContext);
-    return w;
+    return tilePicture(ratio, [modify](QPainter& p) {
+        QPainterPath arrow;
+        arrow.moveTo(6, 20);
+        arrow.lineTo(18, 20);
+        arrow.lineTo(18, 25);
+        arrow.lineTo(26, 16);
+        arrow.lineTo(18, 7);
+        arrow.lineTo(18, 12);
+        arrow.lineTo(6, 12);
+        arrow.closeSubpath();
+        p.setBrush(QColor(0xd8, 0xe6, 0xf5));
+        p.drawPath(arrow);
+        p.setPen(QPen(modify ? QColor(0xe0, 0x8a, 0x1e) : QColor(0x2e, 0xa0, 0x43), 3,
+                      Qt::SolidLine, Qt::RoundCap));
+        if (modify) {
+            p.drawLine(QPointF(17, 28), QPointF(28, 17));
+        } else {
+            p.drawLine(QPointF(24, 22), QPointF(24, 30));
+            p.drawLine(QPointF(20, 26), QPointF(28, 26));
+        }
+    });
 }
 
 } // namespace
@@ -79,30 +60,30 @@ TfrmModifyRoutes::TfrmModifyRoutes(QWidget* parent) : QDialog(parent) {
                    Qt::WindowContextHelpButtonHint);
 
     edtNetwork =
-        named(new QLineEdit(this), "edtNetwork", "Destination address for routing entry", 2010);
-    cbxMask = named(new QComboBox(this), "cbxMask", "Destination subnet mask", 2020);
+        described(new QLineEdit(this), "edtNetwork", "Destination address for routing entry", 2010);
+    cbxMask = described(new QComboBox(this), "cbxMask", "Destination subnet mask", 2020);
     cbxMask->setEditable(true);
     cbxMask->addItems(routeMaskList());
     cbxMask->setCurrentIndex(31);
-    edtNextHop = named(new QLineEdit(this), "edtNextHop", nullptr, 2030);
-    cbxMetric = named(new QComboBox(this), "cbxMetric", "Routing metric", 2040);
+    edtNextHop = described(new QLineEdit(this), "edtNextHop", nullptr, 2030);
+    cbxMetric = described(new QComboBox(this), "cbxMetric", "Routing metric", 2040);
     cbxMetric->setEditable(true);
     cbxMetric->addItems(routeMetricList);
     cbxMetric->setCurrentIndex(1);
-    cbPersistent = named(new QCheckBox(QStringLiteral("Persistent"), this), "cbPersistent",
-                         "Specifies whether a route shall be persistent", 2045);
-    cbxInterfaces = named(new QComboBox(this), "cbxInterfaces",
-                          "Interface, via which the destination shall be reached", 2050);
+    cbPersistent = described(new QCheckBox(QStringLiteral("Persistent"), this), "cbPersistent",
+                             "Specifies whether a route shall be persistent", 2045);
+    cbxInterfaces = described(new QComboBox(this), "cbxInterfaces",
+                              "Interface, via which the destination shall be reached", 2050);
     cbxInterfaces->setEditable(true);
     cbxInterfaces->setInsertPolicy(QComboBox::NoInsert);
-    btnOk = named(new QPushButton(QStringLiteral("Ok"), this), "btnOk", nullptr, 0);
+    btnOk = described(new QPushButton(QStringLiteral("Ok"), this), "btnOk", nullptr, 0);
     btnOk->setDefault(true);
     btnOk->setEnabled(false);
-    btnCancel = named(new QPushButton(QStringLiteral("Cancel"), this), "btnCancel", nullptr, 0);
+    btnCancel = described(new QPushButton(QStringLiteral("Cancel"), this), "btnCancel", nullptr, 0);
     btnCancel->setAutoDefault(false);
-    imgAdd = named(new QLabel(this), "imgAdd", nullptr, 0);
+    imgAdd = described(new QLabel(this), "imgAdd", nullptr, 0);
     imgAdd->setPixmap(routePicture(false, devicePixelRatioF()));
-    imgModify = named(new QLabel(this), "imgModify", nullptr, 0);
+    imgModify = described(new QLabel(this), "imgModify", nullptr, 0);
     imgModify->setPixmap(routePicture(true, devicePixelRatioF()));
     imgModify->hide();
 
@@ -161,9 +142,7 @@ TfrmModifyRoutes::TfrmModifyRoutes(QWidget* parent) : QDialog(parent) {
     connect(btnOk, &QPushButton::clicked, this, &TfrmModifyRoutes::btnOkClick);
     connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
     connect(cbxInterfaces, &QComboBox::activated, this, &TfrmModifyRoutes::cbxInterfacesChange);
-    auto* f1 = new QShortcut(QKeySequence(Qt::Key_F1), this);
-    f1->setContext(Qt::WidgetWithChildrenShortcut);
-    connect(f1, &QShortcut::activated, this, &TfrmModifyRoutes::FormHelp);
+    onHelpKey(this, [this] { FormHelp(); });
 }
 
 bool TfrmModifyRoutes::eventFilter(QObject* watched, QEvent* event) {
@@ -176,9 +155,7 @@ void TfrmModifyRoutes::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
     if (event->spontaneous())
         return;
-    const QWidget* owner = parentWidget() ? parentWidget() : this;
-    if (const QScreen* shown = owner->screen())
-        move(shown->availableGeometry().center() - rect().center());
+    centreOnScreen(*this);
     FormShow();
     FormActivate();
 }
@@ -271,12 +248,7 @@ void TfrmModifyRoutes::btnOkClick() {
 }
 
 int TfrmModifyRoutes::currentHelpContext() const {
-    for (const QWidget* w = focusWidget(); w && w != this; w = w->parentWidget()) {
-        const QVariant v = w->property(kHelpContext);
-        if (v.isValid())
-            return v.toInt();
-    }
-    return 0;
+    return focusedHelpContext(*this);
 }
 
 void TfrmModifyRoutes::FormHelp() {

@@ -2,6 +2,7 @@
 
 #include "platform/prompter.h"
 #include "routing/route_edit.h"
+#include "shell/dialogparts.h"
 #include "shell/help.h"
 #include "shell/hints.h"
 
@@ -13,8 +14,6 @@
 #include <QLineEdit>
 #include <QPainter>
 #include <QPushButton>
-#include <QScreen>
-#include <QShortcut>
 #include <QShowEvent>
 #include <QTableView>
 #include <QVBoxLayout>
@@ -26,33 +25,15 @@ TfrmDelRouteList* frmDelRouteList = nullptr;
 
 namespace {
 
-constexpr const char* kHelpContext = "helpContext";
-
-template <typename W> W* named(W* w, const char* name, const char* hint, int helpContext) {
-    w->setObjectName(QLatin1String(name));
-    if (hint)
-        applyHint(w, QString::fromUtf8(hint));
-    if (helpContext)
-        w->setProperty(kHelpContext, helpContext);
-    return w;
-}
-
 // A list of three routes with a pencil: the dialogs' own picture.
 QPixmap listPicture(qreal ratio) {
-    QPixmap pm(QSize(32, 32) * ratio);
-    pm.setDevicePixelRatio(ratio);
-    pm.fill(Qt::transparent);
-    QPainter p(&pm);
-    p.setRenderHint(QPainter::Antialiasing);
-    p.setPen(Qt::NoPen);
-    p.setBrush(QColor(0x2b, 0x5c, 0x9e));
-    p.drawRoundedRect(QRectF(1, 1, 30, 30), 6, 6);
-    p.setPen(QPen(QColor(0xd8, 0xe6, 0xf5), 3, Qt::SolidLine, Qt::RoundCap));
-    for (const int y : {9, 16, 23})
-        p.drawLine(QPointF(7, y), QPointF(20, y));
-    p.setPen(QPen(QColor(0xe0, 0x8a, 0x1e), 3, Qt::SolidLine, Qt::RoundCap));
-    p.drawLine(QPointF(18, 28), QPointF(28, 18));
-    return pm;
+    return tilePicture(ratio, [](QPainter& p) {
+        p.setPen(QPen(QColor(0xd8, 0xe6, 0xf5), 3, Qt::SolidLine, Qt::RoundCap));
+        for (const int y : {9, 16, 23})
+            p.drawLine(QPointF(7, y), QPointF(20, y));
+        p.setPen(QPen(QColor(0xe0, 0x8a, 0x1e), 3, Qt::SolidLine, Qt::RoundCap));
+        p.drawLine(QPointF(18, 28), QPointF(28, 18));
+    });
 }
 
 } // namespace
@@ -92,8 +73,8 @@ RouteListDialog::RouteListDialog(const char* name, const QString& title, int lis
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
                    Qt::WindowContextHelpButtonHint);
     routeList = new RouteListModel(this);
-    lvRouteList =
-        named(new QTableView(this), "lvRouteList", "List of routes to be added", listHelpContext);
+    lvRouteList = described(new QTableView(this), "lvRouteList", "List of routes to be added",
+                            listHelpContext);
     lvRouteList->setModel(routeList);
     lvRouteList->setEditTriggers(QAbstractItemView::NoEditTriggers);
     lvRouteList->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -105,30 +86,28 @@ RouteListDialog::RouteListDialog(const char* name, const QString& title, int lis
         lvRouteList->setColumnWidth(c, std::max(98, lvRouteList->fontMetrics().horizontalAdvance(
                                                         QStringLiteral("255.255.255.255")) +
                                                         12));
-    btnOpenList =
-        named(new QPushButton(loadCaption, this), "btnOpenList", "Open a route list file", 3020);
+    btnOpenList = described(new QPushButton(loadCaption, this), "btnOpenList",
+                            "Open a route list file", 3020);
     btnOpenList->setAutoDefault(false);
-    cbxMetric = named(new QComboBox(this), "cbxMetric", "Routing metric", 2040);
+    cbxMetric = described(new QComboBox(this), "cbxMetric", "Routing metric", 2040);
     cbxMetric->setEditable(true);
     cbxMetric->addItems(routeMetricList);
     cbxMetric->setCurrentIndex(1);
-    cbxInterfaces = named(new QComboBox(this), "cbxInterfaces",
-                          "Interface, via which the destination shall be reached", 2050);
+    cbxInterfaces = described(new QComboBox(this), "cbxInterfaces",
+                              "Interface, via which the destination shall be reached", 2050);
     cbxInterfaces->setEditable(true);
     cbxInterfaces->setInsertPolicy(QComboBox::NoInsert);
-    btnOk = named(new QPushButton(QStringLiteral("Ok"), this), "btnOk", nullptr, 0);
+    btnOk = described(new QPushButton(QStringLiteral("Ok"), this), "btnOk", nullptr, 0);
     btnOk->setDefault(true);
     btnOk->setEnabled(false);
-    btnCancel = named(new QPushButton(QStringLiteral("Cancel"), this), "btnCancel", nullptr, 0);
+    btnCancel = described(new QPushButton(QStringLiteral("Cancel"), this), "btnCancel", nullptr, 0);
     btnCancel->setAutoDefault(false);
-    imgModify = named(new QLabel(this), "imgModify", nullptr, 0);
+    imgModify = described(new QLabel(this), "imgModify", nullptr, 0);
     imgModify->setPixmap(listPicture(devicePixelRatioF()));
 
     connect(btnOpenList, &QPushButton::clicked, this, &RouteListDialog::btnOpenListClick);
     connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
-    auto* f1 = new QShortcut(QKeySequence(Qt::Key_F1), this);
-    f1->setContext(Qt::WidgetWithChildrenShortcut);
-    connect(f1, &QShortcut::activated, this, &RouteListDialog::FormHelp);
+    onHelpKey(this, [this] { FormHelp(); });
 }
 
 void RouteListDialog::finishLayout(QWidget* extra) {
@@ -173,9 +152,7 @@ void RouteListDialog::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
     if (event->spontaneous())
         return;
-    const QWidget* owner = parentWidget() ? parentWidget() : this;
-    if (const QScreen* shown = owner->screen())
-        move(shown->availableGeometry().center() - rect().center());
+    centreOnScreen(*this);
     FormShow();
     FormActivate();
 }
@@ -229,12 +206,7 @@ void RouteListDialog::btnOpenListClick() {
 }
 
 int RouteListDialog::currentHelpContext() const {
-    for (const QWidget* w = focusWidget(); w && w != this; w = w->parentWidget()) {
-        const QVariant v = w->property(kHelpContext);
-        if (v.isValid())
-            return v.toInt();
-    }
-    return 0;
+    return focusedHelpContext(*this);
 }
 
 void RouteListDialog::FormHelp() {
@@ -244,9 +216,9 @@ void RouteListDialog::FormHelp() {
 TfrmAddRouteList::TfrmAddRouteList(QWidget* parent)
     : RouteListDialog("frmAddRouteList", QStringLiteral("Add multiple routes from list"), 3010,
                       QStringLiteral("Load List..."), parent) {
-    cbPersistent = named(new QCheckBox(QStringLiteral("Persistent"), this), "cbPersistent",
-                         "Specifies whether the list of routes shall be persistent", 2046);
-    edtNextHop = named(new QLineEdit(this), "edtNextHop", nullptr, 2030);
+    cbPersistent = described(new QCheckBox(QStringLiteral("Persistent"), this), "cbPersistent",
+                             "Specifies whether the list of routes shall be persistent", 2046);
+    edtNextHop = described(new QLineEdit(this), "edtNextHop", nullptr, 2030);
     auto* extra = new QWidget(this);
     auto* column = new QVBoxLayout(extra);
     column->setContentsMargins(0, 0, 0, 0);

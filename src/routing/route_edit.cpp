@@ -18,6 +18,14 @@ QStringList routeMaskList() {
     return masks;
 }
 
+std::optional<DWORD> interfaceIndexOf(const std::vector<RouteInterface>& faces,
+                                      const QString& description) {
+    for (const RouteInterface& face : faces)
+        if (face.description == description)
+            return parseInterfaceIndex(face.indexText);
+    return std::nullopt;
+}
+
 QString gatewayNodeAddress(const QString& nodeText) {
     if (nodeText.isEmpty())
         return {};

@@ -7,6 +7,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <optional>
 #include <vector>
 
 namespace corvane {
@@ -25,6 +26,10 @@ inline const QStringList routeMetricList = {
     QStringLiteral("0"),  QStringLiteral("1"),  QStringLiteral("5"),
     QStringLiteral("10"), QStringLiteral("11"), QStringLiteral("20"),
     QStringLiteral("21"), QStringLiteral("30"), QStringLiteral("31")};
+
+// The index of the first interface with this description; nothing when none has it.
+std::optional<DWORD> interfaceIndexOf(const std::vector<RouteInterface>& faces,
+                                      const QString& description);
 
 // "Gateway: 192.168.1.1 (HSRP, ...)" gives "192.168.1.1"; empty for an empty text.
 QString gatewayNodeAddress(const QString& nodeText);

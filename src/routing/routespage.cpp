@@ -226,13 +226,7 @@ QString RoutesPage::typedNextHop() const {
 std::optional<MIB_IPFORWARDROW> RoutesPage::dialogRoute(const std::vector<RouteInterface>& faces,
                                                         const std::vector<RouteRow>& rows) const {
     const TfrmModifyRoutes& d = *frmModifyRoutes;
-    const QString chosen = d.cbxInterfaces->currentText();
-    const auto face = std::find_if(faces.begin(), faces.end(), [&chosen](const RouteInterface& f) {
-        return f.description == chosen;
-    });
-    if (face == faces.end())
-        return std::nullopt;
-    const std::optional<DWORD> index = parseInterfaceIndex(face->indexText);
+    const std::optional<DWORD> index = interfaceIndexOf(faces, d.cbxInterfaces->currentText());
     if (!index)
         return std::nullopt;
     const QString gateway = defaultGatewayText(rows, *index);
@@ -395,12 +389,7 @@ void RoutesPage::acAddFromListExecute() {
         if (runModal(d) != QDialog::Accepted)
             return;
         FillRouteTable();
-        const QString chosen = d.cbxInterfaces->currentText();
-        const auto face =
-            std::find_if(faces.begin(), faces.end(),
-                         [&chosen](const RouteInterface& f) { return f.description == chosen; });
-        const std::optional<DWORD> index =
-            face == faces.end() ? std::nullopt : parseInterfaceIndex(face->indexText);
+        const std::optional<DWORD> index = interfaceIndexOf(faces, d.cbxInterfaces->currentText());
         if (!index)
             return;
         ListAddRequest request;
@@ -437,12 +426,7 @@ void RoutesPage::acDelListExecute() {
         FillRouteTable();
         if (d.cbxInterfaces->currentIndex() < 0)
             return;
-        const QString chosen = d.cbxInterfaces->currentText();
-        const auto face =
-            std::find_if(faces.begin(), faces.end(),
-                         [&chosen](const RouteInterface& f) { return f.description == chosen; });
-        const std::optional<DWORD> index =
-            face == faces.end() ? std::nullopt : parseInterfaceIndex(face->indexText);
+        const std::optional<DWORD> index = interfaceIndexOf(faces, d.cbxInterfaces->currentText());
         // Texts are compared as written: a network with leading zeros matches nothing. One pass
         // over the routing list, whatever the length of either list.
         std::unordered_set<QString> listed;

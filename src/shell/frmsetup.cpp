@@ -1,6 +1,7 @@
 #include "shell/frmsetup.h"
 
 #include "platform/prompter.h"
+#include "shell/dialogparts.h"
 #include "shell/help.h"
 
 #include <QCheckBox>
@@ -10,8 +11,6 @@
 #include <QPainter>
 #include <QPixmap>
 #include <QPushButton>
-#include <QScreen>
-#include <QShortcut>
 #include <QShowEvent>
 #include <QTabWidget>
 #include <QVBoxLayout>
@@ -22,7 +21,7 @@ TfrmSetup* frmSetup = nullptr;
 
 namespace {
 
-constexpr const char* kHelpContext = "helpContext";
+constexpr const char* kHelpContext = helpContextProperty;
 
 QCheckBox* makeBox(QWidget* page, const char* name, const QString& caption, const QString& hint,
                    int helpContext) {
@@ -55,24 +54,17 @@ void stack(QWidget* page, std::initializer_list<QCheckBox*> boxes) {
 
 // Three linked hosts on a rounded tile: the program's subject, drawn rather than shipped.
 QPixmap optionsPicture(qreal ratio) {
-    QPixmap pm(QSize(32, 32) * ratio);
-    pm.setDevicePixelRatio(ratio);
-    pm.fill(Qt::transparent);
-    QPainter p(&pm);
-    p.setRenderHint(QPainter::Antialiasing);
-    p.setPen(Qt::NoPen);
-    p.setBrush(QColor(0x2b, 0x5c, 0x9e));
-    p.drawRoundedRect(QRectF(1, 1, 30, 30), 6, 6);
-    const QPointF hosts[] = {{16, 8.5}, {8.5, 23}, {23.5, 23}};
-    p.setPen(QPen(QColor(0xd8, 0xe6, 0xf5), 2));
-    p.drawLine(hosts[0], hosts[1]);
-    p.drawLine(hosts[0], hosts[2]);
-    p.drawLine(hosts[1], hosts[2]);
-    p.setPen(Qt::NoPen);
-    p.setBrush(Qt::white);
-    for (const QPointF& h : hosts)
-        p.drawEllipse(h, 4, 4);
-    return pm;
+    return tilePicture(ratio, [](QPainter& p) {
+        const QPointF hosts[] = {{16, 8.5}, {8.5, 23}, {23.5, 23}};
+        p.setPen(QPen(QColor(0xd8, 0xe6, 0xf5), 2));
+        p.drawLine(hosts[0], hosts[1]);
+        p.drawLine(hosts[0], hosts[2]);
+        p.drawLine(hosts[1], hosts[2]);
+        p.setPen(Qt::NoPen);
+        p.setBrush(Qt::white);
+        for (const QPointF& h : hosts)
+            p.drawEllipse(h, 4, 4);
+    });
 }
 
 } // namespace
@@ -128,9 +120,7 @@ TfrmSetup::TfrmSetup(OptionsStore& options, QWidget* parent) : QDialog(parent), 
     connect(cbxAutoRun, &QCheckBox::toggled, this, &TfrmSetup::cbxAutoRunClick);
     connect(cbxResolveIPAddresses, &QCheckBox::clicked, this,
             &TfrmSetup::cbxResolveIPAddressesClick);
-    auto* f1 = new QShortcut(QKeySequence(Qt::Key_F1), this);
-    f1->setContext(Qt::WidgetWithChildrenShortcut);
-    connect(f1, &QShortcut::activated, this, &TfrmSetup::FormHelp);
+    onHelpKey(this, [this] { FormHelp(); });
 
     FormCreate();
 }
@@ -216,9 +206,7 @@ void TfrmSetup::showEvent(QShowEvent* event) {
     if (!event->spontaneous()) {
         showOptions(options_.value());
         autoRunChanged = false;
-        const QWidget* owner = parentWidget() ? parentWidget() : this;
-        if (const QScreen* shown = owner->screen())
-            move(shown->availableGeometry().center() - rect().center());
+        centreOnScreen(*this);
     }
     QDialog::showEvent(event);
 }
@@ -322,11 +310,8 @@ void TfrmSetup::cbxResolveIPAddressesClick(bool checked) {
 }
 
 int TfrmSetup::currentHelpContext() const {
-    for (const QWidget* w = focusWidget(); w && w != this; w = w->parentWidget()) {
-        const QVariant v = w->property(kHelpContext);
-        if (v.isValid())
-            return v.toInt();
-    }
+    if (const int focused = focusedHelpContext(*this))
+        return focused;
     if (const QWidget* page = pcOptions->currentWidget()) {
         if (const auto* first = page->findChild<QCheckBox*>())
             return first->property(kHelpContext).toInt();

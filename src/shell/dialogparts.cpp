@@ -1,0 +1,57 @@
+#include "shell/dialogparts.h"
+
+#include "shell/hints.h"
+
+#include <QKeySequence>
+#include <QPainter>
+#include <QScreen>
+#include <QShortcut>
+#include <QVariant>
+#include <QWidget>
+
+namespace corvane {
+
+QWidget* describe(QWidget* control, const char* name, const char* hint, int helpContext) {
+    control->setObjectName(QLatin1String(name));
+    if (hint)
+        applyHint(control, QString::fromUtf8(hint));
+    if (helpContext)
+        control->setProperty(helpContextProperty, helpContext);
+    return control;
+}
+
+int focusedHelpContext(const QWidget& dialog) {
+    for (const QWidget* w = dialog.focusWidget(); w && w != &dialog; w = w->parentWidget()) {
+        const QVariant v = w->property(helpContextProperty);
+        if (v.isValid())
+            return v.toInt();
+    }
+    return 0;
+}
+
+void onHelpKey(QWidget* dialog, std::function<void()> help) {
+    auto* f1 = new QShortcut(QKeySequence(Qt::Key_F1), dialog);
+    f1->setContext(Qt::WidgetWithChildrenShortcut);
+    QObject::connect(f1, &QShortcut::activated, dialog, std::move(help));
+}
+
+void centreOnScreen(QWidget& dialog) {
+    const QWidget* owner = dialog.parentWidget() ? dialog.parentWidget() : &dialog;
+    if (const QScreen* shown = owner->screen())
+        dialog.move(shown->availableGeometry().center() - dialog.rect().center());
+}
+
+QPixmap tilePicture(qreal ratio, const std::function<void(QPainter&)>& draw) {
+    QPixmap pm(QSize(32, 32) * ratio);
+    pm.setDevicePixelRatio(ratio);
+    pm.fill(Qt::transparent);
+    QPainter p(&pm);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(0x2b, 0x5c, 0x9e));
+    p.drawRoundedRect(QRectF(1, 1, 30, 30), 6, 6);
+    draw(p);
+    return pm;
+}
+
+} // namespace corvane

@@ -1,0 +1,31 @@
+// What the program's dialogs share: a help topic per control, F1, centring on the owner's
+// screen, and the rounded tile their pictures are painted on.
+#pragma once
+
+#include <QPixmap>
+#include <QString>
+#include <functional>
+
+class QPainter;
+class QWidget;
+
+namespace corvane {
+
+inline constexpr const char* helpContextProperty = "helpContext";
+
+// Names a control and gives it its hint ("short|status") and help topic (0: none).
+QWidget* describe(QWidget* control, const char* name, const char* hint, int helpContext);
+template <typename W> W* described(W* control, const char* name, const char* hint, int context) {
+    describe(control, name, hint, context);
+    return control;
+}
+// The help topic of the focused control of dialog or of a control around it; 0 for none.
+int focusedHelpContext(const QWidget& dialog);
+// F1 anywhere in the dialog runs help.
+void onHelpKey(QWidget* dialog, std::function<void()> help);
+// Centres the dialog on the screen its owner (or itself) is on.
+void centreOnScreen(QWidget& dialog);
+// A 32-pixel picture: the blue rounded tile, then what draw paints on it.
+QPixmap tilePicture(qreal ratio, const std::function<void(QPainter&)>& draw);
+
+} // namespace corvane
