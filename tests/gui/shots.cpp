@@ -2,6 +2,7 @@
 //   corvane_shots OUTPUT_FOLDER   (with a display, e.g. under Xvfb, or QT_QPA_PLATFORM=offscreen)
 #include "routing/frmip.h"
 #include "routing/frmmodifyroutes.h"
+#include "routing/frmroutelist.h"
 #include "routing/routespage.h"
 #include "shell/forms.h"
 #include "shell/frmabout.h"
@@ -64,6 +65,15 @@ int main(int argc, char* argv[]) {
             save(&d, modify ? QStringLiteral("route_modify.png") : QStringLiteral("route_add.png"));
             d.hide();
             d.cbxInterfaces->clear();
+        }
+        for (corvane::RouteListDialog* d : std::initializer_list<corvane::RouteListDialog*>{
+                 corvane::frmAddRouteList, corvane::frmDelRouteList}) {
+            d->show();
+            d->routeList->setRoutes(
+                {{QStringLiteral("10.0.0.0"), QStringLiteral("255.0.0.0")},
+                 {QStringLiteral("172.16.0.0"), QStringLiteral("255.240.0.0")}});
+            save(d, d->objectName() + QStringLiteral(".png"));
+            d->hide();
         }
         corvane::frmIP->show();
         save(corvane::frmIP, QStringLiteral("find_interface.png"));
