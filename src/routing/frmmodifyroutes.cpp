@@ -53,6 +53,25 @@ QPixmap routePicture(bool modify, qreal ratio) {
 
 } // namespace
 
+RouteDialogControls makeRouteDialogControls(QDialog* dialog) {
+    RouteDialogControls c{};
+    c.cbxMetric = described(new QComboBox(dialog), "cbxMetric", "Routing metric", 2040);
+    c.cbxMetric->setEditable(true);
+    c.cbxMetric->addItems(routeMetricList);
+    c.cbxMetric->setCurrentIndex(1);
+    c.cbxInterfaces = described(new QComboBox(dialog), "cbxInterfaces",
+                                "Interface, via which the destination shall be reached", 2050);
+    c.cbxInterfaces->setEditable(true);
+    c.cbxInterfaces->setInsertPolicy(QComboBox::NoInsert);
+    c.btnOk = described(new QPushButton(QStringLiteral("Ok"), dialog), "btnOk", nullptr, 0);
+    c.btnOk->setDefault(true);
+    c.btnOk->setEnabled(false);
+    c.btnCancel =
+        described(new QPushButton(QStringLiteral("Cancel"), dialog), "btnCancel", nullptr, 0);
+    c.btnCancel->setAutoDefault(false);
+    return c;
+}
+
 TfrmModifyRoutes::TfrmModifyRoutes(QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("frmModifyRoutes"));
     setWindowTitle(QStringLiteral("Add a route"));
@@ -66,21 +85,13 @@ TfrmModifyRoutes::TfrmModifyRoutes(QWidget* parent) : QDialog(parent) {
     cbxMask->addItems(routeMaskList());
     cbxMask->setCurrentIndex(31);
     edtNextHop = described(new QLineEdit(this), "edtNextHop", nullptr, 2030);
-    cbxMetric = described(new QComboBox(this), "cbxMetric", "Routing metric", 2040);
-    cbxMetric->setEditable(true);
-    cbxMetric->addItems(routeMetricList);
-    cbxMetric->setCurrentIndex(1);
+    const RouteDialogControls shared = makeRouteDialogControls(this);
+    cbxMetric = shared.cbxMetric;
+    cbxInterfaces = shared.cbxInterfaces;
+    btnOk = shared.btnOk;
+    btnCancel = shared.btnCancel;
     cbPersistent = described(new QCheckBox(QStringLiteral("Persistent"), this), "cbPersistent",
                              "Specifies whether a route shall be persistent", 2045);
-    cbxInterfaces = described(new QComboBox(this), "cbxInterfaces",
-                              "Interface, via which the destination shall be reached", 2050);
-    cbxInterfaces->setEditable(true);
-    cbxInterfaces->setInsertPolicy(QComboBox::NoInsert);
-    btnOk = described(new QPushButton(QStringLiteral("Ok"), this), "btnOk", nullptr, 0);
-    btnOk->setDefault(true);
-    btnOk->setEnabled(false);
-    btnCancel = described(new QPushButton(QStringLiteral("Cancel"), this), "btnCancel", nullptr, 0);
-    btnCancel->setAutoDefault(false);
     imgAdd = described(new QLabel(this), "imgAdd", nullptr, 0);
     imgAdd->setPixmap(routePicture(false, devicePixelRatioF()));
     imgModify = described(new QLabel(this), "imgModify", nullptr, 0);

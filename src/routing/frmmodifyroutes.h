@@ -52,4 +52,13 @@ protected:
 
 extern TfrmModifyRoutes* frmModifyRoutes;
 
+// The controls the route dialogs share, as each of them has them.
+struct RouteDialogControls {
+    QComboBox* cbxMetric;     // editable, the metric items, "1" chosen
+    QComboBox* cbxInterfaces; // editable, typed texts never become items
+    QPushButton* btnOk;       // default, disabled until the input allows it
+    QPushButton* btnCancel;
+};
+RouteDialogControls makeRouteDialogControls(QDialog* dialog);
+
 } // namespace corvane

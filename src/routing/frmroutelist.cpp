@@ -1,6 +1,7 @@
 #include "routing/frmroutelist.h"
 
 #include "platform/prompter.h"
+#include "routing/frmmodifyroutes.h"
 #include "routing/route_edit.h"
 #include "shell/dialogparts.h"
 #include "shell/help.h"
@@ -89,19 +90,11 @@ RouteListDialog::RouteListDialog(const char* name, const QString& title, int lis
     btnOpenList = described(new QPushButton(loadCaption, this), "btnOpenList",
                             "Open a route list file", 3020);
     btnOpenList->setAutoDefault(false);
-    cbxMetric = described(new QComboBox(this), "cbxMetric", "Routing metric", 2040);
-    cbxMetric->setEditable(true);
-    cbxMetric->addItems(routeMetricList);
-    cbxMetric->setCurrentIndex(1);
-    cbxInterfaces = described(new QComboBox(this), "cbxInterfaces",
-                              "Interface, via which the destination shall be reached", 2050);
-    cbxInterfaces->setEditable(true);
-    cbxInterfaces->setInsertPolicy(QComboBox::NoInsert);
-    btnOk = described(new QPushButton(QStringLiteral("Ok"), this), "btnOk", nullptr, 0);
-    btnOk->setDefault(true);
-    btnOk->setEnabled(false);
-    btnCancel = described(new QPushButton(QStringLiteral("Cancel"), this), "btnCancel", nullptr, 0);
-    btnCancel->setAutoDefault(false);
+    const RouteDialogControls shared = makeRouteDialogControls(this);
+    cbxMetric = shared.cbxMetric;
+    cbxInterfaces = shared.cbxInterfaces;
+    btnOk = shared.btnOk;
+    btnCancel = shared.btnCancel;
     imgModify = described(new QLabel(this), "imgModify", nullptr, 0);
     imgModify->setPixmap(listPicture(devicePixelRatioF()));
 

@@ -85,6 +85,8 @@ protected:
         for (const char* v : {"CORVANE_CONFIG_DIR", "XDG_CONFIG_HOME", "CORVANE_PLATFORM_VERSION",
                               "CORVANE_IPHLPAPI_LIB", "CORVANE_HELP_FILE"})
             qunsetenv(v);
+        for (const char* v : connectionNameFolders)
+            qunsetenv(v);
         resetMachineStore();
     }
 
@@ -103,6 +105,14 @@ protected:
     int* countRefreshes() {
         window->refresh->setFill(FillStep::InterfaceTable, [this] { ++refreshes; });
         return &refreshes;
+    }
+    static constexpr const char* connectionNameFolders[] = {
+        "CORVANE_NM_CONNECTIONS_DIR", "CORVANE_NETWORKD_DIRS", "CORVANE_NM_DEVICES_DIR",
+        "CORVANE_NETWORKD_LINKS_DIR"};
+    // Connection names come from the interface names alone: no profile folder is read.
+    void nameConnectionsAfterInterfaces() {
+        for (const char* v : connectionNameFolders)
+            qputenv(v, dir.filePath(QStringLiteral("none")).toLocal8Bit());
     }
     // Stores options as an accepted Options dialog would, without touching the autostart entry.
     void storeOptions() { options->save(false); }

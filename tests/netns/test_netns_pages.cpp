@@ -30,10 +30,7 @@ protected:
         MainWindowFixture::SetUp();
         if (!inPrivateNetns())
             return;
-        // Connection names come from the interface names alone.
-        for (const char* v : {"CORVANE_NM_CONNECTIONS_DIR", "CORVANE_NETWORKD_DIRS",
-                              "CORVANE_NM_DEVICES_DIR", "CORVANE_NETWORKD_LINKS_DIR"})
-            qputenv(v, dir.filePath(QStringLiteral("none")).toLocal8Bit());
+        nameConnectionsAfterInterfaces();
         sh("ip link set lo up");
         for (const char* name : {"pg0", "pg2"}) {
             sh(std::string("ip link add ") + name + " type veth peer name " + name + "p");
@@ -53,9 +50,6 @@ protected:
             ::close(listener_);
         if (inPrivateNetns())
             shMayFail("ip link del pg0 2>/dev/null; ip link del pg2 2>/dev/null");
-        for (const char* v : {"CORVANE_NM_CONNECTIONS_DIR", "CORVANE_NETWORKD_DIRS",
-                              "CORVANE_NM_DEVICES_DIR", "CORVANE_NETWORKD_LINKS_DIR"})
-            qunsetenv(v);
         MainWindowFixture::TearDown();
     }
 

@@ -34,9 +34,7 @@ protected:
         MainWindowFixture::SetUp();
         if (!inPrivateNetns())
             return;
-        for (const char* v : {"CORVANE_NM_CONNECTIONS_DIR", "CORVANE_NETWORKD_DIRS",
-                              "CORVANE_NM_DEVICES_DIR", "CORVANE_NETWORKD_LINKS_DIR"})
-            qputenv(v, dir.filePath(QStringLiteral("none")).toLocal8Bit());
+        nameConnectionsAfterInterfaces();
         sh("ip link set lo up");
         for (const char* name : {"rd0", "re0"}) {
             sh(std::string("ip link add ") + name + " type veth peer name " + name + "p");
@@ -50,9 +48,6 @@ protected:
     void TearDown() override {
         if (inPrivateNetns())
             shMayFail("ip link del rd0 2>/dev/null; ip link del re0 2>/dev/null");
-        for (const char* v : {"CORVANE_NM_CONNECTIONS_DIR", "CORVANE_NETWORKD_DIRS",
-                              "CORVANE_NM_DEVICES_DIR", "CORVANE_NETWORKD_LINKS_DIR"})
-            qunsetenv(v);
         MainWindowFixture::TearDown();
     }
 
