@@ -13,6 +13,8 @@ packages=(
     # test: GoogleTest, network namespaces, a DHCP server and client, a virtual screen
     libgtest-dev libgmock-dev
     iproute2 util-linux procps dnsmasq-base isc-dhcp-client dhcpcd-base
+    # the tests read the kernel back as JSON and drive small sockets from scripts
+    jq python3
     xvfb xauth
     # code checks
     clang-tidy clang-format
