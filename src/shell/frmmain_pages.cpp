@@ -96,6 +96,14 @@ void TfrmMain::wirePages() {
         return faces;
     };
     tsRoutes->ownAddresses = [this] { return tsHost->addresses(); };
+    // The interface statistics run on the window's timer and may set the window aside.
+    tsInterface->tmrIntStat = tmrIntStat;
+    connect(tsInterface, &InterfacesPage::mainWindowMinimiseRequested, this, [this](bool aside) {
+        if (aside)
+            showMinimized();
+        else if (isMinimized())
+            showNormal();
+    });
     connect(tsRoutes, &RoutesPage::routeModified, tmrModifyUpdate,
             static_cast<void (QTimer::*)()>(&QTimer::start));
 
