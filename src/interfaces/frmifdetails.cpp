@@ -142,12 +142,7 @@ void TfrmIfDetails::FormShow() {
 
 void TfrmIfDetails::cbxKeepOnTopClick() {
     const bool onTop = cbxKeepOnTop->isChecked();
-    // Without activating, moving or resizing: only the stacking changes.
-    setAttribute(Qt::WA_ShowWithoutActivating, true);
-    setWindowFlag(Qt::WindowStaysOnTopHint, onTop);
-    if (isVisibleTo(parentWidget()) || isVisible())
-        show();
-    setAttribute(Qt::WA_ShowWithoutActivating, false);
+    keepOnTop(*this, onTop);
     emit mainWindowMinimised(onTop);
     if (!onTop)
         setFocus();
@@ -158,8 +153,6 @@ void TfrmIfDetails::btnCloseClick() {
 }
 
 void TfrmIfDetails::done(int result) {
-    if (cbxKeepOnTop->isChecked())
-        setWindowFlag(Qt::WindowStaysOnTopHint, false);
     emit mainWindowMinimised(false);
     QDialog::done(result);
 }

@@ -8,6 +8,7 @@
 #include "platform/prompter.h"
 #include "platform/reportfailure.h"
 #include "shell/actionlist.h"
+#include "shell/dialogparts.h"
 #include "shell/forms.h"
 #include "shell/menubuilder.h"
 #include "shell/options.h"
@@ -351,6 +352,7 @@ void InterfacesPage::acIfStatsExecuteStop(const QString& callName, DWORD code) {
     if (tmrIntStat)
         tmrIntStat->stop();
     emit mainWindowMinimiseRequested(false);
+    keepOnTop(d, false);
     if (code != 0)
         ReportFailure(callName, code);
     else

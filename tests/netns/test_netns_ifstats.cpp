@@ -2,6 +2,7 @@
 // of a private network namespace.
 #include "../gui/gui_fixture.h"
 #include "interfaces/frmifdetails.h"
+#include "interfaces/frmipdetails.h"
 #include "interfaces/iftable_rows.h"
 #include "netns.h"
 
@@ -122,6 +123,49 @@ TEST_F(IfStats, ARefreshThatDropsTheSelectionStopsTheRun) {
     EXPECT_EQ(prompts.messages[0].text,
               "Interface statistcs stopped due to not specified exception.");
     EXPECT_EQ(prompts.messages[0].icon, MsgIcon::Warning);
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(IfStats, IpStatisticsFollowForwardingAndStayUnsigned) {
+    CORVANE_REQUIRE_NETNS();
+    TfrmMain& w = make();
+    std::vector<std::pair<bool, QString>> seen;
+    beforeModalAnswer = [&](QDialog& dialog) {
+        auto& d = dynamic_cast<TfrmIPDetails&>(dialog);
+        d.show();
+        EXPECT_TRUE(w.tmrIpStat->isActive());
+        for (const char* forwarding : {"0", "1"}) {
+            sh(std::string("sysctl -q -w net.ipv4.ip_forward=") + forwarding);
+            w.tmrIpStatTimer();
+            seen.emplace_back(d.lblForwardedLabel->isVisibleTo(&d),
+                              d.lblRoutingEnabled->text() + "|" + d.lblForwarded->text());
+        }
+        MIB_IPSTATS big{};
+        big.dwInReceives = 3'000'000'000U;
+        big.dwForwarding = 2;
+        d.showStatistics(big);
+        EXPECT_EQ(d.lblinReceives->text(), "3000000000");
+        EXPECT_FALSE(d.lblDefaultTTL->text().isEmpty());
+
+        // "Always on top" sets the main window aside; Close brings it back.
+        w.show();
+        d.cbxKeepOnTop->setChecked(true);
+        d.cbxKeepOnTopClick();
+        EXPECT_TRUE(w.isMinimized());
+        d.btnCloseClick();
+        EXPECT_FALSE(w.isMinimized());
+        EXPECT_FALSE(d.cbxKeepOnTop->isChecked());
+    };
+    w.acIPStats->trigger();
+    ASSERT_EQ(seen.size(), 2u);
+    EXPECT_EQ(seen[0], std::make_pair(false, QStringLiteral("disabled.|")));
+    EXPECT_TRUE(seen[1].first);
+    EXPECT_TRUE(seen[1].second.startsWith("enabled.|")) << seen[1].second.toStdString();
+    EXPECT_NE(seen[1].second, "enabled.|") << "the forwarded count is back";
+    EXPECT_FALSE(w.tmrIpStat->isActive());
 }
 
 } // namespace
