@@ -126,6 +126,19 @@ else
     failed 6 "$scratch/f6.log"
 fi
 
+# The interface statistics window open on one link: one update, and the program's share of a
+# core with the window's 200 ms timer running.
+if out=$(QT_QPA_PLATFORM=offscreen CORVANE_CONFIG_DIR=$scratch/ifstats \
+    "$bin/corvane_bench_ifstats" "$idle_seconds" 2>"$scratch/f7.log"); then
+    read -r update_ms stats_percent _ <<<"$out"
+    echo "figure 7  interface statistics: one update $update_ms ms (median of 50)"
+    judge "$stats_percent" 2.0
+    echo "figure 8  interface statistics open ${idle_seconds} s: ${stats_percent}% of one core" \
+        " (bound 2.0%)  $verdict"
+else
+    failed 7 "$scratch/f7.log"
+fi
+
 echo "ratio $ratio"
 if [ "$missed" -ne 0 ] && [ "${BENCH_STRICT:-0}" = 1 ]; then
     exit 1

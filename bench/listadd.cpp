@@ -6,6 +6,7 @@
 // The gap is the longest time between two progress calls, the start and the end of the add
 // included: how long a window painting in them would have stood still. Fails when a route
 // or the store was refused, or the store does not hold the names afterwards.
+#include "quiet.h"
 #include "stats.h"
 
 #include "platform/iphelper.h"
@@ -28,21 +29,10 @@
 namespace {
 
 using namespace corvane;
+using bench::CountingPrompter;
+using bench::waitFor;
 
 // Nobody is there to answer: every message is counted and shown on standard error.
-class CountingPrompter : public Prompter {
-public:
-    MsgAnswer message(const MessageRequest& request) override {
-        ++asked;
-        std::fprintf(stderr, "asked: %s: %s\n", qPrintable(request.caption),
-                     qPrintable(request.text));
-        return request.defaultAnswer;
-    }
-    std::optional<QString> openFileName(const FileRequest&) override { return std::nullopt; }
-    std::optional<QString> saveFileName(const FileRequest&) override { return std::nullopt; }
-    int asked = 0;
-};
-
 QString dotted(std::uint32_t hostOrder) {
     return QStringLiteral("%1.%2.%3.%4")
         .arg(hostOrder >> 24)

@@ -7,6 +7,7 @@
 // TOUCH_COMMAND runs before every fill, untimed: a command that announces route changes
 // without changing the rows (a route in and out of another table) makes each fill read the
 // kernel anew instead of reusing the table the last fill read.
+#include "benchwindow.h"
 #include "stats.h"
 
 #include "platform/prompter.h"
@@ -35,38 +36,8 @@
 namespace {
 
 using namespace corvane;
-
-// Nobody is there to answer: every question is counted, shown on standard error and takes
-// its default.
-class CountingPrompter : public Prompter {
-public:
-    MsgAnswer message(const MessageRequest& request) override {
-        ++asked;
-        std::fprintf(stderr, "asked: %s: %s\n", qPrintable(request.caption),
-                     qPrintable(request.text));
-        return request.defaultAnswer;
-    }
-    std::optional<QString> openFileName(const FileRequest&) override { return askFile(); }
-    std::optional<QString> saveFileName(const FileRequest&) override { return askFile(); }
-    int asked = 0;
-
-private:
-    std::optional<QString> askFile() {
-        ++asked;
-        return std::nullopt;
-    }
-};
-
-bool waitFor(const std::function<bool()>& done, int timeoutMs) {
-    QElapsedTimer t;
-    t.start();
-    while (!done()) {
-        if (t.elapsed() > timeoutMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-    }
-    return true;
-}
+using bench::CountingPrompter;
+using bench::waitFor;
 
 } // namespace
 

@@ -1,20 +1,29 @@
 #include "interfaces/interfacepage.h"
 
+#include "interfaces/frmifdetails.h"
+#include "interfaces/ifstats.h"
 #include "interfaces/iftable_read.h"
 #include "interfaces/iftable_rows.h"
 #include "platform/iphelper.h"
 #include "platform/prompter.h"
+#include "platform/reportfailure.h"
 #include "shell/actionlist.h"
+#include "shell/dialogparts.h"
+#include "shell/forms.h"
 #include "shell/menubuilder.h"
 #include "shell/options.h"
 #include "shell/refresh.h"
 
 #include <QAction>
+#include <QGroupBox>
 #include <QItemSelectionModel>
+#include <QLabel>
 #include <QMenu>
+#include <QProgressBar>
 #include <QStandardItemModel>
 #include <QStyledItemDelegate>
 #include <QTableView>
+#include <QTimer>
 
 namespace corvane {
 namespace {
@@ -86,6 +95,14 @@ InterfacesPage::InterfacesPage(const PageContext& context, QWidget* parent)
     connect(pmInterfaceMenu, &QMenu::aboutToShow, this, &InterfacesPage::pmInterfaceMenuPopup);
     connect(actions_.acEnableIF, &QAction::triggered, this, &InterfacesPage::acEnableIFExecute);
     connect(actions_.acDisableIF, &QAction::triggered, this, &InterfacesPage::acDisableIFExecute);
+    connect(actions_.acIfStats, &QAction::triggered, this, &InterfacesPage::acIfStatsExecute);
+    frmIfDetails = new TfrmIfDetails(this);
+    connect(frmIfDetails, &TfrmIfDetails::mainWindowMinimised, this,
+            &InterfacesPage::mainWindowMinimiseRequested);
+}
+
+InterfacesPage::~InterfacesPage() {
+    frmIfDetails = nullptr;
 }
 
 std::optional<int> InterfacesPage::selectedRow() const {
@@ -238,6 +255,110 @@ void InterfacesPage::acDisableIFExecute() {
         return;
     if (SetInterfaceAdminStatus(*index, false))
         emit refreshRequested();
+}
+
+void InterfacesPage::acIfStatsExecute() {
+    emit showRequested();
+    TfrmIfDetails& d = *frmIfDetails;
+    d.SetStatisticsActive(true);
+    if (tmrIntStat) {
+        connect(tmrIntStat, &QTimer::timeout, this, &InterfacesPage::acIfStatsExecuteUpdate,
+                Qt::UniqueConnection);
+        tmrIntStat->start();
+    }
+    stats_ = IfStatsRun();
+    const std::optional<int> row = selectedRow();
+    if (!row) {
+        acIfStatsExecuteStop(QString(), 0);
+    } else {
+        stats_.caption =
+            ifStatsCaption(cellText(*row, ifcol::Description), cellText(*row, ifcol::Index));
+        runModal(d);
+    }
+    if (tmrIntStat)
+        tmrIntStat->stop();
+    stats_.previousIn = stats_.previousOut = 0;
+    d.lblinOctetsps->clear();
+    d.lbloutOctetsps->clear();
+    d.pbIOPS->setValue(0);
+    d.pbOOPS->setValue(0);
+}
+
+void InterfacesPage::showRate(std::uint32_t& previous, std::uint32_t now, std::int64_t elapsedNs,
+                              QLabel* value, QProgressBar* bar, bool& red) {
+    if (previous != 0) {
+        const std::uint32_t rate = octetRate(previous, now, elapsedNs);
+        value->setText(QString::number(rate));
+        bar->setValue(meterPosition(rate));
+        if (meterRed(rate) != red) {
+            red = meterRed(rate);
+            TfrmIfDetails::paintMeter(*bar, red);
+        }
+    }
+    previous = now;
+}
+
+void InterfacesPage::acIfStatsExecuteUpdate() {
+    if (!frmIfDetails || !frmIfDetails->isVisible())
+        return;
+    emit showRequested();
+    TfrmIfDetails& d = *frmIfDetails;
+    // The row is read again each time: a refresh may have refilled the list meanwhile.
+    const std::optional<int> row = selectedRow();
+    const std::optional<DWORD> index =
+        row ? parseInterfaceIndex(cellText(*row, ifcol::Index)) : std::nullopt;
+    if (!index) {
+        acIfStatsExecuteStop(QString(), 0);
+        return;
+    }
+    // Only the one interface the window shows is read, however many the machine has.
+    MIB_IFROW entry{};
+    entry.dwIndex = *index;
+    const DWORD rc = iphlp().GetIfEntry(&entry);
+    if (rc != NO_ERROR) {
+        acIfStatsExecuteStop(QStringLiteral("GetIfEntry"), rc);
+        return;
+    }
+    d.gbxIfStats->setTitle(stats_.caption);
+    const std::pair<QLabel*, DWORD> values[] = {{d.lblinOctets, entry.dwInOctets},
+                                                {d.lblinUcastPkts, entry.dwInUcastPkts},
+                                                {d.lblinNUcastPkts, entry.dwInNUcastPkts},
+                                                {d.lblinDiscards, entry.dwInDiscards},
+                                                {d.lblinErrors, entry.dwInErrors},
+                                                {d.lblinUnknownProtos, entry.dwInUnknownProtos},
+                                                {d.lbloutOctets, entry.dwOutOctets},
+                                                {d.lbloutUcastPkts, entry.dwOutUcastPkts},
+                                                {d.lbloutNUcastPkts, entry.dwOutNUcastPkts},
+                                                {d.lbloutDiscards, entry.dwOutDiscards},
+                                                {d.lbloutErrors, entry.dwOutErrors},
+                                                {d.lblMtu, entry.dwMtu},
+                                                {d.lbloutQLen, entry.dwOutQLen}};
+    for (const auto& [label, value] : values)
+        label->setText(QString::number(value));
+    if (--stats_.countdown > 0)
+        return;
+    // The time between two marks is measured: a timer that slipped under load would
+    // otherwise make five updates count as a second that was longer.
+    const std::int64_t elapsed = stats_.sinceMark.isValid() ? stats_.sinceMark.nsecsElapsed() : 0;
+    stats_.sinceMark.start();
+    showRate(stats_.previousIn, entry.dwInOctets, elapsed, d.lblinOctetsps, d.pbIOPS, redIn_);
+    showRate(stats_.previousOut, entry.dwOutOctets, elapsed, d.lbloutOctetsps, d.pbOOPS, redOut_);
+    stats_.countdown = 5;
+}
+
+void InterfacesPage::acIfStatsExecuteStop(const QString& callName, DWORD code) {
+    TfrmIfDetails& d = *frmIfDetails;
+    d.SetStatisticsActive(false);
+    if (tmrIntStat)
+        tmrIntStat->stop();
+    emit mainWindowMinimiseRequested(false);
+    keepOnTop(d, false);
+    if (code != 0)
+        ReportFailure(callName, code);
+    else
+        showMessage(QStringLiteral("Interface statistcs stopped due to not specified exception."),
+                    QStringLiteral("Error"), MsgIcon::Warning);
+    d.reject();
 }
 
 } // namespace corvane

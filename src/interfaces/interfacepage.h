@@ -5,11 +5,16 @@
 #include "iphlpapi.h"
 #include "shell/page.h"
 
+#include <QElapsedTimer>
 #include <QStringList>
+#include <cstdint>
 #include <optional>
 #include <vector>
 
+class QLabel;
+class QProgressBar;
 class QStandardItemModel;
+class QTimer;
 
 namespace corvane {
 
@@ -26,6 +31,7 @@ class InterfacesPage : public Page {
     Q_OBJECT
 public:
     explicit InterfacesPage(const PageContext& context, QWidget* parent = nullptr);
+    ~InterfacesPage() override;
 
     QTableView* lvIfTable = nullptr;
     QStandardItemModel* lvIfTableModel = nullptr;
@@ -36,6 +42,12 @@ public:
     void pmInterfaceMenuPopup();
     void acEnableIFExecute();
     void acDisableIFExecute();
+    void acIfStatsExecute();
+    void acIfStatsExecuteUpdate();
+    void acIfStatsExecuteStop(const QString& callName, DWORD code);
+
+    // The window's timer that drives the statistics window.
+    QTimer* tmrIntStat = nullptr;
 
     // The row texts in on-screen order.
     QString cellText(int row, int column) const;
@@ -52,8 +64,24 @@ public slots:
 signals:
     // A row was selected; its adapter node follows.
     void interfaceSelected(const QString& description);
+    // The statistics window asks the main window to step aside ("Always on top") or back.
+    void mainWindowMinimiseRequested(bool minimised);
 
 private:
+    // One run of the statistics window.
+    struct IfStatsRun {
+        QString caption;
+        int countdown = 5;
+        std::uint32_t previousIn = 0; // 0: no mark yet
+        std::uint32_t previousOut = 0;
+        QElapsedTimer sinceMark;
+    };
+    IfStatsRun stats_;
+    bool redIn_ = false; // kept across runs, as the bars' colours are
+    bool redOut_ = false;
+    void showRate(std::uint32_t& previous, std::uint32_t now, std::int64_t elapsedNs, QLabel* value,
+                  QProgressBar* bar, bool& red);
+
     std::optional<int> selectedRow() const;
     bool rowEnabled(int row) const;
     QAction* popupStatisticsItem() const;

@@ -41,6 +41,14 @@ void centreOnScreen(QWidget& dialog) {
         dialog.move(shown->availableGeometry().center() - dialog.rect().center());
 }
 
+void keepOnTop(QWidget& window, bool onTop) {
+    window.setAttribute(Qt::WA_ShowWithoutActivating, true);
+    window.setWindowFlag(Qt::WindowStaysOnTopHint, onTop);
+    if (window.isVisible())
+        window.show(); // a flag change hides a shown window
+    window.setAttribute(Qt::WA_ShowWithoutActivating, false);
+}
+
 QPixmap tilePicture(qreal ratio, const std::function<void(QPainter&)>& draw) {
     QPixmap pm(QSize(32, 32) * ratio);
     pm.setDevicePixelRatio(ratio);

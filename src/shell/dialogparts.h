@@ -25,6 +25,8 @@ int focusedHelpContext(const QWidget& dialog);
 void onHelpKey(QWidget* dialog, std::function<void()> help);
 // Centres the dialog on the screen its owner (or itself) is on.
 void centreOnScreen(QWidget& dialog);
+// "Always on top" on or off, without activating, moving or resizing the window.
+void keepOnTop(QWidget& window, bool onTop);
 // A 32-pixel picture: the blue rounded tile, then what draw paints on it.
 QPixmap tilePicture(qreal ratio, const std::function<void(QPainter&)>& draw);
 

@@ -143,6 +143,9 @@ public:
     void tmrUptimeTimer();
     void tmrModifyUpdateTimer();
     void tmrHideTimer();
+    void acIPStatsExecute();
+    void tmrIpStatTimer();
+    void StopIpStatistics(DWORD code);
 
     // RefreshHost
     QString statusText() const override { return panelText(0); }

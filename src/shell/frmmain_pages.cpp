@@ -5,12 +5,18 @@
 #include "connections/connpage.h"
 #include "hostinfo/adaptertree.h"
 #include "hostinfo/hostinfo_page.h"
+#include "interfaces/frmipdetails.h"
 #include "interfaces/iftable_rows.h"
 #include "interfaces/interfacepage.h"
+#include "platform/prompter.h"
+#include "platform/reportfailure.h"
 #include "report/reportpage.h"
 #include "routing/routespage.h"
+#include "shell/dialogparts.h"
+#include "shell/forms.h"
 #include "shell/options.h"
 
+#include <QAction>
 #include <QLineEdit>
 #include <QStandardItemModel>
 #include <QTabWidget>
@@ -96,6 +102,19 @@ void TfrmMain::wirePages() {
         return faces;
     };
     tsRoutes->ownAddresses = [this] { return tsHost->addresses(); };
+    // The interface statistics run on the window's timer and may set the window aside.
+    tsInterface->tmrIntStat = tmrIntStat;
+    const auto stepAside = [this](bool aside) {
+        if (aside)
+            showMinimized();
+        else if (isMinimized())
+            showNormal();
+    };
+    connect(tsInterface, &InterfacesPage::mainWindowMinimiseRequested, this, stepAside);
+    frmIPDetails = new TfrmIPDetails(this);
+    connect(frmIPDetails, &TfrmIPDetails::mainWindowMinimised, this, stepAside);
+    connect(acIPStats, &QAction::triggered, this, &TfrmMain::acIPStatsExecute);
+    connect(tmrIpStat, &QTimer::timeout, this, &TfrmMain::tmrIpStatTimer);
     connect(tsRoutes, &RoutesPage::routeModified, tmrModifyUpdate,
             static_cast<void (QTimer::*)()>(&QTimer::start));
 
@@ -121,6 +140,37 @@ void TfrmMain::adapterPassFinished(const AdapterPassResult& r) {
     for (const QString& address : tsHost->addresses())
         title += QLatin1Char('\n') + address;
     applicationTitle = title;
+}
+
+void TfrmMain::acIPStatsExecute() {
+    tmrIpStat->start();
+    runModal(*frmIPDetails);
+    tmrIpStat->stop();
+}
+
+void TfrmMain::tmrIpStatTimer() {
+    if (!frmIPDetails->isVisible())
+        return;
+    MIB_IPSTATS stats{};
+    const DWORD rc = iphlp().GetIpStatistics(&stats);
+    if (rc != NO_ERROR) {
+        StopIpStatistics(rc);
+        return;
+    }
+    frmIPDetails->showStatistics(stats);
+}
+
+void TfrmMain::StopIpStatistics(DWORD code) {
+    tmrIpStat->stop();
+    if (isMinimized())
+        showNormal();
+    keepOnTop(*frmIPDetails, false);
+    if (code != 0)
+        ReportFailure(QStringLiteral("GetIpStatistics"), code);
+    else
+        showMessage(QStringLiteral("IP statistcs stopped due to not specified exception."),
+                    QStringLiteral("Error"), MsgIcon::Warning);
+    frmIPDetails->reject();
 }
 
 ReportInput TfrmMain::reportInput() const {

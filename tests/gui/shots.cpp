@@ -1,5 +1,8 @@
 // Writes pictures of the main window's pages and the About box, to look at the layout:
 //   corvane_shots OUTPUT_FOLDER   (with a display, e.g. under Xvfb, or QT_QPA_PLATFORM=offscreen)
+#include "interfaces/frmifdetails.h"
+#include "interfaces/frmipdetails.h"
+#include "interfaces/interfacepage.h"
 #include "routing/frmip.h"
 #include "routing/frmmodifyroutes.h"
 #include "routing/frmroutelist.h"
@@ -16,9 +19,29 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QTableView>
 #include <QTabWidget>
 #include <QTimer>
 #include <cstdio>
+
+namespace {
+
+void beforeStats(corvane::TfrmMain& window) {
+    corvane::TfrmIfDetails& d = *corvane::frmIfDetails;
+    d.show();
+    d.SetStatisticsActive(true);
+    for (int i = 0; i < 5; ++i)
+        window.tsInterface->acIfStatsExecuteUpdate();
+    d.grab().save(QStringLiteral("%1/frmIfDetails.png").arg(qEnvironmentVariable("SHOTS_DIR")));
+    d.hide();
+    corvane::frmIPDetails->show();
+    window.tmrIpStatTimer();
+    corvane::frmIPDetails->grab().save(
+        QStringLiteral("%1/frmIPDetails.png").arg(qEnvironmentVariable("SHOTS_DIR")));
+    corvane::frmIPDetails->hide();
+}
+
+} // namespace
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
@@ -27,6 +50,7 @@ int main(int argc, char* argv[]) {
         return 2;
     }
     const QDir out(QString::fromLocal8Bit(argv[1]));
+    qputenv("SHOTS_DIR", argv[1]);
     corvane::OptionsStore options;
     corvane::TfrmMain window(options, {});
     corvane::frmMain = &window;
@@ -75,6 +99,9 @@ int main(int argc, char* argv[]) {
             save(d, d->objectName() + QStringLiteral(".png"));
             d->hide();
         }
+        // The two statistics windows as an update leaves them.
+        window.tsInterface->lvIfTable->selectRow(0);
+        beforeStats(window);
         corvane::frmIP->show();
         save(corvane::frmIP, QStringLiteral("find_interface.png"));
         corvane::frmIP->hide();
