@@ -43,8 +43,10 @@ QProgressBar* meter(QWidget* parent, const char* name) {
 TfrmIfDetails::TfrmIfDetails(QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("frmIfDetails"));
     setWindowTitle(QStringLiteral("Interface statistics"));
-    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
-                   Qt::WindowCloseButtonHint);
+    // Not a dialog: window managers minimise a transient dialog together with its owner, and
+    // "Always on top" sets the main window aside while this one stays.
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::MSWindowsFixedSizeDialogHint |
+                   Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
 
     gbxIfStats = new QGroupBox(QStringLiteral("I/F Stats"), this);
     gbxIfStats->setObjectName(QStringLiteral("gbxIfStats"));

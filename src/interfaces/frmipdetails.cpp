@@ -17,8 +17,10 @@ TfrmIPDetails* frmIPDetails = nullptr;
 TfrmIPDetails::TfrmIPDetails(QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("frmIPDetails"));
     setWindowTitle(QStringLiteral("IP Statistics"));
-    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
-                   Qt::WindowCloseButtonHint);
+    // Not a dialog: window managers minimise a transient dialog together with its owner, and
+    // "Always on top" sets the main window aside while this one stays.
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::MSWindowsFixedSizeDialogHint |
+                   Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
     GroupBox1 = new QGroupBox(QStringLiteral("IP Stats"), this);
     GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
     auto* grid = new QGridLayout(GroupBox1);

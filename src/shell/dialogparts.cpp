@@ -8,6 +8,7 @@
 #include <QShortcut>
 #include <QVariant>
 #include <QWidget>
+#include <QWindow>
 
 namespace corvane {
 
@@ -42,11 +43,12 @@ void centreOnScreen(QWidget& dialog) {
 }
 
 void keepOnTop(QWidget& window, bool onTop) {
-    window.setAttribute(Qt::WA_ShowWithoutActivating, true);
-    window.setWindowFlag(Qt::WindowStaysOnTopHint, onTop);
-    if (window.isVisible())
-        window.show(); // a flag change hides a shown window
-    window.setAttribute(Qt::WA_ShowWithoutActivating, false);
+    // Changing a shown widget's flags re-creates its window: it hides, and a modal run ends.
+    // The shown native window takes the hint in place.
+    if (QWindow* native = window.windowHandle())
+        native->setFlag(Qt::WindowStaysOnTopHint, onTop);
+    if (!window.isVisible())
+        window.setWindowFlag(Qt::WindowStaysOnTopHint, onTop);
 }
 
 QPixmap tilePicture(qreal ratio, const std::function<void(QPainter&)>& draw) {

@@ -13,6 +13,7 @@
 #include <QStandardItemModel>
 #include <QTableView>
 #include <QTimer>
+#include <QWindow>
 #include <functional>
 #include <net/if.h>
 
@@ -112,6 +113,23 @@ TEST_F(IfStats, AVanishedInterfaceStopsTheRunWithTheFailure) {
         << prompts.messages[0].text.toStdString();
 }
 
+TEST_F(IfStats, AlwaysOnTopSetsTheMainWindowAsideUntilClosed) {
+    CORVANE_REQUIRE_NETNS();
+    TfrmMain& w = withRowSelected("st0");
+    w.show();
+    whileOpen(w, [&](TfrmIfDetails& d) {
+        d.cbxKeepOnTop->setChecked(true);
+        d.cbxKeepOnTopClick();
+        EXPECT_TRUE(w.isMinimized());
+        EXPECT_TRUE(d.isVisible());
+        EXPECT_EQ(d.windowType(), Qt::Window);
+        EXPECT_TRUE(d.windowHandle()->flags().testFlag(Qt::WindowStaysOnTopHint));
+        d.btnCloseClick();
+        EXPECT_FALSE(w.isMinimized());
+    });
+    EXPECT_FALSE(w.tmrIntStat->isActive());
+}
+
 TEST_F(IfStats, ARefreshThatDropsTheSelectionStopsTheRun) {
     CORVANE_REQUIRE_NETNS();
     TfrmMain& w = withRowSelected("st0");
@@ -155,7 +173,11 @@ TEST_F(IfStats, IpStatisticsFollowForwardingAndStayUnsigned) {
         d.cbxKeepOnTop->setChecked(true);
         d.cbxKeepOnTopClick();
         EXPECT_TRUE(w.isMinimized());
+        EXPECT_TRUE(d.isVisible()) << "a re-created window would end the modal run";
+        EXPECT_EQ(d.windowType(), Qt::Window) << "a transient dialog is minimised with its owner";
+        EXPECT_TRUE(d.windowHandle()->flags().testFlag(Qt::WindowStaysOnTopHint));
         d.btnCloseClick();
+        EXPECT_FALSE(d.windowHandle()->flags().testFlag(Qt::WindowStaysOnTopHint));
         EXPECT_FALSE(w.isMinimized());
         EXPECT_FALSE(d.cbxKeepOnTop->isChecked());
     };
