@@ -1,7 +1,6 @@
 #include "interfaces/frmifdetails.h"
 
 #include "interfaces/ifstats.h"
-#include "shell/dialogparts.h"
 
 #include <QCheckBox>
 #include <QGridLayout>
@@ -10,23 +9,12 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QShowEvent>
-#include <QVBoxLayout>
 
 namespace corvane {
 
 TfrmIfDetails* frmIfDetails = nullptr;
 
 namespace {
-
-QLabel* valueLabel(QWidget* parent, const char* name) {
-    auto* label = new QLabel(parent);
-    label->setObjectName(QLatin1String(name));
-    label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    QPalette navy = label->palette();
-    navy.setColor(QPalette::WindowText, QColor(0, 0, 128));
-    label->setPalette(navy);
-    return label;
-}
 
 QProgressBar* meter(QWidget* parent, const char* name) {
     auto* bar = new QProgressBar(parent);
@@ -40,13 +28,8 @@ QProgressBar* meter(QWidget* parent, const char* name) {
 
 } // namespace
 
-TfrmIfDetails::TfrmIfDetails(QWidget* parent) : QDialog(parent) {
-    setObjectName(QStringLiteral("frmIfDetails"));
-    setWindowTitle(QStringLiteral("Interface statistics"));
-    // Not a dialog: window managers minimise a transient dialog together with its owner, and
-    // "Always on top" sets the main window aside while this one stays.
-    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::MSWindowsFixedSizeDialogHint |
-                   Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+TfrmIfDetails::TfrmIfDetails(QWidget* parent)
+    : StatsWindow("frmIfDetails", "Interface statistics", parent) {
 
     gbxIfStats = new QGroupBox(QStringLiteral("I/F Stats"), this);
     gbxIfStats->setObjectName(QStringLiteral("gbxIfStats"));
@@ -104,24 +87,9 @@ TfrmIfDetails::TfrmIfDetails(QWidget* parent) : QDialog(parent) {
     meters->addWidget(pbOOPS, 3, 1);
     meters->setColumnStretch(1, 1);
 
-    cbxKeepOnTop = new QCheckBox(QStringLiteral("Always on top"), this);
-    cbxKeepOnTop->setObjectName(QStringLiteral("cbxKeepOnTop"));
-    btnClose = new QPushButton(QStringLiteral("Close"), this);
-    btnClose->setObjectName(QStringLiteral("btnClose"));
-    btnClose->setDefault(true);
-    btnClose->setMinimumWidth(75);
-    auto* bottom = new QHBoxLayout;
-    bottom->addWidget(cbxKeepOnTop);
-    bottom->addStretch(1);
-    bottom->addWidget(btnClose);
-    auto* layout = new QVBoxLayout(this);
-    layout->addWidget(gbxIfStats);
-    layout->addWidget(gbxMeters);
-    layout->addLayout(bottom);
-    setFixedSize(sizeHint().expandedTo(QSize(292, 356)));
+    finishLayout({gbxIfStats, gbxMeters}, QSize(292, 356));
 
     connect(btnClose, &QPushButton::clicked, this, &TfrmIfDetails::btnCloseClick);
-    connect(cbxKeepOnTop, &QCheckBox::clicked, this, &TfrmIfDetails::cbxKeepOnTopClick);
 }
 
 void TfrmIfDetails::paintMeter(QProgressBar& bar, bool red) {
@@ -131,32 +99,17 @@ void TfrmIfDetails::paintMeter(QProgressBar& bar, bool red) {
 }
 
 void TfrmIfDetails::showEvent(QShowEvent* event) {
-    QDialog::showEvent(event);
-    if (event->spontaneous())
-        return;
-    centreOnScreen(*this);
-    FormShow();
+    StatsWindow::showEvent(event);
+    if (!event->spontaneous())
+        FormShow();
 }
 
 void TfrmIfDetails::FormShow() {
     cbxKeepOnTop->setChecked(false);
 }
 
-void TfrmIfDetails::cbxKeepOnTopClick() {
-    const bool onTop = cbxKeepOnTop->isChecked();
-    keepOnTop(*this, onTop);
-    emit mainWindowMinimised(onTop);
-    if (!onTop)
-        setFocus();
-}
-
 void TfrmIfDetails::btnCloseClick() {
     accept();
-}
-
-void TfrmIfDetails::done(int result) {
-    emit mainWindowMinimised(false);
-    QDialog::done(result);
 }
 
 void TfrmIfDetails::SetStatisticsActive(bool active) {

@@ -1,18 +1,17 @@
 // The live counters of one interface, with the per-second values and their meters.
 #pragma once
 
-#include <QDialog>
+#include "interfaces/statswindow.h"
+
 #include <QList>
 
-class QCheckBox;
 class QGroupBox;
 class QLabel;
 class QProgressBar;
-class QPushButton;
 
 namespace corvane {
 
-class TfrmIfDetails : public QDialog {
+class TfrmIfDetails : public StatsWindow {
     Q_OBJECT
 public:
     explicit TfrmIfDetails(QWidget* parent = nullptr);
@@ -36,23 +35,14 @@ public:
     QLabel* lbloutOctetsps = nullptr;
     QProgressBar* pbIOPS = nullptr;
     QProgressBar* pbOOPS = nullptr;
-    QCheckBox* cbxKeepOnTop = nullptr;
-    QPushButton* btnClose = nullptr;
     QList<QLabel*> captions; // Label1 to Label17, greyed while stopped
 
     void FormShow();
-    void cbxKeepOnTopClick();
     void btnCloseClick();
-    // Every way of closing restores a minimised main window.
-    void done(int result) override;
     // The running or the stopped look.
     void SetStatisticsActive(bool active);
     // A meter's colour: red above full scale, blue otherwise.
     static void paintMeter(QProgressBar& bar, bool red);
-
-signals:
-    // "Always on top" minimises the main window; unchecking or closing restores it.
-    void mainWindowMinimised(bool minimised);
 
 protected:
     void showEvent(QShowEvent* event) override;

@@ -1,26 +1,17 @@
 #include "interfaces/frmipdetails.h"
 
-#include "shell/dialogparts.h"
-
 #include <QCheckBox>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QLabel>
 #include <QPushButton>
-#include <QShowEvent>
-#include <QVBoxLayout>
 
 namespace corvane {
 
 TfrmIPDetails* frmIPDetails = nullptr;
 
-TfrmIPDetails::TfrmIPDetails(QWidget* parent) : QDialog(parent) {
-    setObjectName(QStringLiteral("frmIPDetails"));
-    setWindowTitle(QStringLiteral("IP Statistics"));
-    // Not a dialog: window managers minimise a transient dialog together with its owner, and
-    // "Always on top" sets the main window aside while this one stays.
-    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::MSWindowsFixedSizeDialogHint |
-                   Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+TfrmIPDetails::TfrmIPDetails(QWidget* parent)
+    : StatsWindow("frmIPDetails", "IP Statistics", parent) {
     GroupBox1 = new QGroupBox(QStringLiteral("IP Stats"), this);
     GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
     auto* grid = new QGridLayout(GroupBox1);
@@ -50,12 +41,7 @@ TfrmIPDetails::TfrmIPDetails(QWidget* parent) : QDialog(parent) {
     for (const Line& line : lines) {
         auto* caption = new QLabel(QString::fromUtf8(line.caption), GroupBox1);
         caption->setObjectName(QStringLiteral("Label%1").arg(row + 1));
-        auto* value = new QLabel(GroupBox1);
-        value->setObjectName(QLatin1String(line.name));
-        value->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-        QPalette navy = value->palette();
-        navy.setColor(QPalette::WindowText, QColor(0, 0, 128));
-        value->setPalette(navy);
+        QLabel* value = valueLabel(GroupBox1, line.name);
         this->*line.value = value;
         if (line.value == &TfrmIPDetails::lblForwarded) {
             caption->setObjectName(QStringLiteral("lblForwardedLabel"));
@@ -66,29 +52,9 @@ TfrmIPDetails::TfrmIPDetails(QWidget* parent) : QDialog(parent) {
     }
     grid->setColumnStretch(1, 1);
 
-    cbxKeepOnTop = new QCheckBox(QStringLiteral("Always on top"), this);
-    cbxKeepOnTop->setObjectName(QStringLiteral("cbxKeepOnTop"));
-    btnClose = new QPushButton(QStringLiteral("Close"), this);
-    btnClose->setObjectName(QStringLiteral("btnClose"));
-    btnClose->setDefault(true);
-    btnClose->setMinimumWidth(75);
-    auto* bottom = new QHBoxLayout;
-    bottom->addWidget(cbxKeepOnTop);
-    bottom->addStretch(1);
-    bottom->addWidget(btnClose);
-    auto* layout = new QVBoxLayout(this);
-    layout->addWidget(GroupBox1);
-    layout->addLayout(bottom);
-    setFixedSize(sizeHint().expandedTo(QSize(293, 283)));
+    finishLayout({GroupBox1}, QSize(293, 283));
 
     connect(btnClose, &QPushButton::clicked, this, &TfrmIPDetails::btnCloseClick);
-    connect(cbxKeepOnTop, &QCheckBox::clicked, this, &TfrmIPDetails::cbxKeepOnTopClick);
-}
-
-void TfrmIPDetails::showEvent(QShowEvent* event) {
-    QDialog::showEvent(event);
-    if (!event->spontaneous())
-        centreOnScreen(*this);
 }
 
 void TfrmIPDetails::showStatistics(const MIB_IPSTATS& s) {
@@ -111,23 +77,10 @@ void TfrmIPDetails::showStatistics(const MIB_IPSTATS& s) {
         label->setText(number(value));
 }
 
-void TfrmIPDetails::cbxKeepOnTopClick() {
-    const bool onTop = cbxKeepOnTop->isChecked();
-    keepOnTop(*this, onTop);
-    emit mainWindowMinimised(onTop);
-    if (!onTop)
-        setFocus();
-}
-
 void TfrmIPDetails::btnCloseClick() {
     cbxKeepOnTop->setChecked(false);
     cbxKeepOnTopClick();
     accept();
-}
-
-void TfrmIPDetails::done(int result) {
-    emit mainWindowMinimised(false);
-    QDialog::done(result);
 }
 
 } // namespace corvane
