@@ -73,19 +73,19 @@ void AddressCommands::ReleaseAndRenew(DWORD ifIndex) {
         links_.setStatusPanel(QStringLiteral("Release IP"));
         pump();
         if (offThread([&entry] { return iphlp().IpReleaseAddress(&entry); }) != NO_ERROR) {
-            wait.close();
+            wait.hide();
             showMessage(QStringLiteral("Couldn't release IP address."), QStringLiteral("Oops"),
                         MsgIcon::Error);
         } else {
             links_.setStatusPanel(QStringLiteral("Renew IP"));
             pump();
             if (offThread([&entry] { return iphlp().IpRenewAddress(&entry); }) != NO_ERROR) {
-                wait.close();
+                wait.hide();
                 showMessage(QStringLiteral("Couldn't renew IP address."), QStringLiteral("Oops"),
                             MsgIcon::Error);
             }
         }
-        wait.close();
+        wait.hide();
         renewing_ = false;
         pump();
     }

@@ -164,14 +164,19 @@ struct Watch {
     explicit Watch(TfrmMain& w) : window(w) {
         QObject::connect(&timer, &QTimer::timeout, [this] {
             const qint64 now = clock.elapsed();
+            const bool waiting = DHCPWaitForm->isVisible();
             gap = std::max(gap, now - last);
+            if (waiting && wasWaiting)
+                waitGap = std::max(waitGap, now - last);
             last = now;
+            wasWaiting = waiting;
             ++ticks;
             const QString state =
-                (DHCPWaitForm->isVisible() ? QStringLiteral("wait ") : QStringLiteral("- ")) +
-                window.panelText(1);
-            if (seen.isEmpty() || seen.back() != state)
+                (waiting ? QStringLiteral("wait ") : QStringLiteral("- ")) + window.panelText(1);
+            if (seen.isEmpty() || seen.back() != state) {
                 seen << state;
+                at << now;
+            }
             window.update();
         });
         clock.start();
@@ -181,9 +186,12 @@ struct Watch {
     QTimer timer;
     QElapsedTimer clock;
     qint64 last = 0;
-    qint64 gap = 0;
+    qint64 gap = 0;     // anywhere, the refresh that follows included
+    qint64 waitGap = 0; // while the wait window shows
+    bool wasWaiting = false;
     int ticks = 0;
     QStringList seen;
+    QList<qint64> at; // when each of seen began, in ms
 };
 
 class RenewNetns : public MainWindowFixture {
@@ -200,7 +208,8 @@ protected:
         peer_ = std::make_unique<PeerNamespace>("renewsrv");
         sh("ip link set lo up");
         sh("ip link add rn0 type veth peer name rn0p netns " + peer_->name());
-        peer_->run("ip addr add 10.99.0.1/24 dev rn0p && ip link set rn0p up");
+        peer_->run("ip addr add 10.99.0.1/24 dev rn0p");
+        peer_->run("ip link set rn0p up");
         sh("ip link set rn0 up");
         // Never offered, whatever it carries.
         sh("ip link add WAN0 type veth peer name WAN0p && ip link set WAN0 up && "
@@ -358,12 +367,13 @@ TEST_F(RenewNetns, DialogPreselectsThePopupsAdapterAndRenewsThroughDhcpcd) {
 TEST_F(RenewNetns, FailedReleaseShowsOnlyItsMessage) {
     CORVANE_REQUIRE_NETNS();
     serve();
-    // No client manages the interface: the release fails, and a renewal would fail too, with
-    // a second message.
-    sh("ip addr add 10.99.0.77/24 dev rn0");
+    // No client has ever managed this interface: the release fails, and a renewal would fail
+    // too, with a second message.
+    sh("ip link add rs0 type veth peer name rs0p && ip link set rs0 up && ip link set rs0p up && "
+       "ip addr add 10.97.0.77/24 dev rs0");
     TfrmMain& w = refreshed();
     setRuntime({false, false, false, false, false, true}); // fixed boxes ignore the option
-    popupOn("rn0");
+    popupOn("rs0");
     acceptRenewDialog();
     int refreshes = 0;
     w.refresh->setFill(FillStep::RouteTable, [&] { ++refreshes; });
@@ -372,8 +382,9 @@ TEST_F(RenewNetns, FailedReleaseShowsOnlyItsMessage) {
     EXPECT_EQ(prompts.messages[0].caption, "Oops");
     EXPECT_EQ(prompts.messages[0].icon, MsgIcon::Error);
     EXPECT_EQ(refreshes, 1) << "the refresh still follows";
-    EXPECT_EQ(address(), "10.99.0.77");
+    EXPECT_EQ(shOut("ip -4 -o addr show dev rs0 | awk '{print $4}'"), "10.97.0.77/24\n");
     EXPECT_TRUE(clients().empty());
+    shMayFail("ip link del rs0");
 }
 
 TEST_F(RenewNetns, WithoutPrivilegeTheLeaseStays) {
@@ -434,12 +445,15 @@ TEST_F(RenewNetns, SlowRenewalKeepsTheWindowAlive) {
     EXPECT_TRUE(inPool(address()));
     EXPECT_GE(ms, 9000) << "the server's delay";
     EXPECT_TRUE(inputBlocked);
-    EXPECT_LT(watch.gap, 250) << "longest event-loop gap in ms";
+    EXPECT_LT(watch.waitGap, 250) << "longest event-loop gap in ms while the wait window shows";
     EXPECT_GT(paints, 20);
     EXPECT_LE(refreshes, 2) << "the change's own refresh, and at most one postponed";
-    std::cout << "renewal " << ms << " ms, longest event-loop gap " << watch.gap << " ms, "
-              << watch.ticks << " timer ticks, " << paints << " paints\n";
-    RecordProperty("longest_gap_ms", static_cast<int>(watch.gap));
+    std::cout << "renewal " << ms << " ms; longest event-loop gap " << watch.waitGap
+              << " ms while waiting, " << watch.gap << " ms with the refresh after; " << watch.ticks
+              << " timer ticks, " << paints << " paints\n";
+    for (int i = 0; i < watch.seen.size(); ++i)
+        std::cout << "  " << watch.at[i] << " ms: " << watch.seen[i].toStdString() << "\n";
+    RecordProperty("longest_gap_ms", static_cast<int>(watch.waitGap));
 }
 
 } // namespace
