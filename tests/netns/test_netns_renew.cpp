@@ -445,7 +445,9 @@ TEST_F(RenewNetns, SlowRenewalKeepsTheWindowAlive) {
     EXPECT_TRUE(inPool(address()));
     EXPECT_GE(ms, 9000) << "the server's delay";
     EXPECT_TRUE(inputBlocked);
-    EXPECT_LT(watch.waitGap, 250) << "longest event-loop gap in ms while the wait window shows";
+    // A blocked thread would show the server's whole delay; a desktop calls a window hung
+    // after seconds. The margin is for a sanitized build on a busy machine.
+    EXPECT_LT(watch.waitGap, 500) << "longest event-loop gap in ms while the wait window shows";
     EXPECT_GT(paints, 20);
     EXPECT_LE(refreshes, 2) << "the change's own refresh, and at most one postponed";
     std::cout << "renewal " << ms << " ms; longest event-loop gap " << watch.waitGap
