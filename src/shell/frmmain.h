@@ -22,6 +22,7 @@ class QToolBar;
 
 namespace corvane {
 
+class AddressCommands;
 class HostInfoPage;
 class InterfacesPage;
 class IpInfoPage;
@@ -87,6 +88,8 @@ public:
     RoutesPage* tsRoutes = nullptr;
     NetstatPage* tsConnections = nullptr;
     ReportPage* tsReport = nullptr;
+    // DHCP renewal and secondary addresses: commands without a page of their own.
+    AddressCommands* addressCommands = nullptr;
 
     QList<QAction*> actionList() const { return actions_; }
 
@@ -169,6 +172,7 @@ private:
     // frmmain_pages.cpp
     void createPages();
     void wirePages();
+    void wireAddressCommands();
     void adapterPassStarting();
     void adapterPassFinished(const AdapterPassResult& result);
     // frmmain_actions.cpp

@@ -40,7 +40,7 @@ void TfrmMain::createMenus() {
          menuSeparator,
          {"Outgoinginterface1", &ActionList::acBestRoute, nullptr, nullptr, -1, nullptr, 2560}},
         this);
-    // Opening it runs IPAddress1Click of the secondary-address page (aboutToShow).
+    // Opening it clears the tree-origin flag (frmmain_pages.cpp).
     IPAddress1 = topMenu("IPAddress1", "IP Address");
     fillMenu(IPAddress1, *this, ilTreeImages,
              {{"RenewIPaddress2", &ActionList::acRenewIP},

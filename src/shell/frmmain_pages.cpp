@@ -2,6 +2,7 @@
 // page's event means for another goes through here.
 #include "shell/frmmain.h"
 
+#include "addresses/address_commands.h"
 #include "connections/connpage.h"
 #include "hostinfo/adaptertree.h"
 #include "hostinfo/hostinfo_page.h"
@@ -18,6 +19,7 @@
 
 #include <QAction>
 #include <QLineEdit>
+#include <QMenu>
 #include <QStandardItemModel>
 #include <QTabWidget>
 #include <QTimer>
@@ -118,9 +120,40 @@ void TfrmMain::wirePages() {
     connect(tsRoutes, &RoutesPage::routeModified, tmrModifyUpdate,
             static_cast<void (QTimer::*)()>(&QTimer::start));
 
+    wireAddressCommands();
+
     connect(tsConnections, &NetstatPage::listingToggled, this, &TfrmMain::BuildReport);
     // A window about to hide into the notification area is not held up by a listing.
     tsConnections->mayYield = [this] { return !tmrHide->isActive(); };
+}
+
+void TfrmMain::wireAddressCommands() {
+    AddressCommands::Links links;
+    links.interfaceRows = [this] {
+        std::vector<InterfaceRow> rows;
+        const QStandardItemModel& model = *tsInterface->lvIfTableModel;
+        for (int r = 0; r < model.rowCount(); ++r)
+            rows.push_back({tsInterface->cellText(r, ifcol::Description),
+                            tsInterface->cellText(r, ifcol::Index),
+                            static_cast<DWORD>(ifRowDataWord(model, r))});
+        return rows;
+    };
+    links.selectedAdapterIndex = [this] { return tsIP->state.selectedAdapterIndex; };
+    links.treeOrigin = [this] { return tsIP->state.treeOrigin; };
+    links.setStatusPanel = [this](const QString& text) { setPanelText(1, text); };
+    links.interfaceExists = [](DWORD index, const QString& description) {
+        MIB_IFROW row{};
+        row.dwIndex = index;
+        return iphlp().GetIfEntry(&row) == NO_ERROR &&
+               descriptionText(row.bDescr, row.dwDescrLen) == description;
+    };
+    addressCommands = new AddressCommands(*this, *refresh, this, std::move(links));
+    connect(addressCommands, &AddressCommands::showIpInfo, this,
+            [this] { pcMain->setCurrentWidget(tsIP); });
+    connect(addressCommands, &AddressCommands::refreshRequested, this,
+            &TfrmMain::RefreshNetworkStatus);
+    // The main menu's dialogs let the user pick any adapter.
+    connect(IPAddress1, &QMenu::aboutToShow, this, [this] { tsIP->state.treeOrigin = false; });
 }
 
 void TfrmMain::adapterPassStarting() {

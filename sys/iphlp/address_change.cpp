@@ -46,10 +46,12 @@ extern "C" {
 DWORD AddIPAddress(IPAddr address, IPMask mask, DWORD ifIndex, ULONG* nteContext,
                    ULONG* nteInstance) {
     return guarded([&]() -> DWORD {
+        // What the kernel would take but never use as this host's own address: no address, a
+        // multicast or reserved one, a broadcast; and no mask it could express.
         const auto prefix = prefixFromMask(mask);
-        if (!prefix)
-            return ERROR_INVALID_NETMASK;
-        if (address == 0 || ifIndex == 0 || ifIndex > 0x7FFFFFFF || *prefix == 0)
+        const uint32_t host = ntohl(address) & ~ntohl(mask);
+        if (!prefix || *prefix == 0 || address == 0 || ntohl(address) >= 0xE0000000 ||
+            (*prefix <= 30 && host == ~ntohl(mask)) || ifIndex == 0 || ifIndex > 0x7FFFFFFF)
             return ERROR_INVALID_PARAMETER;
         if (nl::Link link; nl::readLink(ifIndex, link) == ENODEV)
             return ERROR_DEV_NOT_EXIST;

@@ -1,5 +1,6 @@
 // Writes pictures of the main window's pages and the About box, to look at the layout:
 //   corvane_shots OUTPUT_FOLDER   (with a display, e.g. under Xvfb, or QT_QPA_PLATFORM=offscreen)
+#include "addresses/address_dialogs.h"
 #include "interfaces/frmifdetails.h"
 #include "interfaces/frmipdetails.h"
 #include "interfaces/interfacepage.h"
@@ -39,6 +40,31 @@ void beforeStats(corvane::TfrmMain& window) {
     corvane::frmIPDetails->grab().save(
         QStringLiteral("%1/frmIPDetails.png").arg(qEnvironmentVariable("SHOTS_DIR")));
     corvane::frmIPDetails->hide();
+}
+
+// The address dialogs as their commands fill them, and the renewal's wait window.
+template <typename Save> void addressShots(const Save& save) {
+    const QString adapter = QStringLiteral("eth0 - Ethernet (e1000)");
+    corvane::frmRenewIP->cbxInterfaces->addItem(adapter);
+    corvane::frmRenewIP->show();
+    save(corvane::frmRenewIP, QStringLiteral("renew_ip.png"));
+    corvane::frmRenewIP->hide();
+    corvane::DHCPWaitForm->show();
+    save(corvane::DHCPWaitForm, QStringLiteral("dhcp_wait.png"));
+    corvane::DHCPWaitForm->close();
+    corvane::TfrmAddIP& add = *corvane::frmAddIP;
+    add.cbxInterfaces->addItem(adapter);
+    add.edtIP->setText(QStringLiteral("10.0.0.6"));
+    add.show();
+    save(&add, QStringLiteral("add_ip.png"));
+    add.hide();
+    corvane::TfrmDelIP& del = *corvane::frmDelIP;
+    del.cbxInterfaces->addItem(adapter + QStringLiteral(" (0x2)"));
+    del.addressEntries = {QStringLiteral("192.168.1.20 255.255.255.0 (1):2"),
+                          QStringLiteral("10.0.0.6 255.0.0.0 (3):2")};
+    del.show();
+    save(&del, QStringLiteral("delete_ip.png"));
+    del.hide();
 }
 
 } // namespace
@@ -105,6 +131,7 @@ int main(int argc, char* argv[]) {
         corvane::frmIP->show();
         save(corvane::frmIP, QStringLiteral("find_interface.png"));
         corvane::frmIP->hide();
+        addressShots(save);
         QCoreApplication::exit(failures ? 1 : 0);
     });
     const int rc = QApplication::exec();

@@ -1,14 +1,20 @@
 // The main window's catalogue: actions, menus, tool bar, timers, pages and columns.
+#include "addresses/address_dialogs.h"
 #include "gui_fixture.h"
 
 #include <QAction>
+#include <QComboBox>
 #include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QStandardItemModel>
 #include <QTabWidget>
 #include <QTableView>
+#include <QTest>
 #include <QTimer>
 #include <QToolBar>
 #include <QTreeView>
@@ -328,3 +334,61 @@ TEST_F(Catalogue, ImageListHoldsEveryIndexThePagesUse) {
 }
 
 } // namespace
+
+TEST_F(Catalogue, AddressDialogsKeepTheirHeightAndLeastWidth) {
+    const struct {
+        AddressDialog* dialog;
+        const char* caption;
+        int width, height;
+    } dialogs[] = {{frmRenewIP, "Renew IP address", 346, 135},
+                   {frmAddIP, "Add secondary IP address", 346, 181},
+                   {frmDelIP, "Delete IP Address", 346, 159}};
+    for (const auto& d : dialogs) {
+        SCOPED_TRACE(d.caption);
+        EXPECT_EQ(d.dialog->windowTitle(), d.caption);
+        EXPECT_EQ(d.dialog->minimumHeight(), d.dialog->maximumHeight());
+        EXPECT_GE(d.dialog->minimumHeight(), d.height);
+        EXPECT_GE(d.dialog->minimumWidth(), d.width);
+        EXPECT_GT(d.dialog->maximumWidth(), d.dialog->minimumWidth()) << "may grow wider";
+        EXPECT_EQ(d.dialog->btnOk->text(), "Ok");
+        EXPECT_TRUE(d.dialog->btnOk->isDefault());
+        EXPECT_FALSE(d.dialog->imgModify->pixmap().isNull());
+    }
+    EXPECT_EQ(frmRenewIP->cbxInterfaces->property("helpContext").toInt(), 7030);
+    EXPECT_EQ(frmAddIP->Label1->text(), "IP addess");
+    EXPECT_EQ(frmAddIP->cbxMask->currentText(), "255.255.255.0");
+    EXPECT_TRUE(frmAddIP->cbxMask->isEditable());
+    EXPECT_EQ(frmAddIP->edtIP->toolTip(), "IP address");
+    EXPECT_EQ(frmDelIP->Label1->text(), "Configured IP addresses and NTE context");
+    EXPECT_EQ(frmDelIP->cbxInterfaces->property("helpContext").toInt(), 6020);
+    EXPECT_EQ(DHCPWaitForm->Panel1->text(), "Performing a DHCP address renew, please wait...");
+    EXPECT_TRUE(DHCPWaitForm->windowFlags() & Qt::FramelessWindowHint);
+    // The wait ends with the work, not with a key.
+    DHCPWaitForm->show();
+    QTest::keyClick(DHCPWaitForm, Qt::Key_Escape);
+    EXPECT_TRUE(DHCPWaitForm->isVisible());
+    DHCPWaitForm->hide();
+}
+
+TEST_F(Catalogue, DeleteDialogListsTheChosenInterfacesAddresses) {
+    TfrmDelIP& d = *frmDelIP;
+    d.cbxInterfaces->addItems({"eth0 - Ethernet (0x2)", "br0 (test) - Bridge (0x1B)"});
+    d.addressEntries = {"10.0.0.1 255.0.0.0 (5):2", "10.0.0.6 255.0.0.0 (3):2",
+                        "192.168.7.1 255.255.255.0 (9):27"};
+    d.FormShow();
+    EXPECT_EQ(d.cbxIPAddresses->count(), 2);
+    EXPECT_EQ(d.cbxIPAddresses->currentText(), "10.0.0.1 255.0.0.0 (5)");
+    d.cbxIPAddresses->setCurrentIndex(1);
+    d.btnOkClick();
+    EXPECT_TRUE(d.contextChosen);
+    EXPECT_EQ(d.nteContext, 3u);
+    d.cbxInterfaces->setCurrentIndex(1);
+    d.cbxInterfacesChange();
+    EXPECT_EQ(d.cbxIPAddresses->itemText(0), "192.168.7.1 255.255.255.0 (9)");
+    EXPECT_EQ(d.cbxIPAddresses->count(), 1);
+    d.addressEntries.clear();
+    d.cbxInterfacesChange();
+    EXPECT_FALSE(d.btnOk->isEnabled()) << "nothing to delete";
+    d.btnOkClick();
+    EXPECT_FALSE(d.contextChosen);
+}

@@ -6,7 +6,10 @@
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <initializer_list>
 #include <net/if.h>
+#include <string>
+#include <utility>
 
 using namespace corvane::test;
 
@@ -266,9 +269,32 @@ TEST_F(Changes, SecondaryAddressesByContext) {
 
     ULONG other = 0;
     EXPECT_EQ(AddIPAddress(a, m, ifIndex("ch0"), &other, &instance), ERROR_OBJECT_ALREADY_EXISTS);
-    EXPECT_EQ(AddIPAddress(::inet_addr("10.20.0.8"), ::inet_addr("255.0.255.0"), ifIndex("ch0"),
-                           &other, &instance),
-              ERROR_INVALID_NETMASK);
+    // What the kernel would take without making it this host's address is refused.
+    const std::string before = shOut("ip -4 -o addr show dev ch0");
+    for (const auto& [address, mask] : std::initializer_list<std::pair<const char*, const char*>>{
+             {"10.20.0.8", "255.0.255.0"},
+             {"10.20.0.8", "0.0.0.0"},
+             {"0.0.0.0", "255.255.255.0"},
+             {"255.255.255.255", "255.255.255.0"},
+             {"255.255.255.255", "255.255.255.255"},
+             {"10.20.0.255", "255.255.255.0"},
+             {"224.0.0.1", "255.0.0.0"},
+             {"240.1.1.1", "255.0.0.0"}}) {
+        SCOPED_TRACE(std::string(address) + " " + mask);
+        EXPECT_EQ(AddIPAddress(::inet_addr(address), ::inet_addr(mask), ifIndex("ch0"), &other,
+                               &instance),
+                  ERROR_INVALID_PARAMETER);
+    }
+    EXPECT_EQ(shOut("ip -4 -o addr show dev ch0"), before);
+    // A host address may end in all ones; a /31 has no broadcast.
+    for (const char* mask : {"255.255.255.255", "255.255.255.254"}) {
+        ULONG added = 0;
+        ASSERT_EQ(AddIPAddress(::inet_addr("10.21.0.255"), ::inet_addr(mask), ifIndex("ch0"),
+                               &added, &instance),
+                  NO_ERROR)
+            << mask;
+        EXPECT_EQ(DeleteIPAddress(added), NO_ERROR);
+    }
     EXPECT_EQ(AddIPAddress(::inet_addr("10.20.0.8"), m, 999999, &other, &instance),
               ERROR_DEV_NOT_EXIST);
     EXPECT_EQ(runUnprivileged(addAddressUnprivileged), 0);

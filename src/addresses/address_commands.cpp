@@ -1,0 +1,208 @@
+#include "addresses/address_commands.h"
+
+#include "addresses/address_dialogs.h"
+#include "platform/iphelper.h"
+#include "platform/prompter.h"
+#include "platform/reportfailure.h"
+#include "shell/actionlist.h"
+#include "shell/forms.h"
+#include "shell/refresh.h"
+#include "values/ip.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QLineEdit>
+#include <exception>
+#include <thread>
+
+namespace corvane {
+
+AddressCommands::AddressCommands(const ActionList& actions, RefreshCycle& refresh, QWidget* window,
+                                 Links links)
+    : QObject(window), refresh_(refresh), links_(std::move(links)) {
+    frmRenewIP = new TfrmRenewIP(window);
+    DHCPWaitForm = new TDHCPWaitForm(window);
+    frmAddIP = new TfrmAddIP(window);
+    frmDelIP = new TfrmDelIP(window);
+    connect(actions.acRenew, &QAction::triggered, this, &AddressCommands::acRenewExecute);
+    connect(actions.acRenewIP, &QAction::triggered, this, &AddressCommands::acRenewIPExecute);
+    connect(actions.acAddIP, &QAction::triggered, this, &AddressCommands::acAddIPExecute);
+    connect(actions.acDelIP, &QAction::triggered, this, &AddressCommands::acDelIPExecute);
+}
+
+AddressCommands::~AddressCommands() {
+    frmRenewIP = nullptr;
+    DHCPWaitForm = nullptr;
+    frmAddIP = nullptr;
+    frmDelIP = nullptr;
+}
+
+DWORD AddressCommands::offThread(const std::function<DWORD()>& call) {
+    DWORD result = ERROR_GEN_FAILURE;
+    QEventLoop loop;
+    std::thread worker;
+    try {
+        worker = std::thread([&] {
+            result = call();
+            QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+        });
+    } catch (const std::exception&) {
+        return call(); // no thread to be had: the wait is on this one
+    }
+    loop.exec();
+    // The loop also ends when the program quits; the call is bounded by its own time limit.
+    worker.join();
+    return result;
+}
+
+void AddressCommands::ReleaseAndRenew(DWORD ifIndex) {
+    std::vector<IP_ADAPTER_INDEX_MAP> entries;
+    if (const DWORD rc = interfaceMapEntries(ifIndex, entries); rc != NO_ERROR) {
+        ReportFailure(QStringLiteral("GetInterfaceInfo"), rc);
+        return;
+    }
+    TDHCPWaitForm& wait = *DHCPWaitForm;
+    const auto pump = [] { QCoreApplication::processEvents(); };
+    for (IP_ADAPTER_INDEX_MAP& entry : entries) {
+        renewing_ = true;
+        // Modal while it shows: the main window takes no input, but keeps painting.
+        wait.setWindowModality(Qt::ApplicationModal);
+        wait.show();
+        links_.setStatusPanel(QStringLiteral("Release IP"));
+        pump();
+        if (offThread([&entry] { return iphlp().IpReleaseAddress(&entry); }) != NO_ERROR) {
+            wait.hide();
+            showMessage(QStringLiteral("Couldn't release IP address."), QStringLiteral("Oops"),
+                        MsgIcon::Error);
+        } else {
+            links_.setStatusPanel(QStringLiteral("Renew IP"));
+            pump();
+            if (offThread([&entry] { return iphlp().IpRenewAddress(&entry); }) != NO_ERROR) {
+                wait.hide();
+                showMessage(QStringLiteral("Couldn't renew IP address."), QStringLiteral("Oops"),
+                            MsgIcon::Error);
+            }
+        }
+        wait.hide();
+        renewing_ = false;
+        pump();
+    }
+}
+
+void AddressCommands::acRenewExecute() {
+    if (renewing_)
+        return;
+    {
+        const ChangeInProgress change(refresh_);
+        ReleaseAndRenew(links_.selectedAdapterIndex());
+    }
+    emit refreshRequested();
+}
+
+void AddressCommands::offer(QComboBox& box, const InterfaceChoice& choice) const {
+    box.clear();
+    box.addItems(choice.items);
+    box.setCurrentIndex(choice.selected);
+}
+
+bool AddressCommands::stillThere(std::optional<DWORD> ifIndex, const QString& description) const {
+    if (ifIndex && links_.interfaceExists(*ifIndex, description))
+        return true;
+    showMessage(QStringLiteral("The interface \"%1\" is no longer there. Nothing was changed.")
+                    .arg(description),
+                QStringLiteral("Error"), MsgIcon::Warning);
+    return false;
+}
+
+void AddressCommands::acRenewIPExecute() {
+    if (renewing_)
+        return;
+    emit showIpInfo();
+    {
+        // Nothing refills the rows between what the dialog offers and the change.
+        const ChangeInProgress change(refresh_);
+        const std::vector<InterfaceRow> rows = links_.interfaceRows();
+        TfrmRenewIP& d = *frmRenewIP;
+        offer(*d.cbxInterfaces, operationalChoice(rows, links_.selectedAdapterIndex()));
+        if (runModal(d) != QDialog::Accepted || d.cbxInterfaces->count() == 0 ||
+            d.cbxInterfaces->currentIndex() < 0)
+            return;
+        const QString chosen = d.cbxInterfaces->currentText();
+        const std::optional<DWORD> index = rowIndexOf(rows, chosen);
+        if (!stillThere(index, chosen))
+            return;
+        ReleaseAndRenew(*index);
+    }
+    emit refreshRequested();
+}
+
+void AddressCommands::acAddIPExecute() {
+    if (renewing_)
+        return;
+    emit showIpInfo();
+    const ChangeInProgress change(refresh_);
+    const std::vector<InterfaceRow> rows = links_.interfaceRows();
+    TfrmAddIP& d = *frmAddIP;
+    offer(*d.cbxInterfaces, operationalChoice(rows, links_.selectedAdapterIndex()));
+    d.cbxInterfaces->setEnabled(!links_.treeOrigin());
+    if (runModal(d) != QDialog::Accepted || d.cbxInterfaces->count() == 0 ||
+        d.cbxInterfaces->currentIndex() < 0)
+        return;
+    const QString chosen = d.cbxInterfaces->currentText();
+    const std::optional<DWORD> index = rowIndexOf(rows, chosen);
+    if (!stillThere(index, chosen))
+        return;
+    AddSecondaryAddress(*index);
+}
+
+void AddressCommands::AddSecondaryAddress(DWORD ifIndex) {
+    const QString addressText = frmAddIP->edtIP->text().trimmed();
+    const QString maskText = frmAddIP->cbxMask->currentText().trimmed();
+    // inet_addr reads a malformed or empty text as 255.255.255.255 and "10.1" as 10.0.0.1:
+    // a typo must not become another address or a host route.
+    const std::optional<IPAddr> address = typedQuad(addressText);
+    const std::optional<IPMask> mask = typedQuad(maskText);
+    if (!address || !mask) {
+        showMessage(
+            QStringLiteral("\"%1\" is not %2. Type four numbers from 0 to 255 with dots "
+                           "between them, for example %3.")
+                .arg(address ? maskText : addressText,
+                     address ? QStringLiteral("a network mask") : QStringLiteral("an IP address"),
+                     address ? QStringLiteral("255.255.255.0") : QStringLiteral("192.168.10.25")),
+            QStringLiteral("Error"), MsgIcon::Error);
+        return;
+    }
+    const DWORD rc = iphlp().AddIPAddress(*address, *mask, ifIndex, nullptr, nullptr);
+    if (rc != NO_ERROR)
+        ReportFailure(QStringLiteral("Add IP Address"), rc);
+}
+
+void AddressCommands::acDelIPExecute() {
+    if (renewing_)
+        return;
+    emit showIpInfo();
+    const ChangeInProgress change(refresh_);
+    const std::vector<InterfaceRow> rows = links_.interfaceRows();
+    TfrmDelIP& d = *frmDelIP;
+    d.addressEntries.clear();
+    offer(*d.cbxInterfaces, severalAddressChoice(rows, links_.selectedAdapterIndex()));
+    d.cbxInterfaces->setEnabled(!links_.treeOrigin());
+    std::vector<uint64_t> buffer;
+    if (adapterList(buffer) != NO_ERROR)
+        return;
+    d.addressEntries =
+        addressEntries(reinterpret_cast<const IP_ADAPTER_INFO*>(buffer.data()), rows);
+    d.contextChosen = false;
+    if (runModal(d) != QDialog::Accepted || !d.contextChosen)
+        return;
+    const QString chosen = d.cbxInterfaces->currentText();
+    const std::optional<DWORD> index = choiceIndex(chosen);
+    if (!stillThere(index, chosen.left(chosen.lastIndexOf(QStringLiteral(" (")))))
+        return;
+    if (const DWORD rc = iphlp().DeleteIPAddress(d.nteContext); rc != NO_ERROR)
+        ReportFailureForced(QStringLiteral("Delete IP Address"), rc);
+}
+
+} // namespace corvane
