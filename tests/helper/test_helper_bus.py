@@ -127,7 +127,8 @@ class HelperBus(unittest.TestCase):
         if cls.helper is None or cls.helper.poll() is not None:
             env = dict(self.env, CORVANE_CONFIG_DIR=self.machine,
                        ASAN_OPTIONS='detect_leaks=0')
-            cls.helper = subprocess.Popen([HELPER], env=env, stderr=open(cls.log, 'a'))
+            with open(cls.log, 'a') as log:
+                cls.helper = subprocess.Popen([HELPER], env=env, stderr=log)
             cls.wait_for_name('org.corvane.Helper')
         self.allow(ALL_ACTIONS)
 
@@ -155,7 +156,10 @@ class HelperBus(unittest.TestCase):
 
     def stored(self):
         path = os.path.join(self.machine, 'machine.reg')
-        return open(path).read() if os.path.exists(path) else ''
+        if not os.path.exists(path):
+            return ''
+        with open(path) as f:
+            return f.read()
 
     def helper_log(self):
         with open(self.log) as f:
@@ -283,7 +287,7 @@ class HelperBus(unittest.TestCase):
         names = ['10.60.%d.0,255.255.255.0,10.9.0.2,1' % (i % 256) for i in range(5000)]
         rc, out = self.hostile('SetPersistentRoutes', 'asb', len(names), *names, 'true')
         self.assertEqual(out.strip(), 'u %d' % INVALID_PARAMETER)
-        rc, out = self.hostile('SetPersistentRoutes', 'asb', 1, 'x' * 200000, 'true')
+        rc, out = self.hostile('SetPersistentRoutes', 'asb', 1, 'x' * 100000, 'true')
         self.assertEqual(out.strip(), 'u %d' % INVALID_PARAMETER)
         # Not a route name: no other key or value can be written through it.
         for name in ['10.61.0.0,255.255.0.0,10.9.0.2,5\n[HKLM\\Other]',
@@ -311,7 +315,7 @@ class HelperBus(unittest.TestCase):
             'print("result", r.get_args_list()[0])\n')
         self.allow(['org.corvane.interfaces'])
         out = subprocess.run(NOBODY + ['/usr/bin/python3', '-c', script, self.address,
-                                       polkit_name, self.peer],
+                                       polkit_name, str(self.peer)],
                              capture_output=True, text=True, env=self.env)
         self.assertIn('result 0', out.stdout, out.stderr)
         self.assertIn('uid 65534: interface %d down' % self.peer, self.helper_log())
