@@ -68,8 +68,8 @@ template <typename Fill> Reply call(const char* method, Fill&& fill) noexcept {
     if (!bus)
         return {};
     sd_bus_message* raw = nullptr;
-    if (sd_bus_message_new_method_call(bus.get(), &raw, kBusName, kObjectPath, kInterface,
-                                       method) < 0)
+    if (sd_bus_message_new_method_call(bus.get(), &raw, kBusName, kObjectPath, kInterface, method) <
+        0)
         return {true, ERROR_NOT_ENOUGH_MEMORY};
     const Message request(raw);
     // An argument sd-bus refuses (a name that is not UTF-8) is the caller's fault.
@@ -92,9 +92,8 @@ template <typename Fill> Reply call(const char* method, Fill&& fill) noexcept {
 } // namespace
 
 Reply setAdminStatus(uint32_t ifIndex, uint32_t status) noexcept {
-    return call(kSetAdminStatus, [&](sd_bus_message* m) {
-        return sd_bus_message_append(m, "uu", ifIndex, status);
-    });
+    return call(kSetAdminStatus,
+                [&](sd_bus_message* m) { return sd_bus_message_append(m, "uu", ifIndex, status); });
 }
 
 Reply changeRoute(bool add, const RouteArgs& r) noexcept {

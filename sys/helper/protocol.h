@@ -40,6 +40,7 @@ inline constexpr std::size_t kMaxRouteNames = 4096;
 
 // An administrator may take a while to type a password.
 inline constexpr unsigned long long kAuthorisationTimeoutUsec = 120ULL * 1000 * 1000;
-inline constexpr unsigned long long kCallTimeoutUsec = kAuthorisationTimeoutUsec + 30ULL * 1000 * 1000;
+inline constexpr unsigned long long kCallTimeoutUsec =
+    kAuthorisationTimeoutUsec + 30ULL * 1000 * 1000;
 
 } // namespace corvane::helper

@@ -114,8 +114,8 @@ bool canonicalRouteName(std::string_view name) {
     long long metric = 0;
     if (!takeQuad(name, destination) || !takeComma(name) || !takeQuad(name, mask) ||
         !takeComma(name) || !takeQuad(name, nextHop) || !takeComma(name) ||
-        !takeNumber(name, std::numeric_limits<int32_t>::min(),
-                    std::numeric_limits<int32_t>::max(), metric))
+        !takeNumber(name, std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max(),
+                    metric))
         return false;
     return name.empty() && contiguous(mask) && (destination & ~mask) == 0 && nextHop != 0;
 }

@@ -66,8 +66,8 @@ int onSetAdminStatus(sd_bus_message* m, void*, sd_bus_error*) {
 
 int onRoute(sd_bus_message* m, bool add) {
     RouteArgs a;
-    if (const int r = sd_bus_message_read(m, kRouteSignature, &a.destination, &a.mask,
-                                          &a.nextHop, &a.ifIndex, &a.type, &a.protocol, &a.metric);
+    if (const int r = sd_bus_message_read(m, kRouteSignature, &a.destination, &a.mask, &a.nextHop,
+                                          &a.ifIndex, &a.type, &a.protocol, &a.metric);
         r < 0)
         return r;
     MIB_IPFORWARDROW row{};
@@ -82,8 +82,8 @@ int onRoute(sd_bus_message* m, bool add) {
         m, kActionRoutes, [&] { return checkRoute(a); },
         [&] { return add ? sys::direct::addRoute(row) : sys::direct::deleteRoute(row); },
         std::string(add ? "add" : "delete") + " route " + quad(a.destination) + " mask " +
-            quad(a.mask) + " via " + quad(a.nextHop) + " interface " +
-            std::to_string(a.ifIndex) + " metric " + std::to_string(a.metric));
+            quad(a.mask) + " via " + quad(a.nextHop) + " interface " + std::to_string(a.ifIndex) +
+            " metric " + std::to_string(a.metric));
 }
 
 int onAddRoute(sd_bus_message* m, void*, sd_bus_error*) {
@@ -108,8 +108,8 @@ int onAddress(sd_bus_message* m, bool add) {
             sys::NteKey added;
             return sys::direct::addAddress(address, mask, ifIndex, added);
         },
-        std::string(add ? "add" : "delete") + " address " + quad(address) + " mask " +
-            quad(mask) + " interface " + std::to_string(ifIndex));
+        std::string(add ? "add" : "delete") + " address " + quad(address) + " mask " + quad(mask) +
+            " interface " + std::to_string(ifIndex));
 }
 
 int onAddAddress(sd_bus_message* m, void*, sd_bus_error*) {
@@ -173,8 +173,7 @@ int onSetPersistentRoutes(sd_bus_message* m, void* userdata, sd_bus_error*) {
     if (names.size() == 1)
         what += " " + names.front();
     return serve(
-        m, kActionPersistentRoutes,
-        [&] { return acceptable ? NO_ERROR : ERROR_INVALID_PARAMETER; },
+        m, kActionPersistentRoutes, [&] { return acceptable ? NO_ERROR : ERROR_INVALID_PARAMETER; },
         [&] {
             const DWORD rc =
                 storePersistentRoutes(service.storeFolder, names, persistent != 0, failure);

@@ -65,8 +65,8 @@ DWORD addAddress(uint32_t address, uint32_t mask, uint32_t ifIndex, NteKey& adde
 }
 
 DWORD deleteAddress(const NteKey& key) {
-    if (key.address == 0 || key.ifIndex == 0 || key.ifIndex > 0x7FFFFFFF ||
-        key.prefixLength == 0 || key.prefixLength > 32)
+    if (key.address == 0 || key.ifIndex == 0 || key.ifIndex > 0x7FFFFFFF || key.prefixLength == 0 ||
+        key.prefixLength > 32)
         return ERROR_INVALID_PARAMETER;
     char buf[MNL_SOCKET_BUFFER_SIZE];
     return transact(addressMessage(buf, RTM_DELADDR, 0, key));

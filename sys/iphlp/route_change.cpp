@@ -2,8 +2,8 @@
 #include "route_change.h"
 
 #include "address_cache.h"
-#include "errors.h"
 #include "changes.h"
+#include "errors.h"
 #include "guard.h"
 #include "helper/client.h"
 #include "netlink/message.h"
@@ -245,10 +245,9 @@ namespace {
 DWORD changeRoute(bool add, const MIB_IPFORWARDROW* row) {
     if (!row)
         return ERROR_INVALID_PARAMETER;
-    const corvane::helper::RouteArgs args{row->dwForwardDest,    row->dwForwardMask,
-                                          row->dwForwardNextHop, row->dwForwardIfIndex,
-                                          row->dwForwardType,    row->dwForwardProto,
-                                          row->dwForwardMetric1};
+    const corvane::helper::RouteArgs args{
+        row->dwForwardDest, row->dwForwardMask,  row->dwForwardNextHop, row->dwForwardIfIndex,
+        row->dwForwardType, row->dwForwardProto, row->dwForwardMetric1};
     if (const auto r = throughHelper([&] { return corvane::helper::changeRoute(add, args); }))
         return *r;
     return add ? direct::addRoute(*row) : direct::deleteRoute(*row);

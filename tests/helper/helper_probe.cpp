@@ -88,8 +88,7 @@ int bench(int count, uint32_t ifIndex, uint32_t hop) {
             std::printf("result %u\n", rc);
             return 1;
         }
-        deletes.push_back(
-            std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+        deletes.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
     }
     std::printf("add median_ms %.3f\ndelete median_ms %.3f\n", medianMs(adds), medianMs(deletes));
     return 0;
@@ -102,8 +101,8 @@ int main(int argc, char** argv) {
     const auto is = [&](size_t n, const char* verb) { return a.size() == n && a[0] == verb; };
     DWORD rc = ERROR_INVALID_PARAMETER;
     if (is(7, "route")) {
-        MIB_IPFORWARDROW row = routeRow(quad(argv[3]), quad(argv[4]), quad(argv[5]),
-                                        number(argv[6]), number(argv[7]));
+        MIB_IPFORWARDROW row =
+            routeRow(quad(argv[3]), quad(argv[4]), quad(argv[5]), number(argv[6]), number(argv[7]));
         rc = a[1] == "add" ? SetIpForwardEntry(&row) : DeleteIpForwardEntry(&row);
     } else if (is(3, "link")) {
         MIB_IFROW row{};
