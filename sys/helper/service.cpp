@@ -102,7 +102,7 @@ int onAddress(sd_bus_message* m, bool add) {
     return serve(
         m, kActionAddresses, [&] { return checkAddress(address, mask, ifIndex); },
         [&]() -> DWORD {
-            const uint8_t prefix = static_cast<uint8_t>(__builtin_popcount(mask));
+            const auto prefix = static_cast<uint8_t>(__builtin_popcount(mask));
             if (!add)
                 return sys::direct::deleteAddress(sys::NteKey{ifIndex, address, prefix});
             sys::NteKey added;
