@@ -1,5 +1,6 @@
-// Makes one change through the stand-in library the way a page does and prints its result
-// code; run as an unprivileged user, so that the change goes through the helper.
+// corvane_bench_helper: makes one change through the stand-in library the way a page does and
+// prints its result code, or times route changes; run as an unprivileged user, so that the
+// changes go through the helper (tests/helper, bench/helper.sh).
 //   route add|delete DEST MASK NEXTHOP IFINDEX METRIC
 //   link IFINDEX up|down
 //   address add|delete ADDRESS MASK IFINDEX
