@@ -42,8 +42,16 @@ int main() {
         if (r > 0)
             continue;
         r = sd_bus_wait(bus, kIdleExitUsec);
-        if (r <= 0)
-            break; // idle, or the bus went away
+        if (r < 0)
+            break; // the bus went away
+        if (r == 0) {
+            // Idle: the name goes first, so that a request from now on starts a new helper,
+            // and what came in meanwhile is still answered.
+            sd_bus_release_name(bus, corvane::helper::kBusName);
+            while ((r = sd_bus_process(bus, nullptr)) > 0) {
+            }
+            break;
+        }
     }
     sd_bus_slot_unref(slot);
     sd_bus_flush_close_unref(bus);
