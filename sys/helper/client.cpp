@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <systemd/sd-bus.h>
@@ -136,15 +137,34 @@ Reply setPersistentRoutes(const std::vector<std::string>& names, bool persistent
 }
 
 bool reachable() noexcept {
+    // Asked of the bus alone: looking must not start the helper.
     const Bus bus = openBus();
     if (!bus)
         return false;
-    Error error;
-    sd_bus_message* reply = nullptr;
-    const int r = sd_bus_call_method(bus.get(), kBusName, kObjectPath, "org.freedesktop.DBus.Peer",
-                                     "Ping", &error.e, &reply, "");
-    sd_bus_message_unref(reply);
-    return r >= 0;
+    const auto askBus = [&](const char* method, const char* types, auto&&... args) {
+        Error error;
+        sd_bus_message* reply = nullptr;
+        const int r =
+            sd_bus_call_method(bus.get(), "org.freedesktop.DBus", "/org/freedesktop/DBus",
+                               "org.freedesktop.DBus", method, &error.e, &reply, types, args...);
+        return Message(r < 0 ? nullptr : reply);
+    };
+    if (const Message owned = askBus("NameHasOwner", "s", kBusName)) {
+        int has = 0;
+        if (sd_bus_message_read(owned.get(), "b", &has) >= 0 && has)
+            return true;
+    }
+    const Message names = askBus("ListActivatableNames", "");
+    char** list = nullptr;
+    if (!names || sd_bus_message_read_strv(names.get(), &list) < 0)
+        return false;
+    bool found = false;
+    for (char** n = list; n && *n; ++n)
+        found = found || std::strcmp(*n, kBusName) == 0;
+    for (char** n = list; n && *n; ++n)
+        std::free(*n);
+    std::free(list);
+    return found;
 }
 
 } // namespace corvane::helper

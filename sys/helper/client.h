@@ -32,7 +32,7 @@ Reply changeLease(bool renew, uint32_t ifIndex, const std::string& ifName) noexc
 // Sent in batches of at most kMaxRouteNames; stops at the first that fails.
 Reply setPersistentRoutes(const std::vector<std::string>& names, bool persistent) noexcept;
 
-// Whether a helper answers on the system bus (started on demand where it is installed).
+// Whether a helper runs on the system bus or the bus can start one; starts none.
 bool reachable() noexcept;
 
 } // namespace corvane::helper
