@@ -241,6 +241,17 @@ class HelperBus(unittest.TestCase):
                                      self.ifindex, 7, env=env), ACCESS_DENIED)
         self.assertEqual(self.routes('10.23.0.0/24'), [])
 
+    def test_without_helper_persistent_routes_stay_with_the_user(self):
+        self.helper.terminate()
+        self.helper.wait(10)
+        name = '10.52.0.0,255.255.0.0,10.9.0.2,5'
+        before = self.stored()
+        out = self.probe('persist', 'add', name, self.machine)
+        self.assertIn('result 0', out)
+        self.assertEqual(self.stored(), before)
+        with open(os.path.join(self.home, '.config', 'corvane', 'machine.reg')) as f:
+            self.assertIn(name, f.read())
+
     # -- malformed and hostile --
 
     def hostile(self, *args):
