@@ -9,6 +9,7 @@
 #include "store.h"
 
 #include <arpa/inet.h>
+#include <cerrno>
 #include <cstdio>
 #include <string>
 #include <systemd/sd-bus.h>
@@ -184,16 +185,28 @@ int onSetPersistentRoutes(sd_bus_message* m, void* userdata, sd_bus_error*) {
         what);
 }
 
+// sd-bus is C: an exception (only bad_alloc can come) must not unwind into it. It answers
+// the caller with an error instead.
+template <int (*Handler)(sd_bus_message*, void*, sd_bus_error*)>
+int caught(sd_bus_message* m, void* userdata, sd_bus_error* error) noexcept {
+    try {
+        return Handler(m, userdata, error);
+    } catch (...) {
+        return -ENOMEM;
+    }
+}
+
 const sd_bus_vtable kVtable[] = {
     SD_BUS_VTABLE_START(0),
-    SD_BUS_METHOD(kSetAdminStatus, "uu", "u", onSetAdminStatus, SD_BUS_VTABLE_UNPRIVILEGED),
-    SD_BUS_METHOD(kAddRoute, kRouteSignature, "u", onAddRoute, SD_BUS_VTABLE_UNPRIVILEGED),
-    SD_BUS_METHOD(kDeleteRoute, kRouteSignature, "u", onDeleteRoute, SD_BUS_VTABLE_UNPRIVILEGED),
-    SD_BUS_METHOD(kAddAddress, "uuu", "u", onAddAddress, SD_BUS_VTABLE_UNPRIVILEGED),
-    SD_BUS_METHOD(kDeleteAddress, "uuu", "u", onDeleteAddress, SD_BUS_VTABLE_UNPRIVILEGED),
-    SD_BUS_METHOD(kReleaseLease, "us", "u", onReleaseLease, SD_BUS_VTABLE_UNPRIVILEGED),
-    SD_BUS_METHOD(kRenewLease, "us", "u", onRenewLease, SD_BUS_VTABLE_UNPRIVILEGED),
-    SD_BUS_METHOD(kSetPersistentRoutes, "asb", "u", onSetPersistentRoutes,
+    SD_BUS_METHOD(kSetAdminStatus, "uu", "u", caught<onSetAdminStatus>, SD_BUS_VTABLE_UNPRIVILEGED),
+    SD_BUS_METHOD(kAddRoute, kRouteSignature, "u", caught<onAddRoute>, SD_BUS_VTABLE_UNPRIVILEGED),
+    SD_BUS_METHOD(kDeleteRoute, kRouteSignature, "u", caught<onDeleteRoute>,
+                  SD_BUS_VTABLE_UNPRIVILEGED),
+    SD_BUS_METHOD(kAddAddress, "uuu", "u", caught<onAddAddress>, SD_BUS_VTABLE_UNPRIVILEGED),
+    SD_BUS_METHOD(kDeleteAddress, "uuu", "u", caught<onDeleteAddress>, SD_BUS_VTABLE_UNPRIVILEGED),
+    SD_BUS_METHOD(kReleaseLease, "us", "u", caught<onReleaseLease>, SD_BUS_VTABLE_UNPRIVILEGED),
+    SD_BUS_METHOD(kRenewLease, "us", "u", caught<onRenewLease>, SD_BUS_VTABLE_UNPRIVILEGED),
+    SD_BUS_METHOD(kSetPersistentRoutes, "asb", "u", caught<onSetPersistentRoutes>,
                   SD_BUS_VTABLE_UNPRIVILEGED),
     SD_BUS_VTABLE_END};
 

@@ -4,6 +4,7 @@
 // std::bad_alloc.
 #pragma once
 
+#include "dhcp/process.h"
 #include "iphlpapi.h"
 #include "nte.h"
 
@@ -28,13 +29,7 @@ namespace corvane::sys {
 
 // The helper's answer when this process lacks CAP_NET_ADMIN and a helper answered; nothing
 // when the change is to be done here (with the privilege, or as the refusal it meets).
-template <typename Ask> std::optional<DWORD> throughHelper(Ask&& ask);
-
-} // namespace corvane::sys
-
-#include "dhcp/process.h"
-
-template <typename Ask> std::optional<DWORD> corvane::sys::throughHelper(Ask&& ask) {
+template <typename Ask> std::optional<DWORD> throughHelper(Ask&& ask) {
     if (dhcp::mayAdministerNetwork())
         return std::nullopt;
     const auto reply = ask();
@@ -42,3 +37,5 @@ template <typename Ask> std::optional<DWORD> corvane::sys::throughHelper(Ask&& a
         return std::nullopt;
     return reply.result;
 }
+
+} // namespace corvane::sys
