@@ -72,6 +72,12 @@ class HelperBus(unittest.TestCase):
         os.chmod(cls.tmp, 0o755)
         cls.machine = os.path.join(cls.tmp, 'etc-corvane')
         os.mkdir(cls.machine, 0o755)
+        # nobody may not reach the build folder (a clone under /root): the client and its
+        # library are run from a copy.
+        cls.bin = os.path.join(cls.tmp, 'bin')
+        os.mkdir(cls.bin, 0o755)
+        cls.probe_bin = shutil.copy(PROBE, cls.bin)
+        shutil.copy(os.path.join(os.path.dirname(PROBE), 'libcorvane-iphlpapi.so'), cls.bin)
         cls.home = os.path.join(cls.tmp, 'home')
         os.mkdir(cls.home, 0o700)
         os.chown(cls.home, 65534, 65534)
@@ -137,8 +143,9 @@ class HelperBus(unittest.TestCase):
                     'org.freedesktop.DBus.Mock', 'SetAllowed', 'as', str(len(actions)), *actions)
 
     def probe(self, *args, env=None):
-        out = subprocess.run(NOBODY + [PROBE, *map(str, args)], check=True, capture_output=True,
-                             text=True, env=dict(env or self.env, HOME=self.home))
+        out = subprocess.run(NOBODY + [self.probe_bin, *map(str, args)], check=True,
+                             capture_output=True, text=True,
+                             env=dict(env or self.env, HOME=self.home, LD_LIBRARY_PATH=self.bin))
         return out.stdout
 
     def result(self, *args, env=None):
