@@ -20,6 +20,8 @@ HELPER, PROBE, POLICY = sys.argv[1:4] if len(sys.argv) >= 4 else (None, None, No
 ACCESS_DENIED = 5
 INVALID_PARAMETER = 87
 INVALID_NETMASK = 0x20000001
+DEV_NOT_EXIST = 55
+NO_DHCP_CLIENT = 0x20000003
 ALL_ACTIONS = ['org.corvane.interfaces', 'org.corvane.routes', 'org.corvane.addresses',
                'org.corvane.dhcp', 'org.corvane.persistent-routes']
 NOBODY = ['setpriv', '--reuid=nobody', '--regid=nogroup', '--clear-groups',
@@ -295,9 +297,14 @@ class HelperBus(unittest.TestCase):
         rc, out = self.hostile('SetAdminStatus', 'uu', 0xFFFFFFFF, 2)
         self.assertEqual(out.strip(), 'u %d' % INVALID_PARAMETER)
         self.assertEqual(self.routes('10.24.0.0/24'), [])
-        # A lease request for a name that is no interface name.
+        # A lease request for a name that is no interface name, for a name that is not the
+        # index's, for an interface no DHCP client manages.
         rc, out = self.hostile('RenewLease', 'us', self.ifindex, '../../bin/sh')
         self.assertEqual(out.strip(), 'u %d' % INVALID_PARAMETER)
+        rc, out = self.hostile('ReleaseLease', 'us', self.ifindex, 'hv1')
+        self.assertEqual(out.strip(), 'u %d' % DEV_NOT_EXIST)
+        rc, out = self.hostile('RenewLease', 'us', self.ifindex, 'hv0')
+        self.assertEqual(out.strip(), 'u %d' % NO_DHCP_CLIENT)
         self.assert_helper_alive()
 
     def test_huge_and_foreign_store_requests_refused(self):
@@ -340,6 +347,21 @@ class HelperBus(unittest.TestCase):
         self.assertNotIn('uid 0:', self.helper_log())
         run('ip', 'link', 'set', 'hv1', 'up')
         self.assert_helper_alive()
+
+    def test_only_root_may_own_the_helper_name(self):
+        self.helper.terminate()
+        self.helper.wait(10)
+        script = ('import dbus, sys\n'
+                  'c = dbus.bus.BusConnection(sys.argv[1])\n'
+                  'try:\n'
+                  '    c.request_name("org.corvane.Helper")\n'
+                  '    print("owned")\n'
+                  'except dbus.exceptions.DBusException as e:\n'
+                  '    print(e.get_dbus_name())\n')
+        out = subprocess.run(NOBODY + ['/usr/bin/python3', '-c', script, self.address],
+                             capture_output=True, text=True, env=self.env)
+        self.assertEqual(out.stdout.strip(), 'org.freedesktop.DBus.Error.AccessDenied',
+                         out.stderr)
 
     # -- the figure --
 
