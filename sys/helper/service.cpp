@@ -62,7 +62,9 @@ int onSetAdminStatus(sd_bus_message* m, void*, sd_bus_error*) {
         m, kActionInterfaces, [&] { return checkAdminStatus(ifIndex, status); },
         [&] { return sys::direct::setAdminStatus(ifIndex, status); },
         "interface " + std::to_string(ifIndex) +
-            (status == MIB_IF_ADMIN_STATUS_UP ? " up" : " down"));
+            (status == MIB_IF_ADMIN_STATUS_UP     ? std::string(" up")
+             : status == MIB_IF_ADMIN_STATUS_DOWN ? std::string(" down")
+                                                  : " state " + std::to_string(status)));
 }
 
 int onRoute(sd_bus_message* m, bool add) {
