@@ -8,6 +8,8 @@ packages=(
     cmake ninja-build g++ pkg-config
     qt6-base-dev qt6-base-dev-tools libgl-dev libxkbcommon-dev
     libmnl-dev libjpeg-dev
+    # the privileged helper and its client: sd-bus
+    libsystemd-dev
     # run: the X11 platform plugin, a font
     qt6-qpa-plugins fonts-dejavu-core
     # test: GoogleTest, network namespaces, a DHCP server and client, a virtual screen
@@ -16,6 +18,8 @@ packages=(
     # the tests read the kernel back as JSON and drive small sockets from scripts
     jq python3
     xvfb xauth
+    # the helper's tests: a private system bus, polkit stood in, busctl to send it anything
+    dbus-daemon python3-dbus python3-dbusmock systemd
     # code checks
     clang-tidy clang-format
     # fuzzing: clang with libFuzzer's runtime, and a symbolizer for readable crash reports

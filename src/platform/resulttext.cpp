@@ -13,7 +13,8 @@ constexpr std::array<std::pair<uint32_t, const char*>, 29> texts{{
     {ERROR_FILE_NOT_FOUND, "The system cannot find the file specified."},
     {ERROR_ACCESS_DENIED,
      "Access is denied. Changing the network configuration needs root or the CAP_NET_ADMIN "
-     "capability."},
+     "capability, or the corvane-helper service installed (see the README) and the change "
+     "allowed by polkit."},
     {ERROR_INVALID_HANDLE, "The handle is invalid."},
     {ERROR_NOT_ENOUGH_MEMORY, "Not enough memory is available to complete this operation."},
     {ERROR_INVALID_DATA, "The data is invalid."},

@@ -1,5 +1,7 @@
 #include "routing/persistentroutes.h"
 
+#include "helper/client.h"
+#include "platform/resulttext.h"
 #include "routing/route_rows.h"
 #include "shell/machinestore.h"
 
@@ -8,14 +10,13 @@
 
 namespace corvane {
 
-const char* const persistentRoutesKey =
-    R"(SYSTEM\CurrentControlSet\Services\Tcpip\Parameters\PersistentRoutes)";
+const char* const persistentRoutesKey = reg::kPersistentRoutesKey;
 
 std::vector<std::string> ReadPersistentRouteNames(std::string* failure) {
     std::vector<std::string> names;
     try {
         // One snapshot: the store file is read once, however many names it holds.
-        const auto data = machineStore().snapshot();
+        const auto data = persistentRouteStore().snapshot();
         if (const reg::KeyData* key = data->findKey(persistentRoutesKey)) {
             names.reserve(key->values.size());
             for (const auto& value : key->values)
@@ -30,7 +31,7 @@ std::vector<std::string> ReadPersistentRouteNames(std::string* failure) {
 }
 
 bool IsPersistent(const std::string& name) {
-    const std::optional<reg::Key> key = machineStore().open(persistentRoutesKey, false);
+    const std::optional<reg::Key> key = persistentRouteStore().open(persistentRoutesKey, false);
     return key && key->valueExists(name);
 }
 
@@ -78,6 +79,20 @@ void removeNames(reg::KeyData& key, const std::vector<const std::string*>& names
                   [&](const auto& value) { return gone.contains(foldedName(value.first)); });
 }
 
+// The names handed to the helper; false when it refused them or could not be asked (shown).
+bool storeThroughHelper(const std::vector<std::string>& names, bool persistent) {
+    const helper::Reply reply = helper::setPersistentRoutes(names, persistent);
+    if (reply.reached && reply.result == 0)
+        return true;
+    const QString reason = reply.reached ? resultText(reply.result)
+                                         : QStringLiteral("The corvane-helper service is gone.");
+    reportStoreError(reg::StoreError(
+        QStringLiteral("%1 (through corvane-helper)\n%2")
+            .arg(QString::fromStdString(persistentRouteStore().file().string()), reason)
+            .toStdString()));
+    return false;
+}
+
 } // namespace
 
 bool SetPersistent(const std::vector<std::string>& names, bool persistent) {
@@ -93,6 +108,13 @@ bool SetPersistent(const std::vector<std::string>& names, bool persistent) {
             }
         }
         wanted.push_back(&name);
+    }
+    if (persistentRoutesThroughHelper()) {
+        std::vector<std::string> taken;
+        taken.reserve(wanted.size());
+        for (const std::string* name : wanted)
+            taken.push_back(*name);
+        return storeThroughHelper(taken, persistent) && allTaken;
     }
     try {
         reg::Store& store = machineStore();
@@ -120,6 +142,8 @@ bool SetPersistent(const std::string& name, bool persistent) {
         if (!route || !restorableRoute(*route))
             return false;
     }
+    if (persistentRoutesThroughHelper())
+        return storeThroughHelper({name}, persistent);
     try {
         std::optional<reg::Key> key = machineStore().open(persistentRoutesKey, true);
         if (!key)

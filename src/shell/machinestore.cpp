@@ -1,8 +1,10 @@
 #include "shell/machinestore.h"
 
+#include "helper/client.h"
 #include "platform/systemtext.h"
 
 #include <memory>
+#include <optional>
 #include <utility>
 
 namespace corvane {
@@ -15,6 +17,8 @@ struct State {
     bool fallbackPending = false;
     bool held = false;
     std::vector<StoreNotice> pending;
+    std::optional<bool> routesThroughHelper; // asked once, on first need
+    std::unique_ptr<reg::Store> routeStore;
 };
 
 State& state() {
@@ -74,9 +78,29 @@ reg::Store& machineStore() {
     return *s.store;
 }
 
+bool persistentRoutesThroughHelper() {
+    machineStore();
+    State& s = state();
+    if (!s.routesThroughHelper)
+        s.routesThroughHelper = s.location.fellBack && helper::reachable();
+    return *s.routesThroughHelper;
+}
+
+reg::Store& persistentRouteStore() {
+    if (!persistentRoutesThroughHelper())
+        return machineStore();
+    State& s = state();
+    if (!s.routeStore)
+        s.routeStore =
+            std::make_unique<reg::Store>(s.location.refusedFolder / reg::kMachineStoreFile);
+    return *s.routeStore;
+}
+
 void resetMachineStore(const std::filesystem::path& machineFolder) {
     State& s = state();
     s.store.reset();
+    s.routesThroughHelper.reset();
+    s.routeStore.reset();
     s.machineFolder = machineFolder;
     s.fallbackPending = false;
     s.held = false;

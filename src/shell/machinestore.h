@@ -14,6 +14,13 @@ namespace corvane {
 
 reg::Store& machineStore();
 
+// Persistent routes belong to the machine: the boot-time restore reads them from the machine
+// folder. A process that may not write that folder keeps its other settings in the user's
+// folder, but where the privileged helper answers, the persistent routes are read from the
+// machine folder's store (this store, read only) and written through the helper.
+bool persistentRoutesThroughHelper();
+reg::Store& persistentRouteStore();
+
 // Forgets the store so that the next use locates it again under machineFolder (tests).
 void resetMachineStore(const std::filesystem::path& machineFolder = reg::kMachineFolder);
 

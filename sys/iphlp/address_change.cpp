@@ -1,6 +1,8 @@
 // Adding and deleting IPv4 addresses named by NTE contexts.
+#include "changes.h"
 #include "errors.h"
 #include "guard.h"
+#include "helper/client.h"
 #include "iphlpapi.h"
 #include "netlink/message.h"
 #include "netlink/read.h"
@@ -41,27 +43,65 @@ DWORD transact(nlmsghdr* nlh) {
 
 } // namespace
 
+namespace corvane::sys::direct {
+
+DWORD addAddress(uint32_t address, uint32_t mask, uint32_t ifIndex, NteKey& added) {
+    // What the kernel would take but never use as this host's own address: no address, a
+    // multicast or reserved one, a broadcast; and no mask it could express.
+    const auto prefix = prefixFromMask(mask);
+    const uint32_t host = ntohl(address) & ~ntohl(mask);
+    if (!prefix || *prefix == 0 || address == 0 || ntohl(address) >= 0xE0000000 ||
+        (*prefix <= 30 && host == ~ntohl(mask)) || ifIndex == 0 || ifIndex > 0x7FFFFFFF)
+        return ERROR_INVALID_PARAMETER;
+    if (nl::Link link; nl::readLink(ifIndex, link) == ENODEV)
+        return ERROR_DEV_NOT_EXIST;
+    const NteKey key{ifIndex, address, *prefix};
+    char buf[MNL_SOCKET_BUFFER_SIZE];
+    nlmsghdr* nlh = addressMessage(buf, RTM_NEWADDR, NLM_F_CREATE | NLM_F_EXCL, key);
+    if (*prefix <= 30)
+        mnl_attr_put_u32(nlh, IFA_BROADCAST, address | ~mask);
+    if (const DWORD e = transact(nlh))
+        return e;
+    added = key;
+    return NO_ERROR;
+}
+
+DWORD deleteAddress(const NteKey& key) {
+    if (key.address == 0 || key.ifIndex == 0 || key.ifIndex > 0x7FFFFFFF || key.prefixLength == 0 ||
+        key.prefixLength > 32)
+        return ERROR_INVALID_PARAMETER;
+    char buf[MNL_SOCKET_BUFFER_SIZE];
+    return transact(addressMessage(buf, RTM_DELADDR, 0, key));
+}
+
+} // namespace corvane::sys::direct
+
+namespace {
+
+uint32_t maskOf(uint8_t prefixLength) {
+    return prefixLength == 0 ? 0 : htonl(~uint32_t{0} << (32 - prefixLength));
+}
+
+} // namespace
+
 extern "C" {
 
 DWORD AddIPAddress(IPAddr address, IPMask mask, DWORD ifIndex, ULONG* nteContext,
                    ULONG* nteInstance) {
     return guarded([&]() -> DWORD {
-        // What the kernel would take but never use as this host's own address: no address, a
-        // multicast or reserved one, a broadcast; and no mask it could express.
-        const auto prefix = prefixFromMask(mask);
-        const uint32_t host = ntohl(address) & ~ntohl(mask);
-        if (!prefix || *prefix == 0 || address == 0 || ntohl(address) >= 0xE0000000 ||
-            (*prefix <= 30 && host == ~ntohl(mask)) || ifIndex == 0 || ifIndex > 0x7FFFFFFF)
-            return ERROR_INVALID_PARAMETER;
-        if (nl::Link link; nl::readLink(ifIndex, link) == ENODEV)
-            return ERROR_DEV_NOT_EXIST;
-        const NteKey key{ifIndex, address, *prefix};
-        char buf[MNL_SOCKET_BUFFER_SIZE];
-        nlmsghdr* nlh = addressMessage(buf, RTM_NEWADDR, NLM_F_CREATE | NLM_F_EXCL, key);
-        if (*prefix <= 30)
-            mnl_attr_put_u32(nlh, IFA_BROADCAST, address | ~mask);
-        if (const DWORD e = transact(nlh))
-            return e;
+        NteKey key;
+        DWORD rc = NO_ERROR;
+        if (const auto r = throughHelper(
+                [&] { return corvane::helper::changeAddress(true, address, mask, ifIndex); })) {
+            rc = *r;
+            if (rc == NO_ERROR)
+                key = NteKey{ifIndex, address, prefixFromMask(mask).value_or(0)};
+        } else {
+            rc = direct::addAddress(address, mask, ifIndex, key);
+        }
+        if (rc != NO_ERROR)
+            return rc;
+        // Contexts belong to this process, whoever made the address.
         const uint32_t context = corvane::sys::nteContext(key);
         if (nteContext)
             *nteContext = context;
@@ -76,8 +116,12 @@ DWORD DeleteIPAddress(ULONG context) {
         const auto key = nteLookup(context);
         if (!key)
             return ERROR_INVALID_NTE_CONTEXT;
-        char buf[MNL_SOCKET_BUFFER_SIZE];
-        return transact(addressMessage(buf, RTM_DELADDR, 0, *key));
+        if (const auto r = throughHelper([&] {
+                return corvane::helper::changeAddress(false, key->address,
+                                                      maskOf(key->prefixLength), key->ifIndex);
+            }))
+            return *r;
+        return direct::deleteAddress(*key);
     });
 }
 }

@@ -1,11 +1,13 @@
 // Release and renewal of an interface's DHCP lease, through the DHCP client that really
 // manages the interface.
+#include "changes.h"
 #include "dhcp/clients.h"
 #include "dhcp/dhclient.h"
 #include "dhcp/dhcpcd.h"
 #include "dhcp/process.h"
 #include "errors.h"
 #include "guard.h"
+#include "helper/client.h"
 #include "iphlpapi.h"
 #include "netlink/read.h"
 
@@ -60,19 +62,19 @@ std::timed_mutex changes;
 
 enum class Action { Release, Renew };
 
-DWORD drive(const IP_ADAPTER_INDEX_MAP* adapter, Action action) {
-    if (!adapter || adapter->Index == 0 || adapter->Index > 0x7FFFFFFF)
-        return ERROR_INVALID_PARAMETER;
-    const auto wanted = entryName(adapter->Name);
-    if (!wanted)
+} // namespace
+
+DWORD corvane::sys::direct::changeLease(bool renew, uint32_t ifIndex, const std::string& wanted) {
+    const Action action = renew ? Action::Renew : Action::Release;
+    if (ifIndex == 0 || ifIndex > 0x7FFFFFFF)
         return ERROR_INVALID_PARAMETER;
     if (!dhcp::mayAdministerNetwork())
         return ERROR_ACCESS_DENIED;
     nl::Link link;
-    if (const int err = nl::readLink(adapter->Index, link))
+    if (const int err = nl::readLink(ifIndex, link))
         return resultFromErrno(err);
     // An entry from an older list whose index now belongs to another interface.
-    if (!wanted->empty() && *wanted != link.name)
+    if (!wanted.empty() && wanted != link.name)
         return ERROR_DEV_NOT_EXIST;
 
     const auto deadline = Clock::now() + (action == Action::Release ? kReleaseLimit : kRenewLimit);
@@ -92,6 +94,21 @@ DWORD drive(const IP_ADAPTER_INDEX_MAP* adapter, Action action) {
     return action == Action::Release
                ? dhcp::dhcpcd::release(*client, link.name, deadline)
                : dhcp::dhcpcd::renew(*client, link.name, clients.dhcpcdDir(), deadline);
+}
+
+namespace {
+
+DWORD drive(const IP_ADAPTER_INDEX_MAP* adapter, Action action) {
+    if (!adapter || adapter->Index == 0 || adapter->Index > 0x7FFFFFFF)
+        return ERROR_INVALID_PARAMETER;
+    const auto wanted = entryName(adapter->Name);
+    if (!wanted)
+        return ERROR_INVALID_PARAMETER;
+    const bool renew = action == Action::Renew;
+    if (const auto r = throughHelper(
+            [&] { return corvane::helper::changeLease(renew, adapter->Index, *wanted); }))
+        return *r;
+    return direct::changeLease(renew, adapter->Index, *wanted);
 }
 
 } // namespace

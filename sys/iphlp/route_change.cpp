@@ -2,8 +2,10 @@
 #include "route_change.h"
 
 #include "address_cache.h"
+#include "changes.h"
 #include "errors.h"
 #include "guard.h"
+#include "helper/client.h"
 #include "netlink/message.h"
 #include "netlink/read.h"
 #include "netlink/socket.h"
@@ -154,9 +156,11 @@ DWORD transact(nlmsghdr* nlh) {
     return resultFromErrno(sock.transact(nlh));
 }
 
-DWORD addRoute(const MIB_IPFORWARDROW* row) {
-    if (!row)
-        return ERROR_INVALID_PARAMETER;
+} // namespace
+
+namespace corvane::sys::direct {
+
+DWORD addRoute(const MIB_IPFORWARDROW& row) {
     // Reused from the last add while no address has changed: a list of routes reads them once.
     std::shared_ptr<const AddressList> addrs;
     if (const int e = currentAddresses(addrs))
@@ -166,7 +170,7 @@ DWORD addRoute(const MIB_IPFORWARDROW* row) {
     for (const nl::Address& a : *addrs)
         own.push_back(a.address);
     RouteRequest req;
-    if (const DWORD e = routeRequestFromRow(*row, own, req))
+    if (const DWORD e = routeRequestFromRow(row, own, req))
         return e;
     char buf[MNL_SOCKET_BUFFER_SIZE];
     nlmsghdr* nlh =
@@ -187,10 +191,8 @@ DWORD addRoute(const MIB_IPFORWARDROW* row) {
     return rc;
 }
 
-DWORD deleteRoute(const MIB_IPFORWARDROW* row) {
-    if (!row)
-        return ERROR_INVALID_PARAMETER;
-    if (!prefixFromMask(row->dwForwardMask))
+DWORD deleteRoute(const MIB_IPFORWARDROW& row) {
+    if (!prefixFromMask(row.dwForwardMask))
         return ERROR_INVALID_NETMASK;
     std::vector<nl::Route> routes;
     std::vector<nl::Address> addrs;
@@ -199,7 +201,7 @@ DWORD deleteRoute(const MIB_IPFORWARDROW* row) {
     if (const int e = nl::readAddresses(addrs))
         return resultFromErrno(e);
     RouteMatch match;
-    if (const DWORD e = findRouteForRow(*row, routes, addrs, match))
+    if (const DWORD e = findRouteForRow(row, routes, addrs, match))
         return e;
     const nl::Route& r = *match.route;
     char buf[MNL_SOCKET_BUFFER_SIZE];
@@ -236,15 +238,30 @@ DWORD deleteRoute(const MIB_IPFORWARDROW* row) {
     return transact(nlh);
 }
 
+} // namespace corvane::sys::direct
+
+namespace {
+
+DWORD changeRoute(bool add, const MIB_IPFORWARDROW* row) {
+    if (!row)
+        return ERROR_INVALID_PARAMETER;
+    const corvane::helper::RouteArgs args{
+        row->dwForwardDest, row->dwForwardMask,  row->dwForwardNextHop, row->dwForwardIfIndex,
+        row->dwForwardType, row->dwForwardProto, row->dwForwardMetric1};
+    if (const auto r = throughHelper([&] { return corvane::helper::changeRoute(add, args); }))
+        return *r;
+    return add ? direct::addRoute(*row) : direct::deleteRoute(*row);
+}
+
 } // namespace
 
 extern "C" {
 
 DWORD SetIpForwardEntry(MIB_IPFORWARDROW* row) {
-    return guarded([row] { return addRoute(row); });
+    return guarded([row] { return changeRoute(true, row); });
 }
 
 DWORD DeleteIpForwardEntry(MIB_IPFORWARDROW* row) {
-    return guarded([row] { return deleteRoute(row); });
+    return guarded([row] { return changeRoute(false, row); });
 }
 }

@@ -8,6 +8,9 @@ namespace corvane::reg {
 
 inline constexpr const char* kMachineFolder = "/etc/corvane";
 inline constexpr const char* kMachineStoreFile = "machine.reg";
+// The key under which persistent routes are kept, one value name per route.
+inline constexpr const char* kPersistentRoutesKey =
+    R"(SYSTEM\CurrentControlSet\Services\Tcpip\Parameters\PersistentRoutes)";
 // Names a folder that replaces every other choice (tests and scripts).
 inline constexpr const char* kConfigDirVariable = "CORVANE_CONFIG_DIR";
 

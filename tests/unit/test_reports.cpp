@@ -17,6 +17,7 @@ TEST(ReportFailure, ShowsNameAndTextUnderError) {
     const auto& m = prompts.messages[0];
     EXPECT_TRUE(m.text.startsWith(QStringLiteral("SetIfEntry failed: Access is denied.")));
     EXPECT_TRUE(m.text.contains(QStringLiteral("CAP_NET_ADMIN")));
+    EXPECT_TRUE(m.text.contains(QStringLiteral("corvane-helper")));
     EXPECT_EQ(m.caption, QStringLiteral("Error"));
     EXPECT_EQ(m.icon, MsgIcon::Warning);
     EXPECT_EQ(m.buttons, MsgButtons::Ok);

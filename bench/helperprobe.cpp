@@ -1,0 +1,137 @@
+// corvane_bench_helper: makes one change through the stand-in library the way a page does and
+// prints its result code, or times route changes; run as an unprivileged user, so that the
+// changes go through the helper (tests/helper, bench/helper.sh).
+//   route add|delete DEST MASK NEXTHOP IFINDEX METRIC
+//   link IFINDEX up|down
+//   address add|delete ADDRESS MASK IFINDEX
+//   persist add|delete NAME MACHINEFOLDER
+//   bench COUNT IFINDEX NEXTHOP   (median time of one route change, in ms)
+#include "iphlpapi.h"
+#include "routing/persistentroutes.h"
+#include "shell/machinestore.h"
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+uint32_t quad(const char* text) {
+    in_addr a{};
+    if (inet_pton(AF_INET, text, &a) != 1) {
+        std::fprintf(stderr, "not an address: %s\n", text);
+        std::exit(2);
+    }
+    return a.s_addr;
+}
+
+uint32_t number(const char* text) {
+    return static_cast<uint32_t>(std::strtoul(text, nullptr, 10));
+}
+
+MIB_IPFORWARDROW routeRow(uint32_t dest, uint32_t mask, uint32_t hop, uint32_t ifIndex,
+                          uint32_t metric) {
+    MIB_IPFORWARDROW row{};
+    row.dwForwardDest = dest;
+    row.dwForwardMask = mask;
+    row.dwForwardNextHop = hop;
+    row.dwForwardIfIndex = ifIndex;
+    row.dwForwardType = MIB_IPROUTE_TYPE_INDIRECT;
+    row.dwForwardProto = MIB_IPPROTO_NETMGMT;
+    row.dwForwardMetric1 = metric;
+    return row;
+}
+
+// The address's context as the adapter list hands it out.
+ULONG contextOf(uint32_t address, uint32_t ifIndex) {
+    ULONG size = 0;
+    GetAdaptersInfo(nullptr, &size);
+    std::vector<unsigned char> buffer(size);
+    auto* info = reinterpret_cast<IP_ADAPTER_INFO*>(buffer.data());
+    if (GetAdaptersInfo(info, &size) != NO_ERROR)
+        return 0;
+    for (const IP_ADAPTER_INFO* a = info; a; a = a->Next)
+        for (const IP_ADDR_STRING* s = &a->IpAddressList; s; s = s->Next)
+            if (a->Index == ifIndex && quad(s->IpAddress.String) == address)
+                return s->Context;
+    return 0;
+}
+
+double medianMs(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0 : v[v.size() / 2];
+}
+
+int bench(int count, uint32_t ifIndex, uint32_t hop) {
+    using Clock = std::chrono::steady_clock;
+    std::vector<double> adds;
+    std::vector<double> deletes;
+    std::vector<MIB_IPFORWARDROW> rows;
+    for (int i = 0; i < count; ++i)
+        rows.push_back(routeRow(htonl(0x0AC80000u | (static_cast<uint32_t>(i) << 8)),
+                                htonl(0xFFFFFF00u), hop, ifIndex, 10));
+    for (auto& row : rows) {
+        const auto start = Clock::now();
+        if (const DWORD rc = SetIpForwardEntry(&row)) {
+            std::printf("result %u\n", rc);
+            return 1;
+        }
+        adds.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+    }
+    for (auto& row : rows) {
+        const auto start = Clock::now();
+        if (const DWORD rc = DeleteIpForwardEntry(&row)) {
+            std::printf("result %u\n", rc);
+            return 1;
+        }
+        deletes.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+    }
+    std::printf("add median_ms %.3f\ndelete median_ms %.3f\n", medianMs(adds), medianMs(deletes));
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const std::vector<std::string> a(argv + 1, argv + argc);
+    const auto is = [&](size_t n, const char* verb) { return a.size() == n && a[0] == verb; };
+    DWORD rc = ERROR_INVALID_PARAMETER;
+    if (is(7, "route")) {
+        MIB_IPFORWARDROW row =
+            routeRow(quad(argv[3]), quad(argv[4]), quad(argv[5]), number(argv[6]), number(argv[7]));
+        rc = a[1] == "add" ? SetIpForwardEntry(&row) : DeleteIpForwardEntry(&row);
+    } else if (is(3, "link")) {
+        MIB_IFROW row{};
+        row.dwIndex = number(argv[2]);
+        row.dwAdminStatus = a[2] == "up" ? MIB_IF_ADMIN_STATUS_UP : MIB_IF_ADMIN_STATUS_DOWN;
+        rc = SetIfEntry(&row);
+    } else if (is(5, "address")) {
+        const uint32_t address = quad(argv[3]);
+        const uint32_t ifIndex = number(argv[5]);
+        if (a[1] == "add") {
+            ULONG context = 0;
+            ULONG instance = 0;
+            rc = AddIPAddress(address, quad(argv[4]), ifIndex, &context, &instance);
+        } else {
+            rc = DeleteIPAddress(contextOf(address, ifIndex));
+        }
+    } else if (is(4, "persist")) {
+        corvane::resetMachineStore(argv[4]);
+        const bool ok = corvane::SetPersistent(a[2], a[1] == "add");
+        for (const std::string& name : corvane::ReadPersistentRouteNames())
+            std::printf("stored %s\n", name.c_str());
+        rc = ok ? NO_ERROR : ERROR_ACCESS_DENIED;
+    } else if (is(4, "bench")) {
+        return bench(std::atoi(argv[2]), number(argv[3]), quad(argv[4]));
+    } else {
+        std::fprintf(stderr, "usage: see the head of helper_probe.cpp\n");
+        return 2;
+    }
+    std::printf("result %u\n", rc);
+    return 0;
+}

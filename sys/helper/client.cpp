@@ -1,0 +1,170 @@
+#include "client.h"
+
+#include "corvane_result.h"
+#include "protocol.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <systemd/sd-bus.h>
+
+namespace corvane::helper {
+namespace {
+
+struct BusClose {
+    void operator()(sd_bus* b) const { sd_bus_flush_close_unref(b); }
+};
+struct MessageUnref {
+    void operator()(sd_bus_message* m) const { sd_bus_message_unref(m); }
+};
+using Bus = std::unique_ptr<sd_bus, BusClose>;
+using Message = std::unique_ptr<sd_bus_message, MessageUnref>;
+
+struct Error {
+    sd_bus_error e = SD_BUS_ERROR_NULL;
+    Error() = default;
+    Error(const Error&) = delete;
+    Error& operator=(const Error&) = delete;
+    ~Error() { sd_bus_error_free(&e); }
+};
+
+bool startsWith(const char* s, const char* prefix) {
+    return s && std::strncmp(s, prefix, std::strlen(prefix)) == 0;
+}
+
+// No helper to talk to: the change then goes the way it would without one.
+bool unreachable(const sd_bus_error& e) {
+    return sd_bus_error_has_name(&e, SD_BUS_ERROR_SERVICE_UNKNOWN) ||
+           sd_bus_error_has_name(&e, SD_BUS_ERROR_NAME_HAS_NO_OWNER) ||
+           sd_bus_error_has_name(&e, SD_BUS_ERROR_ACCESS_DENIED) ||
+           startsWith(e.name, "org.freedesktop.DBus.Error.Spawn.");
+}
+
+DWORD resultOfError(const sd_bus_error& e) {
+    if (sd_bus_error_has_name(&e, SD_BUS_ERROR_NO_REPLY) ||
+        sd_bus_error_has_name(&e, SD_BUS_ERROR_TIMEOUT))
+        return ERROR_TIMEOUT;
+    if (sd_bus_error_has_name(&e, SD_BUS_ERROR_INVALID_ARGS))
+        return ERROR_INVALID_PARAMETER;
+    if (sd_bus_error_has_name(&e, SD_BUS_ERROR_NO_MEMORY))
+        return ERROR_NOT_ENOUGH_MEMORY;
+    return ERROR_GEN_FAILURE;
+}
+
+Bus openBus() {
+    sd_bus* raw = nullptr;
+    if (sd_bus_open_system(&raw) < 0)
+        return nullptr;
+    Bus bus(raw);
+    // The helper asks polkit to let an authentication agent ask the user.
+    sd_bus_set_allow_interactive_authorization(bus.get(), 1);
+    return bus;
+}
+
+// fill appends the arguments and answers a negative errno on failure.
+template <typename Fill> Reply call(const char* method, Fill&& fill) noexcept {
+    const Bus bus = openBus();
+    if (!bus)
+        return {};
+    sd_bus_message* raw = nullptr;
+    if (sd_bus_message_new_method_call(bus.get(), &raw, kBusName, kObjectPath, kInterface, method) <
+        0)
+        return {true, ERROR_NOT_ENOUGH_MEMORY};
+    const Message request(raw);
+    // An argument sd-bus refuses (a name that is not UTF-8) is the caller's fault.
+    if (const int r = fill(request.get()); r < 0)
+        return {true, r == -ENOMEM ? ERROR_NOT_ENOUGH_MEMORY : ERROR_INVALID_PARAMETER};
+    Error error;
+    sd_bus_message* replyRaw = nullptr;
+    if (sd_bus_call(bus.get(), request.get(), kCallTimeoutUsec, &error.e, &replyRaw) < 0) {
+        if (!sd_bus_error_is_set(&error.e) || unreachable(error.e))
+            return {};
+        return {true, resultOfError(error.e)};
+    }
+    const Message reply(replyRaw);
+    uint32_t code = ERROR_GEN_FAILURE;
+    if (sd_bus_message_read(reply.get(), "u", &code) < 0)
+        return {true, ERROR_GEN_FAILURE};
+    return {true, code};
+}
+
+} // namespace
+
+Reply setAdminStatus(uint32_t ifIndex, uint32_t status) noexcept {
+    return call(kSetAdminStatus,
+                [&](sd_bus_message* m) { return sd_bus_message_append(m, "uu", ifIndex, status); });
+}
+
+Reply changeRoute(bool add, const RouteArgs& r) noexcept {
+    return call(add ? kAddRoute : kDeleteRoute, [&](sd_bus_message* m) {
+        return sd_bus_message_append(m, kRouteSignature, r.destination, r.mask, r.nextHop,
+                                     r.ifIndex, r.type, r.protocol, r.metric);
+    });
+}
+
+Reply changeAddress(bool add, uint32_t address, uint32_t mask, uint32_t ifIndex) noexcept {
+    return call(add ? kAddAddress : kDeleteAddress, [&](sd_bus_message* m) {
+        return sd_bus_message_append(m, "uuu", address, mask, ifIndex);
+    });
+}
+
+Reply changeLease(bool renew, uint32_t ifIndex, const std::string& ifName) noexcept {
+    return call(renew ? kRenewLease : kReleaseLease, [&](sd_bus_message* m) {
+        return sd_bus_message_append(m, "us", ifIndex, ifName.c_str());
+    });
+}
+
+Reply setPersistentRoutes(const std::vector<std::string>& names, bool persistent) noexcept {
+    Reply last{true, 0};
+    for (size_t start = 0; start < names.size(); start += kMaxRouteNames) {
+        const size_t end = std::min(names.size(), start + kMaxRouteNames);
+        last = call(kSetPersistentRoutes, [&](sd_bus_message* m) {
+            if (const int r = sd_bus_message_open_container(m, 'a', "s"); r < 0)
+                return r;
+            for (size_t i = start; i < end; ++i)
+                if (const int r = sd_bus_message_append_basic(m, 's', names[i].c_str()); r < 0)
+                    return r;
+            if (const int r = sd_bus_message_close_container(m); r < 0)
+                return r;
+            return sd_bus_message_append(m, "b", persistent ? 1 : 0);
+        });
+        if (!last.reached || last.result != 0)
+            return last;
+    }
+    return last;
+}
+
+bool reachable() noexcept {
+    // Asked of the bus alone: looking must not start the helper.
+    const Bus bus = openBus();
+    if (!bus)
+        return false;
+    const auto askBus = [&](const char* method, const char* types, auto&&... args) {
+        Error error;
+        sd_bus_message* reply = nullptr;
+        const int r =
+            sd_bus_call_method(bus.get(), "org.freedesktop.DBus", "/org/freedesktop/DBus",
+                               "org.freedesktop.DBus", method, &error.e, &reply, types, args...);
+        return Message(r < 0 ? nullptr : reply);
+    };
+    if (const Message owned = askBus("NameHasOwner", "s", kBusName)) {
+        int has = 0;
+        if (sd_bus_message_read(owned.get(), "b", &has) >= 0 && has)
+            return true;
+    }
+    const Message names = askBus("ListActivatableNames", "");
+    char** list = nullptr;
+    if (!names || sd_bus_message_read_strv(names.get(), &list) < 0)
+        return false;
+    bool found = false;
+    for (char** n = list; n && *n; ++n)
+        found = found || std::strcmp(*n, kBusName) == 0;
+    for (char** n = list; n && *n; ++n)
+        std::free(*n);
+    std::free(list);
+    return found;
+}
+
+} // namespace corvane::helper

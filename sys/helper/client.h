@@ -1,0 +1,38 @@
+// The calling side of the privileged helper: one request per call on the system bus.
+// Nothing here throws; a helper that cannot be reached is told apart from one that answered.
+#pragma once
+
+#include "corvane_types.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace corvane::helper {
+
+struct Reply {
+    bool reached = false; // false: no system bus, or no helper installed or running
+    DWORD result = 0;     // the helper's result code when reached
+};
+
+struct RouteArgs {
+    uint32_t destination = 0;
+    uint32_t mask = 0;
+    uint32_t nextHop = 0;
+    uint32_t ifIndex = 0;
+    uint32_t type = 0;
+    uint32_t protocol = 0;
+    uint32_t metric = 0;
+};
+
+Reply setAdminStatus(uint32_t ifIndex, uint32_t status) noexcept;
+Reply changeRoute(bool add, const RouteArgs& route) noexcept;
+Reply changeAddress(bool add, uint32_t address, uint32_t mask, uint32_t ifIndex) noexcept;
+Reply changeLease(bool renew, uint32_t ifIndex, const std::string& ifName) noexcept;
+// Sent in batches of at most kMaxRouteNames; stops at the first that fails.
+Reply setPersistentRoutes(const std::vector<std::string>& names, bool persistent) noexcept;
+
+// Whether a helper runs on the system bus or the bus can start one; starts none.
+bool reachable() noexcept;
+
+} // namespace corvane::helper

@@ -1,0 +1,46 @@
+// What the privileged helper and its clients agree on: names on the system bus, the methods
+// with their signatures, the authorisation actions and the limits of a request.
+#pragma once
+
+#include <cstddef>
+
+namespace corvane::helper {
+
+inline constexpr const char* kBusName = "org.corvane.Helper";
+inline constexpr const char* kObjectPath = "/org/corvane/Helper";
+inline constexpr const char* kInterface = "org.corvane.Helper";
+
+// Every method answers one result code of the stand-in libraries ("u").
+// SetAdminStatus(ifIndex, status)
+inline constexpr const char* kSetAdminStatus = "SetAdminStatus";
+// AddRoute/DeleteRoute(dest, mask, nextHop, ifIndex, type, proto, metric): the fields of a
+// route row that the change reads, addresses in network byte order.
+inline constexpr const char* kAddRoute = "AddRoute";
+inline constexpr const char* kDeleteRoute = "DeleteRoute";
+inline constexpr const char* kRouteSignature = "uuuuuuu";
+// AddAddress/DeleteAddress(address, mask, ifIndex), network byte order.
+inline constexpr const char* kAddAddress = "AddAddress";
+inline constexpr const char* kDeleteAddress = "DeleteAddress";
+// ReleaseLease/RenewLease(ifIndex, interface name or "" for whatever has the index)
+inline constexpr const char* kReleaseLease = "ReleaseLease";
+inline constexpr const char* kRenewLease = "RenewLease";
+// SetPersistentRoutes(names, persistent): adds or removes persistent-route values.
+inline constexpr const char* kSetPersistentRoutes = "SetPersistentRoutes";
+
+inline constexpr const char* kActionInterfaces = "org.corvane.interfaces";
+inline constexpr const char* kActionRoutes = "org.corvane.routes";
+inline constexpr const char* kActionAddresses = "org.corvane.addresses";
+inline constexpr const char* kActionDhcp = "org.corvane.dhcp";
+inline constexpr const char* kActionPersistentRoutes = "org.corvane.persistent-routes";
+
+// A stored route name is four short fields; a request with more names than a route list
+// could sensibly hold is refused rather than queued.
+inline constexpr std::size_t kMaxRouteNameLength = 64;
+inline constexpr std::size_t kMaxRouteNames = 4096;
+
+// An administrator may take a while to type a password.
+inline constexpr unsigned long long kAuthorisationTimeoutUsec = 120ULL * 1000 * 1000;
+inline constexpr unsigned long long kCallTimeoutUsec =
+    kAuthorisationTimeoutUsec + 30ULL * 1000 * 1000;
+
+} // namespace corvane::helper
