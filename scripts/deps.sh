@@ -16,6 +16,9 @@ packages=(
     # the tests read the kernel back as JSON and drive small sockets from scripts
     jq python3
     xvfb xauth
+    # the Debian package: icons drawn from the SVG, dependencies, the checks of the desktop
+    # entry, AppStream metadata and manual page, the window found on the virtual screen
+    librsvg2-bin dpkg-dev file desktop-file-utils appstream man-db x11-utils
     # code checks
     clang-tidy clang-format
     # fuzzing: clang with libFuzzer's runtime, and a symbolizer for readable crash reports

@@ -1,23 +1,12 @@
 #include "platform/iphelper.h"
 
-#include <climits>
+#include "platform/installpaths.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <dlfcn.h>
-#include <unistd.h>
 
 namespace corvane {
-
-std::string executableDir() {
-    char path[PATH_MAX];
-    const ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
-    if (n <= 0)
-        return ".";
-    std::string p(path, static_cast<size_t>(n));
-    const auto slash = p.rfind('/');
-    return slash == std::string::npos ? "." : p.substr(0, slash);
-}
-
 namespace {
 
 std::string fromEnvOr(const char* name, const std::string& fallback) {
@@ -28,9 +17,8 @@ std::string fromEnvOr(const char* name, const std::string& fallback) {
 } // namespace
 
 LibraryPaths LibraryPaths::standard() {
-    const std::string dir = executableDir();
-    return {fromEnvOr("CORVANE_IPHLPAPI_LIB", dir + "/libcorvane-iphlpapi.so"),
-            fromEnvOr("CORVANE_TOOLHELP_LIB", dir + "/libcorvane-toolhelp.so")};
+    return {fromEnvOr("CORVANE_IPHLPAPI_LIB", privateLibrary("libcorvane-iphlpapi.so")),
+            fromEnvOr("CORVANE_TOOLHELP_LIB", privateLibrary("libcorvane-toolhelp.so"))};
 }
 
 template <typename F> void IpHelper::forEachEntry(F&& f) {
