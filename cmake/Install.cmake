@@ -3,7 +3,9 @@
 # the manual page, the boot unit, and the helper's bus, polkit and systemd files when the
 # helper is part of the build.
 
-set(CORVANE_UNIT_DIR ${CMAKE_INSTALL_PREFIX}/lib/systemd/system)
+# Where systemd looks for units under this prefix; relative, so packaging can stage it.
+set(CORVANE_INSTALL_UNITDIR lib/systemd/system)
+set(CORVANE_UNIT_DIR ${CMAKE_INSTALL_PREFIX}/${CORVANE_INSTALL_UNITDIR})
 set(CORVANE_FULL_VERSION ${PROJECT_VERSION}.${CORVANE_BUILD_NUMBER})
 set(dist ${PROJECT_SOURCE_DIR}/dist)
 set(generated ${PROJECT_BINARY_DIR}/dist)
@@ -58,7 +60,7 @@ install(FILES ${generated}/corvane.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1
 # The boot unit runs the installed program.
 configure_file(${dist}/corvane-restore-routes.service.in
     ${generated}/corvane-restore-routes.service @ONLY)
-install(FILES ${generated}/corvane-restore-routes.service DESTINATION ${CORVANE_UNIT_DIR})
+install(FILES ${generated}/corvane-restore-routes.service DESTINATION ${CORVANE_INSTALL_UNITDIR})
 
 # The privileged helper, when this tree builds it. Its files may name the installed helper
 # (@CORVANE_HELPER_PATH@); a trailing .in is dropped.
@@ -72,7 +74,7 @@ if(TARGET corvane-helper)
         DBUS_SERVICE ${CMAKE_INSTALL_DATADIR}/dbus-1/system-services
         DBUS_POLICY ${CMAKE_INSTALL_DATADIR}/dbus-1/system.d
         POLKIT_POLICY ${CMAKE_INSTALL_DATADIR}/polkit-1/actions
-        SYSTEMD_UNIT lib/systemd/system)
+        SYSTEMD_UNIT ${CORVANE_INSTALL_UNITDIR})
     while(helper_defaults)
         list(POP_FRONT helper_defaults kind default_dest)
         set(file ${CORVANE_HELPER_${kind}})
