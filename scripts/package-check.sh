@@ -76,9 +76,14 @@ nodisplay=(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM)
 grep -q '^Usage: corvane' "$work/help" || fail "corvane --help printed no usage"
 version=$(dpkg-deb -f "$deb" Version)
 [ "$(corvane --version)" = "corvane $version" ] || fail "corvane --version is not $version"
-"${nodisplay[@]}" unshare -n sh -c 'ip link set lo up && corvane --report -' >"$work/report" \
-    || fail "corvane --report - failed"
-grep -q 127.0.0.1 "$work/report" || fail "the report shows no loopback address"
+# A network of one veth pair: 10.77.0.1/24 on ve0.
+in_network() {
+    "${nodisplay[@]}" unshare -n sh -c "ip link set lo up &&
+        ip link add ve0 type veth peer name ve1 && ip addr add 10.77.0.1/24 dev ve0 &&
+        ip link set ve0 up && ip link set ve1 up && $1"
+}
+in_network 'corvane --report -' >"$work/report" || fail "corvane --report - failed"
+grep -q 'IP Address: 10.77.0.1' "$work/report" || fail "the report lacks the namespace's address"
 echo "report: $(wc -l <"$work/report") lines"
 
 # The boot unit's command restores a stored persistent route.
@@ -91,10 +96,8 @@ cat >"$CORVANE_CONFIG_DIR/machine.reg" <<'STORE'
 [SYSTEM\CurrentControlSet\Services\Tcpip\Parameters\PersistentRoutes]
 "10.94.0.0,255.255.0.0,10.77.0.2,1" = str:""
 STORE
-"${nodisplay[@]}" unshare -n sh -c "
-    ip link add ve0 type veth peer name ve1 && ip addr add 10.77.0.1/24 dev ve0 &&
-    ip link set ve0 up && ip link set ve1 up && $exec_start && ip -4 route show 10.94.0.0/16" \
-    >"$work/restore" || { cat "$work/restore"; fail "the boot unit's command failed"; }
+in_network "$exec_start && ip -4 route show 10.94.0.0/16" >"$work/restore" \
+    || { cat "$work/restore"; fail "the boot unit's command failed"; }
 grep -q '^applied ' "$work/restore" && grep -q '^10.94.0.0/16 via 10.77.0.2' "$work/restore" \
     || { cat "$work/restore"; fail "the boot unit's command did not restore the route"; }
 echo "boot unit: $exec_start restores a stored route"

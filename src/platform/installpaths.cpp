@@ -50,7 +50,7 @@ bool regularFile(const std::string& path) {
 
 std::string ownFile(const std::string& exeDir, std::string_view installedFolder,
                     std::string_view name) {
-    const std::string beside = joined(exeDir, name);
+    std::string beside = joined(exeDir, name);
     if (trustedFolder(exeDir) && regularFile(beside))
         return beside;
     if (installedFolder.starts_with('/'))
