@@ -89,6 +89,10 @@ echo "report: $(wc -l <"$work/report") lines"
 # The boot unit's command restores a stored persistent route.
 unit=/usr/lib/systemd/system/corvane-restore-routes.service
 command -v systemd-analyze >/dev/null && systemd-analyze verify "$unit"
+if command -v deb-systemd-helper >/dev/null; then
+    [ -L /etc/systemd/system/multi-user.target.wants/corvane-restore-routes.service ] \
+        || fail "the boot unit is not enabled"
+fi
 exec_start=$(sed -n 's/^ExecStart=//p' "$unit")
 [ "${exec_start%% *}" = /usr/bin/corvane ] || fail "the boot unit runs ${exec_start%% *}"
 mkdir -p "$CORVANE_CONFIG_DIR"
