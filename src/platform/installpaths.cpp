@@ -59,7 +59,8 @@ std::string ownFile(const std::string& exeDir, std::string_view installedFolder,
 }
 
 std::string privateLibrary(std::string_view name) {
-    return ownFile(executableDir(), CORVANE_LIBDIR_FROM_BINDIR, name);
+    std::string path = ownFile(executableDir(), CORVANE_LIBDIR_FROM_BINDIR, name);
+    return trustedFolder(path.substr(0, path.rfind('/'))) ? path : std::string();
 }
 
 std::string dataFile(std::string_view name) {

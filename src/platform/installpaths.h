@@ -20,9 +20,10 @@ bool trustedFolder(const std::string& folder);
 std::string ownFile(const std::string& exeDir, std::string_view installedFolder,
                     std::string_view name);
 
-// A library of ours (installed in the private library folder) and a data file (installed in
-// the data folder), for the running executable.
+// A library of ours (installed in the private library folder) for the running executable;
+// empty when the folder it would come from is not trusted.
 std::string privateLibrary(std::string_view name);
+// A data file of ours (installed in the data folder) for the running executable.
 std::string dataFile(std::string_view name);
 
 } // namespace corvane

@@ -58,14 +58,18 @@ template <typename F> void IpHelper::forEachEntry(F&& f) {
 LoadFailure IpHelper::bind(bool xpFamily, const LibraryPaths& paths) {
     unload();
     failure_ = {};
-    ipHelperLib_ = ::dlopen(paths.ipHelper.c_str(), RTLD_NOW | RTLD_LOCAL);
+    // An empty path is no library: dlopen would hand back the program itself.
+    const auto open = [](const std::string& path) {
+        return path.empty() ? nullptr : ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    };
+    ipHelperLib_ = open(paths.ipHelper);
     if (!ipHelperLib_) {
         failure_.code |= loadbit::IpHelperLibrary;
         failure_.base = true;
         return failure_;
     }
     if (xpFamily) {
-        snapshotLib_ = ::dlopen(paths.snapshot.c_str(), RTLD_NOW | RTLD_LOCAL);
+        snapshotLib_ = open(paths.snapshot);
         if (!snapshotLib_) {
             failure_.code |= loadbit::SnapshotLibrary;
             failure_.snapshot = true;

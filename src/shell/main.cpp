@@ -24,6 +24,11 @@ bool displayAvailable() {
 // Loaded from the program's own folders only: never from a search path someone else controls.
 int runWindow(int argc, char* argv[]) {
     const std::string path = corvane::privateLibrary(windowLibraryName);
+    if (path.empty()) {
+        std::fprintf(stderr, "corvane: cannot load the window: its folder can be written by "
+                             "others than its owner\n");
+        return 1;
+    }
     void* library = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!library) {
         std::fprintf(stderr, "corvane: cannot load the window: %s\n", ::dlerror());

@@ -1,6 +1,7 @@
 // The program's own files: beside the executable in a build folder, else in the installed
 // folders relative to it; a folder others can write to is never used.
 #include "platform/installpaths.h"
+#include "platform/iphelper.h"
 
 #include <filesystem>
 #include <fstream>
@@ -58,7 +59,18 @@ TEST(InstallPathsOfThisBuild, TheTestsFindTheBuildFolderFiles) {
     const std::string dir = executableDir();
     EXPECT_EQ(privateLibrary("libcorvane-iphlpapi.so"), dir + "/libcorvane-iphlpapi.so");
     EXPECT_EQ(dataFile("zorvent.hlp"), dir + "/zorvent.hlp");
-    EXPECT_TRUE(privateLibrary("absent.so").ends_with("/corvane/absent.so"));
+    // Not beside it: the installed folder, which this build does not have.
+    EXPECT_EQ(privateLibrary("absent.so"), "");
+}
+
+// No path, no library: dlopen("") would be the program itself, whose symbols must not be bound.
+TEST(InstallPathsOfThisBuild, AnUntrustedLibraryIsNotBound) {
+    IpHelper table;
+    EXPECT_TRUE(table.bind(true, {"", ""}).base);
+    EXPECT_FALSE(table.ipHelperLoaded());
+    EXPECT_FALSE(table.GetIfTable);
+    EXPECT_TRUE(table.bind(true, {REAL_IPHLPAPI, ""}).snapshot);
+    EXPECT_FALSE(table.Process32First);
 }
 
 } // namespace
