@@ -119,6 +119,7 @@ env -u QT_QPA_PLATFORM -u WAYLAND_DISPLAY unshare -n xvfb-run -a -s '-screen 0 1
     pid=$!
     for _ in $(seq 100); do
         if xwininfo -root -tree | grep -q "\"Corvane\""; then
+            sleep 1
             xwd -root -silent >"'"$shot"'"
             kill "$pid"
             wait "$pid" || true
