@@ -109,33 +109,45 @@ echo "boot unit: $exec_start restores a stored route"
 # The manual page.
 scripts/check-manpage.sh /usr/bin/corvane /usr/share/man/man1/corvane.1.gz
 
-# The desktop entry's command opens the window.
+# The desktop entry's command opens the window, and no message box beside it.
 exec_line=$(sed -n 's/^Exec=//p' /usr/share/applications/org.corvane.Corvane.desktop)
-read -r -a launch <<<"${exec_line//%[fFuUik]/}"
 shot=${PACKAGE_SHOT:-$work/window.xwd}
-env -u QT_QPA_PLATFORM -u WAYLAND_DISPLAY unshare -n xvfb-run -a -s '-screen 0 1024x768x24' bash -c '
-    ip link set lo up
-    "$@" >"'"$work"'/window.log" 2>&1 &
-    pid=$!
-    for _ in $(seq 100); do
-        if xwininfo -root -tree | grep -q "\"Corvane\""; then
-            sleep 1
-            xwd -root -silent >"'"$shot"'"
-            kill "$pid"
-            wait "$pid" || true
-            exit 0
-        fi
-        kill -0 "$pid" 2>/dev/null || break
-        sleep 0.2
-    done
-    kill "$pid" 2>/dev/null || true
-    exit 1' launch "${launch[@]}" || { cat "$work/window.log"; fail "no Corvane window from the desktop entry"; }
+cat >"$work/window.sh" <<'SCRIPT'
+# usage: window.sh SHOT COMMAND...: runs COMMAND, waits for its main window, shoots the screen.
+shot=$1
+shift
+"$@" &
+pid=$!
+ours() { xwininfo -root -children | grep '("corvane" "Corvane")' || true; }
+for _ in $(seq 100); do
+    if ours | grep -q '"Corvane": '; then
+        sleep 2
+        xwd -root -silent >"$shot"
+        others=$(ours | grep -v '"Corvane": ' || true)
+        kill $pid
+        wait $pid || true
+        [ -z "$others" ] || { echo "other windows: $others"; exit 1; }
+        exit 0
+    fi
+    kill -0 $pid 2>/dev/null || exit 1
+    sleep 0.2
+done
+kill $pid
+exit 1
+SCRIPT
+in_network "env -u QT_QPA_PLATFORM -u WAYLAND_DISPLAY xvfb-run -a -s '-screen 0 1024x768x24' \
+    bash $work/window.sh $shot ${exec_line//%[fFuUik]/}" >"$work/window.log" 2>&1 || {
+    cat "$work/window.log"
+    fail "the desktop entry opened no window, or a message box beside it (screen: $shot)"
+}
 echo "desktop entry: '$exec_line' opens the window"
 
 # A purge takes every file of the package and the settings folder away.
 unset CORVANE_CONFIG_DIR
 "${apt[@]}" purge corvane >/dev/null
-left=$(while read -r path; do [ -e "$path" ] || [ -L "$path" ] && echo "$path"; done <"$work/files")
+left=$(while read -r path; do
+    if [ -e "$path" ] || [ -L "$path" ]; then echo "$path"; fi
+done <"$work/files")
 [ -z "$left" ] || fail "left after the purge: $left"
 for dir in "/usr/lib/$multiarch/corvane" /usr/share/corvane /usr/share/doc/corvane /etc/corvane; do
     [ ! -e "$dir" ] || fail "left after the purge: $dir"
