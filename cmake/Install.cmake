@@ -62,34 +62,5 @@ configure_file(${dist}/corvane-restore-routes.service.in
     ${generated}/corvane-restore-routes.service @ONLY)
 install(FILES ${generated}/corvane-restore-routes.service DESTINATION ${CORVANE_INSTALL_UNITDIR})
 
-# The privileged helper, when this tree builds it. Its files may name the installed helper
-# (@CORVANE_HELPER_PATH@); a trailing .in is dropped.
-if(TARGET corvane-helper)
-    if(NOT CORVANE_HELPER_EXEC_DEST)
-        set(CORVANE_HELPER_EXEC_DEST ${CMAKE_INSTALL_LIBEXECDIR})
-    endif()
-    install(TARGETS corvane-helper RUNTIME DESTINATION ${CORVANE_HELPER_EXEC_DEST})
-    set(CORVANE_HELPER_PATH ${CMAKE_INSTALL_PREFIX}/${CORVANE_HELPER_EXEC_DEST}/corvane-helper)
-    set(helper_defaults
-        DBUS_SERVICE ${CMAKE_INSTALL_DATADIR}/dbus-1/system-services
-        DBUS_POLICY ${CMAKE_INSTALL_DATADIR}/dbus-1/system.d
-        POLKIT_POLICY ${CMAKE_INSTALL_DATADIR}/polkit-1/actions
-        SYSTEMD_UNIT ${CORVANE_INSTALL_UNITDIR})
-    while(helper_defaults)
-        list(POP_FRONT helper_defaults kind default_dest)
-        set(file ${CORVANE_HELPER_${kind}})
-        if(NOT file)
-            continue()
-        endif()
-        set(dest ${CORVANE_HELPER_${kind}_DEST})
-        if(NOT dest)
-            set(dest ${default_dest})
-        endif()
-        get_filename_component(name ${file} NAME)
-        string(REGEX REPLACE "\\.in$" "" name ${name})
-        configure_file(${file} ${generated}/helper/${name} @ONLY)
-        install(FILES ${generated}/helper/${name} DESTINATION ${dest})
-    endwhile()
-endif()
-
+include(${CMAKE_CURRENT_LIST_DIR}/InstallHelper.cmake)
 include(${CMAKE_CURRENT_LIST_DIR}/Package.cmake)

@@ -50,6 +50,14 @@ for path in /usr/bin/corvane \
     /usr/share/doc/corvane/examples/routes-example.cfg; do
     grep -qxF "$path" "$work/contents" || fail "the package lacks $path"
 done
+# A build with the privileged helper ships it with its bus, polkit and systemd files.
+if [ -e "$(dirname "$deb")/bin/corvane-helper" ]; then
+    for pattern in '/corvane-helper$' '^/usr/share/dbus-1/system-services/.' \
+        '^/usr/share/dbus-1/system.d/.' '^/usr/share/polkit-1/actions/.' \
+        '^/usr/lib/systemd/system/corvane-helper'; do
+        grep -qE "$pattern" "$work/contents" || fail "the package lacks the helper's $pattern"
+    done
+fi
 depends=$(dpkg-deb -f "$deb" Depends)
 for lib in libqt6widgets6 libqt6core6 libmnl0 libc6 qt6-qpa-plugins; do
     [[ $depends == *"$lib"* ]] || fail "Depends lacks $lib: $depends"
