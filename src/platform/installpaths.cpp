@@ -18,11 +18,11 @@ std::string executableDir() {
     char path[PATH_MAX];
     const ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
     if (n <= 0)
-        return ".";
+        return {};
     std::string p(path, static_cast<size_t>(n));
     const auto slash = p.rfind('/');
     if (slash == std::string::npos)
-        return ".";
+        return {};
     return slash == 0 ? "/" : p.substr(0, slash);
 }
 
@@ -58,13 +58,18 @@ std::string ownFile(const std::string& exeDir, std::string_view installedFolder,
     return joined(joined(exeDir, installedFolder), name);
 }
 
+// Without /proc the program cannot tell where it lies; the working folder is no substitute.
 std::string privateLibrary(std::string_view name) {
-    std::string path = ownFile(executableDir(), CORVANE_LIBDIR_FROM_BINDIR, name);
+    const std::string dir = executableDir();
+    if (dir.empty())
+        return {};
+    std::string path = ownFile(dir, CORVANE_LIBDIR_FROM_BINDIR, name);
     return trustedFolder(path.substr(0, path.rfind('/'))) ? path : std::string();
 }
 
 std::string dataFile(std::string_view name) {
-    return ownFile(executableDir(), CORVANE_DATADIR_FROM_BINDIR, name);
+    const std::string dir = executableDir();
+    return dir.empty() ? std::string() : ownFile(dir, CORVANE_DATADIR_FROM_BINDIR, name);
 }
 
 } // namespace corvane

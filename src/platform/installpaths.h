@@ -8,7 +8,7 @@
 
 namespace corvane {
 
-// The folder of the running program, from /proc/self/exe.
+// The folder of the running program, from /proc/self/exe; empty when that cannot be read.
 std::string executableDir();
 
 // A folder our files may be taken from: a directory that neither its group nor others can
@@ -21,7 +21,7 @@ std::string ownFile(const std::string& exeDir, std::string_view installedFolder,
                     std::string_view name);
 
 // A library of ours (installed in the private library folder) for the running executable;
-// empty when the folder it would come from is not trusted.
+// empty when the folder it would come from is not trusted or the program's folder is unknown.
 std::string privateLibrary(std::string_view name);
 // A data file of ours (installed in the data folder) for the running executable.
 std::string dataFile(std::string_view name);
