@@ -20,6 +20,9 @@ packages=(
     xvfb xauth
     # the helper's tests: a private system bus, polkit stood in, busctl to send it anything
     dbus-daemon python3-dbus python3-dbusmock systemd
+    # the Debian package: icons drawn from the SVG, dependencies, the checks of the desktop
+    # entry, AppStream metadata and manual page, the window found on the virtual screen
+    librsvg2-bin dpkg-dev file desktop-file-utils appstream man-db x11-utils
     # code checks
     clang-tidy clang-format
     # fuzzing: clang with libFuzzer's runtime, and a symbolizer for readable crash reports

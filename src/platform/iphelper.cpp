@@ -1,23 +1,12 @@
 #include "platform/iphelper.h"
 
-#include <climits>
+#include "platform/installpaths.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <dlfcn.h>
-#include <unistd.h>
 
 namespace corvane {
-
-std::string executableDir() {
-    char path[PATH_MAX];
-    const ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
-    if (n <= 0)
-        return ".";
-    std::string p(path, static_cast<size_t>(n));
-    const auto slash = p.rfind('/');
-    return slash == std::string::npos ? "." : p.substr(0, slash);
-}
-
 namespace {
 
 std::string fromEnvOr(const char* name, const std::string& fallback) {
@@ -28,9 +17,8 @@ std::string fromEnvOr(const char* name, const std::string& fallback) {
 } // namespace
 
 LibraryPaths LibraryPaths::standard() {
-    const std::string dir = executableDir();
-    return {fromEnvOr("CORVANE_IPHLPAPI_LIB", dir + "/libcorvane-iphlpapi.so"),
-            fromEnvOr("CORVANE_TOOLHELP_LIB", dir + "/libcorvane-toolhelp.so")};
+    return {fromEnvOr("CORVANE_IPHLPAPI_LIB", privateLibrary("libcorvane-iphlpapi.so")),
+            fromEnvOr("CORVANE_TOOLHELP_LIB", privateLibrary("libcorvane-toolhelp.so"))};
 }
 
 template <typename F> void IpHelper::forEachEntry(F&& f) {
@@ -70,14 +58,18 @@ template <typename F> void IpHelper::forEachEntry(F&& f) {
 LoadFailure IpHelper::bind(bool xpFamily, const LibraryPaths& paths) {
     unload();
     failure_ = {};
-    ipHelperLib_ = ::dlopen(paths.ipHelper.c_str(), RTLD_NOW | RTLD_LOCAL);
+    // An empty path is no library: dlopen would hand back the program itself.
+    const auto open = [](const std::string& path) {
+        return path.empty() ? nullptr : ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    };
+    ipHelperLib_ = open(paths.ipHelper);
     if (!ipHelperLib_) {
         failure_.code |= loadbit::IpHelperLibrary;
         failure_.base = true;
         return failure_;
     }
     if (xpFamily) {
-        snapshotLib_ = ::dlopen(paths.snapshot.c_str(), RTLD_NOW | RTLD_LOCAL);
+        snapshotLib_ = open(paths.snapshot);
         if (!snapshotLib_) {
             failure_.code |= loadbit::SnapshotLibrary;
             failure_.snapshot = true;

@@ -69,13 +69,11 @@ struct LoadFailure {
     bool any() const { return base || extended || snapshot; }
 };
 
-// The folder of the running program, where its own libraries lie.
-std::string executableDir();
-
 struct LibraryPaths {
     std::string ipHelper;
     std::string snapshot;
-    // Beside the executable, unless CORVANE_IPHLPAPI_LIB / CORVANE_TOOLHELP_LIB say otherwise.
+    // The program's own (installpaths.h), unless CORVANE_IPHLPAPI_LIB / CORVANE_TOOLHELP_LIB say
+    // otherwise.
     static LibraryPaths standard();
 };
 

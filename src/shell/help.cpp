@@ -1,5 +1,6 @@
 #include "shell/help.h"
 
+#include "platform/installpaths.h"
 #include "platform/prompter.h"
 #include "shell/helpviewer.h"
 
@@ -30,7 +31,7 @@ QString helpFilePath() {
     const QByteArray over = qgetenv("CORVANE_HELP_FILE");
     if (!over.isEmpty())
         return QString::fromLocal8Bit(over);
-    return QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("zorvent.hlp"));
+    return QString::fromStdString(dataFile("zorvent.hlp"));
 }
 
 HelpViewer* helpViewer() {

@@ -11,7 +11,8 @@ namespace corvane {
 // opens the contents; a missing help file is reported in a message box.
 void showHelp(int context, QWidget* parent = nullptr);
 
-// "zorvent.hlp" in the folder of the program's executable; CORVANE_HELP_FILE overrides it.
+// "zorvent.hlp" beside the executable or in the installed data folder; CORVANE_HELP_FILE
+// overrides it.
 QString helpFilePath();
 
 } // namespace corvane

@@ -1,5 +1,5 @@
 // Program entry: the command line, then the commands, or the window from its own library.
-#include "platform/iphelper.h"
+#include "platform/installpaths.h"
 #include "routing/restore.h"
 #include "shell/commandline.h"
 #include "shell/heap.h"
@@ -21,9 +21,14 @@ bool displayAvailable() {
     return std::getenv("DISPLAY") || std::getenv("WAYLAND_DISPLAY");
 }
 
-// Loaded from the program's own folder only: never from a search path someone else controls.
+// Loaded from the program's own folders only: never from a search path someone else controls.
 int runWindow(int argc, char* argv[]) {
-    const std::string path = corvane::executableDir() + "/" + windowLibraryName;
+    const std::string path = corvane::privateLibrary(windowLibraryName);
+    if (path.empty()) {
+        std::fprintf(stderr, "corvane: cannot load the window: its folder can be written by "
+                             "others than its owner\n");
+        return 1;
+    }
     void* library = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!library) {
         std::fprintf(stderr, "corvane: cannot load the window: %s\n", ::dlerror());

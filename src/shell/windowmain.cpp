@@ -54,6 +54,8 @@ int runWindow(int argc, char* argv[]) {
     QApplication app(argc, argv);
     qInstallMessageHandler(qtHandler);
     corvane::setApplicationIdentity();
+    // Lets the desktop match the window to the installed launcher and its icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.corvane.Corvane"));
 
     // The dialogs are children of the main window: they go when it goes.
     corvane::OptionsStore options;

@@ -1,0 +1,29 @@
+// Where the program's own files lie: beside the executable in a build folder, in the private
+// library and data folders of an installed tree otherwise. Both are found from the executable
+// itself, never from a search path or the working folder.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace corvane {
+
+// The folder of the running program, from /proc/self/exe; empty when that cannot be read.
+std::string executableDir();
+
+// A folder our files may be taken from: a directory that neither its group nor others can
+// write to, so nobody but its owner can put a library there.
+bool trustedFolder(const std::string& folder);
+
+// `name` beside the executable when it is there in a trusted folder; else the same name in
+// `installedFolder` (relative to the executable's folder, or absolute).
+std::string ownFile(const std::string& exeDir, std::string_view installedFolder,
+                    std::string_view name);
+
+// A library of ours (installed in the private library folder) for the running executable;
+// empty when the folder it would come from is not trusted or the program's folder is unknown.
+std::string privateLibrary(std::string_view name);
+// A data file of ours (installed in the data folder) for the running executable.
+std::string dataFile(std::string_view name);
+
+} // namespace corvane
