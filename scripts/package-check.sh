@@ -151,9 +151,12 @@ in_network "env -u QT_QPA_PLATFORM -u WAYLAND_DISPLAY xvfb-run -a -s '-screen 0 
 echo "desktop entry: '$exec_line' opens the window"
 
 # A purge takes every file of the package away, but not the administrator's persistent routes.
+store=$CORVANE_CONFIG_DIR/machine.reg
 unset CORVANE_CONFIG_DIR
-had_store=no
-[ -e /etc/corvane/machine.reg ] && had_store=yes
+if [ ! -e /etc/corvane/machine.reg ]; then
+    mkdir -p /etc/corvane
+    cp "$store" /etc/corvane/machine.reg
+fi
 "${apt[@]}" purge corvane >/dev/null
 left=$(while read -r path; do
     if [ -e "$path" ] || [ -L "$path" ]; then echo "$path"; fi
@@ -162,7 +165,7 @@ done <"$work/files")
 for dir in "/usr/lib/$multiarch/corvane" /usr/share/corvane /usr/share/doc/corvane; do
     [ ! -e "$dir" ] || fail "left after the purge: $dir"
 done
-if [ $had_store = yes ] && [ ! -e /etc/corvane/machine.reg ]; then
+if [ ! -e /etc/corvane/machine.reg ]; then
     fail "the purge took the machine's persistent routes"
 fi
 links=$(find /etc/systemd /var/lib/systemd -name 'corvane-restore-routes*' 2>/dev/null || true)
