@@ -74,6 +74,11 @@ reg::Store& machineStore() {
     return *s.store;
 }
 
+std::filesystem::path machineStoreFolder() {
+    machineStore();
+    return state().location.folder;
+}
+
 void resetMachineStore(const std::filesystem::path& machineFolder) {
     State& s = state();
     s.store.reset();

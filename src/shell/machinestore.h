@@ -13,6 +13,8 @@
 namespace corvane {
 
 reg::Store& machineStore();
+// The folder the store was found in (located on first use): machine-wide or per-user.
+std::filesystem::path machineStoreFolder();
 
 // Forgets the store so that the next use locates it again under machineFolder (tests).
 void resetMachineStore(const std::filesystem::path& machineFolder = reg::kMachineFolder);

@@ -19,8 +19,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
-#include <QTableView>
 #include <QTabWidget>
+#include <QTableView>
 #include <QTimer>
 #include <cstdio>
 
