@@ -16,6 +16,8 @@ packages=(
     # the tests read the kernel back as JSON and drive small sockets from scripts
     jq python3
     xvfb xauth
+    # a tray host that works under Xvfb, and the tools that find and click its icon
+    trayer xdotool x11-utils
     # code checks
     clang-tidy clang-format
     # fuzzing: clang with libFuzzer's runtime, and a symbolizer for readable crash reports
