@@ -26,6 +26,8 @@ void TfrmMain::wireTray() {
     if (auto* sx = dynamic_cast<TsxTrayIcon*>(tray_)) {
         sx->mainWindow = this;
         sx->setIcon(ilTreeImages.icon(img::AdapterActive));
+        sx->Icons = &ilTreeImages;
+        sx->setAnimateInterval(0);
         sx->PopupMenu = pmTrayMenu;
         sx->PopupButton = TPopupButton::pbRight;
         sx->setShowHint(true);
