@@ -153,6 +153,13 @@ void TfrmMain::closeEvent(QCloseEvent* event) {
         event->accept();
         return;
     }
+    // A fill that lets events run (the listing yields) may be further out on the stack: the
+    // library it reads has to outlive it, so the close waits for the refresh.
+    if (refresh->busy()) {
+        event->ignore();
+        QTimer::singleShot(50, this, [this] { close(); });
+        return;
+    }
     if (!FormCloseQuery()) {
         event->ignore();
         return;

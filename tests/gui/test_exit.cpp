@@ -165,6 +165,29 @@ TEST_F(ExitQuery, NoQuestionOutsideTrayModeOrWithCloseImmediately) {
     EXPECT_TRUE(modals.empty());
 }
 
+TEST_F(ExitQuery, TerminationDuringARefreshWaitsForItsEnd) {
+    TerminationSignals termination;
+    TfrmMain& w = trayWindow();
+    QObject::connect(&termination, &TerminationSignals::received, &w, &TfrmMain::EndSession);
+    bool loadedMeanwhile = false;
+    // The connection listing lets events run part way through.
+    w.refresh->setFill(FillStep::ConnectionTable, [&] {
+        ::raise(SIGTERM);
+        for (int i = 0; i < 5; ++i)
+            QCoreApplication::processEvents();
+        loadedMeanwhile = iphlp().ipHelperLoaded();
+    });
+    w.RefreshNetworkStatus();
+    EXPECT_TRUE(loadedMeanwhile);
+    QElapsedTimer t;
+    t.start();
+    while (!w.isClosed() && t.elapsed() < 3000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    EXPECT_TRUE(w.isClosed());
+    EXPECT_TRUE(modals.empty());
+    EXPECT_FALSE(iphlp().ipHelperLoaded());
+}
+
 TEST_F(ExitQuery, SessionEndQueryTurnsTrayModeOffAndSavesAtOnce) {
     TfrmMain& w = trayWindow();
     w.resize(640, 400);
