@@ -180,7 +180,6 @@ void TsxTrayIcon::PopMenu() {
             return;
         at = icon.center();
     }
-    PopupMenu->activateWindow();
     PopupMenu->popup(at);
 }
 
