@@ -38,17 +38,14 @@ void TfrmMain::wireTray() {
 }
 
 void TfrmMain::updateTrayAvailability(bool available) {
+    // Disabled buttons still show their tool tip, disabled menu entries their status tip.
     for (QAction* a : {acTray, acUnTray, acRestoreFromTray}) {
         a->setEnabled(available);
-        if (available) {
-            const QString normal = a->property("statusTipWithTray").toString();
-            if (!normal.isEmpty())
-                a->setStatusTip(normal);
-        } else {
-            if (!a->property("statusTipWithTray").isValid())
-                a->setProperty("statusTipWithTray", a->statusTip());
-            a->setStatusTip(noTrayTip);
-        }
+        if (!a->property("tipsWithTray").isValid())
+            a->setProperty("tipsWithTray", QStringList{a->toolTip(), a->statusTip()});
+        const QStringList tips = a->property("tipsWithTray").toStringList();
+        a->setToolTip(available ? tips[0] : noTrayTip);
+        a->setStatusTip(available ? tips[1] : noTrayTip);
     }
     if (available)
         return;

@@ -109,6 +109,7 @@ TEST_F(MainWindowTray, WithoutANotificationAreaTheTrayActionsSayWhy) {
         for (QAction* a : {w.acTray, w.acUnTray, w.acRestoreFromTray}) {
             EXPECT_FALSE(a->isEnabled()) << a->objectName().toStdString();
             EXPECT_TRUE(a->statusTip().startsWith("No notification area"));
+            EXPECT_EQ(a->toolTip(), a->statusTip());
         }
         EXPECT_FALSE(w.item(QStringLiteral("MinimizetoSystemTray1"))->isEnabled());
         window.reset();
@@ -120,6 +121,7 @@ TEST_F(MainWindowTray, TheWindowComesBackWhenTheNotificationAreaGoes) {
     TfrmMain& w = make({}, &tray);
     showAndSettle();
     const QString tip = w.acTray->statusTip();
+    const QString shortTip = w.acTray->toolTip();
     w.acTray->trigger();
     ASSERT_FALSE(w.isVisible());
     tray.available_ = false;
@@ -133,6 +135,7 @@ TEST_F(MainWindowTray, TheWindowComesBackWhenTheNotificationAreaGoes) {
     w.updateTrayAvailability(true);
     EXPECT_TRUE(w.acTray->isEnabled());
     EXPECT_EQ(w.acTray->statusTip(), tip);
+    EXPECT_EQ(w.acTray->toolTip(), shortTip);
 }
 
 TEST_F(MainWindowTray, MinimiseInTrayModeHidesAndTheHintFollowsThePass) {
