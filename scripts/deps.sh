@@ -23,6 +23,8 @@ packages=(
     # the Debian package: icons drawn from the SVG, dependencies, the checks of the desktop
     # entry, AppStream metadata and manual page, the window found on the virtual screen
     librsvg2-bin dpkg-dev file desktop-file-utils appstream man-db x11-utils
+    # a tray host that works under Xvfb, and the tools that find and click its icon
+    trayer xdotool
     # code checks
     clang-tidy clang-format
     # fuzzing: clang with libFuzzer's runtime, and a symbolizer for readable crash reports

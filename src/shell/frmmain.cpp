@@ -1,5 +1,5 @@
-// The main window's life: creation, the first and later shows, help, page changes, the tray
-// commands and the close.
+// The main window's life: creation, the first and later shows, help, page changes, the end of
+// the libraries.
 #include "shell/frmmain.h"
 
 #include "connections/connpage.h"
@@ -75,6 +75,7 @@ TfrmMain::TfrmMain(OptionsStore& options, const QStringList& arguments, TrayIcon
     connect(&options, &OptionsStore::changed, this, &TfrmMain::applyOptions);
     applyOptions();
     wirePages();
+    wireTray();
     FormCreate(arguments);
 }
 
@@ -209,63 +210,6 @@ void TfrmMain::acExitExecute() {
     close();
 }
 
-bool TfrmMain::TrayIcon(TrayCommand command) {
-    switch (command) {
-    case TrayCommand::Add:
-    case TrayCommand::AddAndHide:
-        if (!tray_ || !tray_->addIcon())
-            return false;
-        if (command == TrayCommand::AddAndHide)
-            hide();
-        return true;
-    case TrayCommand::Remove:
-    case TrayCommand::RemoveAndShow:
-        if (tray_)
-            tray_->removeIcon();
-        if (command == TrayCommand::RemoveAndShow)
-            TrayIcon(TrayCommand::Show);
-        return true;
-    case TrayCommand::Hide:
-        hide();
-        return true;
-    case TrayCommand::Show:
-        if (isMinimized())
-            showNormal();
-        else
-            show();
-        return true;
-    }
-    return false;
-}
-
-void TfrmMain::acTrayExecute() {
-    // Hiding without an icon would leave no way back to the window.
-    if (TrayIcon(TrayCommand::AddAndHide))
-        trayMode = true;
-}
-
-void TfrmMain::acUnTrayExecute() {
-    TrayIcon(TrayCommand::RemoveAndShow);
-    activateWindow();
-    raise();
-    trayMode = false;
-}
-
-void TfrmMain::acRestoreFromTrayExecute() {
-    TrayIcon(TrayCommand::Show);
-    activateWindow();
-    raise();
-}
-
-void TfrmMain::changeEvent(QEvent* event) {
-    QMainWindow::changeEvent(event);
-    // In tray mode minimising sends the window to the notification area.
-    if (event->type() == QEvent::WindowStateChange && trayMode && isMinimized()) {
-        TrayIcon(TrayCommand::Hide);
-        setWindowState(windowState() & ~Qt::WindowMinimized);
-    }
-}
-
 bool TfrmMain::event(QEvent* event) {
     // Status tips of controls, actions and menu entries go to panel 0.
     if (event->type() == QEvent::StatusTip) {
@@ -289,17 +233,6 @@ QAction* TfrmMain::item(const QString& name) const {
     return findChild<QAction*>(name);
 }
 
-bool TfrmMain::FormCloseQuery() {
-    // The exit confirmation of tray mode arrives with the tray component.
-    tmrAutoUpdate->stop();
-    options.change([this](Options& o) {
-        o.storedWidth = width();
-        o.storedHeight = height();
-    });
-    options.save(true);
-    return true;
-}
-
 void TfrmMain::FormClose() {
     // No tick may reach an entry point after the library is gone.
     for (QTimer* t : {tmrAutoUpdate, tmrUptime, tmrRefreshWait, tmrModifyUpdate, tmrHide,
@@ -307,15 +240,9 @@ void TfrmMain::FormClose() {
         t->stop();
     iphlp().unload();
     ipLog.clear();
-}
-
-void TfrmMain::closeEvent(QCloseEvent* event) {
-    if (!FormCloseQuery()) {
-        event->ignore();
-        return;
-    }
-    FormClose();
-    event->accept();
+    // An icon left behind would lead to a window that is gone.
+    if (tray_)
+        tray_->removeIcon();
 }
 
 } // namespace corvane

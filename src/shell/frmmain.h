@@ -2,11 +2,13 @@
 // and the timers. The pages never see each other; the window wires their signals together.
 #pragma once
 
+#include "hostinfo/iplog.h"
 #include "platform/iphelper.h"
 #include "report/report_layout.h"
 #include "shell/actionlist.h"
 #include "shell/images.h"
 #include "shell/refresh.h"
+#include "shell/trayservice.h"
 
 #include <QMainWindow>
 #include <QStringList>
@@ -32,26 +34,6 @@ struct AdapterPassResult;
 class ReportPage;
 class RoutesPage;
 
-// The notification-area icon as the main window uses it; the tray component implements it.
-class TrayIconService {
-public:
-    virtual ~TrayIconService() = default;
-    // False when the desktop offers no notification area.
-    virtual bool addIcon() = 0;
-    virtual void removeIcon() = 0;
-};
-
-// Commands of TrayIcon: add the icon (and hide the window), remove it (and show the window),
-// hide or show the window.
-enum class TrayCommand {
-    Add = 0,
-    AddAndHide = 1,
-    Remove = 2,
-    RemoveAndShow = 3,
-    Hide = 4,
-    Show = 5
-};
-
 class TfrmMain : public QMainWindow, public RefreshHost, public ActionList {
     Q_OBJECT
 public:
@@ -68,6 +50,7 @@ public:
     bool trayMode = false;
     bool startedToTray = false;
     QStringList ipLog; // lines waiting for the IP address log
+    IpAddressLog ipLogFile;
     // "<caption> @ <host>" followed by "\n<address>" per listed address; empty before a pass.
     // The notification-area icon's hint.
     QString applicationTitle;
@@ -124,6 +107,16 @@ public:
     // The pages' data in their on-screen order.
     ReportInput reportInput() const;
     bool TrayIcon(TrayCommand command);
+    // The platform's end of the session asked for: tray mode off, the settings saved, and yes.
+    bool QueryEndSession();
+    // The session ends or the program was told to stop (SIGTERM, SIGHUP): the window closes
+    // without asking, whatever dialog is open.
+    void EndSession();
+    // The window's close, run when the application quits without one (settings saved).
+    void closeBeforeQuit();
+    bool isClosed() const { return closed_; }
+    // The icon's menu and tip follow the window; the tray actions follow the notification area.
+    void updateTrayAvailability(bool available);
     int helpContext() const { return helpContext_; }
     QString panelText(int panel) const;
     void setPanelText(int panel, const QString& text);
@@ -156,6 +149,10 @@ public:
     void setRefreshItemEnabled(bool enabled) override;
     RefreshOptions refreshOptions() const override;
 
+signals:
+    // The close went through: the program is to end.
+    void closed();
+
 protected:
     bool event(QEvent* event) override;
     void showEvent(QShowEvent* event) override;
@@ -185,8 +182,14 @@ private:
     // frmmain_refresh.cpp
     void createTimers();
     void createRefreshCycle();
+    // frmmain_tray.cpp
+    void wireTray();
 
     TrayIconService* tray_;
+    QString addressesBefore_; // status panel 1 before the running adapter pass
+    bool exitQuery_ = false;  // the exit dialog is open
+    bool sessionEnding_ = false;
+    bool closed_ = false;
     bool firstShow_ = false;
     int helpContext_ = 0;
     QLabel* panel0_ = nullptr;

@@ -15,6 +15,7 @@
 #include "routing/routespage.h"
 #include "shell/dialogparts.h"
 #include "shell/forms.h"
+#include "shell/machinestore.h"
 #include "shell/options.h"
 
 #include <QAction>
@@ -157,6 +158,7 @@ void TfrmMain::wireAddressCommands() {
 }
 
 void TfrmMain::adapterPassStarting() {
+    addressesBefore_ = panelText(1);
     setPanelText(1, QString());
     tsHost->hostInfoStart();
     if (options.value().on(Option::IpLogging))
@@ -167,12 +169,18 @@ void TfrmMain::adapterPassFinished(const AdapterPassResult& r) {
     tsHost->hostInfoLists(r.addresses, r.dnsServers);
     setPanelText(1, r.addresses.join(QStringLiteral(", ")));
     tsInterface->markInterfaceRows(r.inactiveIndexes, r.severalIndexes);
-    if (options.value().on(Option::IpLogging))
-        ipLog.append(r.logLines);
     QString title = windowTitle() + QStringLiteral(" @ ") + tsHost->hostName();
     for (const QString& address : tsHost->addresses())
         title += QLatin1Char('\n') + address;
     applicationTitle = title;
+    if (tray_)
+        tray_->setHint(applicationTitle);
+    if (options.value().on(Option::IpLogging)) {
+        ipLog.append(r.logLines);
+        // Beside the settings: the program's own folder is not the user's to write.
+        ipLogFile.passFinished(ipLog, panelText(1) != addressesBefore_,
+                               machineStoreFolder() / kIpLogFileName);
+    }
 }
 
 void TfrmMain::acIPStatsExecute() {

@@ -73,9 +73,4 @@ void TfrmMain::tmrModifyUpdateTimer() {
                 MsgIcon::Information);
 }
 
-void TfrmMain::tmrHideTimer() {
-    tmrHide->stop();
-    TrayIcon(TrayCommand::Hide);
-}
-
 } // namespace corvane

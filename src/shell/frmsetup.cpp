@@ -1,4 +1,7 @@
 #include "shell/frmsetup.h"
+#include "hostinfo/iplog.h"
+#include "platform/systemtext.h"
+#include "shell/machinestore.h"
 
 #include "platform/prompter.h"
 #include "shell/dialogparts.h"
@@ -189,6 +192,12 @@ void TfrmSetup::buildPages() {
                                  QStringLiteral("Overwrite or append report text"), 9060);
     cbxIPLogging = makeBox(logging, "cbxIPLogging", QStringLiteral("IP Address Logging"), {}, 9320);
     stack(logging, {cbxOverwriteReport, cbxIPLogging});
+    lblLogPath = new QLabel(logging);
+    lblLogPath->setObjectName(QStringLiteral("lblLogPath"));
+    lblLogPath->setWordWrap(true);
+    lblLogPath->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    auto* column = static_cast<QVBoxLayout*>(logging->layout());
+    column->insertWidget(column->count() - 1, lblLogPath);
 }
 
 void TfrmSetup::FormCreate() {
@@ -206,6 +215,9 @@ void TfrmSetup::showEvent(QShowEvent* event) {
     if (!event->spontaneous()) {
         showOptions(options_.value());
         autoRunChanged = false;
+        // Where the store settled only shows on first use.
+        lblLogPath->setText(QStringLiteral("Log file: %1")
+                                .arg(systemText((machineStoreFolder() / kIpLogFileName).string())));
         centreOnScreen(*this);
     }
     QDialog::showEvent(event);

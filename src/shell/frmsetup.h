@@ -41,6 +41,7 @@ public:
     // "Logging"
     QCheckBox* cbxOverwriteReport = nullptr;
     QCheckBox* cbxIPLogging = nullptr;
+    QLabel* lblLogPath = nullptr; // where the address log is written
 
     QLabel* imgPicture = nullptr;
     QPushButton* Button1 = nullptr; // "Ok"

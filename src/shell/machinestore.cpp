@@ -96,6 +96,11 @@ reg::Store& persistentRouteStore() {
     return *s.routeStore;
 }
 
+std::filesystem::path machineStoreFolder() {
+    machineStore();
+    return state().location.folder;
+}
+
 void resetMachineStore(const std::filesystem::path& machineFolder) {
     State& s = state();
     s.store.reset();

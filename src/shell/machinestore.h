@@ -13,6 +13,8 @@
 namespace corvane {
 
 reg::Store& machineStore();
+// The folder the store was found in (located on first use): machine-wide or per-user.
+std::filesystem::path machineStoreFolder();
 
 // Persistent routes belong to the machine: the boot-time restore reads them from the machine
 // folder. A process that may not write that folder keeps its other settings in the user's

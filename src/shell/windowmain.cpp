@@ -6,12 +6,16 @@
 #include "shell/appidentity.h"
 #include "shell/forms.h"
 #include "shell/frmabout.h"
+#include "shell/frmexit.h"
 #include "shell/frmmain.h"
 #include "shell/frmsetup.h"
 #include "shell/options.h"
 #include "shell/qtprompter.h"
+#include "shell/termsignals.h"
+#include "shell/trayicon.h"
 
 #include <QApplication>
+#include <QSessionManager>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -57,20 +61,40 @@ int runWindow(int argc, char* argv[]) {
     // Lets the desktop match the window to the installed launcher and its icon.
     QGuiApplication::setDesktopFileName(QStringLiteral("org.corvane.Corvane"));
 
+    // A window hidden in the notification area is not a closed one: the program ends when
+    // the main window's close goes through, and only then.
+    QApplication::setQuitOnLastWindowClosed(false);
+    corvane::TerminationSignals termination;
+
     // The dialogs are children of the main window: they go when it goes.
     corvane::OptionsStore options;
-    auto* mainWindow = new corvane::TfrmMain(options, QApplication::arguments().mid(1));
+    corvane::TsxTrayIcon tray;
+    auto* mainWindow = new corvane::TfrmMain(options, QApplication::arguments().mid(1), &tray);
     corvane::frmMain = mainWindow;
     corvane::frmAbout = new corvane::TfrmAbout(mainWindow);
     corvane::frmSetup = new corvane::TfrmSetup(options, mainWindow);
+    corvane::frmExit = new corvane::TfrmExit(mainWindow);
+
+    QObject::connect(mainWindow, &corvane::TfrmMain::closed, &app, &QCoreApplication::quit,
+                     Qt::QueuedConnection);
+    QObject::connect(&termination, &corvane::TerminationSignals::received, mainWindow,
+                     &corvane::TfrmMain::EndSession);
+    // Asked at the end of the session: yes, with the settings saved. The session manager may
+    // then end the process or quit the application; either way nothing is lost.
+    QObject::connect(&app, &QGuiApplication::commitDataRequest, mainWindow,
+                     [mainWindow](QSessionManager&) { mainWindow->QueryEndSession(); });
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, mainWindow,
+                     &corvane::TfrmMain::closeBeforeQuit);
 
     corvane::QtPrompter prompts(mainWindow);
     corvane::setPrompter(&prompts);
-    mainWindow->show();
+    if (tray.Loaded())
+        mainWindow->show();
     const int rc = QApplication::exec();
     corvane::setPrompter(nullptr);
     corvane::frmAbout = nullptr;
     corvane::frmSetup = nullptr;
+    corvane::frmExit = nullptr;
     delete mainWindow;
     return rc;
 }

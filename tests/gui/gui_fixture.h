@@ -12,6 +12,7 @@
 #include "routing/routespage.h"
 #include "shell/forms.h"
 #include "shell/frmabout.h"
+#include "shell/frmexit.h"
 #include "shell/frmmain.h"
 #include "shell/frmsetup.h"
 #include "shell/machinestore.h"
@@ -38,18 +39,21 @@ inline QApplication& guiApp() {
 // A notification area that can be present or missing.
 class FakeTray : public TrayIconService {
 public:
-    explicit FakeTray(bool available) : available(available) {}
+    explicit FakeTray(bool available) : available_(available) {}
+    bool available() const override { return available_; }
+    void setHint(const QString& text) override { hint = text; }
     bool addIcon() override {
         ++adds;
-        shown = available;
-        return available;
+        shown = available_;
+        return available_;
     }
     void removeIcon() override {
         ++removes;
         shown = false;
     }
-    bool available;
+    bool available_;
     bool shown = false;
+    QString hint;
     int adds = 0;
     int removes = 0;
 };
@@ -65,6 +69,7 @@ protected:
         options = std::make_unique<OptionsStore>();
         frmSetup = new TfrmSetup(*options);
         frmAbout = new TfrmAbout;
+        frmExit = new TfrmExit(nullptr, [this] { return clockMs; });
         setModalRunner([this](QDialog& d) {
             modals.push_back(d.objectName());
             if (beforeModalAnswer)
@@ -79,6 +84,8 @@ protected:
         frmAbout = nullptr;
         delete frmSetup;
         frmSetup = nullptr;
+        delete frmExit;
+        frmExit = nullptr;
         options.reset();
         setModalRunner({});
         iphlp().unload();
@@ -133,6 +140,7 @@ protected:
     int modalAnswer = QDialog::Rejected;
     std::function<void(QDialog&)> beforeModalAnswer;
     int refreshes = 0;
+    qint64 clockMs = 0; // the exit dialog's clock
 };
 
 } // namespace corvane::test

@@ -10,6 +10,7 @@
 #include "routing/routespage.h"
 #include "shell/forms.h"
 #include "shell/frmabout.h"
+#include "shell/frmexit.h"
 #include "shell/frmmain.h"
 #include "shell/frmsetup.h"
 #include "shell/options.h"
@@ -132,6 +133,22 @@ int main(int argc, char* argv[]) {
         save(corvane::frmIP, QStringLiteral("find_interface.png"));
         corvane::frmIP->hide();
         addressShots(save);
+        // The exit question a second into its countdown, and the log's place in the options.
+        qint64 clock = 0;
+        corvane::TfrmExit exitDialog(&window, [&clock] { return clock; });
+        exitDialog.setWindowIcon(window.ilTreeImages.icon(corvane::img::Exit));
+        exitDialog.show();
+        clock = 1000;
+        exitDialog.tmrTimeoutTimer();
+        save(&exitDialog, QStringLiteral("frmExit.png"));
+        exitDialog.hide();
+        corvane::frmSetup->pcOptions->setCurrentIndex(corvane::frmSetup->pcOptions->count() - 1);
+        corvane::frmSetup->show();
+        save(corvane::frmSetup, QStringLiteral("options_logging.png"));
+        corvane::frmSetup->hide();
+        window.pmTrayMenu->popup(window.mapToGlobal(QPoint(300, 100)));
+        save(window.pmTrayMenu, QStringLiteral("menu_tray.png"));
+        window.pmTrayMenu->hide();
         QCoreApplication::exit(failures ? 1 : 0);
     });
     const int rc = QApplication::exec();

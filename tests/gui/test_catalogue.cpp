@@ -29,8 +29,9 @@ class Catalogue : public MainWindowFixture {
 protected:
     void SetUp() override {
         MainWindowFixture::SetUp();
-        make();
+        make({}, &tray);
     }
+    FakeTray tray{true}; // the tray actions start enabled where a notification area exists
     // Entry names of a menu, "-" for separators.
     static QStringList entries(const QMenu* menu) {
         QStringList names;

@@ -12,6 +12,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QLabel>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTabBar>
@@ -309,3 +310,24 @@ TEST_F(SetupDialogTest, ResolutionWarningOnlyWhenTheUserChecksTheBox) {
         }
     }
 }
+
+namespace {
+
+// The address log sits beside the settings, wherever the store settled.
+TEST_F(SetupDialogTest, LoggingPageNamesTheLogFile) {
+    dialog->show();
+    EXPECT_EQ(dialog->lblLogPath->text().toStdString(),
+              "Log file: " + (dir / "etc" / "iplog.txt").string());
+    dialog->hide();
+    // A machine folder that cannot be made: the per-user folder takes the store and the log.
+    ::unsetenv(reg::kConfigDirVariable);
+    std::ofstream(dir / "plain-file") << "x";
+    resetMachineStore(dir / "plain-file" / "corvane");
+    dialog->show();
+    EXPECT_EQ(dialog->lblLogPath->text().toStdString(),
+              "Log file: " + (dir / "xdg" / "corvane" / "iplog.txt").string());
+    dialog->hide();
+    takeStoreNotices();
+}
+
+} // namespace
