@@ -5,6 +5,7 @@
 #include "addresses/address_dialogs.h"
 #include "interfaces/iftable_rows.h"
 #include "netns.h"
+#include "platform/resulttext.h"
 #include "without_netadmin.h"
 
 #include <QComboBox>
@@ -287,9 +288,7 @@ TEST_F(AddressDialogs, WithoutPrivilegeNothingChangesAndAccessIsDenied) {
     // Forced: shown even with error messages off.
     setRuntime({false, false, false, false, false, true});
     w.acDelIP->trigger();
-    const QString denied = QStringLiteral(
-        "Access is denied. Changing the network configuration needs root or the CAP_NET_ADMIN "
-        "capability.");
+    const QString denied = resultText(ERROR_ACCESS_DENIED);
     EXPECT_EQ(texts(),
               (std::vector<std::string>{"Add IP Address failed: " + denied.toStdString(),
                                         "Delete IP Address failed: " + denied.toStdString()}));
