@@ -116,6 +116,21 @@ bool AddressCommands::stillThere(std::optional<DWORD> ifIndex, const QString& de
     return false;
 }
 
+std::optional<DWORD> AddressCommands::chooseOperational(QDialog& dialog, QComboBox& box,
+                                                        bool lockedByTree) const {
+    const std::vector<InterfaceRow> rows = links_.interfaceRows();
+    offer(box, operationalChoice(rows, links_.selectedAdapterIndex()));
+    if (lockedByTree)
+        box.setEnabled(!links_.treeOrigin());
+    if (runModal(dialog) != QDialog::Accepted || box.count() == 0 || box.currentIndex() < 0)
+        return std::nullopt;
+    const QString chosen = box.currentText();
+    const std::optional<DWORD> index = rowIndexOf(rows, chosen);
+    if (!stillThere(index, chosen))
+        return std::nullopt;
+    return index;
+}
+
 void AddressCommands::acRenewIPExecute() {
     if (renewing_)
         return;
@@ -123,15 +138,9 @@ void AddressCommands::acRenewIPExecute() {
     {
         // Nothing refills the rows between what the dialog offers and the change.
         const ChangeInProgress change(refresh_);
-        const std::vector<InterfaceRow> rows = links_.interfaceRows();
-        TfrmRenewIP& d = *frmRenewIP;
-        offer(*d.cbxInterfaces, operationalChoice(rows, links_.selectedAdapterIndex()));
-        if (runModal(d) != QDialog::Accepted || d.cbxInterfaces->count() == 0 ||
-            d.cbxInterfaces->currentIndex() < 0)
-            return;
-        const QString chosen = d.cbxInterfaces->currentText();
-        const std::optional<DWORD> index = rowIndexOf(rows, chosen);
-        if (!stillThere(index, chosen))
+        const std::optional<DWORD> index =
+            chooseOperational(*frmRenewIP, *frmRenewIP->cbxInterfaces, false);
+        if (!index)
             return;
         ReleaseAndRenew(*index);
     }
@@ -143,18 +152,9 @@ void AddressCommands::acAddIPExecute() {
         return;
     emit showIpInfo();
     const ChangeInProgress change(refresh_);
-    const std::vector<InterfaceRow> rows = links_.interfaceRows();
-    TfrmAddIP& d = *frmAddIP;
-    offer(*d.cbxInterfaces, operationalChoice(rows, links_.selectedAdapterIndex()));
-    d.cbxInterfaces->setEnabled(!links_.treeOrigin());
-    if (runModal(d) != QDialog::Accepted || d.cbxInterfaces->count() == 0 ||
-        d.cbxInterfaces->currentIndex() < 0)
-        return;
-    const QString chosen = d.cbxInterfaces->currentText();
-    const std::optional<DWORD> index = rowIndexOf(rows, chosen);
-    if (!stillThere(index, chosen))
-        return;
-    AddSecondaryAddress(*index);
+    if (const std::optional<DWORD> index =
+            chooseOperational(*frmAddIP, *frmAddIP->cbxInterfaces, true))
+        AddSecondaryAddress(*index);
 }
 
 void AddressCommands::AddSecondaryAddress(DWORD ifIndex) {

@@ -9,6 +9,7 @@
 #include <functional>
 
 class QComboBox;
+class QDialog;
 class QWidget;
 
 namespace corvane {
@@ -51,6 +52,10 @@ private:
     void offer(QComboBox& box, const InterfaceChoice& choice) const;
     // Tells the user when the chosen interface has gone since the dialog was filled.
     bool stillThere(std::optional<DWORD> ifIndex, const QString& description) const;
+    // Offers the operational interfaces in the dialog's list and runs it: the index of the row
+    // chosen, if the dialog was confirmed and that interface is still there.
+    std::optional<DWORD> chooseOperational(QDialog& dialog, QComboBox& box,
+                                           bool lockedByTree) const;
 
     RefreshCycle& refresh_;
     Links links_;

@@ -6,6 +6,7 @@
 #include "interfaces/iftable_rows.h"
 #include "netns.h"
 #include "platform/resulttext.h"
+#include "tree_popup.h"
 #include "without_netadmin.h"
 
 #include <QComboBox>
@@ -59,21 +60,8 @@ protected:
             out.pop_back();
         return out;
     }
-    QString description(const char* name) const {
-        const QString index = interfaceIndexText(if_nametoindex(name));
-        for (int r = 0; r < window->tsInterface->rowCount(); ++r)
-            if (window->tsInterface->cellText(r, ifcol::Index) == index)
-                return window->tsInterface->cellText(r, ifcol::Description);
-        return {};
-    }
-    // The tree's popup on the adapter of the interface, as a right click opens it.
-    void popupOn(const char* name) {
-        IpInfoPage& page = *window->tsIP;
-        for (int r = 0; r < page.tvInfoModel->rowCount(); ++r)
-            if (page.tvInfoModel->item(r)->text() == description(name))
-                page.tvInfo->setCurrentIndex(page.tvInfoModel->item(r)->index());
-        page.pmIPMenuPopup();
-    }
+    QString description(const char* name) const { return test::description(*window, name); }
+    void popupOn(const char* name) { test::popupOn(*window, name); }
     void openMainMenu() { emit window->IPAddress1->aboutToShow(); }
     std::vector<std::string> texts() const {
         std::vector<std::string> out;

@@ -6,6 +6,7 @@
 #include "hostinfo/adapter_pass.h"
 #include "interfaces/iftable_rows.h"
 #include "netns.h"
+#include "tree_popup.h"
 #include "without_netadmin.h"
 
 #include <QComboBox>
@@ -253,20 +254,8 @@ protected:
         w.RefreshNetworkStatus();
         return w;
     }
-    QString description(const char* name) const {
-        const QString index = interfaceIndexText(if_nametoindex(name));
-        for (int r = 0; r < window->tsInterface->rowCount(); ++r)
-            if (window->tsInterface->cellText(r, ifcol::Index) == index)
-                return window->tsInterface->cellText(r, ifcol::Description);
-        return {};
-    }
-    void popupOn(const char* name) {
-        IpInfoPage& page = *window->tsIP;
-        for (int r = 0; r < page.tvInfoModel->rowCount(); ++r)
-            if (page.tvInfoModel->item(r)->text() == description(name))
-                page.tvInfo->setCurrentIndex(page.tvInfoModel->item(r)->index());
-        page.pmIPMenuPopup();
-    }
+    QString description(const char* name) const { return test::description(*window, name); }
+    void popupOn(const char* name) { test::popupOn(*window, name); }
     // The renewal dialog answered with the interface it preselected.
     void acceptRenewDialog(QStringList* offered = nullptr, QString* preselected = nullptr) {
         beforeModalAnswer = [=, this](QDialog& dialog) {
