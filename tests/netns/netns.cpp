@@ -3,6 +3,7 @@
 #include <array>
 #include <cerrno>
 #include <cstdio>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sched.h>
 #include <sys/mount.h>
@@ -97,6 +98,24 @@ int runUnprivileged(int (*f)()) {
     while (::waitpid(pid, &raw, 0) < 0 && errno == EINTR) {
     }
     return status(raw);
+}
+
+pid_t spawnQuietly(const std::vector<std::string>& argv) {
+    std::vector<std::string> copies = argv;
+    std::vector<char*> args;
+    for (auto& a : copies)
+        args.push_back(a.data());
+    args.push_back(nullptr);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const int null = ::open("/dev/null", O_RDWR);
+        ::dup2(null, 0);
+        ::dup2(null, 1);
+        ::dup2(null, 2);
+        ::execv(args[0], args.data());
+        ::_exit(127);
+    }
+    return pid;
 }
 
 } // namespace corvane::test

@@ -4,6 +4,8 @@
 #pragma once
 
 #include <string>
+#include <sys/types.h>
+#include <vector>
 
 namespace corvane::test {
 
@@ -37,6 +39,9 @@ public:
 private:
     std::string name_;
 };
+
+// Starts argv[0] (a full path) with its output thrown away; the caller waits for it.
+pid_t spawnQuietly(const std::vector<std::string>& argv);
 
 // Runs f in a child process whose user and group are `nobody`; returns the child's exit
 // status (f's return value), or -1 when the child could not be run.

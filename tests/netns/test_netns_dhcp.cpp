@@ -130,19 +130,7 @@ public:
                                             "--dhcp-leasefile=" + leases,
                                             "--pid-file=" + leases + ".pid",
                                             "--log-facility=" + log};
-        std::vector<char*> args;
-        for (const auto& a : argv)
-            args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            const int null = ::open("/dev/null", O_RDWR);
-            ::dup2(null, 0);
-            ::dup2(null, 1);
-            ::dup2(null, 2);
-            ::execv(args[0], args.data());
-            ::_exit(127);
-        }
+        pid_ = spawnQuietly(argv);
         // Ready once it listens on the DHCP port.
         const std::string check = peer.exec("ss -Hlun 'sport = :67'") + " | grep -q .";
         ready_ =

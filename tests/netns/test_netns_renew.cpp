@@ -119,19 +119,7 @@ public:
                                       "--pid-file=" + files + ".pid"};
         if (delaySeconds > 0)
             argv.push_back("--dhcp-reply-delay=" + std::to_string(delaySeconds));
-        std::vector<char*> args;
-        for (auto& a : argv)
-            args.push_back(a.data());
-        args.push_back(nullptr);
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            const int null = ::open("/dev/null", O_RDWR);
-            ::dup2(null, 0);
-            ::dup2(null, 1);
-            ::dup2(null, 2);
-            ::execv(args[0], args.data());
-            ::_exit(127);
-        }
+        pid_ = spawnQuietly(argv);
         const std::string check = peer.exec("ss -Hlun 'sport = :67'") + " | grep -q .";
         ready_ = waitUntil([&] { return shMayFail(check) == 0; }, std::chrono::seconds(5));
     }
