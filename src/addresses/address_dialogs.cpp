@@ -56,13 +56,6 @@ QPixmap addressPicture(Sign sign, qreal ratio) {
     });
 }
 
-QLabel* buddyLabel(QWidget* parent, const char* name, const char* text, QWidget* buddy) {
-    auto* label = new QLabel(QString::fromUtf8(text), parent);
-    label->setObjectName(QLatin1String(name));
-    label->setBuddy(buddy);
-    return label;
-}
-
 } // namespace
 
 AddressDialog::AddressDialog(const char* name, const QString& title, QWidget* parent)
@@ -80,13 +73,6 @@ AddressDialog::AddressDialog(const char* name, const QString& title, QWidget* pa
     connect(btnOk, &QPushButton::clicked, this, &QDialog::accept);
     connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
     onHelpKey(this, [this] { FormHelp(); });
-}
-
-void AddressDialog::finishSize(QSize design) {
-    designSize = sizeHint().expandedTo(design);
-    setFixedHeight(designSize.height());
-    setMinimumWidth(designSize.width());
-    resize(designSize);
 }
 
 void AddressDialog::showEvent(QShowEvent* event) {
@@ -123,7 +109,7 @@ TfrmRenewIP::TfrmRenewIP(QWidget* parent)
     layout->addWidget(cbxInterfaces);
     layout->addStretch(1);
     layout->addLayout(buttonRow(*this));
-    finishSize(QSize(346, 135));
+    fixDesignSize(*this, QSize(346, 135), Qt::Horizontal);
 }
 
 TDHCPWaitForm::TDHCPWaitForm(QWidget* parent) : QDialog(parent) {
@@ -180,7 +166,7 @@ TfrmAddIP::TfrmAddIP(QWidget* parent)
     grid->addWidget(Label2, 4, 0, 1, 2);
     grid->setRowStretch(5, 1);
     grid->addLayout(buttonRow(*this), 6, 0, 1, 2);
-    finishSize(QSize(346, 181));
+    fixDesignSize(*this, QSize(346, 181), Qt::Horizontal);
 
     edtIP->installEventFilter(this);
     Label2->installEventFilter(this);
@@ -230,7 +216,7 @@ TfrmDelIP::TfrmDelIP(QWidget* parent)
     layout->addWidget(cbxInterfaces);
     layout->addStretch(1);
     layout->addLayout(buttonRow(*this));
-    finishSize(QSize(346, 159));
+    fixDesignSize(*this, QSize(346, 159), Qt::Horizontal);
 
     disconnect(btnOk, &QPushButton::clicked, this, &QDialog::accept);
     connect(btnOk, &QPushButton::clicked, this, [this] {

@@ -23,14 +23,11 @@ public:
     QPushButton* btnOk = nullptr;
     QPushButton* btnCancel = nullptr;
     QLabel* imgModify = nullptr;
-    QSize designSize;
 
     void FormHelp();
 
 protected:
     AddressDialog(const char* name, const QString& title, QWidget* parent);
-    // Fixes the height and the least width from what the layout needs and the design size.
-    void finishSize(QSize design);
     void showEvent(QShowEvent* event) override;
 };
 

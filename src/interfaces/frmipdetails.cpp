@@ -78,8 +78,6 @@ void TfrmIPDetails::showStatistics(const MIB_IPSTATS& s) {
 }
 
 void TfrmIPDetails::btnCloseClick() {
-    cbxKeepOnTop->setChecked(false);
-    cbxKeepOnTopClick();
     accept();
 }
 

@@ -64,6 +64,9 @@ void StatsWindow::cbxKeepOnTopClick() {
 }
 
 void StatsWindow::done(int result) {
+    // However it closes, the window opens the next time neither on top nor ticked.
+    cbxKeepOnTop->setChecked(false);
+    keepOnTop(*this, false);
     emit mainWindowMinimised(false);
     QDialog::done(result);
 }

@@ -98,26 +98,20 @@ TfrmModifyRoutes::TfrmModifyRoutes(QWidget* parent) : QDialog(parent) {
     imgModify->setPixmap(routePicture(true, devicePixelRatioF()));
     imgModify->hide();
 
-    const auto label = [this](const char* name, const char* text, QWidget* buddy) {
-        auto* l = new QLabel(QString::fromUtf8(text), this);
-        l->setObjectName(QLatin1String(name));
-        l->setBuddy(buddy);
-        return l;
-    };
     auto* grid = new QGridLayout;
     grid->setHorizontalSpacing(10);
-    grid->addWidget(label("Label1", "Network address", edtNetwork), 0, 0);
+    grid->addWidget(buddyLabel(this, "Label1", "Network address", edtNetwork), 0, 0);
     grid->addWidget(edtNetwork, 1, 0);
-    grid->addWidget(label("Label2", "Network mask", cbxMask), 0, 1);
+    grid->addWidget(buddyLabel(this, "Label2", "Network mask", cbxMask), 0, 1);
     grid->addWidget(cbxMask, 1, 1);
-    grid->addWidget(label("Label3", "Next hop address", edtNextHop), 2, 0);
+    grid->addWidget(buddyLabel(this, "Label3", "Next hop address", edtNextHop), 2, 0);
     grid->addWidget(edtNextHop, 3, 0);
-    grid->addWidget(label("Label4", "Metric", cbxMetric), 2, 1);
+    grid->addWidget(buddyLabel(this, "Label4", "Metric", cbxMetric), 2, 1);
     auto* metricRow = new QHBoxLayout;
     metricRow->addWidget(cbxMetric);
     metricRow->addWidget(cbPersistent);
     grid->addLayout(metricRow, 3, 1);
-    grid->addWidget(label("Label5", "Interface", cbxInterfaces), 4, 0, 1, 2);
+    grid->addWidget(buddyLabel(this, "Label5", "Interface", cbxInterfaces), 4, 0, 1, 2);
     grid->addWidget(cbxInterfaces, 5, 0, 1, 2);
     grid->setColumnStretch(0, 1);
     grid->setColumnStretch(1, 1);
@@ -143,11 +137,7 @@ TfrmModifyRoutes::TfrmModifyRoutes(QWidget* parent) : QDialog(parent) {
 
     // Wider, never narrower than designed; the height stays. A larger desktop font widens
     // the design so that no caption is cut off.
-    const QSize design = sizeHint().expandedTo(QSize(320, 0));
-    designWidth = design.width();
-    setMinimumWidth(designWidth);
-    setFixedHeight(design.height());
-    resize(design);
+    fixDesignSize(*this, QSize(320, 0), Qt::Horizontal);
 
     edtNetwork->installEventFilter(this);
     connect(btnOk, &QPushButton::clicked, this, &TfrmModifyRoutes::btnOkClick);

@@ -31,7 +31,6 @@ public:
     bool modify = false;
     int metric = 1;               // cbxMetric when OK was pressed; -1 when no integer
     QStringList nextHopProposals; // parallel to the items of cbxInterfaces
-    int designWidth = 0;
 
     // Handlers; the show runs FormShow and then FormActivate.
     void FormShow();

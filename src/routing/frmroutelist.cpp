@@ -134,11 +134,7 @@ void RouteListDialog::finishLayout(QWidget* extra) {
     grid->addLayout(buttons, 4, 0, 1, 2);
     grid->setRowStretch(1, 1);
     // Taller, never shorter than designed; the width stays.
-    const QSize design = sizeHint().expandedTo(QSize(330, 300));
-    designHeight = design.height();
-    setFixedWidth(design.width());
-    setMinimumHeight(designHeight);
-    resize(design);
+    fixDesignSize(*this, QSize(330, 300), Qt::Vertical);
 }
 
 void RouteListDialog::showEvent(QShowEvent* event) {

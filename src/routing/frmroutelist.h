@@ -49,7 +49,6 @@ public:
 
     int metric = 1;               // cbxMetric when OK was pressed; -1 when no integer
     QStringList nextHopProposals; // parallel to the items of cbxInterfaces
-    int designHeight = 0;
 
     void FormShow();
     virtual void FormActivate();

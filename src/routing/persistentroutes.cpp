@@ -79,6 +79,18 @@ void removeNames(reg::KeyData& key, const std::vector<const std::string*>& names
                   [&](const auto& value) { return gone.contains(foldedName(value.first)); });
 }
 
+// Whether the store the helper writes already holds what is asked: then nobody is asked for a
+// password for a change that changes nothing.
+bool alreadySo(const std::vector<const std::string*>& names, bool persistent) {
+    try {
+        const std::shared_ptr<const reg::Data> current = persistentRouteStore().snapshot();
+        const reg::KeyData* key = current->findKey(persistentRoutesKey);
+        return key ? !wouldChange(*key, names, persistent) : !persistent;
+    } catch (const reg::StoreError&) {
+        return false;
+    }
+}
+
 // The names handed to the helper; false when it refused them or could not be asked (shown).
 bool storeThroughHelper(const std::vector<std::string>& names, bool persistent) {
     const helper::Reply reply = helper::setPersistentRoutes(names, persistent);
@@ -110,6 +122,8 @@ bool SetPersistent(const std::vector<std::string>& names, bool persistent) {
         wanted.push_back(&name);
     }
     if (persistentRoutesThroughHelper()) {
+        if (alreadySo(wanted, persistent))
+            return allTaken;
         std::vector<std::string> taken;
         taken.reserve(wanted.size());
         for (const std::string* name : wanted)
@@ -143,7 +157,7 @@ bool SetPersistent(const std::string& name, bool persistent) {
             return false;
     }
     if (persistentRoutesThroughHelper())
-        return storeThroughHelper({name}, persistent);
+        return alreadySo({&name}, persistent) || storeThroughHelper({name}, persistent);
     try {
         std::optional<reg::Key> key = machineStore().open(persistentRoutesKey, true);
         if (!key)

@@ -3,6 +3,7 @@
 #include "shell/hints.h"
 
 #include <QKeySequence>
+#include <QLabel>
 #include <QPainter>
 #include <QScreen>
 #include <QShortcut>
@@ -40,6 +41,25 @@ void centreOnScreen(QWidget& dialog) {
     const QWidget* owner = dialog.parentWidget() ? dialog.parentWidget() : &dialog;
     if (const QScreen* shown = owner->screen())
         dialog.move(shown->availableGeometry().center() - dialog.rect().center());
+}
+
+QLabel* buddyLabel(QWidget* parent, const char* name, const char* text, QWidget* buddy) {
+    auto* label = new QLabel(QString::fromUtf8(text), parent);
+    label->setObjectName(QLatin1String(name));
+    label->setBuddy(buddy);
+    return label;
+}
+
+void fixDesignSize(QWidget& dialog, QSize design, Qt::Orientation growing) {
+    const QSize size = dialog.sizeHint().expandedTo(design);
+    if (growing == Qt::Horizontal) {
+        dialog.setMinimumWidth(size.width());
+        dialog.setFixedHeight(size.height());
+    } else {
+        dialog.setMinimumHeight(size.height());
+        dialog.setFixedWidth(size.width());
+    }
+    dialog.resize(size);
 }
 
 void keepOnTop(QWidget& window, bool onTop) {

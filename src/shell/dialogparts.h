@@ -3,9 +3,11 @@
 #pragma once
 
 #include <QPixmap>
+#include <QSize>
 #include <QString>
 #include <functional>
 
+class QLabel;
 class QPainter;
 class QWidget;
 
@@ -19,6 +21,11 @@ template <typename W> W* described(W* control, const char* name, const char* hin
     describe(control, name, hint, context);
     return control;
 }
+// A caption for a control; its mnemonic focuses the control.
+QLabel* buddyLabel(QWidget* parent, const char* name, const char* text, QWidget* buddy);
+// The size rule of a resizable dialog: what its layout needs, at least design. It may grow in
+// the growing direction, never below that; the other direction stays.
+void fixDesignSize(QWidget& dialog, QSize design, Qt::Orientation growing);
 // The help topic of the focused control of dialog or of a control around it; 0 for none.
 int focusedHelpContext(const QWidget& dialog);
 // F1 anywhere in the dialog runs help.

@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QShowEvent>
 #include <QStyle>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -102,7 +103,9 @@ TfrmExit::TfrmExit(QWidget* parent, CountdownClock clock)
 
 void TfrmExit::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
-    FormShow();
+    // A window manager's restore is not a new question: the countdown goes on.
+    if (!event->spontaneous())
+        FormShow();
 }
 
 void TfrmExit::FormShow() {

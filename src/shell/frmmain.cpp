@@ -189,13 +189,17 @@ void TfrmMain::acAboutExecute() {
     runModal(*frmAbout);
 }
 
-void TfrmMain::acSetupExecute() {
-    if (!frmSetup)
-        return;
+void TfrmMain::rememberWindowSize() {
     options.change([this](Options& o) {
         o.storedWidth = width();
         o.storedHeight = height();
     });
+}
+
+void TfrmMain::acSetupExecute() {
+    if (!frmSetup)
+        return;
+    rememberWindowSize();
     if (runModal(*frmSetup) != QDialog::Accepted)
         return;
     ToolBar1->setVisible(options.value().on(Option::Toolbar));

@@ -160,6 +160,8 @@ protected:
     void changeEvent(QEvent* event) override;
 
 private:
+    // The window's size as the one to keep; saved by whoever saves the options next.
+    void rememberWindowSize();
     void FormCreate(const QStringList& arguments);
     bool FormCloseQuery();
     void FormClose();

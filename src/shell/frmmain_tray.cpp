@@ -137,10 +137,7 @@ bool TfrmMain::FormCloseQuery() {
         }
     }
     tmrAutoUpdate->stop();
-    options.change([this](Options& o) {
-        o.storedWidth = width();
-        o.storedHeight = height();
-    });
+    rememberWindowSize();
     options.save(true);
     return true;
 }
@@ -170,10 +167,7 @@ void TfrmMain::closeEvent(QCloseEvent* event) {
 bool TfrmMain::QueryEndSession() {
     trayMode = false;
     // Nothing may be lost if the session manager ends the process before any close.
-    options.change([this](Options& o) {
-        o.storedWidth = width();
-        o.storedHeight = height();
-    });
+    rememberWindowSize();
     options.save(true);
     return true;
 }

@@ -8,9 +8,11 @@
 #include "requests.h"
 #include "store.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <systemd/sd-bus.h>
 #include <vector>
@@ -157,7 +159,8 @@ int onSetPersistentRoutes(sd_bus_message* m, void* userdata, sd_bus_error*) {
             return r;
         if (r == 0)
             break;
-        if (names.size() == kMaxRouteNames || !canonicalRouteName(name)) {
+        // Only a name to store must be one the program writes; any stored one may go.
+        if (names.size() == kMaxRouteNames || std::strlen(name) > kMaxRouteNameLength) {
             acceptable = false;
             break;
         }
@@ -169,6 +172,9 @@ int onSetPersistentRoutes(sd_bus_message* m, void* userdata, sd_bus_error*) {
             return r;
         if (const int r = sd_bus_message_read(m, "b", &persistent); r < 0)
             return r;
+        if (persistent)
+            acceptable = std::all_of(names.begin(), names.end(),
+                                     [](const std::string& n) { return canonicalRouteName(n); });
     }
     std::string failure;
     std::string what = std::string(persistent ? "store " : "forget ") +

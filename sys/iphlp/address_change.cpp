@@ -9,6 +9,7 @@
 #include "netlink/socket.h"
 #include "nte.h"
 #include "route_change.h"
+#include "route_rows.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -76,14 +77,6 @@ DWORD deleteAddress(const NteKey& key) {
 
 } // namespace corvane::sys::direct
 
-namespace {
-
-uint32_t maskOf(uint8_t prefixLength) {
-    return prefixLength == 0 ? 0 : htonl(~uint32_t{0} << (32 - prefixLength));
-}
-
-} // namespace
-
 extern "C" {
 
 DWORD AddIPAddress(IPAddr address, IPMask mask, DWORD ifIndex, ULONG* nteContext,
@@ -117,8 +110,8 @@ DWORD DeleteIPAddress(ULONG context) {
         if (!key)
             return ERROR_INVALID_NTE_CONTEXT;
         if (const auto r = throughHelper([&] {
-                return corvane::helper::changeAddress(false, key->address,
-                                                      maskOf(key->prefixLength), key->ifIndex);
+                return corvane::helper::changeAddress(
+                    false, key->address, maskFromPrefix(key->prefixLength), key->ifIndex);
             }))
             return *r;
         return direct::deleteAddress(*key);

@@ -321,6 +321,10 @@ class HelperBus(unittest.TestCase):
             rc, out = self.hostile('SetPersistentRoutes', 'asb', 1, name, 'true')
             self.assertEqual(out.strip(), 'u %d' % INVALID_PARAMETER, name)
         self.assertEqual(self.stored(), before)
+        # Only what is stored must be a name the program writes: a hand-written one may go.
+        rc, out = self.hostile('SetPersistentRoutes', 'asb', 1,
+                               '010.61.0.0,255.255.0.0,10.9.0.2,5', 'false')
+        self.assertEqual(out.strip(), 'u 0')
         self.assert_helper_alive()
 
     def test_forged_sender_is_not_believed(self):

@@ -42,6 +42,8 @@ private:
 
 // Starts argv[0] (a full path) with its output thrown away; the caller waits for it.
 pid_t spawnQuietly(const std::vector<std::string>& argv);
+// Ends what spawnQuietly started: asked first, killed after three seconds.
+void stopQuietly(pid_t pid);
 
 // Runs f in a child process whose user and group are `nobody`; returns the child's exit
 // status (f's return value), or -1 when the child could not be run.

@@ -141,14 +141,7 @@ public:
     Server& operator=(const Server&) = delete;
     bool ready() const { return ready_; }
     void stop() {
-        if (pid_ <= 0)
-            return;
-        ::kill(pid_, SIGTERM);
-        if (!sys::dhcp::waitUntil([&] { return ::waitpid(pid_, nullptr, WNOHANG) != 0; },
-                                  Clock::now() + 3 * kSecond)) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
-        }
+        stopQuietly(pid_);
         pid_ = -1;
     }
 

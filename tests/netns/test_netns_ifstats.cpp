@@ -126,6 +126,8 @@ TEST_F(IfStats, AlwaysOnTopSetsTheMainWindowAsideUntilClosed) {
         EXPECT_TRUE(d.windowHandle()->flags().testFlag(Qt::WindowStaysOnTopHint));
         d.btnCloseClick();
         EXPECT_FALSE(w.isMinimized());
+        EXPECT_FALSE(d.cbxKeepOnTop->isChecked());
+        EXPECT_FALSE(d.windowHandle()->flags().testFlag(Qt::WindowStaysOnTopHint));
     });
     EXPECT_FALSE(w.tmrIntStat->isActive());
 }

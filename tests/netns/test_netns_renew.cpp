@@ -123,10 +123,7 @@ public:
         const std::string check = peer.exec("ss -Hlun 'sport = :67'") + " | grep -q .";
         ready_ = waitUntil([&] { return shMayFail(check) == 0; }, std::chrono::seconds(5));
     }
-    ~Server() {
-        ::kill(pid_, SIGTERM);
-        ::waitpid(pid_, nullptr, 0);
-    }
+    ~Server() { stopQuietly(pid_); }
     Server(const Server&) = delete;
     Server& operator=(const Server&) = delete;
     bool ready() const { return ready_; }
