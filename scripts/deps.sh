@@ -25,6 +25,8 @@ packages=(
     librsvg2-bin dpkg-dev file desktop-file-utils appstream man-db x11-utils
     # a tray host that works under Xvfb, and the tools that find and click its icon
     trayer xdotool
+    # a window manager, so that window tests see focus and minimising as on a desktop
+    openbox
     # code checks
     clang-tidy clang-format
     # fuzzing: clang with libFuzzer's runtime, and a symbolizer for readable crash reports

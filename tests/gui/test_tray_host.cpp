@@ -4,6 +4,7 @@
 // itself, told SIGTERM while its exit dialog is open, ends cleanly with its size saved.
 #include "gui_fixture.h"
 #include "shell/trayicon.h"
+#include "wm_screen.h"
 
 #include <QAction>
 #include <QElapsedTimer>
@@ -25,46 +26,8 @@ using namespace corvane::test;
 
 namespace {
 
-// Xvfb on a display it picks itself, for the whole test program.
-class XServer : public ::testing::Environment {
-public:
-    void SetUp() override {
-        int fds[2];
-        ASSERT_EQ(::pipe(fds), 0);
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            ::close(fds[0]);
-            const int null = ::open("/dev/null", O_WRONLY);
-            ::dup2(null, 1);
-            ::dup2(null, 2);
-            const std::string fd = std::to_string(fds[1]);
-            ::execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1024x768x24",
-                     "-nolisten", "tcp", "-noreset", nullptr);
-            ::_exit(127);
-        }
-        ::close(fds[1]);
-        std::string display;
-        pollfd p{fds[0], POLLIN, 0};
-        char c = 0;
-        while (::poll(&p, 1, 15000) == 1 && ::read(fds[0], &c, 1) == 1 && c != '\n')
-            display += c;
-        ::close(fds[0]);
-        ASSERT_FALSE(display.empty()) << "Xvfb did not start (scripts/deps.sh installs it)";
-        ::setenv("DISPLAY", (":" + display).c_str(), 1);
-        ::setenv("QT_QPA_PLATFORM", "xcb", 1);
-    }
-    void TearDown() override {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGTERM);
-            ::waitpid(pid_, nullptr, 0);
-        }
-    }
-
-private:
-    pid_t pid_ = -1;
-};
-
-[[maybe_unused]] auto* const xserver = ::testing::AddGlobalTestEnvironment(new XServer);
+// Xvfb on a display it picks itself, for the whole test program; no window manager.
+[[maybe_unused]] auto* const xserver = ::testing::AddGlobalTestEnvironment(new XScreen(false));
 
 // Runs a tool to its end and returns what it printed.
 QString run(const QString& program, const QStringList& args) {
