@@ -353,6 +353,8 @@ void InterfacesPage::acIfStatsExecuteStop(const QString& callName, DWORD code) {
         tmrIntStat->stop();
     emit mainWindowMinimiseRequested(false);
     keepOnTop(d, false);
+    // The window closes for this failure alone, so it tells why even inside a refresh.
+    const FailureBatchPause ownReport;
     if (code != 0)
         ReportFailure(callName, code);
     else

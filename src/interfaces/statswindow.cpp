@@ -10,6 +10,24 @@
 #include <QVBoxLayout>
 
 namespace corvane {
+namespace {
+
+// A counter's room never changes with its value: the largest 32-bit one fits from the start,
+// so no caption beside it is squeezed when the counters grow.
+class CounterLabel : public QLabel {
+public:
+    using QLabel::QLabel;
+    QSize sizeHint() const override { return roomy(QLabel::sizeHint()); }
+    QSize minimumSizeHint() const override { return roomy(QLabel::minimumSizeHint()); }
+
+private:
+    QSize roomy(QSize size) const {
+        const int widest = fontMetrics().horizontalAdvance(QStringLiteral("4294967295"));
+        return size.expandedTo(QSize(widest + 2 * (margin() + frameWidth()), 0));
+    }
+};
+
+} // namespace
 
 StatsWindow::StatsWindow(const char* name, const char* title, QWidget* parent) : QDialog(parent) {
     setObjectName(QLatin1String(name));
@@ -36,11 +54,28 @@ void StatsWindow::finishLayout(std::initializer_list<QWidget*> groups, QSize des
     for (QWidget* group : groups)
         layout->addWidget(group);
     layout->addLayout(bottom);
-    setFixedSize(sizeHint().expandedTo(designed));
+    designed_ = designed;
+    fitContents();
+}
+
+void StatsWindow::fitContents() {
+    const QSize size = sizeHint().expandedTo(designed_);
+    if (minimumSize() != size || maximumSize() != size)
+        setFixedSize(size);
+}
+
+bool StatsWindow::event(QEvent* event) {
+    const bool handled = QDialog::event(event);
+    // A caption that asks for more room (a longer group title, another font) gets it: the
+    // size stays fixed, but never below what the contents need.
+    if (event->type() == QEvent::LayoutRequest || event->type() == QEvent::FontChange ||
+        event->type() == QEvent::StyleChange)
+        fitContents();
+    return handled;
 }
 
 QLabel* StatsWindow::valueLabel(QWidget* parent, const char* name) {
-    auto* label = new QLabel(parent);
+    auto* label = new CounterLabel(parent);
     label->setObjectName(QLatin1String(name));
     label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     QPalette navy = label->palette();
@@ -51,8 +86,10 @@ QLabel* StatsWindow::valueLabel(QWidget* parent, const char* name) {
 
 void StatsWindow::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
-    if (!event->spontaneous())
+    if (!event->spontaneous()) {
+        fitContents();
         centreOnScreen(*this);
+    }
 }
 
 void StatsWindow::cbxKeepOnTopClick() {

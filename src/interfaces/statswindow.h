@@ -28,8 +28,15 @@ protected:
     StatsWindow(const char* name, const char* title, QWidget* parent);
     // The groups above the bottom row; the size is fixed, never below the designed one.
     void finishLayout(std::initializer_list<QWidget*> groups, QSize designed);
+    // A navy, right-aligned value with room for the largest counter.
     static QLabel* valueLabel(QWidget* parent, const char* name);
     void showEvent(QShowEvent* event) override;
+    bool event(QEvent* event) override;
+
+private:
+    // The fixed size: what the contents need, never below the designed one.
+    void fitContents();
+    QSize designed_;
 };
 
 } // namespace corvane

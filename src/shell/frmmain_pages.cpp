@@ -206,6 +206,8 @@ void TfrmMain::StopIpStatistics(DWORD code) {
     if (isMinimized())
         showNormal();
     keepOnTop(*frmIPDetails, false);
+    // The window closes for this failure alone, so it tells why even inside a refresh.
+    const FailureBatchPause ownReport;
     if (code != 0)
         ReportFailure(QStringLiteral("GetIpStatistics"), code);
     else

@@ -113,11 +113,16 @@ void TfrmMain::tmrHideTimer() {
 
 void TfrmMain::changeEvent(QEvent* event) {
     QMainWindow::changeEvent(event);
-    // In tray mode minimising sends the window to the notification area.
-    if (event->type() == QEvent::WindowStateChange && trayMode && isMinimized()) {
-        TrayIcon(TrayCommand::Hide);
-        setWindowState(windowState() & ~Qt::WindowMinimized);
-    }
+    // In tray mode minimising sends the window to the notification area, once the state
+    // change is through: hiding also ends the minimised state.
+    if (event->type() == QEvent::WindowStateChange && trayMode && isMinimized())
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                if (trayMode && isMinimized())
+                    TrayIcon(TrayCommand::Hide);
+            },
+            Qt::QueuedConnection);
 }
 
 bool TfrmMain::FormCloseQuery() {

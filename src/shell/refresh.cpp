@@ -86,6 +86,7 @@ void RefreshCycle::run() {
     if (!busy_) {
         busy_ = true;
         host_.setRefreshItemEnabled(false);
+        const FailureBatch oneBoxPerCall;
         fillSequence(host_.refreshOptions());
         host_.setRefreshItemEnabled(true);
         busy_ = false;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "iphlpapi.h"
+#include "platform/reportfailure.h"
 
 #include <QObject>
 #include <QString>
@@ -128,7 +129,8 @@ private:
 // Held by an operation that changes the system from what a list shows, from before its first
 // question until it is done. Its message boxes run the event loop, where an automatic update
 // or a command would refill the list under it; so every refresh asked for meanwhile waits,
-// and the last guard to end runs one in their place. Guards nest.
+// and the last guard to end runs one in their place. Guards nest. Its failures are its own,
+// never folded into those of a refresh it runs inside.
 class ChangeInProgress {
 public:
     explicit ChangeInProgress(RefreshCycle& cycle) : cycle_(cycle) { cycle_.beginChange(); }
@@ -138,6 +140,7 @@ public:
 
 private:
     RefreshCycle& cycle_;
+    FailureBatchPause ownReports_;
 };
 
 } // namespace corvane

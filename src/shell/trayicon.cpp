@@ -10,6 +10,7 @@
 #include <QSystemTrayIcon>
 #include <QTimer>
 #include <QWidget>
+#include <QWindow>
 
 namespace corvane {
 
@@ -31,6 +32,11 @@ QString shortenedHint(const QString& hint, int limit) {
 }
 
 void showMainWindow(QWidget& window) {
+    // Hidden from its minimised state, the platform window may still be minimised (see
+    // below): ended now, as it is about to be mapped anyway.
+    if (QWindow* handle = window.windowHandle();
+        handle && !window.isMinimized() && (handle->windowStates() & Qt::WindowMinimized))
+        handle->setWindowStates(handle->windowStates() & ~Qt::WindowMinimized);
     if (window.isMinimized())
         window.showNormal();
     else
@@ -39,6 +45,10 @@ void showMainWindow(QWidget& window) {
 
 void hideMainWindow(QWidget& window) {
     window.hide();
+    // A minimised window hides in its normal state, on the widget alone: on X, ending the
+    // platform window's minimised state maps it again, an empty frame nobody paints.
+    if (window.isMinimized())
+        window.overrideWindowState(window.windowState() & ~Qt::WindowMinimized);
 }
 
 TsxTrayIcon::TsxTrayIcon(QObject* owner) : QObject(owner) {

@@ -2,8 +2,8 @@
 // tray host. The icon is embedded in trayer's panel, a right press on it opens the tray menu,
 // a double click shows the window; without the host the tray stays out of reach. The program
 // itself, told SIGTERM while its exit dialog is open, ends cleanly with its size saved.
-#include "gui_fixture.h"
 #include "shell/trayicon.h"
+#include "tray_host.h"
 #include "wm_screen.h"
 
 #include <QAction>
@@ -29,99 +29,11 @@ namespace {
 // Xvfb on a display it picks itself, for the whole test program; no window manager.
 [[maybe_unused]] auto* const xserver = ::testing::AddGlobalTestEnvironment(new XScreen(false));
 
-// Runs a tool to its end and returns what it printed.
-QString run(const QString& program, const QStringList& args) {
-    QProcess p;
-    p.start(program, args);
-    EXPECT_TRUE(p.waitForFinished(10000)) << program.toStdString();
-    return QString::fromLocal8Bit(p.readAllStandardOutput());
-}
-
-// Lets the event loop run until done() holds or the time is up.
-bool waitFor(const std::function<bool()>& done, int ms = 5000) {
-    QElapsedTimer t;
-    t.start();
-    while (!done()) {
-        if (t.elapsed() > ms)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(10);
-    }
-    return true;
-}
-
-struct Placement {
-    bool embedded = false; // its parent is not the root window
-    QPoint centre;
-};
-
-Placement placementOf(WId window) {
-    const QString info =
-        run(QStringLiteral("xwininfo"), {QStringLiteral("-children"), QStringLiteral("-id"),
-                                         QStringLiteral("0x%1").arg(window, 0, 16)});
-    const auto id = [&](const char* label) {
-        const auto m =
-            QRegularExpression(QString::fromLatin1(label) + QStringLiteral(" (0x[0-9a-f]+)"))
-                .match(info);
-        return m.hasMatch() ? m.captured(1) : QString();
-    };
-    const QString where = run(QStringLiteral("xwininfo"),
-                              {QStringLiteral("-id"), QStringLiteral("0x%1").arg(window, 0, 16)});
-    const auto number = [&](const char* label) {
-        const auto m =
-            QRegularExpression(QString::fromLatin1(label) + QStringLiteral(":\\s+(-?\\d+)"))
-                .match(where);
-        return m.captured(1).toInt();
-    };
-    Placement p;
-    p.embedded =
-        !id("Parent window id:").isEmpty() && id("Parent window id:") != id("Root window id:");
-    p.centre = QPoint(number("Absolute upper-left X") + number("Width") / 2,
-                      number("Absolute upper-left Y") + number("Height") / 2);
-    return p;
-}
-
-// The window QSystemTrayIcon embeds into the tray.
-WId trayIconWindow() {
-    for (QWidget* w : QApplication::topLevelWidgets())
-        if (qstrcmp(w->metaObject()->className(), "QSystemTrayIconSys") == 0 && w->isVisible())
-            return w->winId();
-    return 0;
-}
-
-void xdotool(const QStringList& args) {
-    run(QStringLiteral("xdotool"), args);
-}
-
 void saveScreen(const QString& name) {
     const QString dir = qEnvironmentVariable("CORVANE_SHOTS_DIR");
     if (!dir.isEmpty())
         QGuiApplication::primaryScreen()->grabWindow(0).save(dir + QLatin1Char('/') + name);
 }
-
-class TrayHost : public MainWindowFixture {
-protected:
-    void startTrayer() {
-        trayer.start(QStringLiteral("trayer"),
-                     {QStringLiteral("--edge"), QStringLiteral("top"), QStringLiteral("--align"),
-                      QStringLiteral("right"), QStringLiteral("--widthtype"),
-                      QStringLiteral("pixel"), QStringLiteral("--width"), QStringLiteral("120"),
-                      QStringLiteral("--height"), QStringLiteral("32"),
-                      QStringLiteral("--transparent"), QStringLiteral("false")});
-        ASSERT_TRUE(trayer.waitForStarted()) << "trayer is missing (scripts/deps.sh installs it)";
-        ASSERT_TRUE(waitFor([] { return QSystemTrayIcon::isSystemTrayAvailable(); }));
-    }
-    void stopTrayer() {
-        trayer.terminate();
-        trayer.waitForFinished();
-    }
-    void TearDown() override {
-        MainWindowFixture::TearDown();
-        if (trayer.state() != QProcess::NotRunning)
-            stopTrayer();
-    }
-    QProcess trayer;
-};
 
 TEST_F(TrayHost, WithoutAHostTheTrayIsOutOfReachAndAnAutoStartStaysShown) {
     guiApp();

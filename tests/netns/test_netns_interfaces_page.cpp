@@ -13,7 +13,9 @@
 #include <QTableView>
 #include <QTreeView>
 #include <algorithm>
+#include <functional>
 #include <string>
+#include <utility>
 
 using namespace corvane;
 using namespace corvane::test;
@@ -105,6 +107,30 @@ protected:
 };
 
 InterfacesPageNetns* InterfacesPageNetns::self = nullptr;
+
+// The bound GetAdaptersInfo, and what happens right after it answered: the links go while the
+// refresh still works through the list it got.
+Entry<decltype(&::GetAdaptersInfo)> boundAdaptersInfo;
+std::function<void()> afterAdaptersInfo;
+DWORD adaptersInfoThenHook(IP_ADAPTER_INFO* info, ULONG* size) {
+    const DWORD rc = boundAdaptersInfo(info, size);
+    if (rc == NO_ERROR && afterAdaptersInfo)
+        std::exchange(afterAdaptersInfo, {})();
+    return rc;
+}
+
+std::string vethLinks(const char* verb, int n) {
+    std::string batch;
+    for (int i = 1; i <= n; ++i) {
+        const std::string name = "vd" + std::to_string(i);
+        if (std::string(verb) == "add")
+            batch += "link add " + name + " type veth peer name " + name + "p\nlink set " + name +
+                     " up\naddr add 10.77." + std::to_string(i) + ".1/24 dev " + name + "\n";
+        else
+            batch += "link del " + name + "\n";
+    }
+    return "printf '" + batch + "' | ip -batch -";
+}
 
 TEST_F(InterfacesPageNetns, RowsShowTheKernelsLinks) {
     CORVANE_REQUIRE_NETNS();
@@ -313,6 +339,25 @@ TEST_F(InterfacesPageNetns, WithoutPrivilegeDisableFailsQuietly) {
     prompts.answer(MsgAnswer::Yes);
     EXPECT_EQ(runUnprivileged(&InterfacesPageNetns::disableInChild), 0);
     EXPECT_TRUE(linkUp("ifa"));
+}
+
+TEST_F(InterfacesPageNetns, LinksThatVanishDuringARefreshShowOneBoxPerFailingCall) {
+    CORVANE_REQUIRE_NETNS();
+    constexpr int links = 40;
+    TfrmMain& w = make();
+    setRuntime({});
+    boundAdaptersInfo = iphlp().GetAdaptersInfo;
+    iphlp().GetAdaptersInfo.set(&adaptersInfoThenHook);
+    for (int refresh = 1; refresh <= 2; ++refresh) {
+        SCOPED_TRACE(refresh);
+        sh(vethLinks("add", links));
+        afterAdaptersInfo = [] { sh(vethLinks("del", links)); };
+        w.RefreshNetworkStatus();
+        EXPECT_FALSE(afterAdaptersInfo); // the links went in the middle of this refresh
+        // Every vanished link failed its row's call; the next refresh may tell again.
+        EXPECT_EQ(count("GetIfEntry failed: "), refresh);
+    }
+    iphlp().GetAdaptersInfo = boundAdaptersInfo;
 }
 
 TEST_F(InterfacesPageNetns, FailedTableReadKeepsTheRows) {

@@ -1,6 +1,9 @@
 // The shell's logic without windows: version text, uptime, the refresh sequence and its
 // serialisation, the change check and the dead-address queue.
+#include "corvane_result.h"
 #include "platform/iphelper.h"
+#include "platform/reportfailure.h"
+#include "recording_prompter.h"
 #include "shell/refresh.h"
 #include "shell/uptime.h"
 #include "shell/versiontext.h"
@@ -219,6 +222,57 @@ TEST_F(RefreshTest, RefreshesAskedForDuringAChangeRunOnceWhenItEnds) {
     EXPECT_TRUE(order.empty()); // nothing asked for, nothing run
     cycle.run();
     EXPECT_EQ(order.size(), 5U);
+}
+
+// Rows that vanish under a refresh fail their per-row call once each: one box per call name
+// and refresh, while a change started inside the refresh and every forced report stand alone.
+TEST_F(RefreshTest, AFailingCallShowsOneBoxPerRefresh) {
+    test::RecordingPrompter prompts;
+    setFailureMessagesSilenced(false);
+    const auto boxes = [&prompts](const char* name) {
+        return std::count_if(
+            prompts.messages.begin(), prompts.messages.end(), [name](const MessageRequest& m) {
+                return m.text.startsWith(QLatin1String(name) + QLatin1String(" failed: "));
+            });
+    };
+    const unsigned before = reportedFailureCount();
+    cycle.setFill(FillStep::AdapterInformation, [&] {
+        for (int row = 0; row < 120; ++row) {
+            ReportFailure(QStringLiteral("GetIfEntry"), ERROR_DEV_NOT_EXIST);
+            ReportFailure(QStringLiteral("GetPerAdapterInfo"), ERROR_DEV_NOT_EXIST);
+        }
+    });
+    // What a box's event loop lets through meanwhile: a nested refresh and a change.
+    bool nestedOnce = false;
+    prompts.whileOpen = [&](const MessageRequest&) {
+        if (nestedOnce)
+            return;
+        nestedOnce = true;
+        ReportFailure(QStringLiteral("GetIfEntry"), ERROR_DEV_NOT_EXIST);
+        const ChangeInProgress change(cycle);
+        ReportFailure(QStringLiteral("Add IP Address"), ERROR_ACCESS_DENIED);
+        ReportFailure(QStringLiteral("Add IP Address"), ERROR_ACCESS_DENIED);
+        ReportFailureForced(QStringLiteral("SetIPForwardEntry"), ERROR_ACCESS_DENIED);
+        ReportFailureForced(QStringLiteral("SetIPForwardEntry"), ERROR_ACCESS_DENIED);
+    };
+    cycle.setFill(FillStep::RouteTable, [] {
+        ReportFailureForced(QStringLiteral("SetIPForwardEntry"), ERROR_ACCESS_DENIED);
+        ReportFailureForced(QStringLiteral("SetIPForwardEntry"), ERROR_ACCESS_DENIED);
+    });
+    cycle.run();
+    EXPECT_EQ(boxes("GetIfEntry"), 1);
+    EXPECT_EQ(boxes("GetPerAdapterInfo"), 1);
+    EXPECT_EQ(boxes("Add IP Address"), 2);
+    EXPECT_EQ(boxes("SetIPForwardEntry"), 4);
+    EXPECT_EQ(reportedFailureCount() - before, 247u); // every failure still counts
+
+    // The next refresh tells again; outside a refresh every failure has its box.
+    cycle.run();
+    EXPECT_EQ(boxes("GetIfEntry"), 2);
+    EXPECT_EQ(boxes("GetPerAdapterInfo"), 2);
+    ReportFailure(QStringLiteral("GetIfEntry"), ERROR_DEV_NOT_EXIST);
+    ReportFailure(QStringLiteral("GetIfEntry"), ERROR_DEV_NOT_EXIST);
+    EXPECT_EQ(boxes("GetIfEntry"), 4);
 }
 
 // Binds the table to a stand-in library that counts calls and answers success.
