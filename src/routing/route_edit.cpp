@@ -90,9 +90,11 @@ MIB_IPFORWARDROW newRouteRecord(std::uint32_t destination, std::uint32_t mask,
 }
 
 MIB_IPFORWARDROW restoreRecord(const RouteRow& row) {
-    MIB_IPFORWARDROW record = newRouteRecord(
-        row.destination, row.mask, row.nextHop, row.ifIndex,
-        row.nextHop == 0 ? MIB_IPROUTE_TYPE_DIRECT : MIB_IPROUTE_TYPE_INDIRECT, row.metric);
+    DWORD type = row.type;
+    if (type != MIB_IPROUTE_TYPE_DIRECT && type != MIB_IPROUTE_TYPE_INDIRECT)
+        type = row.nextHop == 0 ? MIB_IPROUTE_TYPE_DIRECT : MIB_IPROUTE_TYPE_INDIRECT;
+    MIB_IPFORWARDROW record =
+        newRouteRecord(row.destination, row.mask, row.nextHop, row.ifIndex, type, row.metric);
     record.dwForwardProto = row.protocol;
     return record;
 }

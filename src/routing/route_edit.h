@@ -49,7 +49,8 @@ DWORD routeTypeFor(const QString& nextHopText, const QString& gatewayText,
 // The record SetIpForwardEntry takes; addresses in host order.
 MIB_IPFORWARDROW newRouteRecord(std::uint32_t destination, std::uint32_t mask,
                                 std::uint32_t nextHop, DWORD ifIndex, DWORD type, DWORD metric);
-// The record that sets a listed live route again as it was.
+// The record that sets a listed live route again as it was: its own type, protocol, metric,
+// next hop and interface.
 MIB_IPFORWARDROW restoreRecord(const RouteRow& row);
 
 // What is wrong with a route as typed, in a sentence that names the field; nothing when the

@@ -122,6 +122,9 @@ protected:
     }
     // Every route of the main table, as "ip route" prints them.
     static std::string kernelRoutes() { return shOut("ip route show table main"); }
+    static std::string protocolOf(const std::string& prefix) {
+        return shOut("ip -j route show table main " + prefix + " | jq -r '.[] | .protocol'");
+    }
 };
 
 TEST_F(RouteDialogs, AddAlignsTheNetworkAndProposesTheAdaptersGateway) {
@@ -358,10 +361,17 @@ TEST_F(RouteDialogs, ARefusedModifyKeepsTheOldRoute) {
     const std::string oldName = "10.61.0.0,255.255.0.0,10.40.0.2,7";
     ASSERT_TRUE(SetPersistent(oldName, true));
     TfrmMain& w = refreshed();
+    const std::string protocol = protocolOf("10.61.0.0/16");
     w.tsRoutes->lvFwTable->selectRow(routeRow(QStringLiteral("10.61.0.0")));
     answerRouteDialog(
         [&](TfrmModifyRoutes& d) { d.edtNextHop->setText(QStringLiteral("10.99.0.1")); });
+    // The route is back before the refusal is said: the box waits for the user.
+    std::string whileSaid;
+    prompts.whileOpen = [&](const MessageRequest&) { whileSaid = kernelRoute("10.61.0.0/16"); };
     w.acModifyRoute->trigger();
+    prompts.whileOpen = nullptr;
+    EXPECT_EQ(whileSaid, "10.61.0.0/16 10.40.0.2 rd0 7 global\n");
+    EXPECT_EQ(protocolOf("10.61.0.0/16"), protocol) << "back as it was made";
     ASSERT_EQ(prompts.messages.size(), 1u);
     EXPECT_TRUE(prompts.messages[0].text.startsWith("SetIPForwardEntry failed: "))
         << prompts.messages[0].text.toStdString();
@@ -369,6 +379,24 @@ TEST_F(RouteDialogs, ARefusedModifyKeepsTheOldRoute) {
     EXPECT_TRUE(IsPersistent(oldName));
     EXPECT_FALSE(w.tmrModifyUpdate->isActive());
     EXPECT_GE(routeRow(QStringLiteral("10.61.0.0"), QStringLiteral("10.40.0.2")), 0);
+}
+
+// An on-link route shows the interface's address as its next hop; put back, it is still the
+// route it was: on the link, its own protocol, no preferred source it never had.
+TEST_F(RouteDialogs, ARefusedModifyPutsAnOnLinkRouteBackAsItWas) {
+    CORVANE_REQUIRE_NETNS();
+    sh("ip route add 10.63.0.0/16 dev rd0 metric 8 proto 42");
+    const std::string before = shOut("ip route show 10.63.0.0/16");
+    TfrmMain& w = refreshed();
+    w.tsRoutes->lvFwTable->selectRow(routeRow(QStringLiteral("10.63.0.0")));
+    answerRouteDialog([&](TfrmModifyRoutes& d) {
+        EXPECT_EQ(d.edtNextHop->text(), "10.40.0.1");
+        d.edtNextHop->setText(QStringLiteral("10.99.0.1"));
+    });
+    w.acModifyRoute->trigger();
+    ASSERT_EQ(prompts.messages.size(), 1u);
+    EXPECT_TRUE(prompts.messages[0].text.startsWith("SetIPForwardEntry failed: "));
+    EXPECT_EQ(shOut("ip route show 10.63.0.0/16"), before);
 }
 
 TEST_F(RouteDialogs, ChoosingAnotherInterfaceAsksBeforeReplacingTheNextHop) {

@@ -1,6 +1,7 @@
-// What the route dialogs accept as typed.
+// What the route dialogs accept as typed, and the record that puts a route back as it was.
 #include "routing/route_edit.h"
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
 
 using namespace corvane;
@@ -97,6 +98,29 @@ TEST(RouteInputAlignment, IsAddressAndMaskWhateverTheAddressLooksLike) {
     EXPECT_EQ(alignedNetwork(QStringLiteral("255.255.0.0"), QStringLiteral("255.255.0.0")),
               "255.255.0.0");
     EXPECT_EQ(alignedNetwork(QStringLiteral("10.1.2.3"), QStringLiteral("0.0.0.0")), "0.0.0.0");
+}
+
+TEST(RouteRestoreRecord, KeepsTheRoutesOwnTypeProtocolMetricAndInterface) {
+    RouteRow onLink;
+    onLink.destination = 0x0A3D0000; // 10.61.0.0/16 on the link, shown with the own address
+    onLink.mask = 0xFFFF0000;
+    onLink.nextHop = 0x0A280001;
+    onLink.ifIndex = 7;
+    onLink.metric = 42;
+    onLink.protocol = MIB_IPPROTO_RIP;
+    onLink.type = MIB_IPROUTE_TYPE_DIRECT;
+    const MIB_IPFORWARDROW back = restoreRecord(onLink);
+    EXPECT_EQ(back.dwForwardType, DWORD{MIB_IPROUTE_TYPE_DIRECT});
+    EXPECT_EQ(back.dwForwardProto, DWORD{MIB_IPPROTO_RIP});
+    EXPECT_EQ(back.dwForwardMetric1, 42U);
+    EXPECT_EQ(back.dwForwardIfIndex, 7U);
+    EXPECT_EQ(ntohl(back.dwForwardDest), onLink.destination);
+    EXPECT_EQ(ntohl(back.dwForwardMask), onLink.mask);
+    EXPECT_EQ(ntohl(back.dwForwardNextHop), onLink.nextHop);
+
+    RouteRow viaGateway = onLink;
+    viaGateway.type = MIB_IPROUTE_TYPE_INDIRECT;
+    EXPECT_EQ(restoreRecord(viaGateway).dwForwardType, DWORD{MIB_IPROUTE_TYPE_INDIRECT});
 }
 
 } // namespace
