@@ -281,8 +281,11 @@ DWORD deleteRoute(const MIB_IPFORWARDROW& row) {
         if (!r.nextHops.empty() && r.nextHops[0].gateway)
             mnl_attr_put_u32(nlh, RTA_GATEWAY, r.nextHops[0].gateway);
         const DWORD rc = transact(nlh);
-        if (rc == NO_ERROR)
+        // A gateway of another family is not decoded, so such a route could not be rebuilt.
+        if (rc == NO_ERROR && (r.nextHops.empty() || !r.nextHops[0].viaOtherFamily))
             lastDeleted().remember(r);
+        else if (rc == NO_ERROR)
+            lastDeleted().forget();
         return rc;
     }
     lastDeleted().forget();
