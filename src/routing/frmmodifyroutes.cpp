@@ -5,11 +5,12 @@
 #include "shell/dialogparts.h"
 #include "shell/help.h"
 #include "shell/hints.h"
-#include "values/iphost.h"
+#include "values/ip.h"
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QEvent>
+#include <QFocusEvent>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -57,6 +58,10 @@ RouteDialogControls makeRouteDialogControls(QDialog* dialog) {
     RouteDialogControls c{};
     c.cbxMetric = described(new QComboBox(dialog), "cbxMetric", "Routing metric", 2040);
     c.cbxMetric->setEditable(true);
+    // The metric is the number typed: inline completion would make "2" the item "20", and
+    // Enter would take it. A typed number never becomes an item either.
+    c.cbxMetric->setCompleter(nullptr);
+    c.cbxMetric->setInsertPolicy(QComboBox::NoInsert);
     c.cbxMetric->addItems(routeMetricList);
     c.cbxMetric->setCurrentIndex(1);
     c.cbxInterfaces = described(new QComboBox(dialog), "cbxInterfaces",
@@ -82,6 +87,7 @@ TfrmModifyRoutes::TfrmModifyRoutes(QWidget* parent) : QDialog(parent) {
         described(new QLineEdit(this), "edtNetwork", "Destination address for routing entry", 2010);
     cbxMask = described(new QComboBox(this), "cbxMask", "Destination subnet mask", 2020);
     cbxMask->setEditable(true);
+    cbxMask->setInsertPolicy(QComboBox::NoInsert); // the list stays the masks it offers
     cbxMask->addItems(routeMaskList());
     cbxMask->setCurrentIndex(31);
     edtNextHop = described(new QLineEdit(this), "edtNextHop", nullptr, 2030);
@@ -147,8 +153,14 @@ TfrmModifyRoutes::TfrmModifyRoutes(QWidget* parent) : QDialog(parent) {
 }
 
 bool TfrmModifyRoutes::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == edtNetwork && event->type() == QEvent::FocusOut)
-        edtNetworkExit();
+    // Leaving the field for another control of the dialog, not the dialog losing the focus
+    // to a message box it opened: that box may be about a text the program itself just
+    // wrote into the field, and what the user typed into the mask must stay.
+    if (watched == edtNetwork && event->type() == QEvent::FocusOut) {
+        const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
+        if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason)
+            edtNetworkExit();
+    }
     return QDialog::eventFilter(watched, event);
 }
 
@@ -216,10 +228,20 @@ void TfrmModifyRoutes::cbxInterfacesChange() {
 void TfrmModifyRoutes::btnOkClick() {
     edtNetwork->setText(edtNetwork->text().trimmed());
     cbxMask->setEditText(cbxMask->currentText().trimmed());
+    // Blanks around the next hop would make it no address, and its stored name no route.
+    edtNextHop->setText(edtNextHop->text().trimmed());
 
-    iphost host;
-    host.parse((edtNetwork->text() + QLatin1Char(' ') + cbxMask->currentText()).toStdString());
-    const QString network = QString::fromStdString(host.network_text());
+    // Refused before anything is aligned or changed: the dialog stays as typed.
+    std::optional<QString> problem =
+        routeInputProblem(edtNetwork->text(), cbxMask->currentText(), edtNextHop->text());
+    if (!problem)
+        problem = persistentProblem(edtNextHop->text(), cbPersistent->isChecked());
+    if (problem) {
+        showMessage(*problem, QStringLiteral("Error"), MsgIcon::Error);
+        return;
+    }
+
+    const QString network = alignedNetwork(edtNetwork->text(), cbxMask->currentText());
     if (network != edtNetwork->text()) {
         edtNetwork->setText(network);
         showMessage(QStringLiteral("Network address %1 has been aligned according to given "
@@ -238,8 +260,7 @@ void TfrmModifyRoutes::btnOkClick() {
     const int value = cbxMetric->currentText().toInt(&isNumber, 10);
     metric = isNumber ? value : -1;
 
-    if (edtNetwork->text().isEmpty() || cbxMask->currentText().isEmpty() ||
-        cbxInterfaces->currentIndex() < 0 ||
+    if (cbxInterfaces->currentIndex() < 0 ||
         cbxInterfaces->currentText() != cbxInterfaces->itemText(cbxInterfaces->currentIndex()) ||
         metric == -1) {
         showMessage(QStringLiteral("Invalid parameters."), QStringLiteral("Error"), MsgIcon::Error);

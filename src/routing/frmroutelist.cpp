@@ -242,6 +242,14 @@ void TfrmAddRouteList::cbxInterfacesChange() {
 }
 
 void TfrmAddRouteList::btnOkClick() {
+    edtNextHop->setText(edtNextHop->text().trimmed());
+    std::optional<QString> problem = nextHopProblem(edtNextHop->text());
+    if (!problem)
+        problem = persistentProblem(edtNextHop->text(), cbPersistent->isChecked());
+    if (problem) {
+        showMessage(*problem, QStringLiteral("Error"), MsgIcon::Error);
+        return;
+    }
     bool selected = cbxInterfaces->currentIndex() >= 0;
     if (!cbxInterfaces->currentText().isEmpty())
         selected = selectTypedInterface();

@@ -1,6 +1,7 @@
 #include "routing/route_edit.h"
 
 #include "platform/ifindex.h"
+#include "platform/systemtext.h"
 #include "values/ip.h"
 
 #include <arpa/inet.h>
@@ -89,11 +90,80 @@ MIB_IPFORWARDROW newRouteRecord(std::uint32_t destination, std::uint32_t mask,
 }
 
 MIB_IPFORWARDROW restoreRecord(const RouteRow& row) {
-    MIB_IPFORWARDROW record = newRouteRecord(
-        row.destination, row.mask, row.nextHop, row.ifIndex,
-        row.nextHop == 0 ? MIB_IPROUTE_TYPE_DIRECT : MIB_IPROUTE_TYPE_INDIRECT, row.metric);
+    DWORD type = row.type;
+    if (type != MIB_IPROUTE_TYPE_DIRECT && type != MIB_IPROUTE_TYPE_INDIRECT)
+        type = row.nextHop == 0 ? MIB_IPROUTE_TYPE_DIRECT : MIB_IPROUTE_TYPE_INDIRECT;
+    MIB_IPFORWARDROW record =
+        newRouteRecord(row.destination, row.mask, row.nextHop, row.ifIndex, type, row.metric);
     record.dwForwardProto = row.protocol;
     return record;
+}
+
+namespace {
+
+ip typedAddress(const QString& text) {
+    return ip(text.toStdString());
+}
+
+// What the user typed, quoted, as a message may show it: no control characters, and a text
+// pasted by mistake is cut short.
+QString quoted(const QString& text) {
+    constexpr qsizetype shown = 40;
+    QString t = printable(text);
+    if (t.size() > shown)
+        t = t.left(shown) + QStringLiteral("...");
+    return QLatin1Char('"') + t + QLatin1Char('"');
+}
+
+bool contiguousMask(std::uint32_t mask) {
+    const std::uint32_t inverted = ~mask;
+    return (inverted & (inverted + 1)) == 0;
+}
+
+} // namespace
+
+bool onLinkNextHop(const QString& nextHop) {
+    return nextHop.isEmpty() || nextHop == QLatin1String("0.0.0.0");
+}
+
+std::optional<QString> nextHopProblem(const QString& nextHop) {
+    if (onLinkNextHop(nextHop) || typedAddress(nextHop).valid())
+        return std::nullopt;
+    return QStringLiteral("The next hop address %1 is not a valid IPv4 address. Leave it empty "
+                          "for a route on the link.")
+        .arg(quoted(nextHop));
+}
+
+std::optional<QString> routeInputProblem(const QString& network, const QString& mask,
+                                         const QString& nextHop) {
+    if (network.isEmpty())
+        return QStringLiteral("The network address is missing.");
+    if (!typedAddress(network).valid())
+        return QStringLiteral("The network address %1 is not a valid IPv4 address.")
+            .arg(quoted(network));
+    if (mask.isEmpty())
+        return QStringLiteral("The network mask is missing.");
+    const ip m = typedAddress(mask);
+    if (!m.valid())
+        return QStringLiteral("The network mask %1 is not a valid IPv4 address.").arg(quoted(mask));
+    if (!contiguousMask(m.value()))
+        return QStringLiteral("The network mask %1 is not a subnet mask: its one bits must all "
+                              "come first, as in 255.255.255.0.")
+            .arg(quoted(mask));
+    return nextHopProblem(nextHop);
+}
+
+std::optional<QString> persistentProblem(const QString& nextHop, bool persistent) {
+    if (!persistent || !onLinkNextHop(nextHop))
+        return std::nullopt;
+    return QStringLiteral("A route without a next hop address cannot be persistent: the stored "
+                          "route names no interface to restore it on. Enter the next hop, or "
+                          "clear Persistent.");
+}
+
+QString alignedNetwork(const QString& network, const QString& mask) {
+    return QString::fromStdString(
+        ip(typedAddress(network).value() & typedAddress(mask).value()).text());
 }
 
 std::string typedRouteName(const QString& network, const QString& mask, const QString& nextHop,

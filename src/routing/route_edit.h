@@ -49,8 +49,25 @@ DWORD routeTypeFor(const QString& nextHopText, const QString& gatewayText,
 // The record SetIpForwardEntry takes; addresses in host order.
 MIB_IPFORWARDROW newRouteRecord(std::uint32_t destination, std::uint32_t mask,
                                 std::uint32_t nextHop, DWORD ifIndex, DWORD type, DWORD metric);
-// The record that sets a listed live route again as it was.
+// The record that sets a listed live route again as it was: its own type, protocol, metric,
+// next hop and interface.
 MIB_IPFORWARDROW restoreRecord(const RouteRow& row);
+
+// What is wrong with a route as typed, in a sentence that names the field; nothing when the
+// texts make a route. Network and mask must be dotted quads, the mask contiguous; the next
+// hop a dotted quad, or empty or 0.0.0.0 for a route on the link. Texts are taken as they
+// are: the caller strips blanks first where it means to.
+std::optional<QString> routeInputProblem(const QString& network, const QString& mask,
+                                         const QString& nextHop);
+// The next hop field alone, by the same rule.
+std::optional<QString> nextHopProblem(const QString& nextHop);
+// An empty next hop or 0.0.0.0 names no gateway: the route leads out of the interface itself.
+bool onLinkNextHop(const QString& nextHop);
+// A stored route name holds destination, mask, next hop and metric, but no interface: an
+// on-link route could not be restored as it was made, so it cannot be made persistent.
+std::optional<QString> persistentProblem(const QString& nextHop, bool persistent);
+// The network of a valid address and mask as a dotted quad (address AND mask).
+QString alignedNetwork(const QString& network, const QString& mask);
 
 // The persistent route name of a route as the user typed it.
 std::string typedRouteName(const QString& network, const QString& mask, const QString& nextHop,

@@ -188,6 +188,7 @@ RouteFill makeRouteRows(const MIB_IPFORWARDTABLE& table, std::size_t bufferSize,
         row.ifIndex = r.dwForwardIfIndex;
         row.metric = r.dwForwardMetric1;
         row.protocol = r.dwForwardProto;
+        row.type = r.dwForwardType;
         row.tag = routeTag(row.destination, row.mask, row.protocol);
         if ((row.tag & routeTagDefaultBit) == 0 && row.tag != routeTagLocal)
             fill.delListEnabled = true;

@@ -43,6 +43,7 @@ struct RouteRow {
     DWORD ifIndex = 0;
     DWORD metric = 0;
     DWORD protocol = 0;
+    DWORD type = 0; // MIB_IPROUTE_TYPE_*
     int tag = 0;
     bool persistent = false;
     QStringList storedFields; // inactive rows: destination, mask, next hop, metric

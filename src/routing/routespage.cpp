@@ -320,19 +320,21 @@ void RoutesPage::acModifyRouteExecute() {
     }
     const DWORD rc = iphlp().SetIpForwardEntry(&*record);
     if (rc != NO_ERROR) {
-        ReportFailureForced(QStringLiteral("SetIPForwardEntry"), rc);
         // The old route goes back, and with it stays its persistent mark: a refused change
-        // must not leave the user with neither route.
+        // must not leave the user with neither route. Back before anything is said: a
+        // message box waits for the user, and a crash meanwhile would lose the route.
+        DWORD backRc = NO_ERROR;
         if (deleteRc == NO_ERROR) {
             MIB_IPFORWARDROW back = restoreRecord(old);
-            const DWORD backRc = iphlp().SetIpForwardEntry(&back);
-            if (backRc != NO_ERROR)
-                ReportFailureForced(QStringLiteral("Couldn't put back the route %1 %2 (%3)")
-                                        .arg(routeCellText(old, fwcol::Destination),
-                                             routeCellText(old, fwcol::Mask),
-                                             routeCellText(old, fwcol::NextHop)),
-                                    backRc);
+            backRc = iphlp().SetIpForwardEntry(&back);
         }
+        ReportFailureForced(QStringLiteral("SetIPForwardEntry"), rc);
+        if (backRc != NO_ERROR)
+            ReportFailureForced(QStringLiteral("Couldn't put back the route %1 %2 (%3)")
+                                    .arg(routeCellText(old, fwcol::Destination),
+                                         routeCellText(old, fwcol::Mask),
+                                         routeCellText(old, fwcol::NextHop)),
+                                backRc);
         return;
     }
     if (deleteRc == NO_ERROR) {

@@ -13,9 +13,11 @@
 #include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
+#include <chrono>
 #include <iterator>
 #include <libmnl/libmnl.h>
 #include <linux/rtnetlink.h>
+#include <mutex>
 
 namespace corvane::sys {
 
@@ -156,6 +158,66 @@ DWORD transact(nlmsghdr* nlh) {
     return resultFromErrno(sock.transact(nlh));
 }
 
+// The last route this process deleted whole. A row cannot carry the kernel's protocol,
+// scope or preferred source, so a caller that deletes a route, fails to make its
+// replacement and adds the old row again would get a different route back; an add that
+// names this route again soon after puts it back exactly as it was instead.
+class DeletedRoute {
+public:
+    void remember(const nl::Route& route) {
+        const std::lock_guard lock(mutex_);
+        route_ = route;
+        at_ = std::chrono::steady_clock::now();
+    }
+    void forget() {
+        const std::lock_guard lock(mutex_);
+        route_.reset();
+    }
+    // The route when the row names it and it was deleted recently; it is forgotten then.
+    std::optional<nl::Route> takeIfNamed(const MIB_IPFORWARDROW& row,
+                                         const std::vector<nl::Address>& addresses) {
+        const std::lock_guard lock(mutex_);
+        if (!route_ || std::chrono::steady_clock::now() - at_ > putBackWindow)
+            return std::nullopt;
+        const std::vector<nl::Route> one{*route_};
+        RouteMatch match;
+        if (findRouteForRow(row, one, addresses, match) != NO_ERROR ||
+            route_->priority != row.dwForwardMetric1)
+            return std::nullopt;
+        std::optional<nl::Route> taken = std::move(route_);
+        route_.reset();
+        return taken;
+    }
+
+private:
+    // Long enough for a refused change and the put-back that follows it, short enough that
+    // a route the user re-creates by hand later is made as asked.
+    static constexpr std::chrono::seconds putBackWindow{10};
+    std::mutex mutex_;
+    std::optional<nl::Route> route_;
+    std::chrono::steady_clock::time_point at_;
+};
+
+DeletedRoute& lastDeleted() {
+    static DeletedRoute deleted;
+    return deleted;
+}
+
+DWORD putBack(const nl::Route& r) {
+    char buf[MNL_SOCKET_BUFFER_SIZE];
+    nlmsghdr* nlh =
+        routeMessage(buf, RTM_NEWROUTE, NLM_F_CREATE | NLM_F_EXCL, r.table, r.destination,
+                     r.prefixLength, r.tos, r.protocol, r.scope, r.type, r.priority);
+    if (!r.nextHops.empty()) {
+        mnl_attr_put_u32(nlh, RTA_OIF, r.nextHops[0].ifIndex);
+        if (r.nextHops[0].gateway)
+            mnl_attr_put_u32(nlh, RTA_GATEWAY, r.nextHops[0].gateway);
+    }
+    if (r.preferredSource)
+        mnl_attr_put_u32(nlh, RTA_PREFSRC, r.preferredSource);
+    return transact(nlh);
+}
+
 } // namespace
 
 namespace corvane::sys::direct {
@@ -169,6 +231,8 @@ DWORD addRoute(const MIB_IPFORWARDROW& row) {
     own.reserve(addrs->size());
     for (const nl::Address& a : *addrs)
         own.push_back(a.address);
+    if (const std::optional<nl::Route> old = lastDeleted().takeIfNamed(row, *addrs))
+        return putBack(*old);
     RouteRequest req;
     if (const DWORD e = routeRequestFromRow(row, own, req))
         return e;
@@ -185,9 +249,13 @@ DWORD addRoute(const MIB_IPFORWARDROW& row) {
     const DWORD rc = transact(nlh);
     // The kernel calls a missing interface an unreachable network; say what it is. Asked
     // only on a refusal: the kernel adds no route through an interface it lacks.
-    if (rc != NO_ERROR)
+    if (rc != NO_ERROR) {
         if (nl::Link link; nl::readLink(req.ifIndex, link) == ENODEV)
             return ERROR_DEV_NOT_EXIST;
+        return rc;
+    }
+    // Another route made: the deleted one is no longer the change's old route.
+    lastDeleted().forget();
     return rc;
 }
 
@@ -212,8 +280,15 @@ DWORD deleteRoute(const MIB_IPFORWARDROW& row) {
         mnl_attr_put_u32(nlh, RTA_OIF, r.nextHops.empty() ? 0 : r.nextHops[0].ifIndex);
         if (!r.nextHops.empty() && r.nextHops[0].gateway)
             mnl_attr_put_u32(nlh, RTA_GATEWAY, r.nextHops[0].gateway);
-        return transact(nlh);
+        const DWORD rc = transact(nlh);
+        // A gateway of another family is not decoded, so such a route could not be rebuilt.
+        if (rc == NO_ERROR && (r.nextHops.empty() || !r.nextHops[0].viaOtherFamily))
+            lastDeleted().remember(r);
+        else if (rc == NO_ERROR)
+            lastDeleted().forget();
+        return rc;
     }
+    lastDeleted().forget();
     // One next hop of several: the route is replaced by the others in one step. A gateway of
     // another family would be written back as on-link, so such a route is left alone.
     for (size_t i = 0; i < r.nextHops.size(); ++i)

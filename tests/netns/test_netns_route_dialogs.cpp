@@ -18,6 +18,7 @@
 #include <QSignalSpy>
 #include <QStandardItemModel>
 #include <QTableView>
+#include <QTest>
 #include <QTimer>
 #include <QTreeView>
 #include <functional>
@@ -98,6 +99,31 @@ protected:
         for (const MessageRequest& m : prompts.messages)
             out.push_back(m.text);
         return out;
+    }
+    // The route dialog as the user works it: shown, filled, and Ok pressed whatever its state
+    // from the last use; what the dialog kept is recorded after it.
+    struct Kept {
+        QString network, mask, nextHop;
+        bool open = false;
+    };
+    void pressOk(const std::function<void(TfrmModifyRoutes&)>& fill, Kept& kept) {
+        beforeModalAnswer = [this, fill, &kept](QDialog& dialog) {
+            auto& d = dynamic_cast<TfrmModifyRoutes&>(dialog);
+            d.setResult(QDialog::Rejected);
+            d.FormShow();
+            d.FormActivate();
+            fill(d);
+            d.btnOk->setEnabled(true);
+            d.btnOkClick();
+            kept = {d.edtNetwork->text(), d.cbxMask->currentText(), d.edtNextHop->text(),
+                    d.result() != QDialog::Accepted};
+            modalAnswer = d.result();
+        };
+    }
+    // Every route of the main table, as "ip route" prints them.
+    static std::string kernelRoutes() { return shOut("ip route show table main"); }
+    static std::string protocolOf(const std::string& prefix) {
+        return shOut("ip -j route show table main " + prefix + " | jq -r '.[] | .protocol'");
     }
 };
 
@@ -193,6 +219,105 @@ TEST_F(RouteDialogs, IncompleteInputKeepsTheDialogOpenAndAddsNothing) {
     EXPECT_FALSE(okEnabled);
 }
 
+// Texts that are no address were read as 0.0.0.0: a typo made a default route, or an on-link
+// one, and said it was added.
+TEST_F(RouteDialogs, TextsThatAreNoAddressAreRefusedByFieldAndChangeNothing) {
+    CORVANE_REQUIRE_NETNS();
+    TfrmMain& w = refreshed();
+    const std::string before = kernelRoutes();
+    struct Case {
+        const char* network;
+        const char* mask;
+        const char* nextHop;
+        const char* said;
+    };
+    for (const Case& c : {Case{"10.60.0.0", "255.255.x", "10.40.0.254", "network mask"},
+                          Case{"10.80.0.0.5", "255.255.0.0", "10.40.0.254", "network address"},
+                          Case{"10.60.0.0", "255.255.0.0", "10.0.0.22x", "next hop address"},
+                          Case{"10.60.0.0", "255.0.255.0", "10.40.0.254", "network mask"}}) {
+        prompts.messages.clear();
+        Kept kept;
+        pressOk(
+            [&](TfrmModifyRoutes& d) {
+                d.cbxInterfaces->setEditText(description("rd0"));
+                d.edtNetwork->setText(QString::fromLatin1(c.network));
+                d.cbxMask->setEditText(QString::fromLatin1(c.mask));
+                d.edtNextHop->setText(QString::fromLatin1(c.nextHop));
+            },
+            kept);
+        w.acAddRoute->trigger();
+        ASSERT_EQ(prompts.messages.size(), 1U) << c.network << " " << c.mask << " " << c.nextHop;
+        EXPECT_TRUE(prompts.messages[0].text.contains(QLatin1String(c.said)))
+            << prompts.messages[0].text.toStdString();
+        EXPECT_EQ(prompts.messages[0].caption, "Error");
+        EXPECT_EQ(prompts.messages[0].icon, MsgIcon::Error);
+        EXPECT_TRUE(kept.open) << "the dialog stays open";
+        EXPECT_EQ(kept.network, c.network);
+        EXPECT_EQ(kept.mask, c.mask);
+        EXPECT_EQ(kept.nextHop, c.nextHop);
+        EXPECT_EQ(kernelRoutes(), before);
+    }
+}
+
+TEST_F(RouteDialogs, AModifyWithATypoKeepsTheOldRouteUntouched) {
+    CORVANE_REQUIRE_NETNS();
+    sh("ip route add 10.64.0.0/16 via 10.40.0.2 metric 7");
+    TfrmMain& w = refreshed();
+    const std::string before = kernelRoutes();
+    w.tsRoutes->lvFwTable->selectRow(routeRow(QStringLiteral("10.64.0.0")));
+    Kept kept;
+    pressOk([](TfrmModifyRoutes& d) { d.cbxMask->setEditText(QStringLiteral("255.255.x")); }, kept);
+    w.acModifyRoute->trigger();
+    ASSERT_EQ(prompts.messages.size(), 1U);
+    EXPECT_TRUE(prompts.messages[0].text.contains(QLatin1String("network mask \"255.255.x\"")))
+        << prompts.messages[0].text.toStdString();
+    EXPECT_TRUE(kept.open);
+    EXPECT_EQ(kept.network, "10.64.0.0");
+    EXPECT_EQ(kernelRoutes(), before);
+    EXPECT_FALSE(w.tmrModifyUpdate->isActive());
+}
+
+// A stored name holds no interface: an on-link route is refused as persistent before anything
+// changes, rather than added and silently left out of the store.
+TEST_F(RouteDialogs, PersistentNeedsANextHop) {
+    CORVANE_REQUIRE_NETNS();
+    TfrmMain& w = refreshed();
+    const std::string before = kernelRoutes();
+    for (const char* hop : {"", "0.0.0.0"}) {
+        prompts.messages.clear();
+        Kept kept;
+        pressOk(
+            [&](TfrmModifyRoutes& d) {
+                d.cbxInterfaces->setEditText(description("rd0"));
+                d.edtNetwork->setText(QStringLiteral("10.65.0.0"));
+                d.cbxMask->setEditText(QStringLiteral("255.255.0.0"));
+                d.edtNextHop->setText(QString::fromLatin1(hop));
+                d.cbPersistent->setChecked(true);
+            },
+            kept);
+        w.acAddRoute->trigger();
+        ASSERT_EQ(prompts.messages.size(), 1U) << hop;
+        EXPECT_TRUE(prompts.messages[0].text.contains(QLatin1String("cannot be persistent")))
+            << prompts.messages[0].text.toStdString();
+        EXPECT_TRUE(kept.open);
+        EXPECT_EQ(kernelRoutes(), before);
+    }
+    // Without Persistent the empty next hop still means a route on the link.
+    prompts.messages.clear();
+    Kept kept;
+    pressOk(
+        [&](TfrmModifyRoutes& d) {
+            d.cbxInterfaces->setEditText(description("rd0"));
+            d.edtNetwork->setText(QStringLiteral("10.65.0.0"));
+            d.edtNextHop->clear();
+            d.cbPersistent->setChecked(false);
+        },
+        kept);
+    w.acAddRoute->trigger();
+    EXPECT_EQ(texts(), std::vector<QString>{"Route successfully added."});
+    EXPECT_EQ(kernelRoute("10.65.0.0/16"), "10.65.0.0/16 - rd0 1 link\n");
+}
+
 TEST_F(RouteDialogs, ModifyChangesMetricAndNextHopAndAnnouncesAfterTheRefresh) {
     CORVANE_REQUIRE_NETNS();
     sh("ip route add 10.60.0.0/16 via 10.40.0.2 metric 7");
@@ -236,10 +361,17 @@ TEST_F(RouteDialogs, ARefusedModifyKeepsTheOldRoute) {
     const std::string oldName = "10.61.0.0,255.255.0.0,10.40.0.2,7";
     ASSERT_TRUE(SetPersistent(oldName, true));
     TfrmMain& w = refreshed();
+    const std::string protocol = protocolOf("10.61.0.0/16");
     w.tsRoutes->lvFwTable->selectRow(routeRow(QStringLiteral("10.61.0.0")));
     answerRouteDialog(
         [&](TfrmModifyRoutes& d) { d.edtNextHop->setText(QStringLiteral("10.99.0.1")); });
+    // The route is back before the refusal is said: the box waits for the user.
+    std::string whileSaid;
+    prompts.whileOpen = [&](const MessageRequest&) { whileSaid = kernelRoute("10.61.0.0/16"); };
     w.acModifyRoute->trigger();
+    prompts.whileOpen = nullptr;
+    EXPECT_EQ(whileSaid, "10.61.0.0/16 10.40.0.2 rd0 7 global\n");
+    EXPECT_EQ(protocolOf("10.61.0.0/16"), protocol) << "back as it was made";
     ASSERT_EQ(prompts.messages.size(), 1u);
     EXPECT_TRUE(prompts.messages[0].text.startsWith("SetIPForwardEntry failed: "))
         << prompts.messages[0].text.toStdString();
@@ -247,6 +379,24 @@ TEST_F(RouteDialogs, ARefusedModifyKeepsTheOldRoute) {
     EXPECT_TRUE(IsPersistent(oldName));
     EXPECT_FALSE(w.tmrModifyUpdate->isActive());
     EXPECT_GE(routeRow(QStringLiteral("10.61.0.0"), QStringLiteral("10.40.0.2")), 0);
+}
+
+// An on-link route shows the interface's address as its next hop; put back, it is still the
+// route it was: on the link, its own protocol, no preferred source it never had.
+TEST_F(RouteDialogs, ARefusedModifyPutsAnOnLinkRouteBackAsItWas) {
+    CORVANE_REQUIRE_NETNS();
+    sh("ip route add 10.63.0.0/16 dev rd0 metric 8 proto 42");
+    const std::string before = shOut("ip route show 10.63.0.0/16");
+    TfrmMain& w = refreshed();
+    w.tsRoutes->lvFwTable->selectRow(routeRow(QStringLiteral("10.63.0.0")));
+    answerRouteDialog([&](TfrmModifyRoutes& d) {
+        EXPECT_EQ(d.edtNextHop->text(), "10.40.0.1");
+        d.edtNextHop->setText(QStringLiteral("10.99.0.1"));
+    });
+    w.acModifyRoute->trigger();
+    ASSERT_EQ(prompts.messages.size(), 1u);
+    EXPECT_TRUE(prompts.messages[0].text.startsWith("SetIPForwardEntry failed: "));
+    EXPECT_EQ(shOut("ip route show 10.63.0.0/16"), before);
 }
 
 TEST_F(RouteDialogs, ChoosingAnotherInterfaceAsksBeforeReplacingTheNextHop) {
@@ -395,6 +545,112 @@ TEST_F(RouteLists, AddsEveryListedRouteAndReportsTheOneRefused) {
     EXPECT_TRUE(IsPersistent("10.90.0.0,255.255.0.0,10.40.0.2,1"));
     EXPECT_TRUE(IsPersistent("10.94.0.0,255.255.255.0,10.40.0.2,1"));
     EXPECT_FALSE(IsPersistent("10.82.0.0,255.255.0.0,10.40.0.2,1"));
+}
+
+// Typed into the box and taken with Enter, as a user does: inline completion made "2" the item
+// "20" and "3" the item "30". Each dialog is shown for real, so Enter reaches its Ok.
+TEST_F(RouteLists, TheMetricIsTheNumberTypedInEveryDialog) {
+    CORVANE_REQUIRE_NETNS();
+    sh("ip route add 10.97.0.0/16 via 10.40.0.2 metric 2 && "
+       "ip route add 10.97.0.0/16 via 10.40.0.2 metric 20");
+    TfrmMain& w = refreshed();
+    const auto typeMetric = [](QComboBox* box, const char* typed) {
+        QLineEdit* edit = box->lineEdit();
+        edit->setFocus();
+        edit->selectAll();
+        QTest::keyClicks(edit, QString::fromLatin1(typed));
+        QTest::keyClick(edit, Qt::Key_Return);
+    };
+    const auto chooseRd0 = [&](QComboBox* box) {
+        box->setCurrentIndex(box->findText(description("rd0")));
+    };
+
+    beforeModalAnswer = [&](QDialog& dialog) {
+        auto& d = dynamic_cast<TfrmModifyRoutes&>(dialog);
+        d.setResult(QDialog::Rejected);
+        d.show();
+        chooseRd0(d.cbxInterfaces);
+        d.edtNetwork->setText(QStringLiteral("10.66.0.0"));
+        d.cbxMask->setEditText(QStringLiteral("255.255.0.0"));
+        d.edtNextHop->setText(QStringLiteral("10.40.0.2"));
+        d.edtNetworkExit();
+        typeMetric(d.cbxMetric, "2");
+        modalAnswer = d.result();
+        d.hide();
+    };
+    w.acAddRoute->trigger();
+    EXPECT_EQ(frmModifyRoutes->metric, 2);
+    EXPECT_EQ(kernelRoute("10.66.0.0/16"), "10.66.0.0/16 10.40.0.2 rd0 2 global\n");
+
+    const QString file = listFile("10.96.0.0 255.255.0.0\n");
+    beforeModalAnswer = [&](QDialog& dialog) {
+        auto& d = dynamic_cast<TfrmAddRouteList&>(dialog);
+        d.setResult(QDialog::Rejected);
+        d.show();
+        prompts.answerFile(file);
+        d.btnOpenListClick();
+        chooseRd0(d.cbxInterfaces);
+        d.edtNextHop->setText(QStringLiteral("10.40.0.2"));
+        typeMetric(d.cbxMetric, "3");
+        modalAnswer = d.result();
+        d.hide();
+    };
+    w.acAddFromList->trigger();
+    EXPECT_EQ(frmAddRouteList->metric, 3);
+    EXPECT_EQ(kernelRoute("10.96.0.0/16"), "10.96.0.0/16 10.40.0.2 rd0 3 global\n");
+
+    const QString byList = listFile("10.97.0.0 255.255.0.0\n");
+    beforeModalAnswer = [&](QDialog& dialog) {
+        auto& d = dynamic_cast<TfrmDelRouteList&>(dialog);
+        d.setResult(QDialog::Rejected);
+        d.show();
+        prompts.answerFile(byList);
+        d.btnOpenListClick();
+        chooseRd0(d.cbxInterfaces);
+        typeMetric(d.cbxMetric, "2");
+        modalAnswer = d.result();
+        d.hide();
+    };
+    prompts.answer(MsgAnswer::Yes); // the deletion's own question
+    w.acDelList->setEnabled(true);
+    w.acDelList->trigger();
+    EXPECT_EQ(frmDelRouteList->metric, 2);
+    EXPECT_EQ(kernelRoute("10.97.0.0/16"), "10.97.0.0/16 10.40.0.2 rd0 20 global\n");
+    for (QComboBox* box :
+         {frmModifyRoutes->cbxMetric, frmAddRouteList->cbxMetric, frmDelRouteList->cbxMetric})
+        EXPECT_EQ(box->count(), 9) << "a typed metric never becomes an item";
+}
+
+// The list's next hop follows the route dialog's rule: no text that is no address, and no
+// persistent list without a next hop.
+TEST_F(RouteLists, TheListsNextHopMustBeAnAddressAndPersistentNeedsOne) {
+    CORVANE_REQUIRE_NETNS();
+    TfrmMain& w = refreshed();
+    const std::string before = kernelRoutes();
+    const QString file = listFile("10.95.0.0 255.255.0.0\n");
+    struct Case {
+        const char* nextHop;
+        bool persistent;
+        const char* said;
+    };
+    for (const Case& c :
+         {Case{"10.0.0.22x", false, "next hop address \"10.0.0.22x\""},
+          Case{"", true, "cannot be persistent"}, Case{"0.0.0.0", true, "cannot be persistent"}}) {
+        prompts.messages.clear();
+        answerListDialog<TfrmAddRouteList>(file, [&](TfrmAddRouteList& d) {
+            d.cbxInterfaces->setEditText(description("rd0"));
+            d.edtNextHop->setText(QString::fromLatin1(c.nextHop));
+            d.cbPersistent->setChecked(c.persistent);
+        });
+        w.acAddFromList->trigger();
+        ASSERT_EQ(prompts.messages.size(), 1U) << c.nextHop;
+        EXPECT_TRUE(prompts.messages[0].text.contains(QLatin1String(c.said)))
+            << prompts.messages[0].text.toStdString();
+        EXPECT_EQ(modalAnswer, QDialog::Rejected) << "the dialog stays open";
+        EXPECT_EQ(frmAddRouteList->edtNextHop->text(), c.nextHop);
+        EXPECT_EQ(kernelRoutes(), before);
+        EXPECT_TRUE(ReadPersistentRouteNames().empty());
+    }
 }
 
 TEST_F(RouteLists, DeleteByListMatchesNetworkMaskMetricAndInterface) {
