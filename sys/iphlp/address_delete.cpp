@@ -38,7 +38,10 @@ template <typename F> void eachNested(const nlattr* nest, F&& f) {
 }
 
 // IFLA_AF_SPEC / AF_INET / IFLA_INET_CONF of a link message: the interface's IPv4 settings
-// as a plain array, setting n at n - 1.
+// as a plain array of 32-bit values, setting n at n - 1.
+constexpr std::size_t promotionAt =
+    static_cast<std::size_t>(IPV4_DEVCONF_PROMOTE_SECONDARIES - 1) * sizeof(uint32_t);
+
 bool promotionIn(const nlmsghdr* m, bool& on) {
     if (m->nlmsg_type != RTM_NEWLINK || m->nlmsg_len < mnl_nlmsg_size(sizeof(ifinfomsg)))
         return false;
@@ -52,13 +55,13 @@ bool promotionIn(const nlmsghdr* m, bool& on) {
                           if (mnl_attr_get_type(family) != AF_INET)
                               return;
                           eachNested(family, [&](const nlattr* conf) {
-                              constexpr std::size_t at = (IPV4_DEVCONF_PROMOTE_SECONDARIES - 1) * 4;
                               if (mnl_attr_get_type(conf) != IFLA_INET_CONF ||
-                                  mnl_attr_get_payload_len(conf) < at + 4)
+                                  mnl_attr_get_payload_len(conf) < promotionAt + sizeof(uint32_t))
                                   return;
                               uint32_t value = 0;
                               std::memcpy(&value,
-                                          static_cast<const char*>(mnl_attr_get_payload(conf)) + at,
+                                          static_cast<const char*>(mnl_attr_get_payload(conf)) +
+                                              promotionAt,
                                           sizeof value);
                               on = value != 0;
                               found = true;
