@@ -342,6 +342,30 @@ TEST_F(AddressDialogs, DeleteByContextAndInterfaceChangeRefills) {
     EXPECT_EQ(texts(), std::vector<std::string>{});
 }
 
+// The kernel's default (promote_secondaries 0) would take 192.168.77.200 along, silently.
+TEST_F(AddressDialogs, DeletingTheFirstAddressOfANetworkKeepsTheOthers) {
+    CORVANE_REQUIRE_NETNS();
+    sh("sysctl -qw net.ipv4.conf.all.promote_secondaries=0 "
+       "net.ipv4.conf.ad0.promote_secondaries=0");
+    sh("ip addr add 192.168.77.125/24 dev ad0 && ip addr add 192.168.77.200/24 dev ad0");
+    refreshed();
+    popupOn("ad0");
+    beforeModalAnswer = [&](QDialog& dialog) {
+        auto& d = dynamic_cast<TfrmDelIP&>(dialog);
+        d.FormShow();
+        const QStringList listed = items(*d.cbxIPAddresses);
+        for (int i = 0; i < listed.size(); ++i)
+            if (listed[i].startsWith(QStringLiteral("192.168.77.125 ")))
+                d.cbxIPAddresses->setCurrentIndex(i);
+        d.btnOkClick();
+        modalAnswer = QDialog::Accepted;
+    };
+    popupItem("DeleteIPaddress1")->trigger();
+    EXPECT_EQ(texts(), std::vector<std::string>{});
+    EXPECT_EQ(kernelAddresses("ad0"), "10.30.0.1/24 192.168.77.200/24");
+    EXPECT_EQ(shOut("sysctl -n net.ipv4.conf.ad0.promote_secondaries"), "0\n");
+}
+
 TEST_F(AddressDialogs, AnInterfaceGoneWhileTheDialogIsOpenIsLeftAlone) {
     CORVANE_REQUIRE_NETNS();
     sh("ip addr add 10.32.0.2/24 dev xWAN1");
