@@ -27,8 +27,10 @@ InterfaceChoice operationalChoice(const std::vector<InterfaceRow>& rows, DWORD s
     for (const InterfaceRow& row : rows) {
         if (!(row.mark & markActive) || row.description.startsWith(QLatin1String("WAN")))
             continue;
-        if (parseInterfaceIndex(row.indexText) == selectedIndex)
+        if (!choice.matched && parseInterfaceIndex(row.indexText) == selectedIndex) {
             choice.selected = static_cast<int>(choice.items.size());
+            choice.matched = true;
+        }
         choice.items.append(row.description);
     }
     if (choice.selected < 0 && !choice.items.isEmpty())
@@ -41,8 +43,10 @@ InterfaceChoice severalAddressChoice(const std::vector<InterfaceRow>& rows, DWOR
     for (const InterfaceRow& row : rows) {
         if ((row.mark & (markActive | markSeveral)) != (markActive | markSeveral))
             continue;
-        if (parseInterfaceIndex(row.indexText) == selectedIndex)
+        if (!choice.matched && parseInterfaceIndex(row.indexText) == selectedIndex) {
             choice.selected = static_cast<int>(choice.items.size());
+            choice.matched = true;
+        }
         choice.items.append(row.description + QStringLiteral(" (") + row.indexText +
                             QLatin1Char(')'));
     }
@@ -80,6 +84,19 @@ QStringList addressEntries(const IP_ADAPTER_INFO* adapters, const std::vector<In
         }
     }
     return entries;
+}
+
+std::optional<QString> existingAddressMask(const IP_ADAPTER_INFO* adapters, DWORD ifIndex,
+                                           uint32_t address) {
+    // An adapter without an address lists 0.0.0.0; that is no address it has.
+    for (const IP_ADAPTER_INFO* a = adapters; a && address != 0; a = a->Next) {
+        if (a->Index != ifIndex)
+            continue;
+        for (const IP_ADDR_STRING* s = &a->IpAddressList; s; s = s->Next)
+            if (typedQuad(systemText(s->IpAddress.String)) == address)
+                return systemText(s->IpMask.String);
+    }
+    return std::nullopt;
 }
 
 std::optional<DWORD> choiceIndex(const QString& item) {

@@ -27,6 +27,7 @@ inline constexpr DWORD markSeveral = 0x80;
 struct InterfaceChoice {
     QStringList items;
     int selected = -1;
+    bool matched = false; // the selected item is the asked-for interface, not a stand-in
 };
 
 // Operational interfaces whose description does not begin with "WAN" (renew and add); the
@@ -42,6 +43,10 @@ QString addressEntry(const QString& address, const QString& mask, ULONG context,
 // One entry per address of every operational row's adapter (the first address included); a
 // row without an adapter adds none.
 QStringList addressEntries(const IP_ADAPTER_INFO* adapters, const std::vector<InterfaceRow>& rows);
+// The mask text of the entry of this interface's adapter whose address (network order) is
+// this one; nothing when the adapter has no such address.
+std::optional<QString> existingAddressMask(const IP_ADAPTER_INFO* adapters, DWORD ifIndex,
+                                           uint32_t address);
 // The index inside the last brackets of a delete-dialog interface item.
 std::optional<DWORD> choiceIndex(const QString& item);
 // The entries of one interface, each without its ":index" tail.

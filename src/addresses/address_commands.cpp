@@ -116,12 +116,29 @@ bool AddressCommands::stillThere(std::optional<DWORD> ifIndex, const QString& de
     return false;
 }
 
+namespace {
+
+// The tree's adapter is no longer one the dialog offers (a refresh ran since the popup).
+void notOfferedAnyMore() {
+    showMessage(QStringLiteral("The adapter chosen in the tree can no longer take this change "
+                               "(it is not operational, or has no address to spare). Nothing was "
+                               "changed."),
+                QStringLiteral("Error"), MsgIcon::Warning);
+}
+
+} // namespace
+
 std::optional<DWORD> AddressCommands::chooseOperational(QDialog& dialog, QComboBox& box,
-                                                        bool lockedByTree) const {
+                                                        std::optional<DWORD> lockedOn) const {
     const std::vector<InterfaceRow> rows = links_.interfaceRows();
-    offer(box, operationalChoice(rows, links_.selectedAdapterIndex()));
-    if (lockedByTree)
-        box.setEnabled(!links_.treeOrigin());
+    const InterfaceChoice choice =
+        operationalChoice(rows, lockedOn.value_or(links_.selectedAdapterIndex()));
+    if (lockedOn && !choice.matched) {
+        notOfferedAnyMore();
+        return std::nullopt;
+    }
+    offer(box, choice);
+    box.setEnabled(!lockedOn);
     if (runModal(dialog) != QDialog::Accepted || box.count() == 0 || box.currentIndex() < 0)
         return std::nullopt;
     const QString chosen = box.currentText();
@@ -129,6 +146,14 @@ std::optional<DWORD> AddressCommands::chooseOperational(QDialog& dialog, QComboB
     if (!stillThere(index, chosen))
         return std::nullopt;
     return index;
+}
+
+bool AddressCommands::offersAdd(DWORD ifIndex) const {
+    return operationalChoice(links_.interfaceRows(), ifIndex).matched;
+}
+
+bool AddressCommands::offersDelete(DWORD ifIndex) const {
+    return severalAddressChoice(links_.interfaceRows(), ifIndex).matched;
 }
 
 void AddressCommands::acRenewIPExecute() {
@@ -139,7 +164,7 @@ void AddressCommands::acRenewIPExecute() {
         // Nothing refills the rows between what the dialog offers and the change.
         const ChangeInProgress change(refresh_);
         const std::optional<DWORD> index =
-            chooseOperational(*frmRenewIP, *frmRenewIP->cbxInterfaces, false);
+            chooseOperational(*frmRenewIP, *frmRenewIP->cbxInterfaces, std::nullopt);
         if (!index)
             return;
         ReleaseAndRenew(*index);
@@ -148,12 +173,20 @@ void AddressCommands::acRenewIPExecute() {
 }
 
 void AddressCommands::acAddIPExecute() {
+    addIP(std::nullopt);
+}
+
+void AddressCommands::addIPOnAdapter(DWORD ifIndex) {
+    addIP(ifIndex);
+}
+
+void AddressCommands::addIP(std::optional<DWORD> lockedOn) {
     if (renewing_)
         return;
     emit showIpInfo();
     const ChangeInProgress change(refresh_);
     if (const std::optional<DWORD> index =
-            chooseOperational(*frmAddIP, *frmAddIP->cbxInterfaces, true))
+            chooseOperational(*frmAddIP, *frmAddIP->cbxInterfaces, lockedOn))
         AddSecondaryAddress(*index);
 }
 
@@ -174,21 +207,46 @@ void AddressCommands::AddSecondaryAddress(DWORD ifIndex) {
             QStringLiteral("Error"), MsgIcon::Error);
         return;
     }
+    // The kernel would take the same address with another mask as a second entry.
+    if (std::vector<uint64_t> buffer; adapterList(buffer) == NO_ERROR) {
+        if (const std::optional<QString> has = existingAddressMask(
+                reinterpret_cast<const IP_ADAPTER_INFO*>(buffer.data()), ifIndex, *address)) {
+            showMessage(QStringLiteral("%1 is already an address of this interface (network "
+                                       "mask %2). Nothing was changed.")
+                            .arg(addressText, *has),
+                        QStringLiteral("Error"), MsgIcon::Error);
+            return;
+        }
+    }
     const DWORD rc = iphlp().AddIPAddress(*address, *mask, ifIndex, nullptr, nullptr);
     if (rc != NO_ERROR)
         ReportFailure(QStringLiteral("Add IP Address"), rc);
 }
 
 void AddressCommands::acDelIPExecute() {
+    delIP(std::nullopt);
+}
+
+void AddressCommands::delIPOnAdapter(DWORD ifIndex) {
+    delIP(ifIndex);
+}
+
+void AddressCommands::delIP(std::optional<DWORD> lockedOn) {
     if (renewing_)
         return;
     emit showIpInfo();
     const ChangeInProgress change(refresh_);
     const std::vector<InterfaceRow> rows = links_.interfaceRows();
+    const InterfaceChoice choice =
+        severalAddressChoice(rows, lockedOn.value_or(links_.selectedAdapterIndex()));
+    if (lockedOn && !choice.matched) {
+        notOfferedAnyMore();
+        return;
+    }
     TfrmDelIP& d = *frmDelIP;
     d.addressEntries.clear();
-    offer(*d.cbxInterfaces, severalAddressChoice(rows, links_.selectedAdapterIndex()));
-    d.cbxInterfaces->setEnabled(!links_.treeOrigin());
+    offer(*d.cbxInterfaces, choice);
+    d.cbxInterfaces->setEnabled(!lockedOn);
     std::vector<uint64_t> buffer;
     if (adapterList(buffer) != NO_ERROR)
         return;

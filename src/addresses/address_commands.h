@@ -23,7 +23,6 @@ public:
     struct Links {
         std::function<std::vector<InterfaceRow>()> interfaceRows;
         std::function<DWORD()> selectedAdapterIndex;        // set by the tree's popup
-        std::function<bool()> treeOrigin;                   // the popup opened the command
         std::function<void(const QString&)> setStatusPanel; // status bar panel 1
         // The system still has this interface under this description.
         std::function<bool(DWORD, const QString&)> interfaceExists;
@@ -34,8 +33,15 @@ public:
 
     void acRenewExecute();
     void acRenewIPExecute();
+    // From the menu and the tool bar: any adapter, the tree's last one preselected.
     void acAddIPExecute();
     void acDelIPExecute();
+    // From the tree's popup: that adapter and no other.
+    void addIPOnAdapter(DWORD ifIndex);
+    void delIPOnAdapter(DWORD ifIndex);
+    // Whether the add and the delete dialog would offer this interface now.
+    bool offersAdd(DWORD ifIndex) const;
+    bool offersDelete(DWORD ifIndex) const;
     void ReleaseAndRenew(DWORD ifIndex);
     void AddSecondaryAddress(DWORD ifIndex);
     // A release or renewal is under way on the worker.
@@ -53,9 +59,12 @@ private:
     // Tells the user when the chosen interface has gone since the dialog was filled.
     bool stillThere(std::optional<DWORD> ifIndex, const QString& description) const;
     // Offers the operational interfaces in the dialog's list and runs it: the index of the row
-    // chosen, if the dialog was confirmed and that interface is still there.
+    // chosen, if the dialog was confirmed and that interface is still there. Locked on an
+    // interface, the list shows it alone selected and fixed, or the dialog is not run.
     std::optional<DWORD> chooseOperational(QDialog& dialog, QComboBox& box,
-                                           bool lockedByTree) const;
+                                           std::optional<DWORD> lockedOn) const;
+    void addIP(std::optional<DWORD> lockedOn);
+    void delIP(std::optional<DWORD> lockedOn);
 
     RefreshCycle& refresh_;
     Links links_;

@@ -110,6 +110,7 @@ TfrmRenewIP::TfrmRenewIP(QWidget* parent)
     layout->addStretch(1);
     layout->addLayout(buttonRow(*this));
     fixDesignSize(*this, QSize(346, 135), Qt::Horizontal);
+    startKeyboardIn(*this, cbxInterfaces);
 }
 
 TDHCPWaitForm::TDHCPWaitForm(QWidget* parent) : QDialog(parent) {
@@ -167,6 +168,7 @@ TfrmAddIP::TfrmAddIP(QWidget* parent)
     grid->setRowStretch(5, 1);
     grid->addLayout(buttonRow(*this), 6, 0, 1, 2);
     fixDesignSize(*this, QSize(346, 181), Qt::Horizontal);
+    startKeyboardIn(*this, edtIP);
 
     edtIP->installEventFilter(this);
     Label2->installEventFilter(this);
@@ -217,6 +219,7 @@ TfrmDelIP::TfrmDelIP(QWidget* parent)
     layout->addStretch(1);
     layout->addLayout(buttonRow(*this));
     fixDesignSize(*this, QSize(346, 159), Qt::Horizontal);
+    startKeyboardIn(*this, cbxIPAddresses);
 
     disconnect(btnOk, &QPushButton::clicked, this, &QDialog::accept);
     connect(btnOk, &QPushButton::clicked, this, [this] {

@@ -60,19 +60,23 @@ IpInfoPage::IpInfoPage(const PageContext& context, QWidget* parent)
     layout->addWidget(tvInfo);
 
     pmIPMenu = popupMenu(this, "pmIPMenu");
-    fillMenu(pmIPMenu, actions_, images_,
-             {{"Expand1", nullptr, "Expand Tree", "Expand all tree nodes", img::Expand},
-              {"CollapseTree1", nullptr, "Collapse Tree", "Collapse tree view to root nodes only",
-               img::Collapse},
-              menuSeparator,
-              {"CopytoClipboard1", nullptr, "Copy to Clipboard", "Copy selected text to clipboard",
-               img::Copy},
-              menuSeparator,
-              {"AddIPaddress1", &ActionList::acAddIP},
-              {"DeleteIPaddress1", &ActionList::acDelIP},
-              {"RenewIPAddress1", &ActionList::acRenew},
-              menuSeparator,
-              {"Refresh3", &ActionList::acRefresh}});
+    fillMenu(
+        pmIPMenu, actions_, images_,
+        {{"Expand1", nullptr, "Expand Tree", "Expand all tree nodes", img::Expand},
+         {"CollapseTree1", nullptr, "Collapse Tree", "Collapse tree view to root nodes only",
+          img::Collapse},
+         menuSeparator,
+         {"CopytoClipboard1", nullptr, "Copy to Clipboard", "Copy selected text to clipboard",
+          img::Copy},
+         menuSeparator,
+         // The popup's own items: they act on the adapter under the cursor, never on
+         // what the actions would choose.
+         {"AddIPaddress1", nullptr, "Add IP address...", "Add a secondary IP address", img::AddIP},
+         {"DeleteIPaddress1", nullptr, "Delete IP address...", "Delete a secondary IP address",
+          img::DeleteIP},
+         {"RenewIPAddress1", &ActionList::acRenew},
+         menuSeparator,
+         {"Refresh3", &ActionList::acRefresh}});
     attachContextMenu(tvInfo, pmIPMenu);
     // With nothing selected there is nothing to copy.
     menuItem("CopytoClipboard1")->setEnabled(false);
@@ -81,6 +85,16 @@ IpInfoPage::IpInfoPage(const PageContext& context, QWidget* parent)
     connect(menuItem("CollapseTree1"), &QAction::triggered, tvInfo, &QTreeView::collapseAll);
     connect(menuItem("CopytoClipboard1"), &QAction::triggered, this,
             &IpInfoPage::CopytoClipboard1Click);
+    for (const char* name : {"AddIPaddress1", "DeleteIPaddress1"})
+        menuItem(name)->setEnabled(false);
+    connect(menuItem("AddIPaddress1"), &QAction::triggered, this, [this] {
+        if (popupAdapter_)
+            emit addAddressRequested(*popupAdapter_);
+    });
+    connect(menuItem("DeleteIPaddress1"), &QAction::triggered, this, [this] {
+        if (popupAdapter_)
+            emit deleteAddressRequested(*popupAdapter_);
+    });
     connect(tvInfo, &QTreeView::clicked, this, &IpInfoPage::tvInfoClick);
     connect(pmIPMenu, &QMenu::aboutToShow, this, &IpInfoPage::pmIPMenuPopup);
 }
@@ -152,22 +166,30 @@ void IpInfoPage::tvInfoClick() {
 
 void IpInfoPage::pmIPMenuPopup() {
     actions_.acRenew->setEnabled(false);
+    popupAdapter_.reset();
+    QAction* add = menuItem("AddIPaddress1");
+    QAction* remove = menuItem("DeleteIPaddress1");
+    add->setEnabled(false);
+    remove->setEnabled(false);
     QStandardItem* adapter = adapterOf(selectedNode());
     menuItem("CopytoClipboard1")->setEnabled(adapter != nullptr);
     if (!adapter)
-        return; // nothing to work on: renewal stays off, the address items as the pass left them
+        return; // nothing to work on
     tvInfoClick();
     const uint32_t word = adapter->data(treeDataRole).toUInt();
     if (word & (0x1 | 0x2))
         actions_.acRenew->setEnabled(true);
-    if (state.anyActive && !(word & 0x8))
-        menuItem("AddIPaddress1")->setEnabled(true);
-    if (state.severalAddresses && !(word & 0x8))
-        menuItem("DeleteIPaddress1")->setEnabled(true);
-    state.treeOrigin = true;
     DWORD index = 0;
-    if (adapterNodeIndex(*adapter, index))
-        state.selectedAdapterIndex = index;
+    if (!adapterNodeIndex(*adapter, index))
+        return;
+    state.selectedAdapterIndex = index;
+    popupAdapter_ = index;
+    // Only what the dialogs would offer for this very adapter; never one without a name.
+    if (!(word & 0x8) && addressTargets) {
+        const AddressTargets targets = addressTargets(index);
+        add->setEnabled(targets.add);
+        remove->setEnabled(targets.remove);
+    }
 }
 
 void IpInfoPage::CopytoClipboard1Click() {

@@ -8,6 +8,8 @@
 #include "shell/page.h"
 
 #include <QStringList>
+#include <functional>
+#include <optional>
 
 class QStandardItem;
 class QStandardItemModel;
@@ -20,11 +22,16 @@ inline constexpr int treeDataRole = Qt::UserRole + 1;
 
 // Values of the pass and of the tree's popup that the address dialogs read.
 struct AdapterTreeState {
-    bool anyActive = false;        // an adapter with a connection name is active
-    bool severalAddresses = false; // an active adapter has several addresses
-    QStringList deleteChoices;     // adapters offered by the delete-address dialog
-    DWORD selectedAdapterIndex = 0;
-    bool treeOrigin = false; // the address dialogs were opened from the tree's popup
+    bool anyActive = false;         // an adapter with a connection name is active
+    bool severalAddresses = false;  // an active adapter has several addresses
+    QStringList deleteChoices;      // adapters offered by the delete-address dialog
+    DWORD selectedAdapterIndex = 0; // the adapter of the last popup
+};
+
+// Whether the add and the delete dialog would offer an interface.
+struct AddressTargets {
+    bool add = false;
+    bool remove = false;
 };
 
 // The interface index an adapter node shows in its "Index: 0x" child.
@@ -41,6 +48,8 @@ public:
     AdapterTreeState state;
     // Set once the platform is bound: the adapter source of the pass.
     bool xpFamily = false;
+    // What the address dialogs offer for an interface index; the window links it.
+    std::function<AddressTargets(DWORD)> addressTargets;
 
     void RefreshAdapterInformation();
     void tvInfoClick();
@@ -64,11 +73,17 @@ signals:
     void adapterPassStarting();
     // Only for a pass that read the adapter list; after the tree is filled.
     void adapterPassFinished(const corvane::AdapterPassResult& result);
+    // The popup's address items, for the adapter the popup was opened on.
+    void addAddressRequested(quint32 ifIndex);
+    void deleteAddressRequested(quint32 ifIndex);
 
 private:
     QStandardItem* selectedNode() const;
     QStandardItem* makeItem(const TreeNode& node) const;
     QAction* menuItem(const char* name) const;
+
+    // The adapter the popup was opened on, when its node shows an index.
+    std::optional<DWORD> popupAdapter_;
 };
 
 } // namespace corvane

@@ -8,7 +8,7 @@
 namespace corvane {
 namespace {
 
-constexpr std::array<std::pair<uint32_t, const char*>, 29> texts{{
+constexpr std::array<std::pair<uint32_t, const char*>, 30> texts{{
     {NO_ERROR, "The operation completed successfully."},
     {ERROR_FILE_NOT_FOUND, "The system cannot find the file specified."},
     {ERROR_ACCESS_DENIED,
@@ -41,6 +41,9 @@ constexpr std::array<std::pair<uint32_t, const char*>, 29> texts{{
     {ERROR_KERNEL_REJECTED, "The kernel rejected the request."},
     {ERROR_ROUTE_AMBIGUOUS,
      "More than one route fits this entry and nothing tells them apart; none was changed."},
+    {ERROR_WOULD_DELETE_OTHERS,
+     "Deleting this address would delete the other addresses of its network with it, and the "
+     "interface could not be set to keep them; nothing was deleted."},
     {0xFFFFFFFFu, ""},
 }};
 

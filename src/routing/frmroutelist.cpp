@@ -98,6 +98,8 @@ RouteListDialog::RouteListDialog(const char* name, const QString& title, int lis
     imgModify = described(new QLabel(this), "imgModify", nullptr, 0);
     imgModify->setPixmap(listPicture(devicePixelRatioF()));
 
+    // The list is emptied on every show: loading one is the first thing to do.
+    startKeyboardIn(*this, btnOpenList);
     connect(btnOpenList, &QPushButton::clicked, this, &RouteListDialog::btnOpenListClick);
     connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
     onHelpKey(this, [this] { FormHelp(); });

@@ -2,6 +2,7 @@
 
 #include "shell/hints.h"
 
+#include <QEvent>
 #include <QKeySequence>
 #include <QLabel>
 #include <QPainter>
@@ -60,6 +61,54 @@ void fixDesignSize(QWidget& dialog, QSize design, Qt::Orientation growing) {
         dialog.setFixedWidth(size.width());
     }
     dialog.resize(size);
+}
+
+namespace {
+
+// Runs after the dialog's own show handlers (which may enable or fill its fields) and before
+// the window is activated: activation then gives the keyboard to the field set here rather
+// than to whatever leads the tab order, typically the Ok button.
+class KeyboardStart : public QObject {
+public:
+    KeyboardStart(QWidget& dialog, std::function<QWidget*()> first)
+        : QObject(&dialog), dialog_(dialog), first_(std::move(first)) {
+        dialog.installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (watched == &dialog_ && event->type() == QEvent::ShowToParent)
+            start();
+        return false;
+    }
+
+private:
+    bool takes(const QWidget* w) const {
+        return w && dialog_.isAncestorOf(w) && w->isEnabled() && w->isVisibleTo(&dialog_) &&
+               (w->focusPolicy() & Qt::TabFocus);
+    }
+    void start() {
+        QWidget* const first = first_();
+        if (!first)
+            return;
+        QWidget* w = first;
+        while (!takes(w)) {
+            w = w->nextInFocusChain();
+            if (!w || w == first)
+                return;
+        }
+        // As a tab into it would: a line edit's text is selected.
+        w->setFocus(Qt::TabFocusReason);
+    }
+
+    QWidget& dialog_;
+    std::function<QWidget*()> first_;
+};
+
+} // namespace
+
+void startKeyboardIn(QWidget& dialog, std::function<QWidget*()> first) {
+    new KeyboardStart(dialog, std::move(first));
 }
 
 void keepOnTop(QWidget& window, bool onTop) {

@@ -1,5 +1,5 @@
 // What the program's dialogs share: a help topic per control, F1, centring on the owner's
-// screen, and the rounded tile their pictures are painted on.
+// screen, where the keyboard starts, and the rounded tile their pictures are painted on.
 #pragma once
 
 #include <QPixmap>
@@ -32,6 +32,13 @@ int focusedHelpContext(const QWidget& dialog);
 void onHelpKey(QWidget* dialog, std::function<void()> help);
 // Centres the dialog on the screen its owner (or itself) is on.
 void centreOnScreen(QWidget& dialog);
+// Whenever dialog is shown, the keyboard starts in the field first() names (or, when that
+// cannot take it, in the next one along the tab order that can), wherever it was when the
+// dialog last closed; a line edit's text is selected, so typing replaces it.
+void startKeyboardIn(QWidget& dialog, std::function<QWidget*()> first);
+inline void startKeyboardIn(QWidget& dialog, QWidget* first) {
+    startKeyboardIn(dialog, [first] { return first; });
+}
 // "Always on top" on or off, without activating, moving or resizing the window.
 void keepOnTop(QWidget& window, bool onTop);
 // A 32-pixel picture: the blue rounded tile, then what draw paints on it.

@@ -140,7 +140,6 @@ void TfrmMain::wireAddressCommands() {
         return rows;
     };
     links.selectedAdapterIndex = [this] { return tsIP->state.selectedAdapterIndex; };
-    links.treeOrigin = [this] { return tsIP->state.treeOrigin; };
     links.setStatusPanel = [this](const QString& text) { setPanelText(1, text); };
     links.interfaceExists = [](DWORD index, const QString& description) {
         MIB_IFROW row{};
@@ -153,8 +152,15 @@ void TfrmMain::wireAddressCommands() {
             [this] { pcMain->setCurrentWidget(tsIP); });
     connect(addressCommands, &AddressCommands::refreshRequested, this,
             &TfrmMain::RefreshNetworkStatus);
-    // The main menu's dialogs let the user pick any adapter.
-    connect(IPAddress1, &QMenu::aboutToShow, this, [this] { tsIP->state.treeOrigin = false; });
+    // The tree's popup acts on its own adapter.
+    tsIP->addressTargets = [this](DWORD index) {
+        return AddressTargets{addressCommands->offersAdd(index),
+                              addressCommands->offersDelete(index)};
+    };
+    connect(tsIP, &IpInfoPage::addAddressRequested, addressCommands,
+            &AddressCommands::addIPOnAdapter);
+    connect(tsIP, &IpInfoPage::deleteAddressRequested, addressCommands,
+            &AddressCommands::delIPOnAdapter);
 }
 
 void TfrmMain::adapterPassStarting() {

@@ -124,6 +124,8 @@ TfrmSetup::TfrmSetup(OptionsStore& options, QWidget* parent) : QDialog(parent), 
     connect(cbxResolveIPAddresses, &QCheckBox::clicked, this,
             &TfrmSetup::cbxResolveIPAddressesClick);
     onHelpKey(this, [this] { FormHelp(); });
+    // The first box of the page that shows.
+    startKeyboardIn(*this, [this] { return pcOptions->currentWidget(); });
 
     FormCreate();
 }

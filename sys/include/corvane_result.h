@@ -33,5 +33,6 @@
 #define ERROR_DHCP_CLIENT_FAILED 0x20000004u  /* the DHCP client ran but reported failure */
 #define ERROR_KERNEL_REJECTED 0x20000005u     /* netlink refused the request for another reason */
 #define ERROR_ROUTE_AMBIGUOUS 0x20000006u     /* several routes fit the row; none was changed */
+#define ERROR_WOULD_DELETE_OTHERS 0x20000010u /* the delete would take other addresses along */
 
 #endif

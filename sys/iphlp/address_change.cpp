@@ -1,4 +1,5 @@
 // Adding and deleting IPv4 addresses named by NTE contexts.
+#include "address_delete.h"
 #include "changes.h"
 #include "errors.h"
 #include "guard.h"
@@ -33,11 +34,15 @@ nlmsghdr* addressMessage(char* buf, uint16_t type, uint16_t flags, const NteKey&
     return nlh;
 }
 
-DWORD transact(nlmsghdr* nlh) {
+int transactErrno(nlmsghdr* nlh) {
     nl::Socket sock(NETLINK_ROUTE);
     if (!sock.ok())
-        return resultFromErrno(sock.openError());
-    const int e = sock.transact(nlh);
+        return sock.openError();
+    return sock.transact(nlh);
+}
+
+DWORD transact(nlmsghdr* nlh) {
+    const int e = transactErrno(nlh);
     // The kernel answers a missing address with EADDRNOTAVAIL.
     return e == EADDRNOTAVAIL ? ERROR_NOT_FOUND : resultFromErrno(e);
 }
@@ -56,6 +61,14 @@ DWORD addAddress(uint32_t address, uint32_t mask, uint32_t ifIndex, NteKey& adde
         return ERROR_INVALID_PARAMETER;
     if (nl::Link link; nl::readLink(ifIndex, link) == ENODEV)
         return ERROR_DEV_NOT_EXIST;
+    // The kernel takes the same address with another mask as one more entry: the interface
+    // would list it twice.
+    std::vector<nl::Address> present;
+    if (const int e = nl::readAddresses(present, ifIndex))
+        return resultFromErrno(e);
+    for (const nl::Address& a : present)
+        if (a.address == address)
+            return ERROR_OBJECT_ALREADY_EXISTS;
     const NteKey key{ifIndex, address, *prefix};
     char buf[MNL_SOCKET_BUFFER_SIZE];
     nlmsghdr* nlh = addressMessage(buf, RTM_NEWADDR, NLM_F_CREATE | NLM_F_EXCL, key);
@@ -71,8 +84,12 @@ DWORD deleteAddress(const NteKey& key) {
     if (key.address == 0 || key.ifIndex == 0 || key.ifIndex > 0x7FFFFFFF || key.prefixLength == 0 ||
         key.prefixLength > 32)
         return ERROR_INVALID_PARAMETER;
-    char buf[MNL_SOCKET_BUFFER_SIZE];
-    return transact(addressMessage(buf, RTM_DELADDR, 0, key));
+    AddressDeleteSteps steps = kernelPromotionSteps(key);
+    steps.remove = [&key] {
+        char buf[MNL_SOCKET_BUFFER_SIZE];
+        return transactErrno(addressMessage(buf, RTM_DELADDR, 0, key));
+    };
+    return deleteKeepingOthers(key, steps);
 }
 
 } // namespace corvane::sys::direct

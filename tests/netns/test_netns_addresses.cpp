@@ -9,6 +9,7 @@
 #include "tree_popup.h"
 #include "without_netadmin.h"
 
+#include <QAction>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QMenu>
@@ -63,6 +64,17 @@ protected:
     QString description(const char* name) const { return test::description(*window, name); }
     void popupOn(const char* name) { test::popupOn(*window, name); }
     void openMainMenu() { emit window->IPAddress1->aboutToShow(); }
+    QAction* popupItem(const char* name) const {
+        for (QAction* a : window->tsIP->pmIPMenu->actions())
+            if (a->objectName() == QLatin1String(name))
+                return a;
+        return nullptr;
+    }
+    // The enabled state of the popup's add and delete items.
+    std::pair<bool, bool> popupItems() const {
+        return {popupItem("AddIPaddress1")->isEnabled(),
+                popupItem("DeleteIPaddress1")->isEnabled()};
+    }
     std::vector<std::string> texts() const {
         std::vector<std::string> out;
         for (const MessageRequest& m : prompts.messages)
@@ -106,7 +118,7 @@ TEST_F(AddressDialogs, AddFromTheTreeLocksItsAdapterAndTheMenuFreesTheChoice) {
         EXPECT_EQ(d.cbxMask->count(), 30);
         d.cbxInterfaces->setCurrentText(description("ad0")); // as the menu path would allow
     });
-    w.acAddIP->trigger();
+    popupItem("AddIPaddress1")->trigger();
     EXPECT_EQ(w.pcMain->currentWidget(), w.tsIP);
     EXPECT_TRUE(locked);
     EXPECT_TRUE(offered.contains(description("ad0")));
@@ -116,7 +128,8 @@ TEST_F(AddressDialogs, AddFromTheTreeLocksItsAdapterAndTheMenuFreesTheChoice) {
     EXPECT_EQ(kernelAddresses("ad0"), "10.30.0.1/24 10.0.0.6/8");
     EXPECT_EQ(kernelAddresses("xWAN1"), "10.32.0.1/24");
 
-    // The main menu clears the tree's lock; the last popup's adapter stays preselected.
+    // The main menu and the tool bar leave the list free; the last popup's adapter stays
+    // preselected.
     openMainMenu();
     answerAdd(QStringLiteral("10.32.0.9"), QStringLiteral(" 255.255.255.0 "), [&](TfrmAddIP& d) {
         locked = !d.cbxInterfaces->isEnabled();
@@ -125,6 +138,95 @@ TEST_F(AddressDialogs, AddFromTheTreeLocksItsAdapterAndTheMenuFreesTheChoice) {
     w.acAddIP->trigger();
     EXPECT_FALSE(locked);
     EXPECT_EQ(kernelAddresses("xWAN1"), "10.32.0.1/24 10.32.0.9/24");
+}
+
+TEST_F(AddressDialogs, ThePopupActsOnTheAdapterUnderTheCursorOnly) {
+    CORVANE_REQUIRE_NETNS();
+    sh("ip addr add 10.32.0.2/24 dev xWAN1");
+    TfrmMain& w = refreshed();
+    using Items = std::pair<bool, bool>;
+    // One address: nothing to delete there, though another adapter has several.
+    popupOn("ad0");
+    EXPECT_EQ(popupItems(), Items(true, false));
+    popupItem("DeleteIPaddress1")->trigger();
+    EXPECT_TRUE(modals.empty()) << "a dialog for another adapter";
+    // Never offered for adding.
+    popupOn("WAN0");
+    EXPECT_EQ(popupItems(), Items(false, false));
+    popupItem("AddIPaddress1")->trigger();
+    EXPECT_TRUE(modals.empty());
+
+    popupOn("xWAN1");
+    EXPECT_EQ(popupItems(), Items(true, true));
+    QStringList offered;
+    bool locked = false;
+    beforeModalAnswer = [&](QDialog& dialog) {
+        auto& d = dynamic_cast<TfrmDelIP&>(dialog);
+        d.FormShow();
+        offered = items(*d.cbxInterfaces);
+        locked = !d.cbxInterfaces->isEnabled();
+        EXPECT_EQ(d.cbxInterfaces->currentText(),
+                  description("xWAN1") + " (" + interfaceIndexText(if_nametoindex("xWAN1")) + ")");
+        EXPECT_TRUE(d.cbxIPAddresses->itemText(0).startsWith(QStringLiteral("10.32.0.1 ")));
+    };
+    popupItem("DeleteIPaddress1")->trigger();
+    EXPECT_EQ(modals.size(), 1u);
+    EXPECT_TRUE(locked);
+    // The tool bar's command after it is free to choose.
+    beforeModalAnswer = [&](QDialog& dialog) {
+        locked = !dynamic_cast<TfrmDelIP&>(dialog).cbxInterfaces->isEnabled();
+    };
+    w.acDelIP->trigger();
+    EXPECT_FALSE(locked);
+
+    // An adapter without a connection name gets neither.
+    QStandardItem* node = nullptr;
+    for (int r = 0; r < w.tsIP->tvInfoModel->rowCount(); ++r)
+        if (w.tsIP->tvInfoModel->item(r)->text() == description("xWAN1"))
+            node = w.tsIP->tvInfoModel->item(r);
+    ASSERT_NE(node, nullptr);
+    node->setData(node->data(treeDataRole).toUInt() | 0x8, treeDataRole);
+    popupOn("xWAN1");
+    EXPECT_EQ(popupItems(), Items(false, false));
+
+    // What changed between the popup and the click is not made up for with another adapter.
+    w.RefreshNetworkStatus();
+    popupOn("xWAN1");
+    ASSERT_EQ(popupItems(), Items(true, true));
+    sh("ip addr del 10.32.0.2/24 dev xWAN1");
+    w.RefreshNetworkStatus();
+    modals.clear();
+    popupItem("DeleteIPaddress1")->trigger();
+    EXPECT_TRUE(modals.empty());
+    ASSERT_EQ(prompts.messages.size(), 1u);
+    EXPECT_TRUE(prompts.messages[0].text.contains(QStringLiteral("can no longer take")));
+    EXPECT_EQ(kernelAddresses("ad0"), "10.30.0.1/24");
+    EXPECT_EQ(kernelAddresses("xWAN1"), "10.32.0.1/24");
+}
+
+TEST_F(AddressDialogs, AnAddressTheInterfaceHasIsRefusedWhateverItsMask) {
+    CORVANE_REQUIRE_NETNS();
+    TfrmMain& w = refreshed();
+    openMainMenu();
+    for (const char* mask : {"255.255.0.0", "255.255.255.0"}) {
+        prompts.messages.clear();
+        answerAdd(QStringLiteral("10.30.0.1"), QString::fromLatin1(mask),
+                  [&](TfrmAddIP& d) { d.cbxInterfaces->setCurrentText(description("ad0")); });
+        w.acAddIP->trigger();
+        EXPECT_EQ(texts(), std::vector<std::string>{"10.30.0.1 is already an address of this "
+                                                    "interface (network mask 255.255.255.0). "
+                                                    "Nothing was changed."})
+            << mask;
+        EXPECT_EQ(prompts.messages[0].caption, "Error");
+    }
+    EXPECT_EQ(kernelAddresses("ad0"), "10.30.0.1/24");
+    // The same address on another interface is another matter.
+    prompts.messages.clear();
+    answerAdd(QStringLiteral("10.30.0.1"), QStringLiteral("255.255.255.0"),
+              [&](TfrmAddIP& d) { d.cbxInterfaces->setCurrentText(description("xWAN1")); });
+    w.acAddIP->trigger();
+    EXPECT_EQ(texts(), std::vector<std::string>{});
+    EXPECT_EQ(kernelAddresses("xWAN1"), "10.32.0.1/24 10.30.0.1/24");
 }
 
 TEST_F(AddressDialogs, AddressCheckAndWhatThePlatformRefuses) {
@@ -238,6 +340,30 @@ TEST_F(AddressDialogs, DeleteByContextAndInterfaceChangeRefills) {
     w.acDelIP->trigger();
     EXPECT_EQ(kernelAddresses("xWAN1"), "10.32.0.1/24 10.32.0.2/24");
     EXPECT_EQ(texts(), std::vector<std::string>{});
+}
+
+// The kernel's default (promote_secondaries 0) would take 192.168.77.200 along, silently.
+TEST_F(AddressDialogs, DeletingTheFirstAddressOfANetworkKeepsTheOthers) {
+    CORVANE_REQUIRE_NETNS();
+    sh("sysctl -qw net.ipv4.conf.all.promote_secondaries=0 "
+       "net.ipv4.conf.ad0.promote_secondaries=0");
+    sh("ip addr add 192.168.77.125/24 dev ad0 && ip addr add 192.168.77.200/24 dev ad0");
+    refreshed();
+    popupOn("ad0");
+    beforeModalAnswer = [&](QDialog& dialog) {
+        auto& d = dynamic_cast<TfrmDelIP&>(dialog);
+        d.FormShow();
+        const QStringList listed = items(*d.cbxIPAddresses);
+        for (int i = 0; i < listed.size(); ++i)
+            if (listed[i].startsWith(QStringLiteral("192.168.77.125 ")))
+                d.cbxIPAddresses->setCurrentIndex(i);
+        d.btnOkClick();
+        modalAnswer = QDialog::Accepted;
+    };
+    popupItem("DeleteIPaddress1")->trigger();
+    EXPECT_EQ(texts(), std::vector<std::string>{});
+    EXPECT_EQ(kernelAddresses("ad0"), "10.30.0.1/24 192.168.77.200/24");
+    EXPECT_EQ(shOut("sysctl -n net.ipv4.conf.ad0.promote_secondaries"), "0\n");
 }
 
 TEST_F(AddressDialogs, AnInterfaceGoneWhileTheDialogIsOpenIsLeftAlone) {

@@ -306,3 +306,45 @@ TEST_F(Changes, SecondaryAddressesByContext) {
     EXPECT_EQ(DeleteIPAddress(context), ERROR_NOT_FOUND);
     EXPECT_EQ(DeleteIPAddress(0xFFFFFFF0u), ERROR_INVALID_NTE_CONTEXT);
 }
+
+// With promote_secondaries off, as the kernel has it by default, deleting the first address of
+// a network would take the others of that network with it; they stay, and so does the setting.
+TEST_F(Changes, DeletingAPrimaryAddressKeepsTheOthersOfItsNetwork) {
+    sh("sysctl -qw net.ipv4.conf.all.promote_secondaries=0 "
+       "net.ipv4.conf.ch0.promote_secondaries=0");
+    sh("ip addr add 192.168.77.125/24 dev ch0 && ip addr add 192.168.77.200/24 dev ch0 && "
+       "ip addr add 192.168.77.201/24 dev ch0");
+    const uint32_t primary =
+        corvane::sys::nteContext({ifIndex("ch0"), ::inet_addr("192.168.77.125"), 24});
+    ASSERT_EQ(DeleteIPAddress(primary), NO_ERROR);
+    EXPECT_EQ(shOut("ip -4 -o addr show dev ch0 | awk '{print $4}' | tr '\\n' ' '"),
+              "10.20.0.1/24 192.168.77.200/24 192.168.77.201/24 ");
+    EXPECT_EQ(shOut("sysctl -n net.ipv4.conf.ch0.promote_secondaries"), "0\n");
+    // The promoted one is primary now, and its network is still reached through ch0.
+    EXPECT_EQ(shOut("ip -4 -o addr show dev ch0 to 192.168.77.200 | grep -c secondary || true"),
+              "0\n");
+    EXPECT_NE(routes("192.168.77.0/24").find("dev ch0"), std::string::npos);
+
+    // Where the interface promotes already, it is left as it is.
+    sh("sysctl -qw net.ipv4.conf.ch0.promote_secondaries=1");
+    const uint32_t next =
+        corvane::sys::nteContext({ifIndex("ch0"), ::inet_addr("192.168.77.200"), 24});
+    ASSERT_EQ(DeleteIPAddress(next), NO_ERROR);
+    EXPECT_EQ(shOut("ip -4 -o addr show dev ch0 | awk '{print $4}' | tr '\\n' ' '"),
+              "10.20.0.1/24 192.168.77.201/24 ");
+    EXPECT_EQ(shOut("sysctl -n net.ipv4.conf.ch0.promote_secondaries"), "1\n");
+}
+
+// The kernel would take an address the interface has with another mask as a second entry.
+TEST_F(Changes, AnAddressTheInterfaceHasIsRefusedWithAnyMask) {
+    const std::string before = shOut("ip -4 -o addr show dev ch0");
+    ULONG context = 0;
+    ULONG instance = 0;
+    for (const char* mask : {"255.255.0.0", "255.255.255.0", "255.255.255.255"}) {
+        SCOPED_TRACE(mask);
+        EXPECT_EQ(AddIPAddress(::inet_addr("10.20.0.1"), ::inet_addr(mask), ifIndex("ch0"),
+                               &context, &instance),
+                  ERROR_OBJECT_ALREADY_EXISTS);
+    }
+    EXPECT_EQ(shOut("ip -4 -o addr show dev ch0"), before);
+}

@@ -23,8 +23,12 @@ TEST(AddressChoices, OperationalInterfacesWithoutWanPrefix) {
               QStringList({"Loopback lo", "Fast Ethernet eth0 (WAN side)", "Bridge br0"}));
     EXPECT_EQ(none.selected, 0);
     EXPECT_EQ(operationalChoice(rows, 0x1B).selected, 2);
-    // The index of an interface that is not offered selects nothing in particular.
+    EXPECT_TRUE(operationalChoice(rows, 0x1B).matched);
+    // The index of an interface that is not offered selects nothing in particular, and says
+    // so: the tree's popup must not stand another adapter in for it.
     EXPECT_EQ(operationalChoice(rows, 0xA).selected, 0);
+    EXPECT_FALSE(operationalChoice(rows, 0xA).matched);
+    EXPECT_FALSE(operationalChoice(rows, 0x2).matched) << "a WAN interface is never offered";
     EXPECT_EQ(operationalChoice({}, 3).selected, -1);
     EXPECT_EQ(operationalChoice({{"WAN only", "0x4", 1}}, 4).items, QStringList());
 }
@@ -33,6 +37,9 @@ TEST(AddressChoices, SeveralAddressInterfacesCarryTheirIndex) {
     const InterfaceChoice c = severalAddressChoice(rows, 0x1B);
     EXPECT_EQ(c.items, QStringList({"Fast Ethernet eth0 (WAN side) (0x3)", "Bridge br0 (0x1B)"}));
     EXPECT_EQ(c.selected, 1);
+    EXPECT_TRUE(c.matched);
+    EXPECT_FALSE(severalAddressChoice(rows, 0x1).matched) << "one address only";
+    EXPECT_EQ(severalAddressChoice(rows, 0x1).selected, 0);
     // The index is read from the last brackets, whatever the description holds.
     EXPECT_EQ(choiceIndex(c.items[0]), 3u);
     EXPECT_EQ(choiceIndex(c.items[1]), 0x1Bu);
@@ -79,6 +86,14 @@ TEST(AddressChoices, EntriesFromTheAdapterListForOperationalRowsOnly) {
     EXPECT_EQ(addressEntries(adapters, rows),
               QStringList({"10.0.0.1 255.0.0.0 (5):3", "10.0.0.6 255.0.0.0 (6):3"}));
     EXPECT_EQ(addressEntries(nullptr, rows), QStringList());
+
+    // An address an interface has, with whatever mask, and only on that interface.
+    EXPECT_EQ(existingAddressMask(adapters, 3, ::inet_addr("10.0.0.6")), "255.0.0.0");
+    EXPECT_EQ(existingAddressMask(adapters, 3, ::inet_addr("10.0.0.7")), std::nullopt);
+    EXPECT_EQ(existingAddressMask(adapters, 10, ::inet_addr("10.0.0.6")), std::nullopt);
+    EXPECT_EQ(existingAddressMask(adapters, 10, ::inet_addr("10.9.9.9")), "");
+    // The 0.0.0.0 an adapter without an address lists is no address it has.
+    EXPECT_EQ(existingAddressMask(adapters, 77, 0), std::nullopt);
 }
 
 TEST(AddressChoices, MaskListAndTypedQuads) {

@@ -69,7 +69,8 @@ TEST(ResultText, EveryCodeOfTheLibrariesHasItsOwnText) {
                               ERROR_NO_DHCP_CLIENT,
                               ERROR_DHCP_CLIENT_FAILED,
                               ERROR_KERNEL_REJECTED,
-                              ERROR_ROUTE_AMBIGUOUS};
+                              ERROR_ROUTE_AMBIGUOUS,
+                              ERROR_WOULD_DELETE_OTHERS};
     for (uint32_t c : codes) {
         SCOPED_TRACE(c);
         const QString t = resultText(c);
