@@ -142,6 +142,7 @@ TfrmAddIP::TfrmAddIP(QWidget* parent)
     cbxMask = described(new QComboBox(this), "cbxMask", "Subnet mask", 5020);
     cbxMask->setEditable(true);
     cbxMask->setInsertPolicy(QComboBox::NoInsert);
+    cbxMask->setCompleter(nullptr); // the mask is the text typed, never an item it begins
     cbxMask->addItems(addressMaskList());
     cbxMask->setCurrentIndex(defaultMaskItem);
     lblMask = buddyLabel(this, "lblMask", "Network mask", cbxMask);

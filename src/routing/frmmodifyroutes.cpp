@@ -88,6 +88,8 @@ TfrmModifyRoutes::TfrmModifyRoutes(QWidget* parent) : QDialog(parent) {
     cbxMask = described(new QComboBox(this), "cbxMask", "Destination subnet mask", 2020);
     cbxMask->setEditable(true);
     cbxMask->setInsertPolicy(QComboBox::NoInsert); // the list stays the masks it offers
+    // Inline completion would turn a typo such as "255.255.25" into 255.255.252.0.
+    cbxMask->setCompleter(nullptr);
     cbxMask->addItems(routeMaskList());
     cbxMask->setCurrentIndex(31);
     edtNextHop = described(new QLineEdit(this), "edtNextHop", nullptr, 2030);

@@ -283,6 +283,17 @@ TEST_F(AddressDialogs, AddressCheckAndWhatThePlatformRefuses) {
             << prompts.messages[0].text.toStdString();
     }
     EXPECT_EQ(kernelAddresses("ad0"), before);
+    // The mask is the text typed: no item that begins with it takes its place.
+    d.show();
+    d.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&d));
+    QLineEdit* mask = d.cbxMask->lineEdit();
+    mask->setFocus();
+    ASSERT_TRUE(mask->hasFocus());
+    mask->clear();
+    QTest::keyClicks(mask, QStringLiteral("255.255.25"));
+    EXPECT_EQ(d.cbxMask->currentText().toStdString(), "255.255.25");
+    d.hide();
 }
 
 TEST_F(AddressDialogs, DeleteByContextAndInterfaceChangeRefills) {

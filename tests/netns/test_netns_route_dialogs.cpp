@@ -259,6 +259,40 @@ TEST_F(RouteDialogs, TextsThatAreNoAddressAreRefusedByFieldAndChangeNothing) {
     }
 }
 
+// The mask box offered its items as the text was typed: "255.255.25" and Enter became
+// 255.255.252.0, a route the user never asked for.
+TEST_F(RouteDialogs, TheMaskIsTheTextTyped) {
+    CORVANE_REQUIRE_NETNS();
+    TfrmMain& w = refreshed();
+    const std::string before = kernelRoutes();
+    QString maskAtOk;
+    beforeModalAnswer = [&](QDialog& dialog) {
+        auto& d = dynamic_cast<TfrmModifyRoutes&>(dialog);
+        d.setResult(QDialog::Rejected);
+        d.show();
+        d.cbxInterfaces->setCurrentIndex(d.cbxInterfaces->findText(description("rd0")));
+        d.edtNetwork->setText(QStringLiteral("10.61.0.0"));
+        d.edtNextHop->setText(QStringLiteral("10.40.0.2"));
+        d.edtNetworkExit();
+        d.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&d));
+        QLineEdit* edit = d.cbxMask->lineEdit();
+        edit->setFocus();
+        edit->selectAll();
+        QTest::keyClicks(edit, QStringLiteral("255.255.25"));
+        QTest::keyClick(edit, Qt::Key_Return);
+        maskAtOk = d.cbxMask->currentText();
+        modalAnswer = d.result();
+        d.hide();
+    };
+    w.acAddRoute->trigger();
+    EXPECT_EQ(maskAtOk.toStdString(), "255.255.25");
+    ASSERT_EQ(prompts.messages.size(), 1U);
+    EXPECT_TRUE(prompts.messages[0].text.contains(QLatin1String("network mask")))
+        << prompts.messages[0].text.toStdString();
+    EXPECT_EQ(kernelRoutes(), before);
+}
+
 TEST_F(RouteDialogs, AModifyWithATypoKeepsTheOldRouteUntouched) {
     CORVANE_REQUIRE_NETNS();
     sh("ip route add 10.64.0.0/16 via 10.40.0.2 metric 7");
