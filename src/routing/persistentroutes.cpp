@@ -61,21 +61,24 @@ bool wouldChange(const reg::KeyData& key, const std::vector<std::string>& names,
     });
 }
 
-// Adds the names the key lacks, each once, in the order given.
-void addNames(reg::KeyData& key, const std::vector<std::string>& names) {
+// Adds the names the key lacks, each once, in the order given; whether any was added.
+bool addNames(reg::KeyData& key, const std::vector<std::string>& names) {
     std::unordered_set<std::string> present = foldedNames(key);
+    const std::size_t before = key.values.size();
     for (const std::string& name : names)
         if (present.insert(foldedName(name)).second)
             key.values.emplace_back(name, reg::Value::ofString({}));
+    return key.values.size() != before;
 }
 
-void removeNames(reg::KeyData& key, const std::vector<std::string>& names) {
+bool removeNames(reg::KeyData& key, const std::vector<std::string>& names) {
     std::unordered_set<std::string> gone;
     gone.reserve(names.size());
     for (const std::string& name : names)
         gone.insert(foldedName(name));
-    std::erase_if(key.values,
-                  [&](const auto& value) { return gone.contains(foldedName(value.first)); });
+    return std::erase_if(key.values, [&](const auto& value) {
+               return gone.contains(foldedName(value.first));
+           }) != 0;
 }
 
 // Whether the store the helper writes already holds what is asked: then nobody is asked for a
@@ -133,18 +136,13 @@ bool SetPersistent(const std::vector<std::string>& names, bool persistent,
         return storeThroughHelper(wanted, persistent) && allTaken;
     }
     try {
-        reg::Store& store = machineStore();
         // The key is there afterwards, as after SetPersistent, even when no name changes.
-        const std::shared_ptr<const reg::Data> current = store.snapshot();
-        const reg::KeyData* key = current->findKey(persistentRoutesKey);
-        if (!key || wouldChange(*key, wanted, persistent))
-            store.update([&](reg::Data& data) {
-                reg::KeyData& k = data.makeKey(persistentRoutesKey);
-                if (persistent)
-                    addNames(k, wanted);
-                else
-                    removeNames(k, wanted);
-            });
+        machineStore().updateIf([&](reg::Data& data) {
+            const bool existed = data.findKey(persistentRoutesKey) != nullptr;
+            reg::KeyData& k = data.makeKey(persistentRoutesKey);
+            const bool changed = persistent ? addNames(k, wanted) : removeNames(k, wanted);
+            return changed || !existed;
+        });
         return allTaken;
     } catch (const reg::StoreError& error) {
         reportStoreError(error);
