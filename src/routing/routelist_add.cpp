@@ -9,6 +9,7 @@
 #include "values/ip.h"
 
 #include <QElapsedTimer>
+#include <algorithm>
 #include <string>
 
 namespace corvane {
