@@ -2,7 +2,6 @@
 
 #include "helper/client.h"
 #include "platform/resulttext.h"
-#include "routing/route_rows.h"
 #include "shell/machinestore.h"
 
 #include <algorithm>
@@ -55,33 +54,36 @@ std::unordered_set<std::string> foldedNames(const reg::KeyData& key) {
 }
 
 // Whether adding (or removing) the names would change the key.
-bool wouldChange(const reg::KeyData& key, const std::vector<const std::string*>& names, bool add) {
+bool wouldChange(const reg::KeyData& key, const std::vector<std::string>& names, bool add) {
     const std::unordered_set<std::string> present = foldedNames(key);
-    return std::any_of(names.begin(), names.end(), [&](const std::string* name) {
-        return present.contains(foldedName(*name)) != add;
+    return std::any_of(names.begin(), names.end(), [&](const std::string& name) {
+        return present.contains(foldedName(name)) != add;
     });
 }
 
-// Adds the names the key lacks, each once, in the order given.
-void addNames(reg::KeyData& key, const std::vector<const std::string*>& names) {
+// Adds the names the key lacks, each once, in the order given; whether any was added.
+bool addNames(reg::KeyData& key, const std::vector<std::string>& names) {
     std::unordered_set<std::string> present = foldedNames(key);
-    for (const std::string* name : names)
-        if (present.insert(foldedName(*name)).second)
-            key.values.emplace_back(*name, reg::Value::ofString({}));
+    const std::size_t before = key.values.size();
+    for (const std::string& name : names)
+        if (present.insert(foldedName(name)).second)
+            key.values.emplace_back(name, reg::Value::ofString({}));
+    return key.values.size() != before;
 }
 
-void removeNames(reg::KeyData& key, const std::vector<const std::string*>& names) {
+bool removeNames(reg::KeyData& key, const std::vector<std::string>& names) {
     std::unordered_set<std::string> gone;
     gone.reserve(names.size());
-    for (const std::string* name : names)
-        gone.insert(foldedName(*name));
-    std::erase_if(key.values,
-                  [&](const auto& value) { return gone.contains(foldedName(value.first)); });
+    for (const std::string& name : names)
+        gone.insert(foldedName(name));
+    return std::erase_if(key.values, [&](const auto& value) {
+               return gone.contains(foldedName(value.first));
+           }) != 0;
 }
 
 // Whether the store the helper writes already holds what is asked: then nobody is asked for a
 // password for a change that changes nothing.
-bool alreadySo(const std::vector<const std::string*>& names, bool persistent) {
+bool alreadySo(const std::vector<std::string>& names, bool persistent) {
     try {
         const std::shared_ptr<const reg::Data> current = persistentRouteStore().snapshot();
         const reg::KeyData* key = current->findKey(persistentRoutesKey);
@@ -107,42 +109,40 @@ bool storeThroughHelper(const std::vector<std::string>& names, bool persistent) 
 
 } // namespace
 
-bool SetPersistent(const std::vector<std::string>& names, bool persistent) {
-    std::vector<const std::string*> wanted;
+bool SetPersistent(const std::vector<std::string>& names, bool persistent,
+                   std::vector<RefusedRouteName>* refused) {
+    // Stored in the one text of each route, as the helper stores it: a name typed with
+    // leading zeros then names the route its row shows.
+    std::vector<std::string> wanted;
     wanted.reserve(names.size());
     bool allTaken = true;
     for (const std::string& name : names) {
-        if (persistent) {
-            const std::optional<PersistentRoute> route = parsePersistentRouteName(name);
-            if (!route || !restorableRoute(*route)) {
-                allTaken = false;
-                continue;
-            }
+        if (!persistent) {
+            wanted.push_back(name);
+            continue;
         }
-        wanted.push_back(&name);
+        reg::StorableName stored = reg::storableRouteName(name);
+        if (stored.fault != reg::RouteNameFault::None) {
+            allTaken = false;
+            if (refused)
+                refused->push_back({name, stored.fault});
+            continue;
+        }
+        wanted.push_back(std::move(stored.name));
     }
     if (persistentRoutesThroughHelper()) {
         if (alreadySo(wanted, persistent))
             return allTaken;
-        std::vector<std::string> taken;
-        taken.reserve(wanted.size());
-        for (const std::string* name : wanted)
-            taken.push_back(*name);
-        return storeThroughHelper(taken, persistent) && allTaken;
+        return storeThroughHelper(wanted, persistent) && allTaken;
     }
     try {
-        reg::Store& store = machineStore();
         // The key is there afterwards, as after SetPersistent, even when no name changes.
-        const std::shared_ptr<const reg::Data> current = store.snapshot();
-        const reg::KeyData* key = current->findKey(persistentRoutesKey);
-        if (!key || wouldChange(*key, wanted, persistent))
-            store.update([&](reg::Data& data) {
-                reg::KeyData& k = data.makeKey(persistentRoutesKey);
-                if (persistent)
-                    addNames(k, wanted);
-                else
-                    removeNames(k, wanted);
-            });
+        machineStore().updateIf([&](reg::Data& data) {
+            const bool existed = data.findKey(persistentRoutesKey) != nullptr;
+            reg::KeyData& k = data.makeKey(persistentRoutesKey);
+            const bool changed = persistent ? addNames(k, wanted) : removeNames(k, wanted);
+            return changed || !existed;
+        });
         return allTaken;
     } catch (const reg::StoreError& error) {
         reportStoreError(error);
@@ -151,22 +151,24 @@ bool SetPersistent(const std::vector<std::string>& names, bool persistent) {
 }
 
 bool SetPersistent(const std::string& name, bool persistent) {
+    std::string stored = name;
     if (persistent) {
-        const std::optional<PersistentRoute> route = parsePersistentRouteName(name);
-        if (!route || !restorableRoute(*route))
+        reg::StorableName s = reg::storableRouteName(name);
+        if (s.fault != reg::RouteNameFault::None)
             return false;
+        stored = std::move(s.name);
     }
     if (persistentRoutesThroughHelper())
-        return alreadySo({&name}, persistent) || storeThroughHelper({name}, persistent);
+        return alreadySo({stored}, persistent) || storeThroughHelper({stored}, persistent);
     try {
         std::optional<reg::Key> key = machineStore().open(persistentRoutesKey, true);
         if (!key)
             return false;
         if (persistent) {
-            if (!key->valueExists(name))
-                key->writeString(name, "");
+            if (!key->valueExists(stored))
+                key->writeString(stored, "");
         } else {
-            key->deleteValue(name);
+            key->deleteValue(stored);
         }
         return true;
     } catch (const reg::StoreError& error) {

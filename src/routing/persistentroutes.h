@@ -2,6 +2,8 @@
 // value names carry information.
 #pragma once
 
+#include "registry/route_name.h"
+
 #include <string>
 #include <vector>
 
@@ -15,13 +17,19 @@ std::vector<std::string> ReadPersistentRouteNames(std::string* failure = nullptr
 // Whether the store holds a value of that name (letter case ignored); false when unreadable.
 bool IsPersistent(const std::string& name);
 // Adds (an empty string value) or removes the value of that name, creating the key when
-// missing. False when the store could not be written; the failure has been shown. A name
-// that would not be restored as the route it came from is not added (false, nothing shown).
+// missing. False when the store could not be written; the failure has been shown. A name is
+// added in the one text of its route (reg::storableRouteName, the helper's rule too); one
+// the store does not take is not added (false, nothing shown).
 bool SetPersistent(const std::string& name, bool persistent);
+struct RefusedRouteName {
+    std::string name;
+    reg::RouteNameFault fault;
+};
 // SetPersistent for many names in one store write (none when nothing would change), so that
 // a long list costs one locked rewrite of the store rather than one per name. The same rules
-// per name; false when the write failed (shown once) or a name was left out as not
-// restorable (nothing shown), and then the other names are stored all the same.
-bool SetPersistent(const std::vector<std::string>& names, bool persistent);
+// per name; false when the write failed (shown once) or a name was left out (nothing shown,
+// but added to refused when given), and then the other names are stored all the same.
+bool SetPersistent(const std::vector<std::string>& names, bool persistent,
+                   std::vector<RefusedRouteName>* refused = nullptr);
 
 } // namespace corvane

@@ -5,6 +5,7 @@
 #include "platform/systemtext.h"
 #include "platform/version.h"
 #include "routing/persistentroutes.h"
+#include "routing/route_read.h"
 #include "shell/machinestore.h"
 #include "values/ip.h"
 
@@ -29,16 +30,12 @@ template <typename Call> DWORD growingCall(std::vector<DWORD>& storage, ULONG si
 
 DWORD readLiveRoutes(std::vector<MIB_IPFORWARDROW>& live) {
     std::vector<DWORD> storage;
-    const DWORD rc = growingCall(storage, oneRowFwTableSize, [](DWORD* buffer, ULONG* size) {
-        return iphlp().GetIpForwardTable(reinterpret_cast<MIB_IPFORWARDTABLE*>(buffer), size,
-                                         BOOL{0});
-    });
-    if (rc != NO_ERROR)
+    ULONG size = 0;
+    if (const DWORD rc = readForwardTable(storage, size); rc != NO_ERROR)
         return rc;
     const auto& table = *reinterpret_cast<const MIB_IPFORWARDTABLE*>(storage.data());
     const std::size_t room =
-        (storage.size() * sizeof(DWORD) - offsetof(MIB_IPFORWARDTABLE, table)) /
-        sizeof(MIB_IPFORWARDROW);
+        (size - offsetof(MIB_IPFORWARDTABLE, table)) / sizeof(MIB_IPFORWARDROW);
     const std::size_t count = std::min<std::size_t>(table.dwNumEntries, room);
     live.assign(table.table, table.table + count);
     return NO_ERROR;

@@ -5,23 +5,38 @@
 #include "routing/persistentroutes.h"
 #include "shell/machinestore.h"
 
+#include <algorithm>
+#include <limits>
 #include <vector>
 
 namespace corvane {
 namespace {
 
-// GetIpForwardTable into a buffer grown to the size the platform asks for, the last call
-// sorted. A route added between two calls outgrows the size just reported, so the growth is
-// tried a few times before the shortage counts as a failure.
+// A size the platform's size field can carry.
+constexpr std::size_t maxTableBytes = std::numeric_limits<ULONG>::max() / 2;
+
+void sizeTo(std::vector<DWORD>& storage, std::size_t bytes) {
+    storage.assign((bytes + sizeof(DWORD) - 1) / sizeof(DWORD), 0);
+}
+
+} // namespace
+
 DWORD readForwardTable(std::vector<DWORD>& storage, ULONG& size) {
     size = oneRowFwTableSize;
-    storage.assign((size + sizeof(DWORD) - 1) / sizeof(DWORD), 0);
+    sizeTo(storage, size);
     DWORD rc = iphlp().GetIpForwardTable(reinterpret_cast<MIB_IPFORWARDTABLE*>(storage.data()),
                                          &size, BOOL{0});
-    constexpr int attempts = 4;
-    for (int i = 0; i < attempts; ++i) {
-        if (rc == ERROR_INSUFFICIENT_BUFFER)
-            storage.assign((size + sizeof(DWORD) - 1) / sizeof(DWORD), 0);
+    // Routes added between two calls outgrow the size just reported: under churn a buffer of
+    // exactly that size is short again at the next call. Each retry leaves more room than the
+    // one before, so a table growing at any steady rate fits after a few; one that outgrows
+    // even that ends in the last call's answer.
+    for (int attempt = 0; attempt < forwardTableAttempts; ++attempt) {
+        if (rc == ERROR_INSUFFICIENT_BUFFER) {
+            const std::size_t asked = std::max<std::size_t>(size, storage.size() * sizeof(DWORD));
+            const std::size_t room = asked / 4 * static_cast<std::size_t>(attempt) +
+                                     std::size_t{16} * sizeof(MIB_IPFORWARDROW);
+            sizeTo(storage, std::min<std::size_t>(asked + room, maxTableBytes));
+        }
         size = static_cast<ULONG>(storage.size() * sizeof(DWORD));
         rc = iphlp().GetIpForwardTable(reinterpret_cast<MIB_IPFORWARDTABLE*>(storage.data()), &size,
                                        BOOL{1});
@@ -31,8 +46,6 @@ DWORD readForwardTable(std::vector<DWORD>& storage, ULONG& size) {
     size = static_cast<ULONG>(storage.size() * sizeof(DWORD));
     return rc;
 }
-
-} // namespace
 
 RouteTableRead readRouteTable(RouteFilters filters) {
     RouteTableRead out;

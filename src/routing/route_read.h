@@ -4,7 +4,15 @@
 
 #include "routing/route_rows.h"
 
+#include <vector>
+
 namespace corvane {
+
+// GetIpForwardTable as a fill asks for it: a one-row size call, then sorted calls into a
+// buffer grown to what the platform reported plus room for routes that come meanwhile, at
+// most forwardTableAttempts of them. The result of the last call; size is the buffer's.
+inline constexpr int forwardTableAttempts = 6;
+DWORD readForwardTable(std::vector<DWORD>& storage, ULONG& size);
 
 struct RouteTableRead {
     bool ok = false;        // false: GetFwTable failed (reported) and fill is empty

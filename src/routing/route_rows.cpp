@@ -2,14 +2,13 @@
 
 #include "platform/ifindex.h"
 #include "platform/systemtext.h"
+#include "registry/route_name.h"
 #include "values/csv.h"
 #include "values/ip.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
 #include <cctype>
-#include <charconv>
-#include <limits>
 
 namespace corvane {
 namespace {
@@ -41,14 +40,7 @@ RouteKey keyOf(const RouteRow& row) {
 }
 
 std::string liveRouteName(const RouteKey& key) {
-    std::string name = format_quad(key.destination);
-    name += ',';
-    name += format_quad(key.mask);
-    name += ',';
-    name += format_quad(key.nextHop);
-    name += ',';
-    name += std::to_string(static_cast<std::int32_t>(key.metric));
-    return name;
+    return reg::routeNameText({key.destination, key.mask, key.nextHop, key.metric});
 }
 
 } // namespace
@@ -315,31 +307,10 @@ MIB_IPFORWARDROW routeDeletionRecord(const RouteRow& row) {
 }
 
 std::optional<PersistentRoute> parsePersistentRouteName(const std::string& name) {
-    std::vector<std::string> fields;
-    std::size_t start = 0;
-    for (;;) {
-        const std::size_t comma = name.find(',', start);
-        fields.push_back(name.substr(start, comma - start));
-        if (comma == std::string::npos)
-            break;
-        start = comma + 1;
-    }
-    if (fields.size() != 4)
+    const std::optional<reg::RouteName> route = reg::readRouteName(name);
+    if (!route)
         return std::nullopt;
-    PersistentRoute route;
-    if (!parse_quad(fields[0], route.destination) || !parse_quad(fields[1], route.mask) ||
-        !parse_quad(fields[2], route.nextHop))
-        return std::nullopt;
-    // The metric as the list shows it: signed, so "-1" stands for 4294967295.
-    long long metric = 0;
-    const std::string& m = fields[3];
-    const auto [end, ec] = std::from_chars(m.data(), m.data() + m.size(), metric);
-    if (ec != std::errc() || end != m.data() + m.size() || m.empty() ||
-        metric < std::numeric_limits<std::int32_t>::min() ||
-        metric > std::numeric_limits<std::uint32_t>::max())
-        return std::nullopt;
-    route.metric = static_cast<DWORD>(metric);
-    return route;
+    return PersistentRoute{route->destination, route->mask, route->nextHop, route->metric};
 }
 
 bool restorableRoute(const PersistentRoute& route) {

@@ -1,12 +1,15 @@
 #include "routing/routelist_add.h"
 
 #include "platform/iphelper.h"
+#include "platform/prompter.h"
 #include "platform/reportfailure.h"
+#include "registry/route_name.h"
 #include "routing/persistentroutes.h"
 #include "routing/route_edit.h"
 #include "values/ip.h"
 
 #include <QElapsedTimer>
+#include <algorithm>
 #include <string>
 
 namespace corvane {
@@ -19,7 +22,18 @@ constexpr qint64 progressIntervalNs = 4'000'000;
 
 ListAddResult addRouteList(const ListAddRequest& request, const std::function<void()>& progress) {
     ListAddResult result;
+    // Every route must be one the store takes, or the kernel would hold a route the user
+    // asked to keep that no restart brings back. Only the next hop can make it so: the
+    // platform refuses masks with holes and host bits itself.
+    if (request.persistent && request.nextHop == 0 && !request.routes.empty()) {
+        result.failed = static_cast<int>(request.routes.size());
+        showMessage(QStringLiteral("No route was added: the next hop 0.0.0.0 names no gateway "
+                                   "to restore persistent routes through."),
+                    QStringLiteral("Error"), MsgIcon::Error);
+        return result;
+    }
     std::vector<std::string> names;
+    names.reserve(std::min<std::size_t>(request.routes.size(), kPersistentBatch));
     QElapsedTimer sinceProgress;
     sinceProgress.start();
     const auto tick = [&](bool always) {
@@ -28,17 +42,27 @@ ListAddResult addRouteList(const ListAddRequest& request, const std::function<vo
             sinceProgress.restart();
         }
     };
+    const auto store = [&] {
+        tick(true);
+        SetPersistent(names, true);
+        names.clear();
+        tick(true);
+    };
     for (const ListRoute& route : request.routes) {
-        const std::string network = route.network.toStdString();
-        MIB_IPFORWARDROW record = newRouteRecord(
-            ip(network).value(), ip(route.mask.toStdString()).value(), request.nextHop,
-            request.ifIndex, request.type, static_cast<DWORD>(request.metric));
+        const std::uint32_t destination = ip(route.network.toStdString()).value();
+        const std::uint32_t mask = ip(route.mask.toStdString()).value();
+        const auto metric = static_cast<DWORD>(request.metric);
+        MIB_IPFORWARDROW record = newRouteRecord(destination, mask, request.nextHop,
+                                                 request.ifIndex, request.type, metric);
         const DWORD rc = iphlp().SetIpForwardEntry(&record);
         if (rc == NO_ERROR) {
             ++result.added;
-            if (request.persistent)
-                names.push_back(
-                    typedRouteName(route.network, route.mask, request.nextHopText, request.metric));
+            // Named by what the kernel was given, so that the name is the one its row shows.
+            if (request.persistent) {
+                names.push_back(reg::routeNameText({destination, mask, request.nextHop, metric}));
+                if (names.size() == kPersistentBatch)
+                    store();
+            }
         } else {
             ++result.failed;
             // A message box runs its own event loop: the time it stood open is no gap.
@@ -47,11 +71,8 @@ ListAddResult addRouteList(const ListAddRequest& request, const std::function<vo
         }
         tick(false);
     }
-    if (!names.empty()) {
-        tick(true);
-        SetPersistent(names, true);
-        tick(true);
-    }
+    if (!names.empty())
+        store();
     return result;
 }
 

@@ -6,6 +6,7 @@
 #include "routing/routelist.h"
 
 #include <QString>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <vector>
@@ -27,11 +28,18 @@ struct ListAddResult {
     int failed = 0;
 };
 
+// With persistent, the names of the added routes are stored every kPersistentBatch routes
+// and after the last one: a process killed midway leaves at most that many routes in the
+// kernel that the store does not name, at the cost of one store write (or helper call) per
+// batch.
+inline constexpr std::size_t kPersistentBatch = 256;
+
 // Sets every route in order, network and mask taken as they are (not aligned). A refused
-// route is reported on its own and the others still go in. With persistent, the names of the
-// added routes are stored in one write at the end. progress is called at most a few
-// milliseconds apart while the routes go in, and may run the event loop: the caller keeps
-// refreshes of the routing list away until this returns.
+// route is reported on its own and the others still go in. A persistent list without a
+// gateway (next hop 0.0.0.0) is refused whole, with one message: the store would not take
+// its routes. progress is called at most a few milliseconds apart while the routes go in,
+// and may run the event loop: the caller keeps refreshes of the routing list away until
+// this returns.
 ListAddResult addRouteList(const ListAddRequest& request, const std::function<void()>& progress);
 
 } // namespace corvane

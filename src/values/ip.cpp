@@ -1,7 +1,6 @@
 #include "values/ip.h"
 
-#include <array>
-#include <charconv>
+#include "registry/route_name.h"
 
 namespace corvane {
 
@@ -33,47 +32,12 @@ constexpr bool in_range(std::uint32_t v, std::uint32_t first, std::uint32_t last
 } // namespace
 
 std::string format_quad(std::uint32_t value) {
-    std::array<char, ip::max_text_length> buffer{};
-    char* out = buffer.data();
-    char* const end = buffer.data() + buffer.size();
-    for (int shift = 24; shift >= 0; shift -= 8) {
-        // Fifteen characters always suffice, so to_chars cannot fail here.
-        out = std::to_chars(out, end, (value >> shift) & 0xFFU).ptr;
-        if (shift > 0) {
-            *out++ = '.';
-        }
-    }
-    return {buffer.data(), out};
+    return reg::quadText(value);
 }
 
 bool parse_quad(std::string_view text, std::uint32_t& value) {
-    constexpr std::uint32_t too_big = 256;
-    std::uint32_t result = 0;
-    std::uint32_t octet = 0;
-    int dots = 0;
-    bool has_digits = false;
-    for (const char c : text) {
-        if (c == '.') {
-            if (!has_digits || octet >= too_big || dots == 3) {
-                return false;
-            }
-            result = (result << 8) | octet;
-            octet = 0;
-            has_digits = false;
-            ++dots;
-        } else if (c >= '0' && c <= '9') {
-            // Saturate instead of overflowing, so no run of digits can wrap into a small octet.
-            octet = octet >= too_big ? too_big : octet * 10 + static_cast<std::uint32_t>(c - '0');
-            has_digits = true;
-        } else {
-            return false;
-        }
-    }
-    if (dots != 3 || !has_digits || octet >= too_big) {
-        return false;
-    }
-    value = (result << 8) | octet;
-    return true;
+    // The persistent route names read quads the same way: one rule for both.
+    return reg::readQuadDigits(text, value);
 }
 
 ip::ip(std::string_view text) {
@@ -88,6 +52,7 @@ void ip::assign(std::string_view text) {
     valid_ = false;
     value_ = 0;
     clear_flags();
+    static_assert(max_text_length == reg::kMaxQuadText);
     if (text.size() > max_text_length) {
         // Rejected unread: the object looks freshly built rather than like a failed parse.
         text_.clear();

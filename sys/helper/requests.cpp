@@ -3,10 +3,9 @@
 #include "corvane_result.h"
 #include "iphlpapi.h"
 #include "protocol.h"
+#include "registry/route_name.h"
 
 #include <arpa/inet.h>
-#include <charconv>
-#include <limits>
 
 namespace corvane::helper {
 namespace {
@@ -21,49 +20,6 @@ bool validIndex(uint32_t ifIndex) {
 bool contiguous(uint32_t mask) {
     const uint32_t inverted = ~mask;
     return (inverted & (inverted + 1)) == 0;
-}
-
-// One decimal number without sign or leading zero, as the program writes it.
-bool takeNumber(std::string_view& s, long long low, long long high, long long& out) {
-    const char* begin = s.data();
-    const char* end = s.data() + s.size();
-    const bool negative = begin != end && *begin == '-';
-    const char* digits = negative ? begin + 1 : begin;
-    if (digits == end || *digits < '0' || *digits > '9' ||
-        (*digits == '0' && digits + 1 != end && digits[1] >= '0' && digits[1] <= '9'))
-        return false;
-    if (negative && *digits == '0')
-        return false;
-    const auto [stop, ec] = std::from_chars(begin, end, out);
-    if (ec != std::errc() || out < low || out > high)
-        return false;
-    s.remove_prefix(static_cast<size_t>(stop - begin));
-    return true;
-}
-
-bool takeQuad(std::string_view& s, uint32_t& out) {
-    out = 0;
-    for (int i = 0; i < 4; ++i) {
-        long long part = 0;
-        if (i > 0) {
-            if (s.empty() || s.front() != '.')
-                return false;
-            s.remove_prefix(1);
-        }
-        if (!s.empty() && s.front() == '-')
-            return false;
-        if (!takeNumber(s, 0, 255, part))
-            return false;
-        out = (out << 8) | static_cast<uint32_t>(part);
-    }
-    return true;
-}
-
-bool takeComma(std::string_view& s) {
-    if (s.empty() || s.front() != ',')
-        return false;
-    s.remove_prefix(1);
-    return true;
 }
 
 } // namespace
@@ -108,19 +64,35 @@ DWORD checkLease(uint32_t ifIndex, std::string_view name) {
     return NO_ERROR;
 }
 
-bool canonicalRouteName(std::string_view name) {
-    if (name.size() > kMaxRouteNameLength)
-        return false;
-    uint32_t destination = 0;
-    uint32_t mask = 0;
-    uint32_t nextHop = 0;
-    long long metric = 0;
-    if (!takeQuad(name, destination) || !takeComma(name) || !takeQuad(name, mask) ||
-        !takeComma(name) || !takeQuad(name, nextHop) || !takeComma(name) ||
-        !takeNumber(name, std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max(),
-                    metric))
-        return false;
-    return name.empty() && contiguous(mask) && (destination & ~mask) == 0 && nextHop != 0;
+StoreNames namesToStore(const std::vector<std::string>& names) {
+    StoreNames out;
+    for (const std::string& name : names) {
+        reg::StorableName stored = reg::storableRouteName(name);
+        if (stored.fault == reg::RouteNameFault::None)
+            out.accepted.push_back(std::move(stored.name));
+        else
+            out.refused.push_back({name, stored.fault});
+    }
+    return out;
+}
+
+std::string printableName(std::string_view name) {
+    constexpr std::size_t shown = 80;
+    std::string out;
+    for (const char c : name.substr(0, shown)) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u < 0x20 || u >= 0x7F || c == '\\') {
+            static constexpr char hex[] = "0123456789abcdef";
+            out += "\\x";
+            out += hex[u >> 4];
+            out += hex[u & 0xF];
+        } else {
+            out += c;
+        }
+    }
+    if (name.size() > shown)
+        out += "...";
+    return out;
 }
 
 } // namespace corvane::helper

@@ -172,23 +172,38 @@ int onSetPersistentRoutes(sd_bus_message* m, void* userdata, sd_bus_error*) {
             return r;
         if (const int r = sd_bus_message_read(m, "b", &persistent); r < 0)
             return r;
-        if (persistent)
-            acceptable = std::all_of(names.begin(), names.end(),
-                                     [](const std::string& n) { return canonicalRouteName(n); });
+    }
+    // A name to store goes in under the one text of its route; a refused one fails alone,
+    // with its reason in the journal, and the others are stored.
+    StoreNames checked;
+    if (acceptable && persistent) {
+        checked = namesToStore(names);
+        names = checked.accepted;
     }
     std::string failure;
     std::string what = std::string(persistent ? "store " : "forget ") +
                        std::to_string(names.size()) + " persistent route(s)";
     if (names.size() == 1)
-        what += " " + names.front();
+        what += " " + printableName(names.front());
+    constexpr std::size_t listedRefusals = 8;
+    for (std::size_t i = 0; i < checked.refused.size() && i < listedRefusals; ++i)
+        what += "; refused " + printableName(checked.refused[i].name) + " (" +
+                reg::routeNameFaultText(checked.refused[i].fault) + ")";
+    if (checked.refused.size() > listedRefusals)
+        what += "; " + std::to_string(checked.refused.size() - listedRefusals) + " more refused";
+    const bool anyRefused = !checked.refused.empty();
     return serve(
-        m, kActionPersistentRoutes, [&] { return acceptable ? NO_ERROR : ERROR_INVALID_PARAMETER; },
+        m, kActionPersistentRoutes,
+        [&] {
+            return acceptable && !(anyRefused && names.empty()) ? NO_ERROR
+                                                                : ERROR_INVALID_PARAMETER;
+        },
         [&] {
             const DWORD rc =
                 storePersistentRoutes(service.storeFolder, names, persistent != 0, failure);
             if (rc != NO_ERROR)
                 std::fprintf(stderr, "store: %s\n", failure.c_str());
-            return rc;
+            return rc == NO_ERROR && anyRefused ? DWORD{ERROR_INVALID_PARAMETER} : rc;
         },
         what);
 }

@@ -15,7 +15,7 @@ std::filesystem::path storeFolder();
 
 // Adds the names the key lacks (in the order given) or removes those it has, in one locked
 // write; no write when nothing would change. NO_ERROR or ERROR_CAN_NOT_COMPLETE with
-// failure saying why. The names have been checked (canonicalRouteName), so they compare as
+// failure saying why. Names to store have been checked (namesToStore), so they compare as
 // plain strings.
 DWORD storePersistentRoutes(const std::filesystem::path& folder,
                             const std::vector<std::string>& names, bool persistent,

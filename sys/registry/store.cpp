@@ -134,6 +134,13 @@ std::shared_ptr<const Data> Store::snapshot() {
 }
 
 void Store::update(const std::function<void(Data&)>& change) {
+    updateIf([&](Data& data) {
+        change(data);
+        return true;
+    });
+}
+
+void Store::updateIf(const std::function<bool(Data&)>& change) {
     FileLock lock(lockFile_);
     const Parsed current = *load(true);
     // What could not be read lives on only in the copy: without one, the file stays as it is.
@@ -141,8 +148,8 @@ void Store::update(const std::function<void(Data&)>& change) {
         throw StoreError("Cannot write " + file_.string() +
                          ": it is damaged and no copy of it could be kept");
     Data data = current.data ? *current.data : Data{};
-    change(data);
-    writeFileAtomically(file_, serialize(data), current.mode);
+    if (change(data))
+        writeFileAtomically(file_, serialize(data), current.mode);
 }
 
 std::optional<Key> Store::open(std::string_view path, bool create) {

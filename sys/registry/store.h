@@ -51,6 +51,9 @@ public:
     // Lets change edit the current content and writes the result, all under the lock.
     // Throws StoreError when the file cannot be read or written; nothing changes then.
     void update(const std::function<void(Data&)>& change);
+    // The same, but nothing is written when change answers false: one read of the file
+    // where a snapshot first and an update after would read it twice.
+    void updateIf(const std::function<bool(Data&)>& change);
 
     // The key, created when asked. Nothing when it does not exist (and create is false) or
     // when the store cannot be read; a failure to create it throws StoreError.

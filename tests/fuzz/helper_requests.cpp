@@ -9,15 +9,23 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     return corvane::fuzz::guarded([&] {
         const std::string_view given = corvane::fuzz::text(data, size);
-        if (corvane::helper::canonicalRouteName(given)) {
-            FUZZ_CHECK(given.size() <= corvane::helper::kMaxRouteNameLength);
+        const corvane::helper::StoreNames checked =
+            corvane::helper::namesToStore({std::string(given)});
+        FUZZ_CHECK(checked.accepted.size() + checked.refused.size() == 1);
+        if (!checked.accepted.empty()) {
+            const std::string& stored = checked.accepted.front();
+            FUZZ_CHECK(stored.size() <= corvane::helper::kMaxRouteNameLength);
             int commas = 0;
-            for (const char c : given) {
+            for (const char c : stored) {
                 FUZZ_CHECK((c >= '0' && c <= '9') || c == '.' || c == ',' || c == '-');
                 commas += c == ',';
             }
             FUZZ_CHECK(commas == 3);
+            // The one text of a route is its own: stored again, it stays as it is.
+            FUZZ_CHECK(corvane::helper::namesToStore({stored}).accepted.front() == stored);
         }
+        for (const char c : corvane::helper::printableName(given))
+            FUZZ_CHECK(c >= 0x20 && c < 0x7F);
         if (corvane::helper::checkLease(1, given) == NO_ERROR) {
             FUZZ_CHECK(given.size() < 16);
             FUZZ_CHECK(given.find('/') == std::string_view::npos);

@@ -1,6 +1,7 @@
 // The value names of the persistent route store, one a line: read back as routes, matched
 // against live rows, and shown as rows of their own.
 #include "fuzz_support.h"
+#include "registry/route_name.h"
 #include "routing/route_rows.h"
 
 #include <algorithm>
@@ -39,6 +40,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             }
             if (liveRouteKey(name))
                 FUZZ_CHECK(persistentRouteName(live.back()) == name);
+            // What the store keeps of a name is the name its route's row bears.
+            if (const reg::StorableName kept = reg::storableRouteName(name);
+                kept.fault == reg::RouteNameFault::None)
+                FUZZ_CHECK(liveRouteKey(kept.name).has_value());
             names.push_back(std::move(name));
         }
         const PersistentNames stored(names);

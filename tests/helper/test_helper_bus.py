@@ -317,10 +317,28 @@ class HelperBus(unittest.TestCase):
         # Not a route name: no other key or value can be written through it.
         for name in ['10.61.0.0,255.255.0.0,10.9.0.2,5\n[HKLM\\Other]',
                      '10.61.0.0,255.255.0.0,0.0.0.0,5', '10.61.0.0,255.0.255.0,10.9.0.2,5',
-                     '010.61.0.0,255.255.0.0,10.9.0.2,5', '10.61.0.0,255.255.0.0,10.9.0.2,-0']:
+                     '10.61.0.0,255.255.0.0,10.9.0.2,+5']:
             rc, out = self.hostile('SetPersistentRoutes', 'asb', 1, name, 'true')
             self.assertEqual(out.strip(), 'u %d' % INVALID_PARAMETER, name)
         self.assertEqual(self.stored(), before)
+        # One refused name keeps only itself out; a name written with leading zeros is the
+        # program's own route and goes in as its row shows it.
+        rc, out = self.hostile('SetPersistentRoutes', 'asb', 3,
+                               '10.61.0.0,255.255.0.0,0.0.0.0,5',
+                               '010.61.0.0,255.255.0.0,10.9.0.2,5',
+                               '10.62.0.0,255.255.0.0,10.9.0.2,-0', 'true')
+        self.assertEqual(out.strip(), 'u %d' % INVALID_PARAMETER)
+        stored = self.stored()
+        self.assertIn('"10.61.0.0,255.255.0.0,10.9.0.2,5"', stored)
+        self.assertIn('"10.62.0.0,255.255.0.0,10.9.0.2,0"', stored)
+        self.assertNotIn('0.0.0.0,5', stored)
+        self.assertNotIn('010.61', stored)
+        self.assertIn('refused 10.61.0.0,255.255.0.0,0.0.0.0,5 (the next hop', self.helper_log())
+        rc, out = self.hostile('SetPersistentRoutes', 'asb', 2,
+                               '10.61.0.0,255.255.0.0,10.9.0.2,5',
+                               '10.62.0.0,255.255.0.0,10.9.0.2,0', 'false')
+        self.assertEqual(out.strip(), 'u 0')
+        self.assertNotIn('10.6', self.stored())
         # Only what is stored must be a name the program writes: a hand-written one may go.
         rc, out = self.hostile('SetPersistentRoutes', 'asb', 1,
                                '010.61.0.0,255.255.0.0,10.9.0.2,5', 'false')

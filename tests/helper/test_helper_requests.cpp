@@ -55,20 +55,51 @@ TEST(HelperRequests, LeaseNamesAreInterfaceNamesOnly) {
     EXPECT_EQ(checkLease(2, std::string_view("eth\0x", 5)), ERROR_INVALID_PARAMETER);
 }
 
-TEST(HelperRequests, OnlyCanonicalRouteNamesAreStored) {
-    EXPECT_TRUE(canonicalRouteName("10.50.0.0,255.255.0.0,10.9.0.2,5"));
-    EXPECT_TRUE(canonicalRouteName("0.0.0.0,0.0.0.0,192.168.1.1,-1"));
-    EXPECT_TRUE(canonicalRouteName("10.50.0.0,255.255.0.0,10.9.0.2,2147483647"));
+std::string stored(const char* name) {
+    const StoreNames checked = namesToStore({name});
+    return checked.accepted.empty() ? std::string("refused") : checked.accepted.front();
+}
+
+TEST(HelperRequests, RouteNamesAreStoredInTheOneTextOfTheirRoute) {
+    EXPECT_EQ(stored("10.50.0.0,255.255.0.0,10.9.0.2,5"), "10.50.0.0,255.255.0.0,10.9.0.2,5");
+    EXPECT_EQ(stored("0.0.0.0,0.0.0.0,192.168.1.1,-1"), "0.0.0.0,0.0.0.0,192.168.1.1,-1");
+    EXPECT_EQ(stored("10.50.0.0,255.255.0.0,10.9.0.2,2147483647"),
+              "10.50.0.0,255.255.0.0,10.9.0.2,2147483647");
+    // What the program's address value reads is a quad here too; it is stored as its row
+    // shows it, so that one route has one name.
+    EXPECT_EQ(stored("010.50.0.0,255.255.0.0,10.9.0.2,5"), "10.50.0.0,255.255.0.0,10.9.0.2,5");
+    EXPECT_EQ(stored("10.061.0.0,255.255.000.0,10.9.0.02,05"), "10.61.0.0,255.255.0.0,10.9.0.2,5");
+    EXPECT_EQ(stored("10.50.0.0,255.255.0.0,10.9.0.2,-0"), "10.50.0.0,255.255.0.0,10.9.0.2,0");
+    EXPECT_EQ(stored("10.50.0.0,255.255.0.0,10.9.0.2,4294967295"),
+              "10.50.0.0,255.255.0.0,10.9.0.2,-1");
     for (const char* bad :
-         {"10.50.0.0,255.255.0.0,10.9.0.2,2147483648", // past a signed 32-bit metric
-          "10.50.0.0,255.255.0.0,10.9.0.2,-0", "10.50.0.0,255.255.0.0,10.9.0.2,05",
-          "010.50.0.0,255.255.0.0,10.9.0.2,5", "10.50.0.0,255.0.255.0,10.9.0.2,5",
+         {"10.50.0.0,255.255.0.0,10.9.0.2,4294967296", // past a 32-bit metric
+          "10.50.0.0,255.255.0.0,10.9.0.2,-2147483649", "10.50.0.0,255.0.255.0,10.9.0.2,5",
           "10.50.0.1,255.255.0.0,10.9.0.2,5", "10.50.0.0,255.255.0.0,0.0.0.0,5",
           "10.50.0.0,255.255.0.0,10.9.0.2", "10.50.0.0,255.255.0.0,10.9.0.2,5,",
           "10.50.0.0,255.255.0.0,10.9.0.2,5\n[other]", "10.50.0.0,255.255.0.0,10.9.0.256,5",
           "10.50.0,255.255.0.0,10.9.0.2,5", "10.50.0.0 ,255.255.0.0,10.9.0.2,5",
-          "-10.50.0.0,255.255.0.0,10.9.0.2,5", ""})
-        EXPECT_FALSE(canonicalRouteName(bad)) << bad;
+          "-10.50.0.0,255.255.0.0,10.9.0.2,5", "10.50.0.0,255.255.0.0,10.9.0.2,+5",
+          "0010.050.000.000,255.255.0.0,10.9.0.2,5", // a quad of 16 characters is none
+          "10.50.0.0,255.255.0.0,10.9.0.2,0000000000000000000000000000000000000000000000005", ""})
+        EXPECT_EQ(stored(bad), "refused") << bad;
+}
+
+TEST(HelperRequests, ARefusedNameFailsAloneWithItsReason) {
+    const StoreNames checked =
+        namesToStore({"10.60.0.0,255.255.0.0,10.9.0.2,1", "10.061.0.0,255.255.0.0,10.9.0.2,1",
+                      "10.62.0.0,255.255.0.0,0.0.0.0,1", "10.63.0.5,255.255.0.0,10.9.0.2,1",
+                      "10.64.0.0,255.0.255.0,10.9.0.2,1", "x"});
+    EXPECT_EQ(checked.accepted, (std::vector<std::string>{"10.60.0.0,255.255.0.0,10.9.0.2,1",
+                                                          "10.61.0.0,255.255.0.0,10.9.0.2,1"}));
+    ASSERT_EQ(checked.refused.size(), 4U);
+    EXPECT_EQ(checked.refused[0].name, "10.62.0.0,255.255.0.0,0.0.0.0,1");
+    EXPECT_EQ(checked.refused[0].fault, reg::RouteNameFault::NoGateway);
+    EXPECT_EQ(checked.refused[1].fault, reg::RouteNameFault::HostBits);
+    EXPECT_EQ(checked.refused[2].fault, reg::RouteNameFault::MaskWithHoles);
+    EXPECT_EQ(checked.refused[3].fault, reg::RouteNameFault::NotARoute);
+    EXPECT_EQ(printableName("10.1.0.0\n[HKLM\\x]\x7f\xc3"), "10.1.0.0\\x0a[HKLM\\x5cx]\\x7f\\xc3");
+    EXPECT_EQ(printableName(std::string(100, 'a')), std::string(80, 'a') + "...");
 }
 
 TEST(HelperClient, NoBusMeansNotReached) {

@@ -90,6 +90,29 @@ TEST_F(PersistentBatch, ManyNamesGoInOneWriteWithTheSingleNameRules) {
     EXPECT_TRUE(result);
 }
 
+// Written as the list loader takes it, a name is stored in the one text of its route: the
+// text its row shows, and the text the helper stores.
+TEST_F(PersistentBatch, NamesAreStoredInTheTextTheirRowShows) {
+    EXPECT_TRUE(SetPersistent("10.061.0.0,255.255.0.0,192.168.001.1,07", true));
+    std::vector<RefusedRouteName> refused;
+    EXPECT_FALSE(SetPersistent(
+        {"010.062.0.0,255.255.0.0,192.168.1.1,1", "10.63.0.0,255.255.0.0,0.0.0.0,1",
+         "10.64.0.1,255.255.0.0,1.1.1.1,1", "10.65.0.0,255.255.0.0,192.168.1.1,4294967295"},
+        true, &refused));
+    EXPECT_EQ(ReadPersistentRouteNames(),
+              (std::vector<std::string>{"10.61.0.0,255.255.0.0,192.168.1.1,7",
+                                        "10.62.0.0,255.255.0.0,192.168.1.1,1",
+                                        "10.65.0.0,255.255.0.0,192.168.1.1,-1"}));
+    ASSERT_EQ(refused.size(), 2U);
+    EXPECT_EQ(refused[0].name, "10.63.0.0,255.255.0.0,0.0.0.0,1");
+    EXPECT_EQ(refused[0].fault, reg::RouteNameFault::NoGateway);
+    EXPECT_EQ(refused[1].fault, reg::RouteNameFault::HostBits);
+    EXPECT_TRUE(IsPersistent("10.61.0.0,255.255.0.0,192.168.1.1,7"));
+    // Removal takes the name as stored, whatever it looks like.
+    EXPECT_TRUE(SetPersistent("10.61.0.0,255.255.0.0,192.168.1.1,7", false));
+    EXPECT_FALSE(IsPersistent("10.61.0.0,255.255.0.0,192.168.1.1,7"));
+}
+
 TEST_F(PersistentBatch, RemovalIgnoresLetterCaseAndLeavesTheOthers) {
     ASSERT_TRUE(SetPersistent(names(300), true));
     std::vector<std::string> gone = names(100, 100);
