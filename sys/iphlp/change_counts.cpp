@@ -240,6 +240,7 @@ void CountModel::applyRoute(const nlmsghdr* nlh, Source source) {
             return;
         count(*vit, -1);
         list.erase(vit);
+        ++routeChanges_;
         if (list.empty()) {
             routes_.erase(it);
             const auto b = bases_.find(prefixKey(base.destination, base.prefixLength));
@@ -253,6 +254,7 @@ void CountModel::applyRoute(const nlmsghdr* nlh, Source source) {
     }
     if (it == routes_.end()) {
         count(v, +1);
+        ++routeChanges_;
         routes_[base].push_back(std::move(v));
         bases_[prefixKey(base.destination, base.prefixLength)].push_back(base);
         return;
@@ -261,6 +263,7 @@ void CountModel::applyRoute(const nlmsghdr* nlh, Source source) {
     if (std::find(list.begin(), list.end(), v) != list.end())
         return; // already known, from a dump or an earlier announcement
     count(v, +1);
+    ++routeChanges_;
     // The kernel keeps routes of one destination, metric and TOS in a list: a replacement
     // takes the first one's place, an appended route goes last, any other new one first.
     if (source == Source::Event && (nlh->nlmsg_flags & NLM_F_REPLACE)) {
@@ -289,14 +292,16 @@ void CountModel::clearRoutes() {
 }
 
 void CountModel::clear() {
+    const uint32_t changes = routeChanges_;
     *this = CountModel{};
+    routeChanges_ = changes + 1;
 }
 
 ChangeCounts CountModel::counts() const {
     const auto clamp = [](uint64_t n) {
         return static_cast<uint32_t>(std::min<uint64_t>(n, UINT32_MAX));
     };
-    return {clamp(links_.size()), clamp(addresses_.size()), clamp(routeRows_)};
+    return {clamp(links_.size()), clamp(addresses_.size()), clamp(routeRows_), routeChanges_};
 }
 
 std::vector<nl::Route> CountModel::routesTo(uint32_t destination, uint8_t prefixLength) const {

@@ -17,6 +17,9 @@ struct ChangeCounts {
     uint32_t interfaces = 0; // rows of the interface table
     uint32_t addresses = 0;  // IPv4 addresses
     uint32_t routeRows = 0;  // rows of the routing table
+    // Changes to those rows seen so far, wrapping: tells a change that left the numbers as
+    // they were (a route gone and another come) from none.
+    uint32_t routeChanges = 0;
 };
 
 // What the kernel holds, as far as the counts need it, brought up to date one message at a
@@ -29,6 +32,8 @@ public:
     void apply(const nlmsghdr* nlh, Source source);
     void clear();
     void clearRoutes();
+    // The routes were read again because some went unannounced.
+    void noteReread() { ++routeChanges_; }
     // The kernel removes some routes without announcing it: those through an interface
     // taken down, deleted, or left without IPv4 address, and those whose source address went
     // away. True when an announcement applied since the last question may have done so to a
@@ -84,6 +89,7 @@ private:
     // the next check, and cleared by takeRouteRereadNeed.
     bool rereadNeed_ = false;
     bool nexthopRemoved_ = false;
+    uint32_t routeChanges_ = 0; // kept through clear(): a rebuild follows lost changes
 };
 
 // The counts of the running kernel, for this process: the first call reads everything, later

@@ -110,6 +110,7 @@ int CountCache::rebuild() {
 int CountCache::rereadRoutes() {
     ++stats_.routeRereads;
     model_.clearRoutes();
+    model_.noteReread();
     // Everything announced so far is applied, so the replay after the dump starts from it.
     const nl::DumpStatus st = dumpInto(model_, RTM_GETROUTE, AF_INET, sizeof(rtmsg));
     if (st.error) {

@@ -537,6 +537,22 @@ TEST_F(RoutesPageNetns, ALinkBouncedBetweenTwoChecksEmptiesItsRoutes) {
         if (text(r, 0) == "10.30.0.0")
             indexes.push_back(text(r, 3));
     EXPECT_EQ(indexes, std::vector<QString>{"n.a."});
+
+    // A route gone and another come between two checks leave the count as it was; the check
+    // sees them all the same, whether the kernel told of the removal or not.
+    sh("ip route add 10.31.0.0/16 via 10.20.0.2 && ip route add 10.32.0.0/16 via 10.20.0.2");
+    while (w.refresh->IpCountsChanged()) {
+    }
+    sh("ip route del 10.31.0.0/16 && ip route add 10.35.0.0/16 via 10.20.0.2");
+    EXPECT_TRUE(w.refresh->IpCountsChanged());
+    EXPECT_FALSE(w.refresh->IpCountsChanged());
+    sh("ip link set ra down && ip link set ra up && ip route add 10.36.0.0/16 via 10.20.0.2 && "
+       "ip route add 10.37.0.0/16 via 10.20.0.2");
+    EXPECT_TRUE(w.refresh->IpCountsChanged());
+    w.RefreshNetworkStatus();
+    EXPECT_EQ(rowOf("10.32.0.0"), -1);
+    EXPECT_EQ(rowOf("10.35.0.0"), -1);
+    EXPECT_GE(rowOf("10.37.0.0"), 0);
 }
 
 } // namespace
