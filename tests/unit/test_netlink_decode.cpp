@@ -407,6 +407,7 @@ TEST(EntryPoints, NullArgumentsAreRefused) {
     EXPECT_EQ(GetIpForwardTable(nullptr, nullptr, 1), ERROR_INVALID_PARAMETER);
     EXPECT_EQ(GetBestInterface(0, nullptr), ERROR_INVALID_PARAMETER);
     EXPECT_EQ(GetIpStatistics(nullptr), ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(GetRouteChangeCount(nullptr), ERROR_INVALID_PARAMETER);
     MIB_IFROW row{};
     row.dwIndex = 0x80000000u; // no kernel index is that large; never reaches the kernel
     EXPECT_EQ(GetIfEntry(&row), ERROR_DEV_NOT_EXIST);
