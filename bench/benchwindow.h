@@ -11,6 +11,7 @@
 
 #include <QDialog>
 #include <QTemporaryDir>
+#include <string>
 
 namespace corvane::bench {
 
@@ -42,6 +43,11 @@ public:
         frmSetup = nullptr;
         frmMain = nullptr;
         delete window;
+    }
+
+    // A file of that name in the window's private folder, gone with it.
+    std::string scratch(const char* name) const {
+        return store_.filePath(QString::fromLatin1(name)).toStdString();
     }
 
     CountingPrompter prompts;

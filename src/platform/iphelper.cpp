@@ -37,6 +37,7 @@ template <typename F> void IpHelper::forEachEntry(F&& f) {
     f("SetIpForwardEntry", SetIpForwardEntry, loadbit::SetIpForwardEntry, Base);
     f("DeleteIpForwardEntry", DeleteIpForwardEntry, loadbit::DeleteIpForwardEntry, Base);
     f("GetIpStatistics", GetIpStatistics, loadbit::GetIpStatistics, Base);
+    f("GetRouteChangeCount", GetRouteChangeCount, 0u, Optional);
     f("SetIfEntry", SetIfEntry, loadbit::SetIfEntry, Base);
     f("AddIPAddress", AddIPAddress, loadbit::AddIPAddress, Base);
     f("DeleteIPAddress", DeleteIPAddress, loadbit::DeleteIPAddress, Base);
@@ -77,11 +78,11 @@ LoadFailure IpHelper::bind(bool xpFamily, const LibraryPaths& paths) {
     }
     forEachEntry([&](const char* name, auto& entry, uint32_t bit, Group group) {
         using Pointer = typename std::remove_reference_t<decltype(entry)>::Pointer;
-        const bool wanted = group == Group::Base || xpFamily;
+        const bool wanted = group == Group::Base || group == Group::Optional || xpFamily;
         void* lib = group == Group::Snapshot ? snapshotLib_ : ipHelperLib_;
         void* sym = wanted && lib ? ::dlsym(lib, name) : nullptr;
         entry.set(reinterpret_cast<Pointer>(sym));
-        if (sym || !wanted || group == Group::Snapshot)
+        if (sym || !wanted || group == Group::Snapshot || group == Group::Optional)
             return;
         failure_.code |= bit;
         if (group == Group::Extended)

@@ -103,6 +103,7 @@ public:
     Entry<decltype(&::SetIpForwardEntry)> SetIpForwardEntry;
     Entry<decltype(&::DeleteIpForwardEntry)> DeleteIpForwardEntry;
     Entry<decltype(&::GetIpStatistics)> GetIpStatistics;
+    Entry<decltype(&::GetRouteChangeCount)> GetRouteChangeCount; // optional, never reported
     Entry<decltype(&::GetTcpTable)> GetTcpTable;
     Entry<decltype(&::GetUdpTable)> GetUdpTable;
     Entry<decltype(&::AllocateAndGetTcpExTableFromStack)> AllocateAndGetTcpExTableFromStack;
@@ -120,7 +121,7 @@ public:
     Entry<decltype(&::CloseHandle)> CloseHandle;
 
 private:
-    enum class Group { Base, AdapterAddresses, Extended, Snapshot };
+    enum class Group { Base, AdapterAddresses, Extended, Snapshot, Optional };
     // Calls f(name, entry, bit, group) for every entry point.
     template <typename F> void forEachEntry(F&& f);
     void* ipHelperLib_ = nullptr;

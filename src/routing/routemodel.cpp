@@ -2,6 +2,7 @@
 
 #include <QBrush>
 #include <QFont>
+#include <algorithm>
 #include <iterator>
 
 namespace corvane {
@@ -74,6 +75,27 @@ bool RouteModel::removeRows(int row, int count, const QModelIndex& parent) {
         activeDefault_ = -1;
     endRemoveRows();
     return true;
+}
+
+void RouteModel::removeRowsAt(const std::vector<int>& sortedRows) {
+    if (sortedRows.empty())
+        return;
+    std::vector<RouteRow> kept;
+    kept.reserve(rows_.size() - std::min(rows_.size(), sortedRows.size()));
+    int active = activeDefault_;
+    std::size_t next = 0;
+    for (std::size_t r = 0; r < rows_.size(); ++r) {
+        if (next < sortedRows.size() && static_cast<std::size_t>(sortedRows[next]) == r) {
+            ++next;
+            if (static_cast<int>(r) == activeDefault_)
+                active = -1;
+            else if (static_cast<int>(r) < activeDefault_ && active >= 0)
+                --active;
+            continue;
+        }
+        kept.push_back(std::move(rows_[r]));
+    }
+    reset(std::move(kept), active);
 }
 
 void RouteModel::reset(std::vector<RouteRow> rows, int activeDefault) {

@@ -37,6 +37,9 @@ public:
     void setPersistent(const PersistentNames& names);
     void setActiveDefault(int index);
     void append(std::vector<RouteRow> rows);
+    // Takes out the rows at these positions (ascending, each once) in one reset, however many
+    // and wherever they are; the underline follows its route or goes with it.
+    void removeRowsAt(const std::vector<int>& sortedRows);
 
     // Asked at paint time, so switching the option recolours without a refill.
     std::function<bool()> coloured;

@@ -8,8 +8,10 @@
 #include "routing/frmmodifyroutes.h"
 #include "routing/frmroutelist.h"
 #include "routing/persistentroutes.h"
+#include "routing/route_deletion.h"
 #include "routing/route_read.h"
 #include "routing/routelist_add.h"
+#include "routing/routelist_match.h"
 #include "shell/actionlist.h"
 #include "shell/forms.h"
 #include "shell/menubuilder.h"
@@ -29,7 +31,6 @@
 #include <QTableView>
 #include <algorithm>
 #include <arpa/inet.h>
-#include <unordered_set>
 
 namespace corvane {
 namespace {
@@ -114,13 +115,17 @@ bool RoutesPage::eventFilter(QObject* watched, QEvent* event) {
     return Page::eventFilter(watched, event);
 }
 
-// Rows currently selected, in list order.
+// Rows currently selected, in list order. Read from the selection's ranges: asking the model
+// row by row costs a pass over every range per row, minutes for ten thousand rows.
 std::vector<int> RoutesPage::selectedRows() const {
     std::vector<int> rows;
     if (const QItemSelectionModel* selection = lvFwTable->selectionModel())
-        for (const QModelIndex& index : selection->selectedRows())
-            rows.push_back(index.row());
+        for (const QItemSelectionRange& range : selection->selection())
+            if (range.isValid())
+                for (int r = range.top(); r <= range.bottom(); ++r)
+                    rows.push_back(r);
     std::sort(rows.begin(), rows.end());
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
     return rows;
 }
 
@@ -163,39 +168,66 @@ void RoutesPage::lvFwTableSelectItem() {
 void RoutesPage::acDeleteRouteExecute() {
     emit showRequested();
     RouteModel& model = *lvFwTableModel;
-    // The routes themselves, taken before any box opens: a row number names another route, or
-    // none, once the list has changed.
-    std::vector<RouteRow> chosen;
-    for (const int r : selectedRows())
-        chosen.push_back(model.row(r));
-    if (chosen.empty())
+    // The routes themselves, taken before any box opens, with the rows they stood in.
+    const std::vector<int> at = selectedRows();
+    if (at.empty())
         return;
+    std::vector<RouteRow> chosen;
+    chosen.reserve(at.size());
+    for (const int r : at)
+        chosen.push_back(model.row(r));
     const ChangeInProgress change(refresh_);
     if (!confirm(deleteRouteQuestion(static_cast<int>(chosen.size()), chosen.front()),
                  QStringLiteral("Delete")))
         return;
-    for (const RouteRow& route : chosen) {
-        if (!route.inactive()) {
-            MIB_IPFORWARDROW record = routeDeletionRecord(route);
-            const DWORD rc = iphlp().DeleteIpForwardEntry(&record);
-            if (rc != NO_ERROR) {
-                if (const int r = rowOf(model, route); r >= 0)
-                    lvFwTable->selectionModel()->select(model.index(r, 0),
-                                                        QItemSelectionModel::Deselect |
-                                                            QItemSelectionModel::Rows);
-                ReportFailureForced(QStringLiteral("Couldn't DeleteIpForwardEntry (%1 %2.)")
-                                        .arg(routeCellText(route, fwcol::Destination),
-                                             routeCellText(route, fwcol::Mask)),
-                                    rc);
+    // The rows of the routes handled so far leave the list in one step whenever a box is
+    // about to show, and at the end: the list stands as the deletion left it so far.
+    std::vector<bool> refused(chosen.size(), false);
+    std::size_t handled = 0;
+    int removed = 0;
+    const auto settle = [&](std::size_t upTo) {
+        std::vector<int> remove;
+        for (; handled < upTo; ++handled) {
+            if (refused[handled])
                 continue;
-            }
+            // Rows move up by those taken out before them, which are all chosen ones. Nothing
+            // refills the list meanwhile; should it have changed all the same, look again.
+            const int r = at[handled] - removed;
+            if (r >= 0 && r < model.rowCount() && sameRoute(model.row(r), chosen[handled]))
+                remove.push_back(r);
+            else if (const int moved = rowOf(model, chosen[handled]); moved >= 0)
+                remove.push_back(moved);
         }
-        if (hasPersistentName(route))
-            SetPersistent(persistentRouteName(route), false);
-        if (const int r = rowOf(model, route); r >= 0)
-            model.removeRows(r, 1);
-        actions_.acDeleteRoute->setEnabled(false);
-    }
+        std::sort(remove.begin(), remove.end());
+        remove.erase(std::unique(remove.begin(), remove.end()), remove.end());
+        const int top = lvFwTable->rowAt(0);
+        lvFwTable->clearSelection();
+        model.removeRowsAt(remove);
+        removed += static_cast<int>(remove.size());
+        if (top >= 0 && model.rowCount() > 0) {
+            const auto above = std::lower_bound(remove.begin(), remove.end(), top) - remove.begin();
+            const int keep = std::clamp(top - static_cast<int>(above), 0, model.rowCount() - 1);
+            lvFwTable->scrollTo(model.index(keep, 0), QAbstractItemView::PositionAtTop);
+        }
+    };
+    // Each refused route is told, but a few boxes say enough: the rest are counted in one.
+    int refusals = 0;
+    deleteRoutes(
+        chosen,
+        [&](std::size_t i, DWORD code) {
+            refused[i] = true;
+            if (++refusals > ownDeletionFailureMessages)
+                return;
+            settle(i + 1);
+            ReportFailureForced(deletionFailureName(chosen[i]), code);
+        },
+        // The window keeps painting through a long selection; no input reaches it meanwhile.
+        [] { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); });
+    settle(chosen.size());
+    if (refusals > ownDeletionFailureMessages)
+        showMessage(moreDeletionFailuresText(refusals - ownDeletionFailureMessages),
+                    QStringLiteral("Error"), MsgIcon::Error);
+    actions_.acDeleteRoute->setEnabled(false);
     // Held back by the change until it ends, together with any update asked for meanwhile.
     if (!options().on(Option::AutoUpdate))
         emit refreshRequested();
@@ -429,24 +461,20 @@ void RoutesPage::acDelListExecute() {
         if (d.cbxInterfaces->currentIndex() < 0)
             return;
         const std::optional<DWORD> index = interfaceIndexOf(faces, d.cbxInterfaces->currentText());
-        // Texts are compared as written: a network with leading zeros matches nothing. One pass
-        // over the routing list, whatever the length of either list.
-        std::unordered_set<QString> listed;
-        for (const ListRoute& r : d.routeList->routes())
-            listed.insert(r.network + QLatin1Char(' ') + r.mask);
+        // Texts are compared as written: a network with leading zeros matches nothing.
+        const std::vector<int> named =
+            index ? rowsNamedByList(lvFwTableModel->rows(), d.routeList->routes(), *index, d.metric)
+                  : std::vector<int>();
+        // Neighbouring rows in one range each: a range per row makes every later step on the
+        // selection slow.
         QItemSelection matches;
-        const std::vector<RouteRow>& rows = lvFwTableModel->rows();
-        for (std::size_t r = 0; index && r < rows.size(); ++r) {
-            const RouteRow& row = rows[r];
-            if (row.inactive() || row.ifIndex != *index ||
-                static_cast<long long>(row.metric) != d.metric)
-                continue;
-            if (!listed.count(routeCellText(row, fwcol::Destination) + QLatin1Char(' ') +
-                              routeCellText(row, fwcol::Mask)))
-                continue;
-            const int at = static_cast<int>(r);
-            matches.select(lvFwTableModel->index(at, 0),
-                           lvFwTableModel->index(at, fwcol::Count - 1));
+        for (std::size_t i = 0; i < named.size();) {
+            std::size_t j = i;
+            while (j + 1 < named.size() && named[j + 1] == named[j] + 1)
+                ++j;
+            matches.select(lvFwTableModel->index(named[i], 0),
+                           lvFwTableModel->index(named[j], fwcol::Count - 1));
+            i = j + 1;
         }
         if (!matches.isEmpty()) {
             lvFwTable->selectionModel()->select(matches, QItemSelectionModel::ClearAndSelect);

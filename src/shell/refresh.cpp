@@ -28,7 +28,7 @@ bool DeadAddressQueue::push(ULONG nteContext) {
     return true;
 }
 
-bool IpCountWatch::changed(const MIB_IPSTATS& stats) {
+bool IpCountWatch::changed(const MIB_IPSTATS& stats, std::optional<DWORD> routeChanges) {
     bool any = false;
     const auto check = [&any](DWORD& seen, DWORD now) {
         if (seen != now) {
@@ -39,6 +39,11 @@ bool IpCountWatch::changed(const MIB_IPSTATS& stats) {
     check(numIf_, stats.dwNumIf);
     check(numAddr_, stats.dwNumAddr);
     check(numRoutes_, stats.dwNumRoutes);
+    if (routeChanges && routeChanges != routeChanges_) {
+        // The first number seen is no change of its own: the counts' first look is one.
+        any = any || routeChanges_.has_value();
+        routeChanges_ = routeChanges;
+    }
     return any;
 }
 
@@ -138,7 +143,10 @@ bool RefreshCycle::IpCountsChanged() {
     MIB_IPSTATS stats{};
     if (iphlp().GetIpStatistics(&stats) != NO_ERROR)
         return false;
-    return counts_.changed(stats);
+    DWORD routeChanges = 0;
+    if (iphlp().GetRouteChangeCount(&routeChanges) != NO_ERROR)
+        return counts_.changed(stats);
+    return counts_.changed(stats, routeChanges);
 }
 
 } // namespace corvane

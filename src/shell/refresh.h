@@ -10,6 +10,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <optional>
 
 class QTimer;
 
@@ -72,13 +73,15 @@ private:
 class IpCountWatch {
 public:
     // Remembers the counts that differ; true when any did. All start at 0, so the first
-    // look at a live system reports a change.
-    bool changed(const MIB_IPSTATS& stats);
+    // look at a live system reports a change. routeChanges, where the platform gives it,
+    // counts as a fourth: a route gone and another come leave the route count as it was.
+    bool changed(const MIB_IPSTATS& stats, std::optional<DWORD> routeChanges = std::nullopt);
 
 private:
     DWORD numIf_ = 0;
     DWORD numAddr_ = 0;
     DWORD numRoutes_ = 0;
+    std::optional<DWORD> routeChanges_;
 };
 
 extern const QString refreshingText; // "Refreshing network status information..."

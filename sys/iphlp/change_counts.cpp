@@ -56,6 +56,10 @@ uint64_t routeExtras(const nlmsghdr* nlh) {
     return h;
 }
 
+uint64_t prefixKey(uint32_t destination, uint8_t prefixLength) {
+    return (uint64_t{destination} << 8) | prefixLength;
+}
+
 template <typename Map> void adjust(Map& map, uint32_t key, int sign) {
     if (sign > 0) {
         ++map[key];
@@ -124,8 +128,10 @@ void CountModel::applyLink(const nlmsghdr* nlh, Source source) {
     if (nlh->nlmsg_type == RTM_NEWLINK) {
         const bool up = ifi->ifi_flags & IFF_UP;
         links_[index] = up;
+        // Judged now, not at the next check: the link may be up again by then, its routes
+        // gone all the same.
         if (!up && source == Source::Event)
-            downIfs_.push_back(index);
+            noteRoutesThrough(index);
         return;
     }
     links_.erase(index);
@@ -136,9 +142,19 @@ void CountModel::applyLink(const nlmsghdr* nlh, Source source) {
             gone.push_back(a);
     for (const AddressKey& a : gone) {
         forgetAddress(a);
-        lostSources_.push_back(a.local);
+        noteSourceLoss(a.local);
     }
-    downIfs_.push_back(index);
+    noteRoutesThrough(index);
+}
+
+void CountModel::noteRoutesThrough(uint32_t index) {
+    if (hopsByIf_.count(index))
+        rereadNeed_ = true;
+}
+
+void CountModel::noteSourceLoss(uint32_t local) {
+    if (routesBySource_.count(local) && !addressesByLocal_.count(local))
+        rereadNeed_ = true;
 }
 
 void CountModel::forgetAddress(const AddressKey& key) {
@@ -187,8 +203,11 @@ void CountModel::applyAddress(const nlmsghdr* nlh, Source source) {
     }
     forgetAddress(key);
     if (source == Source::Event) {
-        addressLossIfs_.push_back(key.index);
-        lostSources_.push_back(key.local);
+        // The interface's last address gone: its routes went with it, even should an address
+        // come back before the next check.
+        if (!addressesByIf_.count(key.index))
+            noteRoutesThrough(key.index);
+        noteSourceLoss(key.local);
     }
 }
 
@@ -221,19 +240,30 @@ void CountModel::applyRoute(const nlmsghdr* nlh, Source source) {
             return;
         count(*vit, -1);
         list.erase(vit);
-        if (list.empty())
+        ++routeChanges_;
+        if (list.empty()) {
             routes_.erase(it);
+            const auto b = bases_.find(prefixKey(base.destination, base.prefixLength));
+            if (b != bases_.end()) {
+                std::erase(b->second, base);
+                if (b->second.empty())
+                    bases_.erase(b);
+            }
+        }
         return;
     }
     if (it == routes_.end()) {
         count(v, +1);
+        ++routeChanges_;
         routes_[base].push_back(std::move(v));
+        bases_[prefixKey(base.destination, base.prefixLength)].push_back(base);
         return;
     }
     auto& list = it->second;
     if (std::find(list.begin(), list.end(), v) != list.end())
         return; // already known, from a dump or an earlier announcement
     count(v, +1);
+    ++routeChanges_;
     // The kernel keeps routes of one destination, metric and TOS in a list: a replacement
     // takes the first one's place, an appended route goes last, any other new one first.
     if (source == Source::Event && (nlh->nlmsg_flags & NLM_F_REPLACE)) {
@@ -247,41 +277,57 @@ void CountModel::applyRoute(const nlmsghdr* nlh, Source source) {
 }
 
 bool CountModel::takeRouteRereadNeed() {
-    bool need = nexthopRemoved_;
-    for (const uint32_t index : downIfs_) {
-        const auto link = links_.find(index);
-        if (hopsByIf_.count(index) && (link == links_.end() || !link->second))
-            need = true;
-    }
-    for (const uint32_t index : addressLossIfs_)
-        if (hopsByIf_.count(index) && !addressesByIf_.count(index))
-            need = true;
-    for (const uint32_t local : lostSources_)
-        if (routesBySource_.count(local) && !addressesByLocal_.count(local))
-            need = true;
-    downIfs_.clear();
-    addressLossIfs_.clear();
-    lostSources_.clear();
+    const bool need = rereadNeed_ || nexthopRemoved_;
+    rereadNeed_ = false;
     nexthopRemoved_ = false;
     return need;
 }
 
 void CountModel::clearRoutes() {
     routes_.clear();
+    bases_.clear();
     routeRows_ = 0;
     hopsByIf_.clear();
     routesBySource_.clear();
 }
 
 void CountModel::clear() {
+    const uint32_t changes = routeChanges_;
     *this = CountModel{};
+    routeChanges_ = changes + 1;
 }
 
 ChangeCounts CountModel::counts() const {
     const auto clamp = [](uint64_t n) {
         return static_cast<uint32_t>(std::min<uint64_t>(n, UINT32_MAX));
     };
-    return {clamp(links_.size()), clamp(addresses_.size()), clamp(routeRows_)};
+    return {clamp(links_.size()), clamp(addresses_.size()), clamp(routeRows_), routeChanges_};
+}
+
+std::vector<nl::Route> CountModel::routesTo(uint32_t destination, uint8_t prefixLength) const {
+    std::vector<nl::Route> out;
+    const auto b = bases_.find(prefixKey(destination, prefixLength));
+    if (b == bases_.end())
+        return out;
+    for (const RouteBase& base : b->second) {
+        const auto it = routes_.find(base);
+        if (it == routes_.end())
+            continue;
+        for (const RouteVariant& v : it->second) {
+            nl::Route& r = out.emplace_back();
+            r.table = base.table;
+            r.destination = base.destination;
+            r.prefixLength = base.prefixLength;
+            r.tos = base.tos;
+            r.priority = base.priority;
+            r.type = v.type;
+            r.protocol = v.protocol;
+            r.scope = v.scope;
+            r.preferredSource = v.preferredSource;
+            r.nextHops = v.hops;
+        }
+    }
+    return out;
 }
 
 } // namespace corvane::sys

@@ -45,12 +45,16 @@ nl::DumpStatus dumpInto(CountModel& model, uint16_t type, uint8_t family, size_t
 class CountCache {
 public:
     int current(ChangeCounts& out);
+    int routesTo(uint32_t destination, uint8_t prefixLength, std::vector<nl::Route>& out,
+                 bool& known);
     CountCacheStats stats() {
         const std::lock_guard lock(mutex_);
         return stats_;
     }
 
 private:
+    // Brings model_ up to date with the kernel as far as announcements allow.
+    int update();
     int rebuild();
     int rereadRoutes();
     int drain() {
@@ -106,6 +110,7 @@ int CountCache::rebuild() {
 int CountCache::rereadRoutes() {
     ++stats_.routeRereads;
     model_.clearRoutes();
+    model_.noteReread();
     // Everything announced so far is applied, so the replay after the dump starts from it.
     const nl::DumpStatus st = dumpInto(model_, RTM_GETROUTE, AF_INET, sizeof(rtmsg));
     if (st.error) {
@@ -117,8 +122,7 @@ int CountCache::rereadRoutes() {
     return 0;
 }
 
-int CountCache::current(ChangeCounts& out) {
-    const std::lock_guard lock(mutex_);
+int CountCache::update() {
     if (owner_ != ::getpid()) {
         // A forked child shares the parent's socket: reading it would steal the parent's
         // announcements. Closing our copy leaves the parent's open.
@@ -140,7 +144,27 @@ int CountCache::current(ChangeCounts& out) {
         if (const int e = rereadRoutes())
             return e;
     }
+    return 0;
+}
+
+int CountCache::current(ChangeCounts& out) {
+    const std::lock_guard lock(mutex_);
+    if (const int e = update())
+        return e;
     out = model_.counts();
+    return 0;
+}
+
+int CountCache::routesTo(uint32_t destination, uint8_t prefixLength, std::vector<nl::Route>& out,
+                         bool& known) {
+    const std::lock_guard lock(mutex_);
+    known = false;
+    if (const int e = update())
+        return e;
+    if (!valid_)
+        return 0;
+    out = model_.routesTo(destination, prefixLength);
+    known = true;
     return 0;
 }
 
@@ -153,6 +177,11 @@ CountCache& cache() {
 
 int currentCounts(ChangeCounts& out) {
     return cache().current(out);
+}
+
+int currentRoutesTo(uint32_t destination, uint8_t prefixLength, std::vector<nl::Route>& out,
+                    bool& known) {
+    return cache().routesTo(destination, prefixLength, out, known);
 }
 
 CountCacheStats countCacheStats() {

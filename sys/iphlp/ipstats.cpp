@@ -33,4 +33,16 @@ DWORD GetIpStatistics(MIB_IPSTATS* stats) {
         return NO_ERROR;
     });
 }
+
+DWORD GetRouteChangeCount(DWORD* changes) {
+    return guarded([&]() -> DWORD {
+        if (!changes)
+            return ERROR_INVALID_PARAMETER;
+        ChangeCounts counts;
+        if (const int e = currentCounts(counts))
+            return resultFromErrno(e);
+        *changes = counts.routeChanges;
+        return NO_ERROR;
+    });
+}
 }

@@ -2,6 +2,7 @@
 #include "route_change.h"
 
 #include "address_cache.h"
+#include "change_counts.h"
 #include "changes.h"
 #include "errors.h"
 #include "guard.h"
@@ -262,14 +263,21 @@ DWORD addRoute(const MIB_IPFORWARDROW& row) {
 DWORD deleteRoute(const MIB_IPFORWARDROW& row) {
     if (!prefixFromMask(row.dwForwardMask))
         return ERROR_INVALID_NETMASK;
+    // The routes to that destination from the announcements the change check follows: a list
+    // of deletions then costs no dump of the whole table per route.
     std::vector<nl::Route> routes;
-    std::vector<nl::Address> addrs;
-    if (const int e = nl::readRoutes(routes))
+    bool known = false;
+    if (const int e =
+            currentRoutesTo(row.dwForwardDest, *prefixFromMask(row.dwForwardMask), routes, known))
         return resultFromErrno(e);
-    if (const int e = nl::readAddresses(addrs))
+    if (!known)
+        if (const int e = nl::readRoutes(routes))
+            return resultFromErrno(e);
+    std::shared_ptr<const AddressList> addrs;
+    if (const int e = currentAddresses(addrs))
         return resultFromErrno(e);
     RouteMatch match;
-    if (const DWORD e = findRouteForRow(row, routes, addrs, match))
+    if (const DWORD e = findRouteForRow(row, routes, *addrs, match))
         return e;
     const nl::Route& r = *match.route;
     char buf[MNL_SOCKET_BUFFER_SIZE];

@@ -126,6 +126,11 @@ std::vector<EntryPoint> entryPoints() {
              return DeleteIpForwardEntry(&route);
          }},
         {"GetIpStatistics", [] { return GetIpStatistics(&stats); }},
+        {"GetRouteChangeCount",
+         [] {
+             DWORD changes = 0;
+             return GetRouteChangeCount(&changes);
+         }},
         {"AddIPAddress",
          [bd0] {
              ULONG context = 0, instance = 0;

@@ -1,8 +1,12 @@
 // The Routes page of the real main window against the kernel's routing table in a private
 // network namespace: the rows, the persistent store, deletion and the re-apply mode.
 #include "../gui/gui_fixture.h"
+#include "interfaces/iftable_rows.h"
+#include "interfaces/interfacepage.h"
 #include "netns.h"
+#include "platform/ifindex.h"
 #include "platform/resulttext.h"
+#include "routing/frmroutelist.h"
 #include "routing/persistentroutes.h"
 #include "routing/restore.h"
 #include "routing/routespage.h"
@@ -10,13 +14,17 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QComboBox>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFont>
 #include <QItemSelectionModel>
+#include <QPushButton>
 #include <QTabWidget>
 #include <QTableView>
 #include <QTest>
 #include <QTimer>
+#include <net/if.h>
 #include <sstream>
 
 using namespace corvane;
@@ -72,6 +80,26 @@ protected:
                 QItemSelectionModel::Select | QItemSelectionModel::Rows);
     }
     static RoutesPageNetns* self;
+    // Answers the Delete Routes by List dialog: shown, the list given, filled, Ok pressed.
+    void answerDeleteList(std::vector<ListRoute> list, const char* face, const char* metric) {
+        QString description;
+        const QString index = interfaceIndexText(if_nametoindex(face));
+        for (int r = 0; r < window->tsInterface->rowCount(); ++r)
+            if (window->tsInterface->cellText(r, ifcol::Index) == index)
+                description = window->tsInterface->cellText(r, ifcol::Description);
+        beforeModalAnswer = [this, list, description, metric](QDialog& dialog) {
+            auto& d = dynamic_cast<TfrmDelRouteList&>(dialog);
+            d.setResult(QDialog::Rejected);
+            d.FormShow();
+            d.FormActivate();
+            d.routeList->setRoutes(list);
+            d.btnOk->setEnabled(true);
+            d.cbxInterfaces->setEditText(description);
+            d.cbxMetric->setEditText(QString::fromLatin1(metric));
+            d.btnOkClick();
+            modalAnswer = d.result();
+        };
+    }
     static int deleteInChild() {
         self->prompts.answer(MsgAnswer::Yes);
         self->window->tsRoutes->acDeleteRouteExecute();
@@ -367,6 +395,164 @@ TEST_F(RoutesPageNetns, IpRouteThroughAnIpv6Gateway) {
     w.tsRoutes->acDeleteRouteExecute();
     EXPECT_EQ(shOut("ip route show 10.60.0.0/16"), "");
     EXPECT_TRUE(IsPersistent(name));
+}
+
+// The metric column shows 4294967295 as "-1", and "-1" typed in the dialog is what names it.
+TEST_F(RoutesPageNetns, DeleteByListNamesTheHighestMetricAsMinusOne) {
+    CORVANE_REQUIRE_NETNS();
+    sh("ip route add 10.80.0.0/16 via 10.20.0.2 metric 4294967295 && "
+       "ip route add 10.81.0.0/16 via 10.20.0.2 metric 1");
+    TfrmMain& w = refreshed();
+    ASSERT_GE(rowOf("10.80.0.0"), 0);
+    EXPECT_EQ(text(rowOf("10.80.0.0"), 4), "-1");
+    const std::vector<ListRoute> list{{"10.80.0.0", "255.255.0.0", 1},
+                                      {"10.81.0.0", "255.255.0.0", 2}};
+    answerDeleteList(list, "ra", "-1");
+    prompts.answer(MsgAnswer::Yes);
+    w.acDelList->setEnabled(true);
+    w.acDelList->trigger();
+    ASSERT_FALSE(prompts.messages.empty());
+    EXPECT_EQ(prompts.messages.back().text,
+              "Delete routing entry for 10.80.0.0 mask 255.255.0.0 via 10.20.0.2?");
+    EXPECT_EQ(shOut("ip route show 10.80.0.0/16"), "");
+    EXPECT_NE(shOut("ip route show 10.81.0.0/16"), "") << "metric 1 is not -1";
+}
+
+// Thousands of routes by list on a table of thousands: quick, the window painting all through,
+// the list left alone by refreshes until the deletion is done, and a long run of refusals
+// told in a few boxes.
+TEST_F(RoutesPageNetns, DeleteByListOfThousandsKeepsTheWindowAlive) {
+    CORVANE_REQUIRE_NETNS();
+    constexpr int routes = 3000;
+    std::string batch;
+    std::vector<ListRoute> list;
+    for (int i = 0; i < routes; ++i) {
+        const QString net = QStringLiteral("10.200.%1.%2").arg(i / 64).arg(4 * (i % 64));
+        list.push_back({net, QStringLiteral("255.255.255.252"), i + 1});
+        batch += "route add " + net.toStdString() + "/30 via 10.20.0.2 metric 1\n";
+        // As many routes again that the list does not name.
+        batch += "route add 10.201." + std::to_string(i / 64) + "." + std::to_string(4 * (i % 64)) +
+                 "/30 via 10.20.0.2 metric 1\n";
+    }
+    const QString batchFile = dir.filePath(QStringLiteral("routes.batch"));
+    {
+        QFile f(batchFile);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(batch.c_str());
+    }
+    sh("ip -batch " + batchFile.toStdString());
+    const std::string stored = "10.200.0.40,255.255.255.252,10.20.0.2,1";
+    SetPersistent(stored, true);
+    setOption(Option::AutoUpdate, true);
+    TfrmMain& w = refreshed();
+    const int listed = w.tsRoutes->lvFwTableModel->rowCount();
+    ASSERT_GE(listed, 2 * routes);
+
+    // Eight of them vanish behind the list's back once the question is answered.
+    prompts.answer(MsgAnswer::Yes);
+    prompts.whileOpen = [&](const MessageRequest& box) {
+        if (box.caption == "Delete")
+            sh("for i in 1 2 3 4 5 6 7 8; do ip route del 10.200.0.$((4 * i))/30; done");
+    };
+    // While the deletion runs, a 10 ms timer asks for refreshes and watches how often it gets
+    // its turn.
+    QElapsedTimer clock;
+    double last = -1, longest = 0;
+    int ticks = 0, resets = 0;
+    bool deleting = false;
+    QObject::connect(w.tsRoutes->lvFwTableModel, &QAbstractItemModel::modelReset,
+                     [&] { resets += deleting && w.refresh->changing() ? 1 : 0; });
+    QTimer ticker;
+    ticker.setInterval(10);
+    QObject::connect(&ticker, &QTimer::timeout, [&] {
+        const double now = static_cast<double>(clock.nsecsElapsed()) / 1e6;
+        if (!deleting || !w.refresh->changing())
+            return;
+        if (last >= 0)
+            longest = std::max(longest, now - last);
+        last = now;
+        ++ticks;
+        w.RefreshNetworkStatus();
+    });
+    answerDeleteList(list, "ra", "1");
+    beforeModalAnswer = [this, inner = beforeModalAnswer, &clock, &last, &deleting](QDialog& d) {
+        inner(d);
+        deleting = true;
+        clock.start();
+        last = 0;
+    };
+    ticker.start();
+    w.acDelList->setEnabled(true);
+    w.acDelList->trigger();
+    const double took = static_cast<double>(clock.nsecsElapsed()) / 1e6;
+    deleting = false;
+    ticker.stop();
+    prompts.whileOpen = nullptr;
+
+    EXPECT_LT(took, 20000) << "ms for " << routes << " routes";
+    EXPECT_GT(ticks, 10);
+    EXPECT_LT(longest, 2000) << "ms without an event handled";
+    // Its own fill after Ok, the rows taken out before each of the five boxes and at the end;
+    // no refresh.
+    EXPECT_LE(resets, 7);
+    EXPECT_EQ(shOut("ip -4 route show root 10.200.0.0/16 | wc -l"), "0\n");
+    EXPECT_EQ(shOut("ip -4 route show root 10.201.0.0/16 | wc -l"), std::to_string(routes) + "\n");
+    EXPECT_FALSE(IsPersistent(stored));
+    // The question, five refusals of their own, and one box for the other three.
+    ASSERT_EQ(prompts.messages.size(), 7U);
+    EXPECT_EQ(prompts.messages[0].text,
+              QStringLiteral("Delete %1 selected routing entries?").arg(routes));
+    for (int i = 1; i <= 5; ++i)
+        EXPECT_TRUE(prompts.messages[i].text.startsWith(
+            QStringLiteral("Couldn't DeleteIpForwardEntry (10.200.0.%1 255.255.255.252.) failed: ")
+                .arg(4 * i)))
+            << prompts.messages[i].text.toStdString();
+    EXPECT_EQ(prompts.messages[6].text,
+              "3 more routes could not be deleted; they stay in the list.");
+    EXPECT_EQ(prompts.messages[6].caption, "Error");
+    // The held-back refresh has run since: the refused ones are gone from the list too.
+    EXPECT_EQ(rowOf("10.200.0.8"), -1);
+    EXPECT_EQ(rowOf("10.200.0.36"), -1);
+    EXPECT_GE(rowOf("10.201.0.0"), 0);
+}
+
+// A link taken down and up again between two change checks: the kernel dropped the routes
+// through it without a word, and the next check must see it, although the link is up again.
+TEST_F(RoutesPageNetns, ALinkBouncedBetweenTwoChecksEmptiesItsRoutes) {
+    CORVANE_REQUIRE_NETNS();
+    const std::string stored = "10.30.0.0,255.255.0.0,10.20.0.2,0";
+    SetPersistent(stored, true);
+    TfrmMain& w = refreshed();
+    ASSERT_GE(rowOf("10.30.0.0"), 0);
+    EXPECT_EQ(text(rowOf("10.30.0.0"), 5), "yes");
+    while (w.refresh->IpCountsChanged()) {
+    }
+    sh("ip link set ra down && ip link set ra up");
+    EXPECT_TRUE(w.refresh->IpCountsChanged());
+    w.RefreshNetworkStatus();
+    EXPECT_EQ(shOut("ip route show 10.30.0.0/16"), "");
+    // Only the stored name is left, as a grey row of its own.
+    std::vector<QString> indexes;
+    for (int r = 0; r < w.tsRoutes->lvFwTableModel->rowCount(); ++r)
+        if (text(r, 0) == "10.30.0.0")
+            indexes.push_back(text(r, 3));
+    EXPECT_EQ(indexes, std::vector<QString>{"n.a."});
+
+    // A route gone and another come between two checks leave the count as it was; the check
+    // sees them all the same, whether the kernel told of the removal or not.
+    sh("ip route add 10.31.0.0/16 via 10.20.0.2 && ip route add 10.32.0.0/16 via 10.20.0.2");
+    while (w.refresh->IpCountsChanged()) {
+    }
+    sh("ip route del 10.31.0.0/16 && ip route add 10.35.0.0/16 via 10.20.0.2");
+    EXPECT_TRUE(w.refresh->IpCountsChanged());
+    EXPECT_FALSE(w.refresh->IpCountsChanged());
+    sh("ip link set ra down && ip link set ra up && ip route add 10.36.0.0/16 via 10.20.0.2 && "
+       "ip route add 10.37.0.0/16 via 10.20.0.2");
+    EXPECT_TRUE(w.refresh->IpCountsChanged());
+    w.RefreshNetworkStatus();
+    EXPECT_EQ(rowOf("10.32.0.0"), -1);
+    EXPECT_EQ(rowOf("10.35.0.0"), -1);
+    EXPECT_GE(rowOf("10.37.0.0"), 0);
 }
 
 } // namespace

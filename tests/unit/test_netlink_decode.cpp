@@ -407,6 +407,7 @@ TEST(EntryPoints, NullArgumentsAreRefused) {
     EXPECT_EQ(GetIpForwardTable(nullptr, nullptr, 1), ERROR_INVALID_PARAMETER);
     EXPECT_EQ(GetBestInterface(0, nullptr), ERROR_INVALID_PARAMETER);
     EXPECT_EQ(GetIpStatistics(nullptr), ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(GetRouteChangeCount(nullptr), ERROR_INVALID_PARAMETER);
     MIB_IFROW row{};
     row.dwIndex = 0x80000000u; // no kernel index is that large; never reaches the kernel
     EXPECT_EQ(GetIfEntry(&row), ERROR_DEV_NOT_EXIST);
@@ -485,13 +486,23 @@ TEST(ChangeCounts, RoutesAreReReadWhenTheKernelMayHaveRemovedThemUnannounced) {
     } cases[] = {
         {"interface with routes taken down", {link(RTM_NEWLINK, 2, 0)}, true},
         {"interface announced up", {link(RTM_NEWLINK, 2)}, false},
+        {"interface taken down and up again",
+         {link(RTM_NEWLINK, 2, 0), link(RTM_NEWLINK, 2)},
+         true},
         {"interface without routes taken down", {link(RTM_NEWLINK, 4, 0)}, false},
         {"interface deleted", {link(RTM_DELLINK, 3)}, true},
         {"one of two addresses removed", {address(RTM_DELADDR, 2, "10.0.1.1")}, false},
         {"last address removed",
          {address(RTM_DELADDR, 2, "10.0.1.1"), address(RTM_DELADDR, 2, "10.0.0.1")},
          true},
+        {"last address removed and another one added",
+         {address(RTM_DELADDR, 2, "10.0.1.1"), address(RTM_DELADDR, 2, "10.0.0.1"),
+          address(RTM_NEWADDR, 2, "10.0.2.1")},
+         true},
         {"a route's source address removed", {address(RTM_DELADDR, 3, "10.3.0.1")}, true},
+        {"a route's source address removed and put back",
+         {address(RTM_DELADDR, 3, "10.3.0.1"), address(RTM_NEWADDR, 3, "10.3.0.1")},
+         true},
         {"next hop object removed", {delNexthop}, true},
     };
     for (const auto& c : cases) {
@@ -501,4 +512,37 @@ TEST(ChangeCounts, RoutesAreReReadWhenTheKernelMayHaveRemovedThemUnannounced) {
         EXPECT_EQ(m.takeRouteRereadNeed(), c.reread) << c.what;
         EXPECT_FALSE(m.takeRouteRereadNeed()) << c.what;
     }
+}
+
+TEST(ChangeCounts, RoutesToADestinationFollowTheAnnouncements) {
+    CountModel m;
+    m.apply(link(RTM_NEWLINK, 2).nlh, Source::Dump);
+    const RouteSpec near{.priority = 5, .hops = {{2, ip("10.0.0.8")}}};
+    const RouteSpec far{.priority = 50, .hops = {{2, ip("10.0.0.9")}}};
+    const RouteSpec other{.dst = "10.1.0.0", .len = 24};
+    for (const RouteSpec& s : {near, far, other})
+        m.apply(route(RTM_NEWROUTE, s).nlh, Source::Dump);
+    const auto priorities = [&](uint8_t len) {
+        std::vector<uint32_t> out;
+        for (const nl::Route& r : m.routesTo(ip("10.1.0.0"), len))
+            out.push_back(r.priority);
+        std::sort(out.begin(), out.end());
+        return out;
+    };
+    EXPECT_EQ(priorities(16), (std::vector<uint32_t>{5, 50}));
+    EXPECT_EQ(priorities(24), (std::vector<uint32_t>{0}));
+    const std::vector<nl::Route> found = m.routesTo(ip("10.1.0.0"), 24);
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0].table, unsigned{RT_TABLE_MAIN});
+    ASSERT_EQ(found[0].nextHops.size(), 1u);
+    EXPECT_EQ(found[0].nextHops[0].ifIndex, 2u);
+
+    m.apply(route(RTM_DELROUTE, near).nlh, Source::Event);
+    EXPECT_EQ(priorities(16), (std::vector<uint32_t>{50}));
+    m.apply(route(RTM_DELROUTE, far).nlh, Source::Event);
+    EXPECT_TRUE(priorities(16).empty());
+    m.apply(route(RTM_NEWROUTE, near).nlh, Source::Event);
+    EXPECT_EQ(priorities(16), (std::vector<uint32_t>{5}));
+    m.clearRoutes();
+    EXPECT_TRUE(m.routesTo(ip("10.1.0.0"), 24).empty());
 }

@@ -1,6 +1,7 @@
 // Route list files: which lines become routes, which are refused with a message, and which
 // files are read at all.
 #include "routing/routelist.h"
+#include "routing/routelist_match.h"
 #include "temp_dir.h"
 
 #include <chrono>
@@ -27,6 +28,18 @@ std::vector<std::string> rows(const RouteList& list) {
 
 std::vector<std::string> rows(std::string_view text) {
     return rows(parseRouteList(text));
+}
+
+RouteRow liveRow(std::uint32_t destination, std::uint32_t mask, DWORD ifIndex, DWORD metric) {
+    RouteRow r;
+    r.destination = destination;
+    r.mask = mask;
+    r.nextHop = 0x0A000001;
+    r.ifIndex = ifIndex;
+    r.metric = metric;
+    r.protocol = 3;
+    r.tag = 3;
+    return r;
 }
 
 QString qpath(const fs::path& p) {
@@ -180,4 +193,30 @@ TEST(RouteListFiles, ShippedExamplesLoad) {
     EXPECT_EQ(rows(*del), (std::vector<std::string>{"198.51.100.0 255.255.255.0@11",
                                                     "203.0.113.0 255.255.255.0@12"}));
     EXPECT_TRUE(add->refused.empty() && del->refused.empty());
+}
+
+TEST(DeleteByList, NetworkMaskInterfaceAndTheMetricAsShown) {
+    const std::vector<RouteRow> table{
+        liveRow(0x0A000000, 0xFF000000, 2, 1),          // 10.0.0.0/8 metric 1
+        liveRow(0x0A000000, 0xFF000000, 2, 10),         // the same with metric 10
+        liveRow(0x0A000000, 0xFF000000, 3, 1),          // another interface
+        liveRow(0xAC100000, 0xFFF00000, 2, 0xFFFFFFFF), // 172.16.0.0/12, shown as "-1"
+        liveRow(0xC0A80100, 0xFFFFFF00, 2, 1),          // 192.168.1.0/24, not listed
+    };
+    std::vector<RouteRow> withStored = table;
+    RouteRow stored;
+    stored.storeOnly = true;
+    stored.tag = routeTagInactive;
+    stored.storedFields = {"10.0.0.0", "255.0.0.0", "10.0.0.1", "1"};
+    stored.storedName = "10.0.0.0,255.0.0.0,10.0.0.1,1";
+    withStored.push_back(stored);
+    const std::vector<ListRoute> list{{"10.0.0.0", "255.0.0.0", 1},
+                                      {"172.16.0.0", "255.240.0.0", 2},
+                                      {"010.0.0.0", "255.0.0.0", 3}};
+    EXPECT_EQ(rowsNamedByList(withStored, list, 2, 1), (std::vector<int>{0}));
+    EXPECT_EQ(rowsNamedByList(table, list, 2, 10), (std::vector<int>{1}));
+    EXPECT_EQ(rowsNamedByList(table, list, 3, 1), (std::vector<int>{2}));
+    EXPECT_EQ(rowsNamedByList(table, list, 2, -1), (std::vector<int>{3}));
+    EXPECT_TRUE(rowsNamedByList(table, list, 4, 1).empty());
+    EXPECT_TRUE(rowsNamedByList(table, {}, 2, 1).empty());
 }

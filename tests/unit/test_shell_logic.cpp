@@ -95,6 +95,13 @@ TEST(IpCountWatch, ReportsEachChangeOnce) {
     EXPECT_TRUE(watch.changed(s));
     s.dwForwarding = 1; // other counters are no change
     EXPECT_FALSE(watch.changed(s));
+
+    // Where the platform counts route changes, one with the counts unchanged is a change.
+    EXPECT_FALSE(watch.changed(s, 40)); // the first number seen only starts the watch
+    EXPECT_FALSE(watch.changed(s, 40));
+    EXPECT_TRUE(watch.changed(s, 42));
+    EXPECT_FALSE(watch.changed(s, 42));
+    EXPECT_FALSE(watch.changed(s)); // a platform without the number: the counts alone
 }
 
 // A window stand-in that records what the refresh does to it.

@@ -1,0 +1,65 @@
+#include "routing/route_deletion.h"
+
+#include "platform/iphelper.h"
+#include "routing/persistentroutes.h"
+
+#include <QElapsedTimer>
+#include <string>
+
+namespace corvane {
+namespace {
+
+// Short enough that a window painting between two calls still looks alive.
+constexpr qint64 progressIntervalNs = 4'000'000;
+
+} // namespace
+
+std::vector<bool> deleteRoutes(const std::vector<RouteRow>& routes, const DeletionRefused& refused,
+                               const std::function<void()>& progress) {
+    std::vector<bool> gone(routes.size(), false);
+    std::vector<std::string> names;
+    QElapsedTimer sinceProgress;
+    sinceProgress.start();
+    const auto tick = [&](bool always) {
+        if (progress && (always || sinceProgress.nsecsElapsed() >= progressIntervalNs)) {
+            progress();
+            sinceProgress.restart();
+        }
+    };
+    for (std::size_t i = 0; i < routes.size(); ++i) {
+        const RouteRow& route = routes[i];
+        if (!route.inactive()) {
+            MIB_IPFORWARDROW record = routeDeletionRecord(route);
+            const DWORD rc = iphlp().DeleteIpForwardEntry(&record);
+            if (rc != NO_ERROR) {
+                if (refused)
+                    refused(i, rc);
+                // A message box runs its own event loop: the time it stood open is no gap.
+                sinceProgress.restart();
+                continue;
+            }
+        }
+        gone[i] = true;
+        // A route that had no stored name is unaffected by the removal of its name.
+        if (hasPersistentName(route))
+            names.push_back(persistentRouteName(route));
+        tick(false);
+    }
+    if (!names.empty()) {
+        tick(true);
+        SetPersistent(names, false);
+        tick(true);
+    }
+    return gone;
+}
+
+QString deletionFailureName(const RouteRow& route) {
+    return QStringLiteral("Couldn't DeleteIpForwardEntry (%1 %2.)")
+        .arg(routeCellText(route, fwcol::Destination), routeCellText(route, fwcol::Mask));
+}
+
+QString moreDeletionFailuresText(int count) {
+    return QStringLiteral("%1 more routes could not be deleted; they stay in the list.").arg(count);
+}
+
+} // namespace corvane

@@ -1,0 +1,34 @@
+// Deleting the routes of chosen rows, without a window: from the kernel, and their names from
+// the persistent route store.
+#pragma once
+
+#include "iphlpapi.h"
+#include "routing/route_rows.h"
+
+#include <QString>
+#include <cstddef>
+#include <functional>
+#include <vector>
+
+namespace corvane {
+
+// A refused deletion, told at once with its position among the routes: every route before
+// it has gone unless it was refused too. The deletion goes on with the next route.
+using DeletionRefused = std::function<void(std::size_t index, DWORD code)>;
+
+// Deletes every route in order; a row that exists only in the store leaves the store alone.
+// The names of what went are removed from the store in one write at the end. Returns, per
+// route, whether it went. progress is called at most a few milliseconds apart and may run
+// the event loop: the caller keeps refreshes of the routing list away until this returns.
+std::vector<bool> deleteRoutes(const std::vector<RouteRow>& routes, const DeletionRefused& refused,
+                               const std::function<void()>& progress);
+
+// "Couldn't DeleteIpForwardEntry (%s %s.)": the call name of a refused deletion's report.
+QString deletionFailureName(const RouteRow& route);
+
+// How many refused deletions get a message of their own; the rest are counted in one more.
+inline constexpr int ownDeletionFailureMessages = 5;
+// "%i more routes could not be deleted; they stay in the list."
+QString moreDeletionFailuresText(int count);
+
+} // namespace corvane
