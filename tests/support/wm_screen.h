@@ -78,8 +78,8 @@ private:
         if (!f)
             return false;
         char line[256] = {};
-        const bool found = ::fgets(line, sizeof line, f) && std::string(line).find("window id") !=
-                                                                 std::string::npos;
+        const bool found = ::fgets(line, sizeof line, f) &&
+                           std::string(line).find("window id") != std::string::npos;
         ::pclose(f);
         return found;
     }
