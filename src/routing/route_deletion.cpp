@@ -2,30 +2,17 @@
 
 #include "platform/iphelper.h"
 #include "routing/persistentroutes.h"
+#include "routing/progress_pace.h"
 
-#include <QElapsedTimer>
 #include <string>
 
 namespace corvane {
-namespace {
-
-// Short enough that a window painting between two calls still looks alive.
-constexpr qint64 progressIntervalNs = 4'000'000;
-
-} // namespace
 
 std::vector<bool> deleteRoutes(const std::vector<RouteRow>& routes, const DeletionRefused& refused,
                                const std::function<void()>& progress) {
     std::vector<bool> gone(routes.size(), false);
     std::vector<std::string> names;
-    QElapsedTimer sinceProgress;
-    sinceProgress.start();
-    const auto tick = [&](bool always) {
-        if (progress && (always || sinceProgress.nsecsElapsed() >= progressIntervalNs)) {
-            progress();
-            sinceProgress.restart();
-        }
-    };
+    ProgressPace pace(progress);
     for (std::size_t i = 0; i < routes.size(); ++i) {
         const RouteRow& route = routes[i];
         if (!route.inactive()) {
@@ -34,8 +21,7 @@ std::vector<bool> deleteRoutes(const std::vector<RouteRow>& routes, const Deleti
             if (rc != NO_ERROR) {
                 if (refused)
                     refused(i, rc);
-                // A message box runs its own event loop: the time it stood open is no gap.
-                sinceProgress.restart();
+                pace.restart();
                 continue;
             }
         }
@@ -43,12 +29,12 @@ std::vector<bool> deleteRoutes(const std::vector<RouteRow>& routes, const Deleti
         // A route that had no stored name is unaffected by the removal of its name.
         if (hasPersistentName(route))
             names.push_back(persistentRouteName(route));
-        tick(false);
+        pace.tick();
     }
     if (!names.empty()) {
-        tick(true);
+        pace.tick(true);
         SetPersistent(names, false);
-        tick(true);
+        pace.tick(true);
     }
     return gone;
 }

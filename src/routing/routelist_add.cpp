@@ -5,20 +5,14 @@
 #include "platform/reportfailure.h"
 #include "registry/route_name.h"
 #include "routing/persistentroutes.h"
+#include "routing/progress_pace.h"
 #include "routing/route_edit.h"
 #include "values/ip.h"
 
-#include <QElapsedTimer>
 #include <algorithm>
 #include <string>
 
 namespace corvane {
-namespace {
-
-// Short enough that a window painting between two calls still looks alive.
-constexpr qint64 progressIntervalNs = 4'000'000;
-
-} // namespace
 
 ListAddResult addRouteList(const ListAddRequest& request, const std::function<void()>& progress) {
     ListAddResult result;
@@ -34,19 +28,12 @@ ListAddResult addRouteList(const ListAddRequest& request, const std::function<vo
     }
     std::vector<std::string> names;
     names.reserve(std::min<std::size_t>(request.routes.size(), kPersistentBatch));
-    QElapsedTimer sinceProgress;
-    sinceProgress.start();
-    const auto tick = [&](bool always) {
-        if (progress && (always || sinceProgress.nsecsElapsed() >= progressIntervalNs)) {
-            progress();
-            sinceProgress.restart();
-        }
-    };
+    ProgressPace pace(progress);
     const auto store = [&] {
-        tick(true);
+        pace.tick(true);
         SetPersistent(names, true);
         names.clear();
-        tick(true);
+        pace.tick(true);
     };
     for (const ListRoute& route : request.routes) {
         const std::uint32_t destination = ip(route.network.toStdString()).value();
@@ -65,11 +52,10 @@ ListAddResult addRouteList(const ListAddRequest& request, const std::function<vo
             }
         } else {
             ++result.failed;
-            // A message box runs its own event loop: the time it stood open is no gap.
             ReportFailureForced(QStringLiteral("SetIPForwardEntry for ") + route.network, rc);
-            sinceProgress.restart();
+            pace.restart();
         }
-        tick(false);
+        pace.tick();
     }
     if (!names.empty())
         store();

@@ -67,12 +67,7 @@ TEST_F(TrayHost, IconInTheHostAnswersTheMouseAndTheWindowComesBackWhenTheHostGoe
 
     WId icon = 0;
     Placement at;
-    ASSERT_TRUE(waitFor([&] {
-        icon = trayIconWindow();
-        if (icon)
-            at = placementOf(icon);
-        return at.embedded;
-    })) << "the icon was not embedded in trayer's panel";
+    ASSERT_TRUE(waitForEmbeddedIcon(icon, at)) << "the icon was not embedded in trayer's panel";
     EXPECT_GT(at.centre.x(), 1024 - 120);
     EXPECT_LT(at.centre.y(), 32);
     const QString x = QString::number(at.centre.x());

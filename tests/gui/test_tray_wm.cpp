@@ -68,12 +68,7 @@ TEST_F(TrayModeUnderAWindowManager, MinimiseLeavesNoFrameAndTheIconRestoresTheWi
     ASSERT_TRUE(w.trayMode);
     WId icon = 0;
     Placement at;
-    ASSERT_TRUE(waitFor([&] {
-        icon = trayIconWindow();
-        if (icon)
-            at = placementOf(icon);
-        return at.embedded;
-    })) << "the icon was not embedded in trayer's panel";
+    ASSERT_TRUE(waitForEmbeddedIcon(icon, at)) << "the icon was not embedded in trayer's panel";
 
     for (int round = 1; round <= 2; ++round) {
         SCOPED_TRACE(round);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "gui_fixture.h"
+#include "wait_for.h"
 
 #include <QElapsedTimer>
 #include <QProcess>
@@ -19,19 +20,6 @@ inline QString run(const QString& program, const QStringList& args) {
     p.start(program, args);
     EXPECT_TRUE(p.waitForFinished(10000)) << program.toStdString();
     return QString::fromLocal8Bit(p.readAllStandardOutput());
-}
-
-// Lets the event loop run until done() holds or the time is up.
-inline bool waitFor(const std::function<bool()>& done, int ms = 5000) {
-    QElapsedTimer t;
-    t.start();
-    while (!done()) {
-        if (t.elapsed() > ms)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(10);
-    }
-    return true;
 }
 
 inline void xdotool(const QStringList& args) {
@@ -75,6 +63,16 @@ inline WId trayIconWindow() {
         if (qstrcmp(w->metaObject()->className(), "QSystemTrayIconSys") == 0 && w->isVisible())
             return w->winId();
     return 0;
+}
+
+// Waits until the icon's window sits in the tray host's panel; its placement then.
+inline bool waitForEmbeddedIcon(WId& icon, Placement& at) {
+    return waitFor([&] {
+        icon = trayIconWindow();
+        if (icon)
+            at = placementOf(icon);
+        return at.embedded;
+    });
 }
 
 class TrayHost : public MainWindowFixture {

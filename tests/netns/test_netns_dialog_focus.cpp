@@ -8,6 +8,7 @@
 #include "routing/frmip.h"
 #include "routing/frmmodifyroutes.h"
 #include "routing/frmroutelist.h"
+#include "wait_for.h"
 #include "wm_screen.h"
 
 #include <QAction>
@@ -26,18 +27,6 @@ using namespace corvane::test;
 CORVANE_WINDOW_MANAGER_SCREEN();
 
 namespace {
-
-bool waitFor(const std::function<bool()>& done, int ms = 5000) {
-    QElapsedTimer t;
-    t.start();
-    while (!done()) {
-        if (t.elapsed() > ms)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(10);
-    }
-    return true;
-}
 
 // What the keyboard did in one dialog.
 struct Opened {
