@@ -114,6 +114,26 @@ grep -q '^applied ' "$work/restore" && grep -q '^10.94.0.0/16 via 10.77.0.2' "$w
     || { cat "$work/restore"; fail "the boot unit's command did not restore the route"; }
 echo "boot unit: $exec_start restores a stored route"
 
+# Every installed unit passes systemd's own check, and every program that an installed unit or
+# bus activation file starts is installed: a unit naming another prefix's path would leave the
+# bus unable to start the helper.
+command -v systemd-analyze >/dev/null || fail "systemd-analyze is missing (scripts/deps.sh installs systemd)"
+while read -r path; do
+    case $path in
+    */systemd/system/*.service | */dbus-1/system-services/*.service) ;;
+    *) continue ;;
+    esac
+    programs=$(sed -n -E 's/^(Exec|ExecStart|ExecStartPre|ExecStartPost|ExecReload|ExecStop|ExecStopPost)=[-@:+!]*([^ ]+).*/\2/p' "$path")
+    [ -n "$programs" ] || fail "$path starts no program"
+    for program in $programs; do
+        [ -x "$program" ] || fail "$path starts $program, which is not installed"
+    done
+    case $path in
+    */systemd/system/*) systemd-analyze verify "$path" || fail "systemd-analyze verify refuses $path" ;;
+    esac
+    echo "system file: $path starts $(echo $programs)"
+done <"$work/files"
+
 # The manual page.
 scripts/check-manpage.sh /usr/bin/corvane /usr/share/man/man1/corvane.1.gz
 
