@@ -5,6 +5,7 @@
 #include <cctype>
 #include <cerrno>
 #include <charconv>
+#include <chrono>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
@@ -14,6 +15,8 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/random.h>
+#include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace corvane::reg {
@@ -243,8 +246,9 @@ std::optional<FileContent> readWholeFile(const std::filesystem::path& file, std:
 }
 
 FileLock::FileLock(const std::filesystem::path& lockFile) {
+    // Only its owner may open it: anyone who can open a lock file can hold it.
     Descriptor fd(
-        ::open(lockFile.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0644));
+        ::open(lockFile.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0600));
     if (!fd)
         failOpen("Cannot open the lock file", lockFile, errno);
     struct stat st {};
@@ -252,9 +256,21 @@ FileLock::FileLock(const std::filesystem::path& lockFile) {
         fail("Cannot open the lock file", lockFile, errno);
     if (!S_ISREG(st.st_mode))
         fail("Cannot open the lock file", lockFile, std::string("it is not a regular file"));
-    while (::flock(fd.get(), LOCK_EX) != 0) {
-        if (errno != EINTR)
+    // One made by an earlier version was open to everyone.
+    if (st.st_uid == ::geteuid() && (st.st_mode & 077) != 0)
+        ::fchmod(fd.get(), 0600);
+    // A holder that never lets go must not freeze the window or the helper.
+    const auto deadline = std::chrono::steady_clock::now() + kLockWait;
+    while (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
+        if (errno == EINTR)
+            continue;
+        if (errno != EWOULDBLOCK)
             fail("Cannot lock", lockFile, errno);
+        if (std::chrono::steady_clock::now() >= deadline)
+            fail("Cannot lock", lockFile,
+                 std::string("another process has held it for ") +
+                     std::to_string(kLockWait.count()) + " seconds");
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     // Closing the descriptor releases the lock.
     fd_ = std::move(fd);

@@ -4,6 +4,7 @@
 // replaced (or, for the lock file, refused), its target never touched.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <filesystem>
 #include <optional>
@@ -78,8 +79,11 @@ std::optional<FileContent> readWholeFile(const std::filesystem::path& file,
                                          std::size_t maxSize = kMaxStoreFileSize,
                                          Links links = Links::Refuse);
 
-// flock() on a lock file held for the object's lifetime; the file is created but never
-// through a symbolic link.
+// How long a lock is waited for before the change fails.
+inline constexpr std::chrono::seconds kLockWait{5};
+
+// flock() on a lock file held for the object's lifetime; the file is created, readable by its
+// owner only, but never through a symbolic link.
 class FileLock {
 public:
     explicit FileLock(const std::filesystem::path& lockFile); // throws StoreError

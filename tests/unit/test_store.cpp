@@ -11,9 +11,11 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <fcntl.h>
 #include <fstream>
 #include <random>
 #include <sstream>
+#include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -458,4 +460,48 @@ TEST(StoreConcurrency, TwoWritersLoseNoUpdate) {
     ASSERT_TRUE(key);
     EXPECT_EQ(key->readInteger("count"), 2 * kRounds);
     EXPECT_EQ(key->valueNames().size(), static_cast<std::size_t>(2 * kRounds + 1));
+}
+
+// Anyone who could open the lock file could hold it and freeze every writer, the privileged
+// helper among them: the file is its owner's alone, and a held lock fails a write in bounded
+// time.
+TEST(StoreConcurrency, AHeldLockFailsAWriteInBoundedTimeAndOnlyItsOwnerMayOpenIt) {
+    TempDir dir;
+    const fs::path file = dir.path() / "machine.reg";
+    const fs::path lock = dir.path() / "machine.reg.lock";
+    spit(lock, "");
+    fs::permissions(lock, fs::perms(0644));
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    const pid_t holder = ::fork();
+    ASSERT_GE(holder, 0);
+    if (holder == 0) {
+        const int fd = ::open(lock.c_str(), O_RDONLY);
+        if (fd < 0 || ::flock(fd, LOCK_EX) != 0)
+            ::_exit(1);
+        (void)!::write(ready[1], "x", 1);
+        ::sleep(20);
+        ::_exit(0);
+    }
+    char c = 0;
+    ASSERT_EQ(::read(ready[0], &c, 1), 1);
+    Store store(file);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_THROW(store.update([](Data& d) { d.makeKey("Held"); }), StoreError);
+    const auto waited = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(waited, kLockWait - std::chrono::milliseconds(100));
+    EXPECT_LT(waited, kLockWait + std::chrono::seconds(3));
+    ::kill(holder, SIGKILL);
+    waitFor(holder);
+    ::close(ready[0]);
+    ::close(ready[1]);
+
+    store.update([](Data& d) { d.makeKey("Free"); });
+    EXPECT_TRUE(store.open("Free", false));
+    EXPECT_EQ(fs::status(lock).permissions() & fs::perms::mask,
+              fs::perms::owner_read | fs::perms::owner_write);
+    fs::remove(lock);
+    store.update([](Data& d) { d.makeKey("Again"); });
+    EXPECT_EQ(fs::status(lock).permissions() & (fs::perms::group_all | fs::perms::others_all),
+              fs::perms::none);
 }
