@@ -171,13 +171,15 @@ TEST_F(Report, NamesChosenByUsersAreMadePrintable) {
     const std::string d = dir_.path().string();
     sh("cd " + d +
        " && n=$(printf 'x\\033[2J\\033]0;pwned\\007\\nrow') && cp " SOCKHOLDER
-       " \"$n\" && { sleep 61 | \"./$n\" > ports.txt & } && "
+       " \"$n\" && mkfifo hold && { sleep 61 > hold & echo $! > sleep.pid; } && "
+       "{ \"./$n\" < hold > ports.txt & } && "
        "for i in $(seq 100); do [ -s ports.txt ] && break; sleep 0.1; done && [ -s ports.txt ]");
     const std::string report = shOut(command("--report -"));
     std::istringstream ports(shOut("cat " + d + "/ports.txt"));
     int loPort = 0, anyPort = 0;
     ports >> loPort >> anyPort;
-    shMayFail("pkill -f 'sleep 61'");
+    // The holder ends when its input does: the sleep that feeds it, ended by its pid.
+    shMayFail("kill $(cat " + d + "/sleep.pid)");
 
     EXPECT_EQ(report.find('\x1b'), std::string::npos);
     EXPECT_EQ(report.find('\x07'), std::string::npos);
