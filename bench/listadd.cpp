@@ -14,6 +14,7 @@
 #include "routing/persistentroutes.h"
 #include "routing/routelist_add.h"
 #include "shell/machinestore.h"
+#include "values/ip.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -31,15 +32,6 @@ namespace {
 using namespace corvane;
 using bench::CountingPrompter;
 using bench::waitFor;
-
-// Nobody is there to answer: every message is counted and shown on standard error.
-QString dotted(std::uint32_t hostOrder) {
-    return QStringLiteral("%1.%2.%3.%4")
-        .arg(hostOrder >> 24)
-        .arg((hostOrder >> 16) & 0xFF)
-        .arg((hostOrder >> 8) & 0xFF)
-        .arg(hostOrder & 0xFF);
-}
 
 } // namespace
 
@@ -76,7 +68,8 @@ int main(int argc, char* argv[]) {
     request.persistent = true;
     for (int i = 0; i < routes; ++i)
         request.routes.push_back(
-            {dotted(0x0AC80000U + 4U * static_cast<std::uint32_t>(i)), "255.255.255.252"});
+            {QString::fromStdString(ip(0x0AC80000U + 4U * static_cast<std::uint32_t>(i)).text()),
+             "255.255.255.252"});
 
     std::vector<double> times;
     double longestGap = 0;

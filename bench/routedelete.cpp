@@ -18,6 +18,7 @@
 #include "routing/routemodel.h"
 #include "routing/routespage.h"
 #include "shell/heap.h"
+#include "values/ip.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -35,14 +36,6 @@
 namespace {
 
 using namespace corvane;
-
-QString dotted(std::uint32_t hostOrder) {
-    return QStringLiteral("%1.%2.%3.%4")
-        .arg(hostOrder >> 24)
-        .arg((hostOrder >> 16) & 0xFF)
-        .arg((hostOrder >> 8) & 0xFF)
-        .arg(hostOrder & 0xFF);
-}
 
 // Yes to the deletion's question; everything else counted as the bench's plain prompter does.
 class DeletingPrompter : public bench::CountingPrompter {
@@ -106,7 +99,8 @@ int main(int argc, char* argv[]) {
     std::vector<ListRoute> list;
     std::string batch;
     for (int i = 0; i < routes; ++i) {
-        const QString network = dotted(0x0AC80000U + 4U * static_cast<std::uint32_t>(i));
+        const QString network =
+            QString::fromStdString(ip(0x0AC80000U + 4U * static_cast<std::uint32_t>(i)).text());
         list.push_back({network, QStringLiteral("255.255.255.252"), i + 1});
         batch += "route add " + network.toStdString() + "/30 via " + gateway + " dev " + face +
                  " metric 1\n";

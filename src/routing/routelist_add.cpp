@@ -21,9 +21,7 @@ ListAddResult addRouteList(const ListAddRequest& request, const std::function<vo
     // platform refuses masks with holes and host bits itself.
     if (request.persistent && request.nextHop == 0 && !request.routes.empty()) {
         result.failed = static_cast<int>(request.routes.size());
-        showMessage(QStringLiteral("No route was added: the next hop 0.0.0.0 names no gateway "
-                                   "to restore persistent routes through."),
-                    QStringLiteral("Error"), MsgIcon::Error);
+        showMessage(*persistentProblem(QString(), true), QStringLiteral("Error"), MsgIcon::Error);
         return result;
     }
     std::vector<std::string> names;
