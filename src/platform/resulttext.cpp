@@ -8,13 +8,13 @@
 namespace corvane {
 namespace {
 
-constexpr std::array<std::pair<uint32_t, const char*>, 30> texts{{
+constexpr std::array<std::pair<uint32_t, const char*>, 33> texts{{
     {NO_ERROR, "The operation completed successfully."},
     {ERROR_FILE_NOT_FOUND, "The system cannot find the file specified."},
     {ERROR_ACCESS_DENIED,
      "Access is denied. Changing the network configuration needs root or the CAP_NET_ADMIN "
-     "capability, or the corvane-helper service installed (see the README) and the change "
-     "allowed by polkit."},
+     "capability; the corvane-helper service, through which a normal user can make changes, "
+     "is not installed."},
     {ERROR_INVALID_HANDLE, "The handle is invalid."},
     {ERROR_NOT_ENOUGH_MEMORY, "Not enough memory is available to complete this operation."},
     {ERROR_INVALID_DATA, "The data is invalid."},
@@ -44,6 +44,15 @@ constexpr std::array<std::pair<uint32_t, const char*>, 30> texts{{
     {ERROR_WOULD_DELETE_OTHERS,
      "Deleting this address would delete the other addresses of its network with it, and the "
      "interface could not be set to keep them; nothing was deleted."},
+    {ERROR_HELPER_NOT_ALLOWED,
+     "You are not allowed to make this change: polkit refused it. An administrator can allow "
+     "it with a polkit rule (see /usr/share/doc/corvane/README.md)."},
+    {ERROR_HELPER_NOT_AUTHENTICATED,
+     "The change was not authorised: the password prompt was dismissed, or no authentication "
+     "agent runs in this session to ask for one."},
+    {ERROR_HELPER_FAILED,
+     "The corvane-helper service failed to make the change: it did not start or did not "
+     "answer (see journalctl -u corvane-helper)."},
     {0xFFFFFFFFu, ""},
 }};
 

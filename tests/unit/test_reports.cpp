@@ -70,7 +70,10 @@ TEST(ResultText, EveryCodeOfTheLibrariesHasItsOwnText) {
                               ERROR_DHCP_CLIENT_FAILED,
                               ERROR_KERNEL_REJECTED,
                               ERROR_ROUTE_AMBIGUOUS,
-                              ERROR_WOULD_DELETE_OTHERS};
+                              ERROR_WOULD_DELETE_OTHERS,
+                              ERROR_HELPER_NOT_ALLOWED,
+                              ERROR_HELPER_NOT_AUTHENTICATED,
+                              ERROR_HELPER_FAILED};
     for (uint32_t c : codes) {
         SCOPED_TRACE(c);
         const QString t = resultText(c);
