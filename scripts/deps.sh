@@ -20,6 +20,8 @@ packages=(
     xvfb xauth
     # the helper's tests: a private system bus, polkit stood in, busctl to send it anything
     dbus-daemon python3-dbus python3-dbusmock systemd
+    # the package check: the real polkitd deciding for the installed helper
+    polkitd
     # the Debian package: icons drawn from the SVG, dependencies, the checks of the desktop
     # entry, AppStream metadata and manual page, the window found on the virtual screen
     librsvg2-bin dpkg-dev file desktop-file-utils appstream man-db x11-utils

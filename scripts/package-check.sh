@@ -2,8 +2,9 @@
 # Builds the Debian package and checks it the way a user meets it: its files and dependencies,
 # the desktop entry and AppStream metadata valid, `apt-get install` of it, the installed
 # program's --help, --report - and boot unit command in a private network namespace, the
-# manual page against --help, the desktop entry's command opening the window under Xvfb, and
-# a purge that leaves none of the package's files behind. Needs root.
+# manual page against --help, the desktop entry's command opening the window under Xvfb, the
+# helper used by an unprivileged user through the real polkitd (scripts/package-e2e.sh), and a
+# purge that leaves none of the package's files behind. Needs root.
 # The settings folder /etc/corvane of this machine, if any, is put back afterwards.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -14,6 +15,9 @@ apt=(apt-get -y -qq -o DPkg::Lock::Timeout=600)
 deb=$(scripts/package.sh)
 deb=$(realpath "$deb")
 echo "package: $deb ($(du -k "$deb" | cut -f1) KiB)"
+# What a user's program does through the installed helper; built beside the package, never in it.
+cmake --build "$(dirname "$deb")" --target corvane_package_probe >&2
+probe=$(dirname "$deb")/bin/corvane_package_probe
 
 work=$(mktemp -d)
 saved=
@@ -133,6 +137,21 @@ while read -r path; do
     esac
     echo "system file: $path starts $(echo $programs)"
 done <"$work/files"
+
+# The installed helper as a user meets it: started by the bus from its unit's path, asked by
+# an unprivileged user through the installed library, answered by the real polkitd.
+scripts/package-e2e.sh "$probe" || fail "the installed helper does not serve a user"
+# The same check with a unit naming a helper that is not there must fail, and say why.
+helper_unit=/usr/lib/systemd/system/corvane-helper.service
+wrong=/usr/local/libexec/corvane-helper
+[ ! -e "$wrong" ] || wrong=$work/absent/corvane-helper
+sed "s|^ExecStart=.*|ExecStart=$wrong|" "$helper_unit" >"$work/wrong-path.service"
+if scripts/package-e2e.sh "$probe" "$work/wrong-path.service" >"$work/wrong-path.log" 2>&1 ||
+    ! grep -qF "FAILED: the bus did not start the helper ($wrong)" "$work/wrong-path.log"; then
+    cat "$work/wrong-path.log"
+    fail "the helper check does not notice a unit that names $wrong"
+fi
+echo "helper check: a unit naming $wrong fails it"
 
 # The manual page.
 scripts/check-manpage.sh /usr/bin/corvane /usr/share/man/man1/corvane.1.gz
