@@ -145,13 +145,14 @@ as_user() {
         "$scratch/probe" "$@"
 }
 library=/usr/lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH)/corvane/libcorvane-iphlpapi.so
-# result_of route add|delete DEST MASK NEXTHOP IFNAME METRIC, or result_of persist add NAME:
-# prints the code the installed library (or the helper client) answered the user.
+# result_of route add|delete DEST MASK NEXTHOP IFNAME METRIC, result_of link up|down IFNAME or
+# result_of persist add NAME: prints the code the installed library (or the helper client)
+# answered the user.
 result_of() {
     local out
-    if [ "$1" = route ]; then
-        out=$(as_user route "$2" "$library" "${@:3}" 2>&1) || fail "the probe failed ($*): $out"
-        grep -qxF "library $library" <<<"$out" || fail "the route change did not use $library: $out"
+    if [ "$1" = route ] || [ "$1" = link ]; then
+        out=$(as_user "$1" "$2" "$library" "${@:3}" 2>&1) || fail "the probe failed ($*): $out"
+        grep -qxF "library $library" <<<"$out" || fail "the change ($*) did not go through $library: $out"
     else
         out=$(as_user "$@" 2>&1) || fail "the probe failed ($*): $out"
     fi
@@ -263,7 +264,11 @@ echo "package-e2e: route add without a rule: $(code_name "$code")"
 refused "$code" || fail "route add without a rule answered $(code_name "$code"), not a refusal"
 # A refusal must come from the helper, which the bus started from the unit's path.
 helper_pid=$(owner_pid $bus_name)
-[ -n "$helper_pid" ] || fail "the bus did not start the helper ($exec_start)"
+if [ -z "$helper_pid" ]; then
+    grep -qF "Activated service '$bus_name' failed" "$scratch/bus.log" \
+        && fail "the bus did not start the helper ($exec_start)"
+    fail "the user's call reached no helper: the bus policy keeps it from $bus_name?"
+fi
 running=$(readlink "/proc/$helper_pid/exe" || true)
 [ "$running" = "$helper_program" ] || fail "the helper on the bus runs '$running', not $helper_program"
 [ "$(stat -c %u "/proc/$helper_pid")" = 0 ] || fail "the helper does not run as root"
@@ -301,6 +306,11 @@ echo "package-e2e: route delete with the rule: $(code_name "$code")"
 [ "$code" = 0 ] || fail "route delete with the rule answered $(code_name "$code")"
 [ -z "$(route_of 10.95.0.0/16)" ] || fail "the deleted route is still there: $(route_of 10.95.0.0/16)"
 [ -n "$(route_of "$kept_route")" ] || fail "the delete took $kept_route along"
+# The rule grants what it names and nothing else: the interfaces stay out of reach.
+code=$(result_of link down ve1)
+echo "package-e2e: interface down with the rule (not granted): $(code_name "$code")"
+refused "$code" || fail "an interface change the rule does not grant answered $(code_name "$code")"
+ip -o link show ve1 | grep -q ',UP' || fail "a refused interface change took ve1 down"
 code=$(result_of persist add "$stored_name")
 echo "package-e2e: persistent route with the rule: $(code_name "$code")"
 [ "$code" = 0 ] || fail "storing a persistent route with the rule answered $(code_name "$code")"
