@@ -261,8 +261,8 @@ kernel_before=$(ip -4 route show)
 store_before=$(store_state)
 code=$(result_of route add "${route[@]}")
 echo "package-e2e: route add without a rule: $(code_name "$code")"
-refused "$code" || fail "route add without a rule answered $(code_name "$code"), not a refusal"
-# A refusal must come from the helper, which the bus started from the unit's path.
+# A refusal must come from the helper, which the bus started from the unit's path (asked
+# first: a helper that is not there may be answered as a refusal or as a failure).
 helper_pid=$(owner_pid $bus_name)
 if [ -z "$helper_pid" ]; then
     grep -qF "Activated service '$bus_name' failed" "$scratch/bus.log" \
@@ -272,6 +272,7 @@ fi
 running=$(readlink "/proc/$helper_pid/exe" || true)
 [ "$running" = "$helper_program" ] || fail "the helper on the bus runs '$running', not $helper_program"
 [ "$(stat -c %u "/proc/$helper_pid")" = 0 ] || fail "the helper does not run as root"
+refused "$code" || fail "route add without a rule answered $(code_name "$code"), not a refusal"
 code=$(result_of route delete "${kept_route%/*}" 255.255.0.0 10.78.0.2 ve0 0)
 echo "package-e2e: route delete without a rule: $(code_name "$code")"
 refused "$code" || fail "route delete without a rule answered $(code_name "$code"), not a refusal"
