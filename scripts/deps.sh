@@ -19,7 +19,7 @@ packages=(
     jq python3
     xvfb xauth
     # the helper's tests: a private system bus, polkit stood in, busctl to send it anything
-    dbus-daemon python3-dbus python3-dbusmock systemd
+    dbus-daemon python3-dbus python3-dbusmock systemd polkitd
     # the Debian package: icons drawn from the SVG, dependencies, the checks of the desktop
     # entry, AppStream metadata and manual page, the window found on the virtual screen
     librsvg2-bin dpkg-dev file desktop-file-utils appstream man-db x11-utils
