@@ -20,7 +20,7 @@ packages=(
     xvfb xauth
     # the helper's tests: a private system bus, polkit stood in, busctl to send it anything
     dbus-daemon python3-dbus python3-dbusmock systemd
-    # the package check: the real polkitd deciding for the installed helper
+    # the real polkitd: the policy test and the package check
     polkitd
     # the Debian package: icons drawn from the SVG, dependencies, the checks of the desktop
     # entry, AppStream metadata and manual page, the window found on the virtual screen

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <net/if.h>
 #include <systemd/sd-bus.h>
 
 namespace corvane::helper {
@@ -63,6 +64,14 @@ Bus openBus() {
     return bus;
 }
 
+// The index's name here; -ENODEV when no interface has it.
+struct Name {
+    char text[IF_NAMESIZE] = {};
+};
+int nameOf(uint32_t ifIndex, Name& name) {
+    return ifIndex != 0 && if_indextoname(ifIndex, name.text) ? 0 : -ENODEV;
+}
+
 // fill appends the arguments and answers a negative errno on failure.
 template <typename Fill> Reply call(const char* method, Fill&& fill) noexcept {
     const Bus bus = openBus();
@@ -75,7 +84,9 @@ template <typename Fill> Reply call(const char* method, Fill&& fill) noexcept {
     const Message request(raw);
     // An argument sd-bus refuses (a name that is not UTF-8) is the caller's fault.
     if (const int r = fill(request.get()); r < 0)
-        return {true, r == -ENOMEM ? ERROR_NOT_ENOUGH_MEMORY : ERROR_INVALID_PARAMETER};
+        return {true, r == -ENOMEM   ? ERROR_NOT_ENOUGH_MEMORY
+                      : r == -ENODEV ? ERROR_DEV_NOT_EXIST
+                                     : ERROR_INVALID_PARAMETER};
     Error error;
     sd_bus_message* replyRaw = nullptr;
     if (sd_bus_call(bus.get(), request.get(), kCallTimeoutUsec, &error.e, &replyRaw) < 0) {
@@ -93,26 +104,41 @@ template <typename Fill> Reply call(const char* method, Fill&& fill) noexcept {
 } // namespace
 
 Reply setAdminStatus(uint32_t ifIndex, uint32_t status) noexcept {
-    return call(kSetAdminStatus,
-                [&](sd_bus_message* m) { return sd_bus_message_append(m, "uu", ifIndex, status); });
+    return call(kSetAdminStatus, [&](sd_bus_message* m) {
+        Name name;
+        const int r = nameOf(ifIndex, name);
+        return r < 0 ? r
+                     : sd_bus_message_append(m, kAdminStatusSignature, ifIndex, name.text, status);
+    });
 }
 
-Reply changeRoute(bool add, const RouteArgs& r) noexcept {
+Reply changeRoute(bool add, const RouteArgs& a) noexcept {
     return call(add ? kAddRoute : kDeleteRoute, [&](sd_bus_message* m) {
-        return sd_bus_message_append(m, kRouteSignature, r.destination, r.mask, r.nextHop,
-                                     r.ifIndex, r.type, r.protocol, r.metric);
+        Name name;
+        const int r = nameOf(a.ifIndex, name);
+        return r < 0 ? r
+                     : sd_bus_message_append(m, kRouteSignature, a.destination, a.mask, a.nextHop,
+                                             a.ifIndex, name.text, a.type, a.protocol, a.metric);
     });
 }
 
 Reply changeAddress(bool add, uint32_t address, uint32_t mask, uint32_t ifIndex) noexcept {
     return call(add ? kAddAddress : kDeleteAddress, [&](sd_bus_message* m) {
-        return sd_bus_message_append(m, "uuu", address, mask, ifIndex);
+        Name name;
+        const int r = nameOf(ifIndex, name);
+        return r < 0
+                   ? r
+                   : sd_bus_message_append(m, kAddressSignature, address, mask, ifIndex, name.text);
     });
 }
 
 Reply changeLease(bool renew, uint32_t ifIndex, const std::string& ifName) noexcept {
     return call(renew ? kRenewLease : kReleaseLease, [&](sd_bus_message* m) {
-        return sd_bus_message_append(m, "us", ifIndex, ifName.c_str());
+        Name name;
+        const int r = ifName.empty() ? nameOf(ifIndex, name) : 0;
+        return r < 0 ? r
+                     : sd_bus_message_append(m, kLeaseSignature, ifIndex,
+                                             ifName.empty() ? name.text : ifName.c_str());
     });
 }
 

@@ -15,6 +15,9 @@ struct Reply {
     DWORD result = 0;     // the helper's result code when reached
 };
 
+// Each request that names an interface sends its name in this process's network namespace
+// with the index; an index no interface has here is ERROR_DEV_NOT_EXIST without asking.
+
 struct RouteArgs {
     uint32_t destination = 0;
     uint32_t mask = 0;
@@ -28,6 +31,7 @@ struct RouteArgs {
 Reply setAdminStatus(uint32_t ifIndex, uint32_t status) noexcept;
 Reply changeRoute(bool add, const RouteArgs& route) noexcept;
 Reply changeAddress(bool add, uint32_t address, uint32_t mask, uint32_t ifIndex) noexcept;
+// ifName: the interface's name as the caller knows it, or empty for whatever has the index.
 Reply changeLease(bool renew, uint32_t ifIndex, const std::string& ifName) noexcept;
 // Sent in batches of at most kMaxRouteNames; stops at the first that fails.
 Reply setPersistentRoutes(const std::vector<std::string>& names, bool persistent) noexcept;

@@ -11,19 +11,28 @@ inline constexpr const char* kObjectPath = "/org/corvane/Helper";
 inline constexpr const char* kInterface = "org.corvane.Helper";
 
 // Every method answers one result code of the stand-in libraries ("u").
-// SetAdminStatus(ifIndex, status)
+//
+// A request that names an interface gives its index and its name as the client's network
+// namespace knows them (if_indextoname there). The helper acts only where the name is the
+// one its own namespace gives the index, so an index from another namespace, or from an
+// older list, changes nothing.
+//
+// SetAdminStatus(ifIndex, ifName, status)
 inline constexpr const char* kSetAdminStatus = "SetAdminStatus";
-// AddRoute/DeleteRoute(dest, mask, nextHop, ifIndex, type, proto, metric): the fields of a
-// route row that the change reads, addresses in network byte order.
+inline constexpr const char* kAdminStatusSignature = "usu";
+// AddRoute/DeleteRoute(dest, mask, nextHop, ifIndex, ifName, type, proto, metric): the
+// fields of a route row that the change reads, addresses in network byte order.
 inline constexpr const char* kAddRoute = "AddRoute";
 inline constexpr const char* kDeleteRoute = "DeleteRoute";
-inline constexpr const char* kRouteSignature = "uuuuuuu";
-// AddAddress/DeleteAddress(address, mask, ifIndex), network byte order.
+inline constexpr const char* kRouteSignature = "uuuusuuu";
+// AddAddress/DeleteAddress(address, mask, ifIndex, ifName), network byte order.
 inline constexpr const char* kAddAddress = "AddAddress";
 inline constexpr const char* kDeleteAddress = "DeleteAddress";
-// ReleaseLease/RenewLease(ifIndex, interface name or "" for whatever has the index)
+inline constexpr const char* kAddressSignature = "uuus";
+// ReleaseLease/RenewLease(ifIndex, ifName)
 inline constexpr const char* kReleaseLease = "ReleaseLease";
 inline constexpr const char* kRenewLease = "RenewLease";
+inline constexpr const char* kLeaseSignature = "us";
 // SetPersistentRoutes(names, persistent): adds or removes persistent-route values.
 inline constexpr const char* kSetPersistentRoutes = "SetPersistentRoutes";
 
@@ -32,6 +41,9 @@ inline constexpr const char* kActionRoutes = "org.corvane.routes";
 inline constexpr const char* kActionAddresses = "org.corvane.addresses";
 inline constexpr const char* kActionDhcp = "org.corvane.dhcp";
 inline constexpr const char* kActionPersistentRoutes = "org.corvane.persistent-routes";
+// The polkit detail that says what the request would change, for the authentication agent
+// and the policy's messages ("$(corvane.change)").
+inline constexpr const char* kDetailChange = "corvane.change";
 
 // A stored route name is four short fields; a request with more names than a route list
 // could sensibly hold is refused rather than queued.

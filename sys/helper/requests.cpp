@@ -5,6 +5,7 @@
 #include "protocol.h"
 #include "registry/route_name.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 
 namespace corvane::helper {
@@ -20,6 +21,20 @@ bool validIndex(uint32_t ifIndex) {
 bool contiguous(uint32_t mask) {
     const uint32_t inverted = ~mask;
     return (inverted & (inverted + 1)) == 0;
+}
+
+std::string quad(uint32_t networkOrder) {
+    char text[INET_ADDRSTRLEN] = {};
+    inet_ntop(AF_INET, &networkOrder, text, sizeof text);
+    return text;
+}
+
+// address/prefix; a mask no prefix expresses (refused before it is shown) stays a mask.
+std::string network(uint32_t address, uint32_t mask) {
+    const uint32_t m = ntohl(mask);
+    if (!contiguous(m))
+        return quad(address) + " mask " + quad(mask);
+    return quad(address) + "/" + std::to_string(__builtin_popcount(m));
 }
 
 } // namespace
@@ -56,12 +71,54 @@ DWORD checkAddress(uint32_t address, uint32_t mask, uint32_t ifIndex) {
 }
 
 DWORD checkLease(uint32_t ifIndex, std::string_view name) {
-    if (!validIndex(ifIndex) || name.size() > 15)
+    return validIndex(ifIndex) && validInterfaceName(name) ? NO_ERROR : ERROR_INVALID_PARAMETER;
+}
+
+bool validInterfaceName(std::string_view name) {
+    if (name.empty() || name.size() > 15)
+        return false;
+    return std::none_of(name.begin(), name.end(),
+                        [](char c) { return c <= ' ' || c > '~' || c == '/'; });
+}
+
+DWORD checkInterface(uint32_t ifIndex, std::string_view claimed,
+                     const std::optional<std::string>& actual) {
+    if (!validIndex(ifIndex) || !validInterfaceName(claimed))
         return ERROR_INVALID_PARAMETER;
-    for (const char c : name)
-        if (c <= ' ' || c > '~' || c == '/')
-            return ERROR_INVALID_PARAMETER;
-    return NO_ERROR;
+    return actual && *actual == claimed ? NO_ERROR : ERROR_DEV_NOT_EXIST;
+}
+
+std::string describeAdminStatus(std::string_view ifName, uint32_t status) {
+    const std::string name = printableName(ifName);
+    if (status == MIB_IF_ADMIN_STATUS_UP)
+        return "bring " + name + " up";
+    if (status == MIB_IF_ADMIN_STATUS_DOWN)
+        return "bring " + name + " down";
+    return "set the state of " + name + " to " + std::to_string(status);
+}
+
+std::string describeRoute(bool add, const RouteArgs& route, std::string_view ifName) {
+    std::string out =
+        std::string(add ? "add" : "delete") + " route " + network(route.destination, route.mask);
+    if (route.nextHop != 0)
+        out += " via " + quad(route.nextHop);
+    return out + " on " + printableName(ifName);
+}
+
+std::string describeAddress(bool add, uint32_t address, uint32_t mask, std::string_view ifName) {
+    return std::string(add ? "add" : "delete") + " address " + network(address, mask) + " on " +
+           printableName(ifName);
+}
+
+std::string describeLease(bool renew, std::string_view ifName) {
+    return std::string(renew ? "renew" : "release") + " the DHCP lease of " + printableName(ifName);
+}
+
+std::string describePersistentRoutes(bool persistent, const std::vector<std::string>& names) {
+    const std::string verb = persistent ? "store " : "forget ";
+    if (names.size() == 1)
+        return verb + "the persistent route " + printableName(names.front());
+    return verb + std::to_string(names.size()) + " persistent routes";
 }
 
 StoreNames namesToStore(const std::vector<std::string>& names) {

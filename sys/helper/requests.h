@@ -7,6 +7,7 @@
 #include "registry/route_name.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -17,9 +18,15 @@ namespace corvane::helper {
 DWORD checkAdminStatus(uint32_t ifIndex, uint32_t status);
 DWORD checkRoute(const RouteArgs& route);
 DWORD checkAddress(uint32_t address, uint32_t mask, uint32_t ifIndex);
-// name: empty, or an interface name as the kernel allows it (at most 15 bytes, printable,
-// no slash, no blank).
 DWORD checkLease(uint32_t ifIndex, std::string_view name);
+// An interface name as the kernel allows it: 1 to 15 bytes, printable, no slash, no blank.
+bool validInterfaceName(std::string_view name);
+// The name the request gives the index against the one this namespace gives it (none: no
+// interface has the index). A mismatch means the caller saw another interface under that
+// index, in an older list or another namespace: ERROR_DEV_NOT_EXIST, as for an interface
+// that went away.
+DWORD checkInterface(uint32_t ifIndex, std::string_view claimed,
+                     const std::optional<std::string>& actual);
 // The names of a request to store, by the program's own rule (reg::storableRouteName):
 // each taken name in the one text of its route, and the others with why. One refused name
 // keeps only itself out of the store.
@@ -32,6 +39,15 @@ struct StoreNames {
     std::vector<Refusal> refused;
 };
 StoreNames namesToStore(const std::vector<std::string>& names);
+// What a request would change, in words for the authentication agent to show (polkit's
+// detail kDetailChange). Built from checked values; the name is escaped like printableName.
+std::string describeAdminStatus(std::string_view ifName, uint32_t status);
+std::string describeRoute(bool add, const RouteArgs& route, std::string_view ifName);
+std::string describeAddress(bool add, uint32_t address, uint32_t mask, std::string_view ifName);
+std::string describeLease(bool renew, std::string_view ifName);
+// names: those that will be stored or forgotten; one is shown by its name.
+std::string describePersistentRoutes(bool persistent, const std::vector<std::string>& names);
+
 // A caller's text for the journal: control bytes, bytes past ASCII and backslashes escaped,
 // cut short after 80 characters.
 std::string printableName(std::string_view name);

@@ -2,7 +2,8 @@
 """The privileged helper on a private system bus, with polkit stood in by dbusmock.
 
 An unprivileged client (nobody, no capabilities) makes changes through the stand-in library
-in a private network namespace; the helper runs as root in the same namespace. Usage:
+in a private network namespace; the helper runs there as root with CAP_NET_ADMIN alone, as
+its unit runs it. Usage:
     test_helper_bus.py HELPER PROBE BUS_POLICY [TEST...]
 Needs root (skips otherwise); enters a network namespace of its own.
 """
@@ -26,6 +27,8 @@ ALL_ACTIONS = ['org.corvane.interfaces', 'org.corvane.routes', 'org.corvane.addr
                'org.corvane.dhcp', 'org.corvane.persistent-routes']
 NOBODY = ['setpriv', '--reuid=nobody', '--regid=nogroup', '--clear-groups',
           '--inh-caps=-all', '--bounding-set=-all', '--']
+# The helper as its unit runs it: root with CAP_NET_ADMIN alone.
+AS_UNIT = ['setpriv', '--inh-caps=-all', '--bounding-set=-all,+net_admin', '--']
 
 BUS_CONFIG = """<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-BUS Bus Configuration 1.0//EN"
  "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
@@ -136,22 +139,26 @@ class HelperBus(unittest.TestCase):
             env = dict(self.env, CORVANE_CONFIG_DIR=self.machine,
                        ASAN_OPTIONS='detect_leaks=0')
             with open(cls.log, 'a') as log:
-                cls.helper = subprocess.Popen([HELPER], env=env, stderr=log)
+                cls.helper = subprocess.Popen(AS_UNIT + [HELPER], env=env, stderr=log)
             cls.wait_for_name('org.corvane.Helper')
         self.allow(ALL_ACTIONS)
 
     def allow(self, actions):
-        self.busctl('call', 'org.freedesktop.PolicyKit1', '/org/freedesktop/PolicyKit1/Authority',
-                    'org.freedesktop.DBus.Mock', 'SetAllowed', 'as', str(len(actions)), *actions)
+        self.mock('SetAllowed', 'as', len(actions), *actions)
 
-    def probe(self, *args, env=None):
-        out = subprocess.run(NOBODY + [self.probe_bin, *map(str, args)], check=True,
+    def mock(self, method, *args):
+        return self.busctl('call', 'org.freedesktop.PolicyKit1',
+                           '/org/freedesktop/PolicyKit1/Authority', 'org.freedesktop.DBus.Mock',
+                           method, *map(str, args))
+
+    def probe(self, *args, env=None, prefix=()):
+        out = subprocess.run([*prefix, *NOBODY, self.probe_bin, *map(str, args)], check=True,
                              capture_output=True, text=True,
                              env=dict(env or self.env, HOME=self.home, LD_LIBRARY_PATH=self.bin))
         return out.stdout
 
-    def result(self, *args, env=None):
-        out = self.probe(*args, env=env)
+    def result(self, *args, env=None, prefix=()):
+        out = self.probe(*args, env=env, prefix=prefix)
         return int([l for l in out.splitlines() if l.startswith('result ')][-1].split()[1])
 
     def routes(self, dest):
@@ -263,10 +270,10 @@ class HelperBus(unittest.TestCase):
 
     # -- malformed and hostile --
 
-    def hostile(self, *args):
-        """busctl as nobody against the helper; returns (exit status, output)."""
-        r = subprocess.run(NOBODY + ['busctl', '--address=' + self.address, '--', 'call',
-                                     'org.corvane.Helper', '/org/corvane/Helper',
+    def hostile(self, *args, prefix=NOBODY):
+        """busctl (as nobody) against the helper; returns (exit status, output)."""
+        r = subprocess.run(prefix + ['busctl', '--address=' + self.address, '--timeout=10',
+                                     '--', 'call', 'org.corvane.Helper', '/org/corvane/Helper',
                                      'org.corvane.Helper', *map(str, args)],
                            capture_output=True, text=True, env=self.env)
         return r.returncode, r.stdout + r.stderr
@@ -280,21 +287,26 @@ class HelperBus(unittest.TestCase):
         rc, out = self.hostile('AddRoute', 's', 'hello')
         self.assertNotEqual(rc, 0)
         self.assertIn('nvalid', out)
-        rc, out = self.hostile('SetAdminStatus', 'uu', self.peer, 7)
+        rc, out = self.hostile('SetAdminStatus', 'uu', self.peer, 2)
+        self.assertIn('nvalid', out)
+        rc, out = self.hostile('SetAdminStatus', 'usu', self.peer, 'hv1', 7)
         self.assertEqual(out.strip(), 'u %d' % INVALID_PARAMETER)
         # A mask whose bits are not contiguous, a destination with host bits.
         dest, bad_mask = 0x0000180A, 0x00FF00FF  # network byte order as the bus carries it
-        rc, out = self.hostile('AddRoute', 'uuuuuuu', dest, bad_mask, 0x0200090A, self.ifindex,
-                               4, 3, 1)
+        rc, out = self.hostile('AddRoute', 'uuuusuuu', dest, bad_mask, 0x0200090A, self.ifindex,
+                               'hv0', 4, 3, 1)
         self.assertEqual(out.strip(), 'u %d' % INVALID_NETMASK)
-        rc, out = self.hostile('AddRoute', 'uuuuuuu', 0x0500180A, 0x00FFFFFF, 0x0200090A,
-                               self.ifindex, 4, 3, 1)
+        rc, out = self.hostile('AddRoute', 'uuuusuuu', 0x0500180A, 0x00FFFFFF, 0x0200090A,
+                               self.ifindex, 'hv0', 4, 3, 1)
         self.assertEqual(out.strip(), 'u %d' % INVALID_PARAMETER)
-        # An interface that does not exist, an index out of range.
-        rc, out = self.hostile('AddRoute', 'uuuuuuu', 0x0000180A, 0x00FFFFFF, 0x0200090A, 4242,
-                               4, 3, 1)
-        self.assertNotEqual(out.strip(), 'u 0')
-        rc, out = self.hostile('SetAdminStatus', 'uu', 0xFFFFFFFF, 2)
+        # An interface that does not exist, an index out of range, a name no interface has.
+        rc, out = self.hostile('AddRoute', 'uuuusuuu', 0x0000180A, 0x00FFFFFF, 0x0200090A, 4242,
+                               'hv0', 4, 3, 1)
+        self.assertEqual(out.strip(), 'u %d' % DEV_NOT_EXIST)
+        rc, out = self.hostile('SetAdminStatus', 'usu', 0xFFFFFFFF, 'hv0', 2)
+        self.assertEqual(out.strip(), 'u %d' % INVALID_PARAMETER)
+        rc, out = self.hostile('AddAddress', 'uuus', 0x0503090A, 0x00FFFFFF, self.ifindex,
+                               'hv0\n[x]')
         self.assertEqual(out.strip(), 'u %d' % INVALID_PARAMETER)
         self.assertEqual(self.routes('10.24.0.0/24'), [])
         # A lease request for a name that is no interface name, for a name that is not the
@@ -345,6 +357,63 @@ class HelperBus(unittest.TestCase):
         self.assertEqual(out.strip(), 'u 0')
         self.assert_helper_alive()
 
+    def test_index_named_for_another_interface_changes_nothing(self):
+        # What a client sees under hv1's index when its list is old, or its namespace another.
+        rc, out = self.hostile('SetAdminStatus', 'usu', self.peer, 'hv0', 2)
+        self.assertEqual(out.strip(), 'u %d' % DEV_NOT_EXIST)
+        self.assertTrue(self.link_up('hv1'))
+        self.assertTrue(self.link_up('hv0'))
+        rc, out = self.hostile('AddRoute', 'uuuusuuu', 0x0000190A, 0x00FFFFFF, 0x0200090A,
+                               self.ifindex, 'hv1', 4, 3, 1)
+        self.assertEqual(out.strip(), 'u %d' % DEV_NOT_EXIST)
+        self.assertEqual(self.routes('10.25.0.0/24'), [])
+        rc, out = self.hostile('AddAddress', 'uuus', 0x0503090A, 0x00FFFFFF, self.ifindex, 'lo')
+        self.assertEqual(out.strip(), 'u %d' % DEV_NOT_EXIST)
+        self.assertNotIn('10.9.3.5', self.addresses('hv0'))
+        rc, out = self.hostile('DeleteAddress', 'uuus', 0x0100090A, 0x00FFFFFF, self.ifindex,
+                               'hv1')
+        self.assertEqual(out.strip(), 'u %d' % DEV_NOT_EXIST)
+        self.assertIn('10.9.0.1', self.addresses('hv0'))
+        # The client names the index as its own namespace does; an index with no interface
+        # there is not sent.
+        self.assertEqual(self.result('link', 4242, 'down'), DEV_NOT_EXIST)
+        self.assertNotIn('interface 4242', self.helper_log())
+        self.assert_helper_alive()
+
+    def test_client_in_another_namespace_changes_nothing(self):
+        # In a namespace of its own a client's index 1 is its own loopback, named lo as the
+        # helper's is: only where the caller lives tells them apart.
+        other = ['unshare', '-n', '--']
+        self.assertEqual(self.result('link', 1, 'down', prefix=other), ACCESS_DENIED)
+        self.assertTrue(self.link_up('lo'))
+        self.assertEqual(self.result('address', 'add', '10.9.4.5', '255.255.255.0', 1,
+                                     prefix=other), ACCESS_DENIED)
+        self.assertNotIn('10.9.4.5', self.addresses('lo'))
+        # A root caller, whose namespace the helper may look at directly.
+        rc, out = self.hostile('SetAdminStatus', 'usu', 1, 'lo', 2, prefix=other)
+        self.assertEqual(out.strip(), 'u %d' % ACCESS_DENIED)
+        self.assertTrue(self.link_up('lo'))
+        self.assertIn('uid 65534: interface 1 lo down (from another network namespace)',
+                      self.helper_log())
+        self.assertIn('uid 0: interface 1 lo down (from another network namespace)',
+                      self.helper_log())
+        # The same requests from here are made.
+        self.assertEqual(self.result('address', 'add', '10.9.4.5', '255.255.255.0', 1), 0)
+        self.assertIn('10.9.4.5', self.addresses('lo'))
+        run('ip', 'addr', 'del', '10.9.4.5/24', 'dev', 'lo')
+        self.assert_helper_alive()
+
+    def test_lease_without_dhcp_client_refused_before_polkit(self):
+        # polkit holds any question about leases: a password prompt would hang here.
+        self.mock('SimulateHangActions', 'as', 1, 'org.corvane.dhcp')
+        self.addCleanup(self.mock, 'ReleaseHangingCalls')
+        self.addCleanup(self.mock, 'SimulateHangActions', 'as', 0)
+        rc, out = self.hostile('RenewLease', 'us', self.ifindex, 'hv0')
+        self.assertEqual(out.strip(), 'u %d' % NO_DHCP_CLIENT)
+        rc, out = self.hostile('ReleaseLease', 'us', self.ifindex, 'hv0')
+        self.assertEqual(out.strip(), 'u %d' % NO_DHCP_CLIENT)
+        self.assertEqual(self.mock('HaveHangingCalls').stdout.strip(), 'b false')
+
     def test_forged_sender_is_not_believed(self):
         # A message that names the polkit stand-in (a root connection) as its sender: the
         # bus replaces the field, and the helper asks about the real caller.
@@ -357,7 +426,7 @@ class HelperBus(unittest.TestCase):
             'm = dbus.lowlevel.MethodCallMessage("org.corvane.Helper", "/org/corvane/Helper",'
             ' "org.corvane.Helper", "SetAdminStatus")\n'
             'm.set_sender(sys.argv[2])\n'
-            'm.append(dbus.UInt32(int(sys.argv[3])), dbus.UInt32(2))\n'
+            'm.append(dbus.UInt32(int(sys.argv[3])), dbus.String("hv1"), dbus.UInt32(2))\n'
             'r = c.send_message_with_reply_and_block(m, 10000)\n'
             'print("result", r.get_args_list()[0])\n')
         self.allow(['org.corvane.interfaces'])
@@ -365,8 +434,8 @@ class HelperBus(unittest.TestCase):
                                        polkit_name, str(self.peer)],
                              capture_output=True, text=True, env=self.env)
         self.assertIn('result 0', out.stdout, out.stderr)
-        self.assertIn('uid 65534: interface %d down' % self.peer, self.helper_log())
-        self.assertNotIn('uid 0:', self.helper_log())
+        self.assertIn('uid 65534: interface %d hv1 down' % self.peer, self.helper_log())
+        self.assertNotIn('uid 0: interface %d' % self.peer, self.helper_log())
         run('ip', 'link', 'set', 'hv1', 'up')
         self.assert_helper_alive()
 

@@ -7,6 +7,7 @@
 #include <arpa/inet.h>
 #include <cstdlib>
 #include <gtest/gtest.h>
+#include <optional>
 
 namespace corvane::helper {
 namespace {
@@ -47,12 +48,51 @@ TEST(HelperRequests, AddressesAndInterfaceStates) {
 }
 
 TEST(HelperRequests, LeaseNamesAreInterfaceNamesOnly) {
-    EXPECT_EQ(checkLease(2, ""), NO_ERROR);
+    EXPECT_EQ(checkLease(2, ""), ERROR_INVALID_PARAMETER);
     EXPECT_EQ(checkLease(2, "enp0s31f6"), NO_ERROR);
     EXPECT_EQ(checkLease(2, "../eth0"), ERROR_INVALID_PARAMETER);
     EXPECT_EQ(checkLease(2, "eth 0"), ERROR_INVALID_PARAMETER);
     EXPECT_EQ(checkLease(2, "a-name-of-16-chr"), ERROR_INVALID_PARAMETER);
     EXPECT_EQ(checkLease(2, std::string_view("eth\0x", 5)), ERROR_INVALID_PARAMETER);
+}
+
+TEST(HelperRequests, TheNamedInterfaceMustBeTheIndexsHere) {
+    const std::optional<std::string> eth0("eth0");
+    EXPECT_EQ(checkInterface(2, "eth0", eth0), NO_ERROR);
+    // Another namespace's index 2, or an older list's: this namespace's index 2 is another.
+    EXPECT_EQ(checkInterface(2, "veth7", eth0), ERROR_DEV_NOT_EXIST);
+    EXPECT_EQ(checkInterface(2, "eth0", std::nullopt), ERROR_DEV_NOT_EXIST);
+    EXPECT_EQ(checkInterface(2, "eth", eth0), ERROR_DEV_NOT_EXIST);
+    // No name is no interface; a name no interface can have is a malformed request.
+    EXPECT_EQ(checkInterface(2, "", eth0), ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(checkInterface(2, "eth0/x", eth0), ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(checkInterface(0, "eth0", eth0), ERROR_INVALID_PARAMETER);
+}
+
+TEST(HelperRequests, DetailsSayWhatWillChange) {
+    EXPECT_EQ(describeAdminStatus("eth0", MIB_IF_ADMIN_STATUS_DOWN), "bring eth0 down");
+    EXPECT_EQ(describeAdminStatus("eth0", MIB_IF_ADMIN_STATUS_UP), "bring eth0 up");
+    RouteArgs r{quad("10.0.0.0"), quad("255.0.0.0"), quad("192.168.1.1"), 2, 4, 3, 1};
+    EXPECT_EQ(describeRoute(true, r, "eth0"), "add route 10.0.0.0/8 via 192.168.1.1 on eth0");
+    r.nextHop = 0;
+    EXPECT_EQ(describeRoute(false, r, "eth0"), "delete route 10.0.0.0/8 on eth0");
+    const RouteArgs byDefault{0, 0, quad("10.9.0.2"), 3, 4, 3, 1};
+    EXPECT_EQ(describeRoute(true, byDefault, "wlp2s0"),
+              "add route 0.0.0.0/0 via 10.9.0.2 on wlp2s0");
+    EXPECT_EQ(describeAddress(true, quad("10.0.0.6"), quad("255.0.0.0"), "eth0"),
+              "add address 10.0.0.6/8 on eth0");
+    EXPECT_EQ(describeAddress(false, quad("10.1.2.3"), quad("255.255.255.255"), "eth1"),
+              "delete address 10.1.2.3/32 on eth1");
+    EXPECT_EQ(describeLease(true, "eth0"), "renew the DHCP lease of eth0");
+    EXPECT_EQ(describeLease(false, "eth0"), "release the DHCP lease of eth0");
+    EXPECT_EQ(describePersistentRoutes(true, {"a", "b", "c"}), "store 3 persistent routes");
+    EXPECT_EQ(describePersistentRoutes(false, {"10.50.0.0,255.255.0.0,10.9.0.2,5"}),
+              "forget the persistent route 10.50.0.0,255.255.0.0,10.9.0.2,5");
+    // What an agent shows cannot be made to say something else: no line breaks, no
+    // terminal controls, no backslash sequences of the caller's.
+    EXPECT_EQ(describeLease(true, "eth0\n\x1b[2J"), "renew the DHCP lease of eth0\\x0a\\x1b[2J");
+    EXPECT_EQ(describePersistentRoutes(true, {"x\\n\x7f"}),
+              "store the persistent route x\\x5cn\\x7f");
 }
 
 std::string stored(const char* name) {
@@ -104,7 +144,7 @@ TEST(HelperRequests, ARefusedNameFailsAloneWithItsReason) {
 
 TEST(HelperClient, NoBusMeansNotReached) {
     ::setenv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent/corvane-test-bus", 1);
-    EXPECT_FALSE(setAdminStatus(2, MIB_IF_ADMIN_STATUS_UP).reached);
+    EXPECT_FALSE(setAdminStatus(1, MIB_IF_ADMIN_STATUS_UP).reached);
     EXPECT_FALSE(changeRoute(true, route("10.1.0.0", "255.255.0.0")).reached);
     EXPECT_FALSE(setPersistentRoutes({"10.50.0.0,255.255.0.0,10.9.0.2,5"}, true).reached);
     EXPECT_FALSE(reachable());
