@@ -103,7 +103,8 @@ bool storeThroughHelper(const std::vector<std::string>& names, bool persistent) 
     // not installed any more.
     const QString reason = resultText(reply.reached ? reply.result : ERROR_ACCESS_DENIED);
     reportStoreError(reg::StoreError(
-        QStringLiteral("%1 (through corvane-helper)\n%2")
+        // One line: the box escapes a line feed inside the failure's text.
+        QStringLiteral("%1 (through corvane-helper): %2")
             .arg(QString::fromStdString(persistentRouteStore().file().string()), reason)
             .toStdString()));
     return false;

@@ -51,8 +51,7 @@ protected:
     }
     static Look look(TfrmMain& w) {
         const QCursor* cursor = QGuiApplication::overrideCursor();
-        return {w.panelText(0), cursor && cursor->shape() == Qt::WaitCursor,
-                w.helperWait->shown()};
+        return {w.panelText(0), cursor && cursor->shape() == Qt::WaitCursor, w.helperWait->shown()};
     }
 };
 
