@@ -22,11 +22,17 @@ template <typename Record> void reserve(Buffer& buffer, ULONG size) {
 
 } // namespace
 
-InterfaceChoice operationalChoice(const std::vector<InterfaceRow>& rows, DWORD selectedIndex) {
+InterfaceChoice operationalChoice(const std::vector<InterfaceRow>& rows, DWORD selectedIndex,
+                                  const std::vector<DWORD>* only) {
     InterfaceChoice choice;
     for (const InterfaceRow& row : rows) {
         if (!(row.mark & markActive) || row.description.startsWith(QLatin1String("WAN")))
             continue;
+        if (only) {
+            const std::optional<DWORD> index = parseInterfaceIndex(row.indexText);
+            if (!index || std::find(only->begin(), only->end(), *index) == only->end())
+                continue;
+        }
         if (!choice.matched && parseInterfaceIndex(row.indexText) == selectedIndex) {
             choice.selected = static_cast<int>(choice.items.size());
             choice.matched = true;
@@ -60,6 +66,14 @@ std::optional<DWORD> rowIndexOf(const std::vector<InterfaceRow>& rows, const QSt
         if (row.description == description)
             return parseInterfaceIndex(row.indexText);
     return std::nullopt;
+}
+
+std::vector<DWORD> dhcpManagedIndexes(const IP_ADAPTER_INFO* adapters) {
+    std::vector<DWORD> managed;
+    for (const IP_ADAPTER_INFO* a = adapters; a; a = a->Next)
+        if (a->DhcpEnabled)
+            managed.push_back(a->Index);
+    return managed;
 }
 
 QString addressEntry(const QString& address, const QString& mask, ULONG context, DWORD ifIndex) {

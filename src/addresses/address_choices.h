@@ -30,9 +30,14 @@ struct InterfaceChoice {
     bool matched = false; // the selected item is the asked-for interface, not a stand-in
 };
 
-// Operational interfaces whose description does not begin with "WAN" (renew and add); the
-// one whose index is selectedIndex is preselected, else the first.
-InterfaceChoice operationalChoice(const std::vector<InterfaceRow>& rows, DWORD selectedIndex);
+// Operational interfaces whose description does not begin with "WAN" (add; renew with only);
+// the one whose index is selectedIndex is preselected, else the first. only, when given,
+// narrows them to these interface indexes.
+InterfaceChoice operationalChoice(const std::vector<InterfaceRow>& rows, DWORD selectedIndex,
+                                  const std::vector<DWORD>* only = nullptr);
+// The interfaces whose adapter a DHCP client manages (the adapter list's DhcpEnabled): the
+// only ones a release and renewal can succeed on, so the only ones worth a password prompt.
+std::vector<DWORD> dhcpManagedIndexes(const IP_ADAPTER_INFO* adapters);
 // Operational interfaces with several addresses, as "description (0x2)" (delete).
 InterfaceChoice severalAddressChoice(const std::vector<InterfaceRow>& rows, DWORD selectedIndex);
 // The index of the first row with this description; nothing when none has it any more.

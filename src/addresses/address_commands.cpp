@@ -4,6 +4,7 @@
 #include "platform/iphelper.h"
 #include "platform/prompter.h"
 #include "platform/reportfailure.h"
+#include "platform/resulttext.h"
 #include "shell/actionlist.h"
 #include "shell/forms.h"
 #include "shell/refresh.h"
@@ -39,6 +40,17 @@ AddressCommands::~AddressCommands() {
     frmDelIP = nullptr;
 }
 
+namespace {
+
+// The box says why: a helper that refused, a prompt dismissed and a client that failed each
+// need something else from the user.
+QString leaseFailureText(const QString& what, DWORD rc) {
+    const QString reason = resultText(rc).trimmed();
+    return reason.isEmpty() ? what : what + QLatin1Char('\n') + reason;
+}
+
+} // namespace
+
 DWORD AddressCommands::offThread(const std::function<DWORD()>& call) {
     DWORD result = ERROR_GEN_FAILURE;
     QEventLoop loop;
@@ -72,17 +84,19 @@ void AddressCommands::ReleaseAndRenew(DWORD ifIndex) {
         wait.show();
         links_.setStatusPanel(QStringLiteral("Release IP"));
         pump();
-        if (offThread([&entry] { return iphlp().IpReleaseAddress(&entry); }) != NO_ERROR) {
+        if (const DWORD rc = offThread([&entry] { return iphlp().IpReleaseAddress(&entry); });
+            rc != NO_ERROR) {
             wait.hide();
-            showMessage(QStringLiteral("Couldn't release IP address."), QStringLiteral("Oops"),
-                        MsgIcon::Error);
+            showMessage(leaseFailureText(QStringLiteral("Couldn't release IP address."), rc),
+                        QStringLiteral("Oops"), MsgIcon::Error);
         } else {
             links_.setStatusPanel(QStringLiteral("Renew IP"));
             pump();
-            if (offThread([&entry] { return iphlp().IpRenewAddress(&entry); }) != NO_ERROR) {
+            if (const DWORD rc = offThread([&entry] { return iphlp().IpRenewAddress(&entry); });
+                rc != NO_ERROR) {
                 wait.hide();
-                showMessage(QStringLiteral("Couldn't renew IP address."), QStringLiteral("Oops"),
-                            MsgIcon::Error);
+                showMessage(leaseFailureText(QStringLiteral("Couldn't renew IP address."), rc),
+                            QStringLiteral("Oops"), MsgIcon::Error);
             }
         }
         wait.hide();
@@ -129,10 +143,23 @@ void notOfferedAnyMore() {
 } // namespace
 
 std::optional<DWORD> AddressCommands::chooseOperational(QDialog& dialog, QComboBox& box,
-                                                        std::optional<DWORD> lockedOn) const {
+                                                        std::optional<DWORD> lockedOn,
+                                                        bool dhcpOnly) const {
     const std::vector<InterfaceRow> rows = links_.interfaceRows();
-    const InterfaceChoice choice =
-        operationalChoice(rows, lockedOn.value_or(links_.selectedAdapterIndex()));
+    std::optional<std::vector<DWORD>> managed;
+    if (dhcpOnly) {
+        // An adapter list that cannot be read narrows nothing: the release then says why.
+        if (std::vector<uint64_t> buffer; adapterList(buffer) == NO_ERROR)
+            managed = dhcpManagedIndexes(reinterpret_cast<const IP_ADAPTER_INFO*>(buffer.data()));
+    }
+    const InterfaceChoice choice = operationalChoice(
+        rows, lockedOn.value_or(links_.selectedAdapterIndex()), managed ? &*managed : nullptr);
+    if (managed && choice.items.isEmpty()) {
+        showMessage(QStringLiteral("No DHCP client manages any of the interfaces: there is no "
+                                   "address lease to release or renew."),
+                    QStringLiteral("Renew IP Address"), MsgIcon::Information);
+        return std::nullopt;
+    }
     if (lockedOn && !choice.matched) {
         notOfferedAnyMore();
         return std::nullopt;
@@ -164,7 +191,7 @@ void AddressCommands::acRenewIPExecute() {
         // Nothing refills the rows between what the dialog offers and the change.
         const ChangeInProgress change(refresh_);
         const std::optional<DWORD> index =
-            chooseOperational(*frmRenewIP, *frmRenewIP->cbxInterfaces, std::nullopt);
+            chooseOperational(*frmRenewIP, *frmRenewIP->cbxInterfaces, std::nullopt, true);
         if (!index)
             return;
         ReleaseAndRenew(*index);
@@ -220,7 +247,7 @@ void AddressCommands::AddSecondaryAddress(DWORD ifIndex) {
     }
     const DWORD rc = iphlp().AddIPAddress(*address, *mask, ifIndex, nullptr, nullptr);
     if (rc != NO_ERROR)
-        ReportFailure(QStringLiteral("Add IP Address"), rc);
+        ReportFailureForced(QStringLiteral("Add IP Address"), rc);
 }
 
 void AddressCommands::acDelIPExecute() {

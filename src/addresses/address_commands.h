@@ -61,8 +61,10 @@ private:
     // Offers the operational interfaces in the dialog's list and runs it: the index of the row
     // chosen, if the dialog was confirmed and that interface is still there. Locked on an
     // interface, the list shows it alone selected and fixed, or the dialog is not run.
+    // dhcpOnly offers only those a DHCP client manages, and says so instead of an empty list.
     std::optional<DWORD> chooseOperational(QDialog& dialog, QComboBox& box,
-                                           std::optional<DWORD> lockedOn) const;
+                                           std::optional<DWORD> lockedOn,
+                                           bool dhcpOnly = false) const;
     void addIP(std::optional<DWORD> lockedOn);
     void delIP(std::optional<DWORD> lockedOn);
 

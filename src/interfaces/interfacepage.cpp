@@ -57,12 +57,24 @@ void setIfRowDataWord(QStandardItemModel& model, int row, int word) {
     model.setData(model.index(row, ifcol::AdminStatus), word, ifRowDataRole);
 }
 
-bool SetInterfaceAdminStatus(DWORD index, bool enable) {
+DWORD SetInterfaceAdminStatus(DWORD index, bool enable) {
     MIB_IFROW row{};
     row.dwIndex = index;
     row.dwAdminStatus = enable ? MIB_IF_ADMIN_STATUS_UP : MIB_IF_ADMIN_STATUS_DOWN;
-    return iphlp().SetIfEntry(&row) == NO_ERROR;
+    return iphlp().SetIfEntry(&row);
 }
+
+namespace {
+
+// A refused change is told, whatever "Disable Error Messages" says: a helper that refused or
+// a dismissed password prompt would otherwise look like a command that did nothing.
+bool adminStatusSet(DWORD index, bool enable) {
+    const DWORD rc = SetInterfaceAdminStatus(index, enable);
+    ReportFailureForced(QStringLiteral("SetIfEntry"), rc);
+    return rc == NO_ERROR;
+}
+
+} // namespace
 
 InterfacesPage::InterfacesPage(const PageContext& context, QWidget* parent)
     : Page(context, "tsInterface", 1300, parent) {
@@ -238,7 +250,7 @@ void InterfacesPage::acEnableIFExecute() {
     if (!row)
         return;
     const std::optional<DWORD> index = parseInterfaceIndex(cellText(*row, ifcol::Index));
-    if (index && SetInterfaceAdminStatus(*index, true))
+    if (index && adminStatusSet(*index, true))
         emit refreshRequested();
 }
 
@@ -253,7 +265,7 @@ void InterfacesPage::acDisableIFExecute() {
     const QString question = disableInterfaceQuestion(cellText(*row, ifcol::Description));
     if (!confirm(question, QStringLiteral("Disable I/F"), MsgIcon::Question))
         return;
-    if (SetInterfaceAdminStatus(*index, false))
+    if (adminStatusSet(*index, false))
         emit refreshRequested();
 }
 

@@ -24,8 +24,8 @@ inline constexpr int ifRowDataRole = Qt::UserRole + 1;
 int ifRowDataWord(const QStandardItemModel& model, int row);
 void setIfRowDataWord(QStandardItemModel& model, int row, int word);
 
-// True exactly when the platform accepted the new administrative status.
-bool SetInterfaceAdminStatus(DWORD index, bool enable);
+// The platform's answer to the new administrative status (NO_ERROR when it took it).
+DWORD SetInterfaceAdminStatus(DWORD index, bool enable);
 
 class InterfacesPage : public Page {
     Q_OBJECT

@@ -114,6 +114,8 @@ public:
     Entry<decltype(&::DeleteIPAddress)> DeleteIPAddress;
     Entry<decltype(&::IpReleaseAddress)> IpReleaseAddress;
     Entry<decltype(&::IpRenewAddress)> IpRenewAddress;
+    // Optional, never reported: an older library's helper calls wait where they are made.
+    Entry<decltype(&::SetHelperCallRunner)> SetHelperCallRunner;
 
     Entry<decltype(&::CreateToolhelp32Snapshot)> CreateToolhelp32Snapshot;
     Entry<decltype(&::Process32First)> Process32First;

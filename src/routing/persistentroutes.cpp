@@ -1,5 +1,6 @@
 #include "routing/persistentroutes.h"
 
+#include "corvane_result.h"
 #include "helper/client.h"
 #include "platform/resulttext.h"
 #include "shell/machinestore.h"
@@ -98,10 +99,12 @@ bool storeThroughHelper(const std::vector<std::string>& names, bool persistent) 
     const helper::Reply reply = helper::setPersistentRoutes(names, persistent);
     if (reply.reached && reply.result == 0)
         return true;
-    const QString reason = reply.reached ? resultText(reply.result)
-                                         : QStringLiteral("The corvane-helper service is gone.");
+    // The same distinctions as a change's box: a helper gone since the start is one that is
+    // not installed any more.
+    const QString reason = resultText(reply.reached ? reply.result : ERROR_ACCESS_DENIED);
     reportStoreError(reg::StoreError(
-        QStringLiteral("%1 (through corvane-helper)\n%2")
+        // One line: the box escapes a line feed inside the failure's text.
+        QStringLiteral("%1 (through corvane-helper): %2")
             .arg(QString::fromStdString(persistentRouteStore().file().string()), reason)
             .toStdString()));
     return false;

@@ -13,6 +13,7 @@
 #include "shell/frmabout.h"
 #include "shell/frmsetup.h"
 #include "shell/help.h"
+#include "shell/helperwait.h"
 #include "shell/machinestore.h"
 #include "shell/options.h"
 #include "shell/versiontext.h"
@@ -30,6 +31,7 @@
 #include <QTabWidget>
 #include <QTimer>
 #include <QToolBar>
+#include <utility>
 
 #ifndef CORVANE_VERSION
 #define CORVANE_VERSION ""
@@ -80,6 +82,8 @@ TfrmMain::TfrmMain(OptionsStore& options, const QStringList& arguments, TrayIcon
 }
 
 TfrmMain::~TfrmMain() {
+    // Before the window is half gone: ending a waiting state puts back its status text.
+    delete std::exchange(helperWait, nullptr);
     options.mainWindowSize = [] { return QSize(731, 460); };
     if (frmMain == this)
         frmMain = nullptr;
@@ -91,6 +95,8 @@ void TfrmMain::FormCreate(const QStringList& arguments) {
     vista = version.vista();
 
     loadFailure = iphlp().bind(xpFamily);
+    helperWait = new HelperWait(*this, *refresh, this);
+    helperWait->install();
 
     tsIP->xpFamily = xpFamily;
     tsConnections->xpFamily = xpFamily;
@@ -242,6 +248,8 @@ void TfrmMain::FormClose() {
     for (QTimer* t : {tmrAutoUpdate, tmrUptime, tmrRefreshWait, tmrModifyUpdate, tmrHide,
                       tmrIntStat, tmrIpStat})
         t->stop();
+    if (helperWait)
+        helperWait->uninstall();
     iphlp().unload();
     ipLog.clear();
     // An icon left behind would lead to a window that is gone.

@@ -25,6 +25,7 @@ class QToolBar;
 namespace corvane {
 
 class AddressCommands;
+class HelperWait;
 class HostInfoPage;
 class InterfacesPage;
 class IpInfoPage;
@@ -99,6 +100,8 @@ public:
     QTimer* tmrIpStat = nullptr;
 
     RefreshCycle* refresh = nullptr;
+    // Where calls to the privileged helper wait (installed once the platform is bound).
+    HelperWait* helperWait = nullptr;
 
     // --- operations ---
     void RefreshNetworkStatus();

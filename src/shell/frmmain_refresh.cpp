@@ -66,6 +66,9 @@ void TfrmMain::tmrUptimeTimer() {
 }
 
 void TfrmMain::tmrModifyUpdateTimer() {
+    // Its box would take input in the middle of a wait for authorisation: the next tick tells.
+    if (refresh->held())
+        return;
     // Stopped first: a refresh that outlasts the interval must not announce the change twice.
     tmrModifyUpdate->stop();
     RefreshNetworkStatus();

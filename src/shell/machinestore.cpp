@@ -2,6 +2,7 @@
 
 #include "helper/client.h"
 #include "platform/systemtext.h"
+#include "registry/atomicfile.h"
 
 #include <memory>
 #include <optional>
@@ -15,6 +16,7 @@ struct State {
     std::unique_ptr<reg::Store> store;
     reg::StoreLocation location;
     bool fallbackPending = false;
+    bool fallbackQueued = false; // among the pending notices, not yet told
     bool held = false;
     std::vector<StoreNotice> pending;
     std::optional<bool> routesThroughHelper; // asked once, on first need
@@ -43,12 +45,47 @@ QString damageNotice(const reg::StoreEvent& e) {
                       .arg(systemText(e.copyFailure));
 }
 
+// The fallback is told once per user: a marker in the user's folder remembers the situation
+// it told of (the refused folder and why), and another situation is told again. A marker that
+// cannot be read or written only means telling again.
+constexpr const char* kFallbackToldFile = "machine-folder-refused";
+constexpr std::size_t kMaxMarkerSize = 8192;
+
+std::string fallbackSituation(const reg::StoreLocation& location) {
+    return location.refusedFolder.string() + '\n' + location.reason + '\n';
+}
+
+bool fallbackTold(const reg::StoreLocation& location) {
+    try {
+        const std::optional<reg::FileContent> marker =
+            reg::readWholeFile(location.folder / kFallbackToldFile, kMaxMarkerSize);
+        return marker && marker->text == fallbackSituation(location);
+    } catch (const reg::StoreError&) {
+        return false;
+    }
+}
+
+void rememberFallbackTold(const reg::StoreLocation& location) {
+    try {
+        reg::writeFileAtomically(location.folder / kFallbackToldFile, fallbackSituation(location),
+                                 0600);
+    } catch (const reg::StoreError&) {
+    }
+}
+
+// The machine folder takes this user's writes again: a later refusal is news.
+void forgetFallbackTold() {
+    std::error_code ec;
+    std::filesystem::remove(reg::userConfigHome() / "corvane" / kFallbackToldFile, ec);
+}
+
 // Moves what the store has noticed since the last look to the pending notices.
 void collect(State& s) {
     if (!s.store)
         return;
     if (s.fallbackPending) {
         s.fallbackPending = false;
+        s.fallbackQueued = true;
         s.pending.push_back(
             {QStringLiteral("The machine-wide settings folder %1 cannot be written (%2).\n"
                             "Your settings are kept in %3 instead.")
@@ -60,9 +97,16 @@ void collect(State& s) {
         s.pending.push_back({damageNotice(e), QStringLiteral("Corvane"), MsgIcon::Warning});
 }
 
+// The pending notices leave to be told: the fallback among them counts as said.
+std::vector<StoreNotice> takePending(State& s) {
+    if (std::exchange(s.fallbackQueued, false))
+        rememberFallbackTold(s.location);
+    return std::exchange(s.pending, {});
+}
+
 void showPending(State& s) {
     // Taken first: a box runs the event loop, which may report again meanwhile.
-    for (const StoreNotice& n : std::exchange(s.pending, {}))
+    for (const StoreNotice& n : takePending(s))
         showMessage(n.text, n.caption, n.icon);
 }
 
@@ -72,7 +116,9 @@ reg::Store& machineStore() {
     State& s = state();
     if (!s.store) {
         s.location = reg::locateMachineStore(s.machineFolder);
-        s.fallbackPending = s.location.fellBack;
+        s.fallbackPending = s.location.fellBack && !fallbackTold(s.location);
+        if (!s.location.fellBack && s.location.folder == s.machineFolder)
+            forgetFallbackTold();
         s.store = std::make_unique<reg::Store>(s.location.folder / reg::kMachineStoreFile);
     }
     return *s.store;
@@ -108,6 +154,7 @@ void resetMachineStore(const std::filesystem::path& machineFolder) {
     s.routeStore.reset();
     s.machineFolder = machineFolder;
     s.fallbackPending = false;
+    s.fallbackQueued = false;
     s.held = false;
     s.pending.clear();
 }
@@ -133,7 +180,7 @@ void releaseStoreNotices() {
 std::vector<StoreNotice> takeStoreNotices() {
     State& s = state();
     collect(s);
-    return std::exchange(s.pending, {});
+    return takePending(s);
 }
 
 void reportStoreError(const reg::StoreError& error) {

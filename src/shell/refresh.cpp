@@ -66,7 +66,7 @@ void RefreshCycle::runFill(FillStep step) {
 }
 
 void RefreshCycle::run() {
-    if (changes_ > 0) {
+    if (changes_ > 0 || holds_ > 0) {
         postponed_ = true;
         return;
     }
@@ -107,10 +107,23 @@ void RefreshCycle::run() {
 }
 
 void RefreshCycle::endChange() {
-    if (--changes_ == 0 && postponed_) {
+    if (--changes_ == 0 && holds_ == 0 && postponed_) {
         postponed_ = false;
         run();
     }
+}
+
+void RefreshCycle::release() {
+    if (--holds_ > 0 || changes_ > 0 || !postponed_)
+        return;
+    postponed_ = false;
+    QTimer::singleShot(0, this, [this] {
+        // A change begun since then runs it at its end instead.
+        if (changes_ > 0 || holds_ > 0)
+            postponed_ = true;
+        else
+            run();
+    });
 }
 
 void RefreshCycle::fillSequence(const RefreshOptions& options) {

@@ -108,6 +108,12 @@ public:
 
     bool busy() const { return busy_; }
     bool changing() const { return changes_ > 0; }
+    // While a call waits for the user's authorisation nothing refills a list: a refresh asked
+    // for meanwhile waits, and the last release lets one run from the event loop, never
+    // inside the command that made the call.
+    void holdOff() { ++holds_; }
+    void release();
+    bool held() const { return holds_ > 0; }
     bool pendingReport = false; // the report page reads and clears it too
     DeadAddressQueue& deadAddresses() { return dead_; }
 
@@ -124,6 +130,7 @@ private:
     std::array<Fill, fillStepCount> fills_;
     bool busy_ = false;
     int changes_ = 0;        // ChangeInProgress guards alive
+    int holds_ = 0;          // waits for authorisation under way
     bool postponed_ = false; // a refresh was asked for during the change
     DeadAddressQueue dead_;
     IpCountWatch counts_;

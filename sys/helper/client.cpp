@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <net/if.h>
 #include <systemd/sd-bus.h>
 
@@ -54,6 +55,43 @@ DWORD resultOfError(const sd_bus_error& e) {
     return ERROR_GEN_FAILURE;
 }
 
+struct Runner {
+    HelperRunner run = nullptr;
+    void* context = nullptr;
+};
+std::mutex runnerLock;
+Runner runner;
+
+Runner currentRunner() {
+    const std::lock_guard lock(runnerLock);
+    return runner;
+}
+
+struct Blocking {
+    sd_bus* bus;
+    sd_bus_message* request;
+    sd_bus_error* error;
+    sd_bus_message** reply;
+    int result;
+};
+
+extern "C" void blockingWork(void* argument) {
+    auto* b = static_cast<Blocking*>(argument);
+    b->result = sd_bus_call(b->bus, b->request, kCallTimeoutUsec, b->error, b->reply);
+}
+
+// The one call that can wait on the user; the runner chooses the thread it waits on.
+int blockingCall(sd_bus* bus, sd_bus_message* request, sd_bus_error* error,
+                 sd_bus_message** reply) {
+    Blocking b{bus, request, error, reply, -ECANCELED};
+    const Runner r = currentRunner();
+    if (r.run)
+        r.run(r.context, blockingWork, &b);
+    else
+        blockingWork(&b);
+    return b.result;
+}
+
 Bus openBus() {
     sd_bus* raw = nullptr;
     if (sd_bus_open_system(&raw) < 0)
@@ -89,7 +127,7 @@ template <typename Fill> Reply call(const char* method, Fill&& fill) noexcept {
                                      : ERROR_INVALID_PARAMETER};
     Error error;
     sd_bus_message* replyRaw = nullptr;
-    if (sd_bus_call(bus.get(), request.get(), kCallTimeoutUsec, &error.e, &replyRaw) < 0) {
+    if (blockingCall(bus.get(), request.get(), &error.e, &replyRaw) < 0) {
         if (!sd_bus_error_is_set(&error.e) || unreachable(error.e))
             return {};
         return {true, resultOfError(error.e)};
@@ -160,6 +198,11 @@ Reply setPersistentRoutes(const std::vector<std::string>& names, bool persistent
             return last;
     }
     return last;
+}
+
+void setRunner(HelperRunner run, void* context) noexcept {
+    const std::lock_guard lock(runnerLock);
+    runner = {run, run ? context : nullptr};
 }
 
 bool reachable() noexcept {

@@ -39,4 +39,15 @@ Reply setPersistentRoutes(const std::vector<std::string>& names, bool persistent
 // Whether a helper runs on the system bus or the bus can start one; starts none.
 bool reachable() noexcept;
 
+// A call may wait for minutes while polkit asks the user for a password. A runner decides
+// where that wait happens: it must call work(argument) exactly once, on any thread, before it
+// returns, and must not throw. Without one (or after setRunner(nullptr, nullptr)) the work
+// runs on the calling thread. C linkage: the platform library takes one through its entry
+// point SetHelperCallRunner.
+extern "C" {
+using HelperWork = void (*)(void* argument);
+using HelperRunner = void (*)(void* context, HelperWork work, void* argument);
+}
+void setRunner(HelperRunner run, void* context) noexcept;
+
 } // namespace corvane::helper

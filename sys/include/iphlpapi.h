@@ -360,6 +360,15 @@ CORVANE_API DWORD DeleteIPAddress(ULONG nteContext);
 CORVANE_API DWORD IpReleaseAddress(IP_ADAPTER_INDEX_MAP* adapter);
 CORVANE_API DWORD IpRenewAddress(IP_ADAPTER_INDEX_MAP* adapter);
 
+/* Corvane's own: where the library's calls to the privileged helper wait, since polkit may
+ * ask the user for a password meanwhile. run(context, work, argument) must call
+ * work(argument) exactly once, on any thread, before it returns, and must not unwind; NULL
+ * runs the work on the calling thread again. Callers treat its absence as "the calls wait on
+ * the calling thread". */
+typedef void (*CORVANE_HELPER_WORK)(void* argument);
+typedef void (*CORVANE_HELPER_RUNNER)(void* context, CORVANE_HELPER_WORK work, void* argument);
+CORVANE_API DWORD SetHelperCallRunner(CORVANE_HELPER_RUNNER run, void* context);
+
 #ifdef __cplusplus
 }
 #endif

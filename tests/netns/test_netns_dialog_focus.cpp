@@ -20,6 +20,9 @@
 #include <QPushButton>
 #include <QThread>
 #include <QTimer>
+#include <csignal>
+#include <cstdlib>
+#include <sys/wait.h>
 
 using namespace corvane;
 using namespace corvane::test;
@@ -49,12 +52,27 @@ protected:
         // Two addresses: the delete dialog is offered too.
         sh("ip addr add 10.80.0.1/24 dev fo0 && ip addr add 10.81.0.1/24 dev fo0 && "
            "ip route add 10.82.0.0/16 via 10.80.0.2");
+        // The renewal dialog offers only what a DHCP client manages: one that asks no server
+        // (it never gets a lease, so it changes nothing).
+        files_ = "/tmp/" + uniqueName("corvane-focus");
+        sh("/usr/sbin/dhclient -4 -nw -pf " + files_ + ".pid -lf " + files_ +
+           ".leases fo0 "
+           ">/dev/null 2>&1");
     }
     void TearDown() override {
-        if (inPrivateNetns())
+        if (inPrivateNetns()) {
+            if (const int pid =
+                    std::atoi(shOut("cat " + files_ + ".pid 2>/dev/null || true").c_str());
+                pid > 0) {
+                ::kill(pid, SIGKILL);
+                ::waitpid(pid, nullptr, 0);
+            }
+            shMayFail("rm -f " + files_ + ".pid " + files_ + ".leases");
             shMayFail("ip link del fo0 2>/dev/null");
+        }
         MainWindowFixture::TearDown();
     }
+    std::string files_;
 
     TfrmMain& shown() {
         TfrmMain& w = make();

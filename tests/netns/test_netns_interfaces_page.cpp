@@ -3,6 +3,7 @@
 #include "../gui/gui_fixture.h"
 #include "interfaces/interfacepage.h"
 #include "netns.h"
+#include "platform/resulttext.h"
 
 #include <QAction>
 #include <QImage>
@@ -85,9 +86,11 @@ protected:
         const QString before = self->text(row, 0);
         w.tsInterface->acDisableIFExecute();
         int faults = 0;
-        // The question, and nothing after it.
-        if (self->prompts.messages.size() != asked + 1 ||
-            self->prompts.messages.back().caption != QLatin1String("Disable I/F"))
+        // The question, and the refusal after it.
+        if (self->prompts.messages.size() != asked + 2 ||
+            self->prompts.messages[asked].caption != QLatin1String("Disable I/F") ||
+            self->prompts.messages.back().text !=
+                QStringLiteral("SetIfEntry failed: ") + resultText(ERROR_ACCESS_DENIED))
             faults |= 1;
         if (!self->anySelected())
             faults |= 2; // a refresh ran
@@ -308,7 +311,7 @@ TEST_F(InterfacesPageNetns, DisableAsksAndEnableDoesNot) {
     EXPECT_EQ(count("SetIfEntry failed: "), 0);
 }
 
-TEST_F(InterfacesPageNetns, RefusedChangeShowsNothingAndKeepsTheRow) {
+TEST_F(InterfacesPageNetns, RefusedChangeIsToldAndKeepsTheRow) {
     CORVANE_REQUIRE_NETNS();
     TfrmMain& w = refreshed();
     // The link vanishes between the fill and the command: the platform refuses.
@@ -317,12 +320,14 @@ TEST_F(InterfacesPageNetns, RefusedChangeShowsNothingAndKeepsTheRow) {
     sh("ip link del ifc");
     const std::size_t before = prompts.messages.size();
     w.acEnableIF->trigger();
-    EXPECT_EQ(prompts.messages.size(), before); // nothing shown
-    EXPECT_TRUE(anySelected());                 // no refresh
+    ASSERT_EQ(prompts.messages.size(), before + 1);
+    EXPECT_EQ(prompts.messages.back().text,
+              QStringLiteral("SetIfEntry failed: ") + resultText(ERROR_DEV_NOT_EXIST));
+    EXPECT_TRUE(anySelected()); // no refresh
     EXPECT_EQ(text(row, 0), "disabled");
 }
 
-TEST_F(InterfacesPageNetns, WithoutPrivilegeDisableFailsQuietly) {
+TEST_F(InterfacesPageNetns, WithoutPrivilegeDisableSaysWhy) {
     CORVANE_REQUIRE_NETNS();
     TfrmMain& w = refreshed();
     w.tsInterface->lvIfTable->selectRow(rowOf("ifa"));
@@ -330,7 +335,8 @@ TEST_F(InterfacesPageNetns, WithoutPrivilegeDisableFailsQuietly) {
         static_cast<DWORD>(std::stoul(trimmed(shOut("cat /sys/class/net/ifa/ifindex"))));
     static DWORD childIndex = 0;
     childIndex = index;
-    EXPECT_EQ(runUnprivileged([] { return SetInterfaceAdminStatus(childIndex, false) ? 1 : 0; }),
+    EXPECT_EQ(runUnprivileged(
+                  [] { return SetInterfaceAdminStatus(childIndex, false) == NO_ERROR ? 1 : 0; }),
               0);
     EXPECT_TRUE(linkUp("ifa"));
 

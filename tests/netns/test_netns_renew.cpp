@@ -2,10 +2,12 @@
 // namespace, dhclient or dhcpcd leases here, and the window's commands drive them. The window
 // must keep its event loop running while a slow server makes a renewal last seconds.
 #include "../gui/gui_fixture.h"
+#include "addresses/address_commands.h"
 #include "addresses/address_dialogs.h"
 #include "hostinfo/adapter_pass.h"
 #include "interfaces/iftable_rows.h"
 #include "netns.h"
+#include "platform/resulttext.h"
 #include "tree_popup.h"
 #include "without_netadmin.h"
 
@@ -347,17 +349,48 @@ TEST_F(RenewNetns, FailedReleaseShowsOnlyItsMessage) {
        "ip addr add 10.97.0.77/24 dev rs0");
     TfrmMain& w = refreshed();
     setRuntime({false, false, false, false, false, true}); // fixed boxes ignore the option
-    popupOn("rs0");
-    acceptRenewDialog();
-    int refreshes = 0;
-    w.refresh->setFill(FillStep::RouteTable, [&] { ++refreshes; });
-    w.acRenewIP->trigger();
-    ASSERT_EQ(texts(), std::vector<std::string>{"Couldn't release IP address."});
+    w.addressCommands->ReleaseAndRenew(::if_nametoindex("rs0"));
+    ASSERT_EQ(texts(), std::vector<std::string>{"Couldn't release IP address.\n" +
+                                                resultText(ERROR_NO_DHCP_CLIENT).toStdString()});
     EXPECT_EQ(prompts.messages[0].caption, "Oops");
     EXPECT_EQ(prompts.messages[0].icon, MsgIcon::Error);
-    EXPECT_EQ(refreshes, 1) << "the refresh still follows";
     EXPECT_EQ(shOut("ip -4 -o addr show dev rs0 | awk '{print $4}'"), "10.97.0.77/24\n");
     EXPECT_TRUE(clients().empty());
+    shMayFail("ip link del rs0");
+}
+
+// Through the helper a release costs the user a password prompt: the dialog offers only what
+// a DHCP client manages, and without any such interface it says so and asks nothing.
+TEST_F(RenewNetns, DialogOffersOnlyInterfacesADhcpClientManages) {
+    CORVANE_REQUIRE_NETNS();
+    serve();
+    sh("ip link add rs0 type veth peer name rs0p && ip link set rs0 up && ip link set rs0p up && "
+       "ip addr add 10.97.0.77/24 dev rs0");
+    TfrmMain& w = refreshed();
+    int refreshes = 0;
+    w.refresh->setFill(FillStep::RouteTable, [&] { ++refreshes; });
+    acceptRenewDialog();
+    w.acRenewIP->trigger();
+    EXPECT_TRUE(modals.empty()) << "no dialog without a managed interface";
+    ASSERT_EQ(texts(), std::vector<std::string>{
+                           "No DHCP client manages any of the interfaces: there is no address "
+                           "lease to release or renew."});
+    EXPECT_EQ(prompts.messages[0].caption, "Renew IP Address");
+    EXPECT_EQ(shOut("ip -4 -o addr show dev rs0 | awk '{print $4}'"), "10.97.0.77/24\n");
+    EXPECT_EQ(refreshes, 0);
+
+    startDhclient();
+    w.RefreshNetworkStatus();
+    prompts.messages.clear();
+    QStringList offered;
+    QString preselected;
+    popupOn("rs0"); // the tree's adapter is preselected only where it is offered
+    acceptRenewDialog(&offered, &preselected);
+    w.acRenewIP->trigger();
+    EXPECT_EQ(offered, QStringList{description("rn0")});
+    EXPECT_EQ(preselected, description("rn0"));
+    EXPECT_EQ(texts(), std::vector<std::string>{});
+    EXPECT_TRUE(inPool(address()));
     shMayFail("ip link del rs0");
 }
 
@@ -373,7 +406,8 @@ TEST_F(RenewNetns, WithoutPrivilegeTheLeaseStays) {
         ASSERT_TRUE(unprivileged.ok());
         w.acRenew->trigger();
     }
-    EXPECT_EQ(texts(), std::vector<std::string>{"Couldn't release IP address."});
+    EXPECT_EQ(texts(), std::vector<std::string>{"Couldn't release IP address.\n" +
+                                                resultText(ERROR_ACCESS_DENIED).toStdString()});
     EXPECT_EQ(address(), leased);
     EXPECT_EQ(clients().size(), 1u);
 }

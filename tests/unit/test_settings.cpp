@@ -327,6 +327,62 @@ TEST_F(MachineStoreTest, UnwritableMachineFolderFallsBackAndSaysSoOnce) {
     EXPECT_TRUE(fs::exists(dir.path() / "xdg" / "corvane" / "machine.reg"));
 }
 
+// Every start of a normal user's window, report and restore meets the same refusal: it is said
+// once for the user, and again only when the situation it told of has changed.
+TEST_F(MachineStoreTest, TheFallbackIsToldOncePerUserUntilTheSituationChanges) {
+    ::unsetenv(reg::kConfigDirVariable);
+    ::setenv("XDG_CONFIG_HOME", (dir.path() / "xdg").c_str(), 1);
+    const fs::path parent = dir.path() / "file";
+    const fs::path machine = parent / "corvane";
+    const fs::path marker = dir.path() / "xdg" / "corvane" / "machine-folder-refused";
+    const auto unwritable = [&] {
+        fs::remove_all(parent);
+        std::ofstream(parent) << "x";
+    };
+    // One start: the store is opened and what it has to tell is told (or taken, without a
+    // window); the count of notices about the fallback.
+    const auto start = [&](bool windowless) {
+        resetMachineStore(machine);
+        const std::size_t before = prompts.messages.size();
+        machineStore();
+        int told = 0;
+        if (windowless) {
+            for (const StoreNotice& n : takeStoreNotices())
+                told += n.text.contains(QStringLiteral("cannot be written"));
+        } else {
+            reportStoreEvents();
+            for (std::size_t i = before; i < prompts.messages.size(); ++i)
+                told += prompts.messages[i].text.contains(QStringLiteral("cannot be written"));
+        }
+        return told;
+    };
+
+    unwritable();
+    EXPECT_EQ(start(false), 1);
+    EXPECT_EQ(fs::status(marker).permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(start(false), 0) << "a second start";
+    EXPECT_EQ(start(true), 0) << "a command without a window";
+
+    // Writable again, then refused again: news once more.
+    fs::remove(parent);
+    fs::create_directories(parent);
+    EXPECT_EQ(start(false), 0);
+    EXPECT_FALSE(fs::exists(marker));
+    unwritable();
+    EXPECT_EQ(start(true), 1) << "told by the command without a window, and remembered";
+    EXPECT_EQ(start(false), 0);
+
+    // A marker of another situation, or one that cannot be read, is no memory of this one.
+    { std::ofstream(marker) << "/elsewhere\nPermission denied\n"; }
+    EXPECT_EQ(start(false), 1);
+    fs::remove(marker);
+    fs::create_symlink(dir.path() / "xdg" / "elsewhere", marker);
+    EXPECT_EQ(start(false), 1);
+    EXPECT_EQ(start(false), 0) << "the link was replaced by the marker";
+    EXPECT_FALSE(fs::is_symlink(marker));
+}
+
 TEST_F(MachineStoreTest, ACorruptStoreIsReportedOnceNamingTheKeptFile) {
     ::setenv(reg::kConfigDirVariable, dir.path().c_str(), 1);
     resetMachineStore();

@@ -1,0 +1,11 @@
+// Where this library's copy of the helper client waits: the program hands in its runner.
+#include "helper/client.h"
+#include "iphlpapi.h"
+
+extern "C" {
+
+DWORD SetHelperCallRunner(CORVANE_HELPER_RUNNER run, void* context) {
+    corvane::helper::setRunner(run, context);
+    return NO_ERROR;
+}
+}
