@@ -1,6 +1,9 @@
 #include "platform/installpaths.h"
 
+#include <cerrno>
 #include <climits>
+#include <cstdlib>
+#include <cstring>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -65,6 +68,107 @@ std::string privateLibrary(std::string_view name) {
         return {};
     std::string path = ownFile(dir, CORVANE_LIBDIR_FROM_BINDIR, name);
     return trustedFolder(path.substr(0, path.rfind('/'))) ? path : std::string();
+}
+
+namespace {
+
+bool ownedByUs(const struct stat& st) {
+    return st.st_uid == 0 || st.st_uid == ::getuid() || st.st_uid == ::geteuid();
+}
+
+bool writableByOthers(const struct stat& st) {
+    return (st.st_mode & (S_IWGRP | S_IWOTH)) != 0;
+}
+
+// Every folder from / down to dir (a resolved path) is ours, and none that others may write
+// to, but for one with the sticky bit above dir: there nobody renames what is not theirs.
+bool trustedChain(const std::string& dir, std::string& why) {
+    std::string prefix;
+    std::size_t at = 0;
+    do {
+        at = dir.find('/', at + 1);
+        prefix = at == std::string::npos ? dir : dir.substr(0, at);
+        if (prefix.empty())
+            prefix = "/";
+        struct stat st {};
+        if (::stat(prefix.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+            why = "cannot examine the folder " + prefix;
+            return false;
+        }
+        const bool last = prefix == dir;
+        if (!ownedByUs(st)) {
+            why = "the folder " + prefix + " belongs to another user";
+            return false;
+        }
+        if (writableByOthers(st) && (last || (st.st_mode & S_ISVTX) == 0)) {
+            why = "the folder " + prefix + " can be written by others than its owner";
+            return false;
+        }
+    } while (at != std::string::npos);
+    return true;
+}
+
+std::string folderOf(const std::string& resolved) {
+    const auto slash = resolved.rfind('/');
+    return slash == 0 ? std::string("/") : resolved.substr(0, slash);
+}
+
+// The nearest folder above a missing path that exists, resolved, and the rest of the path.
+bool existingAncestor(const std::string& path, std::string& resolved, std::string& rest) {
+    std::string head = path;
+    while (head.size() > 1) {
+        const auto slash = head.rfind('/');
+        rest = path.substr(slash == 0 ? 1 : slash + 1);
+        head = slash == 0 ? "/" : head.substr(0, slash);
+        char real[PATH_MAX];
+        if (::realpath(head.c_str(), real)) {
+            resolved = real;
+            return true;
+        }
+        if (errno != ENOENT && errno != ENOTDIR)
+            return false;
+    }
+    return false;
+}
+
+} // namespace
+
+std::string trustedCodeFile(const std::string& path, std::string& why) {
+    if (!path.starts_with('/')) {
+        why = "it is not an absolute path";
+        return {};
+    }
+    char real[PATH_MAX];
+    if (!::realpath(path.c_str(), real)) {
+        if (errno != ENOENT) {
+            why = std::strerror(errno);
+            return {};
+        }
+        std::string folder;
+        std::string rest;
+        if (!existingAncestor(path, folder, rest)) {
+            why = "cannot examine its folders";
+            return {};
+        }
+        if (!trustedChain(folder, why))
+            return {};
+        return folder == "/" ? "/" + rest : folder + "/" + rest;
+    }
+    const std::string file = real;
+    struct stat st {};
+    if (::stat(file.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        why = "it is not a regular file";
+        return {};
+    }
+    if (!ownedByUs(st)) {
+        why = "it belongs to another user";
+        return {};
+    }
+    if (writableByOthers(st)) {
+        why = "it can be written by others than its owner";
+        return {};
+    }
+    return trustedChain(folderOf(file), why) ? file : std::string();
 }
 
 std::string dataFile(std::string_view name) {

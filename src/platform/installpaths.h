@@ -26,4 +26,13 @@ std::string privateLibrary(std::string_view name);
 // A data file of ours (installed in the data folder) for the running executable.
 std::string dataFile(std::string_view name);
 
+// Code named from outside (an environment variable that sudo -E may pass to root) is loaded
+// only from an absolute path to a regular file that root or this user owns and that neither
+// its group nor others can write, in a folder likewise, below folders that only root or this
+// user can change (a shared one with the sticky bit, as /tmp, may lie above). Returns the
+// path to load, links resolved so that nobody can turn them elsewhere after the check; empty
+// with the reason in why otherwise. A file that is missing is no danger where nobody else can
+// create it: its path is returned, and loading it fails.
+std::string trustedCodeFile(const std::string& path, std::string& why);
+
 } // namespace corvane

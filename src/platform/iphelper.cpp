@@ -1,6 +1,7 @@
 #include "platform/iphelper.h"
 
 #include "platform/installpaths.h"
+#include "platform/systemtext.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -9,9 +10,21 @@
 namespace corvane {
 namespace {
 
+// Refused, the installed library is bound instead, and the user is told why on standard
+// error: root started with another user's environment must not run that user's code.
 std::string fromEnvOr(const char* name, const std::string& fallback) {
     const char* v = std::getenv(name);
-    return v && *v ? std::string(v) : fallback;
+    if (!v || !*v)
+        return fallback;
+    std::string why;
+    std::string file = trustedCodeFile(v, why);
+    if (!file.empty())
+        return file;
+    // The path and the folders named in why are the user's: no escapes reach the terminal.
+    const std::string text = std::string(name) + " is not used (" + v + ": " + why + ")";
+    std::fprintf(stderr, "corvane: %s; the installed library is\n",
+                 printable(QString::fromLocal8Bit(text)).toLocal8Bit().constData());
+    return fallback;
 }
 
 } // namespace

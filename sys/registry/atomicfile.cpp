@@ -152,10 +152,12 @@ void writeFileAtomically(const std::filesystem::path& target, std::string_view c
         fail("Cannot write", target, errno);
     removeAbandonedTemporaries(folder.get());
 
+    // Only a file of the writer's own lends its mode: root replacing a file another user left
+    // world-writable must not hand on that mode to a file that is now root's.
     if (!mode) {
         struct stat st {};
         if (::fstatat(folder.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
-            S_ISREG(st.st_mode))
+            S_ISREG(st.st_mode) && st.st_uid == ::geteuid())
             mode = st.st_mode & 0777;
     }
     std::string temp;
@@ -163,7 +165,7 @@ void writeFileAtomically(const std::filesystem::path& target, std::string_view c
     for (int attempt = 0; fd < 0; ++attempt) {
         temp = temporaryName();
         fd = ::openat(folder.get(), temp.c_str(),
-                      O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode.value_or(0666));
+                      O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode.value_or(0644));
         // A name taken already is tried again with another salt, a few times.
         if (fd < 0 && (errno != EEXIST || attempt == 8))
             fail("Cannot write", target, errno);

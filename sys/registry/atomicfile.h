@@ -48,8 +48,8 @@ private:
 // Writes content to a new file beside target, flushes it to disk, renames it over target
 // and flushes the folder, so that target holds either its old or its new content whatever
 // happens. The new file gets mode exactly; without one, the permissions of the regular file
-// it replaces, or 0666 under the umask. Temporary files that writers killed on the way left
-// in the folder are removed. Throws StoreError naming target and the system's reason.
+// it replaces when that file is the writer's own, or else 0644 under the umask. Temporary
+// files that writers killed on the way left in the folder are removed. Throws StoreError naming target and the system's reason.
 void writeFileAtomically(const std::filesystem::path& target, std::string_view content,
                          std::optional<mode_t> mode = 0644);
 

@@ -227,6 +227,32 @@ TEST_F(Report, WritesToStandardOutputAndFailsLoudly) {
     EXPECT_NE(help.find("--restore-persistent-routes"), std::string::npos);
 }
 
+// Root with another user's environment (sudo -E) that names that user's library: the report
+// comes from the installed library, and the run says why the named one was passed over.
+TEST_F(Report, ALibraryAnotherUserOwnsIsNotLoaded) {
+    ::chmod(dir_.path().c_str(), 0711);
+    const fs::path theirs = dir_.path() / "theirs";
+    fs::create_directory(theirs);
+    ::chmod(theirs.c_str(), 0777);
+    static std::string planted;
+    planted = (theirs / "libiphlpapi.so").string();
+    ASSERT_EQ(runUnprivileged(
+                  [] { return std::system(("cp " FAKE_FULL " " + planted).c_str()) == 0 ? 0 : 1; }),
+              0);
+    const std::string err = (dir_.path() / "err.txt").string();
+    EXPECT_EQ(shMayFail("CORVANE_IPHLPAPI_LIB=" + planted + " FAKE_IPHLP_RESULT=5 " +
+                        command("--report " + outFile() + " 2>" + err)),
+              0)
+        << shOut("cat " + err);
+    const std::string said = shOut("cat " + err);
+    EXPECT_NE(
+        said.find("CORVANE_IPHLPAPI_LIB is not used (" + planted + ": it belongs to another user)"),
+        std::string::npos)
+        << said;
+    EXPECT_EQ(said.find("Access is denied"), std::string::npos) << said;
+    EXPECT_NE(shOut("cat " + outFile()).find("10.77.0.1"), std::string::npos);
+}
+
 // Neither command starts a window system: with a platform plugin that does not exist, one
 // that did would end at once.
 TEST_F(Report, CommandsRunWithoutAWindowSystem) {

@@ -95,7 +95,7 @@ TEST(ReportFile, KeepsTheModeOfAFileReplacedAndFitsAnyNameLength) {
     ::umask(savedMask);
 
     ASSERT_TRUE(wroteFresh);
-    EXPECT_EQ(modeOf(fresh), 0640u) << "0666 under the umask";
+    EXPECT_EQ(modeOf(fresh), 0640u) << "0644 under the umask";
     ASSERT_TRUE(wroteKept);
     EXPECT_EQ(modeOf(kept), 0604u);
     EXPECT_EQ(slurp(kept), report.toStdString());
@@ -107,6 +107,38 @@ TEST(ReportFile, KeepsTheModeOfAFileReplacedAndFitsAnyNameLength) {
     QString error;
     EXPECT_FALSE(write(dir.path() / "missing" / "r.txt", &error));
     EXPECT_EQ(error, QStringLiteral("No such file or directory"));
+}
+
+// Root writing a report over a file that another user left in a folder both can write: the
+// report is root's now, and must not keep the world-writable mode that user chose.
+TEST(ReportFile, AFileAnotherUserOwnsLendsNotItsMode) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to be the user whose report replaces another's file";
+    TempDir dir;
+    ::chmod(dir.path().c_str(), 0711);
+    const fs::path shared = dir.path() / "shared";
+    fs::create_directory(shared);
+    ::chmod(shared.c_str(), 0777);
+    const fs::path planted = shared / "report.txt";
+    const int made = inChild([&] {
+        if (::setgid(65534) != 0 || ::setuid(65534) != 0)
+            return 120;
+        ::umask(0);
+        const int fd = ::open(planted.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666);
+        return fd >= 0 && ::close(fd) == 0 ? 0 : 1;
+    });
+    ASSERT_EQ(made, 0);
+    ASSERT_EQ(modeOf(planted), 0666u);
+
+    const mode_t savedMask = ::umask(022);
+    const bool wrote = write(planted);
+    ::umask(savedMask);
+    ASSERT_TRUE(wrote);
+    struct stat st {};
+    ASSERT_EQ(::lstat(planted.c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, 0u);
+    EXPECT_EQ(st.st_mode & 07777, 0644u) << "a new file's mode, not the one planted";
+    EXPECT_EQ(slurp(planted), report.toStdString());
 }
 
 TEST(ReportFile, PipesAndHarmlessDevicesAreWrittenInPlaceOtherDevicesRefused) {
