@@ -36,8 +36,8 @@
 #define ERROR_WOULD_DELETE_OTHERS 0x20000010u /* the delete would take other addresses along */
 /* The privileged helper's answers when it refuses or cannot make a change. (Not installed
  * at all, the change is tried here and meets ERROR_ACCESS_DENIED.) */
-#define ERROR_HELPER_NOT_ALLOWED 0x20000011u      /* polkit does not allow this user the change */
+#define ERROR_HELPER_NOT_ALLOWED 0x20000011u       /* polkit does not allow this user the change */
 #define ERROR_HELPER_NOT_AUTHENTICATED 0x20000012u /* dismissed, or no agent could ask */
-#define ERROR_HELPER_FAILED 0x20000013u           /* installed, but did not start or answer */
+#define ERROR_HELPER_FAILED 0x20000013u            /* installed, but did not start or answer */
 
 #endif
