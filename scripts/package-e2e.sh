@@ -284,9 +284,9 @@ $(ip -4 route show)"
 [ "$(store_state)" = "$store_before" ] || fail "a refused store changed $store"
 
 # ---- a rule granting the user the routes: allowed ----
-# The actions the rule grants. The helper does not yet take org.corvane.routes to cover
-# org.corvane.persistent-routes; once it does, the second name goes and routes alone suffice.
-granted='"org.corvane.routes", "org.corvane.persistent-routes"'
+# The rule grants route changes alone: the policy lets them cover storing persistent routes,
+# so that one user action is authorised once.
+granted='"org.corvane.routes"'
 cat >/etc/polkit-1/rules.d/50-corvane-e2e.rules <<EOF
 polkit.addRule(function(action, subject) {
     if (subject.user == "$user" && [$granted].indexOf(action.id) >= 0)
