@@ -49,7 +49,8 @@ private:
 // and flushes the folder, so that target holds either its old or its new content whatever
 // happens. The new file gets mode exactly; without one, the permissions of the regular file
 // it replaces when that file is the writer's own, or else 0644 under the umask. Temporary
-// files that writers killed on the way left in the folder are removed. Throws StoreError naming target and the system's reason.
+// files that writers killed on the way left in the folder are removed. Throws StoreError naming
+// target and the system's reason.
 void writeFileAtomically(const std::filesystem::path& target, std::string_view content,
                          std::optional<mode_t> mode = 0644);
 
