@@ -32,27 +32,25 @@ struct Error {
     ~Error() { sd_bus_error_free(&e); }
 };
 
-bool startsWith(const char* s, const char* prefix) {
-    return s && std::strncmp(s, prefix, std::strlen(prefix)) == 0;
-}
-
-// No helper to talk to: the change then goes the way it would without one.
+// No helper to talk to: the change then goes the way it would without one. A helper that
+// is installed but fails to start is not that (Spawn.*): it is reported.
 bool unreachable(const sd_bus_error& e) {
     return sd_bus_error_has_name(&e, SD_BUS_ERROR_SERVICE_UNKNOWN) ||
-           sd_bus_error_has_name(&e, SD_BUS_ERROR_NAME_HAS_NO_OWNER) ||
-           sd_bus_error_has_name(&e, SD_BUS_ERROR_ACCESS_DENIED) ||
-           startsWith(e.name, "org.freedesktop.DBus.Error.Spawn.");
+           sd_bus_error_has_name(&e, SD_BUS_ERROR_NAME_HAS_NO_OWNER);
 }
 
 DWORD resultOfError(const sd_bus_error& e) {
-    if (sd_bus_error_has_name(&e, SD_BUS_ERROR_NO_REPLY) ||
-        sd_bus_error_has_name(&e, SD_BUS_ERROR_TIMEOUT))
-        return ERROR_TIMEOUT;
+    if (sd_bus_error_has_name(&e, SD_BUS_ERROR_ACCESS_DENIED))
+        return ERROR_HELPER_NOT_ALLOWED; // the bus's policy does not let this user ask
+    if (sd_bus_error_has_name(&e, SD_BUS_ERROR_LIMITS_EXCEEDED))
+        return ERROR_BUSY;
     if (sd_bus_error_has_name(&e, SD_BUS_ERROR_INVALID_ARGS))
         return ERROR_INVALID_PARAMETER;
     if (sd_bus_error_has_name(&e, SD_BUS_ERROR_NO_MEMORY))
         return ERROR_NOT_ENOUGH_MEMORY;
-    return ERROR_GEN_FAILURE;
+    // Did not start, did not answer, or went away while asked: Spawn.*, NoReply, Timeout,
+    // a dropped connection, and whatever else stands between the request and its answer.
+    return ERROR_HELPER_FAILED;
 }
 
 struct Runner {
@@ -127,15 +125,18 @@ template <typename Fill> Reply call(const char* method, Fill&& fill) noexcept {
                                      : ERROR_INVALID_PARAMETER};
     Error error;
     sd_bus_message* replyRaw = nullptr;
-    if (blockingCall(bus.get(), request.get(), &error.e, &replyRaw) < 0) {
-        if (!sd_bus_error_is_set(&error.e) || unreachable(error.e))
+    if (const int r = blockingCall(bus.get(), request.get(), &error.e, &replyRaw); r < 0) {
+        if (unreachable(error.e))
             return {};
+        // The runner did not run the call: it was never sent.
+        if (r == -ECANCELED && !sd_bus_error_is_set(&error.e))
+            return {true, ERROR_GEN_FAILURE};
         return {true, resultOfError(error.e)};
     }
     const Message reply(replyRaw);
-    uint32_t code = ERROR_GEN_FAILURE;
+    uint32_t code = ERROR_HELPER_FAILED;
     if (sd_bus_message_read(reply.get(), "u", &code) < 0)
-        return {true, ERROR_GEN_FAILURE};
+        return {true, ERROR_HELPER_FAILED};
     return {true, code};
 }
 

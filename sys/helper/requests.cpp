@@ -2,6 +2,7 @@
 
 #include "corvane_result.h"
 #include "iphlpapi.h"
+#include "journal.h"
 #include "protocol.h"
 #include "registry/route_name.h"
 
@@ -89,7 +90,7 @@ DWORD checkInterface(uint32_t ifIndex, std::string_view claimed,
 }
 
 std::string describeAdminStatus(std::string_view ifName, uint32_t status) {
-    const std::string name = printableName(ifName);
+    const std::string name = printable(ifName);
     if (status == MIB_IF_ADMIN_STATUS_UP)
         return "bring " + name + " up";
     if (status == MIB_IF_ADMIN_STATUS_DOWN)
@@ -102,22 +103,22 @@ std::string describeRoute(bool add, const RouteArgs& route, std::string_view ifN
         std::string(add ? "add" : "delete") + " route " + network(route.destination, route.mask);
     if (route.nextHop != 0)
         out += " via " + quad(route.nextHop);
-    return out + " on " + printableName(ifName);
+    return out + " on " + printable(ifName);
 }
 
 std::string describeAddress(bool add, uint32_t address, uint32_t mask, std::string_view ifName) {
     return std::string(add ? "add" : "delete") + " address " + network(address, mask) + " on " +
-           printableName(ifName);
+           printable(ifName);
 }
 
 std::string describeLease(bool renew, std::string_view ifName) {
-    return std::string(renew ? "renew" : "release") + " the DHCP lease of " + printableName(ifName);
+    return std::string(renew ? "renew" : "release") + " the DHCP lease of " + printable(ifName);
 }
 
 std::string describePersistentRoutes(bool persistent, const std::vector<std::string>& names) {
     const std::string verb = persistent ? "store " : "forget ";
     if (names.size() == 1)
-        return verb + "the persistent route " + printableName(names.front());
+        return verb + "the persistent route " + printable(names.front());
     return verb + std::to_string(names.size()) + " persistent routes";
 }
 
@@ -130,25 +131,6 @@ StoreNames namesToStore(const std::vector<std::string>& names) {
         else
             out.refused.push_back({name, stored.fault});
     }
-    return out;
-}
-
-std::string printableName(std::string_view name) {
-    constexpr std::size_t shown = 80;
-    std::string out;
-    for (const char c : name.substr(0, shown)) {
-        const auto u = static_cast<unsigned char>(c);
-        if (u < 0x20 || u >= 0x7F || c == '\\') {
-            static constexpr char hex[] = "0123456789abcdef";
-            out += "\\x";
-            out += hex[u >> 4];
-            out += hex[u & 0xF];
-        } else {
-            out += c;
-        }
-    }
-    if (name.size() > shown)
-        out += "...";
     return out;
 }
 

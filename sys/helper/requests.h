@@ -40,16 +40,12 @@ struct StoreNames {
 };
 StoreNames namesToStore(const std::vector<std::string>& names);
 // What a request would change, in words for the authentication agent to show (polkit's
-// detail kDetailChange). Built from checked values; the name is escaped like printableName.
+// detail kDetailChange). Built from checked values; the name goes through printable().
 std::string describeAdminStatus(std::string_view ifName, uint32_t status);
 std::string describeRoute(bool add, const RouteArgs& route, std::string_view ifName);
 std::string describeAddress(bool add, uint32_t address, uint32_t mask, std::string_view ifName);
 std::string describeLease(bool renew, std::string_view ifName);
 // names: those that will be stored or forgotten; one is shown by its name.
 std::string describePersistentRoutes(bool persistent, const std::vector<std::string>& names);
-
-// A caller's text for the journal: control bytes, bytes past ASCII and backslashes escaped,
-// cut short after 80 characters.
-std::string printableName(std::string_view name);
 
 } // namespace corvane::helper

@@ -5,19 +5,22 @@
 #include "corvane_result.h"
 #include "dhcp/clients.h"
 #include "guard.h"
+#include "inflight.h"
+#include "journal.h"
 #include "protocol.h"
 #include "requests.h"
 #include "store.h"
 
-#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
+#include <ctime>
+#include <functional>
 #include <net/if.h>
 #include <optional>
 #include <string>
 #include <systemd/sd-bus.h>
+#include <utility>
 #include <vector>
 
 namespace corvane::helper {
@@ -43,62 +46,94 @@ template <typename Check> DWORD checkNamed(Check&& check, uint32_t ifIndex, cons
     return r != NO_ERROR ? r : checkInterface(ifIndex, ifName, ownName(ifIndex));
 }
 
-void log(uid_t uid, const std::string& what, DWORD result) {
-    // stderr goes to the journal under systemd.
-    std::fprintf(stderr, "uid %u: %s: result %u\n", static_cast<unsigned>(uid), what.c_str(),
-                 static_cast<unsigned>(result));
+unsigned long long monotonicUsec() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<unsigned long long>(ts.tv_sec) * 1000000ULL +
+           static_cast<unsigned long long>(ts.tv_nsec) / 1000;
 }
 
-// The steps every request takes; check and change answer result codes. what describes the
-// request for the log, details for the authentication agent (describe*); they are used only
-// once the check has passed. A caller in another network namespace is refused first: its
-// indexes and names are not the helper's.
-template <typename Check, typename Change>
-int serve(sd_bus_message* m, const char* action, Check&& check, Change&& change,
-          const std::string& what, const std::string& details) {
-    sd_bus* bus = sd_bus_message_get_bus(m);
-    const char* sender = sd_bus_message_get_sender(m);
-    const std::optional<uid_t> uid = sender ? callerUid(bus, sender) : std::nullopt;
-    if (!uid)
-        return sd_bus_reply_method_return(m, "u", ERROR_ACCESS_DENIED);
-    if (!inOwnNetworkNamespace(bus, sender)) {
-        log(*uid, what + " (from another network namespace)", ERROR_ACCESS_DENIED);
-        return sd_bus_reply_method_return(m, "u", ERROR_ACCESS_DENIED);
-    }
-    DWORD result = sys::guarded(check);
-    if (result == NO_ERROR) {
-        const bool interactive = sd_bus_message_get_allow_interactive_authorization(m) > 0;
-        if (authorise(bus, sender, action, interactive, details) != Verdict::Allowed) {
-            log(*uid, what + " (not authorised)", ERROR_ACCESS_DENIED);
-            return sd_bus_reply_method_return(m, "u", ERROR_ACCESS_DENIED);
-        }
-        result = sys::guarded(change);
-    }
-    log(*uid, what, result);
+int answer(sd_bus_message* m, DWORD result) {
     return sd_bus_reply_method_return(m, "u", result);
 }
 
-int onSetAdminStatus(sd_bus_message* m, void*, sd_bus_error*) {
+// What one request asks. check runs at once, on the request as read; change runs when
+// polkit has agreed, after the handler has returned, so it owns copies of what it uses.
+// what describes the request for the journal and details for the authentication agent
+// (describe*), each with the caller's text through printable().
+struct Request {
+    const char* action = nullptr;
+    std::function<DWORD()> check;
+    std::function<DWORD()> change;
+    std::string what;
+    std::string details;
+};
+
+// The steps every request takes. A caller in another network namespace is refused first:
+// its indexes and names are not the helper's. Then the request's own checks, and then the
+// question to polkit, which is not asked past the caller's share (ERROR_BUSY).
+int serve(sd_bus_message* m, Service& service, Request request) {
+    service.lastRequest = monotonicUsec();
+    const char* sender = sd_bus_message_get_sender(m);
+    const std::optional<Caller> caller = service.callers->of(sender);
+    if (!caller)
+        return answer(m, ERROR_ACCESS_DENIED);
+    if (!caller->sameNamespace) {
+        logRefusal(caller->uid, request.what, "from another network namespace",
+                   ERROR_ACCESS_DENIED);
+        return answer(m, ERROR_ACCESS_DENIED);
+    }
+    if (const DWORD r = sys::guarded(request.check); r != NO_ERROR) {
+        logRefusal(caller->uid, request.what, "not accepted", r);
+        return answer(m, r);
+    }
+    const std::string what = request.what;
+    Asked asked{sender,
+                caller->uid,
+                request.action,
+                sd_bus_message_get_allow_interactive_authorization(m) > 0,
+                std::move(request.details),
+                std::move(request.what),
+                std::move(request.change)};
+    switch (service.inflight->start(m, std::move(asked))) {
+    case Inflight::Start::Asked:
+        return 1;
+    case Inflight::Start::Busy:
+        logRefusal(caller->uid, what, "too many waiting", ERROR_BUSY);
+        return answer(m, ERROR_BUSY);
+    case Inflight::Start::Failed:
+        break;
+    }
+    logRefusal(caller->uid, what, "polkit could not be asked", ERROR_HELPER_FAILED);
+    return answer(m, ERROR_HELPER_FAILED);
+}
+
+Service& of(void* userdata) {
+    return *static_cast<Service*>(userdata);
+}
+
+int onSetAdminStatus(sd_bus_message* m, void* userdata, sd_bus_error*) {
     uint32_t ifIndex = 0;
     const char* name = nullptr;
     uint32_t status = 0;
     if (const int r = sd_bus_message_read(m, kAdminStatusSignature, &ifIndex, &name, &status);
         r < 0)
         return r;
-    return serve(
-        m, kActionInterfaces,
-        [&] {
-            return checkNamed([&] { return checkAdminStatus(ifIndex, status); }, ifIndex, name);
-        },
-        [&] { return sys::direct::setAdminStatus(ifIndex, status); },
-        "interface " + std::to_string(ifIndex) + " " + printableName(name) +
-            (status == MIB_IF_ADMIN_STATUS_UP     ? std::string(" up")
-             : status == MIB_IF_ADMIN_STATUS_DOWN ? std::string(" down")
-                                                  : " state " + std::to_string(status)),
-        describeAdminStatus(name, status));
+    Request request;
+    request.action = kActionInterfaces;
+    request.check = [&] {
+        return checkNamed([&] { return checkAdminStatus(ifIndex, status); }, ifIndex, name);
+    };
+    request.change = [ifIndex, status] { return sys::direct::setAdminStatus(ifIndex, status); };
+    request.what = "interface " + std::to_string(ifIndex) + " " + printable(name) +
+                   (status == MIB_IF_ADMIN_STATUS_UP     ? std::string(" up")
+                    : status == MIB_IF_ADMIN_STATUS_DOWN ? std::string(" down")
+                                                         : " state " + std::to_string(status));
+    request.details = describeAdminStatus(name, status);
+    return serve(m, of(userdata), std::move(request));
 }
 
-int onRoute(sd_bus_message* m, bool add) {
+int onRoute(sd_bus_message* m, void* userdata, bool add) {
     RouteArgs a;
     const char* name = nullptr;
     if (const int r = sd_bus_message_read(m, kRouteSignature, &a.destination, &a.mask, &a.nextHop,
@@ -113,24 +148,28 @@ int onRoute(sd_bus_message* m, bool add) {
     row.dwForwardType = a.type;
     row.dwForwardProto = a.protocol;
     row.dwForwardMetric1 = a.metric;
-    return serve(
-        m, kActionRoutes,
-        [&] { return checkNamed([&] { return checkRoute(a); }, a.ifIndex, name); },
-        [&] { return add ? sys::direct::addRoute(row) : sys::direct::deleteRoute(row); },
-        std::string(add ? "add" : "delete") + " route " + quad(a.destination) + " mask " +
-            quad(a.mask) + " via " + quad(a.nextHop) + " interface " + std::to_string(a.ifIndex) +
-            " " + printableName(name) + " metric " + std::to_string(a.metric),
-        describeRoute(add, a, name));
+    Request request;
+    request.action = kActionRoutes;
+    request.check = [&] { return checkNamed([&] { return checkRoute(a); }, a.ifIndex, name); };
+    request.change = [add, row] {
+        return add ? sys::direct::addRoute(row) : sys::direct::deleteRoute(row);
+    };
+    request.what = std::string(add ? "add" : "delete") + " route " + quad(a.destination) +
+                   " mask " + quad(a.mask) + " via " + quad(a.nextHop) + " interface " +
+                   std::to_string(a.ifIndex) + " " + printable(name) + " metric " +
+                   std::to_string(a.metric);
+    request.details = describeRoute(add, a, name);
+    return serve(m, of(userdata), std::move(request));
 }
 
-int onAddRoute(sd_bus_message* m, void*, sd_bus_error*) {
-    return onRoute(m, true);
+int onAddRoute(sd_bus_message* m, void* userdata, sd_bus_error*) {
+    return onRoute(m, userdata, true);
 }
-int onDeleteRoute(sd_bus_message* m, void*, sd_bus_error*) {
-    return onRoute(m, false);
+int onDeleteRoute(sd_bus_message* m, void* userdata, sd_bus_error*) {
+    return onRoute(m, userdata, false);
 }
 
-int onAddress(sd_bus_message* m, bool add) {
+int onAddress(sd_bus_message* m, void* userdata, bool add) {
     uint32_t address = 0;
     uint32_t mask = 0;
     uint32_t ifIndex = 0;
@@ -138,60 +177,64 @@ int onAddress(sd_bus_message* m, bool add) {
     if (const int r = sd_bus_message_read(m, kAddressSignature, &address, &mask, &ifIndex, &name);
         r < 0)
         return r;
-    return serve(
-        m, kActionAddresses,
-        [&] {
-            return checkNamed([&] { return checkAddress(address, mask, ifIndex); }, ifIndex, name);
-        },
-        [&]() -> DWORD {
-            const auto prefix = static_cast<uint8_t>(__builtin_popcount(mask));
-            if (!add)
-                return sys::direct::deleteAddress(sys::NteKey{ifIndex, address, prefix});
-            sys::NteKey added;
-            return sys::direct::addAddress(address, mask, ifIndex, added);
-        },
-        std::string(add ? "add" : "delete") + " address " + quad(address) + " mask " + quad(mask) +
-            " interface " + std::to_string(ifIndex) + " " + printableName(name),
-        describeAddress(add, address, mask, name));
+    Request request;
+    request.action = kActionAddresses;
+    request.check = [&] {
+        return checkNamed([&] { return checkAddress(address, mask, ifIndex); }, ifIndex, name);
+    };
+    request.change = [add, address, mask, ifIndex]() -> DWORD {
+        const auto prefix = static_cast<uint8_t>(__builtin_popcount(mask));
+        if (!add)
+            return sys::direct::deleteAddress(sys::NteKey{ifIndex, address, prefix});
+        sys::NteKey added;
+        return sys::direct::addAddress(address, mask, ifIndex, added);
+    };
+    request.what = std::string(add ? "add" : "delete") + " address " + quad(address) + " mask " +
+                   quad(mask) + " interface " + std::to_string(ifIndex) + " " + printable(name);
+    request.details = describeAddress(add, address, mask, name);
+    return serve(m, of(userdata), std::move(request));
 }
 
-int onAddAddress(sd_bus_message* m, void*, sd_bus_error*) {
-    return onAddress(m, true);
+int onAddAddress(sd_bus_message* m, void* userdata, sd_bus_error*) {
+    return onAddress(m, userdata, true);
 }
-int onDeleteAddress(sd_bus_message* m, void*, sd_bus_error*) {
-    return onAddress(m, false);
+int onDeleteAddress(sd_bus_message* m, void* userdata, sd_bus_error*) {
+    return onAddress(m, userdata, false);
 }
 
-int onLease(sd_bus_message* m, bool renew) {
+int onLease(sd_bus_message* m, void* userdata, bool renew) {
     uint32_t ifIndex = 0;
     const char* name = nullptr;
     if (const int r = sd_bus_message_read(m, kLeaseSignature, &ifIndex, &name); r < 0)
         return r;
     const std::string wanted(name ? name : "");
-    return serve(
-        m, kActionDhcp,
-        [&]() -> DWORD {
-            if (const DWORD r = checkNamed([&] { return checkLease(ifIndex, wanted); }, ifIndex,
-                                           wanted.c_str()))
-                return r;
-            // Nothing for an administrator to type a password for.
-            return sys::dhcp::managed(wanted) ? NO_ERROR : ERROR_NO_DHCP_CLIENT;
-        },
-        [&] { return sys::direct::changeLease(renew, ifIndex, wanted); },
-        std::string(renew ? "renew" : "release") + " lease of interface " +
-            std::to_string(ifIndex) + " " + printableName(wanted),
-        describeLease(renew, wanted));
+    Request request;
+    request.action = kActionDhcp;
+    request.check = [&]() -> DWORD {
+        if (const DWORD r =
+                checkNamed([&] { return checkLease(ifIndex, wanted); }, ifIndex, wanted.c_str()))
+            return r;
+        // Nothing for an administrator to type a password for.
+        return sys::dhcp::managed(wanted) ? NO_ERROR : ERROR_NO_DHCP_CLIENT;
+    };
+    request.change = [renew, ifIndex, wanted] {
+        return sys::direct::changeLease(renew, ifIndex, wanted);
+    };
+    request.what = std::string(renew ? "renew" : "release") + " lease of interface " +
+                   std::to_string(ifIndex) + " " + printable(wanted);
+    request.details = describeLease(renew, wanted);
+    return serve(m, of(userdata), std::move(request));
 }
 
-int onReleaseLease(sd_bus_message* m, void*, sd_bus_error*) {
-    return onLease(m, false);
+int onReleaseLease(sd_bus_message* m, void* userdata, sd_bus_error*) {
+    return onLease(m, userdata, false);
 }
-int onRenewLease(sd_bus_message* m, void*, sd_bus_error*) {
-    return onLease(m, true);
+int onRenewLease(sd_bus_message* m, void* userdata, sd_bus_error*) {
+    return onLease(m, userdata, true);
 }
 
 int onSetPersistentRoutes(sd_bus_message* m, void* userdata, sd_bus_error*) {
-    const Service& service = *static_cast<Service*>(userdata);
+    Service& service = of(userdata);
     std::vector<std::string> names;
     bool acceptable = true;
     if (const int r = sd_bus_message_enter_container(m, 'a', "s"); r < 0)
@@ -225,32 +268,32 @@ int onSetPersistentRoutes(sd_bus_message* m, void* userdata, sd_bus_error*) {
         checked = namesToStore(names);
         names = checked.accepted;
     }
-    std::string failure;
     std::string what = std::string(persistent ? "store " : "forget ") +
                        std::to_string(names.size()) + " persistent route(s)";
     if (names.size() == 1)
-        what += " " + printableName(names.front());
+        what += " " + printable(names.front());
     constexpr std::size_t listedRefusals = 8;
     for (std::size_t i = 0; i < checked.refused.size() && i < listedRefusals; ++i)
-        what += "; refused " + printableName(checked.refused[i].name) + " (" +
+        what += "; refused " + printable(checked.refused[i].name) + " (" +
                 reg::routeNameFaultText(checked.refused[i].fault) + ")";
     if (checked.refused.size() > listedRefusals)
         what += "; " + std::to_string(checked.refused.size() - listedRefusals) + " more refused";
     const bool anyRefused = !checked.refused.empty();
-    return serve(
-        m, kActionPersistentRoutes,
-        [&] {
-            return acceptable && !(anyRefused && names.empty()) ? NO_ERROR
-                                                                : ERROR_INVALID_PARAMETER;
-        },
-        [&] {
-            const DWORD rc =
-                storePersistentRoutes(service.storeFolder, names, persistent != 0, failure);
-            if (rc != NO_ERROR)
-                std::fprintf(stderr, "store: %s\n", failure.c_str());
-            return rc == NO_ERROR && anyRefused ? DWORD{ERROR_INVALID_PARAMETER} : rc;
-        },
-        what, describePersistentRoutes(persistent != 0, names));
+    const bool allRefused = anyRefused && names.empty();
+    Request request;
+    request.action = kActionPersistentRoutes;
+    request.check = [&] { return acceptable && !allRefused ? NO_ERROR : ERROR_INVALID_PARAMETER; };
+    request.details = describePersistentRoutes(persistent != 0, names);
+    request.what = std::move(what);
+    request.change = [folder = service.storeFolder, names = std::move(names),
+                      store = persistent != 0, anyRefused] {
+        std::string failure;
+        const DWORD rc = storePersistentRoutes(folder, names, store, failure);
+        if (rc != NO_ERROR)
+            logFault("store: " + printable(failure));
+        return rc == NO_ERROR && anyRefused ? DWORD{ERROR_INVALID_PARAMETER} : rc;
+    };
+    return serve(m, service, std::move(request));
 }
 
 // sd-bus is C: an exception (only bad_alloc can come) must not unwind into it. It answers

@@ -3,6 +3,7 @@
 // DHCP code can take as it is.
 #include "corvane_result.h"
 #include "fuzz_support.h"
+#include "helper/journal.h"
 #include "helper/protocol.h"
 #include "helper/requests.h"
 
@@ -24,8 +25,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             // The one text of a route is its own: stored again, it stays as it is.
             FUZZ_CHECK(corvane::helper::namesToStore({stored}).accepted.front() == stored);
         }
-        for (const char c : corvane::helper::printableName(given))
-            FUZZ_CHECK(c >= 0x20 && c < 0x7F);
+        // Nothing that ends a line or steers a terminal reaches the journal.
+        const std::string shown = corvane::helper::printable(given);
+        for (size_t i = 0; i < shown.size(); ++i) {
+            const auto u = static_cast<unsigned char>(shown[i]);
+            FUZZ_CHECK(u >= 0x20 && u != 0x7F);
+            FUZZ_CHECK(!(u == 0xC2 && i + 1 < shown.size() &&
+                         static_cast<unsigned char>(shown[i + 1]) < 0xA0));
+        }
         if (corvane::helper::checkLease(1, given) == NO_ERROR) {
             FUZZ_CHECK(given.size() < 16);
             FUZZ_CHECK(given.find('/') == std::string_view::npos);
