@@ -14,13 +14,17 @@ template <typename Map, typename Key> void drop(Map& counts, const Key& key) {
 
 } // namespace
 
-bool Admission::admit(const std::string& sender, uid_t uid) {
+bool Admission::wouldAdmit(const std::string& sender, uid_t uid) const {
     const auto count = [](const auto& counts, const auto& key) -> std::size_t {
         const auto found = counts.find(key);
         return found == counts.end() ? 0 : found->second;
     };
-    if (total_ >= limits_.total || count(byUid_, uid) >= limits_.perUid ||
-        count(bySender_, sender) >= limits_.perSender)
+    return total_ < limits_.total && count(byUid_, uid) < limits_.perUid &&
+           count(bySender_, sender) < limits_.perSender;
+}
+
+bool Admission::admit(const std::string& sender, uid_t uid) {
+    if (!wouldAdmit(sender, uid))
         return false;
     ++bySender_[sender];
     ++byUid_[uid];

@@ -22,6 +22,8 @@ public:
     explicit Admission(AdmissionLimits limits = {}) : limits_(limits) {}
     // Counts the request in when every limit leaves room for it; false otherwise.
     bool admit(const std::string& sender, uid_t uid);
+    // Whether admit would, counting nothing: to turn a large request away before it is read.
+    bool wouldAdmit(const std::string& sender, uid_t uid) const;
     // For each admitted request once, when its answer has gone.
     void release(const std::string& sender, uid_t uid);
     std::size_t pending() const { return total_; }

@@ -39,6 +39,9 @@ public:
     // Failed when polkit could not be asked: then m is the caller's to answer.
     Start start(sd_bus_message* m, Asked asked);
     bool empty() const { return pending_.empty(); }
+    bool wouldAdmit(const std::string& sender, uid_t uid) const {
+        return admission_.wouldAdmit(sender, uid);
+    }
 
 private:
     struct Pending {

@@ -235,6 +235,13 @@ int onRenewLease(sd_bus_message* m, void* userdata, sd_bus_error*) {
 
 int onSetPersistentRoutes(sd_bus_message* m, void* userdata, sd_bus_error*) {
     Service& service = of(userdata);
+    // The largest request there is: not read at all while its caller's share is taken.
+    const char* sender = sd_bus_message_get_sender(m);
+    if (const std::optional<Caller> caller = service.callers->of(sender);
+        caller && !service.inflight->wouldAdmit(sender, caller->uid)) {
+        logRefusal(caller->uid, "persistent routes", "too many waiting", ERROR_BUSY);
+        return answer(m, ERROR_BUSY);
+    }
     std::vector<std::string> names;
     bool acceptable = true;
     if (const int r = sd_bus_message_enter_container(m, 'a', "s"); r < 0)

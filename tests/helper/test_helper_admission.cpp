@@ -15,6 +15,8 @@ TEST(HelperAdmission, EachLimitHoldsAndFreesOnRelease) {
     // One connection: four wait, the fifth is turned away.
     for (int i = 0; i < 4; ++i)
         EXPECT_TRUE(a.admit(":1.1", 1000));
+    EXPECT_FALSE(a.wouldAdmit(":1.1", 1000));
+    EXPECT_TRUE(a.wouldAdmit(":1.2", 1000));
     EXPECT_FALSE(a.admit(":1.1", 1000));
     // The same user from other connections: eight in all.
     for (int i = 0; i < 4; ++i)

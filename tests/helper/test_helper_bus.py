@@ -23,10 +23,18 @@ INVALID_PARAMETER = 87
 INVALID_NETMASK = 0x20000001
 DEV_NOT_EXIST = 55
 NO_DHCP_CLIENT = 0x20000003
+BUSY = 170
+HELPER_NOT_ALLOWED = 0x20000011
+HELPER_NOT_AUTHENTICATED = 0x20000012
+HELPER_FAILED = 0x20000013
+HERE = os.path.dirname(os.path.abspath(__file__))
 ALL_ACTIONS = ['org.corvane.interfaces', 'org.corvane.routes', 'org.corvane.addresses',
                'org.corvane.dhcp', 'org.corvane.persistent-routes']
 NOBODY = ['setpriv', '--reuid=nobody', '--regid=nogroup', '--clear-groups',
           '--inh-caps=-all', '--bounding-set=-all', '--']
+# Another unprivileged user, who must still be served while nobody floods the helper.
+OTHER_USER = ['setpriv', '--reuid=daemon', '--regid=daemon', '--clear-groups',
+              '--inh-caps=-all', '--bounding-set=-all', '--']
 # The helper as its unit runs it: root with CAP_NET_ADMIN alone.
 AS_UNIT = ['setpriv', '--inh-caps=-all', '--bounding-set=-all,+net_admin', '--']
 
@@ -99,7 +107,8 @@ class HelperBus(unittest.TestCase):
         with open(conf, 'w') as f:
             f.write(BUS_CONFIG.format(socket=socket, policy=os.path.abspath(POLICY)))
         cls.bus = subprocess.Popen(['dbus-daemon', '--config-file=' + conf, '--nofork',
-                                    '--print-address'], stdout=subprocess.PIPE, text=True)
+                                    '--print-address'], stdout=subprocess.PIPE, text=True,
+                                   stderr=open(os.path.join(cls.tmp, 'bus.log'), 'w'))
         cls.address = cls.bus.stdout.readline().strip()
         cls.env = dict(os.environ, DBUS_SYSTEM_BUS_ADDRESS=cls.address)
         cls.env.pop('CORVANE_CONFIG_DIR', None)
@@ -108,6 +117,9 @@ class HelperBus(unittest.TestCase):
         cls.wait_for_name('org.freedesktop.PolicyKit1')
         cls.helper = None
         cls.log = os.path.join(cls.tmp, 'helper.log')
+        # nobody runs these from the copy, as the client.
+        cls.flood_script = shutil.copy(os.path.join(HERE, 'helper_flood.py'), cls.bin)
+        cls.verdict_script = shutil.copy(os.path.join(HERE, 'polkit_verdict.py'), cls.bin)
 
     @classmethod
     def tearDownClass(cls):
@@ -133,15 +145,19 @@ class HelperBus(unittest.TestCase):
         raise AssertionError(name + ' did not appear on the bus')
 
     def setUp(self):
+        self.start_helper()
+        self.allow(ALL_ACTIONS)
+
+    @classmethod
+    def start_helper(cls):
         # The helper leaves when idle: start it again where it has.
-        cls = type(self)
         if cls.helper is None or cls.helper.poll() is not None:
-            env = dict(self.env, CORVANE_CONFIG_DIR=self.machine,
-                       ASAN_OPTIONS='detect_leaks=0')
+            # A small quarantine: freed memory counts in the peak measured under a flood.
+            env = dict(cls.env, CORVANE_CONFIG_DIR=cls.machine,
+                       ASAN_OPTIONS='detect_leaks=0:quarantine_size_mb=16')
             with open(cls.log, 'a') as log:
                 cls.helper = subprocess.Popen(AS_UNIT + [HELPER], env=env, stderr=log)
             cls.wait_for_name('org.corvane.Helper')
-        self.allow(ALL_ACTIONS)
 
     def allow(self, actions):
         self.mock('SetAllowed', 'as', len(actions), *actions)
@@ -232,12 +248,12 @@ class HelperBus(unittest.TestCase):
     def test_refused_by_polkit_changes_nothing(self):
         self.allow([])
         self.assertEqual(self.result('route', 'add', '10.21.0.0', '255.255.255.0', '10.9.0.2',
-                                     self.ifindex, 7), ACCESS_DENIED)
+                                     self.ifindex, 7), HELPER_NOT_ALLOWED)
         self.assertEqual(self.routes('10.21.0.0/24'), [])
-        self.assertEqual(self.result('link', self.peer, 'down'), ACCESS_DENIED)
+        self.assertEqual(self.result('link', self.peer, 'down'), HELPER_NOT_ALLOWED)
         self.assertTrue(self.link_up('hv1'))
         self.assertEqual(self.result('address', 'add', '10.9.2.5', '255.255.255.0',
-                                     self.ifindex), ACCESS_DENIED)
+                                     self.ifindex), HELPER_NOT_ALLOWED)
         self.assertNotIn('10.9.2.5', self.addresses('hv0'))
         before = self.stored()
         out = self.probe('persist', 'add', '10.51.0.0,255.255.0.0,10.9.0.2,5', self.machine)
@@ -248,7 +264,7 @@ class HelperBus(unittest.TestCase):
     def test_one_action_allowed_is_not_another(self):
         self.allow(['org.corvane.interfaces'])
         self.assertEqual(self.result('route', 'add', '10.22.0.0', '255.255.255.0', '10.9.0.2',
-                                     self.ifindex, 7), ACCESS_DENIED)
+                                     self.ifindex, 7), HELPER_NOT_ALLOWED)
         self.assertEqual(self.routes('10.22.0.0/24'), [])
 
     def test_without_helper_access_denied_as_before(self):
@@ -453,6 +469,204 @@ class HelperBus(unittest.TestCase):
                              capture_output=True, text=True, env=self.env)
         self.assertEqual(out.stdout.strip(), 'org.freedesktop.DBus.Error.AccessDenied',
                          out.stderr)
+
+    # -- hostile load: a hanging polkit, floods, forged journal lines --
+
+    def restart_helper(self):
+        """A fresh helper: its counts and limits start anew."""
+        if self.helper.poll() is None:
+            self.helper.terminate()
+            self.helper.wait(30)
+        self.start_helper()
+
+    def fresh_helper(self):
+        self.restart_helper()
+        self.addCleanup(self.restart_helper)
+
+    def flood(self, connections, per, kind, wait=60.0):
+        """nobody sends connections*per requests at once; started, not waited for."""
+        return subprocess.Popen(NOBODY + ['/usr/bin/python3', self.flood_script, self.address,
+                                          str(connections), str(per), kind,
+                                          str(self.ifindex), str(wait)],
+                                stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
+                                env=self.env)
+
+    def counts(self, flood, timeout=300):
+        out, err = flood.communicate(timeout=timeout)
+        self.assertEqual(flood.returncode, 0, err)
+        return json.loads(out)
+
+    def other_caller_seconds(self):
+        """Another user's request, which polkit allows: its answer and how long it took."""
+        start = time.monotonic()
+        rc, out = self.hostile('SetAdminStatus', 'usu', self.peer, 'hv1', 1, prefix=OTHER_USER)
+        return out.strip(), time.monotonic() - start
+
+    def peak_rss_kib(self):
+        with open('/proc/%d/status' % self.helper.pid) as f:
+            return int([l for l in f if l.startswith('VmHWM:')][0].split()[1])
+
+    def wait_for(self, predicate, seconds=20):
+        end = time.monotonic() + seconds
+        while time.monotonic() < end:
+            if predicate():
+                return True
+            time.sleep(0.05)
+        return False
+
+    def test_hanging_polkit_holds_up_no_other_caller(self):
+        self.fresh_helper()
+        self.mock('SimulateHangActions', 'as', 1, 'org.corvane.routes')
+        self.addCleanup(self.mock, 'SimulateHangActions', 'as', 0)
+        self.addCleanup(self.mock, 'ReleaseHangingCalls')
+        # 4 connections of nobody's, 5 routes each: 4 may wait per connection, 8 per user.
+        flood = self.flood(4, 5, 'small', wait=30)
+        self.assertTrue(self.wait_for(
+            lambda: self.helper_log().count('(too many waiting)') >= 12), self.helper_log())
+        self.assertEqual(self.mock('HaveHangingCalls').stdout.strip(), 'b true')
+        answer, seconds = self.other_caller_seconds()
+        print('\nanother caller under a hanging polkit: %.3f s' % seconds, file=sys.stderr)
+        self.assertEqual(answer, 'u 0')
+        self.assertLess(seconds, 2.0)
+        # Answered once polkit is: the changes made with what each request said.
+        self.mock('ReleaseHangingCalls')
+        counts = self.counts(flood)
+        self.assertEqual(counts, {'u %d' % BUSY: 12, 'u 0': 8, 'unanswered': 0})
+        added = [r['dst'] for r in ip_json('route', 'show', 'table', 'main')
+                 if r['dst'].startswith('10.100.')]
+        self.assertEqual(len(added), 8, added)
+        for dst in added:
+            run('ip', 'route', 'del', dst)
+
+    def flood_and_measure(self, connections, per, kind, within):
+        self.fresh_helper()
+        # What polkit refuses costs the kernel nothing: the flood is the helper's alone.
+        self.allow(['org.corvane.interfaces'])
+        before = self.peak_rss_kib()
+        start = time.monotonic()
+        flood = self.flood(connections, per, kind, wait=240)
+        time.sleep(1.0)
+        answer, seconds = self.other_caller_seconds()
+        counts = self.counts(flood)
+        took = time.monotonic() - start
+        peak = self.peak_rss_kib()
+        print('\n%s flood %dx%d: %s in %.1f s; another caller %.3f s; helper peak RSS %d -> '
+              '%d KiB' % (kind, connections, per, counts, took, seconds, before, peak),
+              file=sys.stderr)
+        self.assertEqual(answer, 'u 0')
+        self.assertLess(seconds, within)
+        self.assertEqual(counts.get('unanswered'), 0)
+        # Nothing queues: each request is refused by polkit, turned away busy, or stopped by
+        # the bus daemon's own limit.
+        self.assertFalse(set(counts) - {'u %d' % HELPER_NOT_ALLOWED, 'u %d' % BUSY,
+                                        'org.freedesktop.DBus.Error.LimitsExceeded',
+                                        'unanswered'}, counts)
+        self.assertLess(peak, 64 * 1024)
+        self.assert_helper_alive()
+        return counts
+
+    def test_flood_of_large_requests_bounded(self):
+        # Each is read in full and its names checked before polkit is asked: what another
+        # caller waits for is the flood ahead of it (a few seconds in a sanitized build).
+        self.flood_and_measure(8, 125, 'large', within=10.0)
+
+    def test_flood_of_small_requests_bounded(self):
+        counts = self.flood_and_measure(50, 400, 'small', within=3.0)
+        self.assertGreater(counts.get('u %d' % BUSY, 0), 0)
+
+    def test_forged_journal_line_escaped(self):
+        forged = 'hv1\n uid 0: delete route 0.0.0.0'
+        rc, out = self.hostile('SetAdminStatus', 'usu', self.peer, forged, 2)
+        self.assertEqual(out.strip(), 'u %d' % INVALID_PARAMETER)
+        name = '10.70.0.0,255.255.0.0,10.9.0.2,5\n uid 0: store 1 route'
+        rc, out = self.hostile('SetPersistentRoutes', 'asb', 1, name, 'true')
+        self.assertEqual(out.strip(), 'u %d' % INVALID_PARAMETER)
+        log = self.helper_log()
+        self.assertIn('uid 65534: interface %d hv1\\x0a uid 0: delete route 0.0.0.0 down '
+                      '(not accepted): result %d' % (self.peer, INVALID_PARAMETER), log)
+        self.assertIn('refused 10.70.0.0,255.255.0.0,10.9.0.2,5\\x0a uid 0: store', log)
+        self.assertFalse([l for l in log.splitlines() if l.startswith(' uid 0')], log)
+
+    def test_refusal_flood_leaves_few_journal_lines(self):
+        self.fresh_helper()
+        before = len(self.helper_log().splitlines())
+        script = ('import dbus, sys\n'
+                  'c = dbus.bus.BusConnection(sys.argv[1])\n'
+                  'h = c.get_object("org.corvane.Helper", "/org/corvane/Helper")\n'
+                  'for i in range(300):\n'
+                  '    h.SetAdminStatus(dbus.UInt32(4242), "x%d" % i, dbus.UInt32(2),'
+                  ' dbus_interface="org.corvane.Helper")\n')
+        subprocess.run(NOBODY + ['/usr/bin/python3', '-c', script, self.address], check=True,
+                       env=self.env, capture_output=True)
+        lines = self.helper_log().splitlines()[before:]
+        self.assertLessEqual(len(lines), 25, lines)
+        self.assertIn('uid 65534: more refusals suppressed for 10 s', lines)
+        # Another user's refusals are still written.
+        rc, out = self.hostile('SetAdminStatus', 'usu', 4242, 'x', 2, prefix=OTHER_USER)
+        self.assertIn('uid 1: interface 4242 x down (not accepted)', self.helper_log())
+
+    # -- polkit's verdicts --
+
+    def replace_polkit(self, verdict):
+        """polkit answers every check with verdict, or is gone (None), until the test ends."""
+        cls = type(self)
+        cls.polkit.terminate()
+        cls.polkit.wait(10)
+        stand_in = None
+        if verdict:
+            stand_in = subprocess.Popen(['/usr/bin/python3', self.verdict_script,
+                                         self.address, verdict], env=self.env)
+            self.wait_for_name('org.freedesktop.PolicyKit1')
+
+        def restore():
+            if stand_in:
+                stand_in.terminate()
+                stand_in.wait(10)
+            cls.polkit = subprocess.Popen(['/usr/bin/python3', '-m', 'dbusmock', '--template',
+                                           'polkitd'], env=self.env, stdout=subprocess.DEVNULL)
+            self.wait_for_name('org.freedesktop.PolicyKit1')
+            self.allow(ALL_ACTIONS)
+        self.addCleanup(restore)
+
+    def route_result(self):
+        return self.result('route', 'add', '10.27.0.0', '255.255.255.0', '10.9.0.2',
+                           self.ifindex, 7)
+
+    def test_verdicts_told_apart(self):
+        for verdict, code in [('no', HELPER_NOT_ALLOWED),
+                              ('challenge', HELPER_NOT_AUTHENTICATED),
+                              ('dismissed', HELPER_NOT_AUTHENTICATED),
+                              ('error', HELPER_FAILED)]:
+            with self.subTest(verdict=verdict):
+                self.replace_polkit(verdict)
+                self.assertEqual(self.route_result(), code)
+                self.assertEqual(self.routes('10.27.0.0/24'), [])
+                self.doCleanups()
+        self.assertIn('(not authenticated): result %d' % HELPER_NOT_AUTHENTICATED,
+                      self.helper_log())
+
+    def test_polkit_gone_is_a_failure(self):
+        self.replace_polkit(None)
+        self.assertEqual(self.route_result(), HELPER_FAILED)
+        self.assertEqual(self.routes('10.27.0.0/24'), [])
+        self.assert_helper_alive()
+
+    def test_helper_gone_while_asked_is_a_failure(self):
+        # Installed and asked, it went away before answering: not the same as no helper.
+        self.fresh_helper()
+        self.mock('SimulateHangActions', 'as', 1, 'org.corvane.interfaces')
+        self.addCleanup(self.mock, 'SimulateHangActions', 'as', 0)
+        self.addCleanup(self.mock, 'ReleaseHangingCalls')
+        probe = subprocess.Popen([*NOBODY, self.probe_bin, 'link', str(self.peer), 'down'],
+                                 stdout=subprocess.PIPE, text=True,
+                                 env=dict(self.env, HOME=self.home, LD_LIBRARY_PATH=self.bin))
+        self.assertTrue(self.wait_for(
+            lambda: self.mock('HaveHangingCalls').stdout.strip() == 'b true'))
+        self.helper.kill()
+        self.helper.wait(10)
+        out, _ = probe.communicate(timeout=30)
+        self.assertIn('result %d' % HELPER_FAILED, out)
+        self.assertTrue(self.link_up('hv1'))
 
     # -- the figure --
 
