@@ -32,27 +32,6 @@ struct Error {
     ~Error() { sd_bus_error_free(&e); }
 };
 
-// No helper to talk to: the change then goes the way it would without one. A helper that
-// is installed but fails to start is not that (Spawn.*): it is reported.
-bool unreachable(const sd_bus_error& e) {
-    return sd_bus_error_has_name(&e, SD_BUS_ERROR_SERVICE_UNKNOWN) ||
-           sd_bus_error_has_name(&e, SD_BUS_ERROR_NAME_HAS_NO_OWNER);
-}
-
-DWORD resultOfError(const sd_bus_error& e) {
-    if (sd_bus_error_has_name(&e, SD_BUS_ERROR_ACCESS_DENIED))
-        return ERROR_HELPER_NOT_ALLOWED; // the bus's policy does not let this user ask
-    if (sd_bus_error_has_name(&e, SD_BUS_ERROR_LIMITS_EXCEEDED))
-        return ERROR_BUSY;
-    if (sd_bus_error_has_name(&e, SD_BUS_ERROR_INVALID_ARGS))
-        return ERROR_INVALID_PARAMETER;
-    if (sd_bus_error_has_name(&e, SD_BUS_ERROR_NO_MEMORY))
-        return ERROR_NOT_ENOUGH_MEMORY;
-    // Did not start, did not answer, or went away while asked: Spawn.*, NoReply, Timeout,
-    // a dropped connection, and whatever else stands between the request and its answer.
-    return ERROR_HELPER_FAILED;
-}
-
 struct Runner {
     HelperRunner run = nullptr;
     void* context = nullptr;
@@ -126,12 +105,10 @@ template <typename Fill> Reply call(const char* method, Fill&& fill) noexcept {
     Error error;
     sd_bus_message* replyRaw = nullptr;
     if (const int r = blockingCall(bus.get(), request.get(), &error.e, &replyRaw); r < 0) {
-        if (unreachable(error.e))
-            return {};
         // The runner did not run the call: it was never sent.
         if (r == -ECANCELED && !sd_bus_error_is_set(&error.e))
             return {true, ERROR_GEN_FAILURE};
-        return {true, resultOfError(error.e)};
+        return replyOfBusError(error.e.name);
     }
     const Message reply(replyRaw);
     uint32_t code = ERROR_HELPER_FAILED;
@@ -141,6 +118,25 @@ template <typename Fill> Reply call(const char* method, Fill&& fill) noexcept {
 }
 
 } // namespace
+
+Reply replyOfBusError(const char* name) noexcept {
+    const auto is = [name](const char* wanted) { return name && std::strcmp(name, wanted) == 0; };
+    // No helper to talk to: the change then goes the way it would without one. One that is
+    // installed but fails to start (Spawn.*) is not that: it is reported.
+    if (is(SD_BUS_ERROR_SERVICE_UNKNOWN) || is(SD_BUS_ERROR_NAME_HAS_NO_OWNER))
+        return {};
+    if (is(SD_BUS_ERROR_ACCESS_DENIED))
+        return {true, ERROR_HELPER_NOT_ALLOWED}; // the bus's policy does not let this user ask
+    if (is(SD_BUS_ERROR_LIMITS_EXCEEDED))
+        return {true, ERROR_BUSY};
+    if (is(SD_BUS_ERROR_INVALID_ARGS))
+        return {true, ERROR_INVALID_PARAMETER};
+    if (is(SD_BUS_ERROR_NO_MEMORY))
+        return {true, ERROR_NOT_ENOUGH_MEMORY};
+    // Did not start, did not answer, or went away while asked: Spawn.*, NoReply, Timeout,
+    // a dropped connection, and whatever else stands between the request and its answer.
+    return {true, ERROR_HELPER_FAILED};
+}
 
 Reply setAdminStatus(uint32_t ifIndex, uint32_t status) noexcept {
     return call(kSetAdminStatus, [&](sd_bus_message* m) {

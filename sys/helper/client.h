@@ -11,7 +11,7 @@
 namespace corvane::helper {
 
 struct Reply {
-    bool reached = false; // false: no system bus, or no helper installed or running
+    bool reached = false; // false: no system bus, or no helper installed
     DWORD result = 0;     // the helper's result code when reached
 };
 
@@ -35,6 +35,10 @@ Reply changeAddress(bool add, uint32_t address, uint32_t mask, uint32_t ifIndex)
 Reply changeLease(bool renew, uint32_t ifIndex, const std::string& ifName) noexcept;
 // Sent in batches of at most kMaxRouteNames; stops at the first that fails.
 Reply setPersistentRoutes(const std::vector<std::string>& names, bool persistent) noexcept;
+
+// What a call answers when the bus, not the helper, answered it with the error name: not
+// reached where that means no helper is installed (none runs and none can be started).
+Reply replyOfBusError(const char* name) noexcept;
 
 // Whether a helper runs on the system bus or the bus can start one; starts none.
 bool reachable() noexcept;

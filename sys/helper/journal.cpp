@@ -67,8 +67,8 @@ RefusalLimit refusals;
 
 } // namespace
 
-std::string printable(std::string_view text) {
-    const std::string_view shown = text.substr(0, kShownBytes);
+std::string printable(std::string_view text, std::size_t limit) {
+    const std::string_view shown = text.substr(0, limit);
     std::string out;
     out.reserve(shown.size());
     for (std::size_t i = 0; i < shown.size();) {

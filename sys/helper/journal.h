@@ -16,9 +16,9 @@ namespace corvane::helper {
 
 // A caller's text made safe for a log line or an authentication agent: control characters
 // (C0, DEL, C1), backslashes, invisible reordering marks and bytes that are not UTF-8 become
-// \xNN, byte by byte; at most kShownBytes of the text are looked at, "..." marks the cut.
+// \xNN, byte by byte; at most shown bytes of the text are looked at, "..." marks the cut.
 inline constexpr std::size_t kShownBytes = 80;
-std::string printable(std::string_view text);
+std::string printable(std::string_view text, std::size_t shown = kShownBytes);
 
 // At most kRefusalLines refusal lines per uid in each window; the first one past that says
 // that more are suppressed, and the next window starts by counting them.

@@ -297,7 +297,7 @@ int onSetPersistentRoutes(sd_bus_message* m, void* userdata, sd_bus_error*) {
         std::string failure;
         const DWORD rc = storePersistentRoutes(folder, names, store, failure);
         if (rc != NO_ERROR)
-            logFault("store: " + printable(failure));
+            logFault("store: " + printable(failure, 1024));
         return rc == NO_ERROR && anyRefused ? DWORD{ERROR_INVALID_PARAMETER} : rc;
     };
     return serve(m, service, std::move(request));

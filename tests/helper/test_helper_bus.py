@@ -149,12 +149,12 @@ class HelperBus(unittest.TestCase):
         self.allow(ALL_ACTIONS)
 
     @classmethod
-    def start_helper(cls):
+    def start_helper(cls, **extra):
         # The helper leaves when idle: start it again where it has.
         if cls.helper is None or cls.helper.poll() is not None:
             # A small quarantine: freed memory counts in the peak measured under a flood.
             env = dict(cls.env, CORVANE_CONFIG_DIR=cls.machine,
-                       ASAN_OPTIONS='detect_leaks=0:quarantine_size_mb=16')
+                       ASAN_OPTIONS='detect_leaks=0:quarantine_size_mb=16', **extra)
             with open(cls.log, 'a') as log:
                 cls.helper = subprocess.Popen(AS_UNIT + [HELPER], env=env, stderr=log)
             cls.wait_for_name('org.corvane.Helper')
@@ -651,6 +651,30 @@ class HelperBus(unittest.TestCase):
         self.assertEqual(self.route_result(), HELPER_FAILED)
         self.assertEqual(self.routes('10.27.0.0/24'), [])
         self.assert_helper_alive()
+
+    def test_leaves_when_idle_and_not_while_asked(self):
+        self.restart_helper()
+        self.helper.terminate()
+        self.helper.wait(30)
+        self.start_helper(CORVANE_HELPER_IDLE_SECONDS='1')
+        self.addCleanup(self.restart_helper)
+        # A check polkit holds keeps it; once answered, it leaves, name first.
+        self.mock('SimulateHangActions', 'as', 1, 'org.corvane.interfaces')
+        self.addCleanup(self.mock, 'SimulateHangActions', 'as', 0)
+        probe = subprocess.Popen([*NOBODY, self.probe_bin, 'link', str(self.peer), 'up'],
+                                 stdout=subprocess.PIPE, text=True,
+                                 env=dict(self.env, HOME=self.home, LD_LIBRARY_PATH=self.bin))
+        self.assertTrue(self.wait_for(
+            lambda: self.mock('HaveHangingCalls').stdout.strip() == 'b true'))
+        time.sleep(2.5)
+        self.assertIsNone(self.helper.poll())
+        self.mock('ReleaseHangingCalls')
+        out, _ = probe.communicate(timeout=30)
+        self.assertIn('result 0', out)
+        self.assertEqual(self.helper.wait(10), 0)
+        r = self.busctl('call', 'org.freedesktop.DBus', '/org/freedesktop/DBus',
+                        'org.freedesktop.DBus', 'NameHasOwner', 's', 'org.corvane.Helper')
+        self.assertEqual(r.stdout.strip(), 'b false')
 
     def test_helper_gone_while_asked_is_a_failure(self):
         # Installed and asked, it went away before answering: not the same as no helper.

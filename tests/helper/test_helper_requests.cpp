@@ -140,6 +140,25 @@ TEST(HelperRequests, ARefusedNameFailsAloneWithItsReason) {
     EXPECT_EQ(checked.refused[3].fault, reg::RouteNameFault::NotARoute);
 }
 
+TEST(HelperClient, BusErrorsToldApart) {
+    // No helper installed: the change is tried here.
+    EXPECT_FALSE(replyOfBusError("org.freedesktop.DBus.Error.ServiceUnknown").reached);
+    EXPECT_FALSE(replyOfBusError("org.freedesktop.DBus.Error.NameHasNoOwner").reached);
+    const auto code = [](const char* name) {
+        const Reply r = replyOfBusError(name);
+        EXPECT_TRUE(r.reached) << name;
+        return r.result;
+    };
+    // Installed, but it did not start, answer, or stay.
+    EXPECT_EQ(code("org.freedesktop.DBus.Error.Spawn.ChildExited"), ERROR_HELPER_FAILED);
+    EXPECT_EQ(code("org.freedesktop.DBus.Error.NoReply"), ERROR_HELPER_FAILED);
+    EXPECT_EQ(code("org.freedesktop.DBus.Error.Timeout"), ERROR_HELPER_FAILED);
+    EXPECT_EQ(code("System.Error.ECONNRESET"), ERROR_HELPER_FAILED);
+    EXPECT_EQ(code(nullptr), ERROR_HELPER_FAILED);
+    EXPECT_EQ(code("org.freedesktop.DBus.Error.AccessDenied"), ERROR_HELPER_NOT_ALLOWED);
+    EXPECT_EQ(code("org.freedesktop.DBus.Error.LimitsExceeded"), ERROR_BUSY);
+}
+
 TEST(HelperClient, NoBusMeansNotReached) {
     ::setenv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent/corvane-test-bus", 1);
     EXPECT_FALSE(setAdminStatus(1, MIB_IF_ADMIN_STATUS_UP).reached);
