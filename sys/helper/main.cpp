@@ -80,7 +80,7 @@ int onIdleTimer(sd_event_source* source, uint64_t now, void* userdata) noexcept 
     return sd_event_source_set_enabled(source, SD_EVENT_ONESHOT);
 }
 
-int openBus(sd_event* event, sd_bus** bus, int64_t priority) {
+int openBus(sd_event* event, sd_bus** bus, int priority) {
     int r = sd_bus_open_system(bus);
     if (r >= 0)
         r = sd_bus_set_exit_on_disconnect(*bus, 1);
