@@ -286,9 +286,10 @@ class HelperBus(unittest.TestCase):
 
     # -- malformed and hostile --
 
-    def hostile(self, *args, prefix=NOBODY):
+    def hostile(self, *args, prefix=NOBODY, timeout=10):
         """busctl (as nobody) against the helper; returns (exit status, output)."""
-        r = subprocess.run(prefix + ['busctl', '--address=' + self.address, '--timeout=10',
+        r = subprocess.run(prefix + ['busctl', '--address=' + self.address,
+                                     '--timeout=%d' % timeout,
                                      '--', 'call', 'org.corvane.Helper', '/org/corvane/Helper',
                                      'org.corvane.Helper', *map(str, args)],
                            capture_output=True, text=True, env=self.env)
@@ -499,7 +500,8 @@ class HelperBus(unittest.TestCase):
     def other_caller_seconds(self):
         """Another user's request, which polkit allows: its answer and how long it took."""
         start = time.monotonic()
-        rc, out = self.hostile('SetAdminStatus', 'usu', self.peer, 'hv1', 1, prefix=OTHER_USER)
+        rc, out = self.hostile('SetAdminStatus', 'usu', self.peer, 'hv1', 1, prefix=OTHER_USER,
+                               timeout=30)
         return out.strip(), time.monotonic() - start
 
     def peak_rss_kib(self):
@@ -568,8 +570,8 @@ class HelperBus(unittest.TestCase):
 
     def test_flood_of_large_requests_bounded(self):
         # Each is read in full and its names checked before polkit is asked: what another
-        # caller waits for is the flood ahead of it (a few seconds in a sanitized build).
-        self.flood_and_measure(8, 125, 'large', within=10.0)
+        # caller waits for is the flood ahead of it (5 to 7 s in a sanitized build).
+        self.flood_and_measure(8, 125, 'large', within=15.0)
 
     def test_flood_of_small_requests_bounded(self):
         counts = self.flood_and_measure(50, 400, 'small', within=3.0)
