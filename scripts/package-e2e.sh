@@ -21,6 +21,8 @@ bus_name=org.corvane.Helper
 bus_file=/usr/share/dbus-1/system-services/$bus_name.service
 unit_dir=/usr/lib/systemd/system
 path=/usr/sbin:/usr/bin:/sbin:/bin
+# The default policy the helper's tests give their private buses too.
+default_policy=$(realpath "$(dirname "$0")/../tests/helper/default-policy.conf")
 # Who the probe runs as, and the route and stored name it asks for on 10.78.0.0/24 (ve0).
 user=nobody
 route=(10.95.0.0 255.255.0.0 10.78.0.2 ve0 7)
@@ -216,25 +218,7 @@ cat >"$scratch/bus.conf" <<EOF
   <auth>EXTERNAL</auth>
   <servicedir>$scratch/services</servicedir>
   <limit name="service_start_timeout">15000</limit>
-  <policy context="default">
-    <allow user="*"/>
-    <deny own="*"/>
-    <deny send_type="method_call"/>
-    <allow send_type="signal"/>
-    <allow send_requested_reply="true" send_type="method_return"/>
-    <allow send_requested_reply="true" send_type="error"/>
-    <allow receive_type="method_call"/>
-    <allow receive_type="method_return"/>
-    <allow receive_type="error"/>
-    <allow receive_type="signal"/>
-    <allow send_destination="org.freedesktop.DBus" send_interface="org.freedesktop.DBus"/>
-    <allow send_destination="org.freedesktop.DBus"
-           send_interface="org.freedesktop.DBus.Introspectable"/>
-    <allow send_destination="org.freedesktop.DBus"
-           send_interface="org.freedesktop.DBus.Properties"/>
-    <deny send_destination="org.freedesktop.DBus" send_interface="org.freedesktop.DBus"
-          send_member="UpdateActivationEnvironment"/>
-  </policy>
+  <include>$default_policy</include>
   <includedir>/usr/share/dbus-1/system.d</includedir>
 </busconfig>
 EOF
