@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the Debian package and checks it the way a user meets it: its files and dependencies,
-# the desktop entry and AppStream metadata valid, `apt-get install` of it, the installed
-# program's --help, --report - and boot unit command in a private network namespace, the
+# lintian without errors, the desktop entry and AppStream metadata valid, `apt-get install` of
+# it, the installed program's --help, --report - and boot unit command in a private network namespace, the
 # manual page against --help, the desktop entry's command opening the window under Xvfb, the
 # helper used by an unprivileged user through the real polkitd (scripts/package-e2e.sh), and a
 # purge that leaves none of the package's files behind. Needs root.
@@ -51,7 +51,8 @@ for path in /usr/bin/corvane \
     /usr/share/icons/hicolor/scalable/apps/corvane.svg \
     /usr/share/icons/hicolor/{16x16,24x24,32x32,48x48,64x64,128x128,256x256}/apps/corvane.png \
     /usr/share/man/man1/corvane.1.gz /usr/lib/systemd/system/corvane-restore-routes.service \
-    /usr/share/doc/corvane/examples/routes-example.cfg; do
+    /usr/share/doc/corvane/examples/routes-example.cfg /usr/share/doc/corvane/copyright \
+    /usr/share/doc/corvane/changelog.Debian.gz /usr/share/doc/corvane/README.md; do
     grep -qxF "$path" "$work/contents" || fail "the package lacks $path"
 done
 # A build with the privileged helper ships it with its bus, polkit and systemd files.
@@ -67,6 +68,15 @@ for lib in libqt6widgets6 libqt6core6 libmnl0 libc6 qt6-qpa-plugins; do
     [[ $depends == *"$lib"* ]] || fail "Depends lacks $lib: $depends"
 done
 echo "depends: $depends"
+# Debian's own checks: an error fails, warnings are shown.
+command -v lintian >/dev/null || fail "lintian is missing (scripts/deps.sh test installs it)"
+lintian --fail-on error --tag-display-limit 0 "$deb" >"$work/lintian" 2>&1 ||
+    { cat "$work/lintian"; fail "lintian finds errors in the package"; }
+if grep -q '^[WE]:' "$work/lintian"; then
+    grep '^[WE]:' "$work/lintian" | sed 's/^/lintian: /'
+else
+    echo "lintian: no errors or warnings"
+fi
 
 "${apt[@]}" install --no-install-recommends "$deb" >/dev/null
 dpkg -L corvane >"$work/listed"
