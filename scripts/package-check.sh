@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Builds the Debian package and checks it the way a user meets it: its files and dependencies,
 # lintian without errors, the desktop entry and AppStream metadata valid, `apt-get install` of
-# it, the installed program's --help, --report - and boot unit command in a private network namespace, the
-# manual page against --help, the desktop entry's command opening the window under Xvfb, the
-# helper used by an unprivileged user through the real polkitd (scripts/package-e2e.sh), and a
-# purge that leaves none of the package's files behind. Needs root.
+# it, the installed program's --help, --report - and boot unit command in a private network
+# namespace, the manual page against --help, the desktop entry's command opening the window
+# under Xvfb, the helper used by an unprivileged user through the real polkitd
+# (scripts/package-e2e.sh), and a purge that leaves none of the package's files behind.
+# Needs root.
 # The settings folder /etc/corvane of this machine, if any, is put back afterwards.
 set -euo pipefail
 cd "$(dirname "$0")/.."

@@ -94,9 +94,9 @@ TEST_F(PluginPaths, OnlyFoldersNobodyElseCanFillStayInTheList) {
     fs::create_directory_symlink(theirs, dir_.path() / "badlink");
 
     std::vector<std::string> dropped;
-    const std::string list = own + "::" + theirs + ":relative/plugins:" + open + ":" + loose +
-                             ":" + below + ":" + dir_.path().string() + "/missing:" + tidy +
-                             ":" + (dir_.path() / "link").string() + ":" +
+    const std::string list = own + "::" + theirs + ":relative/plugins:" + open + ":" + loose + ":" +
+                             below + ":" + dir_.path().string() + "/missing:" + tidy + ":" +
+                             (dir_.path() / "link").string() + ":" +
                              (dir_.path() / "badlink").string() + ":";
     EXPECT_EQ(trustedPluginList(list, dropped), own + ":" + tidy + ":" + own);
     ASSERT_EQ(dropped.size(), 7u);
