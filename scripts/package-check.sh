@@ -58,7 +58,7 @@ for path in /usr/bin/corvane \
 done
 # A build with the privileged helper ships it with its bus, polkit and systemd files.
 if [ -e "$(dirname "$deb")/bin/corvane-helper" ]; then
-    for pattern in '/corvane-helper$' '^/usr/share/dbus-1/system-services/.' \
+    for pattern in '/corvane-helper$' '^/usr/share/man/man8/corvane-helper.8.gz$' '^/usr/share/dbus-1/system-services/.' \
         '^/usr/share/dbus-1/system.d/.' '^/usr/share/polkit-1/actions/.' \
         '^/usr/lib/systemd/system/corvane-helper'; do
         grep -qE "$pattern" "$work/contents" || fail "the package lacks the helper's $pattern"
