@@ -22,6 +22,9 @@ install(FILES ${dist}/routes-example.cfg ${dist}/routes-delete-example.cfg
 # The documents Debian expects of every package: the copyright statement, the package's
 # changelog compressed without a time stamp, and the README.
 set(CORVANE_RELEASE_DATE 2026-12-08)
+# The package's first revision of this upstream version.
+set(CORVANE_DEBIAN_REVISION 1)
+set(CORVANE_DEBIAN_VERSION ${CORVANE_FULL_VERSION}-${CORVANE_DEBIAN_REVISION})
 set(CORVANE_CHANGELOG_DATE "Tue, 08 Dec 2026 12:00:00 +0000")
 install(FILES ${dist}/debian/copyright ${PROJECT_SOURCE_DIR}/README.md
     DESTINATION ${CMAKE_INSTALL_DOCDIR})

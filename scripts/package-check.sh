@@ -98,7 +98,8 @@ nodisplay=(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM)
 "${nodisplay[@]}" unshare -n corvane --help >"$work/help"
 grep -q '^Usage: corvane' "$work/help" || fail "corvane --help printed no usage"
 version=$(dpkg-deb -f "$deb" Version)
-[ "$(corvane --version)" = "corvane $version" ] || fail "corvane --version is not $version"
+# The program's version is the package's without its Debian revision.
+[ "$(corvane --version)" = "corvane ${version%-*}" ] || fail "corvane --version is not ${version%-*}"
 # A network of one veth pair: 10.77.0.1/24 on ve0.
 in_network() {
     "${nodisplay[@]}" unshare -n sh -c "ip link set lo up &&
