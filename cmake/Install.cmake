@@ -34,6 +34,8 @@ add_custom_command(OUTPUT ${generated}/changelog.Debian.gz
     DEPENDS ${generated}/changelog.Debian VERBATIM)
 add_custom_target(corvane_changelog ALL DEPENDS ${generated}/changelog.Debian.gz)
 install(FILES ${generated}/changelog.Debian.gz DESTINATION ${CMAKE_INSTALL_DOCDIR})
+install(FILES ${dist}/debian/lintian-overrides DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides
+    RENAME corvane)
 
 # The desktop: launcher, metadata, icons.
 install(FILES ${dist}/org.corvane.Corvane.desktop
