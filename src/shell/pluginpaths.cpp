@@ -44,7 +44,8 @@ std::string trustedPluginFolder(const std::string& path, std::string& why) {
         const std::string name = entry->d_name;
         if (name == "." || name == "..")
             continue;
-        const std::string sub = folder + "/" + name;
+        std::string sub = folder;
+        sub.append("/").append(name);
         struct stat st {};
         if (::stat(sub.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
             continue;
@@ -68,7 +69,8 @@ std::string trustedPluginList(std::string_view list, std::vector<std::string>& d
         std::string why;
         const std::string folder = trustedPluginFolder(entry, why);
         if (folder.empty()) {
-            dropped.push_back(entry + ": " + why);
+            dropped.push_back(entry);
+            dropped.back().append(": ").append(why);
             continue;
         }
         if (!kept.empty())
