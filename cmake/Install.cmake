@@ -19,9 +19,28 @@ install(FILES ${PROJECT_SOURCE_DIR}/src/shell/resources/zorvent.hlp
 install(FILES ${dist}/routes-example.cfg ${dist}/routes-delete-example.cfg
     DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
 
+# The documents Debian expects of every package: the copyright statement, the package's
+# changelog compressed without a time stamp, and the README.
+set(CORVANE_RELEASE_DATE 2026-12-08)
+# The package's first revision of this upstream version.
+set(CORVANE_DEBIAN_REVISION 1)
+set(CORVANE_DEBIAN_VERSION ${CORVANE_FULL_VERSION}-${CORVANE_DEBIAN_REVISION})
+set(CORVANE_CHANGELOG_DATE "Tue, 08 Dec 2026 12:00:00 +0000")
+install(FILES ${dist}/debian/copyright ${PROJECT_SOURCE_DIR}/README.md
+    DESTINATION ${CMAKE_INSTALL_DOCDIR})
+configure_file(${dist}/debian/changelog.in ${generated}/changelog.Debian @ONLY)
+add_custom_command(OUTPUT ${generated}/changelog.Debian.gz
+    COMMAND gzip -9nf -k ${generated}/changelog.Debian
+    DEPENDS ${generated}/changelog.Debian VERBATIM)
+add_custom_target(corvane_changelog ALL DEPENDS ${generated}/changelog.Debian.gz)
+install(FILES ${generated}/changelog.Debian.gz DESTINATION ${CMAKE_INSTALL_DOCDIR})
+install(FILES ${dist}/debian/lintian-overrides DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides
+    RENAME corvane)
+
 # The desktop: launcher, metadata, icons.
 install(FILES ${dist}/org.corvane.Corvane.desktop
     DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+set(CORVANE_VERSION ${CORVANE_FULL_VERSION})
 configure_file(${dist}/org.corvane.Corvane.metainfo.xml.in
     ${generated}/org.corvane.Corvane.metainfo.xml @ONLY)
 install(FILES ${generated}/org.corvane.Corvane.metainfo.xml

@@ -29,4 +29,11 @@ if(TARGET corvane-helper)
         configure_file(${file} ${generated}/helper/${name} @ONLY)
         install(FILES ${generated}/helper/${name} DESTINATION ${dest})
     endwhile()
+    # Its manual page, compressed as Debian keeps them.
+    configure_file(${dist}/man/corvane-helper.8.in ${generated}/corvane-helper.8 @ONLY)
+    add_custom_command(OUTPUT ${generated}/corvane-helper.8.gz
+        COMMAND gzip -9nf -k ${generated}/corvane-helper.8
+        DEPENDS ${generated}/corvane-helper.8 VERBATIM)
+    add_custom_target(corvane_helper_manpage ALL DEPENDS ${generated}/corvane-helper.8.gz)
+    install(FILES ${generated}/corvane-helper.8.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man8)
 endif()

@@ -6,18 +6,20 @@ set(CPACK_PACKAGE_NAME corvane)
 set(CPACK_PACKAGE_VENDOR "Corvane developers")
 set(CPACK_PACKAGE_VERSION ${CORVANE_FULL_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "see and change this computer's IPv4 configuration")
+# Debian shows at most 80 columns of the extended description.
 set(CPACK_PACKAGE_DESCRIPTION
-    "Corvane shows a computer's IPv4 configuration in one window: host information, a tree of
-every adapter, the interface table, the routing table with persistent routes, the
-TCP and UDP endpoints with their owner processes, and a text report. Without a
-display it writes the report to standard output, and a boot unit puts the routes
-marked persistent back in place.")
+    "Corvane shows a computer's IPv4 configuration in one window: host
+information, a tree of every adapter, the interface table, the routing table
+with persistent routes, the TCP and UDP endpoints with their owner processes,
+and a text report. Without a display it writes the report to standard output,
+and a boot unit puts the routes marked persistent back in place.")
 set(CPACK_PACKAGING_INSTALL_PREFIX ${CMAKE_INSTALL_PREFIX})
 set(CPACK_STRIP_FILES ON)
 set(CPACK_GENERATOR DEB)
 
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Corvane developers <corvane@localhost>")
+set(CPACK_DEBIAN_PACKAGE_RELEASE ${CORVANE_DEBIAN_REVISION})
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Corvane developers <developers@corvane.org>")
 set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)

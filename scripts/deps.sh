@@ -1,18 +1,25 @@
 #!/usr/bin/env bash
-# Installs the Debian packages Corvane needs to build, run and test, when any is missing.
-# Runs apt-get as root, through sudo otherwise.
+# Installs the Debian packages Corvane needs, when any is missing. Runs apt-get as root,
+# through sudo otherwise; apt's messages go to standard error.
+#   scripts/deps.sh run          what building and running the program need
+#   scripts/deps.sh [test]       that and every tool of the tests, checks and package check
+#   scripts/deps.sh --list GROUP the packages of GROUP (run or test), one a line
 set -euo pipefail
 
-packages=(
+run=(
     # build
     cmake ninja-build g++ pkg-config
     qt6-base-dev qt6-base-dev-tools libgl-dev libxkbcommon-dev
     libmnl-dev libjpeg-dev
     # the privileged helper and its client: sd-bus
     libsystemd-dev
+    # the Debian package (scripts/package.sh): icons drawn from the SVG, dependencies found
+    librsvg2-bin dpkg-dev file
     # run: the X11 platform plugin, a font
     qt6-qpa-plugins fonts-dejavu-core
-    # test: GoogleTest, network namespaces, a DHCP server and client, a virtual screen
+)
+test=(
+    # GoogleTest, network namespaces, a DHCP server and clients, a virtual screen
     libgtest-dev libgmock-dev
     iproute2 util-linux procps dnsmasq-base isc-dhcp-client dhcpcd-base
     # the tests read the kernel back as JSON and drive small sockets from scripts
@@ -22,9 +29,9 @@ packages=(
     dbus-daemon python3-dbus python3-dbusmock systemd
     # the real polkitd: the policy test and the package check
     polkitd
-    # the Debian package: icons drawn from the SVG, dependencies, the checks of the desktop
-    # entry, AppStream metadata and manual page, the window found on the virtual screen
-    librsvg2-bin dpkg-dev file desktop-file-utils appstream man-db x11-utils
+    # the checks of the Debian package, its desktop entry, AppStream metadata and manual page,
+    # the window found on the virtual screen
+    lintian desktop-file-utils appstream man-db x11-utils
     # a tray host that works under Xvfb, and the tools that find and click its icon
     trayer xdotool
     # a window manager, so that window tests see focus and minimising as on a desktop
@@ -35,6 +42,27 @@ packages=(
     clang-14 libclang-rt-14-dev llvm-14
 )
 
+usage() {
+    echo "usage: scripts/deps.sh [run|test] | --list run|test" >&2
+    exit 2
+}
+group_of() {
+    case $1 in
+    run) packages=("${run[@]}") ;;
+    test) packages=("${run[@]}" "${test[@]}") ;;
+    *) usage ;;
+    esac
+}
+
+if [ "${1:-}" = --list ]; then
+    [ $# -eq 2 ] || usage
+    group_of "$2"
+    printf '%s\n' "${packages[@]}"
+    exit 0
+fi
+[ $# -le 1 ] || usage
+group_of "${1:-test}"
+
 missing=()
 for p in "${packages[@]}"; do
     if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
@@ -43,9 +71,11 @@ for p in "${packages[@]}"; do
 done
 [ ${#missing[@]} -eq 0 ] && exit 0
 
-echo "Installing: ${missing[*]}"
+echo "Installing: ${missing[*]}" >&2
 sudo_cmd=()
 [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
 export DEBIAN_FRONTEND=noninteractive
-"${sudo_cmd[@]}" apt-get update -qq
-"${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+{
+    "${sudo_cmd[@]}" apt-get update -qq
+    "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+} >&2

@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Builds the Debian package and checks it the way a user meets it: its files and dependencies,
-# the desktop entry and AppStream metadata valid, `apt-get install` of it, the installed
-# program's --help, --report - and boot unit command in a private network namespace, the
-# manual page against --help, the desktop entry's command opening the window under Xvfb, the
-# helper used by an unprivileged user through the real polkitd (scripts/package-e2e.sh), and a
-# purge that leaves none of the package's files behind. Needs root.
+# lintian without errors, the desktop entry and AppStream metadata valid, `apt-get install` of
+# it, the installed program's --help, --report - and boot unit command in a private network
+# namespace, the manual page against --help, the desktop entry's command opening the window
+# under Xvfb, the helper used by an unprivileged user through the real polkitd
+# (scripts/package-e2e.sh), and a purge that leaves none of the package's files behind.
+# Needs root.
 # The settings folder /etc/corvane of this machine, if any, is put back afterwards.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -51,12 +52,13 @@ for path in /usr/bin/corvane \
     /usr/share/icons/hicolor/scalable/apps/corvane.svg \
     /usr/share/icons/hicolor/{16x16,24x24,32x32,48x48,64x64,128x128,256x256}/apps/corvane.png \
     /usr/share/man/man1/corvane.1.gz /usr/lib/systemd/system/corvane-restore-routes.service \
-    /usr/share/doc/corvane/examples/routes-example.cfg; do
+    /usr/share/doc/corvane/examples/routes-example.cfg /usr/share/doc/corvane/copyright \
+    /usr/share/doc/corvane/changelog.Debian.gz /usr/share/doc/corvane/README.md; do
     grep -qxF "$path" "$work/contents" || fail "the package lacks $path"
 done
 # A build with the privileged helper ships it with its bus, polkit and systemd files.
 if [ -e "$(dirname "$deb")/bin/corvane-helper" ]; then
-    for pattern in '/corvane-helper$' '^/usr/share/dbus-1/system-services/.' \
+    for pattern in '/corvane-helper$' '^/usr/share/man/man8/corvane-helper.8.gz$' '^/usr/share/dbus-1/system-services/.' \
         '^/usr/share/dbus-1/system.d/.' '^/usr/share/polkit-1/actions/.' \
         '^/usr/lib/systemd/system/corvane-helper'; do
         grep -qE "$pattern" "$work/contents" || fail "the package lacks the helper's $pattern"
@@ -67,6 +69,15 @@ for lib in libqt6widgets6 libqt6core6 libmnl0 libc6 qt6-qpa-plugins; do
     [[ $depends == *"$lib"* ]] || fail "Depends lacks $lib: $depends"
 done
 echo "depends: $depends"
+# Debian's own checks: an error fails, warnings are shown.
+command -v lintian >/dev/null || fail "lintian is missing (scripts/deps.sh test installs it)"
+lintian --fail-on error --tag-display-limit 0 "$deb" >"$work/lintian" 2>&1 ||
+    { cat "$work/lintian"; fail "lintian finds errors in the package"; }
+if grep -q '^[WE]:' "$work/lintian"; then
+    grep '^[WE]:' "$work/lintian" | sed 's/^/lintian: /'
+else
+    echo "lintian: no errors or warnings"
+fi
 
 "${apt[@]}" install --no-install-recommends "$deb" >/dev/null
 dpkg -L corvane >"$work/listed"
@@ -87,7 +98,8 @@ nodisplay=(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM)
 "${nodisplay[@]}" unshare -n corvane --help >"$work/help"
 grep -q '^Usage: corvane' "$work/help" || fail "corvane --help printed no usage"
 version=$(dpkg-deb -f "$deb" Version)
-[ "$(corvane --version)" = "corvane $version" ] || fail "corvane --version is not $version"
+# The program's version is the package's without its Debian revision.
+[ "$(corvane --version)" = "corvane ${version%-*}" ] || fail "corvane --version is not ${version%-*}"
 # A network of one veth pair: 10.77.0.1/24 on ve0.
 in_network() {
     "${nodisplay[@]}" unshare -n sh -c "ip link set lo up &&

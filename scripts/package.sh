@@ -5,7 +5,7 @@
 #   PACKAGE_BUILD_DIR   build folder (default build-release)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/deps.sh >&2
+scripts/deps.sh run >&2
 build=${PACKAGE_BUILD_DIR:-build-release}
 jobs=$(($(nproc) < 2 ? $(nproc) : 2))
 

@@ -3,7 +3,7 @@
 # test through ctest. Network-namespace tests need root and skip themselves without it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/deps.sh
+scripts/deps.sh test
 cmake -S . -B build-test -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCORVANE_SANITIZE=ON -DCORVANE_WERROR=ON
 cmake --build build-test
 ctest --test-dir build-test --output-on-failure "$@"

@@ -29,10 +29,59 @@ std::string executableDir() {
     return slash == 0 ? "/" : p.substr(0, slash);
 }
 
-bool trustedFolder(const std::string& folder) {
-    struct stat st {};
-    return ::stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode) &&
-           (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+namespace {
+
+bool ownedByUs(const struct stat& st) {
+    return st.st_uid == 0 || st.st_uid == ::getuid() || st.st_uid == ::geteuid();
+}
+
+bool writableByOthers(const struct stat& st) {
+    return (st.st_mode & (S_IWGRP | S_IWOTH)) != 0;
+}
+
+// Every folder from / down to dir (a resolved path) is ours, and none that others may write
+// to, but for one with the sticky bit above dir: there nobody renames what is not theirs.
+bool trustedChain(const std::string& dir, std::string& why) {
+    std::string prefix;
+    std::size_t at = 0;
+    do {
+        at = dir.find('/', at + 1);
+        prefix = at == std::string::npos ? dir : dir.substr(0, at);
+        if (prefix.empty())
+            prefix = "/";
+        struct stat st {};
+        if (::stat(prefix.c_str(), &st) != 0) {
+            why = "cannot examine the folder " + prefix;
+            return false;
+        }
+        if (!S_ISDIR(st.st_mode)) {
+            why = prefix + " is not a folder";
+            return false;
+        }
+        const bool last = prefix == dir;
+        if (!ownedByUs(st)) {
+            why = "the folder " + prefix + " belongs to another user";
+            return false;
+        }
+        if (writableByOthers(st) && (last || (st.st_mode & S_ISVTX) == 0)) {
+            why = "the folder " + prefix + " can be written by others than its owner";
+            return false;
+        }
+    } while (at != std::string::npos);
+    return true;
+}
+
+} // namespace
+
+bool trustedFolder(const std::string& folder, std::string* why) {
+    std::string reason;
+    std::string& out = why ? *why : reason;
+    char real[PATH_MAX];
+    if (!::realpath(folder.c_str(), real)) {
+        out = "cannot examine the folder " + folder + ": " + std::strerror(errno);
+        return false;
+    }
+    return trustedChain(real, out);
 }
 
 namespace {
@@ -71,42 +120,6 @@ std::string privateLibrary(std::string_view name) {
 }
 
 namespace {
-
-bool ownedByUs(const struct stat& st) {
-    return st.st_uid == 0 || st.st_uid == ::getuid() || st.st_uid == ::geteuid();
-}
-
-bool writableByOthers(const struct stat& st) {
-    return (st.st_mode & (S_IWGRP | S_IWOTH)) != 0;
-}
-
-// Every folder from / down to dir (a resolved path) is ours, and none that others may write
-// to, but for one with the sticky bit above dir: there nobody renames what is not theirs.
-bool trustedChain(const std::string& dir, std::string& why) {
-    std::string prefix;
-    std::size_t at = 0;
-    do {
-        at = dir.find('/', at + 1);
-        prefix = at == std::string::npos ? dir : dir.substr(0, at);
-        if (prefix.empty())
-            prefix = "/";
-        struct stat st {};
-        if (::stat(prefix.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-            why = "cannot examine the folder " + prefix;
-            return false;
-        }
-        const bool last = prefix == dir;
-        if (!ownedByUs(st)) {
-            why = "the folder " + prefix + " belongs to another user";
-            return false;
-        }
-        if (writableByOthers(st) && (last || (st.st_mode & S_ISVTX) == 0)) {
-            why = "the folder " + prefix + " can be written by others than its owner";
-            return false;
-        }
-    } while (at != std::string::npos);
-    return true;
-}
 
 std::string folderOf(const std::string& resolved) {
     const auto slash = resolved.rfind('/');

@@ -11,9 +11,11 @@ namespace corvane {
 // The folder of the running program, from /proc/self/exe; empty when that cannot be read.
 std::string executableDir();
 
-// A folder our files may be taken from: a directory that neither its group nor others can
-// write to, so nobody but its owner can put a library there.
-bool trustedFolder(const std::string& folder);
+// A folder code may be taken from: a directory of root's or this user's that neither its
+// group nor others can write to, below folders likewise (a shared one with the sticky bit, as
+// /tmp, may lie above), so nobody else can put a file there or swap the folder. The reason
+// goes to why when it is not.
+bool trustedFolder(const std::string& folder, std::string* why = nullptr);
 
 // `name` beside the executable when it is there in a trusted folder; else the same name in
 // `installedFolder` (relative to the executable's folder, or absolute).

@@ -52,7 +52,8 @@ TfrmAbout::TfrmAbout(QWidget* parent)
     bold.setBold(true);
     VerLabel->setFont(bold);
 
-    lblCopyright = textLine(this, QStringLiteral("\u00A9 2026 Corvane Project"), 120);
+    lblCopyright =
+        textLine(this, QStringLiteral("\u00A9 2026 Corvane developers. All rights reserved."), 120);
     lblCredit = textLine(this, QStringLiteral("Tray icon: Qt"), 138);
     lblUpdates = textLine(
         this, QStringLiteral("For updated versions and other free software products "), 164);

@@ -1,8 +1,10 @@
 // Program entry: the command line, then the commands, or the window from its own library.
 #include "platform/installpaths.h"
+#include "platform/systemtext.h"
 #include "routing/restore.h"
 #include "shell/commandline.h"
 #include "shell/heap.h"
+#include "shell/pluginpaths.h"
 #include "shell/reportcommand.h"
 #include "shell/windowmain.h"
 
@@ -11,6 +13,7 @@
 #include <dlfcn.h>
 #include <iostream>
 #include <string>
+#include <unistd.h>
 
 namespace {
 
@@ -23,6 +26,15 @@ bool displayAvailable() {
 
 // Loaded from the program's own folders only: never from a search path someone else controls.
 int runWindow(int argc, char* argv[]) {
+    const std::string refusal = corvane::windowRefusal(corvane::executableDir(), ::geteuid());
+    if (!refusal.empty()) {
+        std::fprintf(stderr,
+                     "corvane: will not open the window as root: %s, and a library or qt.conf "
+                     "put beside the program would run with root's rights; `corvane --report "
+                     "[FILE]` still works\n",
+                     corvane::systemText(refusal).toLocal8Bit().constData());
+        return 1;
+    }
     const std::string path = corvane::privateLibrary(windowLibraryName);
     if (path.empty()) {
         std::fprintf(stderr, "corvane: cannot load the window: its folder can be written by "
@@ -60,12 +72,19 @@ int main(int argc, char* argv[]) {
     case Action::Version:
         std::printf("corvane %s\n", CORVANE_VERSION);
         return 0;
+    default:
+        break;
+    }
+    // The commands below start Qt, and root's Qt must not search folders another user chose.
+    for (const std::string& line : corvane::dropUntrustedPluginPaths())
+        std::fprintf(stderr, "corvane: %s\n", line.c_str());
+    switch (command.action) {
     case Action::RestoreRoutes:
         // Neither needs a display nor shows a window: boot units and scripts run them.
         return corvane::restorePersistentRoutes(std::cout);
     case Action::Report:
         return corvane::runReportCommand(argc, argv, command.reportTarget);
-    case Action::Window:
+    default:
         break;
     }
     if (!displayAvailable())

@@ -48,6 +48,9 @@ TEST_F(About, BoxLayout) {
     EXPECT_EQ(box.LinkLabel->text(), TfrmAbout::homePage.toString());
     EXPECT_EQ(box.lblUpdates->text(), "For updated versions and other free software products ");
     EXPECT_EQ(box.lblVisit->text(), "please visit");
+    // The same statement as the package's copyright file and metadata: no licence is granted.
+    EXPECT_EQ(box.lblCopyright->text(), "\u00A9 2026 Corvane developers. All rights reserved.");
+    EXPECT_LE(box.lblCopyright->sizeHint().width(), box.lblCopyright->width());
     EXPECT_EQ(box.btnOK->text(), "Ok");
     EXPECT_TRUE(box.btnOK->isDefault());
 }

@@ -59,6 +59,27 @@ TEST_F(InstallPaths, AFolderOthersCanWriteIsPassedOver) {
     EXPECT_FALSE(trustedFolder(bin() + "/missing"));
 }
 
+// The folder itself is not enough: its owner and every folder above it decide who could swap it.
+TEST_F(InstallPaths, AFolderIsTrustedOnlyWithItsOwnerAndTheFoldersAbove) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to give a folder to another user";
+    ::chmod(root_.c_str(), 0755);
+    std::string why;
+    EXPECT_TRUE(trustedFolder(bin(), &why)) << why;
+    ASSERT_EQ(::chown(bin().c_str(), 65534, 65534), 0);
+    EXPECT_FALSE(trustedFolder(bin(), &why));
+    EXPECT_NE(why.find("belongs to another user"), std::string::npos) << why;
+    ASSERT_EQ(::chown(bin().c_str(), 0, 0), 0);
+    // A parent others may write to lets them rename the folder away and put theirs there...
+    ::chmod(root_.c_str(), 0777);
+    EXPECT_FALSE(trustedFolder(bin(), &why));
+    EXPECT_NE(why.find(root_.string()), std::string::npos) << why;
+    // ...unless its sticky bit keeps them from renaming what is not theirs, as in /tmp.
+    ::chmod(root_.c_str(), 01777);
+    EXPECT_TRUE(trustedFolder(bin(), &why)) << why;
+    EXPECT_TRUE(trustedFolder(bin() + "/../bin", &why)) << why;
+}
+
 TEST(InstallPathsOfThisBuild, TheTestsFindTheBuildFolderFiles) {
     const std::string dir = executableDir();
     EXPECT_EQ(privateLibrary("libcorvane-iphlpapi.so"), dir + "/libcorvane-iphlpapi.so");
