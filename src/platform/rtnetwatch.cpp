@@ -5,6 +5,7 @@
 #include <array>
 #include <cerrno>
 #include <libmnl/libmnl.h>
+#include <linux/filter.h>
 #include <linux/rtnetlink.h>
 #include <sys/socket.h>
 #include <vector>
@@ -238,6 +239,56 @@ int RouteChangeWatch::open() {
         return error;
     }
     return 0;
+}
+
+bool RouteChangeWatch::passOnlyRoutes(
+    const std::vector<std::pair<std::uint32_t, unsigned>>* routes) {
+    if (!socket_)
+        return false;
+    constexpr std::size_t maxRoutes = 600; // five instructions each, within the 4096 allowed
+    if (!routes || routes->size() > maxRoutes) {
+        int unused = 0;
+        ::setsockopt(fd(), SOL_SOCKET, SO_DETACH_FILTER, &unused, sizeof unused);
+        return routes == nullptr;
+    }
+    constexpr std::uint32_t pass = 0xFFFFFFFFU, drop = 0;
+    // Offsets in a notification: the message header (16 bytes), then the route header, then
+    // the attributes as the kernel writes them for IPv4: RTA_TABLE first, RTA_DST next.
+    constexpr std::uint32_t type = 4, family = 16, dstLen = 17, table = 20, attr1 = 28, attr2 = 36,
+                            dst = 40;
+    // Loads read in network order: the host-order fields compare against their swapped values.
+    std::vector<sock_filter> code = {
+        BPF_STMT(BPF_LD | BPF_H | BPF_ABS, type),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, htons(RTM_NEWROUTE), 2, 0),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, htons(RTM_DELROUTE), 1, 0),
+        BPF_STMT(BPF_RET | BPF_K, pass), // links and addresses
+        BPF_STMT(BPF_LD | BPF_B | BPF_ABS, family),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, AF_INET, 1, 0),
+        BPF_STMT(BPF_RET | BPF_K, drop),
+        BPF_STMT(BPF_LD | BPF_B | BPF_ABS, table),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, RT_TABLE_MAIN, 1, 0),
+        BPF_STMT(BPF_RET | BPF_K, drop),
+        BPF_STMT(BPF_LD | BPF_B | BPF_ABS, dstLen),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, 0, 0, 1),
+        BPF_STMT(BPF_RET | BPF_K, pass), // a default route names no destination
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, attr1),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, (std::uint32_t{htons(8)} << 16) | htons(RTA_TABLE), 1,
+                 0),
+        BPF_STMT(BPF_RET | BPF_K, pass), // laid out otherwise: let drain decide
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, attr2),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, (std::uint32_t{htons(8)} << 16) | htons(RTA_DST), 1, 0),
+        BPF_STMT(BPF_RET | BPF_K, pass),
+    };
+    for (const auto& [destination, length] : *routes) {
+        code.push_back(BPF_STMT(BPF_LD | BPF_W | BPF_ABS, dst));
+        code.push_back(BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, destination, 0, 3));
+        code.push_back(BPF_STMT(BPF_LD | BPF_B | BPF_ABS, dstLen));
+        code.push_back(BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, length, 0, 1));
+        code.push_back(BPF_STMT(BPF_RET | BPF_K, pass));
+    }
+    code.push_back(BPF_STMT(BPF_RET | BPF_K, drop));
+    const sock_fprog program{static_cast<unsigned short>(code.size()), code.data()};
+    return ::setsockopt(fd(), SOL_SOCKET, SO_ATTACH_FILTER, &program, sizeof program) == 0;
 }
 
 int RouteChangeWatch::fd() const {

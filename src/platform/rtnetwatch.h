@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <utility>
 #include <vector>
 
 struct mnl_socket;
@@ -37,6 +38,13 @@ public:
     // Whether a change of the main table's route to destination/prefix length (host order)
     // matters to the watcher.
     using RouteFilter = std::function<bool(std::uint32_t destination, unsigned prefixLength)>;
+    // Has the kernel pass on only the main table's route changes for these destinations and
+    // prefix lengths (host order), and those it cannot tell (default routes, an unusual
+    // layout), so that a storm of other route changes never reaches the process. Without
+    // routes, or with more than it can filter for, every route change comes. False when the
+    // filter could not be set; everything then comes, and drain's filter still sorts.
+    bool passOnlyRoutes(const std::vector<std::pair<std::uint32_t, unsigned>>* routes);
+
     // Reads what has queued up, at most about limit bytes (the rest waits for the next call).
     // Route changes count only where filter says they matter; without one, all do.
     Changes drain(const RouteFilter& filter = {}, std::size_t limit = 1u << 20);

@@ -71,6 +71,7 @@ private:
     // Destination and prefix length of each stored route: changes of other routes are no
     // cause for a check. Unset when a stored mask names no prefix (then every one is).
     std::optional<std::vector<std::pair<std::uint32_t, unsigned>>> watched_;
+    bool watchedChanged_ = true;
     void watchNames(const std::vector<std::string>& names);
     bool routeWatched(std::uint32_t destination, unsigned prefixLength) const;
 };
@@ -84,12 +85,15 @@ void Keeper::watchNames(const std::vector<std::string>& names) {
         const std::uint32_t inverse = ~route->mask;
         if ((inverse & (inverse + 1)) != 0) {
             watched_.reset();
+            watchedChanged_ = true;
             return;
         }
         watched.emplace_back(route->destination & route->mask, std::popcount(route->mask));
     }
     std::sort(watched.begin(), watched.end());
+    watched.erase(std::unique(watched.begin(), watched.end()), watched.end());
     watched_ = std::move(watched);
+    watchedChanged_ = true;
 }
 
 bool Keeper::routeWatched(std::uint32_t destination, unsigned prefixLength) const {
@@ -224,6 +228,7 @@ int Keeper::run() {
     // What the boot-time restore would do, first; the watch is open already, so nothing
     // removed meanwhile goes unseen.
     check(Clock::now());
+    watchNames(lastNames_);
     Time nextStorePoll = Clock::now() + storePollInterval;
     Time nextRead = Clock::now();
     for (;;) {
@@ -273,6 +278,11 @@ int Keeper::run() {
         }
         if (schedule_.checkDue(now))
             check(now);
+        // The kernel drops the other routes' changes before they reach the socket.
+        if (std::exchange(watchedChanged_, false) &&
+            !watch.passOnlyRoutes(watched_ ? &*watched_ : nullptr) && watched_)
+            log_ << "cannot filter the route changes in the kernel: " << std::strerror(errno)
+                 << '\n';
     }
 }
 
