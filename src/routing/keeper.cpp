@@ -256,11 +256,11 @@ int Keeper::run() {
             }
         }
         if ((fds[1].revents & POLLIN) && storeChanged(inotify.get()))
-            schedule_.changed(now, false);
+            schedule_.changed(now, KeeperSchedule::Change::Other);
         if (!watchingStore && now >= nextStorePoll) {
             nextStorePoll = now + storePollInterval;
             if (ReadPersistentRouteNames() != lastNames_)
-                schedule_.changed(now, false);
+                schedule_.changed(now, KeeperSchedule::Change::Other);
         }
         const auto filter = [this](std::uint32_t destination, unsigned prefixLength) {
             return routeWatched(destination, prefixLength);
@@ -274,7 +274,9 @@ int Keeper::run() {
             }
             // A lost notification may have been any change.
             if (c.any)
-                schedule_.changed(now, c.linksOrAddresses || c.overrun);
+                schedule_.changed(now, c.overrun            ? KeeperSchedule::Change::Other
+                                       : c.linksOrAddresses ? KeeperSchedule::Change::LinkOrAddress
+                                                            : KeeperSchedule::Change::Route);
         }
         if (schedule_.checkDue(now))
             check(now);

@@ -5,15 +5,16 @@
 
 namespace corvane {
 
-void KeeperSchedule::changed(Time now, bool linksOrAddresses) {
-    // A burst joins the check already coming.
-    if (!pending_) {
-        Time due = now + timing_.debounce;
-        if (lastCheck_)
-            due = std::max(due, *lastCheck_ + timing_.debounce);
+void KeeperSchedule::changed(Time now, Change change) {
+    Time due = now + (change == Change::Route ? std::max(timing_.debounce, timing_.deletionGrace)
+                                              : timing_.debounce);
+    if (lastCheck_)
+        due = std::max(due, *lastCheck_ + timing_.debounce);
+    // A burst joins the check already coming; only a change that wants an earlier one moves
+    // it.
+    if (!pending_ || due < *pending_)
         pending_ = due;
-    }
-    if (linksOrAddresses)
+    if (change != Change::Route)
         for (auto& [name, b] : backoff_)
             b.retryAt = std::min(b.retryAt, *pending_);
 }

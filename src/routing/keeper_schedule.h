@@ -20,6 +20,10 @@ public:
         // A burst of changes makes one check this long after its first change, and checks
         // come at most this often.
         Duration debounce{150};
+        // A stored route that went while its link and addresses stayed was deleted by
+        // someone: Corvane deletes a route before it takes the name out of the store, and
+        // the route must not be back before the store says so.
+        Duration deletionGrace{1000};
         Duration firstBackoff{1000};
         Duration maxBackoff{30000};
     };
@@ -27,9 +31,14 @@ public:
     KeeperSchedule() = default;
     explicit KeeperSchedule(Timing timing) : timing_(timing) {}
 
-    // Something changed (or may have: a lost notification). A change of links or addresses
-    // can make every route applicable that was not, so their back-off ends.
-    void changed(Time now, bool linksOrAddresses);
+    enum class Change {
+        Route,         // only routes changed
+        LinkOrAddress, // can make every route applicable that was not: back-off ends
+        Other,         // the store, or lost notifications (any change at all)
+    };
+    // Something changed: a check follows within the debounce, or, for a route change alone,
+    // after the deletion grace. Lost notifications may hide a link change: back-off ends.
+    void changed(Time now, Change change);
     // The next check: the pending one or the earliest retry; none when nothing waits.
     std::optional<Time> nextCheck() const;
     bool checkDue(Time now) const;

@@ -242,10 +242,10 @@ TEST_F(Keeper, LeavesARouteTakenOutOfTheStoreAndAppliesOneAddedToIt) {
     start();
     ASSERT_TRUE(timeUntil([] { return routePresent("10.96.0.0/16"); }, 3s)) << log();
     ASSERT_TRUE(routePresent("10.95.0.0/16"));
-    // Deleted through Corvane: gone from the store, then from the kernel.
-    writeStore({other});
-    std::this_thread::sleep_for(300ms);
+    // Deleted through Corvane: from the kernel, then, a moment later, from the store.
     sh("ip route del 10.95.0.0/16 via 10.66.0.2 metric 3");
+    std::this_thread::sleep_for(500ms);
+    writeStore({other});
     // Link flaps, a lost notification's full check: nothing brings it back.
     sh("ip link set kp0 down && ip link set kp0 up");
     std::this_thread::sleep_for(2500ms);

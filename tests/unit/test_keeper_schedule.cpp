@@ -11,11 +11,13 @@ using namespace std::chrono_literals;
 namespace {
 
 using Time = KeeperSchedule::Time;
+using Change = KeeperSchedule::Change;
 const Time t0 = Time{} + 1000s;
 
 KeeperSchedule::Timing timing() {
     KeeperSchedule::Timing t;
     t.debounce = 150ms;
+    t.deletionGrace = 1s;
     t.firstBackoff = 1s;
     t.maxBackoff = 30s;
     return t;
@@ -26,7 +28,8 @@ TEST(KeeperSchedule, ABurstMakesOneCheckAWindowAfterItsStart) {
     EXPECT_FALSE(s.nextCheck());
     EXPECT_FALSE(s.checkDue(t0));
     for (int i = 0; i < 1000; ++i)
-        s.changed(t0 + std::chrono::microseconds(i * 100), false);
+        s.changed(t0 + std::chrono::microseconds(i * 100),
+                  i % 2 ? Change::LinkOrAddress : Change::Other);
     ASSERT_TRUE(s.nextCheck());
     EXPECT_EQ(*s.nextCheck(), t0 + 150ms); // not pushed back by the burst going on
     EXPECT_FALSE(s.checkDue(t0 + 149ms));
@@ -41,7 +44,7 @@ TEST(KeeperSchedule, ChangesWithoutPauseGetAtMostOneCheckPerWindow) {
     int checks = 0;
     // A change every millisecond for ten seconds.
     for (int ms = 0; ms < 10000; ++ms, now += 1ms) {
-        s.changed(now, ms % 7 == 0);
+        s.changed(now, ms % 7 == 0 ? Change::LinkOrAddress : Change::Other);
         if (s.checkDue(now)) {
             s.checked(now);
             ++checks;
@@ -53,6 +56,21 @@ TEST(KeeperSchedule, ChangesWithoutPauseGetAtMostOneCheckPerWindow) {
     s.checked(now);
     s.failed("r", now - 1s + 10ms);
     EXPECT_EQ(*s.nextCheck(), now + 150ms);
+}
+
+// Corvane deletes a route, then takes its name out of the store: a route that went on its own
+// is looked at only after the grace, unless a link or address change explains it.
+TEST(KeeperSchedule, ARouteGoneAloneWaitsForTheStoreToCatchUp) {
+    KeeperSchedule s(timing());
+    s.changed(t0, Change::Route);
+    EXPECT_EQ(*s.nextCheck(), t0 + 1s);
+    s.changed(t0 + 500ms, Change::Route); // no later than the first one's
+    EXPECT_EQ(*s.nextCheck(), t0 + 1s);
+    s.changed(t0 + 600ms, Change::LinkOrAddress);
+    EXPECT_EQ(*s.nextCheck(), t0 + 750ms);
+    s.checked(t0 + 750ms);
+    s.changed(t0 + 800ms, Change::Other);
+    EXPECT_EQ(*s.nextCheck(), t0 + 950ms);
 }
 
 TEST(KeeperSchedule, AFailedRouteWaitsTwiceAsLongEachTimeUpToTheCap) {
@@ -73,8 +91,8 @@ TEST(KeeperSchedule, AFailedRouteWaitsTwiceAsLongEachTimeUpToTheCap) {
     // Route changes (another route's churn) do not cut the wait short.
     s.failed("r", now);
     s.checked(now);
-    s.changed(now + 1s, false);
-    EXPECT_FALSE(s.mayTry("r", now + 1s + 150ms));
+    s.changed(now + 1s, Change::Route);
+    EXPECT_FALSE(s.mayTry("r", now + 2s));
     // Another route is tried at once all the same.
     EXPECT_TRUE(s.mayTry("other", now + 1s));
 
@@ -89,7 +107,7 @@ TEST(KeeperSchedule, ALinkOrAddressChangeEndsTheWaitButNotItsGrowth) {
         s.failed("r", t0);
     s.checked(t0);
     ASSERT_EQ(s.backoffOf("r"), 16s);
-    s.changed(t0 + 2s, true);
+    s.changed(t0 + 2s, Change::LinkOrAddress);
     EXPECT_EQ(*s.nextCheck(), t0 + 2s + 150ms);
     EXPECT_TRUE(s.mayTry("r", t0 + 2s + 150ms));
     // Failing again right after the link came up still backs off from where it was.
