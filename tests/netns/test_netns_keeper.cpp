@@ -260,6 +260,16 @@ TEST_F(Keeper, LeavesARouteTakenOutOfTheStoreAndAppliesOneAddedToIt) {
     EXPECT_TRUE(timeUntil([] { return routePresent("10.97.0.0/16"); }, 2s)) << log();
 }
 
+// A default route names no destination in its notifications: the kernel's filter passes it.
+TEST_F(Keeper, PutsBackAStoredDefaultRoute) {
+    writeStore({kept, "0.0.0.0,0.0.0.0,10.66.0.2,9"});
+    start();
+    ASSERT_TRUE(timeUntil([] { return routePresent("default"); }, 3s)) << log();
+    sh("ip route del default via 10.66.0.2 metric 9");
+    EXPECT_TRUE(timeUntil([] { return routePresent("default"); }, 2s)) << log();
+    EXPECT_NE(shOut("ip -4 route show default").find("metric 9"), std::string::npos);
+}
+
 TEST_F(Keeper, NamesInTheLogArePrintable) {
     writeStore({kept, "10.98.0.0,255.255.0.0,10.66.0.2,1\x1b[2J"});
     start();
