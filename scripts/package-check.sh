@@ -114,7 +114,7 @@ cat >"$CORVANE_CONFIG_DIR/machine.reg" <<'STORE'
 STORE
 # The keeper stays in the foreground: stopped by its pid once the route is there, it ends
 # with status 0.
-in_network "$exec_start 2>&1 & keeper=\$!
+in_network "true || exit 1; $exec_start 2>&1 & keeper=\$!
     for i in \$(seq 50); do ip -4 route show 10.94.0.0/16 | grep -q . && break; sleep 0.1; done
     ip -4 route show 10.94.0.0/16; kill -TERM \$keeper; wait \$keeper" >"$work/restore" \
     || { cat "$work/restore"; fail "the boot unit's command failed"; }
