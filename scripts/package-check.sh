@@ -124,11 +124,15 @@ cat >"$CORVANE_CONFIG_DIR/machine.reg" <<'STORE'
 [SYSTEM\CurrentControlSet\Services\Tcpip\Parameters\PersistentRoutes]
 "10.94.0.0,255.255.0.0,10.77.0.2,1" = str:""
 STORE
-in_network "$exec_start && ip -4 route show 10.94.0.0/16" >"$work/restore" \
+# The keeper stays in the foreground: stopped by its pid once the route is there, it ends
+# with status 0.
+in_network "true || exit 1; $exec_start 2>&1 & keeper=\$!
+    for i in \$(seq 50); do ip -4 route show 10.94.0.0/16 | grep -q . && break; sleep 0.1; done
+    ip -4 route show 10.94.0.0/16; kill -TERM \$keeper; wait \$keeper" >"$work/restore" \
     || { cat "$work/restore"; fail "the boot unit's command failed"; }
 grep -q '^applied ' "$work/restore" && grep -q '^10.94.0.0/16 via 10.77.0.2' "$work/restore" \
     || { cat "$work/restore"; fail "the boot unit's command did not restore the route"; }
-echo "boot unit: $exec_start restores a stored route"
+echo "boot unit: $exec_start restores a stored route and stops on SIGTERM"
 
 # Every installed unit passes systemd's own check, and every program that an installed unit or
 # bus activation file starts is installed: a unit naming another prefix's path would leave the

@@ -41,11 +41,6 @@ DWORD readLiveRoutes(std::vector<MIB_IPFORWARDROW>& live) {
     return NO_ERROR;
 }
 
-// A stored name is whatever the file holds; a terminal or a journal gets no control bytes.
-std::string printed(const std::string& text) {
-    return systemText(text).toStdString();
-}
-
 DWORD readLocalAddresses(std::vector<LocalAddress>& locals) {
     std::vector<DWORD> storage;
     const DWORD rc = growingCall(storage, sizeof(IP_ADAPTER_INFO), [](DWORD* buffer, ULONG* size) {
@@ -68,6 +63,55 @@ DWORD readLocalAddresses(std::vector<LocalAddress>& locals) {
 }
 
 } // namespace
+
+std::string printableName(const std::string& name) {
+    return systemText(name).toStdString();
+}
+
+DWORD readLiveNetwork(LiveNetwork& live) {
+    live.routes.clear();
+    live.locals.clear();
+    live.localsRead = false;
+    return readLiveRoutes(live.routes);
+}
+
+RestoreOutcome restoreStoredRoute(const std::string& name, LiveNetwork& live) {
+    RestoreOutcome outcome;
+    const std::optional<PersistentRoute> route = parsePersistentRouteName(name);
+    if (!route) {
+        outcome.reason = "not a route of the form destination,mask,next hop,metric";
+        return outcome;
+    }
+    RestorePlan plan = planRestore(*route, live.routes, live.locals);
+    if (plan.kind != RestorePlan::Kind::Present && !live.localsRead) {
+        if (const DWORD rc = readLocalAddresses(live.locals); rc != NO_ERROR) {
+            live.locals.clear();
+            outcome.reason = resultText(rc).toStdString();
+            return outcome;
+        }
+        live.localsRead = true;
+        plan = planRestore(*route, live.routes, live.locals);
+    }
+    switch (plan.kind) {
+    case RestorePlan::Kind::Present:
+        outcome.kind = RestoreOutcome::Kind::Present;
+        break;
+    case RestorePlan::Kind::NoInterface:
+    case RestorePlan::Kind::NoNextHop:
+        outcome.reason = std::move(plan.reason);
+        break;
+    case RestorePlan::Kind::Add:
+        if (const DWORD rc = iphlp().SetIpForwardEntry(&plan.record); rc != NO_ERROR) {
+            outcome.reason = resultText(rc).toStdString();
+            outcome.refused = true;
+        } else {
+            outcome.kind = RestoreOutcome::Kind::Added;
+            live.routes.push_back(plan.record);
+        }
+        break;
+    }
+    return outcome;
+}
 
 RestorePlan planRestore(const PersistentRoute& route, const std::vector<MIB_IPFORWARDROW>& live,
                         const std::vector<LocalAddress>& locals) {
@@ -144,50 +188,26 @@ int restorePersistentRoutes(std::ostream& out) {
     // routes it lost would otherwise go missing at every boot without a word.
     bool anyFailed = !unreadable.empty();
     if (anyFailed)
-        out << "failed to read the stored routes: " << printed(unreadable) << '\n';
+        out << "failed to read the stored routes: " << printableName(unreadable) << '\n';
     for (const StoreNotice& notice : takeStoreNotices()) {
         for (const QString& line : notice.text.split(QLatin1Char('\n')))
             out << line.toStdString() << '\n';
         anyFailed = anyFailed || notice.icon != MsgIcon::Information;
     }
-    std::vector<MIB_IPFORWARDROW> live;
-    std::vector<LocalAddress> locals;
-    DWORD rc = readLiveRoutes(live);
-    if (rc == NO_ERROR)
-        rc = readLocalAddresses(locals);
-    if (rc != NO_ERROR) {
+    LiveNetwork live;
+    if (const DWORD rc = readLiveNetwork(live); rc != NO_ERROR) {
         for (const std::string& name : names)
-            out << "failed " << printed(name) << ": " << resultText(rc).toStdString() << '\n';
+            out << "failed " << printableName(name) << ": " << resultText(rc).toStdString()
+                << '\n';
         return anyFailed || !names.empty() ? 1 : 0;
     }
     for (const std::string& name : names) {
-        const std::optional<PersistentRoute> route = parsePersistentRouteName(name);
-        if (!route) {
-            out << "failed " << printed(name)
-                << ": not a route of the form destination,mask,next hop,metric\n";
+        const RestoreOutcome outcome = restoreStoredRoute(name, live);
+        if (outcome.kind == RestoreOutcome::Kind::Failed) {
+            out << "failed " << printableName(name) << ": " << outcome.reason << '\n';
             anyFailed = true;
-            continue;
-        }
-        RestorePlan plan = planRestore(*route, live, locals);
-        switch (plan.kind) {
-        case RestorePlan::Kind::Present:
-            out << "applied " << printed(name) << '\n';
-            break;
-        case RestorePlan::Kind::NoInterface:
-        case RestorePlan::Kind::NoNextHop:
-            out << "failed " << printed(name) << ": " << plan.reason << '\n';
-            anyFailed = true;
-            break;
-        case RestorePlan::Kind::Add:
-            rc = iphlp().SetIpForwardEntry(&plan.record);
-            if (rc == NO_ERROR) {
-                out << "applied " << printed(name) << '\n';
-                live.push_back(plan.record);
-            } else {
-                out << "failed " << printed(name) << ": " << resultText(rc).toStdString() << '\n';
-                anyFailed = true;
-            }
-            break;
+        } else {
+            out << "applied " << printableName(name) << '\n';
         }
     }
     return anyFailed ? 1 : 0;

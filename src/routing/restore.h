@@ -33,6 +33,30 @@ struct RestorePlan {
 RestorePlan planRestore(const PersistentRoute& route, const std::vector<MIB_IPFORWARDROW>& live,
                         const std::vector<LocalAddress>& locals);
 
+// The kernel's routes and local addresses, as planRestore weighs them. The addresses are
+// read only once a route is found missing: a check that finds all present reads one table.
+struct LiveNetwork {
+    std::vector<MIB_IPFORWARDROW> routes;
+    std::vector<LocalAddress> locals;
+    bool localsRead = false;
+};
+// Reads the routes; NO_ERROR, or the failed call's code.
+DWORD readLiveNetwork(LiveNetwork& live);
+
+// What became of one stored route.
+struct RestoreOutcome {
+    enum class Kind { Present, Added, Failed };
+    Kind kind = Kind::Failed;
+    std::string reason; // Failed
+    bool refused = false; // Failed: the kernel refused the route (rather than no plan for it)
+};
+// Parses the stored name, plans it against live and adds what is missing; an added route
+// joins live.routes, so that a name stored twice is added once.
+RestoreOutcome restoreStoredRoute(const std::string& name, LiveNetwork& live);
+
+// A stored name is whatever the file holds: made printable for a terminal or a journal.
+std::string printableName(const std::string& name);
+
 // Prints what could not be read of the store, then "applied <name>" or "failed <name>:
 // <reason>" per stored route, names made printable; 0 when all was read and none failed.
 int restorePersistentRoutes(std::ostream& out);

@@ -6,7 +6,7 @@ namespace corvane {
 
 CommandLine parseCommandLine(int argc, char* argv[]) {
     CommandLine line;
-    bool help = false, version = false, report = false, restore = false;
+    bool help = false, version = false, report = false, restore = false, keep = false;
     for (int i = 1; i < argc; ++i) {
         const char* arg = argv[i];
         if (std::strcmp(arg, "-h") == 0 || std::strcmp(arg, "--help") == 0) {
@@ -17,6 +17,8 @@ CommandLine parseCommandLine(int argc, char* argv[]) {
             // Started at log-in: the window reads it.
         } else if (std::strcmp(arg, "--restore-persistent-routes") == 0) {
             restore = true;
+        } else if (std::strcmp(arg, "--keep-persistent-routes") == 0) {
+            keep = true;
         } else if (std::strcmp(arg, "--report") == 0) {
             report = true;
             // The next argument is the file unless it is an option; "-" is standard output.
@@ -29,15 +31,18 @@ CommandLine parseCommandLine(int argc, char* argv[]) {
             return line;
         }
     }
-    if (report && restore) {
+    if (report + restore + keep > 1) {
         line.action = CommandLine::Action::Usage;
-        line.error = "--report and --restore-persistent-routes exclude each other";
+        line.error = "--report, --restore-persistent-routes and --keep-persistent-routes "
+                     "exclude each other";
     } else if (help) {
         line.action = CommandLine::Action::Help;
     } else if (version) {
         line.action = CommandLine::Action::Version;
     } else if (restore) {
         line.action = CommandLine::Action::RestoreRoutes;
+    } else if (keep) {
+        line.action = CommandLine::Action::KeepRoutes;
     } else if (report) {
         line.action = CommandLine::Action::Report;
     }
@@ -48,6 +53,7 @@ const char* usageText() {
     return "Usage: corvane [-a]\n"
            "       corvane --report [FILE]\n"
            "       corvane --restore-persistent-routes\n"
+           "       corvane --keep-persistent-routes\n"
            "\n"
            "  -a                            started automatically at log-in (may start in the\n"
            "                                notification area)\n"
@@ -55,6 +61,8 @@ const char* usageText() {
            "                                report to FILE, or to standard output when FILE is\n"
            "                                \"-\" or absent\n"
            "  --restore-persistent-routes   re-apply the stored persistent routes and exit\n"
+           "  --keep-persistent-routes      re-apply them, then put back each one that goes\n"
+           "                                missing, until stopped\n"
            "  -h, --help                    show this help\n"
            "  --version                     show the version\n"
            "\n"

@@ -6,7 +6,7 @@
 namespace corvane {
 
 struct CommandLine {
-    enum class Action { Window, Report, RestoreRoutes, Help, Version, Usage };
+    enum class Action { Window, Report, RestoreRoutes, KeepRoutes, Help, Version, Usage };
     Action action = Action::Window;
     const char* reportTarget = nullptr; // Report: FILE; nullptr or "-" for standard output
     std::string error;                  // Usage: what was wrong, for the user

@@ -1,6 +1,7 @@
 // Program entry: the command line, then the commands, or the window from its own library.
 #include "platform/installpaths.h"
 #include "platform/systemtext.h"
+#include "routing/keeper.h"
 #include "routing/restore.h"
 #include "shell/commandline.h"
 #include "shell/heap.h"
@@ -82,6 +83,8 @@ int main(int argc, char* argv[]) {
     case Action::RestoreRoutes:
         // Neither needs a display nor shows a window: boot units and scripts run them.
         return corvane::restorePersistentRoutes(std::cout);
+    case Action::KeepRoutes:
+        return corvane::keepPersistentRoutes(std::cerr);
     case Action::Report:
         return corvane::runReportCommand(argc, argv, command.reportTarget);
     default:

@@ -348,7 +348,9 @@ TEST(CommandLine, MistakesAndAMissingDisplayAreSaidPlainly) {
     const auto cat = [](const std::string& file) { return shOut("cat " + file); };
 
     for (const std::string bad :
-         {"--bogus", "-x", "extra", "--report --bogus", "--report - --restore-persistent-routes"}) {
+         {"--bogus", "-x", "extra", "--report --bogus", "--report - --restore-persistent-routes",
+          "--keep-persistent-routes --restore-persistent-routes",
+          "--report --keep-persistent-routes"}) {
         EXPECT_EQ(run(bad), 2) << bad;
         EXPECT_EQ(cat(out), "") << bad; // no report nobody asked for
         EXPECT_EQ(cat(err).rfind("corvane: ", 0), 0u) << bad;

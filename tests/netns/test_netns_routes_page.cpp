@@ -349,7 +349,11 @@ TEST_F(RoutesPageNetns, DeletionTellsRoutesApartByMetricOrRefuses) {
     EXPECT_FALSE(IsPersistent(far));
     EXPECT_EQ(prompts.messages.back().caption.toStdString(), "Delete");
 
-    // Two routes the row cannot tell apart (they differ in type of service): neither goes.
+    // Two routes the row cannot tell apart (they differ in type of service): neither goes,
+    // and their stored name, taken out before the kernel was asked, is back.
+    const std::string twinName = "10.90.0.0,255.255.0.0,10.20.0.2,5";
+    SetPersistent(twinName, true);
+    refreshed();
     const int twin = rowOf("10.90.0.0");
     select({twin});
     prompts.answer(MsgAnswer::Yes);
@@ -359,6 +363,7 @@ TEST_F(RoutesPageNetns, DeletionTellsRoutesApartByMetricOrRefuses) {
               "Couldn't DeleteIpForwardEntry (10.90.0.0 255.255.0.0.) failed: " +
                   resultText(ERROR_ROUTE_AMBIGUOUS).toStdString());
     EXPECT_EQ(shOut("ip route show 10.90.0.0/16 | wc -l"), "2\n");
+    EXPECT_TRUE(IsPersistent(twinName));
     EXPECT_EQ(text(twin, 0).toStdString(), "10.90.0.0");
     EXPECT_FALSE(w.tsRoutes->lvFwTable->selectionModel()->isRowSelected(twin, {}));
 }
