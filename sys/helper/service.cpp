@@ -177,7 +177,7 @@ int onLease(sd_bus_message* m, bool renew) {
             // Nothing for an administrator to type a password for.
             return sys::dhcp::managed(wanted) ? NO_ERROR : ERROR_NO_DHCP_CLIENT;
         },
-        [&] { return sys::direct::changeLease(renew, ifIndex, wanted); },
+        [&] { return sys::direct::changeLease(renew, ifIndex, wanted, false); },
         std::string(renew ? "renew" : "release") + " lease of interface " +
             std::to_string(ifIndex) + " " + printableName(wanted),
         describeLease(renew, wanted));
