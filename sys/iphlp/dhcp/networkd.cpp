@@ -4,6 +4,8 @@
 #include "foreign_file.h"
 
 #include <arpa/inet.h>
+#include <array>
+#include <pwd.h>
 #include <systemd/sd-bus.h>
 
 namespace corvane::sys::dhcp::networkd {
@@ -11,6 +13,16 @@ namespace {
 
 // A few lines of KEY=VALUE.
 constexpr size_t kLeaseFileCap = size_t{64} * 1024;
+
+// networkd runs as its own user and writes its state as that user.
+std::optional<uid_t> networkdUser() {
+    passwd pw{};
+    passwd* found = nullptr;
+    std::array<char, 1024> buf{};
+    if (::getpwnam_r("systemd-network", &pw, buf.data(), buf.size(), &found) != 0 || !found)
+        return std::nullopt;
+    return found->pw_uid;
+}
 
 std::string leasePath(const std::string& dir, uint32_t ifIndex) {
     return dir + "/" + std::to_string(ifIndex);
@@ -77,7 +89,7 @@ std::optional<Lease> parseLeaseFile(std::string_view text, int64_t written) {
 std::optional<Lease> readLease(uint32_t ifIndex, const std::string& dir) {
     if (ifIndex == 0)
         return std::nullopt;
-    const auto file = readForeignFile(leasePath(dir, ifIndex), kLeaseFileCap);
+    const auto file = readForeignFile(leasePath(dir, ifIndex), kLeaseFileCap, networkdUser());
     if (!file)
         return std::nullopt;
     return parseLeaseFile(file->content, file->modified.tv_sec);
@@ -86,7 +98,8 @@ std::optional<Lease> readLease(uint32_t ifIndex, const std::string& dir) {
 DWORD renew(sd_bus* bus, const std::string& link, uint32_t ifIndex, Clock::time_point deadline,
             const std::string& dir) {
     const std::string path = leasePath(dir, ifIndex);
-    const auto before = foreignFileTime(path);
+    const auto owner = networkdUser();
+    const auto before = foreignFileTime(path, owner);
     sd_bus_error error = SD_BUS_ERROR_NULL;
     const int r = sd_bus_call_method(bus, kService, link.c_str(), "org.freedesktop.network1.Link",
                                      "Renew", &error, nullptr, "");
@@ -99,7 +112,7 @@ DWORD renew(sd_bus* bus, const std::string& link, uint32_t ifIndex, Clock::time_
     // networkd writes the lease file again on every lease it is given.
     const bool renewed = waitUntil(
         [&] {
-            const auto now = foreignFileTime(path);
+            const auto now = foreignFileTime(path, owner);
             return now && !sameTime(now, before);
         },
         deadline);

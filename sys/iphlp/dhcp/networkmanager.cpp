@@ -5,6 +5,8 @@
 #include <arpa/inet.h>
 #include <climits>
 #include <cstring>
+#include <ctime>
+#include <thread>
 #include <systemd/sd-bus.h>
 
 namespace corvane::sys::dhcp::networkmanager {
@@ -221,6 +223,11 @@ int32_t toggledDhcpTimeout(int32_t current) {
 DWORD renew(sd_bus* bus, const std::string& device, Clock::time_point deadline) {
     if (!dhcp4Config(bus, device))
         return ERROR_NO_DHCP_CLIENT;
+    // A new lease is told from the old by its expiry, in whole seconds: one obtained this
+    // very second is waited past.
+    const auto held = readLease(bus, device);
+    while (held && held->obtained >= std::time(nullptr) && Clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
     const std::string before = leaseMark(bus, device);
     Message applied;
     Error error;
