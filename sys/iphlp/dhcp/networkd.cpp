@@ -67,6 +67,8 @@ std::optional<Lease> parseLeaseFile(std::string_view text, int64_t written) {
             continue;
         const std::string_view key = line.substr(0, eq);
         const std::string value(line.substr(eq + 1));
+        if (value.find('\0') != std::string::npos)
+            continue;
         in_addr a{};
         if (key == "ADDRESS" && ::inet_pton(AF_INET, value.c_str(), &a) == 1) {
             lease.address = a.s_addr;
