@@ -22,6 +22,7 @@
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 using namespace corvane;
@@ -237,12 +238,18 @@ TEST_F(ManagerExchange, NetworkManagerWithASilentServerKeepsTheLease) {
     const auto managers = sys::dhcp::Managers::scan();
     const auto manager = managers.managing("mg0", index_);
     ASSERT_TRUE(manager);
+    const auto asked = Clock::now();
     EXPECT_EQ(sys::dhcp::networkmanager::renew(managers.bus(), manager->object,
                                                Clock::now() + 4 * kSecond),
               ERROR_DHCP_NO_ANSWER);
     EXPECT_EQ(leased("mg0"), address);
     EXPECT_TRUE(sys::dhcp::managed("mg0"));
     EXPECT_EQ(dhcpEnabled("mg0"), 1);
+    // Past NetworkManager's default DHCP timeout of 45 seconds the address is still there:
+    // its lease lasts 120.
+    std::this_thread::sleep_until(asked + 50 * kSecond);
+    EXPECT_EQ(leased("mg0"), address);
+    EXPECT_TRUE(sys::dhcp::managed("mg0"));
     // Still asking: the server, back, is heard.
     const int before = acks();
     serve();

@@ -212,12 +212,10 @@ std::optional<Lease> readLease(sd_bus* bus, const std::string& device) {
 }
 
 int32_t toggledDhcpTimeout(int32_t current) {
-    // 0 stands for NetworkManager's default of 45 seconds.
-    if (current == 0)
-        return 45;
-    if (current == 45)
-        return 0;
-    return current == INT32_MAX ? current - 1 : current + 1;
+    // Endless: with the default, a server silent for 45 seconds would make NetworkManager
+    // give the address up while its lease is still valid. One reapplied already takes the
+    // next value down.
+    return current == INT32_MAX ? INT32_MAX - 1 : INT32_MAX;
 }
 
 DWORD renew(sd_bus* bus, const std::string& device, Clock::time_point deadline) {

@@ -26,7 +26,10 @@ Lease leaseFromOptions(const std::map<std::string, std::string>& options);
 std::optional<Lease> readLease(sd_bus* bus, const std::string& device);
 
 // The dhcp-timeout to reapply with: a changed DHCP setting is what makes NetworkManager
-// start a new exchange on Reapply; of them, this one alters nothing while a lease is held.
+// start a new exchange on Reapply; of them, this one alters nothing while a lease is held,
+// and made endless it keeps the device asking (and its address while the lease lasts)
+// however long the server is silent, as a DHCP client on its own does. Only the applied
+// connection changes: the stored one, and with it the next activation, keep their own.
 int32_t toggledDhcpTimeout(int32_t current);
 
 // Reapplies the device's applied connection with its dhcp-timeout toggled, keeping the
