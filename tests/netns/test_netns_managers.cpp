@@ -208,7 +208,12 @@ TEST_F(ManagerExchange, NetworkManagerRenewsAndKeepsUserAddresses) {
     ASSERT_TRUE(manager);
     EXPECT_EQ(manager->kind, sys::dhcp::ManagerKind::NetworkManager);
     EXPECT_FALSE(managers.managing("lo", 1));
+    const auto listed = Clock::now();
     EXPECT_EQ(dhcpEnabled("mg0"), 1);
+    std::cout
+        << "adapter list (two calls) with NetworkManager asked: "
+        << std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - listed).count()
+        << " us\n";
     EXPECT_NE(dhcpEnabled("lo"), 1);
     const auto lease = managers.leaseFor("mg0", index_);
     ASSERT_TRUE(lease);
