@@ -6,8 +6,8 @@
 #include <climits>
 #include <cstring>
 #include <ctime>
-#include <thread>
 #include <systemd/sd-bus.h>
+#include <thread>
 
 namespace corvane::sys::dhcp::networkmanager {
 namespace {
