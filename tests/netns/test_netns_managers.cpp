@@ -22,6 +22,7 @@
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
@@ -219,6 +220,20 @@ TEST_F(ManagerExchange, NetworkManagerRenewsAndKeepsUserAddresses) {
     ASSERT_TRUE(lease);
     EXPECT_EQ(lease->server, ::inet_addr("10.99.0.1"));
     EXPECT_EQ(lease->expires - lease->obtained, 120);
+
+    // From another network namespace on the same bus, an interface of the same name there is
+    // not the one NetworkManager manages here.
+    const pid_t child = ::fork();
+    if (child == 0) {
+        const bool alone =
+            ::unshare(CLONE_NEWNET) == 0 &&
+            std::system("ip link add mg0 type veth peer name mg9 && ip link set mg0 up") == 0 &&
+            !sys::dhcp::Managers::scan().managing("mg0", ::if_nametoindex("mg0"));
+        ::_exit(alone ? 0 : 1);
+    }
+    int status = -1;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
 
     sh("ip addr add 192.168.77.5/24 dev mg0");
     IP_ADAPTER_INDEX_MAP m = entry(index_, "mg0");

@@ -53,6 +53,18 @@ bool hasOwner(sd_bus* bus, const char* name) {
            sd_bus_message_read(reply.m, "b", &has) > 0 && has;
 }
 
+uint32_t ownerPid(sd_bus* bus, const char* name) {
+    Reply reply;
+    uint32_t pid = 0;
+    if (!bus ||
+        sd_bus_call_method(bus, "org.freedesktop.DBus", "/org/freedesktop/DBus",
+                           "org.freedesktop.DBus", "GetConnectionUnixProcessID", &reply.error,
+                           &reply.m, "s", name) < 0 ||
+        sd_bus_message_read(reply.m, "u", &pid) <= 0)
+        return 0;
+    return pid;
+}
+
 std::optional<std::string> objectPath(sd_bus* bus, const char* service, const std::string& path,
                                       const char* interface, const char* property) {
     Reply reply;

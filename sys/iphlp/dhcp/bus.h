@@ -25,6 +25,8 @@ Bus system();
 
 // Whether a name has an owner on the bus right now (no activation).
 bool hasOwner(sd_bus* bus, const char* name);
+// The process that owns a name; 0 when there is none or the bus does not say.
+uint32_t ownerPid(sd_bus* bus, const char* name);
 
 // A property of an object, read with Properties.Get; no value on any error or type mismatch.
 std::optional<std::string> objectPath(sd_bus* bus, const char* service, const std::string& path,

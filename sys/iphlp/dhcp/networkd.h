@@ -16,8 +16,8 @@ namespace corvane::sys::dhcp::networkd {
 inline constexpr const char* kService = "org.freedesktop.network1";
 inline constexpr const char* kLeaseDir = "/run/systemd/netif/leases";
 
-// The link object of an interface, when networkd knows it.
-std::optional<std::string> link(sd_bus* bus, uint32_t ifIndex);
+// The link object of an interface, when networkd knows it by that index and name.
+std::optional<std::string> link(sd_bus* bus, uint32_t ifIndex, const std::string& ifName);
 
 // The lease file's text: ADDRESS=, SERVER_ADDRESS=, LIFETIME=; written is its mtime.
 std::optional<Lease> parseLeaseFile(std::string_view text, int64_t written);
