@@ -84,8 +84,9 @@ void AddressCommands::ReleaseAndRenew(DWORD ifIndex) {
         wait.show();
         links_.setStatusPanel(QStringLiteral("Release IP"));
         pump();
+        // A network manager keeps the lease until the renewal replaces it.
         if (const DWORD rc = offThread([&entry] { return iphlp().IpReleaseAddress(&entry); });
-            rc != NO_ERROR) {
+            rc != NO_ERROR && rc != ERROR_DHCP_KEPT_BY_MANAGER) {
             wait.hide();
             showMessage(leaseFailureText(QStringLiteral("Couldn't release IP address."), rc),
                         QStringLiteral("Oops"), MsgIcon::Error);

@@ -8,7 +8,7 @@
 namespace corvane {
 namespace {
 
-constexpr std::array<std::pair<uint32_t, const char*>, 33> texts{{
+constexpr std::array<std::pair<uint32_t, const char*>, 36> texts{{
     {NO_ERROR, "The operation completed successfully."},
     {ERROR_FILE_NOT_FOUND, "The system cannot find the file specified."},
     {ERROR_ACCESS_DENIED,
@@ -41,6 +41,16 @@ constexpr std::array<std::pair<uint32_t, const char*>, 33> texts{{
     {ERROR_KERNEL_REJECTED, "The kernel rejected the request."},
     {ERROR_ROUTE_AMBIGUOUS,
      "More than one route fits this entry and nothing tells them apart; none was changed."},
+    {ERROR_DHCP_NO_ANSWER,
+     "No DHCP server answered. The interface keeps its address while its lease lasts, and its "
+     "DHCP client goes on asking."},
+    {ERROR_DHCP_KEPT_BY_MANAGER,
+     "The interface's network manager has no way to give back a lease short of disconnecting "
+     "the interface; the lease is kept, and a renewal asks the server for a new one."},
+    {ERROR_DHCP_NOT_FROM_HELPER,
+     "This interface's DHCP client can only renew by being started again, which the "
+     "privileged helper does not do; run the renewal as root, or let NetworkManager or "
+     "systemd-networkd manage the interface."},
     {ERROR_WOULD_DELETE_OTHERS,
      "Deleting this address would delete the other addresses of its network with it, and the "
      "interface could not be set to keep them; nothing was deleted."},

@@ -218,7 +218,7 @@ int onLease(sd_bus_message* m, void* userdata, bool renew) {
         return sys::dhcp::managed(wanted) ? NO_ERROR : ERROR_NO_DHCP_CLIENT;
     };
     request.change = [renew, ifIndex, wanted] {
-        return sys::direct::changeLease(renew, ifIndex, wanted);
+        return sys::direct::changeLease(renew, ifIndex, wanted, false);
     };
     request.what = std::string(renew ? "renew" : "release") + " lease of interface " +
                    std::to_string(ifIndex) + " " + printable(wanted);

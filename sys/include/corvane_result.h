@@ -27,13 +27,16 @@
 #define ERROR_TIMEOUT 1460u
 #define ERROR_OBJECT_ALREADY_EXISTS 5010u
 /* Codes of this platform with no older counterpart. */
-#define ERROR_INVALID_NETMASK 0x20000001u     /* mask bits are not contiguous */
-#define ERROR_INVALID_NTE_CONTEXT 0x20000002u /* no address with that context */
-#define ERROR_NO_DHCP_CLIENT 0x20000003u      /* no DHCP client manages the interface */
-#define ERROR_DHCP_CLIENT_FAILED 0x20000004u  /* the DHCP client ran but reported failure */
-#define ERROR_KERNEL_REJECTED 0x20000005u     /* netlink refused the request for another reason */
-#define ERROR_ROUTE_AMBIGUOUS 0x20000006u     /* several routes fit the row; none was changed */
-#define ERROR_WOULD_DELETE_OTHERS 0x20000010u /* the delete would take other addresses along */
+#define ERROR_INVALID_NETMASK 0x20000001u      /* mask bits are not contiguous */
+#define ERROR_INVALID_NTE_CONTEXT 0x20000002u  /* no address with that context */
+#define ERROR_NO_DHCP_CLIENT 0x20000003u       /* no DHCP client manages the interface */
+#define ERROR_DHCP_CLIENT_FAILED 0x20000004u   /* the DHCP client ran but reported failure */
+#define ERROR_KERNEL_REJECTED 0x20000005u      /* netlink refused the request for another reason */
+#define ERROR_ROUTE_AMBIGUOUS 0x20000006u      /* several routes fit the row; none was changed */
+#define ERROR_DHCP_NO_ANSWER 0x20000007u       /* no DHCP server answered; the lease is kept */
+#define ERROR_DHCP_KEPT_BY_MANAGER 0x20000008u /* the manager has no release; renewal follows */
+#define ERROR_DHCP_NOT_FROM_HELPER 0x20000009u /* the client would be started inside the helper */
+#define ERROR_WOULD_DELETE_OTHERS 0x20000010u  /* the delete would take other addresses along */
 /* The privileged helper's answers when it refuses or cannot make a change. (Not installed
  * at all, the change is tried here and meets ERROR_ACCESS_DENIED.) */
 #define ERROR_HELPER_NOT_ALLOWED 0x20000011u       /* polkit does not allow this user the change */

@@ -2,7 +2,7 @@
 // GetInterfaceInfo, read from the kernel on every call.
 #include "adapter_layout.h"
 #include "adapter_model.h"
-#include "dhcp/clients.h"
+#include "dhcp/manager.h"
 #include "errors.h"
 #include "forward_cache.h"
 #include "guard.h"
@@ -34,9 +34,13 @@ DWORD adaptersInfo(IP_ADAPTER_INFO* info, ULONG* size) {
     // routing table shares, so a refresh dumps the kernel's routes once.
     if (const int error = currentDefaultRoutes(routes))
         return resultFromErrno(error);
-    // One process scan for the whole list, not one per adapter.
-    const dhcp::Clients clients = dhcp::Clients::scan();
-    const LeaseLookup leaseOf = [&](const std::string& ifName) { return clients.leaseFor(ifName); };
+    // One process scan and one bus connection for the whole list, not one per adapter.
+    const dhcp::Managers managers = dhcp::Managers::scan();
+    const LeaseLookup leaseOf = [&](const std::string& ifName) {
+        const auto link = std::find_if(links.begin(), links.end(),
+                                       [&](const nl::Link& l) { return l.name == ifName; });
+        return managers.leaseFor(ifName, link == links.end() ? 0 : link->index);
+    };
     return layoutAdaptersInfo(buildAdapterInfo(links, addresses, routes, readSysfs, leaseOf), info,
                               size);
 }

@@ -21,7 +21,11 @@ DWORD deleteRoute(const MIB_IPFORWARDROW& row);
 DWORD addAddress(uint32_t address, uint32_t mask, uint32_t ifIndex, NteKey& added);
 DWORD deleteAddress(const NteKey& key);
 // wanted: the interface's name as the caller knows it, or empty for whatever has the index.
-DWORD changeLease(bool renew, uint32_t ifIndex, const std::string& wanted);
+// Without mayStartClients (the privileged helper, whose sandbox a DHCP client's script cannot
+// work in) a change that would start a client is refused; managers and running daemons are
+// still driven.
+DWORD changeLease(bool renew, uint32_t ifIndex, const std::string& wanted,
+                  bool mayStartClients = true);
 
 } // namespace corvane::sys::direct
 

@@ -4,6 +4,9 @@
 #include "dhcp/clients.h"
 #include "dhcp/dhclient.h"
 #include "dhcp/dhcpcd.h"
+#include "dhcp/manager.h"
+#include "dhcp/networkd.h"
+#include "dhcp/networkmanager.h"
 #include "dhcp/process.h"
 #include "errors.h"
 #include "guard.h"
@@ -11,6 +14,9 @@
 #include "iphlpapi.h"
 #include "netlink/read.h"
 
+#include <algorithm>
+#include <arpa/inet.h>
+#include <linux/if_addr.h>
 #include <mutex>
 #include <new>
 #include <optional>
@@ -64,7 +70,73 @@ enum class Action { Release, Renew };
 
 } // namespace
 
-DWORD corvane::sys::direct::changeLease(bool renew, uint32_t ifIndex, const std::string& wanted) {
+namespace {
+
+// The addresses the user added: permanent ones other than the lease's. A DHCP client's script
+// may take them away with its own (dhclient's flushes every address of the interface's label,
+// NetworkManager's Reapply drops what it did not make).
+std::vector<nl::Address> userAddresses(uint32_t ifIndex, uint32_t leased) {
+    std::vector<nl::Address> all, kept;
+    if (nl::readAddresses(all, ifIndex) != 0)
+        return kept;
+    for (const nl::Address& a : all)
+        if ((a.flags & IFA_F_PERMANENT) && a.address != leased && a.address != 0)
+            kept.push_back(a);
+    return kept;
+}
+
+void restore(uint32_t ifIndex, const std::vector<nl::Address>& before) {
+    if (before.empty())
+        return;
+    std::vector<nl::Address> now;
+    if (nl::readAddresses(now, ifIndex) != 0)
+        return;
+    for (const nl::Address& a : before) {
+        if (std::any_of(now.begin(), now.end(),
+                        [&](const nl::Address& n) { return n.address == a.address; }))
+            continue;
+        const uint32_t mask =
+            a.prefixLength == 0 ? 0 : htonl(~uint32_t{0} << (32 - a.prefixLength));
+        NteKey added;
+        direct::addAddress(a.address, mask, ifIndex, added);
+    }
+}
+
+DWORD throughManager(const dhcp::Managers& managers, const dhcp::Manager& manager, Action action,
+                     const nl::Link& link, Clock::time_point deadline, bool mayStart) {
+    switch (manager.kind) {
+    case dhcp::ManagerKind::NetworkManager:
+        // Its only release is disconnecting the device, which would take every address and
+        // route of the interface along and leave it so until someone connects it again.
+        if (action == Action::Release)
+            return ERROR_DHCP_KEPT_BY_MANAGER;
+        return dhcp::networkmanager::renew(managers.bus(), manager.object, deadline);
+    case dhcp::ManagerKind::Networkd:
+        // networkd has no release verb at all; its Renew asks the server again.
+        if (action == Action::Release)
+            return ERROR_DHCP_KEPT_BY_MANAGER;
+        return dhcp::networkd::renew(managers.bus(), manager.object, link.index, deadline);
+    case dhcp::ManagerKind::Client:
+        break;
+    }
+    const dhcp::Invocation& client = *manager.client;
+    // Its options are replayed with our privilege: only for a client known to be genuine.
+    if (!client.verified)
+        return ERROR_ACCESS_DENIED;
+    if (client.kind == dhcp::ClientKind::Dhclient)
+        return action == Action::Release
+                   ? dhcp::dhclient::release(client, link.name, deadline, mayStart)
+                   : dhcp::dhclient::renew(client, link.name, deadline, mayStart);
+    return action == Action::Release
+               ? dhcp::dhcpcd::release(client, link.name, deadline)
+               : dhcp::dhcpcd::renew(client, link.name, managers.clients().dhcpcdDir(), deadline,
+                                     mayStart);
+}
+
+} // namespace
+
+DWORD corvane::sys::direct::changeLease(bool renew, uint32_t ifIndex, const std::string& wanted,
+                                        bool mayStartClients) {
     const Action action = renew ? Action::Renew : Action::Release;
     if (ifIndex == 0 || ifIndex > 0x7FFFFFFF)
         return ERROR_INVALID_PARAMETER;
@@ -81,19 +153,15 @@ DWORD corvane::sys::direct::changeLease(bool renew, uint32_t ifIndex, const std:
     std::unique_lock lock(changes, std::defer_lock);
     if (!lock.try_lock_until(deadline))
         return ERROR_BUSY;
-    const dhcp::Clients clients = dhcp::Clients::scan();
-    const auto client = clients.managing(link.name);
-    if (!client)
+    const dhcp::Managers managers = dhcp::Managers::scan();
+    const auto manager = managers.managing(link.name, link.index);
+    if (!manager)
         return ERROR_NO_DHCP_CLIENT;
-    // Its options are replayed with our privilege: only for a client known to be genuine.
-    if (!client->verified)
-        return ERROR_ACCESS_DENIED;
-    if (client->kind == dhcp::ClientKind::Dhclient)
-        return action == Action::Release ? dhcp::dhclient::release(*client, link.name, deadline)
-                                         : dhcp::dhclient::renew(*client, link.name, deadline);
-    return action == Action::Release
-               ? dhcp::dhcpcd::release(*client, link.name, deadline)
-               : dhcp::dhcpcd::renew(*client, link.name, clients.dhcpcdDir(), deadline);
+    const auto lease = managers.leaseFor(link.name, link.index);
+    const auto added = userAddresses(link.index, lease ? lease->address : 0);
+    const DWORD rc = throughManager(managers, *manager, action, link, deadline, mayStartClients);
+    restore(link.index, added);
+    return rc;
 }
 
 namespace {

@@ -1,6 +1,8 @@
 // Real DHCP exchanges: dnsmasq serves from a peer namespace at the far end of a veth pair,
 // dhclient and dhcpcd lease here, and the library releases and renews through them. Every
 // process a test starts is stopped when it ends, passed or failed.
+#include "changes.h"
+#include "corvane_result.h"
 #include "dhcp/clients.h"
 #include "dhcp/dhclient.h"
 #include "dhcp/process.h"
@@ -375,20 +377,61 @@ TEST_F(DhcpExchange, NoClientThenNoServer) {
     EXPECT_FALSE(sys::dhcp::managed("dh0"));
     EXPECT_FALSE(sys::dhcp::leaseFor("dh0"));
 
-    // A renewal the server no longer answers runs out of time; the attempt is killed, and
-    // no client is left running half-started.
+    // A renewal the server no longer answers says so, and leaves the interface as it was:
+    // its address kept while the lease lasts, its client running and still asking.
     startDhclient();
-    ASSERT_TRUE(inPool(address("dh0")));
+    const std::string leased = address("dh0");
+    ASSERT_TRUE(inPool(leased));
     server_->stop();
+    IP_ADAPTER_INDEX_MAP m2 = entry(index_, "dh0");
+    const auto t0 = Clock::now();
+    EXPECT_EQ(IpRenewAddress(&m2), ERROR_DHCP_NO_ANSWER);
+    EXPECT_LT(Clock::now() - t0, 35 * kSecond);
+    EXPECT_EQ(address("dh0"), leased);
+    EXPECT_EQ(processes("dhclient").size(), 1u);
+    EXPECT_TRUE(sys::dhcp::managed("dh0"));
+    // The same through the helper's path, which starts no client: refused, nothing changed.
     const auto client = sys::dhcp::Clients::scan().managing("dh0");
     ASSERT_TRUE(client && client->running());
-    const auto t0 = Clock::now();
-    // Enough time to stop the running client even on a busy machine; the new one alone
-    // would wait a minute for an answer.
-    EXPECT_EQ(sys::dhcp::dhclient::renew(*client, "dh0", Clock::now() + 6 * kSecond),
-              ERROR_TIMEOUT);
-    EXPECT_LT(Clock::now() - t0, 8 * kSecond);
-    EXPECT_TRUE(processes("dhclient").empty());
+    EXPECT_EQ(sys::dhcp::dhclient::renew(*client, "dh0", Clock::now() + kSecond, false),
+              ERROR_DHCP_NOT_FROM_HELPER);
+    EXPECT_EQ(sys::direct::changeLease(false, index_, "dh0", false), ERROR_DHCP_NOT_FROM_HELPER);
+    EXPECT_EQ(sys::dhcp::Clients::scan().managing("dh0")->pid, client->pid);
+    EXPECT_EQ(address("dh0"), leased);
+}
+
+// Whether dh0 holds a pool address among others.
+bool leasedBeside() {
+    const std::string out = shOut("ip -4 -o addr show dev dh0 | awk '{print $4}'");
+    size_t pos = 0;
+    while (pos < out.size()) {
+        const size_t end = out.find('\n', pos);
+        const std::string a = out.substr(pos, end - pos);
+        if (inPool(a.substr(0, a.find('/'))))
+            return true;
+        pos = end == std::string::npos ? out.size() : end + 1;
+    }
+    return false;
+}
+
+// The addresses a user added beside the lease are there after a release and a renewal,
+// though dhclient's script flushes every address of the interface.
+TEST_F(DhcpExchange, UserAddressesSurviveReleaseAndRenew) {
+    sh("ip addr add 192.168.77.5/24 dev dh0 && ip addr add 10.99.0.200/24 dev dh0");
+    startDhclient();
+    ASSERT_TRUE(leasedBeside());
+    const auto user = [] {
+        return shOut("ip -4 -o addr show dev dh0 permanent | awk '{print $4}' | sort");
+    };
+    const std::string expected = "10.99.0.200/24\n192.168.77.5/24\n";
+    IP_ADAPTER_INDEX_MAP m = entry(index_, "dh0");
+    ASSERT_EQ(IpReleaseAddress(&m), NO_ERROR);
+    EXPECT_EQ(user(), expected);
+    ASSERT_EQ(IpRenewAddress(&m), NO_ERROR);
+    EXPECT_EQ(user(), expected);
+    EXPECT_TRUE(leasedBeside());
+    ASSERT_EQ(IpRenewAddress(&m), NO_ERROR);
+    EXPECT_EQ(user(), expected);
 }
 
 namespace {

@@ -31,6 +31,7 @@
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/prctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 
@@ -464,6 +465,58 @@ TEST_F(RenewNetns, SlowRenewalKeepsTheWindowAlive) {
     for (int i = 0; i < watch.seen.size(); ++i)
         std::cout << "  " << watch.at[i] << " ms: " << watch.seen[i].toStdString() << "\n";
     RecordProperty("longest_gap_ms", static_cast<int>(watch.waitGap));
+}
+
+// A manager has no release: the window goes on to the renewal without a message, and the
+// renewal is a new exchange through systemd-networkd on a private bus.
+TEST_F(RenewNetns, RenewThroughNetworkdSkipsTheRelease) {
+    CORVANE_REQUIRE_NETNS();
+    constexpr const char* networkd = "/lib/systemd/systemd-networkd";
+    ASSERT_EQ(::access(networkd, X_OK), 0) << networkd << " is not installed";
+    ASSERT_EQ(::access("/usr/bin/dbus-daemon", X_OK), 0);
+    serve();
+    // With a read-only /sys networkd knows no udev is coming and manages links at once.
+    ASSERT_EQ(::umount2("/sys", MNT_DETACH), 0);
+    ASSERT_EQ(::mount("sysfs", "/sys", "sysfs", MS_RDONLY, nullptr), 0);
+    sh("mkdir -p /run/dbus /run/systemd/network /run/systemd/netif/links "
+       "/run/systemd/netif/leases && chown -R systemd-network:systemd-network /run/systemd/netif");
+    std::ofstream("/run/systemd/network/50-corvane-rn0.network")
+        << "[Match]\nName=rn0\n[Network]\nDHCP=ipv4\nLinkLocalAddressing=no\n"
+           "IPv6AcceptRA=no\n[DHCPv4]\nUseHostname=no\nUseDNS=no\n";
+    struct Daemons {
+        pid_t bus = -1, networkd = -1;
+        ~Daemons() {
+            stopQuietly(networkd);
+            stopQuietly(bus);
+            shMayFail("rm -rf /run/dbus /run/systemd");
+        }
+    } daemons;
+    daemons.bus = spawnQuietly({"/usr/bin/dbus-daemon", "--system", "--nofork", "--nopidfile"});
+    ASSERT_TRUE(waitUntil([] { return ::access("/run/dbus/system_bus_socket", F_OK) == 0; },
+                          std::chrono::seconds(5)));
+    daemons.networkd = spawnQuietly({networkd});
+    const std::string lease =
+        "/run/systemd/netif/leases/" + std::to_string(::if_nametoindex("rn0"));
+    ASSERT_TRUE(waitUntil([&] { return inPool(address()) && ::access(lease.c_str(), F_OK) == 0; },
+                          std::chrono::seconds(20)));
+    struct stat before = {};
+    ASSERT_EQ(::stat(lease.c_str(), &before), 0);
+
+    TfrmMain& w = refreshed();
+    popupOn("rn0");
+    ASSERT_TRUE(w.acRenew->isEnabled()) << "networkd's DHCP is DHCP";
+    Watch watch(w);
+    w.acRenew->trigger();
+    EXPECT_EQ(texts(), std::vector<std::string>{});
+    EXPECT_TRUE(watch.seen.contains(QStringLiteral("wait Renew IP")))
+        << watch.seen.join('|').toStdString();
+    struct stat after = {};
+    ASSERT_EQ(::stat(lease.c_str(), &after), 0);
+    EXPECT_NE(after.st_mtim.tv_nsec + after.st_mtim.tv_sec * 1000000000LL,
+              before.st_mtim.tv_nsec + before.st_mtim.tv_sec * 1000000000LL)
+        << "a new lease";
+    EXPECT_TRUE(inPool(address()));
+    EXPECT_TRUE(clients().empty()) << "no DHCP client of our own started";
 }
 
 } // namespace

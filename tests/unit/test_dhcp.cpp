@@ -3,10 +3,13 @@
 #include "dhcp/clients.h"
 #include "dhcp/dhclient.h"
 #include "dhcp/dhcpcd.h"
+#include "dhcp/networkd.h"
+#include "dhcp/networkmanager.h"
 #include "dhcp/process.h"
 #include "iphlpapi.h"
 
 #include <arpa/inet.h>
+#include <climits>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -471,4 +474,56 @@ TEST(DhcpEntryPoints, MalformedMapEntriesAreRefusedFirst) {
         EXPECT_EQ(IpReleaseAddress(m), ERROR_INVALID_PARAMETER);
         EXPECT_EQ(IpRenewAddress(m), ERROR_INVALID_PARAMETER);
     }
+}
+
+TEST(ManagerLeases, NetworkdLeaseFileAndNetworkManagerOptions) {
+    using corvane::sys::dhcp::Lease;
+    namespace networkd = corvane::sys::dhcp::networkd;
+    namespace nm = corvane::sys::dhcp::networkmanager;
+    const auto lease = networkd::parseLeaseFile("# This is private data. Do not parse.\n"
+                                                "ADDRESS=10.99.0.55\nNETMASK=255.255.255.0\n"
+                                                "SERVER_ADDRESS=10.99.0.1\nLIFETIME=120\n",
+                                                1000);
+    ASSERT_TRUE(lease);
+    EXPECT_EQ(lease->address, ::inet_addr("10.99.0.55"));
+    EXPECT_EQ(lease->server, ::inet_addr("10.99.0.1"));
+    EXPECT_EQ(lease->obtained, 1000);
+    EXPECT_EQ(lease->expires, 1120);
+    EXPECT_EQ(networkd::parseLeaseFile("ADDRESS=10.0.0.1\nLIFETIME=4294967295\n", 5)->expires,
+              Lease::kNever);
+    // No address, or values that are no numbers: no lease, no expiry.
+    EXPECT_FALSE(networkd::parseLeaseFile("SERVER_ADDRESS=10.99.0.1\n", 5));
+    EXPECT_FALSE(networkd::parseLeaseFile(std::string("ADDRESS=10.0.0.\0"
+                                                      "1\n",
+                                                      18),
+                                          5));
+    EXPECT_EQ(networkd::parseLeaseFile("ADDRESS=10.0.0.1\nLIFETIME=12x\n", 5)->expires, 0);
+    EXPECT_EQ(networkd::parseLeaseFile("ADDRESS=10.0.0.1\nLIFETIME=99999999999\n", 5)->expires, 0);
+
+    const Lease nmLease = nm::leaseFromOptions({{"ip_address", "10.99.0.58"},
+                                                {"dhcp_server_identifier", "10.99.0.1"},
+                                                {"dhcp_lease_time", "120"},
+                                                {"expiry", "1796842178"}});
+    EXPECT_EQ(nmLease.address, ::inet_addr("10.99.0.58"));
+    EXPECT_EQ(nmLease.server, ::inet_addr("10.99.0.1"));
+    EXPECT_EQ(nmLease.expires, 1796842178);
+    EXPECT_EQ(nmLease.obtained, 1796842178 - 120);
+    EXPECT_EQ(nm::leaseFromOptions({{"dhcp_lease_time", "4294967295"}}).expires, Lease::kNever);
+    const Lease odd = nm::leaseFromOptions(
+        {{"ip_address", "nonsense"}, {"dhcp_lease_time", "500"}, {"expiry", "-4"}});
+    EXPECT_EQ(odd.address, 0u);
+    EXPECT_EQ(odd.expires, 0);
+    EXPECT_EQ(odd.obtained, 0);
+    // A lease time longer than what is left before the epoch's expiry gives no start.
+    EXPECT_EQ(nm::leaseFromOptions({{"dhcp_lease_time", "500"}, {"expiry", "100"}}).obtained, 0);
+}
+
+// The setting changed to make NetworkManager ask again always changes, and stays valid.
+TEST(ManagerLeases, DhcpTimeoutToggles) {
+    namespace nm = corvane::sys::dhcp::networkmanager;
+    for (const int32_t v : {0, 45, 1, 300, INT32_MAX}) {
+        EXPECT_NE(nm::toggledDhcpTimeout(v), v);
+        EXPECT_GE(nm::toggledDhcpTimeout(v), 0);
+    }
+    EXPECT_EQ(nm::toggledDhcpTimeout(0), INT32_MAX) << "never gives up";
 }

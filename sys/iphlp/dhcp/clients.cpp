@@ -365,14 +365,6 @@ std::optional<Lease> Clients::leaseFor(const std::string& ifName) const {
     return leaseOf(*client, ifName).value_or(Lease{});
 }
 
-std::optional<Lease> leaseFor(const std::string& ifName) {
-    return Clients::scan().leaseFor(ifName);
-}
-
-bool managed(const std::string& ifName) {
-    return Clients::scan().managing(ifName).has_value();
-}
-
 void forgetRememberedClients() {
     const std::lock_guard lock(memoryMutex);
     memory().clear();

@@ -57,7 +57,8 @@ private:
     std::string dhcpcdDir_;
 };
 
-// For the adapter list: one scan per call, so a listing should use Clients::scan() once.
+// Through whoever manages the interface (manager.h): one scan per call, so a listing
+// should use Managers::scan() once.
 std::optional<Lease> leaseFor(const std::string& ifName);
 bool managed(const std::string& ifName);
 

@@ -7,6 +7,7 @@
 #include <cctype>
 #include <cstdio>
 #include <ctime>
+#include <thread>
 
 namespace corvane::sys::dhcp::dhclient {
 namespace {
@@ -223,18 +224,22 @@ std::vector<std::string> stopCommand(const std::string& program, const Invocatio
 }
 
 std::vector<std::string> startCommand(const std::string& program, const Invocation& client) {
-    // One attempt, returning once the lease is bound; all of its interfaces again, since
-    // stopping it stopped them all.
+    // In the background at once, to keep asking however long the server is silent; all of
+    // its interfaces again, since stopping it stopped them all.
     auto argv = withOptions(program, client);
-    argv.emplace_back("-1");
+    argv.emplace_back("-nw");
     argv.insert(argv.end(), client.interfaces.begin(), client.interfaces.end());
     return argv;
 }
 
-DWORD release(const Invocation& client, const std::string& ifName, Clock::time_point deadline) {
+DWORD release(const Invocation& client, const std::string& ifName, Clock::time_point deadline,
+              bool mayStart) {
     // A client that is not running holds no lease: it was released or gave up already.
     if (!client.running())
         return NO_ERROR;
+    // -r is a second client, whose script would run inside the helper's sandbox.
+    if (!mayStart)
+        return ERROR_DHCP_NOT_FROM_HELPER;
     const std::string program = systemProgram("dhclient");
     if (program.empty())
         return ERROR_NO_DHCP_CLIENT;
@@ -245,20 +250,32 @@ DWORD release(const Invocation& client, const std::string& ifName, Clock::time_p
     return stopProcess(client.pid, client.startTime, deadline) ? NO_ERROR : ERROR_TIMEOUT;
 }
 
-DWORD renew(const Invocation& client, const std::string& ifName, Clock::time_point deadline) {
+DWORD renew(const Invocation& client, const std::string& ifName, Clock::time_point deadline,
+            bool mayStart) {
+    if (!mayStart)
+        return ERROR_DHCP_NOT_FROM_HELPER;
     const std::string program = systemProgram("dhclient");
     if (program.empty())
         return ERROR_NO_DHCP_CLIENT;
-    // A second client started beside a running one would not replace it: both would serve
-    // the interface. Stop the running one without releasing, then start it again.
-    if (client.running()) {
-        const DWORD rc = resultOf(run(stopCommand(program, client, ifName), deadline));
-        if (rc != NO_ERROR)
-            return rc;
-        if (!stopProcess(client.pid, client.startTime, deadline))
-            return ERROR_TIMEOUT;
-    }
-    return resultOf(run(startCommand(program, client), deadline));
+    // The new lease is told from the old by when it was obtained, in whole seconds: one
+    // obtained this very second is waited past.
+    const auto before = readLease(client.leaseFile, ifName);
+    while (before && before->obtained >= std::time(nullptr) && Clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    const int64_t asked = std::time(nullptr);
+    // Two clients would both serve the interface: the running one goes first.
+    if (client.running() && !killProcess(client.pid, client.startTime, deadline))
+        return ERROR_TIMEOUT;
+    const DWORD rc = resultOf(run(startCommand(program, client), deadline));
+    if (rc != NO_ERROR)
+        return rc;
+    const bool bound = waitUntil(
+        [&] {
+            const auto lease = readLease(client.leaseFile, ifName);
+            return lease && lease->obtained >= asked;
+        },
+        deadline);
+    return bound ? NO_ERROR : ERROR_DHCP_NO_ANSWER;
 }
 
 } // namespace corvane::sys::dhcp::dhclient

@@ -30,9 +30,14 @@ std::vector<std::string> stopCommand(const std::string& program, const Invocatio
                                      const std::string& ifName);
 std::vector<std::string> startCommand(const std::string& program, const Invocation& client);
 
-// Release sends DHCPRELEASE and stops the client; renewal starts it again for one attempt
-// (stopping a running one first, so that two never serve the same interface).
-DWORD release(const Invocation& client, const std::string& ifName, Clock::time_point deadline);
-DWORD renew(const Invocation& client, const std::string& ifName, Clock::time_point deadline);
+// Release sends DHCPRELEASE and stops the client. Renewal ends a running client without its
+// script (which would remove the interface's addresses) and starts it again in the
+// background, where it asks for its lease once more and goes on asking; it waits for the
+// new lease until the deadline, then answers ERROR_DHCP_NO_ANSWER with the client running.
+// Without mayStart (inside the privileged helper) nothing is started: refused.
+DWORD release(const Invocation& client, const std::string& ifName, Clock::time_point deadline,
+              bool mayStart = true);
+DWORD renew(const Invocation& client, const std::string& ifName, Clock::time_point deadline,
+            bool mayStart = true);
 
 } // namespace corvane::sys::dhcp::dhclient

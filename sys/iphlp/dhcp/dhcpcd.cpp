@@ -204,11 +204,13 @@ DWORD release(const Invocation& client, const std::string& ifName, Clock::time_p
 }
 
 DWORD renew(const Invocation& client, const std::string& ifName, const std::string& dir,
-            Clock::time_point deadline) {
+            Clock::time_point deadline, bool mayStart) {
     const std::string program = systemProgram("dhcpcd");
     if (program.empty())
         return ERROR_NO_DHCP_CLIENT;
     if (!client.running()) {
+        if (!mayStart)
+            return ERROR_DHCP_NOT_FROM_HELPER;
         // -n starts a daemon that is not running, and returns once it holds an address.
         return resultOf(run(command(program, client, "-n", ifName), deadline));
     }
@@ -221,7 +223,7 @@ DWORD renew(const Invocation& client, const std::string& ifName, const std::stri
         const auto now = foreignFileTime(leaseFile(dir, ifName));
         return now && (!before || now->tv_sec != before->tv_sec || now->tv_nsec != before->tv_nsec);
     };
-    return waitUntil(renewed, deadline) ? NO_ERROR : ERROR_TIMEOUT;
+    return waitUntil(renewed, deadline) ? NO_ERROR : ERROR_DHCP_NO_ANSWER;
 }
 
 } // namespace corvane::sys::dhcp::dhcpcd

@@ -31,8 +31,9 @@ std::vector<std::string> command(const std::string& program, const Invocation& c
 // A daemon serving one interface releases and exits. A manager cannot release one
 // interface from its command line without releasing them all: not supported.
 DWORD release(const Invocation& client, const std::string& ifName, Clock::time_point deadline);
-// Rebinds through a running daemon and waits for the new lease, or starts one.
+// Rebinds through a running daemon and waits for the new lease (ERROR_DHCP_NO_ANSWER when
+// none comes, the daemon left asking), or starts one, which mayStart must allow.
 DWORD renew(const Invocation& client, const std::string& ifName, const std::string& dir,
-            Clock::time_point deadline);
+            Clock::time_point deadline, bool mayStart = true);
 
 } // namespace corvane::sys::dhcp::dhcpcd

@@ -228,6 +228,14 @@ bool stopProcess(int pid, uint64_t startTime, Clock::time_point deadline) {
     return waitUntil(gone, Clock::now() + std::chrono::seconds(1));
 }
 
+bool killProcess(int pid, uint64_t startTime, Clock::time_point deadline) {
+    const auto gone = [&] { return processStartTime(pid) != startTime; };
+    if (startTime == 0 || gone())
+        return true;
+    ::kill(pid, SIGKILL);
+    return waitUntil(gone, deadline);
+}
+
 bool waitUntil(const std::function<bool()>& done, Clock::time_point deadline) {
     for (;;) {
         if (done())

@@ -51,6 +51,10 @@ uint64_t parseStartTime(std::string_view stat);
 // True when the process is gone.
 bool stopProcess(int pid, uint64_t startTime, Clock::time_point deadline);
 
+// Ends it with SIGKILL alone: a client so ended runs no script, which would take the
+// interface's addresses away. True when the process is gone.
+bool killProcess(int pid, uint64_t startTime, Clock::time_point deadline);
+
 // Polls until done() or the deadline; true when done() came true.
 bool waitUntil(const std::function<bool()>& done, Clock::time_point deadline);
 

@@ -1,0 +1,321 @@
+// Release and renewal through the network managers themselves: NetworkManager and
+// systemd-networkd run in this test's namespaces on a private system bus, dnsmasq serves
+// DHCP from a peer namespace, and the library drives them over the bus. Both daemons must
+// be installed: a missing one fails the test.
+#include "changes.h"
+#include "corvane_result.h"
+#include "dhcp/manager.h"
+#include "dhcp/networkd.h"
+#include "dhcp/networkmanager.h"
+#include "dhcp/process.h"
+#include "iphlpapi.h"
+#include "netns.h"
+
+#include <arpa/inet.h>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <iostream>
+#include <memory>
+#include <net/if.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+using namespace corvane;
+using namespace corvane::test;
+using sys::dhcp::Clock;
+
+namespace {
+
+constexpr auto kSecond = std::chrono::seconds(1);
+constexpr const char* kNetworkManager = "/usr/sbin/NetworkManager";
+constexpr const char* kNetworkd = "/lib/systemd/systemd-networkd";
+
+// Once per process: a host name, /run (the bus socket, the daemons' state) and the folders
+// NetworkManager keeps state in are the test's own; a read-only /sys tells both daemons
+// that no udev is coming, so they manage links at once.
+bool isolate() {
+    static const bool done = [] {
+        static const char host[] = "corvane-managers-test";
+        ::mkdir("/var/lib/NetworkManager", 0755);
+        return ::unshare(CLONE_NEWUTS) == 0 && ::sethostname(host, sizeof host - 1) == 0 &&
+               ::mount("tmpfs", "/run", "tmpfs", 0, "mode=0755") == 0 &&
+               ::mount("tmpfs", "/var/lib/NetworkManager", "tmpfs", 0, "mode=0755") == 0 &&
+               ::umount2("/sys", MNT_DETACH) == 0 &&
+               ::mount("sysfs", "/sys", "sysfs", MS_RDONLY, nullptr) == 0;
+    }();
+    return done;
+}
+
+// A process of the test's own, ended and reaped when the object goes.
+struct Daemon {
+    pid_t pid = -1;
+    Daemon() = default;
+    explicit Daemon(const std::vector<std::string>& argv) : pid(spawnQuietly(argv)) {}
+    ~Daemon() {
+        if (pid > 0)
+            stopQuietly(pid);
+    }
+    Daemon(const Daemon&) = delete;
+    Daemon& operator=(const Daemon&) = delete;
+};
+
+bool waitFor(const std::function<bool()>& done, std::chrono::seconds limit) {
+    return sys::dhcp::waitUntil(done, Clock::now() + limit);
+}
+
+std::vector<std::string> addresses(const char* ifName, const char* filter = "") {
+    const std::string out = shOut(std::string("ip -4 -o addr show dev ") + ifName + " " + filter +
+                                  " | awk '{print $4}'");
+    std::vector<std::string> list;
+    size_t pos = 0;
+    while (pos < out.size()) {
+        const size_t end = out.find('\n', pos);
+        list.push_back(out.substr(pos, end - pos));
+        pos = end == std::string::npos ? out.size() : end + 1;
+    }
+    return list;
+}
+
+bool inPool(const std::string& cidr) {
+    const std::string a = cidr.substr(0, cidr.find('/'));
+    const uint32_t host = ntohl(::inet_addr(a.c_str()));
+    return !a.empty() && host >= ntohl(::inet_addr("10.99.0.50")) &&
+           host <= ntohl(::inet_addr("10.99.0.60"));
+}
+
+std::string leased(const char* ifName) {
+    for (const std::string& a : addresses(ifName))
+        if (inPool(a))
+            return a;
+    return {};
+}
+
+IP_ADAPTER_INDEX_MAP entry(uint32_t index, const char* name) {
+    IP_ADAPTER_INDEX_MAP m{};
+    m.Index = index;
+    for (size_t i = 0; name[i] && i + 1 < MAX_ADAPTER_NAME; ++i)
+        m.Name[i] = static_cast<WCHAR>(name[i]);
+    return m;
+}
+
+// GetAdaptersInfo's DhcpEnabled for an interface; -1 when it is not listed.
+int dhcpEnabled(const char* ifName) {
+    ULONG size = 0;
+    if (GetAdaptersInfo(nullptr, &size) != ERROR_BUFFER_OVERFLOW)
+        return -1;
+    std::vector<unsigned char> buf(size);
+    auto* list = reinterpret_cast<IP_ADAPTER_INFO*>(buf.data());
+    if (GetAdaptersInfo(list, &size) != NO_ERROR)
+        return -1;
+    for (const IP_ADAPTER_INFO* a = list; a; a = a->Next)
+        if (std::string(a->AdapterName) == ifName)
+            return static_cast<int>(a->DhcpEnabled);
+    return -1;
+}
+
+class ManagerExchange : public ::testing::Test {
+protected:
+    void SetUp() override {
+        CORVANE_REQUIRE_NETNS();
+        for (const char* p :
+             {"/usr/sbin/dnsmasq", "/usr/bin/dbus-daemon", kNetworkManager, kNetworkd})
+            ASSERT_EQ(::access(p, X_OK), 0) << p << " is not installed";
+        ASSERT_TRUE(isolate());
+        files_ = "/tmp/" + uniqueName("corvane-managers");
+        peer_ = std::make_unique<PeerNamespace>("mgrsrv");
+        sh("ip link set lo up");
+        sh("ip link add mg0 type veth peer name mg1 netns " + peer_->name());
+        peer_->run("ip addr add 10.99.0.1/24 dev mg1");
+        peer_->run("ip link set mg1 up");
+        sh("ip link set mg0 up");
+        index_ = ::if_nametoindex("mg0");
+        serve();
+        sh("mkdir -p /run/dbus");
+        bus_ = std::make_unique<Daemon>(std::vector<std::string>{"/usr/bin/dbus-daemon", "--system",
+                                                                 "--nofork", "--nopidfile"});
+        ASSERT_TRUE(waitFor([] { return ::access("/run/dbus/system_bus_socket", F_OK) == 0; },
+                            5 * kSecond));
+    }
+    void TearDown() override {
+        daemon_.reset();
+        bus_.reset();
+        server_.reset();
+        shMayFail("ip link del mg0 2>/dev/null; rm -rf /run/dbus /run/systemd /run/NetworkManager");
+        peer_.reset();
+        shMayFail("rm -rf " + files_ + "*");
+    }
+    void serve() {
+        server_ = std::make_unique<Daemon>(std::vector<std::string>{
+            "/usr/sbin/ip", "netns", "exec", peer_->name(), "/usr/sbin/dnsmasq",
+            "--keep-in-foreground", "--conf-file=/dev/null", "--port=0", "--interface=mg1",
+            "--bind-interfaces", "--dhcp-authoritative",
+            "--dhcp-range=10.99.0.50,10.99.0.60,255.255.255.0,120",
+            "--dhcp-leasefile=" + files_ + ".leases", "--log-dhcp",
+            "--log-facility=" + files_ + ".log"});
+        ASSERT_TRUE(waitFor(
+            [&] { return shMayFail(peer_->exec("ss -Hlun 'sport = :67'") + " | grep -q .") == 0; },
+            5 * kSecond));
+    }
+    int acks() const {
+        return std::atoi(shOut("grep -c DHCPACK " + files_ + ".log 2>/dev/null || true").c_str());
+    }
+    void startNetworkManager() {
+        sh("mkdir -p " + files_ + ".nm");
+        std::ofstream(files_ + ".nm.conf")
+            << "[main]\nplugins=keyfile\ndhcp=internal\nno-auto-default=*\ndns=none\n"
+               "rc-manager=unmanaged\nhostname-mode=none\n[keyfile]\npath="
+            << files_ << ".nm\n[logging]\nlevel=WARN\n";
+        daemon_ = std::make_unique<Daemon>(std::vector<std::string>{
+            kNetworkManager, "--no-daemon", "--config=" + files_ + ".nm.conf",
+            "--state-file=" + files_ + ".nm.state"});
+        ASSERT_TRUE(
+            waitFor([] { return shMayFail("nmcli -t general status >/dev/null 2>&1") == 0; },
+                    10 * kSecond));
+        sh("nmcli connection add type ethernet ifname mg0 con-name corvane-mg0 ipv4.method auto "
+           "ipv6.method disabled >/dev/null");
+        ASSERT_TRUE(waitFor([] { return !leased("mg0").empty(); }, 20 * kSecond));
+    }
+    void startNetworkd() {
+        sh("mkdir -p /run/systemd/network /run/systemd/netif/links /run/systemd/netif/leases "
+           "/run/systemd/netif/lldp && chown -R systemd-network:systemd-network "
+           "/run/systemd/netif");
+        std::ofstream("/run/systemd/network/50-corvane-mg0.network")
+            << "[Match]\nName=mg0\n[Network]\nDHCP=ipv4\nLinkLocalAddressing=no\nIPv6AcceptRA=no\n"
+               "[DHCPv4]\nUseHostname=no\nUseDNS=no\n";
+        daemon_ = std::make_unique<Daemon>(std::vector<std::string>{kNetworkd});
+        ASSERT_TRUE(waitFor(
+            [&] { return !leased("mg0").empty() && sys::dhcp::networkd::readLease(index_); },
+            20 * kSecond));
+    }
+
+    std::unique_ptr<PeerNamespace> peer_;
+    std::unique_ptr<Daemon> server_, bus_, daemon_;
+    uint32_t index_ = 0;
+    std::string files_;
+};
+
+} // namespace
+
+TEST_F(ManagerExchange, NetworkManagerRenewsAndKeepsUserAddresses) {
+    startNetworkManager();
+    const auto managers = sys::dhcp::Managers::scan();
+    const auto manager = managers.managing("mg0", index_);
+    ASSERT_TRUE(manager);
+    EXPECT_EQ(manager->kind, sys::dhcp::ManagerKind::NetworkManager);
+    EXPECT_FALSE(managers.managing("lo", 1));
+    const auto listed = Clock::now();
+    EXPECT_EQ(dhcpEnabled("mg0"), 1);
+    std::cout
+        << "adapter list (two calls) with NetworkManager asked: "
+        << std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - listed).count()
+        << " us\n";
+    EXPECT_NE(dhcpEnabled("lo"), 1);
+    const auto lease = managers.leaseFor("mg0", index_);
+    ASSERT_TRUE(lease);
+    EXPECT_EQ(lease->server, ::inet_addr("10.99.0.1"));
+    EXPECT_EQ(lease->expires - lease->obtained, 120);
+
+    // From another network namespace on the same bus, an interface of the same name there is
+    // not the one NetworkManager manages here.
+    const pid_t child = ::fork();
+    if (child == 0) {
+        const bool alone =
+            ::unshare(CLONE_NEWNET) == 0 &&
+            std::system("ip link add mg0 type veth peer name mg9 && ip link set mg0 up") == 0 &&
+            !sys::dhcp::Managers::scan().managing("mg0", ::if_nametoindex("mg0"));
+        ::_exit(alone ? 0 : 1);
+    }
+    int status = -1;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+
+    sh("ip addr add 192.168.77.5/24 dev mg0");
+    IP_ADAPTER_INDEX_MAP m = entry(index_, "mg0");
+    // Its release would be disconnecting the device: refused, nothing changed.
+    EXPECT_EQ(IpReleaseAddress(&m), ERROR_DHCP_KEPT_BY_MANAGER);
+    EXPECT_FALSE(leased("mg0").empty());
+    const int before = acks();
+    const auto t0 = Clock::now();
+    ASSERT_EQ(IpRenewAddress(&m), NO_ERROR);
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t0);
+    std::cout << "renewal through NetworkManager: " << ms.count() << " ms\n";
+    EXPECT_GT(acks(), before) << "a new exchange with the server";
+    EXPECT_FALSE(leased("mg0").empty());
+    EXPECT_EQ(addresses("mg0", "permanent"), std::vector<std::string>{"192.168.77.5/24"});
+    EXPECT_EQ(managers.managing("mg0", index_)->kind, sys::dhcp::ManagerKind::NetworkManager);
+}
+
+TEST_F(ManagerExchange, NetworkManagerWithASilentServerKeepsTheLease) {
+    startNetworkManager();
+    const std::string address = leased("mg0");
+    server_.reset();
+    const auto managers = sys::dhcp::Managers::scan();
+    const auto manager = managers.managing("mg0", index_);
+    ASSERT_TRUE(manager);
+    const auto asked = Clock::now();
+    EXPECT_EQ(sys::dhcp::networkmanager::renew(managers.bus(), manager->object,
+                                               Clock::now() + 4 * kSecond),
+              ERROR_DHCP_NO_ANSWER);
+    EXPECT_EQ(leased("mg0"), address);
+    EXPECT_TRUE(sys::dhcp::managed("mg0"));
+    EXPECT_EQ(dhcpEnabled("mg0"), 1);
+    // Past NetworkManager's default DHCP timeout of 45 seconds the address is still there:
+    // its lease lasts 120.
+    std::this_thread::sleep_until(asked + 50 * kSecond);
+    EXPECT_EQ(leased("mg0"), address);
+    EXPECT_TRUE(sys::dhcp::managed("mg0"));
+    // Still asking: the server, back, is heard.
+    const int before = acks();
+    serve();
+    EXPECT_TRUE(waitFor([&] { return acks() > before; }, 20 * kSecond));
+    EXPECT_EQ(leased("mg0"), address);
+}
+
+TEST_F(ManagerExchange, NetworkdRenewsAndKeepsUserAddresses) {
+    startNetworkd();
+    const auto managers = sys::dhcp::Managers::scan();
+    const auto manager = managers.managing("mg0", index_);
+    ASSERT_TRUE(manager);
+    EXPECT_EQ(manager->kind, sys::dhcp::ManagerKind::Networkd);
+    EXPECT_EQ(dhcpEnabled("mg0"), 1);
+    EXPECT_NE(dhcpEnabled("lo"), 1);
+    const auto lease = managers.leaseFor("mg0", index_);
+    ASSERT_TRUE(lease);
+    EXPECT_EQ(lease->server, ::inet_addr("10.99.0.1"));
+    EXPECT_EQ(lease->address,
+              ::inet_addr(leased("mg0").substr(0, leased("mg0").find('/')).c_str()));
+
+    sh("ip addr add 192.168.77.5/24 dev mg0");
+    IP_ADAPTER_INDEX_MAP m = entry(index_, "mg0");
+    EXPECT_EQ(IpReleaseAddress(&m), ERROR_DHCP_KEPT_BY_MANAGER);
+    const int before = acks();
+    const auto t0 = Clock::now();
+    ASSERT_EQ(IpRenewAddress(&m), NO_ERROR);
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t0);
+    std::cout << "renewal through systemd-networkd: " << ms.count() << " ms\n";
+    EXPECT_GT(acks(), before) << "a new exchange with the server";
+    EXPECT_FALSE(leased("mg0").empty());
+    EXPECT_EQ(addresses("mg0", "permanent"), std::vector<std::string>{"192.168.77.5/24"});
+}
+
+TEST_F(ManagerExchange, NetworkdWithASilentServerKeepsTheLease) {
+    startNetworkd();
+    const std::string address = leased("mg0");
+    server_.reset();
+    const auto managers = sys::dhcp::Managers::scan();
+    const auto manager = managers.managing("mg0", index_);
+    ASSERT_TRUE(manager);
+    EXPECT_EQ(sys::dhcp::networkd::renew(managers.bus(), manager->object, index_,
+                                         Clock::now() + 4 * kSecond),
+              ERROR_DHCP_NO_ANSWER);
+    EXPECT_EQ(leased("mg0"), address);
+    EXPECT_TRUE(sys::dhcp::managed("mg0"));
+    // networkd asks again on its own schedule (a minute or more away); its lease stays.
+    EXPECT_TRUE(sys::dhcp::networkd::readLease(index_));
+}
