@@ -29,6 +29,9 @@ test=(
     dbus-daemon python3-dbus python3-dbusmock systemd
     # the real polkitd: the policy test and the package check
     polkitd
+    # the network managers the DHCP and route keeper tests drive inside their namespaces
+    # (systemd-networkd comes with systemd); never started on the machine itself, see below
+    network-manager
     # the checks of the Debian package, its desktop entry, AppStream metadata and manual page,
     # the window found on the virtual screen
     lintian desktop-file-utils appstream man-db x11-utils
@@ -61,7 +64,8 @@ if [ "${1:-}" = --list ]; then
     exit 0
 fi
 [ $# -le 1 ] || usage
-group_of "${1:-test}"
+set -- "${1:-test}"
+group_of "$1"
 
 missing=()
 for p in "${packages[@]}"; do
@@ -75,7 +79,20 @@ echo "Installing: ${missing[*]}" >&2
 sudo_cmd=()
 [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
 export DEBIAN_FRONTEND=noninteractive
+# A test machine gets the network managers' programs, not their services: Debian's
+# policy-rc.d keeps the packages from starting them while they are installed.
+policy=/usr/sbin/policy-rc.d
+made_policy=
+if [ "$1" != run ] && [ ! -e "$policy" ]; then
+    printf '#!/bin/sh\n# Left by corvane scripts/deps.sh while it installs test tools.\nexit 101\n' |
+        "${sudo_cmd[@]}" tee "$policy" >/dev/null
+    "${sudo_cmd[@]}" chmod 0755 "$policy"
+    made_policy=1
+fi
+status=0
 {
-    "${sudo_cmd[@]}" apt-get update -qq
-    "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
-} >&2
+    "${sudo_cmd[@]}" apt-get update -qq &&
+        "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+} >&2 || status=$?
+[ -z "$made_policy" ] || "${sudo_cmd[@]}" rm -f "$policy"
+exit "$status"
