@@ -2,6 +2,7 @@
 
 #include "corvane_result.h"
 #include "foreign_file.h"
+#include "keyvalue.h"
 
 #include <arpa/inet.h>
 #include <cstring>
@@ -98,18 +99,7 @@ std::optional<Lease> parseDump(std::string_view text, int64_t written) {
     Options o;
     uint32_t address = 0;
     bool any = false;
-    size_t pos = 0;
-    while (pos < text.size()) {
-        size_t end = text.find('\n', pos);
-        if (end == std::string_view::npos)
-            end = text.size();
-        const std::string_view line = text.substr(pos, end - pos);
-        pos = end + 1;
-        const size_t eq = line.find('=');
-        if (eq == std::string_view::npos)
-            continue;
-        const std::string_view key = line.substr(0, eq);
-        std::string value(line.substr(eq + 1));
+    forEachKeyValue(text, [&](std::string_view key, std::string value) {
         if (value.size() >= 2 && value.front() == '\'' && value.back() == '\'')
             value = value.substr(1, value.size() - 2);
         in_addr a{};
@@ -121,12 +111,10 @@ std::optional<Lease> parseDump(std::string_view text, int64_t written) {
             o.server = a.s_addr;
             any = true;
         } else if (key == "dhcp_lease_time") {
-            char* stop = nullptr;
-            const unsigned long long v = std::strtoull(value.c_str(), &stop, 10);
-            if (*stop == '\0' && !value.empty() && v <= 0xFFFFFFFFULL)
-                o.leaseTime = static_cast<uint32_t>(v);
+            if (const auto v = parseU32(value))
+                o.leaseTime = *v;
         }
-    }
+    });
     if (!any)
         return std::nullopt;
     return leaseFrom(address, o, written);

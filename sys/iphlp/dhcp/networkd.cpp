@@ -2,6 +2,7 @@
 
 #include "corvane_result.h"
 #include "foreign_file.h"
+#include "keyvalue.h"
 
 #include <arpa/inet.h>
 #include <array>
@@ -60,20 +61,7 @@ std::optional<std::string> link(sd_bus* bus, uint32_t ifIndex, const std::string
 std::optional<Lease> parseLeaseFile(std::string_view text, int64_t written) {
     Lease lease;
     bool any = false;
-    size_t pos = 0;
-    while (pos < text.size()) {
-        size_t end = text.find('\n', pos);
-        if (end == std::string_view::npos)
-            end = text.size();
-        const std::string_view line = text.substr(pos, end - pos);
-        pos = end + 1;
-        const size_t eq = line.find('=');
-        if (eq == std::string_view::npos)
-            continue;
-        const std::string_view key = line.substr(0, eq);
-        const std::string value(line.substr(eq + 1));
-        if (value.find('\0') != std::string::npos)
-            continue;
+    forEachKeyValue(text, [&](std::string_view key, const std::string& value) {
         in_addr a{};
         if (key == "ADDRESS" && ::inet_pton(AF_INET, value.c_str(), &a) == 1) {
             lease.address = a.s_addr;
@@ -81,12 +69,10 @@ std::optional<Lease> parseLeaseFile(std::string_view text, int64_t written) {
         } else if (key == "SERVER_ADDRESS" && ::inet_pton(AF_INET, value.c_str(), &a) == 1) {
             lease.server = a.s_addr;
         } else if (key == "LIFETIME" && written > 0) {
-            char* stop = nullptr;
-            const unsigned long long v = std::strtoull(value.c_str(), &stop, 10);
-            if (*stop == '\0' && !value.empty() && v <= 0xFFFFFFFFULL)
-                lease.expires = v == 0xFFFFFFFFULL ? Lease::kNever : written + int64_t(v);
+            if (const auto v = parseU32(value))
+                lease.expires = *v == 0xFFFFFFFFU ? Lease::kNever : written + int64_t(*v);
         }
-    }
+    });
     if (!any)
         return std::nullopt;
     lease.obtained = written;
