@@ -21,8 +21,8 @@ public:
         // come at most this often.
         Duration debounce{150};
         // A stored route that went while its link and addresses stayed was deleted by
-        // someone: Corvane deletes a route before it takes the name out of the store, and
-        // the route must not be back before the store says so.
+        // someone, who may take its name out of the store only afterwards (Corvane itself
+        // takes it out first): the route must not be back before the store says so.
         Duration deletionGrace{1000};
         Duration firstBackoff{1000};
         Duration maxBackoff{30000};

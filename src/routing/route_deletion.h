@@ -17,7 +17,8 @@ namespace corvane {
 using DeletionRefused = std::function<void(std::size_t index, DWORD code)>;
 
 // Deletes every route in order; a row that exists only in the store leaves the store alone.
-// The names of what went are removed from the store in one write at the end. Returns, per
+// The stored names of all of them leave the store in one write before the first deletion;
+// those of refused routes go back in one more write at the end. Returns, per
 // route, whether it went. progress is called at most a few milliseconds apart and may run
 // the event loop: the caller keeps refreshes of the routing list away until this returns.
 std::vector<bool> deleteRoutes(const std::vector<RouteRow>& routes, const DeletionRefused& refused,

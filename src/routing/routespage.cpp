@@ -338,9 +338,20 @@ void RoutesPage::acModifyRouteExecute() {
     if (!record)
         return;
 
+    // The old name leaves the store before the old route leaves the kernel, as in a deletion:
+    // the route keeper would bring back a stored route found missing.
+    const bool oldStored = hasPersistentName(old) && IsPersistent(persistentRouteName(old));
+    if (oldStored)
+        SetPersistent(persistentRouteName(old), false);
+    const auto oldNameBack = [&] {
+        if (oldStored)
+            SetPersistent(persistentRouteName(old), true);
+    };
     MIB_IPFORWARDROW deletion = routeDeletionRecord(old);
     const DWORD deleteRc = iphlp().DeleteIpForwardEntry(&deletion);
     if (deleteRc != NO_ERROR) {
+        // The old route stays, and stays as persistent as it was; back before the box.
+        oldNameBack();
         if (const int r = rowOf(*lvFwTableModel, old); r >= 0)
             lvFwTable->selectionModel()->select(lvFwTableModel->index(r, 0),
                                                 QItemSelectionModel::Deselect |
@@ -352,13 +363,15 @@ void RoutesPage::acModifyRouteExecute() {
     }
     const DWORD rc = iphlp().SetIpForwardEntry(&*record);
     if (rc != NO_ERROR) {
-        // The old route goes back, and with it stays its persistent mark: a refused change
-        // must not leave the user with neither route. Back before anything is said: a
-        // message box waits for the user, and a crash meanwhile would lose the route.
+        // The old route goes back, and with it its persistent mark: a refused change must not
+        // leave the user with neither route. Back before anything is said: a message box
+        // waits for the user, and a crash meanwhile would lose the route. The mark goes back
+        // even when the route could not: the store then still brings it back later.
         DWORD backRc = NO_ERROR;
         if (deleteRc == NO_ERROR) {
             MIB_IPFORWARDROW back = restoreRecord(old);
             backRc = iphlp().SetIpForwardEntry(&back);
+            oldNameBack();
         }
         ReportFailureForced(QStringLiteral("SetIPForwardEntry"), rc);
         if (backRc != NO_ERROR)
@@ -370,8 +383,6 @@ void RoutesPage::acModifyRouteExecute() {
         return;
     }
     if (deleteRc == NO_ERROR) {
-        if (hasPersistentName(old))
-            SetPersistent(persistentRouteName(old), false);
         if (const int r = rowOf(*lvFwTableModel, old); r >= 0)
             lvFwTableModel->removeRows(r, 1);
     }

@@ -4,6 +4,7 @@
 #include "../gui/gui_fixture.h"
 #include "interfaces/iftable_rows.h"
 #include "netns.h"
+#include "platform/iphelper.h"
 #include "routing/frmip.h"
 #include "routing/frmmodifyroutes.h"
 #include "routing/frmroutelist.h"
@@ -401,10 +402,15 @@ TEST_F(RouteDialogs, ARefusedModifyKeepsTheOldRoute) {
         [&](TfrmModifyRoutes& d) { d.edtNextHop->setText(QStringLiteral("10.99.0.1")); });
     // The route is back before the refusal is said: the box waits for the user.
     std::string whileSaid;
-    prompts.whileOpen = [&](const MessageRequest&) { whileSaid = kernelRoute("10.61.0.0/16"); };
+    bool storedWhileSaid = false;
+    prompts.whileOpen = [&](const MessageRequest&) {
+        whileSaid = kernelRoute("10.61.0.0/16");
+        storedWhileSaid = IsPersistent(oldName);
+    };
     w.acModifyRoute->trigger();
     prompts.whileOpen = nullptr;
     EXPECT_EQ(whileSaid, "10.61.0.0/16 10.40.0.2 rd0 7 global\n");
+    EXPECT_TRUE(storedWhileSaid) << "its stored name is back with it";
     EXPECT_EQ(protocolOf("10.61.0.0/16"), protocol) << "back as it was made";
     ASSERT_EQ(prompts.messages.size(), 1u);
     EXPECT_TRUE(prompts.messages[0].text.startsWith("SetIPForwardEntry failed: "))
@@ -413,6 +419,60 @@ TEST_F(RouteDialogs, ARefusedModifyKeepsTheOldRoute) {
     EXPECT_TRUE(IsPersistent(oldName));
     EXPECT_FALSE(w.tmrModifyUpdate->isActive());
     EXPECT_GE(routeRow(QStringLiteral("10.61.0.0"), QStringLiteral("10.40.0.2")), 0);
+}
+
+// The kernel's deletion, watched: whether the name watched is stored at each call.
+Entry<decltype(&::DeleteIpForwardEntry)> boundDeleteForward;
+std::string watchedName;
+std::vector<bool> storedAtDeletion;
+DWORD deleteForwardWatched(MIB_IPFORWARDROW* row) {
+    storedAtDeletion.push_back(IsPersistent(watchedName));
+    return boundDeleteForward(row);
+}
+
+// A route keeper puts back a stored route it finds missing: the old name is out of the store
+// before the old route leaves the kernel, and back when the old route stays.
+TEST_F(RouteDialogs, ModifyTakesTheOldNameOutBeforeDeletingTheOldRoute) {
+    CORVANE_REQUIRE_NETNS();
+    sh("ip route add 10.64.0.0/16 via 10.40.0.2 metric 7");
+    watchedName = "10.64.0.0,255.255.0.0,10.40.0.2,7";
+    ASSERT_TRUE(SetPersistent(watchedName, true));
+    TfrmMain& w = refreshed();
+    boundDeleteForward = iphlp().DeleteIpForwardEntry;
+    iphlp().DeleteIpForwardEntry.set(&deleteForwardWatched);
+    storedAtDeletion.clear();
+    w.tsRoutes->lvFwTable->selectRow(routeRow(QStringLiteral("10.64.0.0")));
+    answerRouteDialog([](TfrmModifyRoutes& d) { d.cbxMetric->setEditText(QStringLiteral("9")); });
+    w.acModifyRoute->trigger();
+    EXPECT_EQ(storedAtDeletion, std::vector<bool>{false});
+    EXPECT_EQ(kernelRoute("10.64.0.0/16"), "10.64.0.0/16 10.40.0.2 rd0 9 global\n");
+    EXPECT_FALSE(IsPersistent(watchedName));
+    EXPECT_TRUE(IsPersistent("10.64.0.0,255.255.0.0,10.40.0.2,9"));
+
+    // A twin the row cannot tell apart: the old route is not deleted and keeps its name, told
+    // while the name is already back; the new route is made all the same.
+    sh("ip route add 10.65.0.0/16 via 10.40.0.2 metric 7 && "
+       "ip route add 10.65.0.0/16 via 10.40.0.2 metric 7 tos 0x10");
+    watchedName = "10.65.0.0,255.255.0.0,10.40.0.2,7";
+    ASSERT_TRUE(SetPersistent(watchedName, true));
+    w.tmrModifyUpdateTimer();
+    refreshed();
+    prompts.messages.clear();
+    storedAtDeletion.clear();
+    w.tsRoutes->lvFwTable->selectRow(routeRow(QStringLiteral("10.65.0.0")));
+    answerRouteDialog([](TfrmModifyRoutes& d) { d.cbxMetric->setEditText(QStringLiteral("9")); });
+    bool storedWhileSaid = false;
+    prompts.whileOpen = [&](const MessageRequest&) { storedWhileSaid = IsPersistent(watchedName); };
+    w.acModifyRoute->trigger();
+    prompts.whileOpen = nullptr;
+    iphlp().DeleteIpForwardEntry = boundDeleteForward;
+    EXPECT_EQ(storedAtDeletion, std::vector<bool>{false});
+    ASSERT_EQ(prompts.messages.size(), 1u);
+    EXPECT_TRUE(prompts.messages[0].text.startsWith("Couldn't DeleteIpForwardEntry (10.65.0.0 "))
+        << prompts.messages[0].text.toStdString();
+    EXPECT_TRUE(storedWhileSaid);
+    EXPECT_TRUE(IsPersistent(watchedName));
+    EXPECT_EQ(shOut("ip route show 10.65.0.0/16 metric 7 | wc -l"), "2\n");
 }
 
 // An on-link route shows the interface's address as its next hop; put back, it is still the

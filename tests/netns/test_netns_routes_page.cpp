@@ -368,6 +368,78 @@ TEST_F(RoutesPageNetns, DeletionTellsRoutesApartByMetricOrRefuses) {
     EXPECT_FALSE(w.tsRoutes->lvFwTable->selectionModel()->isRowSelected(twin, {}));
 }
 
+namespace {
+// The kernel's deletion, watched: which of the watched names the store holds at each call.
+Entry<decltype(&::DeleteIpForwardEntry)> boundDeleteForward;
+std::vector<std::string> watchedNames;
+std::vector<std::vector<std::string>> storedAtDeletion;
+DWORD deleteForwardWatched(MIB_IPFORWARDROW* row) {
+    std::vector<std::string>& stored = storedAtDeletion.emplace_back();
+    for (const std::string& name : watchedNames)
+        if (IsPersistent(name))
+            stored.push_back(name);
+    return boundDeleteForward(row);
+}
+} // namespace
+
+// A route keeper puts back any stored route it finds missing: every name leaves the store
+// before the first route leaves the kernel, and only refused routes that were stored get
+// theirs back, at the end.
+TEST_F(RoutesPageNetns, StoredNamesLeaveBeforeAnyRouteIsDeleted) {
+    CORVANE_REQUIRE_NETNS();
+    // Two twins the row cannot tell apart are refused; one stored, one not.
+    sh("ip route add 10.45.0.0/16 via 10.20.0.2 metric 5 && "
+       "ip route add 10.45.0.0/16 via 10.20.0.2 metric 5 tos 0x10 && "
+       "ip route add 10.46.0.0/16 via 10.20.0.2 && ip route add 10.47.0.0/16 via 10.20.0.2 && "
+       "ip route add 10.48.0.0/16 via 10.20.0.2 metric 6 && "
+       "ip route add 10.48.0.0/16 via 10.20.0.2 metric 6 tos 0x10");
+    const std::string twin = "10.45.0.0,255.255.0.0,10.20.0.2,5";
+    const std::string second = "10.46.0.0,255.255.0.0,10.20.0.2,0";
+    const std::string third = "10.47.0.0,255.255.0.0,10.20.0.2,0";
+    const std::string unstoredTwin = "10.48.0.0,255.255.0.0,10.20.0.2,6";
+    for (const std::string& name : {twin, second, third})
+        ASSERT_TRUE(SetPersistent(name, true));
+    setOption(Option::AutoUpdate, true);
+    TfrmMain& w = refreshed();
+    select({rowOf("10.45.0.0"), rowOf("10.46.0.0"), rowOf("10.47.0.0"), rowOf("10.48.0.0")});
+
+    watchedNames = {twin, second, third, unstoredTwin};
+    storedAtDeletion.clear();
+    boundDeleteForward = iphlp().DeleteIpForwardEntry;
+    iphlp().DeleteIpForwardEntry.set(&deleteForwardWatched);
+    std::vector<std::string> kernelWhileSaid;
+    prompts.answer(MsgAnswer::Yes);
+    prompts.whileOpen = [&](const MessageRequest& box) {
+        if (box.caption == "Error" && kernelWhileSaid.empty())
+            kernelWhileSaid = {shOut("ip route show 10.46.0.0/16"),
+                               shOut("ip route show 10.47.0.0/16")};
+    };
+    w.tsRoutes->acDeleteRouteExecute();
+    prompts.whileOpen = nullptr;
+    iphlp().DeleteIpForwardEntry = boundDeleteForward;
+
+    ASSERT_EQ(storedAtDeletion.size(), 4U);
+    for (const std::vector<std::string>& stored : storedAtDeletion)
+        EXPECT_TRUE(stored.empty()) << stored.front();
+    // At the first refusal the later routes were still in the kernel, no longer stored: what
+    // a crash there would leave.
+    ASSERT_EQ(kernelWhileSaid.size(), 2U);
+    EXPECT_NE(kernelWhileSaid[0], "");
+    EXPECT_NE(kernelWhileSaid[1], "");
+    EXPECT_EQ(shOut("ip route show 10.46.0.0/16") + shOut("ip route show 10.47.0.0/16"), "");
+    EXPECT_EQ(shOut("ip route show 10.45.0.0/16 | wc -l"), "2\n");
+    EXPECT_TRUE(IsPersistent(twin));
+    EXPECT_FALSE(IsPersistent(second));
+    EXPECT_FALSE(IsPersistent(third));
+    EXPECT_FALSE(IsPersistent(unstoredTwin)) << "a refused route gains no name";
+    EXPECT_EQ(ReadPersistentRouteNames().size(), 1U);
+    // A refresh shows the refused routes as they are: the stored one still marked.
+    refreshed();
+    EXPECT_EQ(rowOf("10.46.0.0"), -1);
+    EXPECT_EQ(text(rowOf("10.45.0.0"), fwcol::Persistent), "yes");
+    EXPECT_EQ(text(rowOf("10.48.0.0"), fwcol::Persistent), "");
+}
+
 // An IPv4 route through an IPv6 gateway: the table cannot name its next hop. Shown with
 // 0.0.0.0, never as an on-link route, and never stored or restored as one.
 TEST_F(RoutesPageNetns, IpRouteThroughAnIpv6Gateway) {
