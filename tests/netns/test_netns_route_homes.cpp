@@ -9,8 +9,11 @@
 #include "netns.h"
 #include "registry/location.h"
 #include "registry/store.h"
+#include "routing/persistentroutes.h"
+#include "shell/machinestore.h"
 
 #include <chrono>
+#include <cstdlib>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <iostream>
@@ -286,4 +289,31 @@ TEST_F(RouteHomes, NetworkdDropinFolderThroughALinkIsRefusedAndTheRouteStillStor
     EXPECT_EQ(shOut("ls -A " + files_ + "/elsewhere"), "");
     store(false);
     EXPECT_FALSE(stored());
+}
+
+TEST_F(RouteHomes, ProgramRunAsRootPlacesAndForgetsDirectly) {
+    startNetworkd();
+    const std::string folder = files_ + "/program";
+    const char* before = std::getenv(reg::kConfigDirVariable);
+    const std::optional<std::string> saved =
+        before ? std::optional<std::string>(before) : std::nullopt;
+    ::setenv(reg::kConfigDirVariable, folder.c_str(), 1);
+    resetMachineStore();
+    ASSERT_FALSE(persistentRoutesThroughHelper());
+    sh("ip route add 10.95.0.0/16 via 10.66.0.2 metric 3");
+    EXPECT_TRUE(SetPersistent(kRoute, true));
+    EXPECT_EQ(::access(kDropin, F_OK), 0);
+    EXPECT_EQ(shMayFail("grep -q 'networkd:" + std::string(kDropin) + "' " + folder + "/" +
+                        reg::kMachineStoreFile),
+              0)
+        << shOut("cat " + folder + "/" + reg::kMachineStoreFile);
+    EXPECT_TRUE(IsPersistent(kRoute));
+    EXPECT_TRUE(SetPersistent(std::vector<std::string>{kRoute}, false));
+    EXPECT_FALSE(IsPersistent(kRoute));
+    EXPECT_NE(::access(kDropin, F_OK), 0);
+    if (saved)
+        ::setenv(reg::kConfigDirVariable, saved->c_str(), 1);
+    else
+        ::unsetenv(reg::kConfigDirVariable);
+    resetMachineStore();
 }
