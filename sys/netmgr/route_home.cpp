@@ -28,6 +28,14 @@ constexpr const char* kNmConnection = "org.freedesktop.NetworkManager.Settings.C
 constexpr const char* kNetworkd = "org.freedesktop.network1";
 constexpr uint32_t kPreserveExternalIp = 0x1; // NM_DEVICE_REAPPLY_FLAGS_PRESERVE_EXTERNAL_IP
 
+// What a change to a manager's routes came to.
+struct Change {
+    enum Kind { Made, AlreadySo, Failed };
+    Kind kind = Made;
+    std::string failure; // Failed
+    static Change failed(std::string why) { return {Failed, std::move(why)}; }
+};
+
 struct Interface {
     uint32_t index = 0;
     std::string name;
@@ -375,32 +383,32 @@ void reapply(sd_bus* bus, const std::string& device) {
 }
 
 // Changes the profile's routes: ours dropped (the first entry matching) or added (unless an
-// entry matches already). "" when done, "=" when nothing needed changing, else the failure.
-std::string changeNmProfile(sd_bus* bus, const std::string& connection, const reg::RouteName& route,
-                            bool add) {
+// entry matches already).
+Change changeNmProfile(sd_bus* bus, const std::string& connection, const reg::RouteName& route,
+                       bool add) {
     bus::Call settings;
     if (sd_bus_call_method(bus, kNm, connection.c_str(), kNmConnection, "GetSettings",
                            &settings.error, &settings.reply, "") < 0)
-        return "its settings could not be read (" + settings.errorText() + ")";
+        return Change::failed("its settings could not be read (" + settings.errorText() + ")");
     std::vector<NmRoute> routes;
     if (readNmRoutes(settings.reply, routes) < 0)
-        return "its settings could not be read";
+        return Change::failed("its settings could not be read");
     std::vector<bool> drop(routes.size(), false);
     size_t match = 0;
     while (match < routes.size() && !sameRoute(routes[match], route))
         ++match;
     if (add ? match < routes.size() : match == routes.size())
-        return "=";
+        return {Change::AlreadySo, {}};
     if (!add)
         drop[match] = true;
     sd_bus_message* update = nullptr;
     if (updateMessage(bus, connection, settings.reply, drop, add ? &route : nullptr, &update) < 0)
-        return "its settings could not be rewritten";
+        return Change::failed("its settings could not be rewritten");
     bus::Call call;
     const int r = sd_bus_call(bus, update, 0, &call.error, &call.reply);
     sd_bus_message_unref(update);
     if (r < 0)
-        return "it refused the change (" + call.errorText() + ")";
+        return Change::failed("it refused the change (" + call.errorText() + ")");
     return {};
 }
 
@@ -459,27 +467,31 @@ std::string reload(sd_bus* bus) {
     return {};
 }
 
-// A folder of ours to write in: made when missing, never through a link.
+// A folder of ours to write in, never reached through a link.
 bool ownFolder(const std::string& path) {
-    if (::mkdir(path.c_str(), 0755) != 0 && errno != EEXIST)
-        return false;
     struct stat st {};
     return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid();
 }
 
-// Adds the route to the drop-in or takes it out; the file goes with its last route. "" when
-// changed, "=" when it already was so, else the failure.
-std::string changeDropin(const std::string& path, const reg::RouteName& route, bool add) {
+// Adds the route to the drop-in or takes it out; the file goes with its last route.
+Change changeDropin(const std::string& path, const reg::RouteName& route, bool add) {
     const std::string folder = path.substr(0, path.rfind('/'));
     try {
-        if (add && !ownFolder(folder))
-            return "the folder " + bus::printable(folder) + " could not be made";
+        if (add && ::mkdir(folder.c_str(), 0755) != 0 && errno != EEXIST)
+            return Change::failed("the folder " + bus::printable(folder) +
+                                  " could not be made: " + std::strerror(errno));
+        if (!ownFolder(folder)) {
+            struct stat st {};
+            if (!add && ::lstat(folder.c_str(), &st) != 0 && errno == ENOENT)
+                return {Change::AlreadySo, {}}; // nothing of ours is there to take out
+            return Change::failed(bus::printable(folder) + " is not a folder of ours; left alone");
+        }
         std::vector<reg::RouteName> routes;
         if (const auto file = reg::readWholeFile(path, 1 << 20))
             routes = parseDropin(file->text);
         const auto at = std::find(routes.begin(), routes.end(), route);
         if (add == (at != routes.end()))
-            return "=";
+            return {Change::AlreadySo, {}};
         if (add)
             routes.push_back(route);
         else
@@ -488,12 +500,13 @@ std::string changeDropin(const std::string& path, const reg::RouteName& route, b
             reg::writeFileAtomically(path, dropinText(routes), 0644);
         } else {
             if (::unlink(path.c_str()) != 0 && errno != ENOENT)
-                return bus::printable(path) + " could not be removed: " + std::strerror(errno);
+                return Change::failed(bus::printable(path) +
+                                      " could not be removed: " + std::strerror(errno));
             ::rmdir(folder.c_str()); // stays when it holds drop-ins of others
         }
         return {};
     } catch (const reg::StoreError& error) {
-        return bus::printable(error.what());
+        return Change::failed(bus::printable(error.what()));
     }
 }
 
@@ -594,22 +607,20 @@ Placement placeRoute(const reg::RouteName& route, const Homes& homes) {
     const bus::Bus bus = bus::system();
     if (!bus)
         return placed;
+    // A device of NetworkManager's without an active profile is one it leaves alone (perhaps
+    // to networkd): nothing to keep the route in there.
     if (bus::servesOurNamespace(bus.get(), kNm, homes.procRoot))
-        if (const auto device = nmDevice(bus.get(), iface->name)) {
-            const auto active = activeOn(bus.get(), *device);
-            if (!active)
-                return placed; // NetworkManager's device, yet without a profile to keep it in
-            const std::string outcome = changeNmProfile(bus.get(), active->connection, route, true);
-            if (outcome == "=")
-                return placed;
-            if (!outcome.empty()) {
-                placed.failure = nmFailure(active->uuid, outcome);
+        if (const auto device = nmDevice(bus.get(), iface->name))
+            if (const auto active = activeOn(bus.get(), *device)) {
+                const Change change = changeNmProfile(bus.get(), active->connection, route, true);
+                if (change.kind == Change::Failed) {
+                    placed.failure = nmFailure(active->uuid, change.failure);
+                } else if (change.kind == Change::Made) {
+                    reapply(bus.get(), *device);
+                    placed.data = std::string(kNmPrefix) + active->uuid;
+                }
                 return placed;
             }
-            reapply(bus.get(), *device);
-            placed.data = std::string(kNmPrefix) + active->uuid;
-            return placed;
-        }
     if (bus::servesOurNamespace(bus.get(), kNetworkd, homes.procRoot))
         if (const auto link = bus::networkdLink(bus.get(), iface->index, iface->name)) {
             const auto file = networkFile(bus.get(), *link, iface->index, homes);
@@ -620,13 +631,14 @@ Placement placeRoute(const reg::RouteName& route, const Homes& homes) {
                 placed.failure = "systemd-networkd: no drop-in folder for " + bus::printable(*file);
                 return placed;
             }
-            std::string outcome = changeDropin(*path, route, true);
-            if (outcome.empty())
-                outcome = reload(bus.get());
-            if (outcome.empty() || outcome == "=")
-                placed.data = std::string(kNetworkdPrefix) + *path;
+            Change change = changeDropin(*path, route, true);
+            if (change.kind == Change::Made)
+                if (std::string failure = reload(bus.get()); !failure.empty())
+                    change = Change::failed(std::move(failure));
+            if (change.kind == Change::Failed)
+                placed.failure = "systemd-networkd: " + change.failure;
             else
-                placed.failure = "systemd-networkd: " + outcome;
+                placed.data = std::string(kNetworkdPrefix) + *path;
         }
     return placed;
 }
@@ -644,11 +656,11 @@ std::string unplaceRoute(const reg::RouteName& route, std::string_view data, con
                                &found.error, &found.reply, "s", uuid.c_str()) < 0 ||
             sd_bus_message_read(found.reply, "o", &connection) <= 0 || !connection)
             return {}; // the profile is gone, and our entry with it
-        const std::string outcome = changeNmProfile(bus.get(), connection, route, false);
-        if (outcome == "=")
+        const Change change = changeNmProfile(bus.get(), connection, route, false);
+        if (change.kind == Change::AlreadySo)
             return {};
-        if (!outcome.empty())
-            return nmFailure(uuid, outcome);
+        if (change.kind == Change::Failed)
+            return nmFailure(uuid, change.failure);
         if (const auto iface = interfaceFor(route.nextHop))
             if (const auto device = nmDevice(bus.get(), iface->name))
                 if (const auto active = activeOn(bus.get(), *device);
@@ -661,15 +673,16 @@ std::string unplaceRoute(const reg::RouteName& route, std::string_view data, con
         if (!isDropinPath(path, homes.networkdRoot))
             return "systemd-networkd: " + bus::printable(path) +
                    " is not a drop-in of Corvane's; left alone";
-        std::string outcome = changeDropin(std::string(path), route, false);
-        if (outcome == "=")
+        const Change change = changeDropin(std::string(path), route, false);
+        if (change.kind == Change::Failed)
+            return "systemd-networkd: " + change.failure;
+        if (change.kind == Change::AlreadySo)
             return {};
-        if (outcome.empty()) {
-            const bus::Bus bus = bus::system();
-            if (bus && bus::servesOurNamespace(bus.get(), kNetworkd, homes.procRoot))
-                outcome = reload(bus.get());
-        }
-        return outcome.empty() ? outcome : "systemd-networkd: " + outcome;
+        const bus::Bus bus = bus::system();
+        if (bus && bus::servesOurNamespace(bus.get(), kNetworkd, homes.procRoot))
+            if (std::string failure = reload(bus.get()); !failure.empty())
+                return "systemd-networkd: " + failure;
+        return {};
     }
     return {};
 }

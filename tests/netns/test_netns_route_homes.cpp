@@ -289,6 +289,20 @@ TEST_F(RouteHomes, NetworkdDropinFolderThroughALinkIsRefusedAndTheRouteStillStor
     EXPECT_EQ(shOut("ls -A " + files_ + "/elsewhere"), "");
     store(false);
     EXPECT_FALSE(stored());
+
+    // A route placed, its folder since swapped for a link: forgetting it touches nothing there.
+    sh("rm " + std::string(kDropinFolder));
+    store(true);
+    ASSERT_EQ(stored(), std::string("networkd:") + kDropin);
+    sh("mv " + std::string(kDropinFolder) + " " + files_ + "/moved && ln -s " + files_ + "/moved " +
+       kDropinFolder);
+    placement.clear();
+    store(false, &placement);
+    EXPECT_FALSE(stored());
+    ASSERT_EQ(placement.size(), 1u) << "told that the route may live on there";
+    EXPECT_NE(placement.front().find("not a folder of ours"), std::string::npos)
+        << placement.front();
+    EXPECT_EQ(shOut("ls -A " + files_ + "/moved"), "corvane-routes.conf\n");
 }
 
 TEST_F(RouteHomes, ProgramRunAsRootPlacesAndForgetsDirectly) {
