@@ -17,6 +17,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <unordered_set>
+#include <utility>
 
 namespace corvane::sys::netmgr {
 namespace {
@@ -599,95 +600,123 @@ bool isDropinPath(std::string_view path, const std::string& root) {
            dropinFor(folder.substr(0, folder.size() - 2), root) == std::string(path);
 }
 
-Placement placeRoute(const reg::RouteName& route, const Homes& homes) {
+namespace {
+
+// One bus connection and one look at who runs for a whole batch of routes, and networkd
+// reloaded once at its end rather than once per route (each reload reconfigures the link).
+class Session {
+public:
+    explicit Session(const Homes& homes) : homes_(homes) {}
+    const Homes& homes() const { return homes_; }
+    sd_bus* bus() {
+        if (!opened_) {
+            opened_ = true;
+            bus_ = bus::system();
+        }
+        return bus_.get();
+    }
+    bool nmServes() { return serves(nm_, kNm); }
+    bool networkdServes() { return serves(networkd_, kNetworkd); }
+    void reloadLater() { reload_ = true; }
+    // The reload owed, when one is: its failure, or empty.
+    std::string finish() {
+        if (!std::exchange(reload_, false) || !networkdServes())
+            return {};
+        const std::string failure = reload(bus());
+        return failure.empty() ? failure : "systemd-networkd: " + failure;
+    }
+
+private:
+    bool serves(std::optional<bool>& known, const char* service) {
+        if (!known)
+            known = bus() && bus::servesOurNamespace(bus(), service, homes_.procRoot);
+        return *known;
+    }
+    const Homes& homes_;
+    bus::Bus bus_;
+    bool opened_ = false, reload_ = false;
+    std::optional<bool> nm_, networkd_;
+};
+
+Placement place(const reg::RouteName& route, Session& session) {
     Placement placed;
     const auto iface = interfaceFor(route.nextHop);
-    if (!iface || iface->name == "lo")
+    if (!iface || iface->name == "lo" || !session.bus())
         return placed;
-    const bus::Bus bus = bus::system();
-    if (!bus)
-        return placed;
+    sd_bus* bus = session.bus();
     // A device of NetworkManager's without an active profile is one it leaves alone (perhaps
     // to networkd): nothing to keep the route in there.
-    if (bus::servesOurNamespace(bus.get(), kNm, homes.procRoot))
-        if (const auto device = nmDevice(bus.get(), iface->name))
-            if (const auto active = activeOn(bus.get(), *device)) {
-                const Change change = changeNmProfile(bus.get(), active->connection, route, true);
+    if (session.nmServes())
+        if (const auto device = nmDevice(bus, iface->name))
+            if (const auto active = activeOn(bus, *device)) {
+                const Change change = changeNmProfile(bus, active->connection, route, true);
                 if (change.kind == Change::Failed) {
                     placed.failure = nmFailure(active->uuid, change.failure);
                 } else if (change.kind == Change::Made) {
-                    reapply(bus.get(), *device);
+                    reapply(bus, *device);
                     placed.data = std::string(kNmPrefix) + active->uuid;
                 }
                 return placed;
             }
-    if (bus::servesOurNamespace(bus.get(), kNetworkd, homes.procRoot))
-        if (const auto link = bus::networkdLink(bus.get(), iface->index, iface->name)) {
-            const auto file = networkFile(bus.get(), *link, iface->index, homes);
+    if (session.networkdServes())
+        if (const auto link = bus::networkdLink(bus, iface->index, iface->name)) {
+            const auto file = networkFile(bus, *link, iface->index, session.homes());
             if (!file)
                 return placed; // a link networkd leaves unmanaged
-            const auto path = dropinFor(*file, homes.networkdRoot);
+            const auto path = dropinFor(*file, session.homes().networkdRoot);
             if (!path) {
                 placed.failure = "systemd-networkd: no drop-in folder for " + bus::printable(*file);
                 return placed;
             }
-            Change change = changeDropin(*path, route, true);
-            if (change.kind == Change::Made)
-                if (std::string failure = reload(bus.get()); !failure.empty())
-                    change = Change::failed(std::move(failure));
-            if (change.kind == Change::Failed)
+            const Change change = changeDropin(*path, route, true);
+            if (change.kind == Change::Failed) {
                 placed.failure = "systemd-networkd: " + change.failure;
-            else
-                placed.data = std::string(kNetworkdPrefix) + *path;
+                return placed;
+            }
+            if (change.kind == Change::Made)
+                session.reloadLater();
+            placed.data = std::string(kNetworkdPrefix) + *path;
         }
     return placed;
 }
 
-std::string unplaceRoute(const reg::RouteName& route, std::string_view data, const Homes& homes) {
+std::string unplace(const reg::RouteName& route, std::string_view data, Session& session) {
     if (data.starts_with(kNmPrefix)) {
         const std::string uuid(data.substr(kNmPrefix.size()));
-        const bus::Bus bus = bus::system();
-        if (!bus || !bus::servesOurNamespace(bus.get(), kNm, homes.procRoot))
+        if (!session.nmServes())
             return nmFailure(uuid, "NetworkManager is not running");
+        sd_bus* bus = session.bus();
         bus::Call found;
         const char* connection = nullptr;
-        if (sd_bus_call_method(bus.get(), kNm, "/org/freedesktop/NetworkManager/Settings",
+        if (sd_bus_call_method(bus, kNm, "/org/freedesktop/NetworkManager/Settings",
                                "org.freedesktop.NetworkManager.Settings", "GetConnectionByUuid",
                                &found.error, &found.reply, "s", uuid.c_str()) < 0 ||
             sd_bus_message_read(found.reply, "o", &connection) <= 0 || !connection)
             return {}; // the profile is gone, and our entry with it
-        const Change change = changeNmProfile(bus.get(), connection, route, false);
+        const Change change = changeNmProfile(bus, connection, route, false);
         if (change.kind == Change::AlreadySo)
             return {};
         if (change.kind == Change::Failed)
             return nmFailure(uuid, change.failure);
         if (const auto iface = interfaceFor(route.nextHop))
-            if (const auto device = nmDevice(bus.get(), iface->name))
-                if (const auto active = activeOn(bus.get(), *device);
-                    active && active->uuid == uuid)
-                    reapply(bus.get(), *device);
+            if (const auto device = nmDevice(bus, iface->name))
+                if (const auto active = activeOn(bus, *device); active && active->uuid == uuid)
+                    reapply(bus, *device);
         return {};
     }
     if (data.starts_with(kNetworkdPrefix)) {
         const std::string_view path = data.substr(kNetworkdPrefix.size());
-        if (!isDropinPath(path, homes.networkdRoot))
+        if (!isDropinPath(path, session.homes().networkdRoot))
             return "systemd-networkd: " + bus::printable(path) +
                    " is not a drop-in of Corvane's; left alone";
         const Change change = changeDropin(std::string(path), route, false);
         if (change.kind == Change::Failed)
             return "systemd-networkd: " + change.failure;
-        if (change.kind == Change::AlreadySo)
-            return {};
-        const bus::Bus bus = bus::system();
-        if (bus && bus::servesOurNamespace(bus.get(), kNetworkd, homes.procRoot))
-            if (std::string failure = reload(bus.get()); !failure.empty())
-                return "systemd-networkd: " + failure;
-        return {};
+        if (change.kind == Change::Made)
+            session.reloadLater();
     }
     return {};
 }
-
-namespace {
 
 std::string folded(std::string_view name) {
     std::string out(name);
@@ -699,9 +728,30 @@ std::string folded(std::string_view name) {
 
 } // namespace
 
+Placement placeRoute(const reg::RouteName& route, const Homes& homes) {
+    Session session(homes);
+    Placement placed = place(route, session);
+    if (std::string failure = session.finish(); !failure.empty() && placed.failure.empty())
+        placed.failure = std::move(failure);
+    return placed;
+}
+
+std::string unplaceRoute(const reg::RouteName& route, std::string_view data, const Homes& homes) {
+    Session session(homes);
+    std::string failure = unplace(route, data, session);
+    std::string reload = session.finish();
+    return failure.empty() ? reload : failure;
+}
+
 bool changeStoredRoutes(reg::KeyData& key, const std::vector<std::string>& names, bool persistent,
                         std::vector<std::string>& failures, std::vector<Placed>* placed,
                         const Homes& homes) {
+    Session session(homes);
+    const auto done = [&](bool changed) {
+        if (std::string failure = session.finish(); !failure.empty())
+            failures.push_back(std::move(failure));
+        return changed;
+    };
     std::unordered_set<std::string> present;
     for (const auto& value : key.values)
         present.insert(folded(value.first));
@@ -712,7 +762,7 @@ bool changeStoredRoutes(reg::KeyData& key, const std::vector<std::string>& names
                 continue;
             std::string data;
             if (const auto route = reg::readRouteName(name)) {
-                Placement placement = placeRoute(*route, homes);
+                Placement placement = place(*route, session);
                 data = std::move(placement.data);
                 if (!placement.failure.empty())
                     failures.push_back(bus::printable(name) + ": " + placement.failure);
@@ -721,27 +771,29 @@ bool changeStoredRoutes(reg::KeyData& key, const std::vector<std::string>& names
             }
             key.values.emplace_back(name, reg::Value::ofString(std::move(data)));
         }
-        return key.values.size() != before;
+        return done(key.values.size() != before);
     }
     std::unordered_set<std::string> gone;
     for (const std::string& name : names)
         gone.insert(folded(name));
-    return std::erase_if(key.values, [&](const auto& value) {
-               if (!gone.contains(folded(value.first)))
-                   return false;
-               const auto route = reg::readRouteName(value.first);
-               if (route && value.second.type == reg::ValueType::String &&
-                   !value.second.text.empty())
-                   if (std::string failure = unplaceRoute(*route, value.second.text, homes);
-                       !failure.empty())
-                       failures.push_back(bus::printable(value.first) + ": " + failure);
-               return true;
-           }) != 0;
+    return done(std::erase_if(key.values, [&](const auto& value) {
+                    if (!gone.contains(folded(value.first)))
+                        return false;
+                    const auto route = reg::readRouteName(value.first);
+                    if (route && value.second.type == reg::ValueType::String &&
+                        !value.second.text.empty())
+                        if (std::string failure = unplace(*route, value.second.text, session);
+                            !failure.empty())
+                            failures.push_back(bus::printable(value.first) + ": " + failure);
+                    return true;
+                }) != 0);
 }
 
 void takeBack(const std::vector<Placed>& placed, const Homes& homes) {
+    Session session(homes);
     for (const Placed& p : placed)
-        unplaceRoute(p.route, p.data, homes);
+        unplace(p.route, p.data, session);
+    session.finish();
 }
 
 } // namespace corvane::sys::netmgr

@@ -177,6 +177,26 @@ protected:
     bool isolated_ = false;
 };
 
+std::vector<std::string> manyRoutes() {
+    std::vector<std::string> names;
+    for (int i = 0; i < 20; ++i)
+        names.push_back("10.200." + std::to_string(i) + ".0,255.255.255.0,10.66.0.2,3");
+    return names;
+}
+
+// Stores or forgets many routes in one call, as the helper does; the milliseconds it took.
+long long storeMany(const std::string& folder, bool persistent) {
+    std::string failure;
+    std::vector<std::string> placement;
+    const auto t0 = Clock::now();
+    EXPECT_EQ(helper::storePersistentRoutes(folder, manyRoutes(), persistent, failure, placement),
+              NO_ERROR)
+        << failure;
+    for (const std::string& line : placement)
+        ADD_FAILURE() << line;
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t0).count();
+}
+
 std::string profileRoutes() {
     return shOut("nmcli -g ipv4.routes connection show corvane-hm0");
 }
@@ -227,6 +247,18 @@ TEST_F(RouteHomes, NetworkManagerKeepsTheRouteInTheProfile) {
     EXPECT_TRUE(waitFor([] { return shMayFail("ip -4 route show 10.77.0.0/16 | grep -q .") == 0; },
                         10 * kSecond));
     EXPECT_FALSE(routeThere());
+
+    std::cout << "store 20 routes at once through NetworkManager: "
+              << storeMany(files_ + "/store", true) << " ms\n";
+    const std::string many = profileRoutes();
+    for (const std::string& name : manyRoutes()) {
+        const std::string entry = name.substr(0, name.find(',')) + "/24 10.66.0.2 3";
+        EXPECT_NE(many.find(entry), std::string::npos) << entry << " in " << many;
+    }
+    std::cout << "forget 20 routes at once through NetworkManager: "
+              << storeMany(files_ + "/store", false) << " ms\n";
+    EXPECT_EQ(profileRoutes().find("10.200."), std::string::npos);
+    EXPECT_NE(profileRoutes().find("10.77.0.0/16"), std::string::npos);
 }
 
 TEST_F(RouteHomes, NetworkManagerProfileWithTheRouteAlreadyIsTheUsers) {
@@ -275,6 +307,18 @@ TEST_F(RouteHomes, NetworkdKeepsTheRouteInADropin) {
     ASSERT_TRUE(configured(10 * kSecond));
     EXPECT_TRUE(waitFor([] { return !routeThere(); }, 5 * kSecond));
     EXPECT_EQ(shMayFail("ip -4 route show 10.77.0.0/16 | grep -q 10.66.0.9"), 0);
+
+    std::cout << "store 20 routes at once through systemd-networkd: "
+              << storeMany(files_ + "/store", true) << " ms\n";
+    EXPECT_EQ(shOut(std::string("grep -c '^\\[Route\\]' ") + kDropin), "20\n");
+    ASSERT_TRUE(configured(10 * kSecond));
+    EXPECT_TRUE(
+        waitFor([] { return shOut("ip -4 route show proto static | grep -c 10.200.") == "20\n"; },
+                10 * kSecond))
+        << "all applied by networkd after one reload";
+    std::cout << "forget 20 routes at once through systemd-networkd: "
+              << storeMany(files_ + "/store", false) << " ms\n";
+    EXPECT_NE(::access(kDropinFolder, F_OK), 0);
 }
 
 TEST_F(RouteHomes, NetworkdDropinFolderThroughALinkIsRefusedAndTheRouteStillStored) {
