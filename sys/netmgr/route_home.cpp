@@ -728,6 +728,15 @@ std::string folded(std::string_view name) {
 
 } // namespace
 
+std::string changeProfileRoutes(const std::string& connection, const reg::RouteName& route,
+                                bool add) {
+    const bus::Bus bus = bus::system();
+    if (!bus)
+        return "no system bus";
+    const Change change = changeNmProfile(bus.get(), connection, route, add);
+    return change.kind == Change::Failed ? change.failure : std::string();
+}
+
 Placement placeRoute(const reg::RouteName& route, const Homes& homes) {
     Session session(homes);
     Placement placed = place(route, session);

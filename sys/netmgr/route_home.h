@@ -55,6 +55,12 @@ bool changeStoredRoutes(reg::KeyData& key, const std::vector<std::string>& names
 // Takes back what changeStoredRoutes placed, for a store write that failed.
 void takeBack(const std::vector<Placed>& placed, const Homes& homes = {});
 
+// Adds the route to (or takes it from) the ipv4 routes of a NetworkManager profile, given its
+// settings object, without activating anything; empty, or the failure. What placeRoute and
+// unplaceRoute do to a profile.
+std::string changeProfileRoutes(const std::string& connection, const reg::RouteName& route,
+                                bool add);
+
 // The drop-in of our own for a .network file: one [Route] section per route.
 std::string dropinText(const std::vector<reg::RouteName>& routes);
 // The routes of such a drop-in; sections and lines that are none of ours are left out.

@@ -272,6 +272,32 @@ TEST_F(RouteHomes, NetworkManagerProfileWithTheRouteAlreadyIsTheUsers) {
         << "the user's entry stays";
 }
 
+TEST_F(RouteHomes, NetworkManagerProfileKeepsItsSecretsAndOtherSettings) {
+    startNetworkManager();
+    sh("nmcli connection add type wifi ifname wl9 con-name corvane-wifi ssid corvane "
+       "wifi-sec.key-mgmt wpa-psk wifi-sec.psk corvane-secret-1 ipv4.dns 10.66.0.53 "
+       "ipv6.method manual ipv6.addresses fd00::5/64 ipv6.routes 'fd01::/64 fd00::1 7 table=200' "
+       "connection.autoconnect no >/dev/null");
+    const std::string path =
+        shOut("busctl call org.freedesktop.NetworkManager /org/freedesktop/NetworkManager/Settings "
+              "org.freedesktop.NetworkManager.Settings GetConnectionByUuid s "
+              "$(nmcli -g connection.uuid connection show corvane-wifi) | cut -d'\"' -f2");
+    const auto before = [] {
+        return shOut("nmcli -s -g 802-11-wireless-security.psk,ipv4.dns,ipv6.addresses,ipv6.routes "
+                     "connection show corvane-wifi");
+    };
+    const std::string kept = before();
+    ASSERT_NE(kept.find("corvane-secret-1"), std::string::npos) << kept;
+    ASSERT_NE(kept.find("table=200"), std::string::npos) << kept;
+    ASSERT_EQ(sys::netmgr::changeProfileRoutes(path.substr(0, path.find('\n')),
+                                               *reg::readRouteName(kRoute), true),
+              "");
+    EXPECT_EQ(before(), kept);
+    EXPECT_NE(shOut("nmcli -g ipv4.routes connection show corvane-wifi").find("10.95.0.0/16"),
+              std::string::npos);
+    EXPECT_EQ(shMayFail("grep -rq corvane-secret-1 " + files_ + "/nm"), 0) << "still on disk";
+}
+
 TEST_F(RouteHomes, NetworkdKeepsTheRouteInADropin) {
     startNetworkd();
     sh("ip route add 10.95.0.0/16 via 10.66.0.2 metric 3");
