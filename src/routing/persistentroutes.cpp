@@ -2,10 +2,12 @@
 
 #include "corvane_result.h"
 #include "helper/client.h"
+#include "netmgr/route_home.h"
 #include "platform/resulttext.h"
 #include "shell/machinestore.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <unordered_set>
 
 namespace corvane {
@@ -62,24 +64,35 @@ bool wouldChange(const reg::KeyData& key, const std::vector<std::string>& names,
     });
 }
 
-// Adds the names the key lacks, each once, in the order given; whether any was added.
-bool addNames(reg::KeyData& key, const std::vector<std::string>& names) {
-    std::unordered_set<std::string> present = foldedNames(key);
-    const std::size_t before = key.values.size();
-    for (const std::string& name : names)
-        if (present.insert(foldedName(name)).second)
-            key.values.emplace_back(name, reg::Value::ofString({}));
-    return key.values.size() != before;
+// Told once, where the program was started from: the route is stored all the same.
+void logPlacementFailures(const std::vector<std::string>& failures) {
+    for (const std::string& line : failures)
+        std::fprintf(stderr, "corvane: route kept in the store only: %s\n", line.c_str());
 }
 
-bool removeNames(reg::KeyData& key, const std::vector<std::string>& names) {
-    std::unordered_set<std::string> gone;
-    gone.reserve(names.size());
-    for (const std::string& name : names)
-        gone.insert(foldedName(name));
-    return std::erase_if(key.values, [&](const auto& value) {
-               return gone.contains(foldedName(value.first));
-           }) != 0;
+// The names added or removed in one locked write, each placed with (or taken from) the manager
+// of its interface as well; false when the store could not be written (shown).
+bool storeDirectly(const std::vector<std::string>& names, bool persistent) {
+    std::vector<std::string> failures;
+    std::vector<sys::netmgr::Placed> placed;
+    try {
+        // The key is there afterwards, as after SetPersistent, even when no name changes.
+        machineStore().updateIf([&](reg::Data& data) {
+            const bool existed = data.findKey(persistentRoutesKey) != nullptr;
+            reg::KeyData& k = data.makeKey(persistentRoutesKey);
+            if (!wouldChange(k, names, persistent))
+                return !existed;
+            sys::netmgr::changeStoredRoutes(k, names, persistent, failures, &placed);
+            return true;
+        });
+    } catch (const reg::StoreError& error) {
+        // Not recorded, so not left with a manager either: nothing would take it out again.
+        sys::netmgr::takeBack(placed);
+        reportStoreError(error);
+        return false;
+    }
+    logPlacementFailures(failures);
+    return true;
 }
 
 // Whether the store the helper writes already holds what is asked: then nobody is asked for a
@@ -138,19 +151,7 @@ bool SetPersistent(const std::vector<std::string>& names, bool persistent,
             return allTaken;
         return storeThroughHelper(wanted, persistent) && allTaken;
     }
-    try {
-        // The key is there afterwards, as after SetPersistent, even when no name changes.
-        machineStore().updateIf([&](reg::Data& data) {
-            const bool existed = data.findKey(persistentRoutesKey) != nullptr;
-            reg::KeyData& k = data.makeKey(persistentRoutesKey);
-            const bool changed = persistent ? addNames(k, wanted) : removeNames(k, wanted);
-            return changed || !existed;
-        });
-        return allTaken;
-    } catch (const reg::StoreError& error) {
-        reportStoreError(error);
-        return false;
-    }
+    return storeDirectly(wanted, persistent) && allTaken;
 }
 
 bool SetPersistent(const std::string& name, bool persistent) {
@@ -163,22 +164,8 @@ bool SetPersistent(const std::string& name, bool persistent) {
     }
     if (persistentRoutesThroughHelper())
         return alreadySo({stored}, persistent) || storeThroughHelper({stored}, persistent);
-    try {
-        std::optional<reg::Key> key = machineStore().open(persistentRoutesKey, true);
-        if (!key)
-            return false;
-        if (persistent) {
-            if (!key->valueExists(stored))
-                key->writeString(stored, "");
-        } else {
-            key->deleteValue(stored);
-        }
-        return true;
-    } catch (const reg::StoreError& error) {
-        // The route itself has changed; a store left behind would bring it back at start-up.
-        reportStoreError(error);
-        return false;
-    }
+    // A store left behind would bring the route back at start-up: shown when not written.
+    return storeDirectly({stored}, persistent);
 }
 
 } // namespace corvane

@@ -1,5 +1,6 @@
-// The persistent route store: one value per route under a key of the machine store; only the
-// value names carry information.
+// The persistent route store: one value per route under a key of the machine store. The value
+// names are the routes; a value's data says where else the route lives (the profile or network
+// file of its interface's manager, sys/netmgr/route_home.h), empty when nowhere.
 #pragma once
 
 #include "registry/route_name.h"
@@ -16,10 +17,12 @@ extern const char* const persistentRoutesKey;
 std::vector<std::string> ReadPersistentRouteNames(std::string* failure = nullptr);
 // Whether the store holds a value of that name (letter case ignored); false when unreadable.
 bool IsPersistent(const std::string& name);
-// Adds (an empty string value) or removes the value of that name, creating the key when
-// missing. False when the store could not be written; the failure has been shown. A name is
-// added in the one text of its route (reg::storableRouteName, the helper's rule too); one
-// the store does not take is not added (false, nothing shown).
+// Adds or removes the value of that name, creating the key when missing; an added route is
+// also put where its interface's manager keeps routes, a removed one taken out of there. What
+// a manager refuses is written to standard error: the route is stored all the same. False when the
+// store could not be written; the failure has been shown. A name is added in the one text of its
+// route (reg::storableRouteName, the helper's rule too); one the store does not take is not added
+// (false, nothing shown).
 bool SetPersistent(const std::string& name, bool persistent);
 struct RefusedRouteName {
     std::string name;

@@ -295,9 +295,13 @@ int onSetPersistentRoutes(sd_bus_message* m, void* userdata, sd_bus_error*) {
     request.change = [folder = service.storeFolder, names = std::move(names),
                       store = persistent != 0, anyRefused] {
         std::string failure;
-        const DWORD rc = storePersistentRoutes(folder, names, store, failure);
+        std::vector<std::string> placement;
+        const DWORD rc = storePersistentRoutes(folder, names, store, failure, placement);
         if (rc != NO_ERROR)
             logFault("store: " + printable(failure, 1024));
+        // Stored all the same, and kept by the keeper; the journal says where it is not.
+        for (const std::string& line : placement)
+            logFault("route kept in the store only: " + printable(line, 1024));
         return rc == NO_ERROR && anyRefused ? DWORD{ERROR_INVALID_PARAMETER} : rc;
     };
     return serve(m, service, std::move(request));

@@ -1,6 +1,7 @@
 #include "store.h"
 
 #include "corvane_result.h"
+#include "netmgr/route_home.h"
 #include "registry/location.h"
 #include "registry/store.h"
 
@@ -18,7 +19,7 @@ std::filesystem::path storeFolder() {
 
 DWORD storePersistentRoutes(const std::filesystem::path& folder,
                             const std::vector<std::string>& names, bool persistent,
-                            std::string& failure) {
+                            std::string& failure, std::vector<std::string>& placementFailures) {
     try {
         std::error_code ec;
         std::filesystem::create_directories(folder, ec);
@@ -35,20 +36,19 @@ DWORD storePersistentRoutes(const std::filesystem::path& folder,
         const reg::KeyData* key = current->findKey(reg::kPersistentRoutesKey);
         if (key && !changes(*key))
             return NO_ERROR;
-        store.update([&](reg::Data& data) {
-            reg::KeyData& k = data.makeKey(reg::kPersistentRoutesKey);
-            std::unordered_set<std::string> present;
-            for (const auto& value : k.values)
-                present.insert(value.first);
-            if (persistent) {
-                for (const std::string& n : names)
-                    if (present.insert(n).second)
-                        k.values.emplace_back(n, reg::Value::ofString({}));
-            } else {
-                const std::unordered_set<std::string> gone(names.begin(), names.end());
-                std::erase_if(k.values, [&](const auto& v) { return gone.contains(v.first); });
-            }
-        });
+        // Placed with the managers while the store is locked: two requests at once place and
+        // record each route once.
+        std::vector<sys::netmgr::Placed> placed;
+        try {
+            store.update([&](reg::Data& data) {
+                sys::netmgr::changeStoredRoutes(data.makeKey(reg::kPersistentRoutesKey), names,
+                                                persistent, placementFailures, &placed);
+            });
+        } catch (const reg::StoreError&) {
+            // Not recorded, so not left with a manager either: nothing would take it out.
+            sys::netmgr::takeBack(placed);
+            throw;
+        }
         return NO_ERROR;
     } catch (const reg::StoreError& error) {
         failure = error.what();

@@ -14,11 +14,13 @@ namespace corvane::helper {
 std::filesystem::path storeFolder();
 
 // Adds the names the key lacks (in the order given) or removes those it has, in one locked
-// write; no write when nothing would change. NO_ERROR or ERROR_CAN_NOT_COMPLETE with
-// failure saying why. Names to store have been checked (namesToStore), so they compare as
-// plain strings.
+// write; no write when nothing would change. Each route added is also put where the manager
+// of its interface keeps routes, each removed taken out of there (netmgr/route_home.h).
+// NO_ERROR or ERROR_CAN_NOT_COMPLETE with failure saying why; what a manager refused is in
+// placementFailures (printable), the store written all the same. Names to store have been
+// checked (namesToStore).
 DWORD storePersistentRoutes(const std::filesystem::path& folder,
                             const std::vector<std::string>& names, bool persistent,
-                            std::string& failure);
+                            std::string& failure, std::vector<std::string>& placementFailures);
 
 } // namespace corvane::helper

@@ -5,9 +5,7 @@
 
 #include "roots.h"
 
-#include <array>
 #include <net/if.h>
-#include <unistd.h>
 
 namespace corvane::sys::dhcp {
 
@@ -17,27 +15,8 @@ Managers Managers::scan() {
 
 namespace {
 
-std::string netnsOf(const std::string& pidDir) {
-    std::array<char, 64> buf{};
-    const ssize_t n = ::readlink((pidDir + "/ns/net").c_str(), buf.data(), buf.size());
-    return n > 0 ? std::string(buf.data(), static_cast<size_t>(n)) : std::string();
-}
-
-// A manager on the bus serves the interfaces of its own network namespace: names and indexes
-// here may be another interface's there (a container sharing the host's bus). When either
-// namespace cannot be read (no privilege), the manager is given the benefit.
 bool servesOurNamespace(sd_bus* bus, const char* service) {
-    if (!bus::hasOwner(bus, service))
-        return false;
-    const uint32_t pid = bus::ownerPid(bus, service);
-    if (pid == 0)
-        return false;
-    const std::string root = procRoot();
-    std::string ours = netnsOf(root + "/thread-self");
-    if (ours.empty())
-        ours = netnsOf(root + "/self");
-    const std::string theirs = netnsOf(root + "/" + std::to_string(pid));
-    return ours.empty() || theirs.empty() || ours == theirs;
+    return bus::servesOurNamespace(bus, service, procRoot());
 }
 
 } // namespace

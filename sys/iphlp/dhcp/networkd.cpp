@@ -37,25 +37,7 @@ bool sameTime(const std::optional<timespec>& a, const std::optional<timespec>& b
 } // namespace
 
 std::optional<std::string> link(sd_bus* bus, uint32_t ifIndex, const std::string& ifName) {
-    if (!bus || ifIndex == 0 || ifIndex > 0x7FFFFFFF)
-        return std::nullopt;
-    struct Call {
-        sd_bus_error error = SD_BUS_ERROR_NULL;
-        sd_bus_message* reply = nullptr;
-        ~Call() {
-            sd_bus_error_free(&error);
-            sd_bus_message_unref(reply);
-        }
-    } call;
-    const char* name = nullptr;
-    const char* path = nullptr;
-    if (sd_bus_call_method(bus, kService, "/org/freedesktop/network1",
-                           "org.freedesktop.network1.Manager", "GetLinkByIndex", &call.error,
-                           &call.reply, "i", static_cast<int32_t>(ifIndex)) < 0 ||
-        sd_bus_message_read(call.reply, "so", &name, &path) <= 0 || !name || !path ||
-        ifName != name)
-        return std::nullopt;
-    return std::string(path);
+    return bus::networkdLink(bus, ifIndex, ifName);
 }
 
 std::optional<Lease> parseLeaseFile(std::string_view text, int64_t written) {

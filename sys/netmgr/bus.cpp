@@ -1,8 +1,10 @@
 #include "bus.h"
 
-#include <systemd/sd-bus.h>
+#include <array>
+#include <cstdio>
+#include <unistd.h>
 
-namespace corvane::sys::dhcp::bus {
+namespace corvane::sys::netmgr::bus {
 namespace {
 
 struct Reply {
@@ -23,6 +25,12 @@ bool get(sd_bus* bus, const char* service, const std::string& path, const char* 
                            &reply.error, &reply.m, "ss", interface, property) < 0)
         return false;
     return sd_bus_message_enter_container(reply.m, 'v', type) > 0;
+}
+
+std::string netnsOf(const std::string& pidDir) {
+    std::array<char, 64> buf{};
+    const ssize_t n = ::readlink((pidDir + "/ns/net").c_str(), buf.data(), buf.size());
+    return n > 0 ? std::string(buf.data(), static_cast<size_t>(n)) : std::string();
 }
 
 } // namespace
@@ -63,6 +71,19 @@ uint32_t ownerPid(sd_bus* bus, const char* name) {
         sd_bus_message_read(reply.m, "u", &pid) <= 0)
         return 0;
     return pid;
+}
+
+bool servesOurNamespace(sd_bus* bus, const char* service, const std::string& procRoot) {
+    if (!hasOwner(bus, service))
+        return false;
+    const uint32_t pid = ownerPid(bus, service);
+    if (pid == 0)
+        return false;
+    std::string ours = netnsOf(procRoot + "/thread-self");
+    if (ours.empty())
+        ours = netnsOf(procRoot + "/self");
+    const std::string theirs = netnsOf(procRoot + "/" + std::to_string(pid));
+    return ours.empty() || theirs.empty() || ours == theirs;
 }
 
 std::optional<std::string> objectPath(sd_bus* bus, const char* service, const std::string& path,
@@ -129,4 +150,49 @@ std::optional<std::map<std::string, std::string>> stringDict(sd_bus* bus, const 
     return out;
 }
 
-} // namespace corvane::sys::dhcp::bus
+std::optional<std::string> networkdLink(sd_bus* bus, uint32_t ifIndex, const std::string& ifName) {
+    if (!bus || ifIndex == 0 || ifIndex > 0x7FFFFFFF)
+        return std::nullopt;
+    Call call;
+    const char* name = nullptr;
+    const char* path = nullptr;
+    if (sd_bus_call_method(bus, "org.freedesktop.network1", "/org/freedesktop/network1",
+                           "org.freedesktop.network1.Manager", "GetLinkByIndex", &call.error,
+                           &call.reply, "i", static_cast<int32_t>(ifIndex)) < 0 ||
+        sd_bus_message_read(call.reply, "so", &name, &path) <= 0 || !name || !path ||
+        ifName != name)
+        return std::nullopt;
+    return std::string(path);
+}
+
+Call::~Call() {
+    sd_bus_error_free(&error);
+    sd_bus_message_unref(reply);
+}
+
+std::string Call::errorText() const {
+    if (!sd_bus_error_is_set(&error))
+        return {};
+    std::string text = error.name ? error.name : "";
+    if (error.message && *error.message)
+        text += std::string(": ") + error.message;
+    return printable(text);
+}
+
+std::string printable(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (const char c : text) {
+        const auto b = static_cast<unsigned char>(c);
+        if (b < 0x20 || b >= 0x7F) {
+            char hex[5];
+            std::snprintf(hex, sizeof hex, "\\x%02x", b);
+            out += hex;
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+} // namespace corvane::sys::netmgr::bus
