@@ -459,15 +459,6 @@ std::optional<std::string> networkFile(sd_bus* bus, const std::string& link, uin
     return std::nullopt;
 }
 
-std::string reload(sd_bus* bus) {
-    bus::Call call;
-    if (sd_bus_call_method(bus, kNetworkd, "/org/freedesktop/network1",
-                           "org.freedesktop.network1.Manager", "Reload", &call.error, &call.reply,
-                           "") < 0)
-        return "systemd-networkd did not reload (" + call.errorText() + ")";
-    return {};
-}
-
 // A folder of ours to write in, never reached through a link.
 bool ownFolder(const std::string& path) {
     struct stat st {};
@@ -602,8 +593,12 @@ bool isDropinPath(std::string_view path, const std::string& root) {
 
 namespace {
 
-// One bus connection and one look at who runs for a whole batch of routes, and networkd
-// reloaded once at its end rather than once per route (each reload reconfigures the link).
+// One bus connection and one look at who runs for a whole batch of routes.
+//
+// networkd is not reloaded after its drop-in changes: a reload reconfigures the link, and
+// networkd then removes every route on it that it did not make, other people's routes that
+// were never persistent among them. It reads the drop-in at its next reload or start; until
+// then the route keeper puts the route back whenever networkd removes it.
 class Session {
 public:
     explicit Session(const Homes& homes) : homes_(homes) {}
@@ -617,14 +612,6 @@ public:
     }
     bool nmServes() { return serves(nm_, kNm); }
     bool networkdServes() { return serves(networkd_, kNetworkd); }
-    void reloadLater() { reload_ = true; }
-    // The reload owed, when one is: its failure, or empty.
-    std::string finish() {
-        if (!std::exchange(reload_, false) || !networkdServes())
-            return {};
-        const std::string failure = reload(bus());
-        return failure.empty() ? failure : "systemd-networkd: " + failure;
-    }
 
 private:
     bool serves(std::optional<bool>& known, const char* service) {
@@ -634,7 +621,7 @@ private:
     }
     const Homes& homes_;
     bus::Bus bus_;
-    bool opened_ = false, reload_ = false;
+    bool opened_ = false;
     std::optional<bool> nm_, networkd_;
 };
 
@@ -673,8 +660,6 @@ Placement place(const reg::RouteName& route, Session& session) {
                 placed.failure = "systemd-networkd: " + change.failure;
                 return placed;
             }
-            if (change.kind == Change::Made)
-                session.reloadLater();
             placed.data = std::string(kNetworkdPrefix) + *path;
         }
     return placed;
@@ -712,8 +697,6 @@ std::string unplace(const reg::RouteName& route, std::string_view data, Session&
         const Change change = changeDropin(std::string(path), route, false);
         if (change.kind == Change::Failed)
             return "systemd-networkd: " + change.failure;
-        if (change.kind == Change::Made)
-            session.reloadLater();
     }
     return {};
 }
@@ -739,28 +722,18 @@ std::string changeProfileRoutes(const std::string& connection, const reg::RouteN
 
 Placement placeRoute(const reg::RouteName& route, const Homes& homes) {
     Session session(homes);
-    Placement placed = place(route, session);
-    if (std::string failure = session.finish(); !failure.empty() && placed.failure.empty())
-        placed.failure = std::move(failure);
-    return placed;
+    return place(route, session);
 }
 
 std::string unplaceRoute(const reg::RouteName& route, std::string_view data, const Homes& homes) {
     Session session(homes);
-    std::string failure = unplace(route, data, session);
-    std::string reload = session.finish();
-    return failure.empty() ? reload : failure;
+    return unplace(route, data, session);
 }
 
 bool changeStoredRoutes(reg::KeyData& key, const std::vector<std::string>& names, bool persistent,
                         std::vector<std::string>& failures, std::vector<Placed>* placed,
                         const Homes& homes) {
     Session session(homes);
-    const auto done = [&](bool changed) {
-        if (std::string failure = session.finish(); !failure.empty())
-            failures.push_back(std::move(failure));
-        return changed;
-    };
     std::unordered_set<std::string> present;
     for (const auto& value : key.values)
         present.insert(folded(value.first));
@@ -780,29 +753,28 @@ bool changeStoredRoutes(reg::KeyData& key, const std::vector<std::string>& names
             }
             key.values.emplace_back(name, reg::Value::ofString(std::move(data)));
         }
-        return done(key.values.size() != before);
+        return key.values.size() != before;
     }
     std::unordered_set<std::string> gone;
     for (const std::string& name : names)
         gone.insert(folded(name));
-    return done(std::erase_if(key.values, [&](const auto& value) {
-                    if (!gone.contains(folded(value.first)))
-                        return false;
-                    const auto route = reg::readRouteName(value.first);
-                    if (route && value.second.type == reg::ValueType::String &&
-                        !value.second.text.empty())
-                        if (std::string failure = unplace(*route, value.second.text, session);
-                            !failure.empty())
-                            failures.push_back(bus::printable(value.first) + ": " + failure);
-                    return true;
-                }) != 0);
+    return std::erase_if(key.values, [&](const auto& value) {
+               if (!gone.contains(folded(value.first)))
+                   return false;
+               const auto route = reg::readRouteName(value.first);
+               if (route && value.second.type == reg::ValueType::String &&
+                   !value.second.text.empty())
+                   if (std::string failure = unplace(*route, value.second.text, session);
+                       !failure.empty())
+                       failures.push_back(bus::printable(value.first) + ": " + failure);
+               return true;
+           }) != 0;
 }
 
 void takeBack(const std::vector<Placed>& placed, const Homes& homes) {
     Session session(homes);
     for (const Placed& p : placed)
         unplace(p.route, p.data, session);
-    session.finish();
 }
 
 } // namespace corvane::sys::netmgr
