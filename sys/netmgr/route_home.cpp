@@ -91,23 +91,22 @@ std::optional<Interface> interfaceFor(uint32_t nextHop) {
     const ssize_t n = ::recv(fd.get(), buf, sizeof buf, 0);
     if (n <= 0)
         return std::nullopt;
-    auto* h = reinterpret_cast<nlmsghdr*>(buf);
-    int len = static_cast<int>(n);
-    for (; NLMSG_OK(h, len); h = NLMSG_NEXT(h, len)) {
-        if (h->nlmsg_type != RTM_NEWROUTE || h->nlmsg_len < NLMSG_LENGTH(sizeof(rtmsg)))
-            return std::nullopt;
-        const auto* r = static_cast<const rtmsg*>(NLMSG_DATA(h));
-        if (r->rtm_type == RTN_LOCAL)
-            return holding(nextHop);
-        int attrLen = static_cast<int>(RTM_PAYLOAD(h));
-        for (auto* a = RTM_RTA(r); RTA_OK(a, attrLen); a = RTA_NEXT(a, attrLen))
-            if (a->rta_type == RTA_OIF && RTA_PAYLOAD(a) >= sizeof(uint32_t)) {
-                uint32_t index = 0;
-                std::memcpy(&index, RTA_DATA(a), sizeof index);
-                return named(index);
-            }
+    // The answer is one message: the route, or an error.
+    const auto* h = reinterpret_cast<const nlmsghdr*>(buf);
+    const auto got = static_cast<size_t>(n);
+    if (got < sizeof(nlmsghdr) || h->nlmsg_len > got || h->nlmsg_type != RTM_NEWROUTE ||
+        h->nlmsg_len < NLMSG_LENGTH(sizeof(rtmsg)))
         return std::nullopt;
-    }
+    const auto* r = static_cast<const rtmsg*>(NLMSG_DATA(h));
+    if (r->rtm_type == RTN_LOCAL)
+        return holding(nextHop);
+    int attrLen = static_cast<int>(RTM_PAYLOAD(h));
+    for (const auto* a = RTM_RTA(r); RTA_OK(a, attrLen); a = RTA_NEXT(a, attrLen))
+        if (a->rta_type == RTA_OIF && RTA_PAYLOAD(a) >= sizeof(uint32_t)) {
+            uint32_t index = 0;
+            std::memcpy(&index, RTA_DATA(a), sizeof index);
+            return named(index);
+        }
     return std::nullopt;
 }
 
@@ -440,7 +439,7 @@ std::optional<std::string> networkFile(sd_bus* bus, const std::string& link, uin
         return file;
     try {
         const auto state = reg::readWholeFile(
-            homes.networkdState + "/links/" + std::to_string(ifIndex), 64 * 1024);
+            homes.networkdState + "/links/" + std::to_string(ifIndex), std::size_t{64} * 1024);
         if (!state)
             return std::nullopt;
         const std::string_view text = state->text;

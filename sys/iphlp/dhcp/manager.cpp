@@ -10,7 +10,7 @@
 namespace corvane::sys::dhcp {
 
 Managers Managers::scan() {
-    return Managers(bus::system(), Clients::scan());
+    return {bus::system(), Clients::scan()};
 }
 
 namespace {
