@@ -9,6 +9,7 @@
 #include "dhcp/networkmanager.h"
 #include "dhcp/process.h"
 #include "iphlpapi.h"
+#include "managers_world.h"
 #include "netns.h"
 
 #include <arpa/inet.h>
@@ -28,46 +29,12 @@
 
 using namespace corvane;
 using namespace corvane::test;
+using namespace corvane::test::managers;
 using sys::dhcp::Clock;
 
 namespace {
 
 constexpr auto kSecond = std::chrono::seconds(1);
-constexpr const char* kNetworkManager = "/usr/sbin/NetworkManager";
-constexpr const char* kNetworkd = "/lib/systemd/systemd-networkd";
-
-// Once per process: a host name, /run (the bus socket, the daemons' state) and the folders
-// NetworkManager keeps state in are the test's own; a read-only /sys tells both daemons
-// that no udev is coming, so they manage links at once.
-bool isolate() {
-    static const bool done = [] {
-        static const char host[] = "corvane-managers-test";
-        ::mkdir("/var/lib/NetworkManager", 0755);
-        return ::unshare(CLONE_NEWUTS) == 0 && ::sethostname(host, sizeof host - 1) == 0 &&
-               ::mount("tmpfs", "/run", "tmpfs", 0, "mode=0755") == 0 &&
-               ::mount("tmpfs", "/var/lib/NetworkManager", "tmpfs", 0, "mode=0755") == 0 &&
-               ::umount2("/sys", MNT_DETACH) == 0 &&
-               ::mount("sysfs", "/sys", "sysfs", MS_RDONLY, nullptr) == 0;
-    }();
-    return done;
-}
-
-// A process of the test's own, ended and reaped when the object goes.
-struct Daemon {
-    pid_t pid = -1;
-    Daemon() = default;
-    explicit Daemon(const std::vector<std::string>& argv) : pid(spawnQuietly(argv)) {}
-    ~Daemon() {
-        if (pid > 0)
-            stopQuietly(pid);
-    }
-    Daemon(const Daemon&) = delete;
-    Daemon& operator=(const Daemon&) = delete;
-};
-
-bool waitFor(const std::function<bool()>& done, std::chrono::seconds limit) {
-    return sys::dhcp::waitUntil(done, Clock::now() + limit);
-}
 
 std::vector<std::string> addresses(const char* ifName, const char* filter = "") {
     const std::string out = shOut(std::string("ip -4 -o addr show dev ") + ifName + " " + filter +
@@ -126,7 +93,7 @@ protected:
         for (const char* p :
              {"/usr/sbin/dnsmasq", "/usr/bin/dbus-daemon", kNetworkManager, kNetworkd})
             ASSERT_EQ(::access(p, X_OK), 0) << p << " is not installed";
-        ASSERT_TRUE(isolate());
+        ASSERT_TRUE(isolate("corvane-managers-test", false));
         files_ = "/tmp/" + uniqueName("corvane-managers");
         peer_ = std::make_unique<PeerNamespace>("mgrsrv");
         sh("ip link set lo up");
@@ -136,11 +103,8 @@ protected:
         sh("ip link set mg0 up");
         index_ = ::if_nametoindex("mg0");
         serve();
-        sh("mkdir -p /run/dbus");
-        bus_ = std::make_unique<Daemon>(std::vector<std::string>{"/usr/bin/dbus-daemon", "--system",
-                                                                 "--nofork", "--nopidfile"});
-        ASSERT_TRUE(waitFor([] { return ::access("/run/dbus/system_bus_socket", F_OK) == 0; },
-                            5 * kSecond));
+        bus_ = systemBus();
+        ASSERT_TRUE(bus_);
     }
     void TearDown() override {
         daemon_.reset();
@@ -166,28 +130,18 @@ protected:
         return std::atoi(shOut("grep -c DHCPACK " + files_ + ".log 2>/dev/null || true").c_str());
     }
     void startNetworkManager() {
-        sh("mkdir -p " + files_ + ".nm");
-        std::ofstream(files_ + ".nm.conf")
-            << "[main]\nplugins=keyfile\ndhcp=internal\nno-auto-default=*\ndns=none\n"
-               "rc-manager=unmanaged\nhostname-mode=none\n[keyfile]\npath="
-            << files_ << ".nm\n[logging]\nlevel=WARN\n";
-        daemon_ = std::make_unique<Daemon>(std::vector<std::string>{
-            kNetworkManager, "--no-daemon", "--config=" + files_ + ".nm.conf",
-            "--state-file=" + files_ + ".nm.state"});
-        ASSERT_TRUE(
-            waitFor([] { return shMayFail("nmcli -t general status >/dev/null 2>&1") == 0; },
-                    10 * kSecond));
+        sh("mkdir -p " + files_ + ".d");
+        daemon_ = networkManager(files_ + ".d", "dhcp=internal\n");
+        ASSERT_TRUE(daemon_);
         sh("nmcli connection add type ethernet ifname mg0 con-name corvane-mg0 ipv4.method auto "
            "ipv6.method disabled >/dev/null");
         ASSERT_TRUE(waitFor([] { return !leased("mg0").empty(); }, 20 * kSecond));
     }
     void startNetworkd() {
-        sh("mkdir -p /run/systemd/network /run/systemd/netif/links /run/systemd/netif/leases "
-           "/run/systemd/netif/lldp && chown -R systemd-network:systemd-network "
-           "/run/systemd/netif");
-        std::ofstream("/run/systemd/network/50-corvane-mg0.network")
-            << "[Match]\nName=mg0\n[Network]\nDHCP=ipv4\nLinkLocalAddressing=no\nIPv6AcceptRA=no\n"
-               "[DHCPv4]\nUseHostname=no\nUseDNS=no\n";
+        prepareNetworkd(
+            "50-corvane-mg0.network",
+            "[Match]\nName=mg0\n[Network]\nDHCP=ipv4\nLinkLocalAddressing=no\nIPv6AcceptRA=no\n"
+            "[DHCPv4]\nUseHostname=no\nUseDNS=no\n");
         daemon_ = std::make_unique<Daemon>(std::vector<std::string>{kNetworkd});
         ASSERT_TRUE(waitFor(
             [&] { return !leased("mg0").empty() && sys::dhcp::networkd::readLease(index_); },

@@ -5,6 +5,7 @@
 #include "corvane_result.h"
 #include "dhcp/process.h"
 #include "helper/store.h"
+#include "managers_world.h"
 #include "netmgr/route_home.h"
 #include "netns.h"
 #include "registry/location.h"
@@ -24,49 +25,15 @@
 
 using namespace corvane;
 using namespace corvane::test;
+using namespace corvane::test::managers;
 using sys::dhcp::Clock;
 
 namespace {
 
 constexpr auto kSecond = std::chrono::seconds(1);
-constexpr const char* kNetworkManager = "/usr/sbin/NetworkManager";
-constexpr const char* kNetworkd = "/lib/systemd/systemd-networkd";
 constexpr const char* kRoute = "10.95.0.0,255.255.0.0,10.66.0.2,3";
 constexpr const char* kDropinFolder = "/etc/systemd/network/50-corvane-hm0.network.d";
 constexpr const char* kDropin = "/etc/systemd/network/50-corvane-hm0.network.d/corvane-routes.conf";
-
-// Once per process: a host name, /run (the bus socket, the daemons' state), NetworkManager's
-// state and networkd's configuration folder are the test's own; a read-only /sys tells both
-// daemons that no udev is coming.
-bool isolate() {
-    static const bool done = [] {
-        static const char host[] = "corvane-homes-test";
-        ::mkdir("/var/lib/NetworkManager", 0755);
-        ::mkdir("/etc/systemd/network", 0755);
-        return ::unshare(CLONE_NEWUTS) == 0 && ::sethostname(host, sizeof host - 1) == 0 &&
-               ::mount("tmpfs", "/run", "tmpfs", 0, "mode=0755") == 0 &&
-               ::mount("tmpfs", "/var/lib/NetworkManager", "tmpfs", 0, "mode=0755") == 0 &&
-               ::mount("tmpfs", "/etc/systemd/network", "tmpfs", 0, "mode=0755") == 0 &&
-               ::umount2("/sys", MNT_DETACH) == 0 &&
-               ::mount("sysfs", "/sys", "sysfs", MS_RDONLY, nullptr) == 0;
-    }();
-    return done;
-}
-
-struct Daemon {
-    pid_t pid = -1;
-    explicit Daemon(const std::vector<std::string>& argv) : pid(spawnQuietly(argv)) {}
-    ~Daemon() {
-        if (pid > 0)
-            stopQuietly(pid);
-    }
-    Daemon(const Daemon&) = delete;
-    Daemon& operator=(const Daemon&) = delete;
-};
-
-bool waitFor(const std::function<bool()>& done, std::chrono::seconds limit) {
-    return sys::dhcp::waitUntil(done, Clock::now() + limit);
-}
 
 bool routeThere() {
     return shMayFail("ip -4 route show 10.95.0.0/16 | grep -q 'via 10.66.0.2'") == 0;
@@ -83,17 +50,14 @@ protected:
         CORVANE_REQUIRE_NETNS();
         for (const char* p : {"/usr/bin/dbus-daemon", kNetworkManager, kNetworkd})
             ASSERT_EQ(::access(p, X_OK), 0) << p << " is not installed";
-        ASSERT_TRUE(isolate());
+        ASSERT_TRUE(isolate("corvane-homes-test", true));
         isolated_ = true;
         files_ = "/tmp/" + uniqueName("corvane-homes");
         sh("mkdir -p " + files_ + "/store " + files_ + "/nm");
         sh("ip link set lo up");
         sh("ip link add hm0 type veth peer name hm1 && ip link set hm1 up && ip link set hm0 up");
-        sh("mkdir -p /run/dbus");
-        bus_ = std::make_unique<Daemon>(std::vector<std::string>{"/usr/bin/dbus-daemon", "--system",
-                                                                 "--nofork", "--nopidfile"});
-        ASSERT_TRUE(waitFor([] { return ::access("/run/dbus/system_bus_socket", F_OK) == 0; },
-                            5 * kSecond));
+        bus_ = systemBus();
+        ASSERT_TRUE(bus_);
     }
     void TearDown() override {
         daemon_.reset();
@@ -107,16 +71,8 @@ protected:
             shMayFail("rm -rf " + files_);
     }
     void startNetworkManager() {
-        std::ofstream(files_ + "/nm.conf")
-            << "[main]\nplugins=keyfile\nno-auto-default=*\ndns=none\nrc-manager=unmanaged\n"
-               "hostname-mode=none\n[keyfile]\npath="
-            << files_ << "/nm\n[logging]\nlevel=WARN\n";
-        daemon_ = std::make_unique<Daemon>(std::vector<std::string>{
-            kNetworkManager, "--no-daemon", "--config=" + files_ + "/nm.conf",
-            "--state-file=" + files_ + "/nm.state"});
-        ASSERT_TRUE(
-            waitFor([] { return shMayFail("nmcli -t general status >/dev/null 2>&1") == 0; },
-                    10 * kSecond));
+        daemon_ = networkManager(files_, "");
+        ASSERT_TRUE(daemon_);
         // A route of the user's own in the profile, which must come through untouched.
         sh("nmcli connection add type ethernet ifname hm0 con-name corvane-hm0 "
            "ipv4.method manual ipv4.addresses 10.66.0.1/24 ipv4.routes '10.77.0.0/16 10.66.0.9 50 "
@@ -128,12 +84,10 @@ protected:
                     10 * kSecond));
     }
     void startNetworkd() {
-        sh("mkdir -p /run/systemd/network /run/systemd/netif/links /run/systemd/netif/leases "
-           "/run/systemd/netif/lldp && chown -R systemd-network:systemd-network "
-           "/run/systemd/netif");
-        std::ofstream("/run/systemd/network/50-corvane-hm0.network")
-            << "[Match]\nName=hm0\n[Network]\nAddress=10.66.0.1/24\nLinkLocalAddressing=no\n"
-               "IPv6AcceptRA=no\n[Route]\nDestination=10.77.0.0/16\nGateway=10.66.0.9\n";
+        prepareNetworkd(
+            "50-corvane-hm0.network",
+            "[Match]\nName=hm0\n[Network]\nAddress=10.66.0.1/24\nLinkLocalAddressing=no\n"
+            "IPv6AcceptRA=no\n[Route]\nDestination=10.77.0.0/16\nGateway=10.66.0.9\n");
         daemon_ = std::make_unique<Daemon>(std::vector<std::string>{kNetworkd});
         ASSERT_TRUE(configured(20 * kSecond));
     }
@@ -304,8 +258,8 @@ TEST_F(RouteHomes, NetworkdKeepsTheRouteInADropin) {
     sh("ip route add 10.44.0.0/16 via 10.66.0.2"); // someone else's, not persistent
     std::cout << "store through systemd-networkd: " << store(true) << " ms\n";
     // Storing never makes networkd reconfigure the link, which would drop that route.
-    EXPECT_FALSE(waitFor(
-        [] { return shMayFail("ip -4 route show 10.44.0.0/16 | grep -q .") != 0; }, kSecond));
+    EXPECT_FALSE(waitFor([] { return shMayFail("ip -4 route show 10.44.0.0/16 | grep -q .") != 0; },
+                         kSecond));
     EXPECT_EQ(stored(), std::string("networkd:") + kDropin);
     EXPECT_EQ(shOut(std::string("cat ") + kDropin),
               sys::netmgr::dropinText({*reg::readRouteName(kRoute)}));
