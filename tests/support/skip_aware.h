@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <gtest/gtest.h>
+#include <string>
 
 namespace corvane::test {
 
@@ -23,8 +24,18 @@ inline int runAllTestsShowingSkips() {
         const ::testing::TestSuite& suite = *all.GetTestSuite(s);
         for (int t = 0; t < suite.total_test_count(); ++t) {
             const ::testing::TestInfo& info = *suite.GetTestInfo(t);
-            if (info.result() != nullptr && info.result()->Skipped())
-                std::fprintf(stderr, "  SKIPPED %s.%s\n", suite.name(), info.name());
+            const ::testing::TestResult* result = info.result();
+            if (result == nullptr || !result->Skipped())
+                continue;
+            std::string why;
+            for (int p = 0; p < result->total_part_count(); ++p)
+                if (result->GetTestPartResult(p).skipped())
+                    why += result->GetTestPartResult(p).message();
+            // One line each, for test.sh to pick out of ctest's log.
+            for (char& c : why)
+                if (static_cast<unsigned char>(c) < 0x20)
+                    c = ' ';
+            std::fprintf(stderr, "  SKIPPED %s.%s: %s\n", suite.name(), info.name(), why.c_str());
         }
     }
     return kSkippedExitCode;
