@@ -31,7 +31,7 @@ void write(const fs::path& path, const std::string& content, mode_t mode = 0644)
 
 TEST(ForeignFiles, OnlyOwnRegularFilesNoOneElseMayWriteUnderTheCap) {
     const corvane::test::TempDir tmp("corvane-foreign");
-    const fs::path dir = tmp.path();
+    const fs::path& dir = tmp.path();
     const std::string lease =
         R"(lease { interface "eth0"; fixed-address 10.0.0.5; expire never; })";
     write(dir / "ok", lease);
