@@ -197,8 +197,7 @@ int restorePersistentRoutes(std::ostream& out) {
     LiveNetwork live;
     if (const DWORD rc = readLiveNetwork(live); rc != NO_ERROR) {
         for (const std::string& name : names)
-            out << "failed " << printableName(name) << ": " << resultText(rc).toStdString()
-                << '\n';
+            out << "failed " << printableName(name) << ": " << resultText(rc).toStdString() << '\n';
         return anyFailed || !names.empty() ? 1 : 0;
     }
     for (const std::string& name : names) {

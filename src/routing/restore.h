@@ -47,7 +47,7 @@ DWORD readLiveNetwork(LiveNetwork& live);
 struct RestoreOutcome {
     enum class Kind { Present, Added, Failed };
     Kind kind = Kind::Failed;
-    std::string reason; // Failed
+    std::string reason;   // Failed
     bool refused = false; // Failed: the kernel refused the route (rather than no plan for it)
 };
 // Parses the stored name, plans it against live and adds what is missing; an added route
