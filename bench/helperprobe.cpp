@@ -72,6 +72,7 @@ int bench(int count, uint32_t ifIndex, uint32_t hop) {
     std::vector<double> adds;
     std::vector<double> deletes;
     std::vector<MIB_IPFORWARDROW> rows;
+    rows.reserve(static_cast<std::size_t>(count > 0 ? count : 0));
     for (int i = 0; i < count; ++i)
         rows.push_back(routeRow(htonl(0x0AC80000u | (static_cast<uint32_t>(i) << 8)),
                                 htonl(0xFFFFFF00u), hop, ifIndex, 10));

@@ -96,6 +96,11 @@ else
     failed 4 "$scratch/f1.log"
 fi
 
+# SendARP where no wire is asked: the gateway from the neighbour table, this host's own
+# address, an address past a gateway and the subnet's broadcast; printed as figure 10 below.
+arp_quick=$("$bin/corvane_bench_arp" 50 172.16.0.254 172.16.0.1 20.0.0.5 172.16.0.255 \
+    2>"$scratch/f10.log") || arp_quick=
+
 # The same comparison once the default gateway no longer answers. The first report asks the
 # kernel to resolve it and waits; the ones after it know that it recently failed.
 world_silent_gateway
@@ -151,6 +156,26 @@ if out=$(QT_QPA_PLATFORM=offscreen CORVANE_CONFIG_DIR=$scratch/delete \
         "$delete_runs), longest event-loop gap $delete_gap_ms ms  (bound 3000 ms)  $verdict"
 else
     failed 9 "$scratch/f9.log"
+fi
+
+if [ -n "$arp_quick" ]; then
+    arp_worst=$(awk '$2 > w { w = $2 } END { printf "%.2f", w }' <<<"$arp_quick")
+    judge "$arp_worst" 20
+    echo "figure 10 SendARP without asking the wire: $(awk '{ printf "%s %s ms, ", $1, $2 }' \
+        <<<"$arp_quick")slowest $arp_worst ms (median of 50 each)  (bound 20 ms)  $verdict"
+else
+    failed 10 "$scratch/f10.log"
+fi
+
+# An on-link address nothing answers for: one question, a bounded wait, "no such name" (67).
+if out=$("$bin/corvane_bench_arp" 1 172.16.0.99 2>"$scratch/f11.log"); then
+    read -r _ silent_ms silent_code <<<"$out"
+    judge "$silent_ms" 1500
+    [ "$silent_code" = 67 ] || { verdict=MISSED; missed=1; }
+    echo "figure 11 SendARP to a silent neighbour: $silent_ms ms, result $silent_code" \
+        " (bound 1500 ms, result 67)  $verdict"
+else
+    failed 11 "$scratch/f11.log"
 fi
 
 echo "ratio $ratio"

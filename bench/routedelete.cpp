@@ -102,8 +102,13 @@ int main(int argc, char* argv[]) {
         const QString network =
             QString::fromStdString(ip(0x0AC80000U + 4U * static_cast<std::uint32_t>(i)).text());
         list.push_back({network, QStringLiteral("255.255.255.252"), i + 1});
-        batch += "route add " + network.toStdString() + "/30 via " + gateway + " dev " + face +
-                 " metric 1\n";
+        batch.append("route add ")
+            .append(network.toStdString())
+            .append("/30 via ")
+            .append(gateway)
+            .append(" dev ")
+            .append(face)
+            .append(" metric 1\n");
     }
     const std::string batchFile = bw.scratch("routes.batch");
     if (FILE* f = std::fopen(batchFile.c_str(), "w")) {

@@ -98,7 +98,8 @@ int main(int argc, char* argv[]) {
     QTimer ticker;
     ticker.setTimerType(Qt::PreciseTimer);
     ticker.setInterval(5);
-    QObject::connect(&ticker, &QTimer::timeout, [&] { gaps.tick(clock.nsecsElapsed() / 1e6); });
+    QObject::connect(&ticker, &QTimer::timeout,
+                     [&] { gaps.tick(static_cast<double>(clock.nsecsElapsed()) / 1e6); });
 
     std::vector<double> times;
     int rows = -1;

@@ -1,4 +1,5 @@
 #include "netns.h"
+#include "skip_aware.h"
 
 #include <array>
 #include <cerrno>
@@ -137,5 +138,5 @@ void stopQuietly(pid_t pid) {
 int main(int argc, char** argv) {
     corvane::test::entered = corvane::test::enterPrivateNetns();
     ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
+    return corvane::test::runAllTestsShowingSkips();
 }

@@ -260,7 +260,7 @@ namespace {
 TEST_F(AdapterTreeNetns, ConnectionNameFromSystemConfiguration) {
     CORVANE_REQUIRE_NETNS();
     const auto folder = [&](const char* name) {
-        const QString path = dir.filePath(QLatin1String(name));
+        QString path = dir.filePath(QLatin1String(name));
         QDir().mkpath(path);
         return path;
     };

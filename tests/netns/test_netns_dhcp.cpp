@@ -168,7 +168,7 @@ IP_ADAPTER_INDEX_MAP entry(uint32_t index, const char* name) {
     IP_ADAPTER_INDEX_MAP m{};
     m.Index = index;
     for (size_t i = 0; name[i] && i + 1 < MAX_ADAPTER_NAME; ++i)
-        m.Name[i] = static_cast<WCHAR>(name[i]);
+        m.Name[i] = static_cast<WCHAR>(static_cast<unsigned char>(name[i]));
     return m;
 }
 
@@ -515,7 +515,7 @@ bool leaseLookupStaysBounded() {
         ::kill(pid, SIGKILL);
         ::wait4(pid, &status, 0, &used);
     }
-    constexpr long kLimitKb = 100 * 1024;
+    constexpr long kLimitKb = 100L * 1024;
     return ended && WIFEXITED(status) && used.ru_maxrss - self.ru_maxrss < kLimitKb;
 }
 

@@ -120,9 +120,10 @@ protected:
 #define EXPECT_KEYBOARD_IN(opened, name)                                                           \
     do {                                                                                           \
         const Opened& seen = (opened);                                                             \
-        EXPECT_TRUE(seen.ran) << name;                                                             \
-        EXPECT_TRUE(seen.active) << name << ": never activated";                                   \
-        EXPECT_TRUE(seen.inFirst) << name << ": the keyboard is in " << seen.focus.toStdString();  \
+        EXPECT_TRUE(seen.ran) << (name);                                                           \
+        EXPECT_TRUE(seen.active) << (name) << ": never activated";                                 \
+        EXPECT_TRUE(seen.inFirst) << (name) << ": the keyboard is in "                             \
+                                  << seen.focus.toStdString();                                     \
     } while (0)
 
 TEST_F(DialogFocus, AddressDialogsStartInTheirFirstField) {

@@ -369,7 +369,7 @@ TEST_F(InterfacesPageNetns, LinksThatVanishDuringARefreshShowOneBoxPerFailingCal
 TEST_F(InterfacesPageNetns, FailedTableReadKeepsTheRows) {
     qputenv("CORVANE_IPHLPAPI_LIB", "/nonexistent/libiphlpapi.so");
     TfrmMain& w = make();
-    w.tsInterface->lvIfTableModel->appendRow({new QStandardItem(QStringLiteral("enabled"))});
+    w.tsInterface->lvIfTableModel->appendRow(new QStandardItem(QStringLiteral("enabled")));
     w.tsInterface->lvIfTable->selectRow(0);
     w.tsInterface->FillInterfaceTable();
     EXPECT_EQ(w.tsInterface->lvIfTableModel->rowCount(), 1);

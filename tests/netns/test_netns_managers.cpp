@@ -67,7 +67,7 @@ IP_ADAPTER_INDEX_MAP entry(uint32_t index, const char* name) {
     IP_ADAPTER_INDEX_MAP m{};
     m.Index = index;
     for (size_t i = 0; name[i] && i + 1 < MAX_ADAPTER_NAME; ++i)
-        m.Name[i] = static_cast<WCHAR>(name[i]);
+        m.Name[i] = static_cast<WCHAR>(static_cast<unsigned char>(name[i]));
     return m;
 }
 

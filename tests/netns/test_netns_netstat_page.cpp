@@ -7,6 +7,7 @@
 #include "holder.h"
 #include "netns.h"
 #include "report/reportpage.h"
+#include "wait_for.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -362,7 +363,10 @@ TEST_F(NetstatPageNetns, FirstReportMatchesThePage) {
     make();
     showAndSettle();
     // The first automatic update builds the first report, from the rows already listed.
-    QTest::qWait(1300);
+    const auto reported = [this] {
+        return window->tsReport->reportText().contains(QStringLiteral("Netstat Table"));
+    };
+    EXPECT_TRUE(corvane::test::waitFor(reported, 10'000));
     const QString report = window->tsReport->reportText();
     const int netstat = report.indexOf(QStringLiteral("Netstat Table"));
     ASSERT_GE(netstat, 0) << report.toStdString();

@@ -583,7 +583,7 @@ const char* const kList = "# routes of the lab\r\n"
 class RouteLists : public RouteDialogs {
 protected:
     QString listFile(const char* text) {
-        const QString path = dir.filePath(QStringLiteral("list.cfg"));
+        QString path = dir.filePath(QStringLiteral("list.cfg"));
         QFile f(path);
         EXPECT_TRUE(f.open(QIODevice::WriteOnly));
         f.write(text);

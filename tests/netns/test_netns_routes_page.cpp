@@ -81,7 +81,8 @@ protected:
     }
     static RoutesPageNetns* self;
     // Answers the Delete Routes by List dialog: shown, the list given, filled, Ok pressed.
-    void answerDeleteList(std::vector<ListRoute> list, const char* face, const char* metric) {
+    void answerDeleteList(const std::vector<ListRoute>& list, const char* face,
+                          const char* metric) {
         QString description;
         const QString index = interfaceIndexText(if_nametoindex(face));
         for (int r = 0; r < window->tsInterface->rowCount(); ++r)
@@ -552,7 +553,7 @@ TEST_F(RoutesPageNetns, DeleteByListOfThousandsKeepsTheWindowAlive) {
         w.RefreshNetworkStatus();
     });
     answerDeleteList(list, "ra", "1");
-    beforeModalAnswer = [this, inner = beforeModalAnswer, &clock, &last, &deleting](QDialog& d) {
+    beforeModalAnswer = [inner = beforeModalAnswer, &clock, &last, &deleting](QDialog& d) {
         inner(d);
         deleting = true;
         clock.start();

@@ -10,11 +10,11 @@
 #include <algorithm>
 #include <arpa/inet.h>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <gtest/gtest.h>
 #include <net/if.h>
-#include <signal.h>
 #include <sstream>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -485,7 +485,7 @@ TEST(Tables, RoutingTableUnderConstantChange) {
         std::vector<uint8_t> buf(sizeof(MIB_IPFORWARDTABLE));
         for (int attempt = 0; attempt < 50; ++attempt) {
             auto* t = reinterpret_cast<MIB_IPFORWARDTABLE*>(buf.data());
-            ULONG size = static_cast<ULONG>(buf.size());
+            auto size = static_cast<ULONG>(buf.size());
             const DWORD rc = GetIpForwardTable(t, &size, sorted);
             if (rc == NO_ERROR)
                 return std::vector(t->table, t->table + t->dwNumEntries);

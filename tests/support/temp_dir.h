@@ -1,10 +1,10 @@
 // A temporary folder removed with its contents when the test is done, and a whole-file read.
 #pragma once
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
-#include <stdlib.h>
 #include <string>
 
 namespace corvane::test {

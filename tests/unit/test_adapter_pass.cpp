@@ -84,7 +84,7 @@ public:
         return it == dns.end() ? std::optional<PerAdapterDns>(PerAdapterDns{}) : it->second;
     }
     QString dnsSuffix(DWORD) override { return QStringLiteral("lan.example"); }
-    QDateTime now() override { return QDateTime(QDate(2007, 6, 7), QTime(14, 5, 9, 123)); }
+    QDateTime now() override { return {QDate(2007, 6, 7), QTime(14, 5, 9, 123)}; }
 };
 
 QStringList texts(const std::vector<TreeNode>& nodes) {

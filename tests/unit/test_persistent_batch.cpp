@@ -7,9 +7,9 @@
 #include "temp_dir.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstdlib>
 #include <gtest/gtest.h>
-#include <limits.h>
 #include <optional>
 #include <string>
 #include <sys/inotify.h>
@@ -71,10 +71,10 @@ protected:
 TEST_F(PersistentBatch, ManyNamesGoInOneWriteWithTheSingleNameRules) {
     ASSERT_TRUE(SetPersistent("10.0.0.0,255.255.255.0,192.168.1.1,1", true));
     std::vector<std::string> batch = names(2000);
-    batch[0] = "10.0.0.0,255.255.255.0,192.168.1.1,1";       // stored already: not twice
-    batch.push_back("10.0.5.0,255.255.255.0,192.168.1.1,1"); // a duplicate line of the list
-    batch.push_back("10.0.6.0,255.255.255.0,0.0.0.0,1");     // would come back on-link
-    batch.push_back("10.0.7.0,255.255.255.0,192.168.1.1");   // no metric: no route
+    batch[0] = "10.0.0.0,255.255.255.0,192.168.1.1,1";          // stored already: not twice
+    batch.emplace_back("10.0.5.0,255.255.255.0,192.168.1.1,1"); // a duplicate line of the list
+    batch.emplace_back("10.0.6.0,255.255.255.0,0.0.0.0,1");     // would come back on-link
+    batch.emplace_back("10.0.7.0,255.255.255.0,192.168.1.1");   // no metric: no route
     bool result = true;
     EXPECT_EQ(writesDuring([&] { result = SetPersistent(batch, true); }), 1);
     EXPECT_FALSE(result) << "names were left out";
@@ -118,7 +118,7 @@ TEST_F(PersistentBatch, RemovalIgnoresLetterCaseAndLeavesTheOthers) {
     std::vector<std::string> gone = names(100, 100);
     for (std::string& name : gone)
         std::transform(name.begin(), name.end(), name.begin(), ::toupper);
-    gone.push_back("not,a,route"); // removal takes any name, as one at a time
+    gone.emplace_back("not,a,route"); // removal takes any name, as one at a time
     bool result = false;
     EXPECT_EQ(writesDuring([&] { result = SetPersistent(gone, false); }), 1);
     EXPECT_TRUE(result);

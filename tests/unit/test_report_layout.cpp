@@ -57,6 +57,8 @@ TEST(ReportLayout, BlockHasTheFixedSectionsInOrder) {
         "",
         "Interface Information",
         rule,
+        // One line in two pieces, not two lines.
+        // NOLINTNEXTLINE(bugprone-suspicious-missing-comma)
         "Admin Status    IF Index  Address                 Type          Speed       Oper Status  "
         "   Description",
         // The 22-character oper status pushes the description right instead of being cut.

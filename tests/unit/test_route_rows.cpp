@@ -125,7 +125,7 @@ TEST(RouteRows, EntriesBeyondTheBufferAreNeverRead) {
 }
 
 TEST(RouteRows, ActiveDefaultRouteHasTheSmallestSignedMetric) {
-    const auto fill = [](std::vector<MIB_IPFORWARDROW> rows) {
+    const auto fill = [](const std::vector<MIB_IPFORWARDROW>& rows) {
         const Table t(rows);
         return makeRouteRows(t.table(), t.size(), {}).rows;
     };

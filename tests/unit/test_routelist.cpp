@@ -167,7 +167,7 @@ TEST(RouteListFiles, RegularFilesAndLinksToThemAreRead) {
 
 TEST(RouteListFiles, AnythingButABoundedRegularFileIsRefusedAtOnce) {
     const test::TempDir tmp("corvane-routelist");
-    const fs::path dir = tmp.path();
+    const fs::path& dir = tmp.path();
     ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
     test::spit(dir / "big.cfg", "10.0.0.0 255.0.0.0\n");
     ASSERT_EQ(::truncate((dir / "big.cfg").c_str(), kRouteListFileLimit + 1), 0);

@@ -337,7 +337,7 @@ int completeGeneration(const fs::path& file, int values) {
         return -1;
     }
     const KeyData* key = data->findKey("Big");
-    if (!key || key->values.size() != static_cast<std::size_t>(values + 1)) {
+    if (!key || key->values.size() != static_cast<std::size_t>(values) + 1) {
         ADD_FAILURE() << "the key or some of its values are missing";
         return -1;
     }
