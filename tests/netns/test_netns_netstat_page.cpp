@@ -368,7 +368,7 @@ TEST_F(NetstatPageNetns, FirstReportMatchesThePage) {
     };
     EXPECT_TRUE(corvane::test::waitFor(reported, 10'000));
     const QString report = window->tsReport->reportText();
-    const int netstat = report.indexOf(QStringLiteral("Netstat Table"));
+    const qsizetype netstat = report.indexOf(QStringLiteral("Netstat Table"));
     ASSERT_GE(netstat, 0) << report.toStdString();
     EXPECT_EQ(report.indexOf(QStringLiteral("127.0.0.1"), netstat), -1) << report.toStdString();
     EXPECT_TRUE(where(conncol::LocalAddress, QStringLiteral("127.0.0.1")).empty());
