@@ -57,11 +57,25 @@ struct Daemon {
     Daemon& operator=(const Daemon&) = delete;
 };
 
-// The namespace's system bus, up once its socket is there; null when it did not come.
-inline std::unique_ptr<Daemon> systemBus() {
+// The namespace's system bus, up once its socket is there; null when it did not come. The
+// machine's system bus configuration, and after it the policy files given (a service's own,
+// as its package installs it); root may own polkit's name, for a stand-in.
+inline std::unique_ptr<Daemon> systemBus(const std::vector<std::string>& policies = {}) {
     shMayFail("mkdir -p /run/dbus");
-    auto bus = std::make_unique<Daemon>(
-        std::vector<std::string>{kDbusDaemon, "--system", "--nofork", "--nopidfile"});
+    const std::string config = "/run/dbus/corvane-system.conf";
+    {
+        std::ofstream out(config);
+        out << "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-BUS Bus Configuration "
+               "1.0//EN\"\n"
+               " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n<busconfig>\n"
+               "  <include>/usr/share/dbus-1/system.conf</include>\n"
+               "  <policy user=\"root\"><allow own=\"org.freedesktop.PolicyKit1\"/></policy>\n";
+        for (const std::string& p : policies)
+            out << "  <include>" << p << "</include>\n";
+        out << "</busconfig>\n";
+    }
+    auto bus = std::make_unique<Daemon>(std::vector<std::string>{
+        kDbusDaemon, "--config-file=" + config, "--nofork", "--nopidfile"});
     if (!waitFor([] { return ::access("/run/dbus/system_bus_socket", F_OK) == 0; },
                  std::chrono::seconds(5)))
         return nullptr;

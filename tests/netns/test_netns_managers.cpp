@@ -16,10 +16,12 @@
 #include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <iostream>
 #include <memory>
 #include <net/if.h>
+#include <poll.h>
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -86,6 +88,44 @@ int dhcpEnabled(const char* ifName) {
     return -1;
 }
 
+// What an unprivileged caller of the library is answered: the result, and whether the caller
+// had the privilege (it must not, or no helper is asked). Run in a child as nobody.
+struct Unprivileged {
+    DWORD result = ~DWORD{0};
+    bool privileged = true;
+};
+Unprivileged renewAsNobody(uint32_t index, const char* name) {
+    int fds[2];
+    if (::pipe(fds) != 0)
+        return {};
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::close(fds[0]);
+        Unprivileged u;
+        if (::setgroups(0, nullptr) == 0 && ::setresgid(65534, 65534, 65534) == 0 &&
+            ::setresuid(65534, 65534, 65534) == 0) {
+            u.privileged = sys::dhcp::mayAdministerNetwork();
+            IP_ADAPTER_INDEX_MAP m = entry(index, name);
+            u.result = IpRenewAddress(&m);
+        }
+        const bool sent = ::write(fds[1], &u, sizeof u) == static_cast<ssize_t>(sizeof u);
+        ::_exit(sent ? 0 : 1);
+    }
+    ::close(fds[1]);
+    Unprivileged u;
+    pollfd p{fds[0], POLLIN, 0};
+    // Past the library's own bound on a renewal.
+    if (child > 0 && ::poll(&p, 1, 45'000) == 1 &&
+        ::read(fds[0], &u, sizeof u) != static_cast<ssize_t>(sizeof u))
+        u = {};
+    ::close(fds[0]);
+    if (child > 0) {
+        ::kill(child, SIGKILL);
+        ::waitpid(child, nullptr, 0);
+    }
+    return u;
+}
+
 class ManagerExchange : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -103,10 +143,14 @@ protected:
         sh("ip link set mg0 up");
         index_ = ::if_nametoindex("mg0");
         serve();
-        bus_ = systemBus();
+        bus_ = systemBus({CORVANE_HELPER_POLICY});
         ASSERT_TRUE(bus_);
     }
     void TearDown() override {
+        if (HasFailure() && helper_)
+            std::cout << "helper's output:\n" << shOut("cat " + files_ + ".helper 2>&1") << "\n";
+        helper_.reset();
+        polkit_.reset();
         daemon_.reset();
         bus_.reset();
         server_.reset();
@@ -148,8 +192,48 @@ protected:
             20 * kSecond));
     }
 
+    // The helper as its unit runs it (root with CAP_NET_ADMIN alone), polkit stood in by
+    // dbusmock and allowing the DHCP action alone.
+    void startHelper() {
+        polkit_ = std::make_unique<Daemon>(std::vector<std::string>{
+            "/usr/bin/python3", "-m", "dbusmock", "--system", "--template", "polkitd"});
+        ASSERT_TRUE(waitFor([] { return hasOwner("org.freedesktop.PolicyKit1"); }, 10 * kSecond));
+        sh("mkdir -p " + files_ + ".etc");
+        helper_ = std::make_unique<Daemon>(std::vector<std::string>{
+            "/bin/sh", "-c",
+            "exec /usr/bin/setpriv --inh-caps=-all --bounding-set=-all,+net_admin -- "
+            "/usr/bin/env CORVANE_CONFIG_DIR=" +
+                files_ + ".etc ASAN_OPTIONS=detect_leaks=0 " CORVANE_HELPER " 2>>" + files_ +
+                ".helper"});
+        ASSERT_TRUE(waitFor([] { return hasOwner("org.corvane.Helper"); }, 10 * kSecond));
+    }
+    static bool hasOwner(const std::string& name) {
+        return shOut("busctl --system call org.freedesktop.DBus /org/freedesktop/DBus "
+                     "org.freedesktop.DBus NameHasOwner s " +
+                     name + " 2>/dev/null") == "b true\n";
+    }
+    // An unprivileged renewal through the helper: a new exchange with the server, result 0.
+    void renewThroughHelper(const char* manager) {
+        startHelper();
+        // polkit's no is the answer, and nothing is asked of the manager.
+        int before = acks();
+        EXPECT_EQ(renewAsNobody(index_, "mg0").result, ERROR_HELPER_NOT_ALLOWED);
+        EXPECT_EQ(acks(), before);
+        sh("busctl --system call org.freedesktop.PolicyKit1 /org/freedesktop/PolicyKit1/Authority "
+           "org.freedesktop.DBus.Mock SetAllowed as 1 org.corvane.dhcp >/dev/null");
+        before = acks();
+        const auto t0 = Clock::now();
+        const Unprivileged u = renewAsNobody(index_, "mg0");
+        const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t0);
+        EXPECT_FALSE(u.privileged);
+        EXPECT_EQ(u.result, NO_ERROR);
+        std::cout << "renewal through the helper and " << manager << ": " << ms.count() << " ms\n";
+        EXPECT_GT(acks(), before) << "a new exchange with the server";
+        EXPECT_FALSE(leased("mg0").empty());
+    }
+
     std::unique_ptr<PeerNamespace> peer_;
-    std::unique_ptr<Daemon> server_, bus_, daemon_;
+    std::unique_ptr<Daemon> server_, bus_, daemon_, polkit_, helper_;
     uint32_t index_ = 0;
     std::string files_;
 };
@@ -272,4 +356,14 @@ TEST_F(ManagerExchange, NetworkdWithASilentServerKeepsTheLease) {
     EXPECT_TRUE(sys::dhcp::managed("mg0"));
     // networkd asks again on its own schedule (a minute or more away); its lease stays.
     EXPECT_TRUE(sys::dhcp::networkd::readLease(index_));
+}
+
+TEST_F(ManagerExchange, HelperRenewsThroughNetworkManager) {
+    startNetworkManager();
+    renewThroughHelper("NetworkManager");
+}
+
+TEST_F(ManagerExchange, HelperRenewsThroughNetworkd) {
+    startNetworkd();
+    renewThroughHelper("systemd-networkd");
 }
