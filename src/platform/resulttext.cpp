@@ -51,6 +51,10 @@ constexpr std::array<std::pair<uint32_t, const char*>, 36> texts{{
      "This interface's DHCP client can only renew by being started again, which the "
      "privileged helper does not do; run the renewal as root, or let NetworkManager or "
      "systemd-networkd manage the interface."},
+    {ERROR_DHCP_MANAGER_REFUSED,
+     "The interface's network manager (NetworkManager or systemd-networkd) refused to renew "
+     "the lease: it runs no DHCP there now, or the interface has no active connection. The "
+     "lease was not renewed."},
     {ERROR_WOULD_DELETE_OTHERS,
      "Deleting this address would delete the other addresses of its network with it, and the "
      "interface could not be set to keep them; nothing was deleted."},

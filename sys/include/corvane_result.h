@@ -36,6 +36,7 @@
 #define ERROR_DHCP_NO_ANSWER 0x20000007u       /* no DHCP server answered; the lease is kept */
 #define ERROR_DHCP_KEPT_BY_MANAGER 0x20000008u /* the manager has no release; renewal follows */
 #define ERROR_DHCP_NOT_FROM_HELPER 0x20000009u /* the client would be started inside the helper */
+#define ERROR_DHCP_MANAGER_REFUSED 0x2000000Au /* the network manager refused the renewal */
 #define ERROR_WOULD_DELETE_OTHERS 0x20000010u  /* the delete would take other addresses along */
 /* The privileged helper's answers when it refuses or cannot make a change. (Not installed
  * at all, the change is tried here and meets ERROR_ACCESS_DENIED.) */

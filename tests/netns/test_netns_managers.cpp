@@ -367,3 +367,30 @@ TEST_F(ManagerExchange, HelperRenewsThroughNetworkd) {
     startNetworkd();
     renewThroughHelper("systemd-networkd");
 }
+
+// A renewal the manager refuses is told as such, never as success.
+TEST_F(ManagerExchange, NetworkManagerRefusalIsReported) {
+    startNetworkManager();
+    const auto managers = sys::dhcp::Managers::scan();
+    const auto device = sys::dhcp::networkmanager::device(managers.bus(), "mg0");
+    ASSERT_TRUE(device);
+    sh("nmcli connection down corvane-mg0 >/dev/null");
+    ASSERT_TRUE(waitFor([&] { return leased("mg0").empty(); }, 10 * kSecond));
+    EXPECT_EQ(sys::dhcp::networkmanager::renew(managers.bus(), *device, Clock::now() + 4 * kSecond),
+              ERROR_DHCP_MANAGER_REFUSED);
+    // Listed afresh, nothing runs DHCP there.
+    IP_ADAPTER_INDEX_MAP m = entry(index_, "mg0");
+    EXPECT_EQ(IpRenewAddress(&m), ERROR_NO_DHCP_CLIENT);
+    EXPECT_NE(dhcpEnabled("mg0"), 1);
+}
+
+TEST_F(ManagerExchange, NetworkdRefusalIsReported) {
+    startNetworkd();
+    const auto managers = sys::dhcp::Managers::scan();
+    const auto lo = sys::dhcp::networkd::link(managers.bus(), 1, "lo");
+    ASSERT_TRUE(lo);
+    const auto t0 = Clock::now();
+    EXPECT_EQ(sys::dhcp::networkd::renew(managers.bus(), *lo, 1, Clock::now() + 4 * kSecond),
+              ERROR_DHCP_MANAGER_REFUSED);
+    EXPECT_LT(Clock::now() - t0, 2 * kSecond) << "refused at once, not waited on";
+}

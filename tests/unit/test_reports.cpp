@@ -73,6 +73,7 @@ TEST(ResultText, EveryCodeOfTheLibrariesHasItsOwnText) {
                               ERROR_DHCP_NO_ANSWER,
                               ERROR_DHCP_KEPT_BY_MANAGER,
                               ERROR_DHCP_NOT_FROM_HELPER,
+                              ERROR_DHCP_MANAGER_REFUSED,
                               ERROR_WOULD_DELETE_OTHERS,
                               ERROR_HELPER_NOT_ALLOWED,
                               ERROR_HELPER_NOT_AUTHENTICATED,

@@ -81,9 +81,12 @@ DWORD renew(sd_bus* bus, const std::string& link, uint32_t ifIndex, Clock::time_
     const bool denied = sd_bus_error_has_name(&error, SD_BUS_ERROR_ACCESS_DENIED) ||
                         sd_bus_error_has_name(
                             &error, "org.freedesktop.DBus.Error.InteractiveAuthorizationRequired");
+    const bool refused = refusedByManager(error);
     sd_bus_error_free(&error);
     if (r < 0)
-        return denied ? ERROR_ACCESS_DENIED : ERROR_DHCP_CLIENT_FAILED;
+        return denied    ? ERROR_ACCESS_DENIED
+               : refused ? ERROR_DHCP_MANAGER_REFUSED
+                         : ERROR_DHCP_CLIENT_FAILED;
     // networkd writes the lease file again on every lease it is given.
     const bool renewed = waitUntil(
         [&] {

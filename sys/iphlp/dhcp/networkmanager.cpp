@@ -160,7 +160,7 @@ DWORD resultOfError(const sd_bus_error& e) {
     if (sd_bus_error_has_name(&e, SD_BUS_ERROR_NO_REPLY) ||
         sd_bus_error_has_name(&e, SD_BUS_ERROR_TIMEOUT))
         return ERROR_TIMEOUT;
-    return ERROR_DHCP_CLIENT_FAILED;
+    return refusedByManager(e) ? ERROR_DHCP_MANAGER_REFUSED : ERROR_DHCP_CLIENT_FAILED;
 }
 
 } // namespace
@@ -219,6 +219,12 @@ int32_t toggledDhcpTimeout(int32_t current) {
 }
 
 DWORD renew(sd_bus* bus, const std::string& device, Clock::time_point deadline) {
+    // Asked first: a device with no active connection is refused by NetworkManager itself.
+    Message applied;
+    Error error;
+    if (sd_bus_call_method(bus, kService, device.c_str(), kDevice, "GetAppliedConnection", &error.e,
+                           &applied.m, "u", 0u) < 0)
+        return resultOfError(error.e);
     if (!dhcp4Config(bus, device))
         return ERROR_NO_DHCP_CLIENT;
     // A new lease is told from the old by its expiry, in whole seconds: one obtained this
@@ -227,11 +233,6 @@ DWORD renew(sd_bus* bus, const std::string& device, Clock::time_point deadline) 
     while (held && held->obtained >= std::time(nullptr) && Clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     const std::string before = leaseMark(bus, device);
-    Message applied;
-    Error error;
-    if (sd_bus_call_method(bus, kService, device.c_str(), kDevice, "GetAppliedConnection", &error.e,
-                           &applied.m, "u", 0u) < 0)
-        return resultOfError(error.e);
     DWORD rc = ERROR_DHCP_CLIENT_FAILED;
     // Keeping the addresses it did not make is a flag of newer versions; older ones refuse
     // the flag, and what they take away is put back by the caller.
