@@ -8,7 +8,7 @@
 namespace corvane {
 namespace {
 
-constexpr std::array<std::pair<uint32_t, const char*>, 36> texts{{
+constexpr std::array<std::pair<uint32_t, const char*>, 37> texts{{
     {NO_ERROR, "The operation completed successfully."},
     {ERROR_FILE_NOT_FOUND, "The system cannot find the file specified."},
     {ERROR_ACCESS_DENIED,
