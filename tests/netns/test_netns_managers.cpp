@@ -182,14 +182,17 @@ protected:
         ASSERT_TRUE(waitFor([] { return !leased("mg0").empty(); }, 20 * kSecond));
     }
     void startNetworkd() {
+        configureNetworkd();
+        ASSERT_TRUE(waitFor(
+            [&] { return !leased("mg0").empty() && sys::dhcp::networkd::readLease(index_); },
+            20 * kSecond));
+    }
+    void configureNetworkd() {
         prepareNetworkd(
             "50-corvane-mg0.network",
             "[Match]\nName=mg0\n[Network]\nDHCP=ipv4\nLinkLocalAddressing=no\nIPv6AcceptRA=no\n"
             "[DHCPv4]\nUseHostname=no\nUseDNS=no\n");
         daemon_ = std::make_unique<Daemon>(std::vector<std::string>{kNetworkd});
-        ASSERT_TRUE(waitFor(
-            [&] { return !leased("mg0").empty() && sys::dhcp::networkd::readLease(index_); },
-            20 * kSecond));
     }
 
     // The helper as its unit runs it (root with CAP_NET_ADMIN alone), polkit stood in by
@@ -393,4 +396,45 @@ TEST_F(ManagerExchange, NetworkdRefusalIsReported) {
     EXPECT_EQ(sys::dhcp::networkd::renew(managers.bus(), *lo, 1, Clock::now() + 4 * kSecond),
               ERROR_DHCP_MANAGER_REFUSED);
     EXPECT_LT(Clock::now() - t0, 2 * kSecond) << "refused at once, not waited on";
+}
+
+// A link networkd runs DHCP on that has never had a lease is still its own: listed as DHCP,
+// and renewed through networkd once a server is there.
+TEST_F(ManagerExchange, NetworkdLinkWithoutALeaseYet) {
+    server_.reset();
+    configureNetworkd();
+    ASSERT_TRUE(waitFor(
+        [&] {
+            return shMayFail("grep -qs ADMIN_STATE=configuring /run/systemd/netif/links/" +
+                             std::to_string(index_)) == 0;
+        },
+        10 * kSecond));
+    ASSERT_FALSE(sys::dhcp::networkd::readLease(index_));
+    const auto managers = sys::dhcp::Managers::scan();
+    const auto manager = managers.managing("mg0", index_);
+    ASSERT_TRUE(manager);
+    EXPECT_EQ(manager->kind, sys::dhcp::ManagerKind::Networkd);
+    EXPECT_EQ(dhcpEnabled("mg0"), 1);
+    EXPECT_NE(dhcpEnabled("lo"), 1);
+    ULONG size = 0;
+    ASSERT_EQ(GetInterfaceInfo(nullptr, &size), ERROR_INSUFFICIENT_BUFFER);
+    std::vector<unsigned char> buf(size);
+    auto* info = reinterpret_cast<IP_INTERFACE_INFO*>(buf.data());
+    ASSERT_EQ(GetInterfaceInfo(info, &size), NO_ERROR);
+    bool listed = false;
+    for (LONG i = 0; i < info->NumAdapters; ++i)
+        listed = listed || info->Adapter[i].Index == index_;
+    EXPECT_TRUE(listed);
+    // Silent server: told so, and networkd goes on.
+    EXPECT_EQ(sys::dhcp::networkd::renew(managers.bus(), manager->object, index_,
+                                         Clock::now() + 3 * kSecond),
+              ERROR_DHCP_NO_ANSWER);
+    EXPECT_TRUE(sys::dhcp::managed("mg0"));
+    serve();
+    const int before = acks();
+    IP_ADAPTER_INDEX_MAP m = entry(index_, "mg0");
+    ASSERT_EQ(IpRenewAddress(&m), NO_ERROR);
+    EXPECT_GT(acks(), before);
+    EXPECT_FALSE(leased("mg0").empty());
+    EXPECT_TRUE(sys::dhcp::networkd::readLease(index_));
 }

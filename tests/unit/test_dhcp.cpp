@@ -531,3 +531,57 @@ TEST(ManagerLeases, DhcpTimeoutToggles) {
     }
     EXPECT_EQ(nm::toggledDhcpTimeout(0), INT32_MAX) << "never gives up";
 }
+
+// networkd's own word that DHCPv4 runs on a link it has no lease for yet: its state file
+// names the .network file, whose drop-ins have the last word.
+TEST(ManagerLeases, NetworkdDhcpFromItsConfiguration) {
+    namespace networkd = corvane::sys::dhcp::networkd;
+    EXPECT_TRUE(networkd::asksForDhcp4({"[Match]\nName=e*\n[Network]\nDHCP=ipv4\n"}));
+    EXPECT_TRUE(networkd::asksForDhcp4({"[Network]\n  DHCP = Yes \r\n"}));
+    EXPECT_FALSE(networkd::asksForDhcp4({"[Network]\nDHCP=ipv6\n"}));
+    EXPECT_FALSE(networkd::asksForDhcp4({"[DHCPv4]\nDHCP=yes\n", "#[Network]\n#DHCP=yes\n"}));
+    EXPECT_FALSE(networkd::asksForDhcp4({"[Network]\nDHCP=yes\n", "[Network]\nDHCP=\n"}));
+    EXPECT_TRUE(networkd::asksForDhcp4({"[Network]\nDHCP=no\n", "[Network]\nDHCP=both\n"}));
+
+    namespace fs = std::filesystem;
+    const fs::path root =
+        fs::temp_directory_path() / ("corvane-networkd-" + std::to_string(::getpid()));
+    fs::remove_all(root);
+    networkd::Places places{(root / "leases").string(),
+                            (root / "links").string(),
+                            {(root / "etc").string(), (root / "run").string()}};
+    for (const char* d : {"leases", "links", "etc/50-a.network.d", "run/50-a.network.d"})
+        fs::create_directories(root / d);
+    const auto write = [&](const fs::path& p, const std::string& text) {
+        std::ofstream(p) << text;
+        fs::permissions(p, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
+                               fs::perms::others_read);
+    };
+    const std::string network = (root / "run" / "50-a.network").string();
+    write(network, "[Network]\nDHCP=yes\n");
+    write(root / "links" / "7", "ADMIN_STATE=configuring\nNETWORK_FILE=" + network + "\n");
+    EXPECT_TRUE(networkd::runsDhcp4(7, places));
+    EXPECT_FALSE(networkd::runsDhcp4(8, places)) << "no state file";
+    // A drop-in turns it off; the same name in an earlier folder hides it.
+    write(root / "run" / "50-a.network.d" / "x.conf", "[Network]\nDHCP=no\n");
+    EXPECT_FALSE(networkd::runsDhcp4(7, places));
+    write(root / "etc" / "50-a.network.d" / "x.conf", "# ours\n");
+    EXPECT_TRUE(networkd::runsDhcp4(7, places));
+    // Not a link networkd manages, or one it gave up on.
+    for (const char* admin : {"unmanaged", "failed", "linger", ""}) {
+        write(root / "links" / "7",
+              std::string("ADMIN_STATE=") + admin + "\nNETWORK_FILE=" + network + "\n");
+        EXPECT_FALSE(networkd::runsDhcp4(7, places)) << admin;
+    }
+    // A file name that is not a .network file's, and a state file others may write.
+    write(root / "links" / "7", "ADMIN_STATE=configured\nNETWORK_FILE=" + network + "x\n");
+    EXPECT_FALSE(networkd::runsDhcp4(7, places));
+    write(root / "links" / "7", "ADMIN_STATE=configured\nNETWORK_FILE=" + network + "\n");
+    EXPECT_TRUE(networkd::runsDhcp4(7, places));
+    fs::permissions(root / "links" / "7", fs::perms::others_write, fs::perm_options::add);
+    EXPECT_FALSE(networkd::runsDhcp4(7, places));
+    // A lease held is enough, whatever the state says.
+    write(root / "leases" / "7", "ADDRESS=10.0.0.5\n");
+    EXPECT_TRUE(networkd::runsDhcp4(7, places));
+    fs::remove_all(root);
+}

@@ -33,8 +33,8 @@ std::optional<Manager> Managers::managing(const std::string& ifName, uint32_t if
         if (const auto device = networkmanager::device(bus_.get(), ifName))
             if (networkmanager::dhcp4Config(bus_.get(), *device))
                 return Manager{ManagerKind::NetworkManager, *device, std::nullopt};
-    // networkd keeps a lease file exactly while it holds a lease for the link.
-    if (networkd_ && networkd::readLease(ifIndex))
+    // A lease held, or one asked for and not had yet.
+    if (networkd_ && networkd::runsDhcp4(ifIndex))
         if (const auto link = networkd::link(bus_.get(), ifIndex, ifName))
             return Manager{ManagerKind::Networkd, *link, std::nullopt};
     if (auto client = clients_.managing(ifName))
