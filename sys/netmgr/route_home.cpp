@@ -12,6 +12,7 @@
 #include <ifaddrs.h>
 #include <linux/netlink.h>
 #include <linux/rtnetlink.h>
+#include <map>
 #include <net/if.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -217,9 +218,9 @@ int appendNmRoute(sd_bus_message* m, const reg::RouteName& route) {
                                  route.metric);
 }
 
-// Writes the route-data variant: the entries kept, ours added when add is set.
+// Writes the route-data variant: the entries kept, then ours added.
 int copyRouteData(sd_bus_message* to, sd_bus_message* from, const std::vector<bool>& drop,
-                  const reg::RouteName* add) {
+                  const std::vector<reg::RouteName>& adds) {
     int r;
     if ((r = sd_bus_message_open_container(to, 'v', "aa{sv}")) < 0 ||
         (r = sd_bus_message_open_container(to, 'a', "a{sv}")) < 0)
@@ -238,8 +239,9 @@ int copyRouteData(sd_bus_message* to, sd_bus_message* from, const std::vector<bo
             (r = sd_bus_message_exit_container(from)) < 0)
             return r;
     }
-    if (add && (r = appendNmRoute(to, *add)) < 0)
-        return r;
+    for (const reg::RouteName& add : adds)
+        if ((r = appendNmRoute(to, add)) < 0)
+            return r;
     if ((r = sd_bus_message_close_container(to)) < 0)
         return r;
     return sd_bus_message_close_container(to);
@@ -249,7 +251,7 @@ int copyRouteData(sd_bus_message* to, sd_bus_message* from, const std::vector<bo
 // out: sent, they would make NetworkManager ignore route-data and address-data, and with them
 // the attributes (table, onlink, labels) only those carry.
 int copyIpSetting(sd_bus_message* to, sd_bus_message* from, const std::vector<bool>& drop,
-                  const reg::RouteName* add) {
+                  const std::vector<reg::RouteName>& adds) {
     int r;
     if ((r = sd_bus_message_enter_container(from, 'a', "{sv}")) <= 0)
         return r < 0 ? r : -EBADMSG;
@@ -267,7 +269,7 @@ int copyIpSetting(sd_bus_message* to, sd_bus_message* from, const std::vector<bo
                    (r = sd_bus_message_append_basic(to, 's', key)) >= 0) {
             if (k == "route-data") {
                 sawRoutes = true;
-                r = copyRouteData(to, from, drop, add);
+                r = copyRouteData(to, from, drop, adds);
             } else {
                 r = sd_bus_message_copy(to, from, false);
             }
@@ -279,10 +281,10 @@ int copyIpSetting(sd_bus_message* to, sd_bus_message* from, const std::vector<bo
     }
     if (r < 0 || (r = sd_bus_message_exit_container(from)) < 0)
         return r;
-    if (!sawRoutes && add &&
+    if (!sawRoutes && !adds.empty() &&
         ((r = sd_bus_message_open_container(to, 'e', "sv")) < 0 ||
          (r = sd_bus_message_append_basic(to, 's', "route-data")) < 0 ||
-         (r = copyRouteData(to, nullptr, drop, add)) < 0 ||
+         (r = copyRouteData(to, nullptr, drop, adds)) < 0 ||
          (r = sd_bus_message_close_container(to)) < 0))
         return r;
     return sd_bus_message_close_container(to);
@@ -290,7 +292,8 @@ int copyIpSetting(sd_bus_message* to, sd_bus_message* from, const std::vector<bo
 
 // The Update call: every setting as GetSettings gave it, the ipv4 routes changed.
 int updateMessage(sd_bus* bus, const std::string& connection, sd_bus_message* settings,
-                  const std::vector<bool>& drop, const reg::RouteName* add, sd_bus_message** out) {
+                  const std::vector<bool>& drop, const std::vector<reg::RouteName>& adds,
+                  sd_bus_message** out) {
     sd_bus_message* m = nullptr;
     int r =
         sd_bus_message_new_method_call(bus, &m, kNm, connection.c_str(), kNmConnection, "Update");
@@ -313,9 +316,9 @@ int updateMessage(sd_bus* bus, const std::string& connection, sd_bus_message* se
                 return r2;
             if (std::strcmp(setting, "ipv4") == 0) {
                 sawIpv4 = true;
-                r2 = copyIpSetting(m, settings, drop, add);
+                r2 = copyIpSetting(m, settings, drop, adds);
             } else if (std::strcmp(setting, "ipv6") == 0) {
-                r2 = copyIpSetting(m, settings, {}, nullptr);
+                r2 = copyIpSetting(m, settings, {}, {});
             } else {
                 r2 = sd_bus_message_copy(m, settings, false);
             }
@@ -325,13 +328,13 @@ int updateMessage(sd_bus* bus, const std::string& connection, sd_bus_message* se
         }
         if (r2 < 0)
             return r2;
-        if (!sawIpv4 && add) {
+        if (!sawIpv4 && !adds.empty()) {
             if ((r2 = sd_bus_message_open_container(m, 'e', "sa{sv}")) < 0 ||
                 (r2 = sd_bus_message_append_basic(m, 's', "ipv4")) < 0 ||
                 (r2 = sd_bus_message_open_container(m, 'a', "{sv}")) < 0 ||
                 (r2 = sd_bus_message_open_container(m, 'e', "sv")) < 0 ||
                 (r2 = sd_bus_message_append_basic(m, 's', "route-data")) < 0 ||
-                (r2 = copyRouteData(m, nullptr, drop, add)) < 0 ||
+                (r2 = copyRouteData(m, nullptr, drop, adds)) < 0 ||
                 (r2 = sd_bus_message_close_container(m)) < 0 ||
                 (r2 = sd_bus_message_close_container(m)) < 0 ||
                 (r2 = sd_bus_message_close_container(m)) < 0)
@@ -382,34 +385,60 @@ void reapply(sd_bus* bus, const std::string& device) {
                        "a{sa{sv}}tu", 0, uint64_t{0}, kPreserveExternalIp);
 }
 
-// Changes the profile's routes: ours dropped (the first entry matching) or added (unless an
-// entry matches already).
-Change changeNmProfile(sd_bus* bus, const std::string& connection, const reg::RouteName& route,
-                       bool add) {
+// Changes the profile's routes in one update: each of ours dropped (the first entry matching
+// it) or added (unless an entry matches it already). One change per route, in order.
+std::vector<Change> changeNmProfile(sd_bus* bus, const std::string& connection,
+                                    const std::vector<reg::RouteName>& wanted, bool add) {
+    const auto all = [&](Change change) { return std::vector<Change>(wanted.size(), change); };
     bus::Call settings;
     if (sd_bus_call_method(bus, kNm, connection.c_str(), kNmConnection, "GetSettings",
                            &settings.error, &settings.reply, "") < 0)
-        return Change::failed("its settings could not be read (" + settings.errorText() + ")");
+        return all(Change::failed("its settings could not be read (" + settings.errorText() + ")"));
     std::vector<NmRoute> routes;
     if (readNmRoutes(settings.reply, routes) < 0)
-        return Change::failed("its settings could not be read");
+        return all(Change::failed("its settings could not be read"));
     std::vector<bool> drop(routes.size(), false);
-    size_t match = 0;
-    while (match < routes.size() && !sameRoute(routes[match], route))
-        ++match;
-    if (add ? match < routes.size() : match == routes.size())
-        return {Change::AlreadySo, {}};
-    if (!add)
-        drop[match] = true;
+    std::vector<reg::RouteName> adds;
+    std::vector<Change> changes;
+    for (const reg::RouteName& route : wanted) {
+        size_t match = 0;
+        while (match < routes.size() && (drop[match] || !sameRoute(routes[match], route)))
+            ++match;
+        const bool repeated = add && std::find(adds.begin(), adds.end(), route) != adds.end();
+        if (repeated || (add ? match < routes.size() : match == routes.size())) {
+            changes.push_back({Change::AlreadySo, {}});
+            continue;
+        }
+        if (add)
+            adds.push_back(route);
+        else
+            drop[match] = true;
+        changes.push_back({});
+    }
+    if (std::none_of(changes.begin(), changes.end(),
+                     [](const Change& c) { return c.kind == Change::Made; }))
+        return changes;
     sd_bus_message* update = nullptr;
-    if (updateMessage(bus, connection, settings.reply, drop, add ? &route : nullptr, &update) < 0)
-        return Change::failed("its settings could not be rewritten");
-    bus::Call call;
-    const int r = sd_bus_call(bus, update, 0, &call.error, &call.reply);
-    sd_bus_message_unref(update);
-    if (r < 0)
-        return Change::failed("it refused the change (" + call.errorText() + ")");
-    return {};
+    std::string failure;
+    if (updateMessage(bus, connection, settings.reply, drop, adds, &update) < 0) {
+        failure = "its settings could not be rewritten";
+    } else {
+        bus::Call call;
+        const int r = sd_bus_call(bus, update, 0, &call.error, &call.reply);
+        sd_bus_message_unref(update);
+        if (r < 0)
+            failure = "it refused the change (" + call.errorText() + ")";
+    }
+    if (!failure.empty())
+        for (Change& c : changes)
+            if (c.kind == Change::Made)
+                c = Change::failed(failure);
+    return changes;
+}
+
+Change changeNmProfile(sd_bus* bus, const std::string& connection, const reg::RouteName& route,
+                       bool add) {
+    return changeNmProfile(bus, connection, std::vector<reg::RouteName>{route}, add).front();
 }
 
 std::string nmFailure(const std::string& uuid, const std::string& what) {
@@ -610,6 +639,19 @@ public:
         return bus_.get();
     }
     bool nmServes() { return serves(nm_, kNm); }
+    // Asked once for a batch: its routes mostly share an interface.
+    std::optional<std::string> nmDevice(const std::string& ifName) {
+        const auto [at, added] = devices_.try_emplace(ifName);
+        if (added)
+            at->second = netmgr::nmDevice(bus(), ifName);
+        return at->second;
+    }
+    std::optional<Active> activeOn(const std::string& device) {
+        const auto [at, added] = active_.try_emplace(device);
+        if (added)
+            at->second = netmgr::activeOn(bus(), device);
+        return at->second;
+    }
     bool networkdServes() { return serves(networkd_, kNetworkd); }
 
 private:
@@ -622,9 +664,23 @@ private:
     bus::Bus bus_;
     bool opened_ = false;
     std::optional<bool> nm_, networkd_;
+    std::map<std::string, std::optional<std::string>> devices_;
+    std::map<std::string, std::optional<Active>> active_;
 };
 
-Placement place(const reg::RouteName& route, Session& session) {
+// The routes of a batch bound for one NetworkManager profile: it is read, updated and applied
+// once for them all, not once for each (a profile update writes its file to disk).
+struct NmBatch {
+    std::string device, uuid;
+    std::vector<reg::RouteName> routes;
+    std::vector<std::size_t> slots; // what each route is to the caller
+};
+using NmBatches = std::map<std::string, NmBatch>; // by the profile's settings object
+
+// With batches, a route bound for a NetworkManager profile joins its batch (slot tells it
+// there) and nothing is placed yet.
+Placement place(const reg::RouteName& route, Session& session, NmBatches* batches = nullptr,
+                std::size_t slot = 0) {
     Placement placed;
     const auto iface = interfaceFor(route.nextHop);
     if (!iface || iface->name == "lo" || !session.bus())
@@ -633,8 +689,17 @@ Placement place(const reg::RouteName& route, Session& session) {
     // A device of NetworkManager's without an active profile is one it leaves alone (perhaps
     // to networkd): nothing to keep the route in there.
     if (session.nmServes())
-        if (const auto device = nmDevice(bus, iface->name))
-            if (const auto active = activeOn(bus, *device)) {
+        if (const auto device =
+                batches ? session.nmDevice(iface->name) : nmDevice(bus, iface->name))
+            if (const auto active = batches ? session.activeOn(*device) : activeOn(bus, *device)) {
+                if (batches) {
+                    NmBatch& batch = (*batches)[active->connection];
+                    batch.device = *device;
+                    batch.uuid = active->uuid;
+                    batch.routes.push_back(route);
+                    batch.slots.push_back(slot);
+                    return placed;
+                }
                 const Change change = changeNmProfile(bus, active->connection, route, true);
                 if (change.kind == Change::Failed) {
                     placed.failure = nmFailure(active->uuid, change.failure);
@@ -729,6 +794,63 @@ std::string unplaceRoute(const reg::RouteName& route, std::string_view data, con
     return unplace(route, data, session);
 }
 
+namespace {
+
+// Takes each route out of the place its data names, those of one NetworkManager profile in
+// one update; a failure for each that failed, printable, at its index.
+std::vector<std::string> unplaceAll(const std::vector<Placed>& all, Session& session) {
+    std::vector<std::string> failures(all.size());
+    std::map<std::string, std::vector<std::size_t>> byUuid;
+    for (std::size_t i = 0; i < all.size(); ++i) {
+        if (all[i].data.starts_with(kNmPrefix))
+            byUuid[all[i].data.substr(kNmPrefix.size())].push_back(i);
+        else
+            failures[i] = unplace(all[i].route, all[i].data, session);
+    }
+    for (const auto& [uuid, members] : byUuid) {
+        if (members.size() == 1) {
+            failures[members.front()] =
+                unplace(all[members.front()].route, all[members.front()].data, session);
+            continue;
+        }
+        if (!session.nmServes()) {
+            for (const std::size_t i : members)
+                failures[i] = nmFailure(uuid, "NetworkManager is not running");
+            continue;
+        }
+        sd_bus* bus = session.bus();
+        bus::Call found;
+        const char* connection = nullptr;
+        if (sd_bus_call_method(bus, kNm, "/org/freedesktop/NetworkManager/Settings",
+                               "org.freedesktop.NetworkManager.Settings", "GetConnectionByUuid",
+                               &found.error, &found.reply, "s", uuid.c_str()) < 0 ||
+            sd_bus_message_read(found.reply, "o", &connection) <= 0 || !connection)
+            continue; // the profile is gone, and our entries with it
+        std::vector<reg::RouteName> routes;
+        for (const std::size_t i : members)
+            routes.push_back(all[i].route);
+        const std::vector<Change> changes = changeNmProfile(bus, connection, routes, false);
+        std::unordered_set<std::string> reapplied;
+        for (std::size_t k = 0; k < members.size(); ++k) {
+            if (changes[k].kind == Change::Failed)
+                failures[members[k]] = nmFailure(uuid, changes[k].failure);
+            if (changes[k].kind != Change::Made)
+                continue;
+            if (const auto iface = interfaceFor(routes[k].nextHop))
+                if (const auto device = nmDevice(bus, iface->name);
+                    device && !reapplied.contains(*device))
+                    if (const auto active = activeOn(bus, *device);
+                        active && active->uuid == uuid) {
+                        reapply(bus, *device);
+                        reapplied.insert(*device);
+                    }
+        }
+    }
+    return failures;
+}
+
+} // namespace
+
 bool changeStoredRoutes(reg::KeyData& key, const std::vector<std::string>& names, bool persistent,
                         std::vector<std::string>& failures, std::vector<Placed>* placed,
                         const Homes& homes) {
@@ -738,12 +860,13 @@ bool changeStoredRoutes(reg::KeyData& key, const std::vector<std::string>& names
         present.insert(folded(value.first));
     if (persistent) {
         const std::size_t before = key.values.size();
+        NmBatches batches;
         for (const std::string& name : names) {
             if (!present.insert(folded(name)).second)
                 continue;
             std::string data;
             if (const auto route = reg::readRouteName(name)) {
-                Placement placement = place(*route, session);
+                Placement placement = place(*route, session, &batches, key.values.size());
                 data = std::move(placement.data);
                 if (!placement.failure.empty())
                     failures.push_back(bus::printable(name) + ": " + placement.failure);
@@ -752,28 +875,54 @@ bool changeStoredRoutes(reg::KeyData& key, const std::vector<std::string>& names
             }
             key.values.emplace_back(name, reg::Value::ofString(std::move(data)));
         }
+        for (const auto& [connection, batch] : batches) {
+            const std::vector<Change> changes =
+                changeNmProfile(session.bus(), connection, batch.routes, true);
+            bool made = false;
+            for (std::size_t k = 0; k < changes.size(); ++k) {
+                auto& value = key.values[batch.slots[k]];
+                if (changes[k].kind == Change::Failed)
+                    failures.push_back(bus::printable(value.first) + ": " +
+                                       nmFailure(batch.uuid, changes[k].failure));
+                if (changes[k].kind != Change::Made)
+                    continue;
+                std::string data = std::string(kNmPrefix) + batch.uuid;
+                if (placed)
+                    placed->push_back({batch.routes[k], data});
+                value.second = reg::Value::ofString(std::move(data));
+                made = true;
+            }
+            if (made)
+                reapply(session.bus(), batch.device);
+        }
         return key.values.size() != before;
     }
     std::unordered_set<std::string> gone;
     for (const std::string& name : names)
         gone.insert(folded(name));
-    return std::erase_if(key.values, [&](const auto& value) {
-               if (!gone.contains(folded(value.first)))
-                   return false;
-               const auto route = reg::readRouteName(value.first);
-               if (route && value.second.type == reg::ValueType::String &&
-                   !value.second.text.empty())
-                   if (std::string failure = unplace(*route, value.second.text, session);
-                       !failure.empty())
-                       failures.push_back(bus::printable(value.first) + ": " + failure);
-               return true;
-           }) != 0;
+    std::vector<Placed> leaving;
+    std::vector<std::string> leavingNames;
+    const bool changed = std::erase_if(key.values, [&](const auto& value) {
+                             if (!gone.contains(folded(value.first)))
+                                 return false;
+                             const auto route = reg::readRouteName(value.first);
+                             if (route && value.second.type == reg::ValueType::String &&
+                                 !value.second.text.empty()) {
+                                 leaving.push_back({*route, value.second.text});
+                                 leavingNames.push_back(value.first);
+                             }
+                             return true;
+                         }) != 0;
+    const std::vector<std::string> unplaced = unplaceAll(leaving, session);
+    for (std::size_t i = 0; i < unplaced.size(); ++i)
+        if (!unplaced[i].empty())
+            failures.push_back(bus::printable(leavingNames[i]) + ": " + unplaced[i]);
+    return changed;
 }
 
 void takeBack(const std::vector<Placed>& placed, const Homes& homes) {
     Session session(homes);
-    for (const Placed& p : placed)
-        unplace(p.route, p.data, session);
+    unplaceAll(placed, session);
 }
 
 } // namespace corvane::sys::netmgr
