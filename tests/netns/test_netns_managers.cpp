@@ -385,6 +385,9 @@ TEST_F(ManagerExchange, NetworkManagerRefusalIsReported) {
     IP_ADAPTER_INDEX_MAP m = entry(index_, "mg0");
     EXPECT_EQ(IpRenewAddress(&m), ERROR_NO_DHCP_CLIENT);
     EXPECT_NE(dhcpEnabled("mg0"), 1);
+    // The same through the helper, before anyone is asked for a password.
+    startHelper();
+    EXPECT_EQ(renewAsNobody(index_, "mg0").result, ERROR_NO_DHCP_CLIENT);
 }
 
 TEST_F(ManagerExchange, NetworkdRefusalIsReported) {
