@@ -389,7 +389,9 @@ void reapply(sd_bus* bus, const std::string& device) {
 // it) or added (unless an entry matches it already). One change per route, in order.
 std::vector<Change> changeNmProfile(sd_bus* bus, const std::string& connection,
                                     const std::vector<reg::RouteName>& wanted, bool add) {
-    const auto all = [&](Change change) { return std::vector<Change>(wanted.size(), change); };
+    const auto all = [&](const Change& change) {
+        return std::vector<Change>(wanted.size(), change);
+    };
     bus::Call settings;
     if (sd_bus_call_method(bus, kNm, connection.c_str(), kNmConnection, "GetSettings",
                            &settings.error, &settings.reply, "") < 0)

@@ -177,10 +177,18 @@ bool runsDhcp4(uint32_t ifIndex, const Places& places) {
     // The drop-ins by name, each from the first folder that has it.
     const std::string folderName = file.substr(slash + 1) + ".d";
     std::map<std::string, std::string> dropins;
-    for (const std::string& dir : places.configDirs)
-        for (std::string& name : dropinNames(dir + "/" + folderName))
-            if (dropins.size() < kMaxDropins)
-                dropins.emplace(name, dir + "/" + folderName + "/" + name);
+    for (const std::string& dir : places.configDirs) {
+        std::string folder = dir;
+        folder += '/';
+        folder += folderName;
+        for (std::string& name : dropinNames(folder))
+            if (dropins.size() < kMaxDropins) {
+                std::string path = folder;
+                path += '/';
+                path += name;
+                dropins.emplace(std::move(name), std::move(path));
+            }
+    }
     std::vector<ForeignFile> read;
     read.reserve(dropins.size());
     for (const auto& [name, path] : dropins)
