@@ -3,11 +3,12 @@
 #pragma once
 
 #include "quiet.h"
+#include "session/options.h"
 #include "shell/forms.h"
+#include "widgets/modal.h"
 #include "shell/frmabout.h"
 #include "shell/frmmain.h"
 #include "shell/frmsetup.h"
-#include "shell/options.h"
 
 #include <QDialog>
 #include <QTemporaryDir>

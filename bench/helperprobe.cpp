@@ -8,7 +8,7 @@
 //   bench COUNT IFINDEX NEXTHOP   (median time of one route change, in ms)
 #include "iphlpapi.h"
 #include "routing/persistentroutes.h"
-#include "shell/machinestore.h"
+#include "session/machinestore.h"
 
 #include <algorithm>
 #include <arpa/inet.h>

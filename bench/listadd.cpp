@@ -13,7 +13,7 @@
 #include "platform/prompter.h"
 #include "routing/persistentroutes.h"
 #include "routing/routelist_add.h"
-#include "shell/machinestore.h"
+#include "session/machinestore.h"
 #include "values/ip.h"
 
 #include <QCoreApplication>

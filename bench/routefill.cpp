@@ -13,12 +13,13 @@
 #include "platform/prompter.h"
 #include "routing/routemodel.h"
 #include "routing/routespage.h"
+#include "session/options.h"
 #include "shell/forms.h"
 #include "shell/frmabout.h"
 #include "shell/frmmain.h"
 #include "shell/frmsetup.h"
 #include "shell/heap.h"
-#include "shell/options.h"
+#include "widgets/modal.h"
 
 #include <QApplication>
 #include <QDialog>

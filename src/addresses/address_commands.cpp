@@ -5,10 +5,10 @@
 #include "platform/prompter.h"
 #include "platform/reportfailure.h"
 #include "platform/resulttext.h"
-#include "shell/actionlist.h"
-#include "shell/forms.h"
-#include "shell/refresh.h"
+#include "session/refresh.h"
 #include "values/ip.h"
+#include "widgets/actionlist.h"
+#include "widgets/modal.h"
 
 #include <QAction>
 #include <QComboBox>

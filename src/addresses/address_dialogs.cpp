@@ -2,9 +2,9 @@
 
 #include "addresses/address_choices.h"
 #include "platform/prompter.h"
-#include "shell/dialogparts.h"
-#include "shell/help.h"
 #include "values/ip.h"
+#include "widgets/dialogparts.h"
+#include "widgets/help.h"
 
 #include <QComboBox>
 #include <QEvent>

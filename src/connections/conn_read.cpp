@@ -5,7 +5,7 @@
 #include "platform/prompter.h"
 #include "platform/reportfailure.h"
 #include "platform/systemtext.h"
-#include "shell/options.h"
+#include "session/options.h"
 
 #include <QElapsedTimer>
 #include <array>

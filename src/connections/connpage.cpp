@@ -1,10 +1,10 @@
 #include "connections/connpage.h"
 
 #include "connections/conn_read.h"
-#include "shell/actionlist.h"
-#include "shell/columnwidth.h"
-#include "shell/menubuilder.h"
-#include "shell/options.h"
+#include "session/options.h"
+#include "widgets/actionlist.h"
+#include "widgets/columnwidth.h"
+#include "widgets/menubuilder.h"
 
 #include <QAction>
 #include <QCoreApplication>

@@ -4,7 +4,7 @@
 #pragma once
 
 #include "connections/connmodel.h"
-#include "shell/page.h"
+#include "widgets/page.h"
 
 #include <functional>
 

@@ -3,8 +3,8 @@
 #include "platform/systemtext.h"
 
 #include "platform/ifindex.h"
-#include "shell/imageindex.h"
 #include "values/ip.h"
+#include "widgets/imageindex.h"
 
 #include <climits>
 #include <cstring>

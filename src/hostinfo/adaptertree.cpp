@@ -1,12 +1,12 @@
 #include "hostinfo/adaptertree.h"
 
 #include "hostinfo/adapter_read.h"
-#include "shell/actionlist.h"
-#include "shell/hints.h"
-#include "shell/images.h"
-#include "shell/menubuilder.h"
-#include "shell/options.h"
-#include "shell/refresh.h"
+#include "session/options.h"
+#include "session/refresh.h"
+#include "widgets/actionlist.h"
+#include "widgets/hints.h"
+#include "widgets/images.h"
+#include "widgets/menubuilder.h"
 
 #include <QAction>
 #include <QMenu>

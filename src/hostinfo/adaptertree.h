@@ -5,7 +5,7 @@
 
 #include "hostinfo/adapter_pass.h"
 #include "iphlpapi.h"
-#include "shell/page.h"
+#include "widgets/page.h"
 
 #include <QStringList>
 #include <functional>

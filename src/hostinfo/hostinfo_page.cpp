@@ -1,9 +1,9 @@
 #include "hostinfo/hostinfo_page.h"
 
 #include "hostinfo/adapter_read.h"
-#include "shell/hints.h"
-#include "shell/images.h"
-#include "shell/menubuilder.h"
+#include "widgets/hints.h"
+#include "widgets/images.h"
+#include "widgets/menubuilder.h"
 
 #include <QAction>
 #include <QGridLayout>

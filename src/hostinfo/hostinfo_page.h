@@ -2,7 +2,7 @@
 // two lists. Filled by the adapter pass.
 #pragma once
 
-#include "shell/page.h"
+#include "widgets/page.h"
 
 #include <QStringList>
 

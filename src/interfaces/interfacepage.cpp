@@ -7,12 +7,12 @@
 #include "platform/iphelper.h"
 #include "platform/prompter.h"
 #include "platform/reportfailure.h"
-#include "shell/actionlist.h"
-#include "shell/dialogparts.h"
-#include "shell/forms.h"
-#include "shell/menubuilder.h"
-#include "shell/options.h"
-#include "shell/refresh.h"
+#include "session/options.h"
+#include "session/refresh.h"
+#include "widgets/actionlist.h"
+#include "widgets/dialogparts.h"
+#include "widgets/menubuilder.h"
+#include "widgets/modal.h"
 
 #include <QAction>
 #include <QGroupBox>

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "iphlpapi.h"
-#include "shell/page.h"
+#include "widgets/page.h"
 
 #include <QElapsedTimer>
 #include <QStringList>

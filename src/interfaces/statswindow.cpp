@@ -1,6 +1,6 @@
 #include "interfaces/statswindow.h"
 
-#include "shell/dialogparts.h"
+#include "widgets/dialogparts.h"
 
 #include <QCheckBox>
 #include <QHBoxLayout>

@@ -1,6 +1,6 @@
 #include "report/report_layout.h"
 
-#include "shell/options.h"
+#include "session/options.h"
 
 #include <QTime>
 #include <algorithm>

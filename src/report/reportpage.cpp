@@ -3,11 +3,11 @@
 #include "platform/prompter.h"
 #include "report/reportview.h"
 #include "report/textfile.h"
-#include "shell/actionlist.h"
-#include "shell/hints.h"
-#include "shell/images.h"
-#include "shell/menubuilder.h"
-#include "shell/options.h"
+#include "session/options.h"
+#include "widgets/actionlist.h"
+#include "widgets/hints.h"
+#include "widgets/images.h"
+#include "widgets/menubuilder.h"
 
 #include <QAction>
 #include <QFontDatabase>

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "report/report_layout.h"
-#include "shell/page.h"
+#include "widgets/page.h"
 
 class QPlainTextEdit;
 

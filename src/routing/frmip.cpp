@@ -1,9 +1,9 @@
 #include "routing/frmip.h"
 
-#include "shell/dialogparts.h"
-#include "shell/help.h"
-#include "shell/hints.h"
 #include "values/ip.h"
+#include "widgets/dialogparts.h"
+#include "widgets/help.h"
+#include "widgets/hints.h"
 
 #include <QHBoxLayout>
 #include <QLabel>

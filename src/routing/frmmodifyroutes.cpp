@@ -2,10 +2,10 @@
 
 #include "platform/prompter.h"
 #include "routing/route_edit.h"
-#include "shell/dialogparts.h"
-#include "shell/help.h"
-#include "shell/hints.h"
 #include "values/ip.h"
+#include "widgets/dialogparts.h"
+#include "widgets/help.h"
+#include "widgets/hints.h"
 
 #include <QCheckBox>
 #include <QComboBox>

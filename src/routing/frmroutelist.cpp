@@ -3,9 +3,9 @@
 #include "platform/prompter.h"
 #include "routing/frmmodifyroutes.h"
 #include "routing/route_edit.h"
-#include "shell/dialogparts.h"
-#include "shell/help.h"
-#include "shell/hints.h"
+#include "widgets/dialogparts.h"
+#include "widgets/help.h"
+#include "widgets/hints.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -7,7 +7,7 @@
 #include "routing/persistentroutes.h"
 #include "routing/restore.h"
 #include "routing/route_rows.h"
-#include "shell/machinestore.h"
+#include "session/machinestore.h"
 
 #include <algorithm>
 #include <array>

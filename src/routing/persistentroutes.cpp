@@ -1,10 +1,10 @@
 #include "routing/persistentroutes.h"
 
 #include "corvane_result.h"
-#include "helper/client.h"
+#include "helperclient/client.h"
 #include "netmgr/route_home.h"
 #include "platform/resulttext.h"
-#include "shell/machinestore.h"
+#include "session/machinestore.h"
 
 #include <algorithm>
 #include <cstdio>

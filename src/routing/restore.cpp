@@ -6,7 +6,7 @@
 #include "platform/version.h"
 #include "routing/persistentroutes.h"
 #include "routing/route_read.h"
-#include "shell/machinestore.h"
+#include "session/machinestore.h"
 #include "values/ip.h"
 
 #include <arpa/inet.h>

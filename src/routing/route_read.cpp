@@ -3,7 +3,7 @@
 #include "platform/iphelper.h"
 #include "platform/reportfailure.h"
 #include "routing/persistentroutes.h"
-#include "shell/machinestore.h"
+#include "session/machinestore.h"
 
 #include <algorithm>
 #include <limits>

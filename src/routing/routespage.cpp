@@ -12,12 +12,12 @@
 #include "routing/route_read.h"
 #include "routing/routelist_add.h"
 #include "routing/routelist_match.h"
-#include "shell/actionlist.h"
-#include "shell/forms.h"
-#include "shell/menubuilder.h"
-#include "shell/options.h"
-#include "shell/refresh.h"
+#include "session/options.h"
+#include "session/refresh.h"
 #include "values/ip.h"
+#include "widgets/actionlist.h"
+#include "widgets/menubuilder.h"
+#include "widgets/modal.h"
 
 #include <QAction>
 #include <QCheckBox>

@@ -4,7 +4,7 @@
 
 #include "routing/route_edit.h"
 #include "routing/routemodel.h"
-#include "shell/page.h"
+#include "widgets/page.h"
 
 #include <functional>
 #include <optional>

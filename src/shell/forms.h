@@ -2,10 +2,6 @@
 // of the process (frmSetup is declared with its class in frmsetup.h).
 #pragma once
 
-#include <functional>
-
-class QDialog;
-
 namespace corvane {
 
 class TfrmMain;
@@ -13,12 +9,5 @@ class TfrmAbout;
 
 extern TfrmMain* frmMain;
 extern TfrmAbout* frmAbout;
-
-// Shows a dialog modally and returns its result. Every modal dialog of the program goes
-// through here so tests can answer in its place; under CORVANE_NO_MODAL the real one aborts.
-int runModal(QDialog& dialog);
-using ModalRunner = std::function<int(QDialog&)>;
-// Replaces the runner; an empty one restores the real one.
-void setModalRunner(ModalRunner runner);
 
 } // namespace corvane

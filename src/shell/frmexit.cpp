@@ -1,6 +1,6 @@
 #include "shell/frmexit.h"
 
-#include "shell/dialogparts.h"
+#include "widgets/dialogparts.h"
 
 #include <QElapsedTimer>
 #include <QHBoxLayout>

@@ -9,14 +9,15 @@
 #include "platform/reportfailure.h"
 #include "platform/version.h"
 #include "report/reportpage.h"
+#include "session/machinestore.h"
+#include "session/options.h"
 #include "shell/forms.h"
 #include "shell/frmabout.h"
 #include "shell/frmsetup.h"
-#include "shell/help.h"
 #include "shell/helperwait.h"
-#include "shell/machinestore.h"
-#include "shell/options.h"
 #include "shell/versiontext.h"
+#include "widgets/help.h"
+#include "widgets/modal.h"
 
 #include <QAction>
 #include <QApplication>

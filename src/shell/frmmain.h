@@ -5,10 +5,10 @@
 #include "hostinfo/iplog.h"
 #include "platform/iphelper.h"
 #include "report/report_layout.h"
-#include "shell/actionlist.h"
-#include "shell/images.h"
-#include "shell/refresh.h"
+#include "session/refresh.h"
 #include "shell/trayservice.h"
+#include "widgets/actionlist.h"
+#include "widgets/images.h"
 
 #include <QMainWindow>
 #include <QStringList>

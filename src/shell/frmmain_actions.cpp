@@ -1,6 +1,6 @@
 // The action catalogue of the main window and the handlers the shell itself owns.
 #include "shell/frmmain.h"
-#include "shell/hints.h"
+#include "widgets/hints.h"
 
 #include <QAction>
 
@@ -70,18 +70,6 @@ const ActionSpec actionSpecs[] = {
 };
 
 } // namespace
-
-void applyHint(QAction* action, const QString& hint) {
-    const qsizetype bar = hint.indexOf(QLatin1Char('|'));
-    action->setToolTip(bar < 0 ? hint : hint.left(bar));
-    action->setStatusTip(bar < 0 ? hint : hint.mid(bar + 1));
-}
-
-void applyHint(QWidget* widget, const QString& hint) {
-    const qsizetype bar = hint.indexOf(QLatin1Char('|'));
-    widget->setToolTip(bar < 0 ? hint : hint.left(bar));
-    widget->setStatusTip(bar < 0 ? hint : hint.mid(bar + 1));
-}
 
 void TfrmMain::createActions() {
     for (const ActionSpec& spec : actionSpecs) {

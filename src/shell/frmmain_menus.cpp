@@ -1,8 +1,8 @@
 // The main menu, the tool bar and the notification area's menu; the pages build their own
 // popup menus.
 #include "shell/frmmain.h"
-#include "shell/help.h"
-#include "shell/menubuilder.h"
+#include "widgets/help.h"
+#include "widgets/menubuilder.h"
 
 #include <QAction>
 #include <QMenu>

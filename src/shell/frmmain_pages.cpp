@@ -13,10 +13,10 @@
 #include "platform/reportfailure.h"
 #include "report/reportpage.h"
 #include "routing/routespage.h"
-#include "shell/dialogparts.h"
-#include "shell/forms.h"
-#include "shell/machinestore.h"
-#include "shell/options.h"
+#include "session/machinestore.h"
+#include "session/options.h"
+#include "widgets/dialogparts.h"
+#include "widgets/modal.h"
 
 #include <QAction>
 #include <QLineEdit>

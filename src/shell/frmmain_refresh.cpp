@@ -3,7 +3,7 @@
 
 #include "hostinfo/hostinfo_page.h"
 #include "platform/prompter.h"
-#include "shell/options.h"
+#include "session/options.h"
 #include "shell/uptime.h"
 
 #include <QAction>

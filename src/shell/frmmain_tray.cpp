@@ -2,10 +2,10 @@
 // confirmation, and the end of the session.
 #include "shell/frmmain.h"
 
-#include "shell/forms.h"
+#include "session/options.h"
 #include "shell/frmexit.h"
-#include "shell/options.h"
 #include "shell/trayicon.h"
+#include "widgets/modal.h"
 
 #include <QAction>
 #include <QApplication>

@@ -1,11 +1,11 @@
 #include "shell/frmsetup.h"
 #include "hostinfo/iplog.h"
 #include "platform/systemtext.h"
-#include "shell/machinestore.h"
+#include "session/machinestore.h"
 
 #include "platform/prompter.h"
-#include "shell/dialogparts.h"
-#include "shell/help.h"
+#include "widgets/dialogparts.h"
+#include "widgets/help.h"
 
 #include <QCheckBox>
 #include <QGridLayout>

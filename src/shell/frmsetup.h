@@ -2,7 +2,7 @@
 // boxes, and commits that copy on "Ok". Nobody else reads the boxes.
 #pragma once
 
-#include "shell/options.h"
+#include "session/options.h"
 
 #include <QDialog>
 

@@ -1,7 +1,7 @@
 #include "shell/helperwait.h"
 
 #include "platform/iphelper.h"
-#include "shell/refresh.h"
+#include "session/refresh.h"
 
 #include <QAbstractEventDispatcher>
 #include <QCoreApplication>

@@ -4,7 +4,7 @@
 // and nothing refills a list. Quick calls show nothing.
 #pragma once
 
-#include "helper/client.h"
+#include "helperclient/client.h"
 
 #include <QObject>
 #include <QString>

@@ -8,10 +8,10 @@
 #include "platform/version.h"
 #include "report/textfile.h"
 #include "routing/route_read.h"
+#include "session/machinestore.h"
+#include "session/options.h"
+#include "session/refresh.h"
 #include "shell/appidentity.h"
-#include "shell/machinestore.h"
-#include "shell/options.h"
-#include "shell/refresh.h"
 #include "shell/snapshot.h"
 
 #include <QCoreApplication>

@@ -1,6 +1,6 @@
 #include "shell/trayicon.h"
 
-#include "shell/images.h"
+#include "widgets/images.h"
 
 #include <QCursor>
 #include <QGuiApplication>

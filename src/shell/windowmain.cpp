@@ -3,16 +3,16 @@
 #include "shell/windowmain.h"
 #include "platform/prompter.h"
 #include "platform/systemtext.h"
+#include "session/options.h"
 #include "shell/appidentity.h"
 #include "shell/forms.h"
 #include "shell/frmabout.h"
 #include "shell/frmexit.h"
 #include "shell/frmmain.h"
 #include "shell/frmsetup.h"
-#include "shell/options.h"
-#include "shell/qtprompter.h"
 #include "shell/termsignals.h"
 #include "shell/trayicon.h"
+#include "widgets/qtprompter.h"
 
 #include <QApplication>
 #include <QSessionManager>

@@ -1,6 +1,6 @@
 #include "authority.h"
 
-#include "protocol.h"
+#include "helperclient/protocol.h"
 
 #include <cerrno>
 #include <cstring>

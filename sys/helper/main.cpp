@@ -2,8 +2,8 @@
 // that lack the privilege, once polkit agrees. Started on demand by the system bus; leaves
 // when it has been idle a while.
 #include "authority.h"
+#include "helperclient/protocol.h"
 #include "inflight.h"
-#include "protocol.h"
 #include "service.h"
 #include "store.h"
 

@@ -1,9 +1,9 @@
 #include "requests.h"
 
 #include "corvane_result.h"
+#include "helperclient/protocol.h"
 #include "iphlpapi.h"
 #include "journal.h"
-#include "protocol.h"
 #include "registry/route_name.h"
 
 #include <algorithm>

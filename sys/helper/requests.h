@@ -2,8 +2,8 @@
 // before anything of it reaches the kernel or the store. Pure functions.
 #pragma once
 
-#include "client.h"
 #include "corvane_types.h"
+#include "helperclient/client.h"
 #include "registry/route_name.h"
 
 #include <cstdint>

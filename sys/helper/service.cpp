@@ -5,9 +5,9 @@
 #include "corvane_result.h"
 #include "dhcp/clients.h"
 #include "guard.h"
+#include "helperclient/protocol.h"
 #include "inflight.h"
 #include "journal.h"
-#include "protocol.h"
 #include "requests.h"
 #include "store.h"
 

@@ -10,7 +10,7 @@
 #include "dhcp/process.h"
 #include "errors.h"
 #include "guard.h"
-#include "helper/client.h"
+#include "helperclient/client.h"
 #include "iphlpapi.h"
 #include "netlink/read.h"
 

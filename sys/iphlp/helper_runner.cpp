@@ -1,5 +1,5 @@
 // Where this library's copy of the helper client waits: the program hands in its runner.
-#include "helper/client.h"
+#include "helperclient/client.h"
 #include "iphlpapi.h"
 
 extern "C" {

@@ -2,7 +2,7 @@
 #include "changes.h"
 #include "errors.h"
 #include "guard.h"
-#include "helper/client.h"
+#include "helperclient/client.h"
 #include "iphlpapi.h"
 #include "netlink/message.h"
 #include "netlink/socket.h"

@@ -6,7 +6,7 @@
 #include "changes.h"
 #include "errors.h"
 #include "guard.h"
-#include "helper/client.h"
+#include "helperclient/client.h"
 #include "netlink/message.h"
 #include "netlink/read.h"
 #include "netlink/socket.h"

@@ -4,8 +4,8 @@
 #include "corvane_result.h"
 #include "fuzz_support.h"
 #include "helper/journal.h"
-#include "helper/protocol.h"
 #include "helper/requests.h"
+#include "helperclient/protocol.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     return corvane::fuzz::guarded([&] {

@@ -10,13 +10,14 @@
 #include "recording_prompter.h"
 #include "report/reportpage.h"
 #include "routing/routespage.h"
+#include "session/machinestore.h"
+#include "session/options.h"
 #include "shell/forms.h"
 #include "shell/frmabout.h"
 #include "shell/frmexit.h"
 #include "shell/frmmain.h"
 #include "shell/frmsetup.h"
-#include "shell/machinestore.h"
-#include "shell/options.h"
+#include "widgets/modal.h"
 
 #include <QApplication>
 #include <QDialog>

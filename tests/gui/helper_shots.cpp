@@ -6,12 +6,12 @@
 #include "platform/prompter.h"
 #include "platform/reportfailure.h"
 #include "platform/resulttext.h"
+#include "session/machinestore.h"
+#include "session/options.h"
 #include "shell/forms.h"
 #include "shell/frmmain.h"
 #include "shell/helperwait.h"
-#include "shell/machinestore.h"
-#include "shell/options.h"
-#include "shell/qtprompter.h"
+#include "widgets/qtprompter.h"
 
 #include <QApplication>
 #include <QDir>

@@ -8,12 +8,12 @@
 #include "routing/frmmodifyroutes.h"
 #include "routing/frmroutelist.h"
 #include "routing/routespage.h"
+#include "session/options.h"
 #include "shell/forms.h"
 #include "shell/frmabout.h"
 #include "shell/frmexit.h"
 #include "shell/frmmain.h"
 #include "shell/frmsetup.h"
-#include "shell/options.h"
 
 #include <QApplication>
 #include <QComboBox>

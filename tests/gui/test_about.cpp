@@ -1,8 +1,8 @@
 // The About box, its picture and libjpeg decoding, and the help file's topics.
 #include "gui_fixture.h"
-#include "shell/help.h"
-#include "shell/helpviewer.h"
 #include "shell/jpeg.h"
+#include "widgets/help.h"
+#include "widgets/helpviewer.h"
 
 #include <QFile>
 #include <QLabel>

@@ -2,9 +2,9 @@
 #include "connections/connmodel.h"
 #include "gui_fixture.h"
 #include "shell/appidentity.h"
-#include "shell/help.h"
-#include "shell/helpviewer.h"
 #include "wait_for.h"
+#include "widgets/help.h"
+#include "widgets/helpviewer.h"
 
 #include <QAction>
 #include <QCheckBox>

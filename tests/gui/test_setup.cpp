@@ -2,11 +2,11 @@
 // two click handlers meet the settings store.
 #include "recording_prompter.h"
 #include "registry/location.h"
+#include "session/machinestore.h"
+#include "session/options.h"
+#include "session/settingslogic.h"
 #include "shell/frmsetup.h"
-#include "shell/helpviewer.h"
-#include "shell/machinestore.h"
-#include "shell/options.h"
-#include "shell/settingslogic.h"
+#include "widgets/helpviewer.h"
 
 #include <gtest/gtest.h>
 

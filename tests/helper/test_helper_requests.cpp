@@ -1,7 +1,7 @@
 // What the helper accepts, and the client's answer when no helper can be reached.
 #include "corvane_result.h"
-#include "helper/client.h"
 #include "helper/requests.h"
+#include "helperclient/client.h"
 #include "iphlpapi.h"
 
 #include <arpa/inet.h>

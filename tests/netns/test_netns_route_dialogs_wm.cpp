@@ -6,7 +6,7 @@
 #include "interfaces/iftable_rows.h"
 #include "netns.h"
 #include "routing/frmmodifyroutes.h"
-#include "shell/qtprompter.h"
+#include "widgets/qtprompter.h"
 #include "wm_screen.h"
 
 #include <QComboBox>

@@ -11,7 +11,7 @@
 #include "registry/location.h"
 #include "registry/store.h"
 #include "routing/persistentroutes.h"
-#include "shell/machinestore.h"
+#include "session/machinestore.h"
 
 #include <chrono>
 #include <cstdlib>

@@ -8,7 +8,7 @@
 #include "routing/route_read.h"
 #include "routing/routelist.h"
 #include "routing/routelist_add.h"
-#include "shell/machinestore.h"
+#include "session/machinestore.h"
 #include "temp_dir.h"
 
 #include <chrono>

@@ -10,7 +10,7 @@
 #include "routing/persistentroutes.h"
 #include "routing/restore.h"
 #include "routing/routespage.h"
-#include "shell/machinestore.h"
+#include "session/machinestore.h"
 
 #include <QAction>
 #include <QCheckBox>

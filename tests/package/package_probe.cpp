@@ -9,7 +9,7 @@
 //   persist add|delete NAME
 //       through the helper client, the way the program stores persistent routes it may not
 //       write itself; "result unreached" when no helper answered
-#include "helper/client.h"
+#include "helperclient/client.h"
 #include "iphlpapi.h"
 
 #include <arpa/inet.h>

@@ -3,7 +3,7 @@
 #include "recording_prompter.h"
 #include "registry/location.h"
 #include "routing/persistentroutes.h"
-#include "shell/machinestore.h"
+#include "session/machinestore.h"
 #include "temp_dir.h"
 
 #include <algorithm>

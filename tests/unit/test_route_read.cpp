@@ -4,7 +4,7 @@
 #include "recording_prompter.h"
 #include "registry/location.h"
 #include "routing/route_read.h"
-#include "shell/machinestore.h"
+#include "session/machinestore.h"
 #include "temp_dir.h"
 
 #include <arpa/inet.h>

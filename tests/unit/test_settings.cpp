@@ -2,9 +2,9 @@
 // program reports what happened to its store.
 #include "recording_prompter.h"
 #include "registry/location.h"
-#include "shell/autostart.h"
-#include "shell/machinestore.h"
-#include "shell/settingslogic.h"
+#include "session/autostart.h"
+#include "session/machinestore.h"
+#include "session/settingslogic.h"
 
 #include "temp_dir.h"
 

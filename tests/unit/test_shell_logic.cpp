@@ -4,7 +4,7 @@
 #include "platform/iphelper.h"
 #include "platform/reportfailure.h"
 #include "recording_prompter.h"
-#include "shell/refresh.h"
+#include "session/refresh.h"
 #include "shell/uptime.h"
 #include "shell/versiontext.h"
 

@@ -1,6 +1,6 @@
-#include "shell/options.h"
+#include "session/options.h"
 
-#include "shell/machinestore.h"
+#include "session/machinestore.h"
 
 #include <QCoreApplication>
 #include <filesystem>

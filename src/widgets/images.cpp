@@ -1,4 +1,4 @@
-#include "shell/images.h"
+#include "widgets/images.h"
 
 #include <QApplication>
 #include <QPainter>

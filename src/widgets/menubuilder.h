@@ -3,7 +3,7 @@
 // Refresh1 is disabled during a refresh while the tool button stays enabled.
 #pragma once
 
-#include "shell/actionlist.h"
+#include "widgets/actionlist.h"
 
 #include <initializer_list>
 

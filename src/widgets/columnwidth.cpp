@@ -1,4 +1,4 @@
-#include "shell/columnwidth.h"
+#include "widgets/columnwidth.h"
 
 #include <QFontMetrics>
 #include <QHeaderView>

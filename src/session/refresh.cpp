@@ -1,7 +1,7 @@
-#include "shell/refresh.h"
+#include "session/refresh.h"
 
 #include "platform/iphelper.h"
-#include "shell/options.h"
+#include "session/options.h"
 
 #include <QCoreApplication>
 #include <QTimer>

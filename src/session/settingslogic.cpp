@@ -1,6 +1,6 @@
-#include "shell/settingslogic.h"
+#include "session/settingslogic.h"
 
-#include "shell/autostart.h"
+#include "session/autostart.h"
 
 #include <array>
 #include <utility>

@@ -1,4 +1,4 @@
-#include "shell/helpviewer.h"
+#include "widgets/helpviewer.h"
 
 #include <QFile>
 #include <QTextBrowser>

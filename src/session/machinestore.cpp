@@ -1,6 +1,6 @@
-#include "shell/machinestore.h"
+#include "session/machinestore.h"
 
-#include "helper/client.h"
+#include "helperclient/client.h"
 #include "platform/systemtext.h"
 #include "registry/atomicfile.h"
 

@@ -1,8 +1,8 @@
-#include "shell/page.h"
+#include "widgets/page.h"
 
-#include "shell/columnwidth.h"
-#include "shell/hints.h"
-#include "shell/options.h"
+#include "session/options.h"
+#include "widgets/columnwidth.h"
+#include "widgets/hints.h"
 
 #include <QAction>
 #include <QHeaderView>

@@ -1,7 +1,7 @@
-#include "shell/menubuilder.h"
+#include "widgets/menubuilder.h"
 
-#include "shell/hints.h"
-#include "shell/images.h"
+#include "widgets/hints.h"
+#include "widgets/images.h"
 
 #include <QAction>
 #include <QKeySequence>

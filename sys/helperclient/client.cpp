@@ -1,7 +1,7 @@
-#include "client.h"
+#include "helperclient/client.h"
 
 #include "corvane_result.h"
-#include "protocol.h"
+#include "helperclient/protocol.h"
 
 #include <algorithm>
 #include <cerrno>

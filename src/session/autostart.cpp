@@ -1,7 +1,7 @@
-#include "shell/autostart.h"
+#include "session/autostart.h"
 
 #include "registry/location.h"
-#include "shell/settingslogic.h"
+#include "session/settingslogic.h"
 
 namespace corvane {
 namespace {

@@ -3,7 +3,7 @@
 // toggles change the run-time part unsaved; everyone else reads the value.
 #pragma once
 
-#include "shell/settingslogic.h"
+#include "session/settingslogic.h"
 
 #include <QObject>
 #include <QSize>

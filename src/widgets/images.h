@@ -2,7 +2,7 @@
 // tray icon, addressed by index.
 #pragma once
 
-#include "shell/imageindex.h"
+#include "widgets/imageindex.h"
 
 #include <QIcon>
 #include <QList>

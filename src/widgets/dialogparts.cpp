@@ -1,6 +1,6 @@
-#include "shell/dialogparts.h"
+#include "widgets/dialogparts.h"
 
-#include "shell/hints.h"
+#include "widgets/hints.h"
 
 #include <QEvent>
 #include <QKeySequence>

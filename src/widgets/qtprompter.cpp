@@ -1,4 +1,4 @@
-#include "shell/qtprompter.h"
+#include "widgets/qtprompter.h"
 
 #include <QDir>
 #include <QFileDialog>

@@ -1,8 +1,8 @@
-#include "shell/help.h"
+#include "widgets/help.h"
 
 #include "platform/installpaths.h"
 #include "platform/prompter.h"
-#include "shell/helpviewer.h"
+#include "widgets/helpviewer.h"
 
 #include <QApplication>
 #include <QDir>
