@@ -5,10 +5,10 @@
 #include "quiet.h"
 #include "session/options.h"
 #include "shell/forms.h"
-#include "widgets/modal.h"
 #include "shell/frmabout.h"
 #include "shell/frmmain.h"
 #include "shell/frmsetup.h"
+#include "widgets/modal.h"
 
 #include <QDialog>
 #include <QTemporaryDir>
