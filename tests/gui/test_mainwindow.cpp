@@ -47,10 +47,10 @@ TEST_F(MainWindow, StartUpFollowsThePlatformVersion) {
         EXPECT_TRUE(w.versionText.startsWith(QStringLiteral("Version 0.1.0  Build 1 (")))
             << w.versionText.toStdString();
         EXPECT_TRUE(w.versionText.endsWith(QString::fromLatin1(c.suffix))) << c.version;
-        EXPECT_EQ(w.tsConnections->lvConnectionsModel->columnCount(), c.columns) << c.version;
+        EXPECT_EQ(PageProbe::model(w.tsConnections)->columnCount(), c.columns) << c.version;
         EXPECT_EQ(static_cast<bool>(iphlp().AllocateAndGetTcpExTableFromStack), c.xp) << c.version;
         if (c.columns == 8) {
-            EXPECT_EQ(w.tsConnections->lvConnectionsModel->headerData(7, Qt::Horizontal).toString(),
+            EXPECT_EQ(PageProbe::model(w.tsConnections)->headerData(7, Qt::Horizontal).toString(),
                       "Owner Process");
             EXPECT_EQ(w.tsConnections->lvConnections->columnWidth(7), 115);
         }
@@ -63,7 +63,7 @@ TEST_F(MainWindow, NoOwnerColumnWithoutTheLibrary) {
     qputenv("CORVANE_IPHLPAPI_LIB", "/nonexistent/libiphlpapi.so");
     TfrmMain& w = make();
     EXPECT_TRUE(w.loadFailure.base);
-    EXPECT_EQ(w.tsConnections->lvConnectionsModel->columnCount(), 7);
+    EXPECT_EQ(PageProbe::model(w.tsConnections)->columnCount(), 7);
 }
 
 TEST_F(MainWindow, AutomaticStartGoesToTheTrayOnlyAsAsked) {
