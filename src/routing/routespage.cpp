@@ -346,11 +346,11 @@ void RoutesPage::acModifyRouteExecute() {
     if (!record)
         return;
 
-    const RouteChange change{
+    const RouteChange edit{
         old, *record,
         typedRouteName(d.edtNetwork->text(), d.cbxMask->currentText(), typedNextHop(), d.metric),
         d.cbPersistent->isChecked()};
-    const RouteChangeResult done = changeRoute(change, [&](DWORD deleteRc) {
+    const RouteChangeResult done = changeRoute(edit, [&](DWORD deleteRc) {
         // The old route stays, as persistent as it was; its row is no longer selected.
         if (const int r = rowOf(*lvFwTableModel, old); r >= 0)
             lvFwTable->selectionModel()->select(lvFwTableModel->index(r, 0),
