@@ -110,6 +110,24 @@ TEST_F(MainWindow, AutoRunStartHidesTwoSecondsAfterTheFirstShow) {
     EXPECT_TRUE(tray.shown);
 }
 
+// Whatever icon the window gets, it is handed the window, the menu and the pictures, and its
+// news of the notification area reaches the tray actions.
+TEST_F(MainWindow, ATrayIsHandedTheWindowItsMenuAndItsCommands) {
+    FakeTray tray(true);
+    TfrmMain& w = make({}, &tray);
+    EXPECT_EQ(tray.wiring.window, &w);
+    EXPECT_EQ(tray.wiring.menu, w.pmTrayMenu);
+    EXPECT_EQ(tray.wiring.frames, &w.ilTreeImages);
+    EXPECT_FALSE(tray.wiring.icon.isNull());
+    EXPECT_TRUE(tray.wiring.restore);
+    ASSERT_TRUE(tray.wiring.availabilityChanged);
+    EXPECT_TRUE(w.acTray->isEnabled());
+    tray.wiring.availabilityChanged(false);
+    EXPECT_FALSE(w.acTray->isEnabled());
+    tray.wiring.availabilityChanged(true);
+    EXPECT_TRUE(w.acTray->isEnabled());
+}
+
 TEST_F(MainWindow, FirstShowRefreshesThenReportsTheLoadFailureOnce) {
     qputenv("CORVANE_IPHLPAPI_LIB", FAKE_NO_TCP);
     TfrmMain& w = make();
