@@ -160,14 +160,14 @@ int main(int argc, char* argv[]) {
         }
         w.RefreshNetworkStatus();
         bench::waitFor([&w] { return !w.refresh->busy(); }, 120000);
-        const int before = w.tsRoutes->lvFwTableModel->rowCount();
+        const int before = w.tsRoutes->routeCount();
         const int confirmed = prompts.confirmations;
         w.tsRoutes->acDelListExecute();
         const double end = now();
         gaps.tick(end);
         times.push_back(end - started);
         longestGap = std::max(longestGap, gaps.longestMs());
-        const int after = w.tsRoutes->lvFwTableModel->rowCount();
+        const int after = w.tsRoutes->routeCount();
         const int left = kernelRoutesUnder("10.200.0.0/16");
         if (left != 0 || before - after != routes || prompts.confirmations != confirmed + 1) {
             std::fprintf(stderr, "run %d: %d routes left in the kernel, %d rows fewer, %d asked\n",

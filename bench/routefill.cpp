@@ -110,7 +110,7 @@ int main(int argc, char* argv[]) {
         const qint64 t0 = clock.nsecsElapsed();
         window->tsRoutes->FillRouteTable();
         times.push_back(static_cast<double>(clock.nsecsElapsed() - t0) / 1e6);
-        rows = window->tsRoutes->lvFwTableModel->rowCount();
+        rows = window->tsRoutes->routeCount();
         if (static_cast<int>(times.size()) < fills)
             QTimer::singleShot(100, window, fillOnce);
         else

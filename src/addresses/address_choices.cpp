@@ -26,7 +26,7 @@ InterfaceChoice operationalChoice(const std::vector<InterfaceRow>& rows, DWORD s
                                   const std::vector<DWORD>* only) {
     InterfaceChoice choice;
     for (const InterfaceRow& row : rows) {
-        if (!(row.mark & markActive) || row.description.startsWith(QLatin1String("WAN")))
+        if (!(row.mark & ifmark::Active) || row.description.startsWith(QLatin1String("WAN")))
             continue;
         if (only) {
             const std::optional<DWORD> index = parseInterfaceIndex(row.indexText);
@@ -47,7 +47,8 @@ InterfaceChoice operationalChoice(const std::vector<InterfaceRow>& rows, DWORD s
 InterfaceChoice severalAddressChoice(const std::vector<InterfaceRow>& rows, DWORD selectedIndex) {
     InterfaceChoice choice;
     for (const InterfaceRow& row : rows) {
-        if ((row.mark & (markActive | markSeveral)) != (markActive | markSeveral))
+        if ((row.mark & (ifmark::Active | ifmark::SeveralAddresses)) !=
+            (ifmark::Active | ifmark::SeveralAddresses))
             continue;
         if (!choice.matched && parseInterfaceIndex(row.indexText) == selectedIndex) {
             choice.selected = static_cast<int>(choice.items.size());
@@ -83,7 +84,7 @@ QString addressEntry(const QString& address, const QString& mask, ULONG context,
 QStringList addressEntries(const IP_ADAPTER_INFO* adapters, const std::vector<InterfaceRow>& rows) {
     QStringList entries;
     for (const InterfaceRow& row : rows) {
-        if (!(row.mark & markActive))
+        if (!(row.mark & ifmark::Active))
             continue;
         const std::optional<DWORD> index = parseInterfaceIndex(row.indexText);
         if (!index)

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "iphlpapi.h"
+#include "session/interface_marks.h"
 
 #include <QString>
 #include <QStringList>
@@ -12,16 +13,6 @@
 #include <vector>
 
 namespace corvane {
-
-// An interface-table row as the address dialogs read it.
-struct InterfaceRow {
-    QString description;
-    QString indexText; // "0x" and hexadecimal digits
-    DWORD mark = 0;    // 0x1 operational, 0x80 several addresses
-};
-
-inline constexpr DWORD markActive = 0x1;
-inline constexpr DWORD markSeveral = 0x80;
 
 // The items of an interface drop-down and the one to select (-1: none to select).
 struct InterfaceChoice {

@@ -83,6 +83,14 @@ NetstatPage::NetstatPage(const PageContext& context, QWidget* parent)
     });
 }
 
+int NetstatPage::connectionCount() const {
+    return static_cast<int>(lvConnectionsModel->rows().size());
+}
+
+QString NetstatPage::connectionText(int row, int column) const {
+    return lvConnectionsModel->rows()[static_cast<std::size_t>(row)].text(column);
+}
+
 void NetstatPage::addOwnerColumn() {
     const int column = lvConnectionsModel->columnCount();
     lvConnectionsModel->insertColumn(column);
@@ -93,10 +101,10 @@ void NetstatPage::addOwnerColumn() {
 }
 
 void NetstatPage::FillConnectionTable() {
-    ConnListing listing = connListing(options().run, xpFamily);
+    ConnListing listing = connListing(options().run, xpFamily_);
     // Lets the window breathe during long TCP listings.
     listing.yield = [this] {
-        if (!mayYield || mayYield())
+        if (!mayYield_ || mayYield_())
             QCoreApplication::processEvents();
     };
     lvConnectionsModel->clear();

@@ -7,6 +7,7 @@
 #include "widgets/page.h"
 
 #include <functional>
+#include <utility>
 
 namespace corvane {
 
@@ -16,12 +17,15 @@ public:
     explicit NetstatPage(const PageContext& context, QWidget* parent = nullptr);
 
     QTableView* lvConnections = nullptr;
-    ConnectionModel* lvConnectionsModel = nullptr;
     QMenu* pmConnMenu = nullptr;
     // Set once the platform is bound: the extended listing with owner processes.
-    bool xpFamily = false;
+    void setXpFamily(bool xpFamily) { xpFamily_ = xpFamily; }
     // Whether a long listing may let the window handle its events meanwhile.
-    std::function<bool()> mayYield;
+    void setMayYield(std::function<bool()> mayYield) { mayYield_ = std::move(mayYield); }
+
+    // The listed endpoints' texts in on-screen order.
+    int connectionCount() const;
+    QString connectionText(int row, int column) const;
 
     // The "Owner Process" column of the extended listing.
     void addOwnerColumn();
@@ -35,6 +39,12 @@ signals:
     void listingToggled();
 
 private:
+    friend struct PageProbe; // the tests' way to the model
+
+    ConnectionModel* lvConnectionsModel = nullptr;
+    bool xpFamily_ = false;
+    std::function<bool()> mayYield_;
+
     void afterToggle();
 };
 

@@ -129,7 +129,7 @@ void IpInfoPage::RefreshAdapterInformation() {
     refresh_.deadAddresses().reset();
 
     const std::optional<AdapterPassResult> r =
-        readAdapterInformation(xpFamily, options().on(Option::IpLogging));
+        readAdapterInformation(xpFamily_, options().on(Option::IpLogging));
     if (!r)
         return;
     tvInfo->setUpdatesEnabled(false);
@@ -177,7 +177,7 @@ void IpInfoPage::pmIPMenuPopup() {
         return; // nothing to work on
     tvInfoClick();
     const uint32_t word = adapter->data(treeDataRole).toUInt();
-    if (word & (0x1 | 0x2))
+    if (word & (nodebit::Apipa | nodebit::Dhcp))
         actions_.acRenew->setEnabled(true);
     DWORD index = 0;
     if (!adapterNodeIndex(*adapter, index))
@@ -185,8 +185,8 @@ void IpInfoPage::pmIPMenuPopup() {
     state.selectedAdapterIndex = index;
     popupAdapter_ = index;
     // Only what the dialogs would offer for this very adapter; never one without a name.
-    if (!(word & 0x8) && addressTargets) {
-        const AddressTargets targets = addressTargets(index);
+    if (!(word & nodebit::NoConnectionName) && addressTargets_) {
+        const AddressTargets targets = addressTargets_(index);
         add->setEnabled(targets.add);
         remove->setEnabled(targets.remove);
     }

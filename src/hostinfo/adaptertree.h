@@ -10,6 +10,7 @@
 #include <QStringList>
 #include <functional>
 #include <optional>
+#include <utility>
 
 class QStandardItem;
 class QStandardItemModel;
@@ -43,13 +44,16 @@ public:
     explicit IpInfoPage(const PageContext& context, QWidget* parent = nullptr);
 
     QTreeView* tvInfo = nullptr;
-    QStandardItemModel* tvInfoModel = nullptr;
     QMenu* pmIPMenu = nullptr;
-    AdapterTreeState state;
     // Set once the platform is bound: the adapter source of the pass.
-    bool xpFamily = false;
+    void setXpFamily(bool xpFamily) { xpFamily_ = xpFamily; }
     // What the address dialogs offer for an interface index; the window links it.
-    std::function<AddressTargets(DWORD)> addressTargets;
+    void setAddressTargets(std::function<AddressTargets(DWORD)> targets) {
+        addressTargets_ = std::move(targets);
+    }
+    const AdapterTreeState& treeState() const { return state; }
+    // The adapter the tree's popup was last opened on (0 before any).
+    DWORD selectedAdapterIndex() const { return state.selectedAdapterIndex; }
 
     void RefreshAdapterInformation();
     void tvInfoClick();
@@ -78,6 +82,13 @@ signals:
     void deleteAddressRequested(quint32 ifIndex);
 
 private:
+    friend struct PageProbe; // the tests' way to the model
+
+    QStandardItemModel* tvInfoModel = nullptr;
+    AdapterTreeState state;
+    bool xpFamily_ = false;
+    std::function<AddressTargets(DWORD)> addressTargets_;
+
     QStandardItem* selectedNode() const;
     QStandardItem* makeItem(const TreeNode& node) const;
     QAction* menuItem(const char* name) const;

@@ -147,6 +147,10 @@ void HostInfoPage::hostInfoLists(const QStringList& addresses, const QStringList
     lbxDNSServers->addItems(dnsServers);
 }
 
+void HostInfoPage::setUptimeText(const QString& text) {
+    lblUptime->setText(text);
+}
+
 QString HostInfoPage::hostName() const {
     return lblHostName->text();
 }

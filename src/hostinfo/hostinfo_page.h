@@ -32,6 +32,7 @@ public:
 
     QString hostName() const;
     QStringList addresses() const;
+    void setUptimeText(const QString& text);
 
 public slots:
     // Start of a pass: empties the DNS list and reads the host parameters.

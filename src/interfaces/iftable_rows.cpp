@@ -74,9 +74,9 @@ IfTableRow makeIfTableRow(const MIB_IFROW& row, bool ignoreOperStatus) {
     r.type = interfaceTypeText(row.dwType);
     r.speed = QString::number(row.dwSpeed);
     r.operStatus = operStatusText(row.dwOperStatus);
-    r.activeMark = operStatusActive(row.dwOperStatus) ? 1 : 0;
+    r.activeMark = operStatusActive(row.dwOperStatus) ? static_cast<int>(ifmark::Active) : 0;
     if (ignoreOperStatus && r.activeMark == 0) {
-        r.activeMark = 1;
+        r.activeMark = static_cast<int>(ifmark::Active);
         r.operStatus += QStringLiteral(" (!)");
     }
     r.description = descriptionText(row.bDescr, row.dwDescrLen);

@@ -4,6 +4,7 @@
 
 #include "iphlpapi.h"
 #include "platform/ifindex.h"
+#include "session/interface_marks.h"
 
 #include <QString>
 #include <QStringList>
@@ -25,7 +26,7 @@ struct IfTableRow {
     QString speed;
     QString operStatus;
     QString description;
-    int activeMark = 0; // the row's data word: 1 usable, 0 not
+    int activeMark = 0; // the row's data word: ifmark::Active usable, 0 not
 
     // The row caption followed by the six sub-items, in column order.
     QStringList columns() const {

@@ -135,6 +135,14 @@ int InterfacesPage::rowCount() const {
     return lvIfTableModel->rowCount();
 }
 
+std::vector<InterfaceRow> InterfacesPage::interfaceRows() const {
+    std::vector<InterfaceRow> rows;
+    for (int r = 0; r < rowCount(); ++r)
+        rows.push_back({cellText(r, ifcol::Description), cellText(r, ifcol::Index),
+                        static_cast<DWORD>(ifRowDataWord(*lvIfTableModel, r))});
+    return rows;
+}
+
 bool InterfacesPage::rowEnabled(int row) const {
     return cellText(row, ifcol::AdminStatus) == QLatin1String("enabled");
 }
@@ -186,7 +194,9 @@ void InterfacesPage::markInterfaceRows(const std::vector<DWORD>& inactive,
     for (const DWORD index : several)
         for (int row = 0; row < model.rowCount(); ++row)
             if (indexOf(row) == index) {
-                setIfRowDataWord(model, row, ifRowDataWord(model, row) + 0x80);
+                setIfRowDataWord(model, row,
+                                 ifRowDataWord(model, row) +
+                                     static_cast<int>(ifmark::SeveralAddresses));
                 break;
             }
 }
@@ -273,10 +283,10 @@ void InterfacesPage::acIfStatsExecute() {
     emit showRequested();
     TfrmIfDetails& d = *frmIfDetails;
     d.SetStatisticsActive(true);
-    if (tmrIntStat) {
-        connect(tmrIntStat, &QTimer::timeout, this, &InterfacesPage::acIfStatsExecuteUpdate,
+    if (tmrIntStat_) {
+        connect(tmrIntStat_, &QTimer::timeout, this, &InterfacesPage::acIfStatsExecuteUpdate,
                 Qt::UniqueConnection);
-        tmrIntStat->start();
+        tmrIntStat_->start();
     }
     stats_ = IfStatsRun();
     const std::optional<int> row = selectedRow();
@@ -287,8 +297,8 @@ void InterfacesPage::acIfStatsExecute() {
             ifStatsCaption(cellText(*row, ifcol::Description), cellText(*row, ifcol::Index));
         runModal(d);
     }
-    if (tmrIntStat)
-        tmrIntStat->stop();
+    if (tmrIntStat_)
+        tmrIntStat_->stop();
     stats_.previousIn = stats_.previousOut = 0;
     d.lblinOctetsps->clear();
     d.lbloutOctetsps->clear();
@@ -361,8 +371,8 @@ void InterfacesPage::acIfStatsExecuteUpdate() {
 void InterfacesPage::acIfStatsExecuteStop(const QString& callName, DWORD code) {
     TfrmIfDetails& d = *frmIfDetails;
     d.SetStatisticsActive(false);
-    if (tmrIntStat)
-        tmrIntStat->stop();
+    if (tmrIntStat_)
+        tmrIntStat_->stop();
     emit mainWindowMinimiseRequested(false);
     keepOnTop(d, false);
     // The window closes for this failure alone, so it tells why even inside a refresh.

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "iphlpapi.h"
+#include "session/interface_marks.h"
 #include "widgets/page.h"
 
 #include <QElapsedTimer>
@@ -18,8 +19,7 @@ class QTimer;
 
 namespace corvane {
 
-// Where a row of lvIfTable keeps its data word: on the row caption's item. Bit 0x1 is the
-// active mark; the adapter pass clears the word or adds 0x80.
+// Where a row of lvIfTable keeps its data word (ifmark bits): on the row caption's item.
 inline constexpr int ifRowDataRole = Qt::UserRole + 1;
 int ifRowDataWord(const QStandardItemModel& model, int row);
 void setIfRowDataWord(QStandardItemModel& model, int row, int word);
@@ -34,7 +34,6 @@ public:
     ~InterfacesPage() override;
 
     QTableView* lvIfTable = nullptr;
-    QStandardItemModel* lvIfTableModel = nullptr;
     QMenu* pmInterfaceMenu = nullptr;
 
     void FillInterfaceTable();
@@ -47,14 +46,17 @@ public:
     void acIfStatsExecuteStop(const QString& callName, DWORD code);
 
     // The window's timer that drives the statistics window.
-    QTimer* tmrIntStat = nullptr;
+    void setStatisticsTimer(QTimer* timer) { tmrIntStat_ = timer; }
 
     // The row texts in on-screen order.
     QString cellText(int row, int column) const;
     int rowCount() const;
+    // Every row with its data word, in on-screen order.
+    std::vector<InterfaceRow> interfaceRows() const;
 
 public slots:
-    // The adapter pass: rows of these interfaces lose their active mark, or gain 0x80.
+    // The adapter pass: rows of these interfaces lose their whole word, or gain
+    // ifmark::SeveralAddresses.
     void markInterfaceRows(const std::vector<DWORD>& inactive, const std::vector<DWORD>& several);
     // The row whose description is this adapter's (a click on the adapter's tree node).
     void selectInterfaceByDescription(const QString& description);
@@ -68,6 +70,11 @@ signals:
     void mainWindowMinimiseRequested(bool minimised);
 
 private:
+    friend struct PageProbe; // the tests' way to the model
+
+    QStandardItemModel* lvIfTableModel = nullptr;
+    QTimer* tmrIntStat_ = nullptr;
+
     // One run of the statistics window.
     struct IfStatsRun {
         QString caption;

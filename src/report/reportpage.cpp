@@ -83,7 +83,7 @@ QString ReportPage::reportText() const {
 }
 
 void ReportPage::BuildReport(ReportInput input) {
-    setReportContext(input, options().run, xpFamily);
+    setReportContext(input, options().run, xpFamily_);
     const bool overwrite = options().on(Option::OverwriteReport);
     const QString block = buildReportBlock(input);
     const QString old = overwrite ? QString() : reportText();

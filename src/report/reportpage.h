@@ -19,7 +19,7 @@ public:
     QPlainTextEdit* redtReport = nullptr;
     QMenu* pmReportMenu = nullptr;
     // Set once the platform is bound: the owner column of the connection section.
-    bool xpFamily = false;
+    void setXpFamily(bool xpFamily) { xpFamily_ = xpFamily; }
 
     // The pages' data in their on-screen order; the page adds the time and the options.
     void BuildReport(ReportInput input);
@@ -31,6 +31,7 @@ public:
     QString reportSaveName() const { return saveName_; }
 
 private:
+    bool xpFamily_ = false;
     ReportView* view_ = nullptr;
     QString saveName_ = QStringLiteral("ip_report");
 };

@@ -1,7 +1,9 @@
 #include "routing/route_edit.h"
 
 #include "platform/ifindex.h"
+#include "platform/iphelper.h"
 #include "platform/systemtext.h"
+#include "routing/persistentroutes.h"
 #include "values/ip.h"
 
 #include <arpa/inet.h>
@@ -169,6 +171,38 @@ QString alignedNetwork(const QString& network, const QString& mask) {
 std::string typedRouteName(const QString& network, const QString& mask, const QString& nextHop,
                            int metric) {
     return QStringLiteral("%1,%2,%3,%4").arg(network, mask, nextHop).arg(metric).toStdString();
+}
+
+RouteChangeResult changeRoute(const RouteChange& change,
+                              const std::function<void(DWORD rc)>& deletionRefused) {
+    const RouteRow& old = change.old;
+    RouteChangeResult result;
+    const bool oldStored = hasPersistentName(old) && IsPersistent(persistentRouteName(old));
+    if (oldStored)
+        SetPersistent(persistentRouteName(old), false);
+    const auto oldNameBack = [&] {
+        if (oldStored)
+            SetPersistent(persistentRouteName(old), true);
+    };
+    MIB_IPFORWARDROW deletion = routeDeletionRecord(old);
+    result.deleteRc = iphlp().DeleteIpForwardEntry(&deletion);
+    if (result.deleteRc != NO_ERROR) {
+        oldNameBack();
+        if (deletionRefused)
+            deletionRefused(result.deleteRc);
+    }
+    MIB_IPFORWARDROW record = change.record;
+    result.setRc = iphlp().SetIpForwardEntry(&record);
+    if (result.setRc != NO_ERROR) {
+        if (result.deleteRc == NO_ERROR) {
+            MIB_IPFORWARDROW back = restoreRecord(old);
+            result.backRc = iphlp().SetIpForwardEntry(&back);
+            oldNameBack();
+        }
+        return result;
+    }
+    SetPersistent(change.newName, change.persistent);
+    return result;
 }
 
 } // namespace corvane

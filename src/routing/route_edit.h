@@ -7,7 +7,9 @@
 
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <optional>
+#include <string>
 #include <vector>
 
 namespace corvane {
@@ -72,5 +74,33 @@ QString alignedNetwork(const QString& network, const QString& mask);
 // The persistent route name of a route as the user typed it.
 std::string typedRouteName(const QString& network, const QString& mask, const QString& nextHop,
                            int metric);
+
+// A listed route changed into another: the new record and the name it is stored under.
+struct RouteChange {
+    RouteRow old;
+    MIB_IPFORWARDROW record{};
+    std::string newName;
+    bool persistent = false;
+};
+
+// What the platform answered; NO_ERROR where a step went through or was not needed.
+struct RouteChangeResult {
+    DWORD deleteRc = NO_ERROR; // the old route's deletion
+    DWORD setRc = NO_ERROR;    // the new route
+    DWORD backRc = NO_ERROR;   // the old route put back after the new one was refused
+    bool changed() const { return setRc == NO_ERROR; }
+    // The old route left the kernel and stays gone.
+    bool oldGone() const { return deleteRc == NO_ERROR && setRc == NO_ERROR; }
+};
+
+// Deletes the old route and makes the new one. The old stored name leaves the store before
+// the old route leaves the kernel, as in a deletion: the route keeper would bring back a
+// stored route found missing. A refused deletion puts the name back and calls
+// deletionRefused (the new route is made all the same); a refused new route puts the old
+// route back as it was, and its name even when the route could not go back (the store then
+// brings it back later), all before the caller says anything: a message box waits for the
+// user, and a crash meanwhile would lose the route. Only a made route stores the new name.
+RouteChangeResult changeRoute(const RouteChange& change,
+                              const std::function<void(DWORD rc)>& deletionRefused);
 
 } // namespace corvane

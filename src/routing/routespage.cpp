@@ -129,6 +129,14 @@ std::vector<int> RoutesPage::selectedRows() const {
     return rows;
 }
 
+int RoutesPage::routeCount() const {
+    return lvFwTableModel->rowCount();
+}
+
+QString RoutesPage::routeText(int row, int column) const {
+    return routeCellText(lvFwTableModel->row(row), column);
+}
+
 void RoutesPage::FillRouteTable() {
     const RuntimeOptions& o = options().run;
     QString caption = QStringLiteral("Routes");
@@ -248,7 +256,7 @@ void RoutesPage::fillInterfaceChoice(const std::vector<RouteInterface>& faces, Q
 }
 
 std::vector<RouteInterface> RoutesPage::interfaces() const {
-    return interfaceList ? interfaceList() : std::vector<RouteInterface>();
+    return interfaceList_ ? interfaceList_() : std::vector<RouteInterface>();
 }
 
 QString RoutesPage::typedNextHop() const {
@@ -263,7 +271,7 @@ std::optional<MIB_IPFORWARDROW> RoutesPage::dialogRoute(const std::vector<RouteI
         return std::nullopt;
     const QString gateway = defaultGatewayText(rows, *index);
     const DWORD type =
-        routeTypeFor(typedNextHop(), gateway, ownAddresses ? ownAddresses() : QStringList());
+        routeTypeFor(typedNextHop(), gateway, ownAddresses_ ? ownAddresses_() : QStringList());
     return newRouteRecord(ip(d.edtNetwork->text().toStdString()).value(),
                           ip(d.cbxMask->currentText().toStdString()).value(),
                           ip(typedNextHop().toStdString()).value(), *index, type,
@@ -338,20 +346,12 @@ void RoutesPage::acModifyRouteExecute() {
     if (!record)
         return;
 
-    // The old name leaves the store before the old route leaves the kernel, as in a deletion:
-    // the route keeper would bring back a stored route found missing.
-    const bool oldStored = hasPersistentName(old) && IsPersistent(persistentRouteName(old));
-    if (oldStored)
-        SetPersistent(persistentRouteName(old), false);
-    const auto oldNameBack = [&] {
-        if (oldStored)
-            SetPersistent(persistentRouteName(old), true);
-    };
-    MIB_IPFORWARDROW deletion = routeDeletionRecord(old);
-    const DWORD deleteRc = iphlp().DeleteIpForwardEntry(&deletion);
-    if (deleteRc != NO_ERROR) {
-        // The old route stays, and stays as persistent as it was; back before the box.
-        oldNameBack();
+    const RouteChange edit{
+        old, *record,
+        typedRouteName(d.edtNetwork->text(), d.cbxMask->currentText(), typedNextHop(), d.metric),
+        d.cbPersistent->isChecked()};
+    const RouteChangeResult done = changeRoute(edit, [&](DWORD deleteRc) {
+        // The old route stays, as persistent as it was; its row is no longer selected.
         if (const int r = rowOf(*lvFwTableModel, old); r >= 0)
             lvFwTable->selectionModel()->select(lvFwTableModel->index(r, 0),
                                                 QItemSelectionModel::Deselect |
@@ -360,35 +360,21 @@ void RoutesPage::acModifyRouteExecute() {
             QStringLiteral("Couldn't DeleteIpForwardEntry (%1 %2.)")
                 .arg(routeCellText(old, fwcol::Destination), routeCellText(old, fwcol::Mask)),
             deleteRc);
-    }
-    const DWORD rc = iphlp().SetIpForwardEntry(&*record);
-    if (rc != NO_ERROR) {
-        // The old route goes back, and with it its persistent mark: a refused change must not
-        // leave the user with neither route. Back before anything is said: a message box
-        // waits for the user, and a crash meanwhile would lose the route. The mark goes back
-        // even when the route could not: the store then still brings it back later.
-        DWORD backRc = NO_ERROR;
-        if (deleteRc == NO_ERROR) {
-            MIB_IPFORWARDROW back = restoreRecord(old);
-            backRc = iphlp().SetIpForwardEntry(&back);
-            oldNameBack();
-        }
-        ReportFailureForced(QStringLiteral("SetIPForwardEntry"), rc);
-        if (backRc != NO_ERROR)
+    });
+    if (!done.changed()) {
+        ReportFailureForced(QStringLiteral("SetIPForwardEntry"), done.setRc);
+        if (done.backRc != NO_ERROR)
             ReportFailureForced(QStringLiteral("Couldn't put back the route %1 %2 (%3)")
                                     .arg(routeCellText(old, fwcol::Destination),
                                          routeCellText(old, fwcol::Mask),
                                          routeCellText(old, fwcol::NextHop)),
-                                backRc);
+                                done.backRc);
         return;
     }
-    if (deleteRc == NO_ERROR) {
+    if (done.oldGone()) {
         if (const int r = rowOf(*lvFwTableModel, old); r >= 0)
             lvFwTableModel->removeRows(r, 1);
     }
-    SetPersistent(
-        typedRouteName(d.edtNetwork->text(), d.cbxMask->currentText(), typedNextHop(), d.metric),
-        d.cbPersistent->isChecked());
     emit routeModified();
 }
 
@@ -444,7 +430,7 @@ void RoutesPage::acAddFromListExecute() {
         request.nextHop = ip(request.nextHopText.toStdString()).value();
         request.type =
             routeTypeFor(request.nextHopText, defaultGatewayText(lvFwTableModel->rows(), *index),
-                         ownAddresses ? ownAddresses() : QStringList());
+                         ownAddresses_ ? ownAddresses_() : QStringList());
         request.metric = d.metric;
         request.persistent = d.cbPersistent->isChecked();
         // The window keeps painting through a long list; no input reaches it meanwhile.

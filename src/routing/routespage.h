@@ -8,6 +8,7 @@
 
 #include <functional>
 #include <optional>
+#include <utility>
 #include <vector>
 
 class QComboBox;
@@ -21,7 +22,6 @@ public:
     ~RoutesPage() override;
 
     QTableView* lvFwTable = nullptr;
-    RouteModel* lvFwTableModel = nullptr;
     QMenu* pmRouteMenu = nullptr;
 
     void FillRouteTable();
@@ -36,8 +36,14 @@ public:
 
     // What the route dialogs need of other pages, supplied by the window: every row of the
     // interface list in its order, and this computer's own addresses.
-    std::function<std::vector<RouteInterface>()> interfaceList;
-    std::function<QStringList()> ownAddresses;
+    void setInterfaceSource(std::function<std::vector<RouteInterface>()> source) {
+        interfaceList_ = std::move(source);
+    }
+    void setOwnAddresses(std::function<QStringList()> source) { ownAddresses_ = std::move(source); }
+
+    // The listed routes' texts in on-screen order.
+    int routeCount() const;
+    QString routeText(int row, int column) const;
 
 signals:
     // "Routes", or "Routes (filtered)" while a filter hides rows.
@@ -51,6 +57,12 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    friend struct PageProbe; // the tests' way to the model
+
+    RouteModel* lvFwTableModel = nullptr;
+    std::function<std::vector<RouteInterface>()> interfaceList_;
+    std::function<QStringList()> ownAddresses_;
+
     std::vector<int> selectedRows() const;
     // The active interfaces into a dialog's box, with their next-hop proposals.
     void fillInterfaceChoice(const std::vector<RouteInterface>& faces, QComboBox* box,

@@ -99,9 +99,9 @@ void TfrmMain::FormCreate(const QStringList& arguments) {
     helperWait = new HelperWait(*this, *refresh, this);
     helperWait->install();
 
-    tsIP->xpFamily = xpFamily;
-    tsConnections->xpFamily = xpFamily;
-    tsReport->xpFamily = xpFamily;
+    tsIP->setXpFamily(xpFamily);
+    tsConnections->setXpFamily(xpFamily);
+    tsReport->setXpFamily(xpFamily);
     if (iphlp().ipHelperLoaded() && xpFamily)
         tsConnections->addOwnerColumn();
 

@@ -13,6 +13,7 @@
 #include "platform/reportfailure.h"
 #include "report/reportpage.h"
 #include "routing/routespage.h"
+#include "session/interface_marks.h"
 #include "session/machinestore.h"
 #include "session/options.h"
 #include "widgets/dialogparts.h"
@@ -21,7 +22,6 @@
 #include <QAction>
 #include <QLineEdit>
 #include <QMenu>
-#include <QStandardItemModel>
 #include <QTabWidget>
 #include <QTimer>
 
@@ -91,22 +91,21 @@ void TfrmMain::wirePages() {
     });
 
     // The route dialogs offer the interfaces with the tree's gateways, and know our addresses.
-    tsRoutes->interfaceList = [this] {
+    tsRoutes->setInterfaceSource([this] {
         std::vector<RouteInterface> faces;
-        const QStandardItemModel& rows = *tsInterface->lvIfTableModel;
-        for (int r = 0; r < rows.rowCount(); ++r) {
+        for (InterfaceRow& row : tsInterface->interfaceRows()) {
             RouteInterface face;
-            face.description = tsInterface->cellText(r, ifcol::Description);
-            face.indexText = tsInterface->cellText(r, ifcol::Index);
-            face.active = (ifRowDataWord(rows, r) & 0x1) != 0;
+            face.description = std::move(row.description);
+            face.indexText = std::move(row.indexText);
+            face.active = (row.mark & ifmark::Active) != 0;
             face.gatewayNode = tsIP->gatewayNodeText(face.description);
             faces.push_back(std::move(face));
         }
         return faces;
-    };
-    tsRoutes->ownAddresses = [this] { return tsHost->addresses(); };
+    });
+    tsRoutes->setOwnAddresses([this] { return tsHost->addresses(); });
     // The interface statistics run on the window's timer and may set the window aside.
-    tsInterface->tmrIntStat = tmrIntStat;
+    tsInterface->setStatisticsTimer(tmrIntStat);
     const auto stepAside = [this](bool aside) {
         if (aside)
             showMinimized();
@@ -125,21 +124,13 @@ void TfrmMain::wirePages() {
 
     connect(tsConnections, &NetstatPage::listingToggled, this, &TfrmMain::BuildReport);
     // A window about to hide into the notification area is not held up by a listing.
-    tsConnections->mayYield = [this] { return !tmrHide->isActive(); };
+    tsConnections->setMayYield([this] { return !tmrHide->isActive(); });
 }
 
 void TfrmMain::wireAddressCommands() {
     AddressCommands::Links links;
-    links.interfaceRows = [this] {
-        std::vector<InterfaceRow> rows;
-        const QStandardItemModel& model = *tsInterface->lvIfTableModel;
-        for (int r = 0; r < model.rowCount(); ++r)
-            rows.push_back({tsInterface->cellText(r, ifcol::Description),
-                            tsInterface->cellText(r, ifcol::Index),
-                            static_cast<DWORD>(ifRowDataWord(model, r))});
-        return rows;
-    };
-    links.selectedAdapterIndex = [this] { return tsIP->state.selectedAdapterIndex; };
+    links.interfaceRows = [this] { return tsInterface->interfaceRows(); };
+    links.selectedAdapterIndex = [this] { return tsIP->selectedAdapterIndex(); };
     links.setStatusPanel = [this](const QString& text) { setPanelText(1, text); };
     links.interfaceExists = [](DWORD index, const QString& description) {
         MIB_IFROW row{};
@@ -153,10 +144,10 @@ void TfrmMain::wireAddressCommands() {
     connect(addressCommands, &AddressCommands::refreshRequested, this,
             &TfrmMain::RefreshNetworkStatus);
     // The tree's popup acts on its own adapter.
-    tsIP->addressTargets = [this](DWORD index) {
+    tsIP->setAddressTargets([this](DWORD index) {
         return AddressTargets{addressCommands->offersAdd(index),
                               addressCommands->offersDelete(index)};
-    };
+    });
     connect(tsIP, &IpInfoPage::addAddressRequested, addressCommands,
             &AddressCommands::addIPOnAdapter);
     connect(tsIP, &IpInfoPage::deleteAddressRequested, addressCommands,
@@ -230,13 +221,13 @@ ReportInput TfrmMain::reportInput() const {
     in.interfaces = {interfaces->rowCount(), [interfaces](qsizetype r, int c) {
                          return interfaces->cellText(static_cast<int>(r), c);
                      }};
-    const RouteModel* routes = tsRoutes->lvFwTableModel;
-    in.routes = {routes->rowCount(), [routes](qsizetype r, int c) {
-                     return routeCellText(routes->row(static_cast<int>(r)), c);
+    const RoutesPage* routes = tsRoutes;
+    in.routes = {routes->routeCount(), [routes](qsizetype r, int c) {
+                     return routes->routeText(static_cast<int>(r), c);
                  }};
-    const ConnectionModel* conns = tsConnections->lvConnectionsModel;
-    in.connections = {static_cast<qsizetype>(conns->rows().size()), [conns](qsizetype r, int c) {
-                          return conns->rows()[static_cast<std::size_t>(r)].text(c);
+    const NetstatPage* conns = tsConnections;
+    in.connections = {conns->connectionCount(), [conns](qsizetype r, int c) {
+                          return conns->connectionText(static_cast<int>(r), c);
                       }};
     return in;
 }

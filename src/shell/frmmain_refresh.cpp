@@ -62,7 +62,7 @@ RefreshOptions TfrmMain::refreshOptions() const {
 
 void TfrmMain::tmrUptimeTimer() {
     if (pcMain->currentWidget() == tsHost)
-        tsHost->lblUptime->setText(FormatUptime());
+        tsHost->setUptimeText(FormatUptime());
 }
 
 void TfrmMain::tmrModifyUpdateTimer() {

@@ -4,7 +4,6 @@
 
 #include "session/options.h"
 #include "shell/frmexit.h"
-#include "shell/trayicon.h"
 #include "widgets/modal.h"
 
 #include <QAction>
@@ -23,17 +22,10 @@ const QString noTrayTip =
 } // namespace
 
 void TfrmMain::wireTray() {
-    if (auto* sx = dynamic_cast<TsxTrayIcon*>(tray_)) {
-        sx->mainWindow = this;
-        sx->setIcon(ilTreeImages.icon(img::AdapterActive));
-        sx->Icons = &ilTreeImages;
-        sx->setAnimateInterval(0);
-        sx->PopupMenu = pmTrayMenu;
-        sx->PopupButton = TPopupButton::pbRight;
-        sx->setShowHint(true);
-        connect(sx, &TsxTrayIcon::OnLeftBtnDblClick, this, &TfrmMain::acRestoreFromTrayExecute);
-        connect(sx, &TsxTrayIcon::availabilityChanged, this, &TfrmMain::updateTrayAvailability);
-    }
+    if (tray_)
+        tray_->attach({this, ilTreeImages.icon(img::AdapterActive), &ilTreeImages, pmTrayMenu,
+                       [this] { acRestoreFromTrayExecute(); },
+                       [this](bool available) { updateTrayAvailability(available); }});
     updateTrayAvailability(tray_ && tray_->available());
 }
 

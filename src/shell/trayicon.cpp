@@ -97,6 +97,24 @@ QString TsxTrayIcon::tip() const {
     return showHint_ ? shortenedHint(hint_) : QString();
 }
 
+void TsxTrayIcon::attach(const TrayWiring& wiring) {
+    mainWindow = wiring.window;
+    setIcon(wiring.icon);
+    Icons = wiring.frames;
+    setAnimateInterval(0);
+    PopupMenu = wiring.menu;
+    PopupButton = TPopupButton::pbRight;
+    setShowHint(true);
+    // The window is the connections' context: gone with it, they stop.
+    QObject* context = wiring.window;
+    if (!context)
+        context = this;
+    if (wiring.restore)
+        connect(this, &TsxTrayIcon::OnLeftBtnDblClick, context, wiring.restore);
+    if (wiring.availabilityChanged)
+        connect(this, &TsxTrayIcon::availabilityChanged, context, wiring.availabilityChanged);
+}
+
 bool TsxTrayIcon::available() const {
     return QSystemTrayIcon::isSystemTrayAvailable();
 }

@@ -66,6 +66,7 @@ public:
     QRect geometry() const;
 
     // TrayIconService
+    void attach(const TrayWiring& wiring) override;
     bool available() const override;
     bool addIcon() override { return TrayMessage(Message::Add); }
     void removeIcon() override { TrayMessage(Message::Delete); }

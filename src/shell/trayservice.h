@@ -2,14 +2,33 @@
 // window between the screen and the icon.
 #pragma once
 
+#include <QIcon>
+#include <functional>
+
+class QMenu;
 class QString;
 class QWidget;
 
 namespace corvane {
 
+class ImageList;
+
+// What the window hands the icon: itself to show and hide, the picture and its animation
+// frames, the menu, and where a double click and a change of the notification area go.
+struct TrayWiring {
+    QWidget* window = nullptr;
+    QIcon icon;
+    const ImageList* frames = nullptr;
+    QMenu* menu = nullptr;
+    std::function<void()> restore;
+    std::function<void(bool)> availabilityChanged;
+};
+
 class TrayIconService {
 public:
     virtual ~TrayIconService() = default;
+    // Once, while the window is being made.
+    virtual void attach(const TrayWiring& wiring) = 0;
     // False when the desktop offers no notification area.
     virtual bool available() const = 0;
     // False when the icon could not be added (no notification area).

@@ -6,6 +6,7 @@
 #include "hostinfo/adaptertree.h"
 #include "hostinfo/hostinfo_page.h"
 #include "interfaces/interfacepage.h"
+#include "pageprobe.h"
 #include "platform/iphelper.h"
 #include "recording_prompter.h"
 #include "report/reportpage.h"
@@ -41,6 +42,7 @@ inline QApplication& guiApp() {
 class FakeTray : public TrayIconService {
 public:
     explicit FakeTray(bool available) : available_(available) {}
+    void attach(const TrayWiring& w) override { wiring = w; }
     bool available() const override { return available_; }
     void setHint(const QString& text) override { hint = text; }
     bool addIcon() override {
@@ -57,6 +59,7 @@ public:
     QString hint;
     int adds = 0;
     int removes = 0;
+    TrayWiring wiring;
 };
 
 class MainWindowFixture : public ::testing::Test {

@@ -47,10 +47,10 @@ TEST_F(MainWindow, StartUpFollowsThePlatformVersion) {
         EXPECT_TRUE(w.versionText.startsWith(QStringLiteral("Version 0.1.0  Build 1 (")))
             << w.versionText.toStdString();
         EXPECT_TRUE(w.versionText.endsWith(QString::fromLatin1(c.suffix))) << c.version;
-        EXPECT_EQ(w.tsConnections->lvConnectionsModel->columnCount(), c.columns) << c.version;
+        EXPECT_EQ(PageProbe::model(w.tsConnections)->columnCount(), c.columns) << c.version;
         EXPECT_EQ(static_cast<bool>(iphlp().AllocateAndGetTcpExTableFromStack), c.xp) << c.version;
         if (c.columns == 8) {
-            EXPECT_EQ(w.tsConnections->lvConnectionsModel->headerData(7, Qt::Horizontal).toString(),
+            EXPECT_EQ(PageProbe::model(w.tsConnections)->headerData(7, Qt::Horizontal).toString(),
                       "Owner Process");
             EXPECT_EQ(w.tsConnections->lvConnections->columnWidth(7), 115);
         }
@@ -63,7 +63,7 @@ TEST_F(MainWindow, NoOwnerColumnWithoutTheLibrary) {
     qputenv("CORVANE_IPHLPAPI_LIB", "/nonexistent/libiphlpapi.so");
     TfrmMain& w = make();
     EXPECT_TRUE(w.loadFailure.base);
-    EXPECT_EQ(w.tsConnections->lvConnectionsModel->columnCount(), 7);
+    EXPECT_EQ(PageProbe::model(w.tsConnections)->columnCount(), 7);
 }
 
 TEST_F(MainWindow, AutomaticStartGoesToTheTrayOnlyAsAsked) {
@@ -108,6 +108,24 @@ TEST_F(MainWindow, AutoRunStartHidesTwoSecondsAfterTheFirstShow) {
     EXPECT_FALSE(w.isVisible());
     EXPECT_FALSE(w.tmrHide->isActive());
     EXPECT_TRUE(tray.shown);
+}
+
+// Whatever icon the window gets, it is handed the window, the menu and the pictures, and its
+// news of the notification area reaches the tray actions.
+TEST_F(MainWindow, ATrayIsHandedTheWindowItsMenuAndItsCommands) {
+    FakeTray tray(true);
+    TfrmMain& w = make({}, &tray);
+    EXPECT_EQ(tray.wiring.window, &w);
+    EXPECT_EQ(tray.wiring.menu, w.pmTrayMenu);
+    EXPECT_EQ(tray.wiring.frames, &w.ilTreeImages);
+    EXPECT_FALSE(tray.wiring.icon.isNull());
+    EXPECT_TRUE(tray.wiring.restore);
+    ASSERT_TRUE(tray.wiring.availabilityChanged);
+    EXPECT_TRUE(w.acTray->isEnabled());
+    tray.wiring.availabilityChanged(false);
+    EXPECT_FALSE(w.acTray->isEnabled());
+    tray.wiring.availabilityChanged(true);
+    EXPECT_TRUE(w.acTray->isEnabled());
 }
 
 TEST_F(MainWindow, FirstShowRefreshesThenReportsTheLoadFailureOnce) {

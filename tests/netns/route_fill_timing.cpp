@@ -149,8 +149,8 @@ TEST_F(RouteFillTiming, HundredThousandRoutes) {
     const double fillChangedOnly = fillOnly / kRuns;
     fillOnly = 0;
     const double fill = timed(fillAndPaint);
-    EXPECT_GE(static_cast<size_t>(w.tsRoutes->lvFwTableModel->rowCount()), rows);
-    EXPECT_EQ(w.tsRoutes->lvFwTableModel->index(0, 0).data().toString().toStdString(), "0.0.0.0");
+    EXPECT_GE(static_cast<size_t>(PageProbe::model(w.tsRoutes)->rowCount()), rows);
+    EXPECT_EQ(PageProbe::model(w.tsRoutes)->index(0, 0).data().toString().toStdString(), "0.0.0.0");
 
     std::printf("[ figures  ] ip -4 route show table main: %.1f ms; main + local: %.1f ms\n",
                 ipMain, ipBoth);

@@ -80,9 +80,9 @@ protected:
 
     const QStandardItem* adapter(const std::string& name) const {
         const QString prefix = QString::fromStdString(name) + QStringLiteral(" - ");
-        for (int r = 0; r < window->tsIP->tvInfoModel->rowCount(); ++r)
-            if (window->tsIP->tvInfoModel->item(r)->text().startsWith(prefix))
-                return window->tsIP->tvInfoModel->item(r);
+        for (int r = 0; r < PageProbe::model(window->tsIP)->rowCount(); ++r)
+            if (PageProbe::model(window->tsIP)->item(r)->text().startsWith(prefix))
+                return PageProbe::model(window->tsIP)->item(r);
         return nullptr;
     }
     static QStringList children(const QStandardItem* node) {
@@ -100,7 +100,7 @@ protected:
     int rowWord(const std::string& name) const {
         const QString index = interfaceIndexText(
             static_cast<DWORD>(std::stoul(shOut("cat /sys/class/net/" + name + "/ifindex"))));
-        const QStandardItemModel& m = *window->tsInterface->lvIfTableModel;
+        const QStandardItemModel& m = *PageProbe::model(window->tsInterface);
         for (int r = 0; r < m.rowCount(); ++r)
             if (m.item(r, ifcol::Index)->text() == index)
                 return m.item(r, 0)->data(ifRowDataRole).toInt();
@@ -142,7 +142,7 @@ TEST_F(AdapterTreeNetns, AddressLayoutsAndActiveState) {
     EXPECT_EQ(lines[3], QStringLiteral("IP Address 2: 10.50.0.6"));
     EXPECT_NE(lines[2], lines[5]);
     EXPECT_EQ(rowWord("tvmulti") & 0x80, 0x80);
-    EXPECT_TRUE(w.tsIP->state.severalAddresses);
+    EXPECT_TRUE(PageProbe::state(w.tsIP).severalAddresses);
     EXPECT_TRUE(w.acDelIP->isEnabled());
 
     const QStandardItem* none = adapter("tvnone");
@@ -166,7 +166,7 @@ TEST_F(AdapterTreeNetns, AddressLayoutsAndActiveState) {
     // The popup works on the adapter of a node two levels down.
     w.tsIP->tvInfo->setCurrentIndex(list->child(3)->index());
     w.tsIP->pmIPMenuPopup();
-    EXPECT_EQ(w.tsIP->state.selectedAdapterIndex,
+    EXPECT_EQ(PageProbe::state(w.tsIP).selectedAdapterIndex,
               std::stoul(shOut("cat /sys/class/net/tvmulti/ifindex")));
     // Its address items follow it, not the other adapters.
     for (QAction* a : w.tsIP->pmIPMenu->actions()) {

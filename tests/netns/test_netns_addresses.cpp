@@ -181,9 +181,9 @@ TEST_F(AddressDialogs, ThePopupActsOnTheAdapterUnderTheCursorOnly) {
 
     // An adapter without a connection name gets neither.
     QStandardItem* node = nullptr;
-    for (int r = 0; r < w.tsIP->tvInfoModel->rowCount(); ++r)
-        if (w.tsIP->tvInfoModel->item(r)->text() == description("xWAN1"))
-            node = w.tsIP->tvInfoModel->item(r);
+    for (int r = 0; r < PageProbe::model(w.tsIP)->rowCount(); ++r)
+        if (PageProbe::model(w.tsIP)->item(r)->text() == description("xWAN1"))
+            node = PageProbe::model(w.tsIP)->item(r);
     ASSERT_NE(node, nullptr);
     node->setData(node->data(treeDataRole).toUInt() | 0x8, treeDataRole);
     popupOn("xWAN1");

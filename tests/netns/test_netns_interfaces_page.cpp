@@ -63,7 +63,7 @@ protected:
     }
     // The row whose Description names the interface, or -1.
     int rowOf(const std::string& name) const {
-        const QStandardItemModel& m = *window->tsInterface->lvIfTableModel;
+        const QStandardItemModel& m = *PageProbe::model(window->tsInterface);
         const QString prefix = QString::fromStdString(name) + QStringLiteral(" - ");
         for (int r = 0; r < m.rowCount(); ++r)
             if (m.index(r, 6).data().toString().startsWith(prefix))
@@ -71,9 +71,9 @@ protected:
         return -1;
     }
     QString text(int row, int column) const {
-        return window->tsInterface->lvIfTableModel->index(row, column).data().toString();
+        return PageProbe::model(window->tsInterface)->index(row, column).data().toString();
     }
-    int word(int row) const { return ifRowDataWord(*window->tsInterface->lvIfTableModel, row); }
+    int word(int row) const { return ifRowDataWord(*PageProbe::model(window->tsInterface), row); }
     bool anySelected() const {
         return window->tsInterface->lvIfTable->selectionModel()->hasSelection();
     }
@@ -180,7 +180,7 @@ TEST_F(InterfacesPageNetns, RowsShowTheKernelsLinks) {
     const QImage picture = w.tsInterface->lvIfTable->viewport()->grab().toImage();
     const auto darkest = [&](int row) {
         const QRect cell =
-            w.tsInterface->lvIfTable->visualRect(w.tsInterface->lvIfTableModel->index(row, 5));
+            w.tsInterface->lvIfTable->visualRect(PageProbe::model(w.tsInterface)->index(row, 5));
         int least = 255;
         for (int y = cell.top() + 1; y < cell.bottom(); ++y)
             for (int x = cell.left() + 1; x < cell.right(); ++x)
@@ -249,11 +249,11 @@ TEST_F(InterfacesPageNetns, SelectionOffersTheMatchingAction) {
     EXPECT_TRUE(popupStats->isEnabled());
 
     // The loopback row has no adapter node: the tree's selection stays.
-    w.tsIP->tvInfoModel->clear();
-    w.tsIP->tvInfoModel->appendRow(new QStandardItem(QStringLiteral("unrelated")));
+    PageProbe::model(w.tsIP)->clear();
+    PageProbe::model(w.tsIP)->appendRow(new QStandardItem(QStringLiteral("unrelated")));
     const QString descr = text(rowOf("ifa"), 6);
-    w.tsIP->tvInfoModel->appendRow(new QStandardItem(descr));
-    w.tsIP->tvInfo->setCurrentIndex(w.tsIP->tvInfoModel->index(0, 0));
+    PageProbe::model(w.tsIP)->appendRow(new QStandardItem(descr));
+    w.tsIP->tvInfo->setCurrentIndex(PageProbe::model(w.tsIP)->index(0, 0));
     w.tsInterface->lvIfTable->selectRow(rowOf("lo"));
     EXPECT_EQ(w.tsIP->tvInfo->currentIndex().row(), 0);
     EXPECT_TRUE(w.acDisableIF->isEnabled());
@@ -369,10 +369,10 @@ TEST_F(InterfacesPageNetns, LinksThatVanishDuringARefreshShowOneBoxPerFailingCal
 TEST_F(InterfacesPageNetns, FailedTableReadKeepsTheRows) {
     qputenv("CORVANE_IPHLPAPI_LIB", "/nonexistent/libiphlpapi.so");
     TfrmMain& w = make();
-    w.tsInterface->lvIfTableModel->appendRow(new QStandardItem(QStringLiteral("enabled")));
+    PageProbe::model(w.tsInterface)->appendRow(new QStandardItem(QStringLiteral("enabled")));
     w.tsInterface->lvIfTable->selectRow(0);
     w.tsInterface->FillInterfaceTable();
-    EXPECT_EQ(w.tsInterface->lvIfTableModel->rowCount(), 1);
+    EXPECT_EQ(PageProbe::model(w.tsInterface)->rowCount(), 1);
     ASSERT_EQ(count("GetIfTable failed: "), 1);
     EXPECT_EQ(prompts.messages.back().caption, "Error");
     EXPECT_FALSE(w.acEnableIF->isEnabled());

@@ -103,7 +103,7 @@ protected:
         return w;
     }
     const std::vector<ConnRow>& rows() const {
-        return window->tsConnections->lvConnectionsModel->rows();
+        return PageProbe::model(window->tsConnections)->rows();
     }
     // Rows whose column holds the text.
     std::vector<ConnRow> where(int column, const QString& text) const {
@@ -137,7 +137,7 @@ protected:
 TEST_F(NetstatPageNetns, ListsTheHoldersSocketsWithItsName) {
     CORVANE_REQUIRE_NETNS();
     TfrmMain& w = filled();
-    ASSERT_EQ(w.tsConnections->lvConnectionsModel->columnCount(), 8);
+    ASSERT_EQ(PageProbe::model(w.tsConnections)->columnCount(), 8);
     const QString lo = QStringLiteral("0x") + QString::number(::if_nametoindex("lo"), 16).toUpper();
 
     const auto listeners = where(conncol::LocalPort, num(holder->loPort));
@@ -186,7 +186,7 @@ TEST_F(NetstatPageNetns, PlainListingWithoutTheXpFamily) {
     CORVANE_REQUIRE_NETNS();
     qputenv("CORVANE_PLATFORM_VERSION", "5.0");
     TfrmMain& w = filled();
-    EXPECT_EQ(w.tsConnections->lvConnectionsModel->columnCount(), 7);
+    EXPECT_EQ(PageProbe::model(w.tsConnections)->columnCount(), 7);
     const auto listeners = where(conncol::LocalPort, num(holder->loPort));
     ASSERT_EQ(listeners.size(), 4u);
     for (const ConnRow& r : listeners)
@@ -263,7 +263,7 @@ TEST_F(NetstatPageNetns, HeaderClicksSortLocalPortAsTextAndRefillRestoresOrder) 
     const QStringList tableOrder = columnTexts(conncol::LocalPort);
 
     clickHeader(conncol::LocalPort);
-    EXPECT_TRUE(w.tsConnections->lvConnectionsModel->ascending());
+    EXPECT_TRUE(PageProbe::model(w.tsConnections)->ascending());
     QStringList ports = columnTexts(conncol::LocalPort);
     EXPECT_LT(ports.indexOf("1025"), ports.indexOf("135"));
     EXPECT_LT(ports.indexOf("445"), ports.indexOf("80"));
@@ -272,8 +272,8 @@ TEST_F(NetstatPageNetns, HeaderClicksSortLocalPortAsTextAndRefillRestoresOrder) 
 
     // A click on another column sorts that one, the other way round.
     clickHeader(conncol::Status);
-    EXPECT_FALSE(w.tsConnections->lvConnectionsModel->ascending());
-    EXPECT_EQ(w.tsConnections->lvConnectionsModel->sortColumn(), conncol::Status);
+    EXPECT_FALSE(PageProbe::model(w.tsConnections)->ascending());
+    EXPECT_EQ(PageProbe::model(w.tsConnections)->sortColumn(), conncol::Status);
     const QStringList states = columnTexts(conncol::Status);
     for (int i = 1; i < states.size(); ++i)
         EXPECT_GE(compareConnTexts(states[i - 1], states[i]), 0);
@@ -284,7 +284,7 @@ TEST_F(NetstatPageNetns, HeaderClicksSortLocalPortAsTextAndRefillRestoresOrder) 
     EXPECT_EQ(columnTexts(conncol::LocalPort), tableOrder);
     // Table order again, so no arrow; the sort state itself lives on until the next click.
     EXPECT_EQ(w.tsConnections->lvConnections->horizontalHeader()->sortIndicatorSection(), -1);
-    EXPECT_EQ(w.tsConnections->lvConnectionsModel->sortColumn(), conncol::Status);
+    EXPECT_EQ(PageProbe::model(w.tsConnections)->sortColumn(), conncol::Status);
 }
 
 TEST_F(NetstatPageNetns, TogglesRefillThisPageAndTheReport) {
@@ -315,11 +315,11 @@ TEST_F(NetstatPageNetns, TogglesRefillThisPageAndTheReport) {
 
     // Through the refresh cycle the page is filled too, and colours follow the setting.
     setRuntime({});
-    w.tsConnections->lvConnectionsModel->clear();
+    PageProbe::model(w.tsConnections)->clear();
     w.RefreshNetworkStatus();
     EXPECT_FALSE(where(conncol::LocalPort, num(holder->udpPort)).empty());
     setOption(Option::ColoredTables, true);
-    const QModelIndex first = w.tsConnections->lvConnectionsModel->index(0, 0);
+    const QModelIndex first = PageProbe::model(w.tsConnections)->index(0, 0);
     EXPECT_EQ(first.data(Qt::ForegroundRole).value<QColor>(), QColor(0, 0, 255));
     setOption(Option::ColoredTables, false);
     EXPECT_FALSE(first.data(Qt::ForegroundRole).isValid());

@@ -66,7 +66,7 @@ protected:
         return rows.size() == 1 ? rows.first().row() : -1;
     }
     int routeRow(const QString& destination) const {
-        const RouteModel& m = *window->tsRoutes->lvFwTableModel;
+        const RouteModel& m = *PageProbe::model(window->tsRoutes);
         for (int r = 0; r < m.rowCount(); ++r)
             if (m.index(r, fwcol::Destination).data().toString() == destination)
                 return r;
@@ -81,25 +81,25 @@ TEST_F(Pages, ModelsKeepTheRulesThroughRefillsSortsAndDeletions) {
     TfrmMain& w = make();
     setRuntime({}); // nothing filtered: loopback rows too
     const auto fatal = QAbstractItemModelTester::FailureReportingMode::Fatal;
-    QAbstractItemModelTester tree(w.tsIP->tvInfoModel, fatal);
-    QAbstractItemModelTester interfaces(w.tsInterface->lvIfTableModel, fatal);
-    QAbstractItemModelTester routes(w.tsRoutes->lvFwTableModel, fatal);
-    QAbstractItemModelTester connections(w.tsConnections->lvConnectionsModel, fatal);
+    QAbstractItemModelTester tree(PageProbe::model(w.tsIP), fatal);
+    QAbstractItemModelTester interfaces(PageProbe::model(w.tsInterface), fatal);
+    QAbstractItemModelTester routes(PageProbe::model(w.tsRoutes), fatal);
+    QAbstractItemModelTester connections(PageProbe::model(w.tsConnections), fatal);
 
     w.RefreshNetworkStatus();
     w.RefreshNetworkStatus();
-    EXPECT_GE(w.tsIP->tvInfoModel->rowCount(), 2);
+    EXPECT_GE(PageProbe::model(w.tsIP)->rowCount(), 2);
     EXPECT_GE(w.tsInterface->rowCount(), 3);
     ASSERT_GE(routeRow(QStringLiteral("10.67.0.0")), 0);
-    ASSERT_GT(w.tsConnections->lvConnectionsModel->rowCount(), 0);
+    ASSERT_GT(PageProbe::model(w.tsConnections)->rowCount(), 0);
 
-    ConnectionModel& conns = *w.tsConnections->lvConnectionsModel;
+    ConnectionModel& conns = *PageProbe::model(w.tsConnections);
     for (const int column : {conncol::LocalPort, conncol::Protocol, conncol::LocalPort})
         conns.columnClick(column);
     // The owner column arrives after the model exists.
     EXPECT_EQ(conns.columnCount(), w.xpFamily ? 8 : 7);
 
-    RouteModel& model = *w.tsRoutes->lvFwTableModel;
+    RouteModel& model = *PageProbe::model(w.tsRoutes);
     const int before = model.rowCount();
     model.removeRows(routeRow(QStringLiteral("10.67.0.0")), 1);
     EXPECT_EQ(model.rowCount(), before - 1);
@@ -108,7 +108,7 @@ TEST_F(Pages, ModelsKeepTheRulesThroughRefillsSortsAndDeletions) {
     ASSERT_TRUE(SetPersistent("10.99.0.0,255.255.0.0,10.66.0.2,1", true));
     w.RefreshNetworkStatus();
     EXPECT_GE(routeRow(QStringLiteral("10.99.0.0")), 0);
-    w.tsIP->tvInfoModel->clear();
+    PageProbe::model(w.tsIP)->clear();
 }
 
 TEST_F(Pages, OnePagesEventsReachTheOthersThroughTheWindow) {
@@ -142,7 +142,7 @@ TEST_F(Pages, OnePagesEventsReachTheOthersThroughTheWindow) {
     // A click on an adapter node selects its interface's row.
     QSignalSpy adapterClicks(w.tsIP, &IpInfoPage::adapterClicked);
     const QList<QStandardItem*> nodes =
-        w.tsIP->tvInfoModel->findItems(pg2Description, Qt::MatchExactly);
+        PageProbe::model(w.tsIP)->findItems(pg2Description, Qt::MatchExactly);
     ASSERT_EQ(nodes.size(), 1);
     w.tsIP->tvInfo->setCurrentIndex(nodes.first()->index());
     w.tsIP->tvInfoClick();
@@ -150,15 +150,15 @@ TEST_F(Pages, OnePagesEventsReachTheOthersThroughTheWindow) {
     EXPECT_EQ(selectedInterfaceRow(), pg2);
 
     // An adapter the pass finds with several addresses marks its interface's row.
-    EXPECT_EQ(ifRowDataWord(*w.tsInterface->lvIfTableModel, pg0), 1);
+    EXPECT_EQ(ifRowDataWord(*PageProbe::model(w.tsInterface), pg0), 1);
     sh("ip addr add 10.66.0.9/24 dev pg0");
     w.RefreshNetworkStatus();
     ASSERT_EQ(passes.count(), 2);
     const auto r = passes.last().at(0).value<AdapterPassResult>();
     const DWORD pg0Index = if_nametoindex("pg0");
     EXPECT_EQ(std::count(r.severalIndexes.begin(), r.severalIndexes.end(), pg0Index), 1);
-    EXPECT_EQ(ifRowDataWord(*w.tsInterface->lvIfTableModel, interfaceRow("pg0")), 0x81);
-    EXPECT_EQ(ifRowDataWord(*w.tsInterface->lvIfTableModel, interfaceRow("pg2")), 1);
+    EXPECT_EQ(ifRowDataWord(*PageProbe::model(w.tsInterface), interfaceRow("pg0")), 0x81);
+    EXPECT_EQ(ifRowDataWord(*PageProbe::model(w.tsInterface), interfaceRow("pg2")), 1);
 }
 
 } // namespace

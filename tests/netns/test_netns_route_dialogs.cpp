@@ -73,7 +73,7 @@ protected:
         return {};
     }
     int routeRow(const QString& destination, const QString& nextHop = {}) const {
-        const RouteModel& m = *window->tsRoutes->lvFwTableModel;
+        const RouteModel& m = *PageProbe::model(window->tsRoutes);
         for (int r = 0; r < m.rowCount(); ++r)
             if (m.index(r, fwcol::Destination).data().toString() == destination &&
                 (nextHop.isEmpty() || m.index(r, fwcol::NextHop).data().toString() == nextHop))
@@ -360,7 +360,7 @@ TEST_F(RouteDialogs, ModifyChangesMetricAndNextHopAndAnnouncesAfterTheRefresh) {
     TfrmMain& w = refreshed();
     w.tsRoutes->lvFwTable->selectRow(routeRow(QStringLiteral("10.60.0.0")));
     ASSERT_TRUE(w.acModifyRoute->isEnabled());
-    QSignalSpy refills(w.tsRoutes->lvFwTableModel, &QAbstractItemModel::modelReset);
+    QSignalSpy refills(PageProbe::model(w.tsRoutes), &QAbstractItemModel::modelReset);
     answerRouteDialog([&](TfrmModifyRoutes& d) {
         // A refresh asked for while the dialog is open waits for the change to end.
         w.RefreshNetworkStatus();
@@ -542,7 +542,7 @@ TEST_F(RouteDialogs, OutgoingInterfaceSelectsItsFirstRoute) {
     ask(" 10.70.1.1 ");
     EXPECT_EQ(frmIP->edtIP->text(), "10.70.1.1");
     ASSERT_GE(selected(), 0);
-    const RouteRow& row = w.tsRoutes->lvFwTableModel->row(selected());
+    const RouteRow& row = PageProbe::model(w.tsRoutes)->row(selected());
     EXPECT_EQ(row.ifIndex, if_nametoindex("re0"));
     EXPECT_EQ(row.destination, 0u) << "the interface's default route comes first";
     // The interface row and the adapter node follow the route.

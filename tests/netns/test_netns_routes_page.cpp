@@ -61,7 +61,7 @@ protected:
         return w;
     }
     int rowOf(const QString& dest, const QString& hop = {}, const QString& metric = {}) const {
-        const RouteModel& m = *window->tsRoutes->lvFwTableModel;
+        const RouteModel& m = *PageProbe::model(window->tsRoutes);
         for (int r = 0; r < m.rowCount(); ++r)
             if (m.index(r, 0).data().toString() == dest &&
                 (hop.isEmpty() || m.index(r, 2).data().toString() == hop) &&
@@ -70,13 +70,13 @@ protected:
         return -1;
     }
     QString text(int row, int column) const {
-        return window->tsRoutes->lvFwTableModel->index(row, column).data().toString();
+        return PageProbe::model(window->tsRoutes)->index(row, column).data().toString();
     }
     void select(std::initializer_list<int> rows) {
         window->tsRoutes->lvFwTable->clearSelection();
         for (int r : rows)
             window->tsRoutes->lvFwTable->selectionModel()->select(
-                window->tsRoutes->lvFwTableModel->index(r, 0),
+                PageProbe::model(window->tsRoutes)->index(r, 0),
                 QItemSelectionModel::Select | QItemSelectionModel::Rows);
     }
     static RoutesPageNetns* self;
@@ -122,12 +122,12 @@ TEST_F(RoutesPageNetns, RowsDefaultRoutesFiltersAndPersistentStore) {
     EXPECT_EQ(text(near, 4), "10");
     EXPECT_EQ(text(far, 4), "20");
     EXPECT_TRUE(
-        w.tsRoutes->lvFwTableModel->index(near, 0).data(Qt::FontRole).value<QFont>().underline());
-    EXPECT_FALSE(w.tsRoutes->lvFwTableModel->index(far, 0).data(Qt::FontRole).isValid());
+        PageProbe::model(w.tsRoutes)->index(near, 0).data(Qt::FontRole).value<QFont>().underline());
+    EXPECT_FALSE(PageProbe::model(w.tsRoutes)->index(far, 0).data(Qt::FontRole).isValid());
 
     // Several protocols: kernel-made local routes, our own and the "static" one.
     QSet<QString> protocols;
-    for (int r = 0; r < w.tsRoutes->lvFwTableModel->rowCount(); ++r)
+    for (int r = 0; r < PageProbe::model(w.tsRoutes)->rowCount(); ++r)
         protocols.insert(text(r, 6));
     EXPECT_GE(protocols.size(), 3) << protocols.values().join(",").toStdString();
 
@@ -140,9 +140,12 @@ TEST_F(RoutesPageNetns, RowsDefaultRoutesFiltersAndPersistentStore) {
     EXPECT_EQ(text(grey, 3), "n.a.");
     EXPECT_EQ(text(grey, 6), "n.a.");
     EXPECT_EQ(text(grey, 5), "yes");
-    EXPECT_EQ(
-        w.tsRoutes->lvFwTableModel->index(grey, 0).data(Qt::ForegroundRole).value<QBrush>().color(),
-        QColor(192, 192, 192));
+    EXPECT_EQ(PageProbe::model(w.tsRoutes)
+                  ->index(grey, 0)
+                  .data(Qt::ForegroundRole)
+                  .value<QBrush>()
+                  .color(),
+              QColor(192, 192, 192));
     select({grey});
     EXPECT_TRUE(w.acDeleteRoute->isEnabled());
     EXPECT_FALSE(w.acModifyRoute->isEnabled());
@@ -453,7 +456,7 @@ TEST_F(RoutesPageNetns, IpRouteThroughAnIpv6Gateway) {
     machineStore().open(persistentRoutesKey, true)->writeString(name, "");
     TfrmMain& w = refreshed();
     int live = -1, grey = -1;
-    for (int r = 0; r < w.tsRoutes->lvFwTableModel->rowCount(); ++r)
+    for (int r = 0; r < PageProbe::model(w.tsRoutes)->rowCount(); ++r)
         if (text(r, 0) == "10.60.0.0")
             (text(r, 3) == "n.a." ? grey : live) = r;
     ASSERT_GE(live, 0);
@@ -523,7 +526,7 @@ TEST_F(RoutesPageNetns, DeleteByListOfThousandsKeepsTheWindowAlive) {
     SetPersistent(stored, true);
     setOption(Option::AutoUpdate, true);
     TfrmMain& w = refreshed();
-    const int listed = w.tsRoutes->lvFwTableModel->rowCount();
+    const int listed = PageProbe::model(w.tsRoutes)->rowCount();
     ASSERT_GE(listed, 2 * routes);
 
     // Eight of them vanish behind the list's back once the question is answered.
@@ -538,7 +541,7 @@ TEST_F(RoutesPageNetns, DeleteByListOfThousandsKeepsTheWindowAlive) {
     double last = -1, longest = 0;
     int ticks = 0, resets = 0;
     bool deleting = false;
-    QObject::connect(w.tsRoutes->lvFwTableModel, &QAbstractItemModel::modelReset,
+    QObject::connect(PageProbe::model(w.tsRoutes), &QAbstractItemModel::modelReset,
                      [&] { resets += deleting && w.refresh->changing() ? 1 : 0; });
     QTimer ticker;
     ticker.setInterval(10);
@@ -611,7 +614,7 @@ TEST_F(RoutesPageNetns, ALinkBouncedBetweenTwoChecksEmptiesItsRoutes) {
     EXPECT_EQ(shOut("ip route show 10.30.0.0/16"), "");
     // Only the stored name is left, as a grey row of its own.
     std::vector<QString> indexes;
-    for (int r = 0; r < w.tsRoutes->lvFwTableModel->rowCount(); ++r)
+    for (int r = 0; r < PageProbe::model(w.tsRoutes)->rowCount(); ++r)
         if (text(r, 0) == "10.30.0.0")
             indexes.push_back(text(r, 3));
     EXPECT_EQ(indexes, std::vector<QString>{"n.a."});

@@ -4,6 +4,7 @@
 #include "hostinfo/adaptertree.h"
 #include "interfaces/iftable_rows.h"
 #include "interfaces/interfacepage.h"
+#include "pageprobe.h"
 #include "shell/frmmain.h"
 
 #include <QStandardItemModel>
@@ -24,9 +25,9 @@ inline QString description(const TfrmMain& window, const char* name) {
 // The tree's popup on the adapter of the interface, as a right click opens it.
 inline void popupOn(TfrmMain& window, const char* name) {
     IpInfoPage& page = *window.tsIP;
-    for (int r = 0; r < page.tvInfoModel->rowCount(); ++r)
-        if (page.tvInfoModel->item(r)->text() == description(window, name))
-            page.tvInfo->setCurrentIndex(page.tvInfoModel->item(r)->index());
+    for (int r = 0; r < PageProbe::model(&page)->rowCount(); ++r)
+        if (PageProbe::model(&page)->item(r)->text() == description(window, name))
+            page.tvInfo->setCurrentIndex(PageProbe::model(&page)->item(r)->index());
     page.pmIPMenuPopup();
 }
 
