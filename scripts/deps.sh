@@ -9,14 +9,14 @@ set -euo pipefail
 run=(
     # build
     cmake ninja-build g++ pkg-config
-    qt6-base-dev qt6-base-dev-tools libgl-dev libxkbcommon-dev
+    qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl-dev libxkbcommon-dev
     libmnl-dev libjpeg-dev
     # the privileged helper and its client: sd-bus
     libsystemd-dev
     # the Debian package (scripts/package.sh): icons drawn from the SVG, dependencies found
     librsvg2-bin dpkg-dev file
-    # run: the X11 platform plugin, a font
-    qt6-qpa-plugins fonts-dejavu-core
+    # run: the X11 platform plugin, a font, the renderer of the window's pictures
+    qt6-qpa-plugins fonts-dejavu-core libqt6svg6
 )
 test=(
     # GoogleTest, network namespaces, a DHCP server and clients, a virtual screen

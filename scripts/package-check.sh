@@ -65,7 +65,7 @@ if [ -e "$(dirname "$deb")/bin/corvane-helper" ]; then
     done
 fi
 depends=$(dpkg-deb -f "$deb" Depends)
-for lib in libqt6widgets6 libqt6core6 libmnl0 libc6 qt6-qpa-plugins; do
+for lib in libqt6widgets6 libqt6core6 libqt6svg6 libmnl0 libc6 qt6-qpa-plugins; do
     [[ $depends == *"$lib"* ]] || fail "Depends lacks $lib: $depends"
 done
 echo "depends: $depends"

@@ -11,7 +11,7 @@ namespace corvane {
 
 class ImageList {
 public:
-    ImageList();                 // paints every picture; needs the GUI application
+    ImageList();                 // loads every picture; needs the GUI application
     QIcon icon(int index) const; // a null icon outside the list
     int count() const { return static_cast<int>(icons_.size()); }
 

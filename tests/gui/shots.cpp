@@ -21,6 +21,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QPainter>
 #include <QTabWidget>
 #include <QTableView>
 #include <QTimer>
@@ -68,6 +69,28 @@ template <typename Save> void addressShots(const Save& save) {
     del.hide();
 }
 
+// Every shared picture in a row of its index, at 16 and 32 pixels and at 16 on a screen of
+// twice the density, on a light and a dark ground.
+QImage imageSheet(const corvane::ImageList& images) {
+    const int cell = 40;
+    QImage sheet(cell * 6, cell * images.count(), QImage::Format_ARGB32);
+    sheet.fill(Qt::white);
+    QPainter p(&sheet);
+    p.fillRect(cell * 3, 0, cell * 3, sheet.height(), QColor(60, 60, 60));
+    for (int i = 0; i < images.count(); ++i) {
+        const QIcon icon = images.icon(i);
+        for (int ground = 0; ground < 2; ++ground) {
+            const int x = ground * cell * 3;
+            p.drawPixmap(x + 4, i * cell + 12, icon.pixmap(16));
+            p.drawPixmap(x + cell + 4, i * cell + 4, icon.pixmap(32));
+            QPixmap dense = icon.pixmap(QSize(16, 16), 2.0);
+            dense.setDevicePixelRatio(1.0); // its own pixels, to see the detail a 2x screen gets
+            p.drawPixmap(x + 2 * cell + 4, i * cell + 4, dense);
+        }
+    }
+    return sheet;
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
@@ -91,6 +114,8 @@ int main(int argc, char* argv[]) {
             ++failures;
     };
     QTimer::singleShot(1500, &window, [&] {
+        if (!imageSheet(window.ilTreeImages).save(out.filePath(QStringLiteral("images.png"))))
+            ++failures;
         for (int i = 0; i < window.pcMain->count(); ++i) {
             window.pcMain->setCurrentIndex(i);
             window.tmrUptimeTimer();
