@@ -388,7 +388,7 @@ TEST(DualSockets, Ipv6ListenersWithOwnersAndTheDualStackOne) {
             EXPECT_EQ(r.dwOwningPid, self);
         }
         if (r.dwState == MIB_TCP_STATE_ESTAB && port == 8080) {
-            ++mapped;
+            ++mapped; // the IPv4 client's peer, as IPv6 sees it
             EXPECT_EQ(text6(r.ucLocalAddr), "::ffff:127.0.0.1");
             EXPECT_EQ(r.dwOwningPid, self);
         }
@@ -400,9 +400,17 @@ TEST(DualSockets, Ipv6ListenersWithOwnersAndTheDualStackOne) {
                                                            TCP_TABLE_OWNER_PID_ALL);
     const auto* tcp4 = reinterpret_cast<const MIB_TCPTABLE_OWNER_PID*>(tcp4Buf.data());
     EXPECT_EQ(static_cast<int>(tcp4->dwNumEntries), lines("ss -H -n -a -4 -t"));
-    ASSERT_EQ(tcp4->dwNumEntries, 1u);
-    EXPECT_EQ(ntohs(static_cast<uint16_t>(tcp4->table[0].dwRemotePort)), 8080);
-    EXPECT_EQ(tcp4->table[0].dwOwningPid, self);
+    // Closed connections of earlier runs may linger in TIME_WAIT, owned by nobody.
+    int clients = 0;
+    for (DWORD i = 0; i < tcp4->dwNumEntries; ++i) {
+        const MIB_TCPROW_OWNER_PID& r = tcp4->table[i];
+        if (r.dwState == MIB_TCP_STATE_ESTAB) {
+            ++clients;
+            EXPECT_EQ(ntohs(static_cast<uint16_t>(r.dwRemotePort)), 8080);
+            EXPECT_EQ(r.dwOwningPid, self);
+        }
+    }
+    EXPECT_EQ(clients, 1);
 
     // Which IPv6 sockets serve IPv4 too.
     const auto flagsBuf = twoCalls<CORVANE_TCP6TABLE_OWNER_PID_FLAGS>(
@@ -429,8 +437,13 @@ TEST(DualSockets, Ipv6ListenersWithOwnersAndTheDualStackOne) {
     const auto connBuf = twoCalls<MIB_TCP6TABLE_OWNER_PID>(GetExtendedTcpTable, AF_INET6,
                                                             TCP_TABLE_OWNER_PID_CONNECTIONS);
     const auto* conn = reinterpret_cast<const MIB_TCP6TABLE_OWNER_PID*>(connBuf.data());
-    ASSERT_EQ(conn->dwNumEntries, 1u);
-    EXPECT_EQ(conn->table[0].dwState, static_cast<DWORD>(MIB_TCP_STATE_ESTAB));
+    int established = 0;
+    for (DWORD i = 0; i < conn->dwNumEntries; ++i) {
+        EXPECT_NE(conn->table[i].dwState, static_cast<DWORD>(MIB_TCP_STATE_LISTEN));
+        established += conn->table[i].dwState == MIB_TCP_STATE_ESTAB;
+    }
+    EXPECT_EQ(established, 1);
+    EXPECT_EQ(conn->dwNumEntries + listen->dwNumEntries, tcp->dwNumEntries);
 
     const auto udpBuf =
         twoCalls<MIB_UDP6TABLE_OWNER_PID>(GetExtendedUdpTable, AF_INET6, UDP_TABLE_OWNER_PID);
