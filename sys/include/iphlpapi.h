@@ -580,8 +580,8 @@ typedef struct CORVANE_ROUTE_ROW {
     UCHAR Type;           /* CORVANE_ROUTE_* */
     UCHAR KernelProtocol; /* the kernel's RTPROT_* number: 2 kernel, 3 boot, 4 static ... */
     UCHAR Tos;
-    UCHAR Scope; /* the kernel's RT_SCOPE_*: 0 universe, 253 link, 254 host */
-    UCHAR Weight; /* of a multipath next hop, 1 for plain routes */
+    UCHAR Scope;                   /* the kernel's RT_SCOPE_*: 0 universe, 253 link, 254 host */
+    UCHAR Weight;                  /* of a multipath next hop, 1 for plain routes */
     SOCKADDR_INET PreferredSource; /* family 0 when the route names none */
 } CORVANE_ROUTE_ROW;
 
@@ -619,8 +619,8 @@ typedef struct CORVANE_RULE_ROW {
     ULONG FwMask; /* 0xFFFFFFFF when the rule names a mark without a mask */
     char InInterface[CORVANE_IFNAME_SIZE];  /* zero-terminated */
     char OutInterface[CORVANE_IFNAME_SIZE]; /* zero-terminated */
-    UCHAR IpProtocol; /* 0 any */
-    UCHAR L3mdev;     /* 1: the table of the VRF device the packet came through */
+    UCHAR IpProtocol;                       /* 0 any */
+    UCHAR L3mdev; /* 1: the table of the VRF device the packet came through */
     USHORT SourcePortStart, SourcePortEnd;
     USHORT DestinationPortStart, DestinationPortEnd;
     ULONG UidStart, UidEnd;

@@ -201,7 +201,8 @@ CORVANE_RULE_ROW ruleRow(const nl::Rule& r) {
         row.FwMark = r.fwmark;
         row.FwMask = r.fwmask;
     }
-    static_assert(sizeof row.InInterface == sizeof r.iif && sizeof row.OutInterface == sizeof r.oif);
+    static_assert(sizeof row.InInterface == sizeof r.iif &&
+                  sizeof row.OutInterface == sizeof r.oif);
     std::memcpy(row.InInterface, r.iif, sizeof row.InInterface);
     std::memcpy(row.OutInterface, r.oif, sizeof row.OutInterface);
     row.IpProtocol = r.ipProto;

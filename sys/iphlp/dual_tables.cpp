@@ -192,7 +192,8 @@ DWORD forwardTable2(ADDRESS_FAMILY family, MIB_IPFORWARD_TABLE2** out) {
     if (const int e = routeRows(families, CORVANE_ALL_TABLES, forwardTableRoute, rows))
         return resultFromErrno(e);
     g_lastForward = rows.size();
-    const size_t bytes = offsetof(MIB_IPFORWARD_TABLE2, Table) + rows.size() * sizeof(MIB_IPFORWARD_ROW2);
+    const size_t bytes =
+        offsetof(MIB_IPFORWARD_TABLE2, Table) + rows.size() * sizeof(MIB_IPFORWARD_ROW2);
     auto* table = static_cast<MIB_IPFORWARD_TABLE2*>(
         std::malloc(bytes < sizeof(MIB_IPFORWARD_TABLE2) ? sizeof(MIB_IPFORWARD_TABLE2) : bytes));
     if (!table)
@@ -214,7 +215,8 @@ DWORD routeTable(ADDRESS_FAMILY family, ULONG tableId, CORVANE_ROUTE_TABLE** out
         return ERROR_INVALID_PARAMETER;
     std::vector<CORVANE_ROUTE_ROW> rows;
     reserveLike(rows, g_lastRoutes);
-    if (const int e = routeRows(families, tableId, [](const nl::AnyRoute&) { return true; }, rows))
+    if (const int e = routeRows(
+            families, tableId, [](const nl::AnyRoute&) { return true; }, rows))
         return resultFromErrno(e);
     g_lastRoutes = rows.size();
     return allocate(out, rows);

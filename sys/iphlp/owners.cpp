@@ -4,10 +4,10 @@
 #include <charconv>
 #include <chrono>
 #include <dirent.h>
+#include <exception>
 #include <fcntl.h>
 #include <memory>
 #include <mutex>
-#include <exception>
 #include <thread>
 #include <unistd.h>
 #include <utility>

@@ -5,9 +5,9 @@
 #include "netns.h"
 
 #include <algorithm>
+#include <arpa/inet.h>
 #include <chrono>
 #include <cstdio>
-#include <arpa/inet.h>
 #include <cstring>
 #include <gtest/gtest.h>
 #include <memory>
@@ -192,7 +192,8 @@ TEST_F(DualWorld, ForwardTableOfBothFamiliesWithALinkLocalDefault) {
     ASSERT_EQ(GetIpForwardTable2(AF_INET6, &raw), NO_ERROR);
     const Owned<MIB_IPFORWARD_TABLE2> t(raw);
     // The main and the local table, as ip lists them.
-    const int expected = lines("ip -6 route show table main") + lines("ip -6 route show table local");
+    const int expected =
+        lines("ip -6 route show table main") + lines("ip -6 route show table local");
     EXPECT_EQ(static_cast<int>(t->NumEntries), expected);
     bool sawDefault = false, sawVia = false, sawLocal = false, sawOnLink = false;
     for (ULONG i = 0; i < t->NumEntries; ++i) {
@@ -229,8 +230,8 @@ TEST_F(DualWorld, ForwardTableOfBothFamiliesWithALinkLocalDefault) {
     MIB_IPFORWARD_TABLE2* both = nullptr;
     ASSERT_EQ(GetIpForwardTable2(AF_UNSPEC, &both), NO_ERROR);
     const Owned<MIB_IPFORWARD_TABLE2> b(both);
-    EXPECT_EQ(static_cast<int>(b->NumEntries),
-              expected + lines("ip -4 route show table main") + lines("ip -4 route show table local"));
+    EXPECT_EQ(static_cast<int>(b->NumEntries), expected + lines("ip -4 route show table main") +
+                                                   lines("ip -4 route show table local"));
     EXPECT_EQ(b->Table[0].DestinationPrefix.Prefix.si_family, AF_INET);
 }
 
@@ -375,8 +376,8 @@ TEST(DualSockets, Ipv6ListenersWithOwnersAndTheDualStackOne) {
     ASSERT_GE(server.fd, 0);
     const auto self = static_cast<DWORD>(::getpid());
 
-    const auto tcpBuf = twoCalls<MIB_TCP6TABLE_OWNER_PID>(GetExtendedTcpTable, AF_INET6,
-                                                           TCP_TABLE_OWNER_PID_ALL);
+    const auto tcpBuf =
+        twoCalls<MIB_TCP6TABLE_OWNER_PID>(GetExtendedTcpTable, AF_INET6, TCP_TABLE_OWNER_PID_ALL);
     const auto* tcp = reinterpret_cast<const MIB_TCP6TABLE_OWNER_PID*>(tcpBuf.data());
     EXPECT_EQ(static_cast<int>(tcp->dwNumEntries), lines("ss -H -n -a -6 -t"));
     int listeners = 0, mapped = 0;
@@ -398,8 +399,8 @@ TEST(DualSockets, Ipv6ListenersWithOwnersAndTheDualStackOne) {
     EXPECT_EQ(listeners, 2);
     EXPECT_EQ(mapped, 1);
     // The IPv4 table has the client end, and nothing of the IPv6 sockets.
-    const auto tcp4Buf = twoCalls<MIB_TCPTABLE_OWNER_PID>(GetExtendedTcpTable, AF_INET,
-                                                           TCP_TABLE_OWNER_PID_ALL);
+    const auto tcp4Buf =
+        twoCalls<MIB_TCPTABLE_OWNER_PID>(GetExtendedTcpTable, AF_INET, TCP_TABLE_OWNER_PID_ALL);
     const auto* tcp4 = reinterpret_cast<const MIB_TCPTABLE_OWNER_PID*>(tcp4Buf.data());
     EXPECT_EQ(static_cast<int>(tcp4->dwNumEntries), lines("ss -H -n -a -4 -t"));
     // Closed connections of earlier runs may linger in TIME_WAIT, owned by nobody.
@@ -433,11 +434,11 @@ TEST(DualSockets, Ipv6ListenersWithOwnersAndTheDualStackOne) {
 
     // Listeners and connections apart.
     const auto listenBuf = twoCalls<MIB_TCP6TABLE_OWNER_PID>(GetExtendedTcpTable, AF_INET6,
-                                                              TCP_TABLE_OWNER_PID_LISTENER);
+                                                             TCP_TABLE_OWNER_PID_LISTENER);
     const auto* listen = reinterpret_cast<const MIB_TCP6TABLE_OWNER_PID*>(listenBuf.data());
     EXPECT_EQ(listen->dwNumEntries, 2u);
     const auto connBuf = twoCalls<MIB_TCP6TABLE_OWNER_PID>(GetExtendedTcpTable, AF_INET6,
-                                                            TCP_TABLE_OWNER_PID_CONNECTIONS);
+                                                           TCP_TABLE_OWNER_PID_CONNECTIONS);
     const auto* conn = reinterpret_cast<const MIB_TCP6TABLE_OWNER_PID*>(connBuf.data());
     int established = 0;
     for (DWORD i = 0; i < conn->dwNumEntries; ++i) {
@@ -467,7 +468,8 @@ TEST(DualSockets, Ipv6ListenersWithOwnersAndTheDualStackOne) {
     DWORD size = 0;
     EXPECT_EQ(GetExtendedTcpTable(nullptr, &size, kSorted, AF_INET6, TCP_TABLE_OWNER_MODULE_ALL, 0),
               ERROR_NOT_SUPPORTED);
-    EXPECT_EQ(GetExtendedTcpTable(nullptr, &size, kSorted, AF_INET, CORVANE_TCP_TABLE_OWNER_PID_FLAGS_ALL, 0),
+    EXPECT_EQ(GetExtendedTcpTable(nullptr, &size, kSorted, AF_INET,
+                                  CORVANE_TCP_TABLE_OWNER_PID_FLAGS_ALL, 0),
               ERROR_INVALID_PARAMETER);
     EXPECT_EQ(GetExtendedUdpTable(nullptr, &size, kSorted, 23, UDP_TABLE_OWNER_PID, 0),
               ERROR_INVALID_PARAMETER);
@@ -483,18 +485,21 @@ TEST(DualSockets, TwoCallProtocolAroundTheExactSize) {
         held.push_back(std::unique_ptr<Fd>(new Fd{bound6(SOCK_STREAM, "::1", p, true)}));
     // Listeners only: closed connections of other tests may linger in the namespace.
     DWORD size = 0;
-    ASSERT_EQ(GetExtendedTcpTable(nullptr, &size, kSorted, AF_INET6, TCP_TABLE_OWNER_PID_LISTENER, 0),
-              ERROR_INSUFFICIENT_BUFFER);
+    ASSERT_EQ(
+        GetExtendedTcpTable(nullptr, &size, kSorted, AF_INET6, TCP_TABLE_OWNER_PID_LISTENER, 0),
+        ERROR_INSUFFICIENT_BUFFER);
     const DWORD needed = sizeof(DWORD) + 5 * sizeof(MIB_TCP6ROW_OWNER_PID);
     EXPECT_EQ(size, needed);
     std::vector<uint8_t> buf(needed + 64, 0xee);
     size = needed - 1;
-    EXPECT_EQ(GetExtendedTcpTable(buf.data(), &size, kSorted, AF_INET6, TCP_TABLE_OWNER_PID_LISTENER, 0),
-              ERROR_INSUFFICIENT_BUFFER);
+    EXPECT_EQ(
+        GetExtendedTcpTable(buf.data(), &size, kSorted, AF_INET6, TCP_TABLE_OWNER_PID_LISTENER, 0),
+        ERROR_INSUFFICIENT_BUFFER);
     EXPECT_EQ(size, needed);
     EXPECT_EQ(buf[0], 0xee) << "a refused call wrote into the buffer";
-    ASSERT_EQ(GetExtendedTcpTable(buf.data(), &size, kSorted, AF_INET6, TCP_TABLE_OWNER_PID_LISTENER, 0),
-              NO_ERROR);
+    ASSERT_EQ(
+        GetExtendedTcpTable(buf.data(), &size, kSorted, AF_INET6, TCP_TABLE_OWNER_PID_LISTENER, 0),
+        NO_ERROR);
     const auto* t = reinterpret_cast<const MIB_TCP6TABLE_OWNER_PID*>(buf.data());
     ASSERT_EQ(t->dwNumEntries, 5u);
     for (DWORD i = 0; i < 5; ++i)
@@ -509,7 +514,8 @@ TEST(DualSockets, TwoCallProtocolAroundTheExactSize) {
     EXPECT_EQ(size, sizeof(MIB_UDP6TABLE_OWNER_PID));
     MIB_UDP6TABLE_OWNER_PID empty;
     empty.dwNumEntries = 99;
-    ASSERT_EQ(GetExtendedUdpTable(&empty, &size, kSorted, AF_INET6, UDP_TABLE_OWNER_PID, 0), NO_ERROR);
+    ASSERT_EQ(GetExtendedUdpTable(&empty, &size, kSorted, AF_INET6, UDP_TABLE_OWNER_PID, 0),
+              NO_ERROR);
     EXPECT_EQ(empty.dwNumEntries, 0u);
 }
 
@@ -548,10 +554,14 @@ TEST_F(DualWorld, DnsServersOfBothFamiliesPerLinkAndSystemWide) {
 // A big world's worth of routes: one dump per family, rows without per-row allocations.
 TEST_F(DualWorld, HundredThousandRoutesInOneRead) {
     const std::string batch = "/tmp/" + uniqueName("dual-routes");
-    sh("awk 'BEGIN { for (i = 0; i < 50000; i++) printf \"route add 2001:db8:%x:%x::/64 dev dv0\\n\", "
-       "int(i / 256) + 4096, i % 256 }' > " + batch + "-6");
-    sh("awk 'BEGIN { for (i = 0; i < 50000; i++) printf \"route add 10.%d.%d.0/24 dev dv0 table 100\\n\", "
-       "int(i / 256) + 20, i % 256 }' > " + batch + "-4");
+    sh("awk 'BEGIN { for (i = 0; i < 50000; i++) printf \"route add 2001:db8:%x:%x::/64 dev "
+       "dv0\\n\", "
+       "int(i / 256) + 4096, i % 256 }' > " +
+       batch + "-6");
+    sh("awk 'BEGIN { for (i = 0; i < 50000; i++) printf \"route add 10.%d.%d.0/24 dev dv0 table "
+       "100\\n\", "
+       "int(i / 256) + 20, i % 256 }' > " +
+       batch + "-4");
     sh("ip -6 -batch " + batch + "-6 && ip -4 -batch " + batch + "-4 && rm -f " + batch + "-6 " +
        batch + "-4");
     using Clock = std::chrono::steady_clock;
@@ -568,8 +578,8 @@ TEST_F(DualWorld, HundredThousandRoutesInOneRead) {
         MIB_IPFORWARD_TABLE2* f = nullptr;
         ASSERT_EQ(GetIpForwardTable2(AF_UNSPEC, &f), NO_ERROR);
         const Owned<MIB_IPFORWARD_TABLE2> ft(f);
-        forwardBest =
-            std::min(forwardBest, std::chrono::duration<double, std::milli>(Clock::now() - t1).count());
+        forwardBest = std::min(
+            forwardBest, std::chrono::duration<double, std::milli>(Clock::now() - t1).count());
         forwardRows = ft->NumEntries;
     }
     EXPECT_GT(rows, 100000u);

@@ -158,8 +158,8 @@ TEST(Binding, OptionalDualStackEntriesAndTableNames) {
     ASSERT_EQ(table.bind(true, {REAL_IPHLPAPI, REAL_TOOLHELP}).code, 0u);
     ::setenv("CORVANE_RT_TABLES_DIR", "/nonexistent", 1); // only the kernel's own names
     EXPECT_TRUE(table.GetExtendedTcpTable && table.GetExtendedUdpTable &&
-                table.GetUnicastIpAddressTable && table.GetIpForwardTable2 &&
-                table.FreeMibTable && table.CorvaneGetRouteTable && table.CorvaneGetRuleTable &&
+                table.GetUnicastIpAddressTable && table.GetIpForwardTable2 && table.FreeMibTable &&
+                table.CorvaneGetRouteTable && table.CorvaneGetRuleTable &&
                 table.CorvaneGetRouteTableNames && table.CorvaneGetDnsServerTable);
     names.load(table);
     EXPECT_EQ(names.name(254), "main");

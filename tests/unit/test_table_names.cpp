@@ -29,18 +29,20 @@ TEST(TableNames, LinesCommentsAndWhatIsSkipped) {
     TableNames names;
     parseTableNames("#\n# reserved values\n#\n255\tlocal\n254 main # the main one\n"
                     "  100   vpn  \r\n0x10 hex\n"
-                    "200\n"              // no name
-                    "abc name\n"         // no number
-                    "12x name\n"         // not all a number
-                    "4294967296 big\n"   // above 32 bits
-                    "201 two words\n"    // more than one name
-                    "202 caf\xc3\xa9\n"  // not ASCII
-                    "203 " + std::string(64, 'n') + "\n" // too long for the record
-                    "4294967295 top\n"
-                    "100 again\n"        // a number already named keeps its name
-                    "101 vpn\n",         // a name may serve two numbers
+                    "200\n"             // no name
+                    "abc name\n"        // no number
+                    "12x name\n"        // not all a number
+                    "4294967296 big\n"  // above 32 bits
+                    "201 two words\n"   // more than one name
+                    "202 caf\xc3\xa9\n" // not ASCII
+                    "203 " +
+                        std::string(64, 'n') +
+                        "\n" // too long for the record
+                        "4294967295 top\n"
+                        "100 again\n" // a number already named keeps its name
+                        "101 vpn\n",  // a name may serve two numbers
                     names);
-    const TableNames expected = {{255, "local"}, {254, "main"},       {100, "vpn"},
+    const TableNames expected = {{255, "local"}, {254, "main"},        {100, "vpn"},
                                  {16, "hex"},    {4294967295u, "top"}, {101, "vpn"}};
     EXPECT_EQ(names, expected);
     TableNames last;
@@ -55,7 +57,7 @@ TEST(TableNames, FilesInOrderAndTheOnesRefused) {
     fs::create_directory(dir / "rt_tables.d");
     write(dir / "rt_tables.d" / "b.conf", "100 late\n300 bee\n");
     write(dir / "rt_tables.d" / "a.conf", "300 ay\n301 ay2\n");
-    write(dir / "rt_tables.d" / "notes.txt", "400 ignored\n");   // not .conf
+    write(dir / "rt_tables.d" / "notes.txt", "400 ignored\n");    // not .conf
     write(dir / "rt_tables.d" / "open.conf", "401 open\n", 0666); // others may write
     write(dir / "rt_tables.d" / "big.conf", "402 big\n" + std::string(kTableNameFileCap, '#'));
     write(dir / "target", "403 linked\n");
@@ -70,8 +72,7 @@ TEST(TableNames, FilesInOrderAndTheOnesRefused) {
     fs::remove(dir / "rt_tables");
     fs::create_symlink(dir / "target", dir / "rt_tables");
     fs::remove_all(dir / "rt_tables.d");
-    EXPECT_EQ(readTableNames(dir),
-              (TableNames{{253, "default"}, {254, "main"}, {255, "local"}}));
+    EXPECT_EQ(readTableNames(dir), (TableNames{{253, "default"}, {254, "main"}, {255, "local"}}));
     // A file may rename the kernel's own tables.
     fs::remove(dir / "rt_tables");
     write(dir / "rt_tables", "254 primary\n");

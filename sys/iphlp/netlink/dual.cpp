@@ -161,7 +161,8 @@ bool decodeAnyAddress(const nlmsghdr* nlh, AnyAddress& out) {
     if (!address(a[IFA_LOCAL], out.family, out.address) &&
         !address(a[IFA_ADDRESS], out.family, out.address))
         return false;
-    if (const nlattr* ci = a[IFA_CACHEINFO]; ci && mnl_attr_get_payload_len(ci) >= sizeof(ifa_cacheinfo)) {
+    if (const nlattr* ci = a[IFA_CACHEINFO];
+        ci && mnl_attr_get_payload_len(ci) >= sizeof(ifa_cacheinfo)) {
         ifa_cacheinfo info;
         std::memcpy(&info, mnl_attr_get_payload(ci), sizeof info);
         out.preferred = info.ifa_prefered;
@@ -317,7 +318,8 @@ int dumpAnyAddresses(uint8_t family, const std::function<void()>& reset,
             ifa->ifa_family = family;
             return nlh;
         },
-        decodeAnyAddress, reset, [&](const AnyAddress& x) {
+        decodeAnyAddress, reset,
+        [&](const AnyAddress& x) {
             if (x.family == family)
                 each(x);
         });
@@ -337,7 +339,8 @@ int dumpAnyRoutes(uint8_t family, uint32_t table, const std::function<void()>& r
                 mnl_attr_put_u32(nlh, RTA_TABLE, table);
             return nlh;
         },
-        decodeAnyRoute, reset, [&](const AnyRoute& r) {
+        decodeAnyRoute, reset,
+        [&](const AnyRoute& r) {
             if (r.family == family && (table == 0 || r.table == table))
                 each(r);
         });
@@ -355,7 +358,8 @@ int dumpRules(uint8_t family, const std::function<void()>& reset,
             h->family = family;
             return nlh;
         },
-        decodeRule, reset, [&](const Rule& r) {
+        decodeRule, reset,
+        [&](const Rule& r) {
             if (r.family == family)
                 each(r);
         });
@@ -363,8 +367,7 @@ int dumpRules(uint8_t family, const std::function<void()>& reset,
     return error == EAFNOSUPPORT ? 0 : error;
 }
 
-int readAnySockets(uint8_t family, uint8_t protocol, uint32_t states,
-                   std::vector<AnySocket>& out) {
+int readAnySockets(uint8_t family, uint8_t protocol, uint32_t states, std::vector<AnySocket>& out) {
     out.clear();
     Socket sock(NETLINK_SOCK_DIAG);
     if (!sock.ok())

@@ -23,7 +23,7 @@ struct AnyAddress {
     uint8_t scope = 0;  // RT_SCOPE_*
     uint8_t proto = 0;  // IFA_PROTO_*, 0 when the kernel names none
     uint32_t preferred = 0xFFFFFFFFu, valid = 0xFFFFFFFFu; // seconds left
-    uint32_t created = 0; // hundredths of a second since boot
+    uint32_t created = 0;                                  // hundredths of a second since boot
 };
 
 struct AnyHop {
