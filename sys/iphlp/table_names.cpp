@@ -97,8 +97,12 @@ TableNames readTableNames(const std::string& dir) {
         std::sort(files.begin(), files.end());
         if (files.size() > kMaxTableNameFiles)
             files.resize(kMaxTableNameFiles);
-        for (const std::string& f : files)
-            readInto(sub + "/" + f, names);
+        for (const std::string& f : files) {
+            std::string path = sub;
+            path += '/';
+            path += f;
+            readInto(path, names);
+        }
     }
     names.emplace(CORVANE_TABLE_LOCAL, "local");
     names.emplace(CORVANE_TABLE_MAIN, "main");
@@ -134,7 +138,8 @@ DWORD CorvaneGetRouteTableNames(CORVANE_TABLE_NAME_TABLE** table) {
         size_t i = 0;
         for (const auto& [id, name] : names) {
             t->Table[i].Id = id;
-            std::memcpy(t->Table[i].Name, name.data(), name.size()); // shorter than the field
+            // Shorter than the field, which the memset left zeroed.
+            name.copy(t->Table[i].Name, sizeof t->Table[i].Name - 1);
             ++i;
         }
         *table = t;

@@ -8,7 +8,7 @@
 
 namespace corvane::sys {
 
-inline constexpr size_t kTableNameFileCap = 64 * 1024;
+inline constexpr size_t kTableNameFileCap = size_t{64} * 1024;
 inline constexpr size_t kMaxTableNameFiles = 64;
 
 using TableNames = std::map<uint32_t, std::string>;

@@ -52,7 +52,7 @@ TEST(TableNames, LinesCommentsAndWhatIsSkipped) {
 
 TEST(TableNames, FilesInOrderAndTheOnesRefused) {
     const corvane::test::TempDir tmp("corvane-rt");
-    const fs::path dir = tmp.path();
+    const fs::path& dir = tmp.path();
     write(dir / "rt_tables", "255 local\n254 main\n100 first\n");
     fs::create_directory(dir / "rt_tables.d");
     write(dir / "rt_tables.d" / "b.conf", "100 late\n300 bee\n");
