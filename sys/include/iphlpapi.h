@@ -3,7 +3,12 @@
  * Records keep the field names and, where they hold no pointers, the sizes the program
  * expects (a MIB_IFROW is 860 bytes). Addresses are IPv4 in network byte order; ports are
  * in network byte order in the low 16 bits of their 32-bit field. Every entry point returns
- * a code from corvane_result.h, never a raw errno. */
+ * a code from corvane_result.h, never a raw errno.
+ *
+ * Both families: GetAdaptersAddresses and GetPerAdapterInfo stay IPv4 as they were. An
+ * adapter's IPv6 addresses come from GetUnicastIpAddressTable, its IPv6 gateways from
+ * GetIpForwardTable2 (the main table's ::/0 rows through it), its DNS servers of both
+ * families from CorvaneGetDnsServerTable. */
 #ifndef CORVANE_IPHLPAPI_H
 #define CORVANE_IPHLPAPI_H
 
