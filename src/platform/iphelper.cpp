@@ -63,6 +63,15 @@ template <typename F> void IpHelper::forEachEntry(F&& f) {
       loadbit::AllocateAndGetTcpExTableFromStack, Extended);
     f("AllocateAndGetUdpExTableFromStack", AllocateAndGetUdpExTableFromStack,
       loadbit::AllocateAndGetUdpExTableFromStack, Extended);
+    f("GetExtendedTcpTable", GetExtendedTcpTable, 0u, Optional);
+    f("GetExtendedUdpTable", GetExtendedUdpTable, 0u, Optional);
+    f("GetUnicastIpAddressTable", GetUnicastIpAddressTable, 0u, Optional);
+    f("GetIpForwardTable2", GetIpForwardTable2, 0u, Optional);
+    f("FreeMibTable", FreeMibTable, 0u, Optional);
+    f("CorvaneGetRouteTable", CorvaneGetRouteTable, 0u, Optional);
+    f("CorvaneGetRuleTable", CorvaneGetRuleTable, 0u, Optional);
+    f("CorvaneGetRouteTableNames", CorvaneGetRouteTableNames, 0u, Optional);
+    f("CorvaneGetDnsServerTable", CorvaneGetDnsServerTable, 0u, Optional);
     // An absent snapshot entry point is not reported; it is simply never called.
     f("CreateToolhelp32Snapshot", CreateToolhelp32Snapshot, 0u, Snapshot);
     f("Process32First", Process32First, 0u, Snapshot);

@@ -40,7 +40,9 @@ inline constexpr uint32_t IpHelperLibrary = 0x80000000;
 
 // What an absent entry point answers instead of being called.
 template <typename R> R absentResult() {
-    if constexpr (std::is_same_v<R, HANDLE>)
+    if constexpr (std::is_void_v<R>)
+        return;
+    else if constexpr (std::is_same_v<R, HANDLE>)
         return INVALID_HANDLE_VALUE;
     else if constexpr (std::is_same_v<R, BOOL>)
         return 0;
@@ -116,6 +118,17 @@ public:
     Entry<decltype(&::IpRenewAddress)> IpRenewAddress;
     // Optional, never reported: an older library's helper calls wait where they are made.
     Entry<decltype(&::SetHelperCallRunner)> SetHelperCallRunner;
+    // Optional, never reported: both families and every routing table. An older library
+    // lacks them, and the program then shows IPv4 and the main table as before.
+    Entry<decltype(&::GetExtendedTcpTable)> GetExtendedTcpTable;
+    Entry<decltype(&::GetExtendedUdpTable)> GetExtendedUdpTable;
+    Entry<decltype(&::GetUnicastIpAddressTable)> GetUnicastIpAddressTable;
+    Entry<decltype(&::GetIpForwardTable2)> GetIpForwardTable2;
+    Entry<decltype(&::FreeMibTable)> FreeMibTable;
+    Entry<decltype(&::CorvaneGetRouteTable)> CorvaneGetRouteTable;
+    Entry<decltype(&::CorvaneGetRuleTable)> CorvaneGetRuleTable;
+    Entry<decltype(&::CorvaneGetRouteTableNames)> CorvaneGetRouteTableNames;
+    Entry<decltype(&::CorvaneGetDnsServerTable)> CorvaneGetDnsServerTable;
 
     Entry<decltype(&::CreateToolhelp32Snapshot)> CreateToolhelp32Snapshot;
     Entry<decltype(&::Process32First)> Process32First;

@@ -4,6 +4,7 @@
 #include <charconv>
 #include <chrono>
 #include <dirent.h>
+#include <exception>
 #include <fcntl.h>
 #include <memory>
 #include <mutex>
@@ -94,9 +95,26 @@ void scanAll(const std::string& procRoot, SocketOwners& owners, bool all) {
     // The second half fills its own copy of what was asked; merged, the lowest pid wins.
     SocketOwners second = all ? SocketOwners() : owners;
     const std::size_t half = pids.size() / 2;
-    std::thread helper([&] { scan(half, pids.size(), second); });
-    scan(0, half, owners);
+    // Out of memory on either side must come back as an exception on this thread, after the
+    // helper has ended: a joinable thread destroyed, or one unwinding, ends the process.
+    std::exception_ptr helperFailure, ownFailure;
+    std::thread helper([&] {
+        try {
+            scan(half, pids.size(), second);
+        } catch (...) {
+            helperFailure = std::current_exception();
+        }
+    });
+    try {
+        scan(0, half, owners);
+    } catch (...) {
+        ownFailure = std::current_exception();
+    }
     helper.join();
+    if (ownFailure)
+        std::rethrow_exception(ownFailure);
+    if (helperFailure)
+        std::rethrow_exception(helperFailure);
     merge(owners, second);
 }
 

@@ -17,10 +17,14 @@ size_t rowCount(const nl::Route& route) {
 }
 
 DWORD forwardProto(const nl::Route& route) {
+    return forwardProto(route.table, route.type, route.protocol);
+}
+
+DWORD forwardProto(uint32_t table, uint8_t type, uint8_t protocol) {
     // Host and broadcast routes belong to the addresses, whoever asked for them.
-    if (route.table == RT_TABLE_LOCAL || route.type == RTN_LOCAL || route.type == RTN_BROADCAST)
+    if (table == RT_TABLE_LOCAL || type == RTN_LOCAL || type == RTN_BROADCAST)
         return MIB_IPPROTO_LOCAL;
-    switch (route.protocol) {
+    switch (protocol) {
     case RTPROT_KERNEL:
         return MIB_IPPROTO_LOCAL;
     case RTPROT_BOOT: // what `ip route add` says unless told otherwise

@@ -17,6 +17,7 @@ bool listedRoute(const nl::Route& route);
 size_t rowCount(const nl::Route& route);
 
 DWORD forwardProto(const nl::Route& route);
+DWORD forwardProto(uint32_t table, uint8_t type, uint8_t protocol); // RTPROT_* -> MIB_IPPROTO_*
 DWORD forwardType(const nl::Route& route, const nl::NextHop& hop);
 DWORD maskFromPrefix(uint8_t prefixLength); // network byte order
 

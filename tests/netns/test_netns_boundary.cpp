@@ -68,6 +68,14 @@ struct EntryPoint {
     std::function<DWORD()> call;
 };
 
+// An entry point that allocates its table by family; the table, if any, is released.
+template <typename Table> DWORD allocated(DWORD (*get)(ADDRESS_FAMILY, Table**), ADDRESS_FAMILY f) {
+    Table* t = nullptr;
+    const DWORD rc = get(f, &t);
+    FreeMibTable(t);
+    return rc;
+}
+
 std::vector<EntryPoint> entryPoints() {
     static MIB_IFTABLE ifTable[64];
     static MIB_IPFORWARDTABLE fwTable[64];
@@ -138,6 +146,44 @@ std::vector<EntryPoint> entryPoints() {
                                  &context, &instance);
          }},
         {"DeleteIPAddress", [] { return DeleteIPAddress(12345); }},
+        {"AllocateAndGetTcpExTableFromStack",
+         [] {
+             void* t = nullptr;
+             const DWORD rc = AllocateAndGetTcpExTableFromStack(&t, 1, nullptr, 0, AF_INET);
+             std::free(t);
+             return rc;
+         }},
+        {"GetExtendedTcpTable",
+         [] {
+             static uint8_t buf[64 * 1024];
+             DWORD size = sizeof buf;
+             return GetExtendedTcpTable(buf, &size, 1, AF_INET6, TCP_TABLE_OWNER_PID_ALL, 0);
+         }},
+        {"GetExtendedUdpTable",
+         [] {
+             static uint8_t buf[64 * 1024];
+             DWORD size = sizeof buf;
+             return GetExtendedUdpTable(buf, &size, 1, AF_INET6, CORVANE_UDP_TABLE_OWNER_PID_FLAGS,
+                                        0);
+         }},
+        {"GetUnicastIpAddressTable", [] { return allocated(GetUnicastIpAddressTable, AF_UNSPEC); }},
+        {"GetIpForwardTable2", [] { return allocated(GetIpForwardTable2, AF_UNSPEC); }},
+        {"CorvaneGetRouteTable",
+         [] {
+             CORVANE_ROUTE_TABLE* t = nullptr;
+             const DWORD rc = CorvaneGetRouteTable(AF_UNSPEC, CORVANE_ALL_TABLES, &t);
+             FreeMibTable(t);
+             return rc;
+         }},
+        {"CorvaneGetRuleTable", [] { return allocated(CorvaneGetRuleTable, AF_UNSPEC); }},
+        {"CorvaneGetDnsServerTable", [] { return allocated(CorvaneGetDnsServerTable, AF_UNSPEC); }},
+        {"CorvaneGetRouteTableNames",
+         [] {
+             CORVANE_TABLE_NAME_TABLE* t = nullptr;
+             const DWORD rc = CorvaneGetRouteTableNames(&t);
+             FreeMibTable(t);
+             return rc;
+         }},
     };
 }
 

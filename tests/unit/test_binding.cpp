@@ -1,7 +1,9 @@
 // Binding the entry points by name: load failure code, flags, and that an absent entry point
 // is never reached.
 #include "platform/iphelper.h"
+#include "platform/routetables.h"
 
+#include <cstdlib>
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <string>
@@ -138,4 +140,30 @@ TEST(Binding, LoadFailureText) {
               "Couldn't load DLL functions  [Code = 0x00004000]");
     EXPECT_EQ(loadFailureText({0x80000000, true, false, false}),
               "Couldn't load DLL functions  [Code = 0x80000000]");
+}
+
+// The entry points of both families and every table are optional: a library without them
+// (the fakes) binds without a failure, the real one has them all, and the program's name
+// lookup works through them or falls back to numbers.
+TEST(Binding, OptionalDualStackEntriesAndTableNames) {
+    IpHelper table;
+    EXPECT_EQ(table.bind(true, {fake("full"), REAL_TOOLHELP}).code, 0u);
+    EXPECT_FALSE(table.GetIpForwardTable2 || table.CorvaneGetRouteTableNames);
+    RouteTableNames names;
+    names.load(table);
+    EXPECT_TRUE(names.empty());
+    EXPECT_EQ(names.name(254), "254");
+    table.FreeMibTable(nullptr); // absent: answers nothing, calls nothing
+
+    ASSERT_EQ(table.bind(true, {REAL_IPHLPAPI, REAL_TOOLHELP}).code, 0u);
+    ::setenv("CORVANE_RT_TABLES_DIR", "/nonexistent", 1); // only the kernel's own names
+    EXPECT_TRUE(table.GetExtendedTcpTable && table.GetExtendedUdpTable &&
+                table.GetUnicastIpAddressTable && table.GetIpForwardTable2 && table.FreeMibTable &&
+                table.CorvaneGetRouteTable && table.CorvaneGetRuleTable &&
+                table.CorvaneGetRouteTableNames && table.CorvaneGetDnsServerTable);
+    names.load(table);
+    EXPECT_EQ(names.name(254), "main");
+    EXPECT_EQ(names.name(255), "local");
+    EXPECT_EQ(names.name(4242), "4242");
+    ::unsetenv("CORVANE_RT_TABLES_DIR");
 }
