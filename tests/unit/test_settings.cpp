@@ -410,3 +410,83 @@ TEST_F(MachineStoreTest, ACorruptStoreIsReportedOnceNamingTheKeptFile) {
     EXPECT_TRUE(m.text.contains(QString::fromStdString(kept.string()))) << m.text.toStdString();
     EXPECT_TRUE(m.text.contains(QStringLiteral("line 2: "))) << m.text.toStdString();
 }
+
+// The stored form is the users' installed state: what a first run, an "Ok" and a close write
+// stays the same byte for byte, and a load followed by a save changes nothing.
+TEST_F(SettingsTest, TheStoredFormStaysByteForByte) {
+    const fs::path file = dir.path() / "machine.reg";
+    const std::string head =
+        R"(; Corvane settings store: [key path] sections, "name" = int:N or "name" = str:"text"
+
+[Software\halvern\zorvent]
+)";
+    const std::string firstRun = head + R"("Auto update" = int:1
+"Auto save size" = int:0
+"Auto expand tree" = int:0
+"Colored routing table" = int:1
+"Ignore localhost" = int:1
+"Ignore broadcast addr" = int:0
+"Overwrite report" = int:1
+"Toolbar" = int:1
+"Disable Error Messages" = int:0
+"Auto run" = int:0
+"Minimize" = int:0
+"Resolve Port Names" = int:0
+"Resolve IP Addresses" = int:0
+"Only established TCP connections" = int:0
+"Remove Dead IP Addresses" = int:1
+"Width" = int:800
+"Height" = int:555
+"Close immediately" = int:0
+)";
+    const std::string body = R"("Auto update" = int:0
+"Auto save size" = int:1
+"Auto expand tree" = int:1
+"Colored routing table" = int:0
+"Ignore localhost" = int:0
+"Ignore broadcast addr" = int:1
+"Overwrite report" = int:0
+"Toolbar" = int:0
+"Disable Error Messages" = int:1
+"Auto run" = int:1
+"Minimize" = int:1
+"Resolve Port Names" = int:1
+"Resolve IP Addresses" = int:1
+"Only established TCP connections" = int:1
+"Remove Dead IP Addresses" = int:0
+)";
+    const std::string tail = R"("Close immediately" = int:1
+"Log IP Addresses" = int:1
+"Show incactive persistent routes" = int:0
+)";
+
+    MapRecord r;
+    loadCloseMode(r, store);
+    EXPECT_FALSE(loadSettings(r, store));
+    EXPECT_TRUE(loadSettings(r, store));
+    loadCloseMode(r, store);
+    EXPECT_EQ(slurp(file), firstRun);
+
+    for (const auto& [o, on] : kExpectedDefaults)
+        r.values[o] = !on;
+    r.values[IpLogging] = true;
+    r.values[ShowInactiveRoutes] = false;
+    r.values[CloseMode] = true;
+    r.changed = false;
+    r.setStoredSize(1000, 700);
+    saveCloseMode(r, store); // "Ok"
+    saveSettings(r, store, false, "/opt/corvane/bin/corvane");
+    EXPECT_EQ(slurp(file), head + body + "\"Width\" = int:1000\n\"Height\" = int:700\n" + tail);
+    r.setStoredSize(1010, 710);
+    saveSettings(r, store, true, "/opt/corvane/bin/corvane"); // the close
+    const std::string closed = head + body + "\"Width\" = int:1010\n\"Height\" = int:710\n" + tail;
+    EXPECT_EQ(slurp(file), closed);
+
+    MapRecord back;
+    loadCloseMode(back, store);
+    EXPECT_TRUE(loadSettings(back, store));
+    back.changed = false;
+    saveCloseMode(back, store);
+    saveSettings(back, store, false, "/opt/corvane/bin/corvane");
+    EXPECT_EQ(slurp(file), closed);
+}
