@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstddef>
+#include <span>
 
 namespace corvane {
 
@@ -280,9 +281,11 @@ constexpr const OptionRow& optionRow(Option option) {
 
 namespace optiontable {
 
-constexpr bool everyOptionHasOneRow() {
+using Rows = std::span<const OptionRow>;
+
+constexpr bool everyOptionHasOneRow(Rows table) {
     std::array<int, optionCount> rows{};
-    for (const OptionRow& row : kOptionRows) {
+    for (const OptionRow& row : table) {
         const auto i = static_cast<std::size_t>(row.option);
         if (i >= optionCount)
             return false;
@@ -292,14 +295,14 @@ constexpr bool everyOptionHasOneRow() {
         if (n != 1)
             return false;
     }
-    return kOptionRows.size() == optionCount;
+    return table.size() == optionCount;
 }
 
 // The resetting options take each step once, only the options saved with the others do, and
 // no more of them exist than the stores in use have always held.
-constexpr bool resetStepsAreTheFrozenOnes() {
+constexpr bool resetStepsAreTheFrozenOnes(Rows table) {
     std::array<int, kResettingOptions> steps{};
-    for (const OptionRow& row : kOptionRows) {
+    for (const OptionRow& row : table) {
         if (row.resetStep == kFixedWhenMissing)
             continue;
         if (row.resetStep < 0 || row.resetStep >= kResettingOptions ||
@@ -314,8 +317,8 @@ constexpr bool resetStepsAreTheFrozenOnes() {
     return true;
 }
 
-constexpr bool boxesArePaged() {
-    for (const OptionRow& row : kOptionRows) {
+constexpr bool boxesArePaged(Rows table) {
+    for (const OptionRow& row : table) {
         if ((row.page == OptionPage::None) != (row.box == nullptr))
             return false;
         if (row.box && (!row.caption || row.helpContext == 0))
@@ -326,10 +329,11 @@ constexpr bool boxesArePaged() {
 
 } // namespace optiontable
 
-static_assert(optiontable::everyOptionHasOneRow(), "every option needs exactly one row");
-static_assert(optiontable::resetStepsAreTheFrozenOnes(),
+static_assert(optiontable::everyOptionHasOneRow(kOptionRows), "every option needs exactly one row");
+static_assert(optiontable::resetStepsAreTheFrozenOnes(kOptionRows),
               "a new option's missing value must keep a fixed meaning");
-static_assert(optiontable::boxesArePaged(), "a box needs a page, a caption and a help topic");
+static_assert(optiontable::boxesArePaged(kOptionRows),
+              "a box needs a page, a caption and a help topic");
 
 // The values that return every option to its default when missing, in their reading order.
 inline constexpr std::array<Option, kResettingOptions> kResetOrder = [] {

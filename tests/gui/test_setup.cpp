@@ -332,3 +332,61 @@ TEST_F(SetupDialogTest, LoggingPageNamesTheLogFile) {
 }
 
 } // namespace
+
+// The boxes come from the option rows: each row's box once, on its page, in tab order, and
+// the pages read as they always have.
+TEST_F(SetupDialogTest, EveryBoxIsItsOptionsRow) {
+    QStringList shown;
+    for (int i = 0; i < dialog->pcOptions->count(); ++i) {
+        const QWidget* page = dialog->pcOptions->widget(i);
+        shown << page->objectName() + " " + dialog->pcOptions->tabText(i);
+        for (const QCheckBox* b : page->findChildren<QCheckBox*>())
+            shown << QStringLiteral("  %1 | %2 | %3 | %4")
+                         .arg(b->objectName(), b->text(), b->toolTip(),
+                              QString::number(b->property("helpContext").toInt()));
+    }
+    EXPECT_EQ(shown.join('\n').toStdString(), R"(tsAppearance Appearance
+  cbxAutoUpdate | Auto update | Toggle automatic information update behaviour | 9010
+  cbxAutoExpand | Auto expand IP info tree | Force IP info tree to expanded mode | 9025
+  cbxToolbar | Show Toolbar | Toggle tool bar appearance | 9070
+  cbxColoredFwTable | Colored tables | Highlight items in Routes and NetStat tables | 9030
+  cbxNoErrMsg | Disable Error Messages | Disable error messages | 9065
+tsOptions Options
+  cbxIgnoreLocalhost | Ignore localhost | Toggle localhost reporting | 9040
+  cbxIgnoreBCasts | Ignore broadcast addresses | Toggle broadcast reporting | 9050
+  cbxResolvePortNumbers | Resolve Port Numbers | Resolve port numbers into names | 9100
+  cbxResolveIPAddresses | Resolve IP Addresses | Resolve IP addresses into names | 9110
+  cbxEstablishedOnly | Established TCP conns. | Show only established TCP connections | 9120
+  cbxAutoIPRemove | Remove dead IP | Automatically remove dead secondary IP addresses | 9140
+  cbxShowInactivePRoutes | Inactive persistent routes | Show inactive persistent routes | 9170
+tsStart Start && Close
+  cbxAutoSaveSize | Auto save size | Auto save main window size | 9020
+  cbxAutoRun | Auto Run | Starts the program upon system boot | 9080
+  cbxMinimized | Minimize upon Auto Run | Minimize program into system tray | 9090
+  cbxCloseMode | Close immediately | Forces Corvane to close immediately when running in TNA | 9130
+tsLogging Logging
+  cbxOverwriteReport | Overwrite report | Overwrite or append report text | 9060
+  cbxIPLogging | IP Address Logging |  | 9320)");
+
+    for (const OptionRow& row : kOptionRows) {
+        QCheckBox* b = dialog->box(row.option);
+        ASSERT_EQ(b != nullptr, row.box != nullptr) << row.valueName;
+        if (!b)
+            continue;
+        EXPECT_EQ(b->objectName(), row.box);
+        EXPECT_EQ(b->statusTip(), b->toolTip());
+        // A box and its option move together, both ways.
+        Options o = options.value();
+        o.set(row.option, !o.on(row.option));
+        dialog->showOptions(o);
+        EXPECT_EQ(b->isChecked(), o.on(row.option)) << row.box;
+        EXPECT_EQ(dialog->edited().flags, o.flags) << row.box;
+    }
+    // The second column starts at the top beside the first.
+    dialog->show();
+    dialog->pcOptions->setCurrentIndex(1);
+    const QCheckBox* second = dialog->box(Option::ShowInactiveRoutes);
+    EXPECT_EQ(second->y(), dialog->box(Option::IgnoreLocalhost)->y());
+    EXPECT_GT(second->x(), dialog->box(Option::IgnoreLocalhost)->geometry().right());
+    dialog->hide();
+}
