@@ -61,12 +61,10 @@ template <typename F> void guarded(F&& algorithm) {
 
 RuntimeOptions Options::storedRuntime() const {
     RuntimeOptions r;
-    r.optResolvePorts = on(Option::ResolvePorts);
-    r.optResolveAddresses = on(Option::ResolveAddresses);
-    r.optEstablishedOnly = on(Option::EstablishedOnly);
-    r.optIgnoreLocalhost = on(Option::IgnoreLocalhost);
-    r.optIgnoreBroadcasts = on(Option::IgnoreBroadcasts);
-    r.optNoErrorMessages = on(Option::NoErrorMessages);
+    for (const OptionRow& row : kOptionRows) {
+        if (row.runtime)
+            r.*row.runtime = on(row.option);
+    }
     return r;
 }
 

@@ -13,19 +13,6 @@
 
 namespace corvane {
 
-inline constexpr std::size_t optionCount = static_cast<std::size_t>(Option::IgnoreOperStatus) + 1;
-
-// Copied from the stored options at the first show and after "Ok"; the popups toggle them.
-struct RuntimeOptions {
-    bool optResolvePorts = false;
-    bool optResolveAddresses = false;
-    bool optEstablishedOnly = false;
-    bool optIgnoreLocalhost = false;
-    bool optIgnoreBroadcasts = false;
-    bool optNoErrorMessages = false;
-    bool operator==(const RuntimeOptions&) const = default;
-};
-
 struct Options {
     std::array<bool, optionCount> flags{};
     int storedWidth = 0; // the main window size to save or restore

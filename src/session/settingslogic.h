@@ -3,6 +3,7 @@
 #pragma once
 
 #include "registry/store.h"
+#include "session/optiontable.h"
 
 #include <optional>
 #include <string>
@@ -14,31 +15,10 @@ inline constexpr const char* kSettingsKey = "Software\\halvern\\zorvent";
 inline constexpr const char* kStartupListKey = R"(Software\Microsoft\Windows\CurrentVersion\Run)";
 inline constexpr const char* kStartupValueName = "Corvane";
 
-// The stored options, one per check box of the Options dialog, plus IgnoreOperStatus.
-enum class Option {
-    AutoUpdate,
-    AutoSaveSize,
-    AutoExpand,
-    ColoredTables,
-    IgnoreLocalhost,
-    IgnoreBroadcasts,
-    OverwriteReport,
-    Toolbar,
-    NoErrorMessages,
-    AutoRun,
-    Minimized,
-    ResolvePorts,
-    ResolveAddresses,
-    EstablishedOnly,
-    RemoveDeadAddresses,
-    IpLogging,
-    ShowInactiveRoutes,
-    CloseMode,
-    IgnoreOperStatus,
-};
-
 // The store's name for the option as the saver writes it.
-std::string_view valueName(Option option);
+constexpr std::string_view valueName(Option option) {
+    return optionRow(option).valueName;
+}
 
 // What the algorithms read and change: the Options dialog in the program.
 class OptionRecord {

@@ -17,6 +17,8 @@
 #include <QShowEvent>
 #include <QTabWidget>
 #include <QVBoxLayout>
+#include <algorithm>
+#include <vector>
 
 namespace corvane {
 
@@ -26,33 +28,46 @@ namespace {
 
 constexpr const char* kHelpContext = helpContextProperty;
 
-QCheckBox* makeBox(QWidget* page, const char* name, const QString& caption, const QString& hint,
-                   int helpContext) {
-    auto* box = new QCheckBox(caption, page);
-    box->setObjectName(QLatin1String(name));
-    if (!hint.isEmpty()) {
-        box->setToolTip(hint);
-        box->setStatusTip(hint);
+QCheckBox* makeBox(QWidget* page, const OptionRow& row) {
+    auto* box = new QCheckBox(QLatin1String(row.caption), page);
+    box->setObjectName(QLatin1String(row.box));
+    if (row.hint) {
+        box->setToolTip(QLatin1String(row.hint));
+        box->setStatusTip(QLatin1String(row.hint));
     }
-    box->setProperty(kHelpContext, helpContext);
+    box->setProperty(kHelpContext, row.helpContext);
     return box;
 }
 
-QWidget* makePage(QTabWidget* tabs, const char* name, const QString& caption) {
+QWidget* makePage(QTabWidget* tabs, const OptionPageRow& row) {
     auto* page = new QWidget(tabs);
-    page->setObjectName(QLatin1String(name));
-    tabs->addTab(page, caption);
+    page->setObjectName(QLatin1String(row.objectName));
+    tabs->addTab(page, QLatin1String(row.caption));
     return page;
 }
 
 // A column of boxes from the top of a page.
-void stack(QWidget* page, std::initializer_list<QCheckBox*> boxes) {
+void stack(QWidget* page, const std::vector<QCheckBox*>& boxes) {
     auto* layout = new QVBoxLayout(page);
     layout->setContentsMargins(12, 10, 12, 10);
     layout->setSpacing(4);
     for (QCheckBox* b : boxes)
         layout->addWidget(b);
     layout->addStretch(1);
+}
+
+// Two columns of boxes from the top of a page.
+void columns(QWidget* page, const std::vector<QCheckBox*>& first,
+             const std::vector<QCheckBox*>& second) {
+    auto* grid = new QGridLayout(page);
+    grid->setContentsMargins(12, 10, 12, 10);
+    grid->setVerticalSpacing(4);
+    int row = 0;
+    for (QCheckBox* b : first)
+        grid->addWidget(b, row++, 0);
+    for (int i = 0; i < static_cast<int>(second.size()); ++i)
+        grid->addWidget(second[static_cast<std::size_t>(i)], i, 1, Qt::AlignTop);
+    grid->setRowStretch(std::max(row, static_cast<int>(second.size())), 1);
 }
 
 // Three linked hosts on a rounded tile: the program's subject, drawn rather than shipped.
@@ -120,8 +135,8 @@ TfrmSetup::TfrmSetup(OptionsStore& options, QWidget* parent) : QDialog(parent), 
     connect(Button1, &QPushButton::clicked, this, &TfrmSetup::Button1Click);
     connect(Button2, &QPushButton::clicked, this, &TfrmSetup::reject);
     connect(btnHelp, &QPushButton::clicked, this, &TfrmSetup::FormHelp);
-    connect(cbxAutoRun, &QCheckBox::toggled, this, &TfrmSetup::cbxAutoRunClick);
-    connect(cbxResolveIPAddresses, &QCheckBox::clicked, this,
+    connect(box(Option::AutoRun), &QCheckBox::toggled, this, &TfrmSetup::cbxAutoRunClick);
+    connect(box(Option::ResolveAddresses), &QCheckBox::clicked, this,
             &TfrmSetup::cbxResolveIPAddressesClick);
     onHelpKey(this, [this] { FormHelp(); });
     // The first box of the page that shows.
@@ -131,75 +146,30 @@ TfrmSetup::TfrmSetup(OptionsStore& options, QWidget* parent) : QDialog(parent), 
 }
 
 void TfrmSetup::buildPages() {
-    QWidget* appearance = makePage(pcOptions, "tsAppearance", QStringLiteral("Appearance"));
-    cbxAutoUpdate = makeBox(appearance, "cbxAutoUpdate", QStringLiteral("Auto update"),
-                            QStringLiteral("Toggle automatic information update behaviour"), 9010);
-    cbxAutoExpand = makeBox(appearance, "cbxAutoExpand", QStringLiteral("Auto expand IP info tree"),
-                            QStringLiteral("Force IP info tree to expanded mode"), 9025);
-    cbxToolbar = makeBox(appearance, "cbxToolbar", QStringLiteral("Show Toolbar"),
-                         QStringLiteral("Toggle tool bar appearance"), 9070);
-    cbxColoredFwTable =
-        makeBox(appearance, "cbxColoredFwTable", QStringLiteral("Colored tables"),
-                QStringLiteral("Highlight items in Routes and NetStat tables"), 9030);
-    cbxNoErrMsg = makeBox(appearance, "cbxNoErrMsg", QStringLiteral("Disable Error Messages"),
-                          QStringLiteral("Disable error messages"), 9065);
-    stack(appearance, {cbxAutoUpdate, cbxAutoExpand, cbxToolbar, cbxColoredFwTable, cbxNoErrMsg});
-
-    QWidget* options = makePage(pcOptions, "tsOptions", QStringLiteral("Options"));
-    cbxIgnoreLocalhost = makeBox(options, "cbxIgnoreLocalhost", QStringLiteral("Ignore localhost"),
-                                 QStringLiteral("Toggle localhost reporting"), 9040);
-    cbxIgnoreBCasts =
-        makeBox(options, "cbxIgnoreBCasts", QStringLiteral("Ignore broadcast addresses"),
-                QStringLiteral("Toggle broadcast reporting"), 9050);
-    cbxResolvePortNumbers =
-        makeBox(options, "cbxResolvePortNumbers", QStringLiteral("Resolve Port Numbers"),
-                QStringLiteral("Resolve port numbers into names"), 9100);
-    cbxResolveIPAddresses =
-        makeBox(options, "cbxResolveIPAddresses", QStringLiteral("Resolve IP Addresses"),
-                QStringLiteral("Resolve IP addresses into names"), 9110);
-    cbxEstablishedOnly =
-        makeBox(options, "cbxEstablishedOnly", QStringLiteral("Established TCP conns."),
-                QStringLiteral("Show only established TCP connections"), 9120);
-    cbxAutoIPRemove =
-        makeBox(options, "cbxAutoIPRemove", QStringLiteral("Remove dead IP"),
-                QStringLiteral("Automatically remove dead secondary IP addresses"), 9140);
-    cbxShowInactivePRoutes =
-        makeBox(options, "cbxShowInactivePRoutes", QStringLiteral("Inactive persistent routes"),
-                QStringLiteral("Show inactive persistent routes"), 9170);
-    auto* grid = new QGridLayout(options);
-    grid->setContentsMargins(12, 10, 12, 10);
-    grid->setVerticalSpacing(4);
-    int row = 0;
-    for (QCheckBox* b : {cbxIgnoreLocalhost, cbxIgnoreBCasts, cbxResolvePortNumbers,
-                         cbxResolveIPAddresses, cbxEstablishedOnly, cbxAutoIPRemove})
-        grid->addWidget(b, row++, 0);
-    grid->addWidget(cbxShowInactivePRoutes, 0, 1, Qt::AlignTop);
-    grid->setRowStretch(row, 1);
-
-    QWidget* start = makePage(pcOptions, "tsStart", QStringLiteral("Start && Close"));
-    cbxAutoSaveSize = makeBox(start, "cbxAutoSaveSize", QStringLiteral("Auto save size"),
-                              QStringLiteral("Auto save main window size"), 9020);
-    cbxAutoRun = makeBox(start, "cbxAutoRun", QStringLiteral("Auto Run"),
-                         QStringLiteral("Starts the program upon system boot"), 9080);
-    cbxMinimized = makeBox(start, "cbxMinimized", QStringLiteral("Minimize upon Auto Run"),
-                           QStringLiteral("Minimize program into system tray"), 9090);
-    cbxCloseMode =
-        makeBox(start, "cbxCloseMode", QStringLiteral("Close immediately"),
-                QStringLiteral("Forces Corvane to close immediately when running in TNA"), 9130);
-    stack(start, {cbxAutoSaveSize, cbxAutoRun, cbxMinimized, cbxCloseMode});
-    cbxMinimized->setEnabled(false); // follows cbxAutoRun, unchecked until the first load
-
-    QWidget* logging = makePage(pcOptions, "tsLogging", QStringLiteral("Logging"));
-    cbxOverwriteReport = makeBox(logging, "cbxOverwriteReport", QStringLiteral("Overwrite report"),
-                                 QStringLiteral("Overwrite or append report text"), 9060);
-    cbxIPLogging = makeBox(logging, "cbxIPLogging", QStringLiteral("IP Address Logging"), {}, 9320);
-    stack(logging, {cbxOverwriteReport, cbxIPLogging});
-    lblLogPath = new QLabel(logging);
-    lblLogPath->setObjectName(QStringLiteral("lblLogPath"));
-    lblLogPath->setWordWrap(true);
-    lblLogPath->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    auto* column = static_cast<QVBoxLayout*>(logging->layout());
-    column->insertWidget(column->count() - 1, lblLogPath);
+    for (const OptionPageRow& pageRow : kOptionPages) {
+        QWidget* page = makePage(pcOptions, pageRow);
+        std::vector<QCheckBox*> column[2];
+        for (const OptionRow& row : kOptionRows) {
+            if (row.page != pageRow.page)
+                continue;
+            QCheckBox* b = makeBox(page, row);
+            boxes_[static_cast<std::size_t>(row.option)] = b;
+            column[row.column == 0 ? 0 : 1].push_back(b);
+        }
+        if (column[1].empty())
+            stack(page, column[0]);
+        else
+            columns(page, column[0], column[1]);
+        if (pageRow.page == OptionPage::Logging) {
+            lblLogPath = new QLabel(page);
+            lblLogPath->setObjectName(QStringLiteral("lblLogPath"));
+            lblLogPath->setWordWrap(true);
+            lblLogPath->setTextInteractionFlags(Qt::TextSelectableByMouse);
+            auto* layout = static_cast<QVBoxLayout*>(page->layout());
+            layout->insertWidget(layout->count() - 1, lblLogPath);
+        }
+    }
+    box(Option::Minimized)->setEnabled(false); // follows "Auto run", unchecked until the load
 }
 
 void TfrmSetup::FormCreate() {
@@ -225,63 +195,21 @@ void TfrmSetup::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
 }
 
-QCheckBox* TfrmSetup::box(Option option) const {
-    switch (option) {
-    case Option::AutoUpdate:
-        return cbxAutoUpdate;
-    case Option::AutoSaveSize:
-        return cbxAutoSaveSize;
-    case Option::AutoExpand:
-        return cbxAutoExpand;
-    case Option::ColoredTables:
-        return cbxColoredFwTable;
-    case Option::IgnoreLocalhost:
-        return cbxIgnoreLocalhost;
-    case Option::IgnoreBroadcasts:
-        return cbxIgnoreBCasts;
-    case Option::OverwriteReport:
-        return cbxOverwriteReport;
-    case Option::Toolbar:
-        return cbxToolbar;
-    case Option::NoErrorMessages:
-        return cbxNoErrMsg;
-    case Option::AutoRun:
-        return cbxAutoRun;
-    case Option::Minimized:
-        return cbxMinimized;
-    case Option::ResolvePorts:
-        return cbxResolvePortNumbers;
-    case Option::ResolveAddresses:
-        return cbxResolveIPAddresses;
-    case Option::EstablishedOnly:
-        return cbxEstablishedOnly;
-    case Option::RemoveDeadAddresses:
-        return cbxAutoIPRemove;
-    case Option::IpLogging:
-        return cbxIPLogging;
-    case Option::ShowInactiveRoutes:
-        return cbxShowInactivePRoutes;
-    case Option::CloseMode:
-        return cbxCloseMode;
-    case Option::IgnoreOperStatus:
-        break; // no box: set in the store only
-    }
-    return nullptr;
-}
-
 Options TfrmSetup::edited() const {
     Options o = options_.value();
-    for (std::size_t i = 0; i < optionCount; ++i)
-        if (const QCheckBox* b = box(static_cast<Option>(i)))
-            o.set(static_cast<Option>(i), b->isChecked());
+    for (const OptionRow& row : kOptionRows) {
+        if (const QCheckBox* b = box(row.option))
+            o.set(row.option, b->isChecked());
+    }
     return o;
 }
 
 void TfrmSetup::showOptions(const Options& options) {
-    for (std::size_t i = 0; i < optionCount; ++i)
-        if (QCheckBox* b = box(static_cast<Option>(i)))
-            b->setChecked(options.on(static_cast<Option>(i))); // fires cbxAutoRunClick
-    cbxMinimized->setEnabled(cbxAutoRun->isChecked());
+    for (const OptionRow& row : kOptionRows) {
+        if (QCheckBox* b = box(row.option))
+            b->setChecked(options.on(row.option)); // fires cbxAutoRunClick
+    }
+    box(Option::Minimized)->setEnabled(box(Option::AutoRun)->isChecked());
 }
 
 void TfrmSetup::Button1Click() {
@@ -305,7 +233,7 @@ void TfrmSetup::reject() {
 }
 
 void TfrmSetup::cbxAutoRunClick() {
-    cbxMinimized->setEnabled(cbxAutoRun->isChecked());
+    box(Option::Minimized)->setEnabled(box(Option::AutoRun)->isChecked());
     autoRunChanged = true;
 }
 
@@ -330,7 +258,7 @@ int TfrmSetup::currentHelpContext() const {
         if (const auto* first = page->findChild<QCheckBox*>())
             return first->property(kHelpContext).toInt();
     }
-    return cbxAutoUpdate->property(kHelpContext).toInt();
+    return optionRow(Option::AutoUpdate).helpContext;
 }
 
 void TfrmSetup::FormHelp() {

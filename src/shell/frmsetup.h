@@ -19,28 +19,9 @@ public:
     explicit TfrmSetup(OptionsStore& options, QWidget* parent = nullptr);
 
     QTabWidget* pcOptions = nullptr;
-    // "Appearance"
-    QCheckBox* cbxAutoUpdate = nullptr;
-    QCheckBox* cbxAutoExpand = nullptr;
-    QCheckBox* cbxToolbar = nullptr;
-    QCheckBox* cbxColoredFwTable = nullptr;
-    QCheckBox* cbxNoErrMsg = nullptr;
-    // "Options"
-    QCheckBox* cbxIgnoreLocalhost = nullptr;
-    QCheckBox* cbxIgnoreBCasts = nullptr;
-    QCheckBox* cbxResolvePortNumbers = nullptr;
-    QCheckBox* cbxResolveIPAddresses = nullptr;
-    QCheckBox* cbxEstablishedOnly = nullptr;
-    QCheckBox* cbxAutoIPRemove = nullptr;
-    QCheckBox* cbxShowInactivePRoutes = nullptr;
-    // "Start & Close"
-    QCheckBox* cbxAutoSaveSize = nullptr;
-    QCheckBox* cbxAutoRun = nullptr;
-    QCheckBox* cbxMinimized = nullptr;
-    QCheckBox* cbxCloseMode = nullptr;
+    // The check box of an option, from its row; null for an option without one.
+    QCheckBox* box(Option option) const { return boxes_[static_cast<std::size_t>(option)]; }
     // "Logging"
-    QCheckBox* cbxOverwriteReport = nullptr;
-    QCheckBox* cbxIPLogging = nullptr;
     QLabel* lblLogPath = nullptr; // where the address log is written
 
     QLabel* imgPicture = nullptr;
@@ -70,11 +51,11 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
-    QCheckBox* box(Option option) const;
     void FormCreate();
     void buildPages();
 
     OptionsStore& options_;
+    std::array<QCheckBox*, optionCount> boxes_{};
 };
 
 // The single instance, created at start-up.

@@ -232,7 +232,7 @@ TEST_F(ExitQuery, HangUpWhileAnotherDialogIsOpenClosesItUnsavedAndEnds) {
     w.hide(); // in the notification area
     beforeModalAnswer = [&](QDialog& d) {
         ASSERT_EQ(&d, frmSetup);
-        frmSetup->cbxToolbar->click(); // an edit not yet confirmed
+        frmSetup->box(Option::Toolbar)->click(); // an edit not yet confirmed
         QTimer::singleShot(50, &d, [] { ::raise(SIGHUP); });
         d.exec();
     };

@@ -309,9 +309,9 @@ TEST_F(MainWindow, AcceptedOptionsApplyAndRefreshCancelledDoNot) {
     beforeModalAnswer = [&](QDialog&) {
         EXPECT_EQ(currentOptions().storedWidth, 700);
         EXPECT_EQ(currentOptions().storedHeight, 450);
-        frmSetup->cbxToolbar->setChecked(false);
-        frmSetup->cbxAutoUpdate->setChecked(true);
-        frmSetup->cbxIgnoreBCasts->setChecked(true);
+        frmSetup->box(Option::Toolbar)->setChecked(false);
+        frmSetup->box(Option::AutoUpdate)->setChecked(true);
+        frmSetup->box(Option::IgnoreBroadcasts)->setChecked(true);
         if (modalAnswer == QDialog::Accepted)
             frmSetup->Button1Click();
         else

@@ -97,7 +97,7 @@ TEST_F(SetupDialogTest, PagesAndHelpTopics) {
     // All unchecked until the first load; "Minimize" waits for "Auto Run".
     for (const QCheckBox* b : dialog->findChildren<QCheckBox*>())
         EXPECT_FALSE(b->isChecked()) << b->objectName().toStdString();
-    EXPECT_FALSE(dialog->cbxMinimized->isEnabled());
+    EXPECT_FALSE(dialog->box(Option::Minimized)->isEnabled());
 
     dialog->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(dialog.get()));
@@ -118,8 +118,8 @@ TEST_F(SetupDialogTest, PagesAndHelpTopics) {
         int context;
     };
     const Case cases[] = {
-        {3, dialog->cbxIPLogging, 9320},
-        {2, dialog->cbxCloseMode, 9130},
+        {3, dialog->box(Option::IpLogging), 9320},
+        {2, dialog->box(Option::CloseMode), 9130},
         {1, dialog->Button1, 9040}, // no topic of its own: the page's first box
     };
     for (const Case& c : cases) {
@@ -130,8 +130,8 @@ TEST_F(SetupDialogTest, PagesAndHelpTopics) {
     dialog->pcOptions->setCurrentIndex(3);
     dialog->activateWindow(); // shortcuts answer in the active window only
     ASSERT_TRUE(QTest::qWaitForWindowActive(dialog.get()));
-    dialog->cbxIPLogging->setFocus();
-    QTest::keyClick(dialog->cbxIPLogging, Qt::Key_F1);
+    dialog->box(Option::IpLogging)->setFocus();
+    QTest::keyClick(dialog->box(Option::IpLogging), Qt::Key_F1);
     ASSERT_NE(helpViewer(), nullptr);
     EXPECT_TRUE(helpViewer()->isVisible());
     if (helpViewer()->hasTopic(9320)) {
@@ -173,30 +173,30 @@ TEST_F(SetupDialogTest, HelpFromTheModalDialogIsNotBlockedByIt) {
 
 TEST_F(SetupDialogTest, CancelShowsTheStoredValuesAgainAndOkSavesThem) {
     firstLoad();
-    ASSERT_TRUE(dialog->cbxAutoUpdate->isChecked());
+    ASSERT_TRUE(dialog->box(Option::AutoUpdate)->isChecked());
     dialog->show();
-    dialog->cbxAutoUpdate->click();
-    dialog->cbxCloseMode->click();
-    dialog->cbxIPLogging->click();
+    dialog->box(Option::AutoUpdate)->click();
+    dialog->box(Option::CloseMode)->click();
+    dialog->box(Option::IpLogging)->click();
     dialog->Button2->click();
     EXPECT_FALSE(dialog->isVisible());
-    EXPECT_TRUE(dialog->cbxAutoUpdate->isChecked());
-    EXPECT_FALSE(dialog->cbxCloseMode->isChecked());
-    EXPECT_FALSE(dialog->cbxIPLogging->isChecked());
+    EXPECT_TRUE(dialog->box(Option::AutoUpdate)->isChecked());
+    EXPECT_FALSE(dialog->box(Option::CloseMode)->isChecked());
+    EXPECT_FALSE(dialog->box(Option::IpLogging)->isChecked());
     EXPECT_EQ(settingsKey().readInteger("Close immediately"), 0);
 
     // Escape cancels the same way; the close box goes through the same reject().
     dialog->show();
-    dialog->cbxToolbar->click();
+    dialog->box(Option::Toolbar)->click();
     QTest::keyClick(dialog.get(), Qt::Key_Escape);
     EXPECT_FALSE(dialog->isVisible());
-    EXPECT_TRUE(dialog->cbxToolbar->isChecked());
+    EXPECT_TRUE(dialog->box(Option::Toolbar)->isChecked());
 
     dialog->show();
-    dialog->cbxAutoUpdate->click();
-    dialog->cbxCloseMode->click();
-    dialog->cbxIPLogging->click();
-    dialog->cbxShowInactivePRoutes->click();
+    dialog->box(Option::AutoUpdate)->click();
+    dialog->box(Option::CloseMode)->click();
+    dialog->box(Option::IpLogging)->click();
+    dialog->box(Option::ShowInactiveRoutes)->click();
     dialog->Button1->click();
     EXPECT_EQ(dialog->result(), QDialog::Accepted);
     reg::Key key = settingsKey();
@@ -208,10 +208,10 @@ TEST_F(SetupDialogTest, CancelShowsTheStoredValuesAgainAndOkSavesThem) {
 
     OptionsStore freshOptions; // a new process: the close mode arrives at creation
     TfrmSetup fresh(freshOptions);
-    EXPECT_TRUE(fresh.cbxCloseMode->isChecked());
+    EXPECT_TRUE(fresh.box(Option::CloseMode)->isChecked());
     EXPECT_TRUE(freshOptions.load());
-    EXPECT_FALSE(fresh.cbxAutoUpdate->isChecked());
-    EXPECT_TRUE(fresh.cbxIPLogging->isChecked());
+    EXPECT_FALSE(fresh.box(Option::AutoUpdate)->isChecked());
+    EXPECT_TRUE(fresh.box(Option::IpLogging)->isChecked());
     EXPECT_TRUE(prompts.messages.empty());
 }
 
@@ -222,8 +222,8 @@ TEST_F(SetupDialogTest, TheDialogEditsACopyAndCommitsItOnOk) {
     options.change([](Options& o) { o.run.optIgnoreLocalhost = false; }); // a popup toggle
     QSignalSpy changed(&options, &OptionsStore::changed);
     dialog->show();
-    dialog->cbxColoredFwTable->click();
-    dialog->cbxEstablishedOnly->click();
+    dialog->box(Option::ColoredTables)->click();
+    dialog->box(Option::EstablishedOnly)->click();
     EXPECT_TRUE(options.value().on(Option::ColoredTables));
     EXPECT_EQ(changed.count(), 0);
     QTest::keyClick(dialog.get(), Qt::Key_Escape);
@@ -231,9 +231,10 @@ TEST_F(SetupDialogTest, TheDialogEditsACopyAndCommitsItOnOk) {
     EXPECT_FALSE(options.value().run.optIgnoreLocalhost) << "Cancel keeps the toggles";
 
     dialog->show();
-    EXPECT_TRUE(dialog->cbxColoredFwTable->isChecked()) << "a new showing starts from the value";
-    dialog->cbxColoredFwTable->click();
-    dialog->cbxEstablishedOnly->click();
+    EXPECT_TRUE(dialog->box(Option::ColoredTables)->isChecked())
+        << "a new showing starts from the value";
+    dialog->box(Option::ColoredTables)->click();
+    dialog->box(Option::EstablishedOnly)->click();
     dialog->Button1->click();
     ASSERT_EQ(changed.count(), 1);
     const Options now = options.value();
@@ -249,9 +250,9 @@ TEST_F(SetupDialogTest, AutoRunClicksDecideTheStartupEntry) {
     const std::string exe = fs::read_symlink("/proc/self/exe").string();
 
     dialog->show();
-    dialog->cbxAutoRun->click();
-    EXPECT_TRUE(dialog->cbxMinimized->isEnabled());
-    dialog->cbxMinimized->click();
+    dialog->box(Option::AutoRun)->click();
+    EXPECT_TRUE(dialog->box(Option::Minimized)->isEnabled());
+    dialog->box(Option::Minimized)->click();
     dialog->Button1->click();
     EXPECT_EQ(startupValue(), exe + " -a");
     EXPECT_EQ(slurp(reg::userConfigHome() / "autostart" / "corvane.desktop").find("Hidden"),
@@ -260,9 +261,9 @@ TEST_F(SetupDialogTest, AutoRunClicksDecideTheStartupEntry) {
     // Back to where it was still counts as a change and rewrites the entry.
     machineStore().open(kStartupListKey, true)->writeString(kStartupValueName, "edited");
     dialog->show();
-    dialog->cbxAutoRun->click();
-    EXPECT_FALSE(dialog->cbxMinimized->isEnabled());
-    dialog->cbxAutoRun->click();
+    dialog->box(Option::AutoRun)->click();
+    EXPECT_FALSE(dialog->box(Option::Minimized)->isEnabled());
+    dialog->box(Option::AutoRun)->click();
     dialog->Button1->click();
     EXPECT_EQ(startupValue(), exe + " -a");
 
@@ -273,7 +274,7 @@ TEST_F(SetupDialogTest, AutoRunClicksDecideTheStartupEntry) {
     EXPECT_EQ(startupValue(), "edited");
 
     dialog->show();
-    dialog->cbxAutoRun->click();
+    dialog->box(Option::AutoRun)->click();
     dialog->Button1->click();
     EXPECT_EQ(startupValue(), "REM " + exe + " -a");
     const std::string entry = slurp(reg::userConfigHome() / "autostart" / "corvane.desktop");
@@ -284,14 +285,14 @@ TEST_F(SetupDialogTest, ResolutionWarningOnlyWhenTheUserChecksTheBox) {
     firstLoad();
     settingsKey().writeInteger("Resolve IP Addresses", 1);
     EXPECT_TRUE(options.load());
-    EXPECT_TRUE(dialog->cbxResolveIPAddresses->isChecked());
+    EXPECT_TRUE(dialog->box(Option::ResolveAddresses)->isChecked());
     EXPECT_TRUE(prompts.messages.empty());
 
     dialog->show();
     dialog->pcOptions->setCurrentIndex(1);
-    dialog->cbxResolveIPAddresses->click(); // unchecking says nothing
+    dialog->box(Option::ResolveAddresses)->click(); // unchecking says nothing
     EXPECT_TRUE(prompts.messages.empty());
-    dialog->cbxResolveIPAddresses->click();
+    dialog->box(Option::ResolveAddresses)->click();
     ASSERT_EQ(prompts.messages.size(), 1u);
     const MessageRequest& m = prompts.messages[0];
     EXPECT_EQ(m.text, "Host name resolution can block the program for a significant amount of "
@@ -331,3 +332,61 @@ TEST_F(SetupDialogTest, LoggingPageNamesTheLogFile) {
 }
 
 } // namespace
+
+// The boxes come from the option rows: each row's box once, on its page, in tab order, and
+// the pages read as they always have.
+TEST_F(SetupDialogTest, EveryBoxIsItsOptionsRow) {
+    QStringList shown;
+    for (int i = 0; i < dialog->pcOptions->count(); ++i) {
+        const QWidget* page = dialog->pcOptions->widget(i);
+        shown << page->objectName() + " " + dialog->pcOptions->tabText(i);
+        for (const QCheckBox* b : page->findChildren<QCheckBox*>())
+            shown << QStringLiteral("  %1 | %2 | %3 | %4")
+                         .arg(b->objectName(), b->text(), b->toolTip(),
+                              QString::number(b->property("helpContext").toInt()));
+    }
+    EXPECT_EQ(shown.join('\n').toStdString(), R"(tsAppearance Appearance
+  cbxAutoUpdate | Auto update | Toggle automatic information update behaviour | 9010
+  cbxAutoExpand | Auto expand IP info tree | Force IP info tree to expanded mode | 9025
+  cbxToolbar | Show Toolbar | Toggle tool bar appearance | 9070
+  cbxColoredFwTable | Colored tables | Highlight items in Routes and NetStat tables | 9030
+  cbxNoErrMsg | Disable Error Messages | Disable error messages | 9065
+tsOptions Options
+  cbxIgnoreLocalhost | Ignore localhost | Toggle localhost reporting | 9040
+  cbxIgnoreBCasts | Ignore broadcast addresses | Toggle broadcast reporting | 9050
+  cbxResolvePortNumbers | Resolve Port Numbers | Resolve port numbers into names | 9100
+  cbxResolveIPAddresses | Resolve IP Addresses | Resolve IP addresses into names | 9110
+  cbxEstablishedOnly | Established TCP conns. | Show only established TCP connections | 9120
+  cbxAutoIPRemove | Remove dead IP | Automatically remove dead secondary IP addresses | 9140
+  cbxShowInactivePRoutes | Inactive persistent routes | Show inactive persistent routes | 9170
+tsStart Start && Close
+  cbxAutoSaveSize | Auto save size | Auto save main window size | 9020
+  cbxAutoRun | Auto Run | Starts the program upon system boot | 9080
+  cbxMinimized | Minimize upon Auto Run | Minimize program into system tray | 9090
+  cbxCloseMode | Close immediately | Forces Corvane to close immediately when running in TNA | 9130
+tsLogging Logging
+  cbxOverwriteReport | Overwrite report | Overwrite or append report text | 9060
+  cbxIPLogging | IP Address Logging |  | 9320)");
+
+    for (const OptionRow& row : kOptionRows) {
+        QCheckBox* b = dialog->box(row.option);
+        ASSERT_EQ(b != nullptr, row.box != nullptr) << row.valueName;
+        if (!b)
+            continue;
+        EXPECT_EQ(b->objectName(), row.box);
+        EXPECT_EQ(b->statusTip(), b->toolTip());
+        // A box and its option move together, both ways.
+        Options o = options.value();
+        o.set(row.option, !o.on(row.option));
+        dialog->showOptions(o);
+        EXPECT_EQ(b->isChecked(), o.on(row.option)) << row.box;
+        EXPECT_EQ(dialog->edited().flags, o.flags) << row.box;
+    }
+    // The second column starts at the top beside the first.
+    dialog->show();
+    dialog->pcOptions->setCurrentIndex(1);
+    const QCheckBox* second = dialog->box(Option::ShowInactiveRoutes);
+    EXPECT_EQ(second->y(), dialog->box(Option::IgnoreLocalhost)->y());
+    EXPECT_GT(second->x(), dialog->box(Option::IgnoreLocalhost)->geometry().right());
+    dialog->hide();
+}

@@ -169,7 +169,7 @@ TEST_F(DialogFocus, RouteDialogsAndOptionsStartInTheirFirstField) {
                            w.acDelList, [] { return frmDelRouteList->btnOpenList; }, nullptr),
                        "delete list");
     EXPECT_KEYBOARD_IN(open(
-                           w.acSetup, [] { return frmSetup->cbxAutoUpdate; }, nullptr),
+                           w.acSetup, [] { return frmSetup->box(Option::AutoUpdate); }, nullptr),
                        "options");
 }
 

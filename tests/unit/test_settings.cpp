@@ -10,9 +10,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <map>
+#include <set>
 #include <sstream>
 
 namespace fs = std::filesystem;
@@ -409,4 +411,183 @@ TEST_F(MachineStoreTest, ACorruptStoreIsReportedOnceNamingTheKeptFile) {
     ASSERT_FALSE(kept.empty());
     EXPECT_TRUE(m.text.contains(QString::fromStdString(kept.string()))) << m.text.toStdString();
     EXPECT_TRUE(m.text.contains(QStringLiteral("line 2: "))) << m.text.toStdString();
+}
+
+// The stored form is the users' installed state: what a first run, an "Ok" and a close write
+// stays the same byte for byte, and a load followed by a save changes nothing.
+TEST_F(SettingsTest, TheStoredFormStaysByteForByte) {
+    const fs::path file = dir.path() / "machine.reg";
+    const std::string head =
+        R"(; Corvane settings store: [key path] sections, "name" = int:N or "name" = str:"text"
+
+[Software\halvern\zorvent]
+)";
+    const std::string firstRun = head + R"("Auto update" = int:1
+"Auto save size" = int:0
+"Auto expand tree" = int:0
+"Colored routing table" = int:1
+"Ignore localhost" = int:1
+"Ignore broadcast addr" = int:0
+"Overwrite report" = int:1
+"Toolbar" = int:1
+"Disable Error Messages" = int:0
+"Auto run" = int:0
+"Minimize" = int:0
+"Resolve Port Names" = int:0
+"Resolve IP Addresses" = int:0
+"Only established TCP connections" = int:0
+"Remove Dead IP Addresses" = int:1
+"Width" = int:800
+"Height" = int:555
+"Close immediately" = int:0
+)";
+    const std::string body = R"("Auto update" = int:0
+"Auto save size" = int:1
+"Auto expand tree" = int:1
+"Colored routing table" = int:0
+"Ignore localhost" = int:0
+"Ignore broadcast addr" = int:1
+"Overwrite report" = int:0
+"Toolbar" = int:0
+"Disable Error Messages" = int:1
+"Auto run" = int:1
+"Minimize" = int:1
+"Resolve Port Names" = int:1
+"Resolve IP Addresses" = int:1
+"Only established TCP connections" = int:1
+"Remove Dead IP Addresses" = int:0
+)";
+    const std::string tail = R"("Close immediately" = int:1
+"Log IP Addresses" = int:1
+"Show incactive persistent routes" = int:0
+)";
+
+    MapRecord r;
+    loadCloseMode(r, store);
+    EXPECT_FALSE(loadSettings(r, store));
+    EXPECT_TRUE(loadSettings(r, store));
+    loadCloseMode(r, store);
+    EXPECT_EQ(slurp(file), firstRun);
+
+    for (const auto& [o, on] : kExpectedDefaults)
+        r.values[o] = !on;
+    r.values[IpLogging] = true;
+    r.values[ShowInactiveRoutes] = false;
+    r.values[CloseMode] = true;
+    r.changed = false;
+    r.setStoredSize(1000, 700);
+    saveCloseMode(r, store); // "Ok"
+    saveSettings(r, store, false, "/opt/corvane/bin/corvane");
+    EXPECT_EQ(slurp(file), head + body + "\"Width\" = int:1000\n\"Height\" = int:700\n" + tail);
+    r.setStoredSize(1010, 710);
+    saveSettings(r, store, true, "/opt/corvane/bin/corvane"); // the close
+    const std::string closed = head + body + "\"Width\" = int:1010\n\"Height\" = int:710\n" + tail;
+    EXPECT_EQ(slurp(file), closed);
+
+    MapRecord back;
+    loadCloseMode(back, store);
+    EXPECT_TRUE(loadSettings(back, store));
+    back.changed = false;
+    saveCloseMode(back, store);
+    saveSettings(back, store, false, "/opt/corvane/bin/corvane");
+    EXPECT_EQ(slurp(file), closed);
+}
+
+namespace {
+
+// The table with one more row, as a new option would add it.
+template <std::size_t N>
+constexpr std::array<OptionRow, N + 1> withRow(const std::array<OptionRow, N>& rows,
+                                               OptionRow extra) {
+    std::array<OptionRow, N + 1> out{};
+    for (std::size_t i = 0; i < N; ++i)
+        out[i] = rows[i];
+    out[N] = extra;
+    return out;
+}
+
+} // namespace
+
+TEST(OptionTable, EveryOptionHasOneRowWithItsOwnValueName) {
+    std::set<std::string> names;
+    std::set<std::string> boxes;
+    for (std::size_t i = 0; i < optionCount; ++i) {
+        const auto o = static_cast<Option>(i);
+        EXPECT_EQ(std::count_if(kOptionRows.begin(), kOptionRows.end(),
+                                [&](const OptionRow& r) { return r.option == o; }),
+                  1)
+            << i;
+        std::string name(valueName(o));
+        std::ranges::transform(name, name.begin(), [](unsigned char c) { return std::tolower(c); });
+        EXPECT_TRUE(names.insert(name).second) << "the store is case-blind: " << name;
+        if (const char* box = optionRow(o).box) {
+            EXPECT_TRUE(boxes.insert(box).second) << box;
+        }
+    }
+    EXPECT_FALSE(names.contains("width") || names.contains("height"));
+
+    // The stores in use were written by readers of this order.
+    std::vector<std::string_view> order;
+    for (const Option o : kResetOrder)
+        order.push_back(valueName(o));
+    EXPECT_EQ(order, (std::vector<std::string_view>{
+                         "Auto update", "Auto save size", "Auto expand tree",
+                         "Colored routing table", "Ignore localhost", "Ignore broadcast addr",
+                         "Overwrite report", "Toolbar", "Auto run", "Disable Error Messages",
+                         "Minimize", "Resolve Port Names", "Remove Dead IP Addresses",
+                         "Resolve IP Addresses", "Only established TCP connections"}));
+
+    // The guards the table is compiled against refuse the faults a new option could bring.
+    using namespace optiontable;
+    constexpr OptionRow fresh{.option = Option::Count, .valueName = "New", .defaultOn = true};
+    static_assert(!everyOptionHasOneRow(withRow(kOptionRows, fresh)), "a row without an option");
+    static_assert(!everyOptionHasOneRow(withRow(kOptionRows, kOptionRows[3])), "a second row");
+    constexpr OptionRow resetting{.option = Option::Count,
+                                  .valueName = "New",
+                                  .defaultOn = true,
+                                  .resetStep = kResettingOptions};
+    static_assert(resetStepsAreTheFrozenOnes(withRow(kOptionRows, fresh)));
+    static_assert(!resetStepsAreTheFrozenOnes(withRow(kOptionRows, resetting)),
+                  "a sixteenth resetting value");
+    constexpr OptionRow stealing{
+        .option = Option::Count, .valueName = "New", .defaultOn = true, .resetStep = 4};
+    static_assert(!resetStepsAreTheFrozenOnes(withRow(kOptionRows, stealing)), "a taken step");
+    constexpr OptionRow unboxed{.option = Option::Count,
+                                .valueName = "New",
+                                .defaultOn = true,
+                                .page = OptionPage::Logging,
+                                .box = "cbxNew",
+                                .caption = "New"};
+    static_assert(!boxesArePaged(withRow(kOptionRows, unboxed)), "a box without a help topic");
+}
+
+// A store from before an option existed lacks its value: the others stay as stored, the
+// option takes its fixed default, and nothing is written for it.
+TEST_F(SettingsTest, AValueOutsideTheResettingOnesMissingResetsNothing) {
+    int checked = 0;
+    for (const OptionRow& row : kOptionRows) {
+        if (row.resetStep != kFixedWhenMissing)
+            continue;
+        SCOPED_TRACE(row.valueName);
+        ++checked;
+        store.deleteKey(kSettingsKey);
+        storeNonDefaults(false);
+        settingsKey().writeInteger(row.valueName, row.defaultOn ? 0 : 1);
+        settingsKey().deleteValue(row.valueName);
+
+        MapRecord r;
+        r.values[row.option] = !row.defaultOn;
+        if (row.saved == Saved::Alone)
+            loadCloseMode(r, store);
+        EXPECT_TRUE(loadSettings(r, store));
+        EXPECT_EQ(r.option(row.option), row.defaultOn);
+        for (const auto& [o, on] : kExpectedDefaults) {
+            if (o != AutoSaveSize) {
+                EXPECT_EQ(r.option(o), !on) << valueName(o);
+            }
+        }
+        // Only the close mode's own load writes its missing value.
+        EXPECT_EQ(settingsKey().valueExists(row.valueName), row.saved == Saved::Alone);
+    }
+    EXPECT_EQ(checked, static_cast<int>(optionCount) - kResettingOptions);
 }
