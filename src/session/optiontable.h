@@ -30,6 +30,8 @@ enum class Option {
     ShowInactiveRoutes,
     CloseMode,
     IgnoreOperStatus,
+    ShowIpv6,
+    AllRoutingTables,
     Count // not an option
 };
 
@@ -43,6 +45,8 @@ struct RuntimeOptions {
     bool optIgnoreLocalhost = false;
     bool optIgnoreBroadcasts = false;
     bool optNoErrorMessages = false;
+    bool optShowIpv6 = true;
+    bool optAllRoutingTables = false;
     bool operator==(const RuntimeOptions&) const = default;
 };
 
@@ -209,6 +213,26 @@ inline constexpr std::array kOptionRows = std::to_array<OptionRow>({
      .caption = "Inactive persistent routes",
      .hint = "Show inactive persistent routes",
      .helpContext = 9170,
+     .column = 1},
+    {.option = Option::ShowIpv6,
+     .valueName = "Show IPv6",
+     .defaultOn = true,
+     .runtime = &RuntimeOptions::optShowIpv6,
+     .page = OptionPage::Options,
+     .box = "cbxShowIPv6",
+     .caption = "Show IPv6",
+     .hint = "Show IPv6 addresses, routes and connections",
+     .helpContext = 9180,
+     .column = 1},
+    {.option = Option::AllRoutingTables,
+     .valueName = "Show all routing tables",
+     .defaultOn = false,
+     .runtime = &RuntimeOptions::optAllRoutingTables,
+     .page = OptionPage::Options,
+     .box = "cbxAllRoutingTables",
+     .caption = "All routing tables",
+     .hint = "Show the routes of every routing table and the policy rules",
+     .helpContext = 9190,
      .column = 1},
 
     {.option = Option::AutoSaveSize,

@@ -87,7 +87,7 @@ TEST_F(SetupDialogTest, PagesAndHelpTopics) {
     EXPECT_GE(dialog->height(), 245);
     ASSERT_EQ(dialog->pcOptions->count(), 4);
     const QStringList tabs = {"Appearance", "Options", "Start && Close", "Logging"};
-    const int boxes[] = {5, 7, 4, 2};
+    const int boxes[] = {5, 9, 4, 2};
     for (int i = 0; i < 4; ++i) {
         EXPECT_EQ(dialog->pcOptions->tabText(i), tabs[i]);
         EXPECT_EQ(dialog->pcOptions->widget(i)->findChildren<QCheckBox*>().size(), boxes[i]);
@@ -359,6 +359,8 @@ tsOptions Options
   cbxEstablishedOnly | Established TCP conns. | Show only established TCP connections | 9120
   cbxAutoIPRemove | Remove dead IP | Automatically remove dead secondary IP addresses | 9140
   cbxShowInactivePRoutes | Inactive persistent routes | Show inactive persistent routes | 9170
+  cbxShowIPv6 | Show IPv6 | Show IPv6 addresses, routes and connections | 9180
+  cbxAllRoutingTables | All routing tables | Show the routes of every routing table and the policy rules | 9190
 tsStart Start && Close
   cbxAutoSaveSize | Auto save size | Auto save main window size | 9020
   cbxAutoRun | Auto Run | Starts the program upon system boot | 9080

@@ -120,12 +120,16 @@ TEST_F(SettingsTest, FirstRunWritesDefaultsThenLoadsThem) {
     EXPECT_TRUE(loadSettings(r, store));
     expectDefaults(r);
     // Never written by the defaults, and read with their fixed meaning.
-    for (const char* name : {"Log IP Addresses", "Show incactive persistent routes",
-                             "Ignore Oper Status", "Close immediately"})
+    for (const char* name :
+         {"Log IP Addresses", "Show incactive persistent routes", "Ignore Oper Status",
+          "Close immediately", "Show IPv6", "Show all routing tables"})
         EXPECT_FALSE(key.valueExists(name)) << name;
     EXPECT_FALSE(r.option(IpLogging));
     EXPECT_TRUE(r.option(ShowInactiveRoutes));
     EXPECT_FALSE(r.option(IgnoreOperStatus));
+    // Options that came later: an older store lacks them and keeps its other values.
+    EXPECT_TRUE(r.option(ShowIpv6));
+    EXPECT_FALSE(r.option(AllRoutingTables));
     EXPECT_EQ(r.width, 0) << "the size is read only with Auto save size on";
 }
 
@@ -460,6 +464,8 @@ TEST_F(SettingsTest, TheStoredFormStaysByteForByte) {
     const std::string tail = R"("Close immediately" = int:1
 "Log IP Addresses" = int:1
 "Show incactive persistent routes" = int:0
+"Show IPv6" = int:1
+"Show all routing tables" = int:0
 )";
 
     MapRecord r;
