@@ -7,11 +7,14 @@
 #include "platform/systemtext.h"
 
 #include <QElapsedTimer>
+#include <algorithm>
 #include <array>
+#include <cstring>
 #include <map>
 #include <net/if.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <optional>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -248,7 +251,7 @@ void appendIpv6Connections(const ConnListing& listing, const OwnerNames* tcpOwne
 }
 
 QString ResolveAddressName6(const Ip6Address& a, bool isLocal) {
-    const QString text = ipv6Text(a, a.zone != 0 ? interfaceName(a.zone) : QString());
+    QString text = ipv6Text(a, a.zone != 0 ? interfaceName(a.zone) : QString());
     const bool zero = a.unspecified();
     if (zero || a.loopback()) {
         if (!isLocal)
