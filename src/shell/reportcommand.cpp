@@ -90,7 +90,8 @@ private:
             snapshot.hostName = host->hostName;
         snapshot.adapters.clear();
         std::optional<AdapterPassResult> r =
-            readAdapterInformation(xpFamily_, options_.value().on(Option::IpLogging));
+            readAdapterInformation(xpFamily_, options_.value().on(Option::IpLogging),
+                                   inEffect().optShowIpv6);
         if (!r)
             return;
         snapshot.adapters = std::move(r->adapters);
