@@ -44,8 +44,8 @@ struct PerAdapterDns {
 struct Ipv6Address {
     QString address; // without zone: the adapter is its zone
     int prefixLength = 0;
-    QString scope; // "link", "global", "host" ...
-    QString state; // "preferred", "deprecated", "tentative", "duplicate", then ", temporary"
+    QString scope;      // "link", "global", "host" ...
+    QString state;      // "preferred", "deprecated", "tentative", "duplicate", then ", temporary"
     bool inUse = false; // a source the host may use: neither tentative nor duplicate
 };
 

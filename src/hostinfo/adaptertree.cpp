@@ -128,8 +128,8 @@ void IpInfoPage::RefreshAdapterInformation() {
     state.deleteChoices.clear();
     refresh_.deadAddresses().reset();
 
-    const std::optional<AdapterPassResult> r =
-        readAdapterInformation(xpFamily_, options().on(Option::IpLogging), options().run.optShowIpv6);
+    const std::optional<AdapterPassResult> r = readAdapterInformation(
+        xpFamily_, options().on(Option::IpLogging), options().run.optShowIpv6);
     if (!r)
         return;
     tvInfo->setUpdatesEnabled(false);

@@ -337,11 +337,11 @@ TEST(AdapterPass, Ipv6PartFollowsTheIpv4EntriesAndFeedsHostInfoAfterThem) {
               (QStringList{"IPv6 Addresses", "IPv6 Gateway: fe80::fe", "IPv6 DNS"}));
     const TreeNode& list = a.children[static_cast<std::size_t>(ipv4Count)];
     EXPECT_EQ(list.image, 34);
-    EXPECT_EQ(texts(list.children),
-              (QStringList{"IPv6 Address 1: 2001:db8::1/64", "Scope: global", "State: preferred",
-                           "IPv6 Address 2: 2001:db8::2/64", "Scope: global", "State: tentative",
-                           "IPv6 Address 3: fe80::1/64", "Scope: link",
-                           "State: deprecated, temporary"}));
+    EXPECT_EQ(
+        texts(list.children),
+        (QStringList{"IPv6 Address 1: 2001:db8::1/64", "Scope: global", "State: preferred",
+                     "IPv6 Address 2: 2001:db8::2/64", "Scope: global", "State: tentative",
+                     "IPv6 Address 3: fe80::1/64", "Scope: link", "State: deprecated, temporary"}));
     EXPECT_EQ(a.children[static_cast<std::size_t>(ipv4Count) + 1].image, 18);
     const TreeNode& dns = a.children.back();
     EXPECT_EQ(dns.image, 3);
@@ -350,9 +350,8 @@ TEST(AdapterPass, Ipv6PartFollowsTheIpv4EntriesAndFeedsHostInfoAfterThem) {
 
     const TreeNode* gateways = find(r.adapters[1], QStringLiteral("IPv6 Default Gateway(s)"));
     ASSERT_NE(gateways, nullptr);
-    EXPECT_EQ(texts(gateways->children),
-              (QStringList{"IPv6 Address: fe80::a", "Metric: 100", "IPv6 Address: fe80::b",
-                           "Metric: 200"}));
+    EXPECT_EQ(texts(gateways->children), (QStringList{"IPv6 Address: fe80::a", "Metric: 100",
+                                                      "IPv6 Address: fe80::b", "Metric: 200"}));
 
     // Host Info: the IPv4 lists as before, then the IPv6 addresses in use and new servers.
     EXPECT_EQ(r.addresses, plain.addresses);
