@@ -1,8 +1,8 @@
 #include "routing/frmmodifyroutes.h"
 
 #include "platform/prompter.h"
-#include "routing/route_edit.h"
 #include "platform/systemtext.h"
+#include "routing/route_edit.h"
 #include "values/ip.h"
 #include "widgets/dialogparts.h"
 #include "widgets/help.h"

@@ -73,7 +73,8 @@ std::optional<WideDeletion> wideDeletionRecord(const RouteRow& row) {
     r.InterfaceIndex = row.ifIndex;
     r.Metric = row.metric;
     r.DestinationPrefix.PrefixLength = w.prefixLength;
-    const auto put = [](SOCKADDR_INET& to, std::uint8_t family, const std::array<std::uint8_t, 16>& a) {
+    const auto put = [](SOCKADDR_INET& to, std::uint8_t family,
+                        const std::array<std::uint8_t, 16>& a) {
         to.si_family = family;
         if (family == AF_INET)
             std::memcpy(&to.Ipv4.sin_addr, a.data(), 4);

@@ -178,8 +178,9 @@ std::array<std::uint8_t, 16> TypedIpv6Route::network() const {
     std::array<std::uint8_t, 16> out = destination;
     for (std::size_t i = 0; i < out.size(); ++i) {
         const std::size_t before = i * 8;
-        const std::size_t keep =
-            prefixLength >= before + 8 ? 8 : prefixLength > before ? prefixLength - before : 0;
+        const std::size_t keep = prefixLength >= before + 8 ? 8
+                                 : prefixLength > before    ? prefixLength - before
+                                                            : 0;
         out[i] &= static_cast<std::uint8_t>(0xFF00U >> keep);
     }
     return out;
@@ -196,15 +197,17 @@ bool readIpv6(const QString& text, std::array<std::uint8_t, 16>& out) {
     if (text.isEmpty() || text.size() > 45 || text.contains(QChar(0)))
         return false;
     const QByteArray bytes = text.toLatin1();
-    return QString::fromLatin1(bytes) == text && inet_pton(AF_INET6, bytes.constData(), out.data()) == 1;
+    return QString::fromLatin1(bytes) == text &&
+           inet_pton(AF_INET6, bytes.constData(), out.data()) == 1;
 }
 
 // "64" or "/64": 0 to 128, decimal digits only.
 std::optional<std::uint8_t> readPrefixLength(QString text) {
     if (text.startsWith(QLatin1Char('/')))
         text.remove(0, 1);
-    if (text.isEmpty() || text.size() > 3 ||
-        !std::all_of(text.begin(), text.end(), [](QChar c) { return c.isDigit() && c.unicode() < 128; }))
+    if (text.isEmpty() || text.size() > 3 || !std::all_of(text.begin(), text.end(), [](QChar c) {
+            return c.isDigit() && c.unicode() < 128;
+        }))
         return std::nullopt;
     const int n = text.toInt();
     return n <= 128 ? std::optional<std::uint8_t>(static_cast<std::uint8_t>(n)) : std::nullopt;
@@ -228,8 +231,8 @@ Ipv6RouteInput readIpv6Route(const QString& network, const QString& mask, const 
     const qsizetype slash = network.indexOf(QLatin1Char('/'));
     const QString address = slash < 0 ? network : network.left(slash);
     if (!readIpv6(address, r.destination)) {
-        in.problem =
-            QStringLiteral("The network address %1 is not a valid IPv6 address.").arg(quoted(address));
+        in.problem = QStringLiteral("The network address %1 is not a valid IPv6 address.")
+                         .arg(quoted(address));
         return in;
     }
     const QString length = slash < 0 ? mask : network.mid(slash + 1);
@@ -315,8 +318,9 @@ std::optional<std::uint32_t> tableChoice(const QString& text,
 
 std::vector<RouteTableChoice> tableChoices(const std::vector<RouteTableChoice>& known) {
     std::vector<RouteTableChoice> out;
-    const auto named = std::find_if(known.begin(), known.end(),
-                                    [](const RouteTableChoice& c) { return c.id == mainRouteTable; });
+    const auto named = std::find_if(known.begin(), known.end(), [](const RouteTableChoice& c) {
+        return c.id == mainRouteTable;
+    });
     out.push_back({mainRouteTable, named != known.end() ? named->name : QStringLiteral("main")});
     std::vector<RouteTableChoice> rest;
     for (const RouteTableChoice& c : known)

@@ -341,10 +341,10 @@ bool RoutesPage::addWideRoute(const std::vector<RouteInterface>& faces) {
         record = ipv6RouteRecord(*d.ipv6Route, *index, static_cast<DWORD>(d.metric));
     } else {
         const ip hop(typedNextHop().toStdString());
-        record = ipv4RouteRecord2(ip(d.edtNetwork->text().toStdString()).value(),
-                                  ip(d.cbxMask->currentText().toStdString()).value(),
-                                  hop.valid() ? hop.value() : 0, *index,
-                                  static_cast<DWORD>(d.metric));
+        record =
+            ipv4RouteRecord2(ip(d.edtNetwork->text().toStdString()).value(),
+                             ip(d.cbxMask->currentText().toStdString()).value(),
+                             hop.valid() ? hop.value() : 0, *index, static_cast<DWORD>(d.metric));
     }
     const bool main = d.table == mainRouteTable;
     const DWORD rc = main ? iphlp().CreateIpForwardEntry2(&record)

@@ -63,7 +63,8 @@ DWORD checkRoute2(const Route2Args& r, bool add) {
     }
     if (tail(r.nextHop))
         return ERROR_INVALID_PARAMETER;
-    const bool multicast = r.family == AF_INET ? (r.nextHop[0] & 0xF0) == 0xE0 : r.nextHop[0] == 0xFF;
+    const bool multicast =
+        r.family == AF_INET ? (r.nextHop[0] & 0xF0) == 0xE0 : r.nextHop[0] == 0xFF;
     if (hasGateway(r) && multicast)
         return ERROR_INVALID_PARAMETER;
     // A next hop is reached through the route's own interface.

@@ -75,7 +75,8 @@ TEST_F(RouteChange2, Ipv6RouteMadeAndRemovedInTheMainTable) {
     ASSERT_EQ(CreateIpForwardEntry2(&onLink), NO_ERROR);
     EXPECT_EQ(shOut("ip -6 route show 2001:db8:6::/48 | cut -d' ' -f1-5"),
               "2001:db8:6::/48 via fe80::1 dev rc0\n");
-    EXPECT_EQ(shOut("ip -6 route show 2001:db8:7::/64 | cut -d' ' -f1-3"), "2001:db8:7::/64 dev rc0\n");
+    EXPECT_EQ(shOut("ip -6 route show 2001:db8:7::/64 | cut -d' ' -f1-3"),
+              "2001:db8:7::/64 dev rc0\n");
     EXPECT_EQ(DeleteIpForwardEntry2(&ll), NO_ERROR);
     EXPECT_EQ(DeleteIpForwardEntry2(&onLink), NO_ERROR);
     EXPECT_EQ(shOut("ip -6 route show 2001:db8:6::/48; ip -6 route show 2001:db8:7::/64"), "");
@@ -155,7 +156,8 @@ TEST_F(RouteChange2, RequestsOutOfPlaceRefusedBeforeTheKernel) {
     };
     for (const Case& c : cases) {
         MIB_IPFORWARD_ROW2 r = c.r;
-        const DWORD got = c.table ? CorvaneCreateRouteInTable(&r, c.table) : CreateIpForwardEntry2(&r);
+        const DWORD got =
+            c.table ? CorvaneCreateRouteInTable(&r, c.table) : CreateIpForwardEntry2(&r);
         EXPECT_EQ(got, c.want) << c.why;
     }
     MIB_IPFORWARD_ROW2 fine = row("2001:db8:5::", 64, nullptr, index_, 1);
@@ -174,9 +176,10 @@ TEST_F(RouteChange2, Ipv4ThroughTheLaterEntryPoints) {
     MIB_IPFORWARD_ROW2 onLink = row("10.51.0.0", 16, "0.0.0.0", index_, 4);
     ASSERT_EQ(CreateIpForwardEntry2(&onLink), NO_ERROR);
     // The route on the link has link scope, as the IPv4 entry point makes it.
-    EXPECT_EQ(shOut("ip route show 10.50.0.0/16 | tr -s ' '; ip route show 10.51.0.0/16 | tr -s ' '"),
-              "10.50.0.0/16 via 10.9.0.254 dev rc0 proto static metric 4 \n"
-              "10.51.0.0/16 dev rc0 proto static scope link metric 4 \n");
+    EXPECT_EQ(
+        shOut("ip route show 10.50.0.0/16 | tr -s ' '; ip route show 10.51.0.0/16 | tr -s ' '"),
+        "10.50.0.0/16 via 10.9.0.254 dev rc0 proto static metric 4 \n"
+        "10.51.0.0/16 dev rc0 proto static scope link metric 4 \n");
     EXPECT_EQ(DeleteIpForwardEntry2(&r), NO_ERROR);
     EXPECT_EQ(DeleteIpForwardEntry2(&onLink), NO_ERROR);
     EXPECT_EQ(shOut("ip route show 10.50.0.0/16; ip route show 10.51.0.0/16"), "");

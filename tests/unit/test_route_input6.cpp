@@ -17,7 +17,8 @@ std::array<std::uint8_t, 16> v6(const char* text) {
 }
 
 Ipv6RouteInput read(const char* network, const char* mask, const char* hop) {
-    return readIpv6Route(QString::fromUtf8(network), QString::fromUtf8(mask), QString::fromUtf8(hop));
+    return readIpv6Route(QString::fromUtf8(network), QString::fromUtf8(mask),
+                         QString::fromUtf8(hop));
 }
 
 } // namespace
@@ -87,12 +88,14 @@ TEST(Ipv6RouteInput, HostBitsAlignedAndRecordBuilt) {
     const MIB_IPFORWARD_ROW2 r = ipv6RouteRecord(*in.route, 7, 20);
     EXPECT_EQ(r.DestinationPrefix.Prefix.si_family, AF_INET6);
     EXPECT_EQ(r.DestinationPrefix.PrefixLength, 64);
-    EXPECT_EQ(std::memcmp(&r.DestinationPrefix.Prefix.Ipv6.sin6_addr, v6("2001:db8:5::").data(), 16), 0);
+    EXPECT_EQ(
+        std::memcmp(&r.DestinationPrefix.Prefix.Ipv6.sin6_addr, v6("2001:db8:5::").data(), 16), 0);
     EXPECT_EQ(r.NextHop.si_family, AF_INET6);
     EXPECT_EQ(r.NextHop.Ipv6.sin6_scope_id, 7u); // link-local: through the chosen interface
     EXPECT_EQ(r.InterfaceIndex, 7u);
     EXPECT_EQ(r.Metric, 20u);
-    const MIB_IPFORWARD_ROW2 global = ipv6RouteRecord(*read("2001:db8:5::/64", "", "2001:db8:1::fe").route, 7, 1);
+    const MIB_IPFORWARD_ROW2 global =
+        ipv6RouteRecord(*read("2001:db8:5::/64", "", "2001:db8:1::fe").route, 7, 1);
     EXPECT_EQ(global.NextHop.Ipv6.sin6_scope_id, 0u);
     EXPECT_EQ(ipv6RouteRecord(*read("2001:db8:5::/64", "", "").route, 7, 1).NextHop.si_family, 0);
 
@@ -104,8 +107,8 @@ TEST(Ipv6RouteInput, HostBitsAlignedAndRecordBuilt) {
 }
 
 TEST(RouteTableChoiceTest, NamesNumbersAndRefusals) {
-    const std::vector<RouteTableChoice> offered =
-        tableChoices({{255, "local"}, {100, "vpn"}, {254, "main"}, {253, "default"}, {0, "unspec"}});
+    const std::vector<RouteTableChoice> offered = tableChoices(
+        {{255, "local"}, {100, "vpn"}, {254, "main"}, {253, "default"}, {0, "unspec"}});
     ASSERT_EQ(offered.size(), 3u); // main first, then by number; never local nor 0
     EXPECT_EQ(offered[0].id, 254u);
     EXPECT_EQ(offered[1].id, 100u);
@@ -158,7 +161,8 @@ TEST(WideDeletion, RecordsOfIpv6RowsAndOtherTables) {
     ASSERT_TRUE(t);
     EXPECT_EQ(t->table, 100u);
     EXPECT_EQ(t->record.NextHop.si_family, 0); // on the link
-    EXPECT_EQ(deletionFailureName(t100), "Couldn't DeleteIpForwardEntry2 (10.99.0.0/16 table 100.)");
+    EXPECT_EQ(deletionFailureName(t100),
+              "Couldn't DeleteIpForwardEntry2 (10.99.0.0/16 table 100.)");
     // A row from the store is never sent to the kernel.
     t100.storeOnly = true;
     EXPECT_FALSE(wideDeletionRecord(t100));
