@@ -525,6 +525,11 @@ QString deleteRouteQuestion(int selectedCount, const RouteRow& first) {
 
 MIB_IPFORWARDROW routeDeletionRecord(const RouteRow& row) {
     MIB_IPFORWARDROW record{};
+    // This record names an IPv4 route of the main table. For any other route it would name a
+    // different one (an IPv6 row reads as 0.0.0.0/0), so it names none: the platform refuses
+    // interface 0 and the deletion fails as it should.
+    if (row.ipv6() || (row.table != routeTableMerged && !isMainOrLocal(row.table)))
+        return record;
     record.dwForwardDest = htonl(row.destination);
     record.dwForwardMask = htonl(row.mask);
     record.dwForwardNextHop = htonl(row.nextHop);

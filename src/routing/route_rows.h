@@ -187,7 +187,8 @@ quint32 routeTextColour(const RouteRow& row); // as QRgb
 QString deleteRouteQuestion(int selectedCount, const RouteRow& first);
 
 // The record that deletes the route of a live row (network byte order). It names the row's
-// metric too: routes that differ only in metric are different routes.
+// metric too: routes that differ only in metric are different routes. IPv6 rows and rows of
+// other tables than main and local get a record the platform refuses (interface 0).
 MIB_IPFORWARDROW routeDeletionRecord(const RouteRow& row);
 
 // A stored name read back as a route: four fields, three dotted quads and a decimal metric.

@@ -90,6 +90,9 @@ TEST(KernelRouteRows, Ipv6TextsTagsAndIdentity) {
     EXPECT_EQ(activeDefaultRoute({def}), -1);
     EXPECT_FALSE(sameRoute(def, kernelRouteRow(kernel("::", 0, "fe80::2", 7))));
     EXPECT_FALSE(sameRoute(r, kernelRouteRow(kernel("2001:db8:99::", 48, "fe80::1", 7, 100, 50))));
+    // The IPv4 deletion record cannot name it: it names nothing rather than 0.0.0.0/0.
+    EXPECT_EQ(routeDeletionRecord(def).dwForwardIfIndex, 0u);
+    EXPECT_EQ(routeDeletionRecord(r).dwForwardIfIndex, 0u);
 }
 
 TEST(KernelRouteRows, Ipv4RowsOfOtherTablesReadAsTheForwardTables) {
@@ -108,6 +111,11 @@ TEST(KernelRouteRows, Ipv4RowsOfOtherTablesReadAsTheForwardTables) {
     EXPECT_EQ(def.tag, 3 | routeTagDefaultBit);
     const RouteRow host = kernelRouteRow(kernel("10.1.2.3", 32, "0.0.0.0", 7, 100));
     EXPECT_EQ(host.mask, 0xFFFFFFFFu);
+    // Deleting by an IPv4 record would take the main table's route of the same name.
+    EXPECT_EQ(routeDeletionRecord(r).dwForwardIfIndex, 0u);
+    const RouteRow main = kernelRouteRow(kernel("10.99.0.0", 16, "10.9.0.254", 7, 254, 0));
+    EXPECT_EQ(routeDeletionRecord(main).dwForwardIfIndex, 7u);
+    EXPECT_EQ(routeDeletionRecord(main).dwForwardDest, inet("10.99.0.0").Ipv4.sin_addr.s_addr);
 }
 
 TEST(KernelRouteRows, FamiliesTablesAndOrderFollowTheOptions) {
