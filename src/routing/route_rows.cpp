@@ -216,7 +216,8 @@ std::string persistentRouteName(const RouteRow& row) {
 }
 
 bool hasPersistentName(const RouteRow& row) {
-    return row.inactive() || row.nextHop != 0;
+    // Stored names are IPv4 routes of the main table.
+    return row.inactive() || (row.wide.family == 0 && row.nextHop != 0);
 }
 
 std::size_t RouteKeyHash::operator()(const RouteKey& k) const {
@@ -288,6 +289,19 @@ RouteRow kernelRouteRow(const CORVANE_ROUTE_ROW& route) {
         row.nextHopFamily = familyIpv6;
         std::memcpy(row.nextHop6.data(), &r.NextHop.Ipv6.sin6_addr, 16);
         row.nextHopZone = r.NextHop.Ipv6.sin6_scope_id;
+    }
+    // What the route changes read: every row of a kernel table is a "wide" one.
+    RouteRow::Wide& w = row.wide;
+    w.table = route.Table;
+    w.prefixLength = r.DestinationPrefix.PrefixLength;
+    w.nextHopFamily = row.nextHopFamily;
+    w.nextHop = row.nextHop6;
+    if (r.DestinationPrefix.Prefix.si_family == AF_INET6) {
+        w.family = AF_INET6;
+        std::memcpy(w.destination.data(), &r.DestinationPrefix.Prefix.Ipv6.sin6_addr, 16);
+    } else {
+        w.family = AF_INET;
+        std::memcpy(w.destination.data(), &r.DestinationPrefix.Prefix.Ipv4.sin_addr, 4);
     }
     if (r.DestinationPrefix.Prefix.si_family == AF_INET6) {
         row.family = familyIpv6;
@@ -512,7 +526,8 @@ bool sameRoute(const RouteRow& a, const RouteRow& b) {
            a.tag == b.tag && a.storeOnly == b.storeOnly && a.storedName == b.storedName &&
            a.family == b.family && a.table == b.table && a.prefixLength == b.prefixLength &&
            a.destination6 == b.destination6 && a.nextHopFamily == b.nextHopFamily &&
-           a.nextHop6 == b.nextHop6 && a.kernelType == b.kernelType && a.tos == b.tos;
+           a.nextHop6 == b.nextHop6 && a.kernelType == b.kernelType && a.tos == b.tos &&
+           a.wide == b.wide;
 }
 
 QString deleteRouteQuestion(int selectedCount, const RouteRow& first) {
