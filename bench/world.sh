@@ -101,13 +101,16 @@ check_count() {
 }
 
 # Compares the world with its counts; returns non-zero when anything is off. Sets
-# route_rows, the rows the Routes page must show (the main and local tables).
+# route_rows, the rows the Routes page must show (the main and local tables of both
+# families: "Show IPv6" is on in a fresh store).
 check_world() {
     world_wrong=0
-    local main local_ procs owners
+    local main local_ main6 local6 procs owners
     main=$(ip -4 route show table main | wc -l)
     local_=$(ip -4 route show table local | wc -l)
-    route_rows=$((main + local_))
+    main6=$(ip -6 route show table main | wc -l)
+    local6=$(ip -6 route show table local | wc -l)
+    route_rows=$((main + local_ + main6 + local6))
     echo "world:"
     check_count "interfaces" "$(ip -o link show | wc -l)" $((2 * pairs + 1))
     check_count "IPv4 addresses" "$(ip -4 -o addr show | wc -l)" $((2 * pairs + 1))

@@ -1,5 +1,6 @@
 #include "report/report_layout.h"
 
+#include "report/report_routes.h"
 #include "session/options.h"
 
 #include <QTime>
@@ -12,11 +13,8 @@ const QString nextBlockMark = QStringLiteral(">>>> Next Report Block <<<<");
 const QString interfaceHeader =
     QStringLiteral("Admin Status    IF Index  Address                 Type          Speed       "
                    "Oper Status     Description");
-const QString routeHeader = QStringLiteral(
-    "Destination Address Destination Mask    Next Hop            IF Index  Metric    Persistent");
 
 constexpr int interfaceWidths[] = {16, 10, 24, 14, 12, 16}; // then Description, unpadded
-constexpr int routeWidths[] = {20, 20, 20, 10, 10};         // then Persistent, unpadded
 
 // Appends one table row: padded cells, then the last one as it is.
 template <std::size_t N>
@@ -159,10 +157,8 @@ QString buildReportBlock(const ReportInput& in) {
     for (qsizetype r = 0; r < in.interfaces.rows; ++r)
         appendRow(out, in.interfaces, r, interfaceWidths);
 
-    appendSectionStart(out, routingTitle(in.ignoreLocalhost, in.ignoreBroadcasts));
-    appendLine(out, routeHeader);
-    for (qsizetype r = 0; r < in.routes.rows; ++r)
-        appendRow(out, in.routes, r, routeWidths);
+    appendRouteSection(out, in);
+    appendRuleSection(out, in);
 
     appendSectionStart(out, netstatTitle(in.establishedOnly));
     appendConnectionTable(out, in, false);
@@ -182,6 +178,7 @@ void setReportContext(ReportInput& input, const RuntimeOptions& options, bool xp
     input.ignoreBroadcasts = options.optIgnoreBroadcasts;
     input.establishedOnly = options.optEstablishedOnly;
     input.xpFamily = xpFamily;
+    input.allTables = options.optAllRoutingTables;
 }
 
 } // namespace corvane

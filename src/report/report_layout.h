@@ -14,6 +14,13 @@ namespace corvane {
 inline constexpr int reportRuleWidth = 100;
 inline constexpr int reportAddressWidth = 16; // the address columns' starting width
 
+// Cells the report reads by their page's column number.
+namespace reportcol {
+inline constexpr int routePersistent = 5;
+inline constexpr int routeTable = 7;
+inline constexpr int ruleAction = 3;
+} // namespace reportcol
+
 // A table as the report reads it: the rows in on-screen order, a cell by row and column.
 // A cell the row does not have is an empty text.
 struct ReportTable {
@@ -26,12 +33,14 @@ struct ReportInput {
     QString generatedAt;
     QStringList treeLines;   // already indented with tabs
     ReportTable interfaces;  // Admin Status, Index, Address, Type, Speed, Oper Status, Description
-    ReportTable routes;      // Destination, Mask, Next Hop, Index, Metric, Persistent
+    ReportTable routes;      // the Routes page's columns (fwcol), Table while allTables
+    ReportTable rules;       // the policy rules (rulecol), while allTables
     ReportTable connections; // Protocol ... via Interface, then Owner Process
     bool ignoreLocalhost = false;
     bool ignoreBroadcasts = false;
     bool establishedOnly = false;
     bool xpFamily = false;
+    bool allTables = false; // every routing table listed: the Table column and the rules
 };
 
 // The text followed by spaces up to width; a longer text is kept whole.

@@ -45,7 +45,8 @@ QString routeListNextHop(const std::vector<RouteRow>& rows, DWORD ifIndex) {
     QString anyRoute;
     QString defaultRoute;
     for (const RouteRow& r : rows) {
-        if (r.inactive() || r.ifIndex != ifIndex)
+        // The IPv4 dialogs propose IPv4 next hops only.
+        if (r.inactive() || r.ipv6() || r.ifIndex != ifIndex)
             continue;
         anyRoute = routeCellText(r, fwcol::NextHop);
         if (r.destination == 0)
@@ -65,7 +66,7 @@ QString nextHopProposal(const RouteInterface& face, const std::vector<RouteRow>&
 QString defaultGatewayText(const std::vector<RouteRow>& rows, DWORD ifIndex) {
     QString gateway = QStringLiteral("0.0.0.0");
     for (const RouteRow& r : rows)
-        if (!r.inactive() && r.ifIndex == ifIndex && r.destination == 0)
+        if (!r.inactive() && !r.ipv6() && r.ifIndex == ifIndex && r.destination == 0)
             gateway = routeCellText(r, fwcol::NextHop);
     return gateway;
 }

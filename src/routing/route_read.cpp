@@ -19,6 +19,52 @@ void sizeTo(std::vector<DWORD>& storage, std::size_t bytes) {
     storage.assign((bytes + sizeof(DWORD) - 1) / sizeof(DWORD), 0);
 }
 
+template <typename T> struct MibTable {
+    T* table = nullptr;
+    MibTable() = default;
+    MibTable(const MibTable&) = delete;
+    MibTable& operator=(const MibTable&) = delete;
+    ~MibTable() {
+        if (table)
+            iphlp().FreeMibTable(table);
+    }
+};
+
+// The kernel's routes of the families the filters need; the forward table has the rest.
+void addKernelRoutes(RouteTableRead& out, RouteFilters filters) {
+    IpHelper& h = iphlp();
+    if ((!filters.showIpv6 && !filters.allTables) || !h.CorvaneGetRouteTable || !h.FreeMibTable)
+        return;
+    const ADDRESS_FAMILY family = !filters.allTables ? AF_INET6
+                                  : filters.showIpv6 ? AF_UNSPEC
+                                                     : AF_INET;
+    MibTable<CORVANE_ROUTE_TABLE> routes;
+    const DWORD rc = h.CorvaneGetRouteTable(family, CORVANE_ALL_TABLES, &routes.table);
+    if (rc != NO_ERROR || !routes.table) {
+        ReportFailure(QStringLiteral("GetRouteTable"), rc != NO_ERROR ? rc : ERROR_GEN_FAILURE);
+        return;
+    }
+    const CORVANE_ROUTE_ROW* rows = routes.table->Table;
+    const std::size_t count = routes.table->NumEntries;
+    if (filters.allTables)
+        assignForwardTables(out.fill.rows, rows, count);
+    appendKernelRows(rows, count, filters, out.fill.rows);
+}
+
+void addRules(RouteTableRead& out, RouteFilters filters) {
+    IpHelper& h = iphlp();
+    out.tableNames.load(h);
+    if (!h.CorvaneGetRuleTable || !h.FreeMibTable)
+        return;
+    MibTable<CORVANE_RULE_TABLE> rules;
+    const DWORD rc = h.CorvaneGetRuleTable(filters.showIpv6 ? AF_UNSPEC : AF_INET, &rules.table);
+    if (rc != NO_ERROR || !rules.table) {
+        ReportFailure(QStringLiteral("GetRuleTable"), rc != NO_ERROR ? rc : ERROR_GEN_FAILURE);
+        return;
+    }
+    out.rules = makeRuleRows(rules.table->Table, rules.table->NumEntries, out.tableNames);
+}
+
 } // namespace
 
 DWORD readForwardTable(std::vector<DWORD>& storage, ULONG& size) {
@@ -61,6 +107,9 @@ RouteTableRead readRouteTable(RouteFilters filters) {
     }
     const auto& table = *reinterpret_cast<const MIB_IPFORWARDTABLE*>(storage.data());
     out.fill = makeRouteRows(table, size, filters);
+    addKernelRoutes(out, filters);
+    if (filters.allTables)
+        addRules(out, filters);
     markPersistent(out.fill.rows, out.names);
     out.activeDefault = activeDefaultRoute(out.fill.rows);
     out.ok = true;

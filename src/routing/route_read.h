@@ -2,7 +2,9 @@
 // marks of the store.
 #pragma once
 
+#include "platform/routetables.h"
 #include "routing/route_rows.h"
+#include "routing/rule_rows.h"
 
 #include <vector>
 
@@ -19,10 +21,16 @@ struct RouteTableRead {
     RouteFill fill;         // marked persistent
     int activeDefault = -1; // in fill.rows
     PersistentNames names;  // the store as read for this fill
+    // With all tables: the tables' names and the policy rules.
+    RouteTableNames tableNames;
+    std::vector<RuleRow> rules;
 };
 
 // The store is read once per fill and looked up by hash, whatever the number of rows. What
-// the store noticed is reported before a failure of the table.
+// the store noticed is reported before a failure of the table. IPv6 and the other tables
+// (as the filters ask) follow the forward table's IPv4 rows, from one dump of the kernel's
+// tables; an older library without that entry point gives IPv4 alone, as the forward table
+// has it.
 RouteTableRead readRouteTable(RouteFilters filters);
 
 // Rows for the stored names that match no row, in store order: the inactive persistent

@@ -9,6 +9,9 @@
 #include <algorithm>
 #include <arpa/inet.h>
 #include <cctype>
+#include <cstring>
+#include <tuple>
+#include <unordered_map>
 
 namespace corvane {
 namespace {
@@ -32,8 +35,69 @@ std::uint32_t classfulMask(std::uint32_t address) {
 }
 
 bool isDefault(const RouteRow& row) {
-    return !row.inactive() && row.destination == 0 && row.mask == 0;
+    return !row.inactive() && !row.ipv6() && row.destination == 0 && row.mask == 0;
 }
+
+QString address6Text(const std::array<std::uint8_t, 16>& address) {
+    char buf[INET6_ADDRSTRLEN] = "";
+    ::inet_ntop(AF_INET6, address.data(), buf, sizeof buf);
+    return QString::fromLatin1(buf);
+}
+
+QString nextHopText(const RouteRow& row) {
+    if (row.nextHopFamily == familyIpv4) {
+        std::uint32_t v4 = 0;
+        std::memcpy(&v4, row.nextHop6.data(), sizeof v4);
+        return quadText(ntohl(v4));
+    }
+    return address6Text(row.nextHop6); // "::" on-link
+}
+
+bool isMainOrLocal(std::uint32_t table) {
+    return table == CORVANE_TABLE_MAIN || table == CORVANE_TABLE_LOCAL;
+}
+
+// Where a row stands after the forward table's IPv4 rows: the IPv4 rows of other tables,
+// then the IPv6 rows, each family's main and local rows before other tables'.
+std::tuple<int, std::uint32_t> groupOf(const RouteRow& row) {
+    return {row.ipv6() ? 1 : 0, isMainOrLocal(row.table) ? 0 : row.table};
+}
+
+// As the forward table sorts its rows: destination, mask, metric, next hop, interface.
+bool kernelRowBefore(const RouteRow& a, const RouteRow& b) {
+    const auto ga = groupOf(a), gb = groupOf(b);
+    if (ga != gb)
+        return ga < gb;
+    if (a.ipv6()) {
+        if (const int c = std::memcmp(a.destination6.data(), b.destination6.data(), 16); c != 0)
+            return c < 0;
+        if (a.prefixLength != b.prefixLength)
+            return a.prefixLength < b.prefixLength;
+        if (a.metric != b.metric)
+            return a.metric < b.metric;
+        if (const int c = std::memcmp(a.nextHop6.data(), b.nextHop6.data(), 16); c != 0)
+            return c < 0;
+        return a.ifIndex < b.ifIndex;
+    }
+    return std::tie(a.destination, a.mask, a.metric, a.nextHop, a.ifIndex) <
+           std::tie(b.destination, b.mask, b.metric, b.nextHop, b.ifIndex);
+}
+
+std::uint32_t maskOf(std::uint8_t prefixLength) {
+    return prefixLength == 0 ? 0 : 0xFFFFFFFFU << (32 - std::min<unsigned>(prefixLength, 32));
+}
+
+struct ForwardKey {
+    std::uint32_t destination, mask, ifIndex, metric;
+    bool operator==(const ForwardKey&) const = default;
+};
+struct ForwardKeyHash {
+    std::size_t operator()(const ForwardKey& k) const {
+        const std::uint64_t a = (std::uint64_t{k.destination} << 32) | k.mask;
+        const std::uint64_t b = (std::uint64_t{k.ifIndex} << 32) | k.metric;
+        return std::hash<std::uint64_t>{}(a * 0x9E3779B97F4A7C15ULL ^ b);
+    }
+};
 
 RouteKey keyOf(const RouteRow& row) {
     return {row.destination, row.mask, row.nextHop, row.metric};
@@ -110,6 +174,18 @@ QString routeCellText(const RouteRow& row, int column) {
             return {};
         }
     }
+    if (row.ipv6()) {
+        switch (column) {
+        case fwcol::Destination:
+            return address6Text(row.destination6);
+        case fwcol::Mask:
+            return QStringLiteral("/%1").arg(row.prefixLength);
+        case fwcol::NextHop:
+            return nextHopText(row);
+        default:
+            break; // the rest as for IPv4
+        }
+    }
     switch (column) {
     case fwcol::Destination:
         return quadText(row.destination);
@@ -125,6 +201,8 @@ QString routeCellText(const RouteRow& row, int column) {
         return row.persistent ? QStringLiteral("yes") : QString();
     case fwcol::Protocol:
         return protocolName(row.protocol);
+    case fwcol::Table:
+        return row.table == routeTableMerged ? QString() : QString::number(row.table);
     default:
         return {};
     }
@@ -190,6 +268,162 @@ RouteFill makeRouteRows(const MIB_IPFORWARDTABLE& table, std::size_t bufferSize,
     return fill;
 }
 
+RouteRow kernelRouteRow(const CORVANE_ROUTE_ROW& route) {
+    const MIB_IPFORWARD_ROW2& r = route.Route;
+    RouteRow row;
+    row.ifIndex = r.InterfaceIndex;
+    row.metric = r.Metric;
+    row.protocol = r.Protocol;
+    row.table = route.Table;
+    row.kernelType = route.Type;
+    row.kernelProtocol = route.KernelProtocol;
+    row.tos = route.Tos;
+    row.scope = route.Scope;
+    row.prefixLength = r.DestinationPrefix.PrefixLength;
+    row.nextHopFamily = 0;
+    if (r.NextHop.si_family == AF_INET && r.NextHop.Ipv4.sin_addr.s_addr != 0) {
+        row.nextHopFamily = familyIpv4;
+        std::memcpy(row.nextHop6.data(), &r.NextHop.Ipv4.sin_addr, 4);
+    } else if (r.NextHop.si_family == AF_INET6 &&
+               !IN6_IS_ADDR_UNSPECIFIED(&r.NextHop.Ipv6.sin6_addr)) {
+        row.nextHopFamily = familyIpv6;
+        std::memcpy(row.nextHop6.data(), &r.NextHop.Ipv6.sin6_addr, 16);
+        row.nextHopZone = r.NextHop.Ipv6.sin6_scope_id;
+    }
+    // What the route changes read: every row of a kernel table is a "wide" one.
+    RouteRow::Wide& w = row.wide;
+    w.table = route.Table;
+    w.prefixLength = r.DestinationPrefix.PrefixLength;
+    w.nextHopFamily = row.nextHopFamily;
+    w.nextHop = row.nextHop6;
+    if (r.DestinationPrefix.Prefix.si_family == AF_INET6) {
+        w.family = AF_INET6;
+        std::memcpy(w.destination.data(), &r.DestinationPrefix.Prefix.Ipv6.sin6_addr, 16);
+    } else {
+        w.family = AF_INET;
+        std::memcpy(w.destination.data(), &r.DestinationPrefix.Prefix.Ipv4.sin_addr, 4);
+    }
+    if (r.DestinationPrefix.Prefix.si_family == AF_INET6) {
+        row.family = familyIpv6;
+        row.prefixLength = std::min<std::uint8_t>(row.prefixLength, 128);
+        std::memcpy(row.destination6.data(), &r.DestinationPrefix.Prefix.Ipv6.sin6_addr, 16);
+        const bool isDefaultRoute = row.prefixLength == 0;
+        row.tag = routeTag(isDefaultRoute ? 0 : 1, 0, row.protocol);
+        return row;
+    }
+    row.destination = ntohl(r.DestinationPrefix.Prefix.Ipv4.sin_addr.s_addr);
+    row.mask = maskOf(row.prefixLength);
+    // As the forward table shows it: an IPv6 gateway is no IPv4 next hop.
+    if (row.nextHopFamily == familyIpv4)
+        row.nextHop = ntohl(r.NextHop.Ipv4.sin_addr.s_addr);
+    row.type =
+        row.nextHopFamily == familyIpv4 ? MIB_IPROUTE_TYPE_INDIRECT : MIB_IPROUTE_TYPE_DIRECT;
+    row.tag = routeTag(row.destination, row.mask, row.protocol);
+    return row;
+}
+
+bool filteredOut(const RouteRow& row, RouteFilters filters) {
+    if (filters.ignoreLocalhost) {
+        if (row.ifIndex == 1)
+            return true;
+        if (row.ipv6() && row.prefixLength == 128 &&
+            IN6_IS_ADDR_LOOPBACK(reinterpret_cast<const in6_addr*>(row.destination6.data())))
+            return true;
+    }
+    if (filters.ignoreBroadcasts) {
+        if (!row.ipv6())
+            return isBroadcastRoute(row.destination);
+        return row.destination6[0] == 0xFF || row.kernelType == CORVANE_ROUTE_MULTICAST ||
+               row.kernelType == CORVANE_ROUTE_ANYCAST;
+    }
+    return false;
+}
+
+void appendKernelRows(const CORVANE_ROUTE_ROW* routes, std::size_t count, RouteFilters filters,
+                      std::vector<RouteRow>& rows) {
+    if (!routes || (!filters.showIpv6 && !filters.allTables))
+        return;
+    const std::size_t start = rows.size();
+    for (std::size_t i = 0; i < count; ++i) {
+        const CORVANE_ROUTE_ROW& r = routes[i];
+        const ADDRESS_FAMILY family = r.Route.DestinationPrefix.Prefix.si_family;
+        if (family == AF_INET) {
+            // The forward table lists these already.
+            if (!filters.allTables || isMainOrLocal(r.Table))
+                continue;
+        } else if (family == AF_INET6) {
+            if (!filters.showIpv6 || (!filters.allTables && !isMainOrLocal(r.Table)))
+                continue;
+        } else {
+            continue;
+        }
+        RouteRow row = kernelRouteRow(r);
+        if (!filteredOut(row, filters))
+            rows.push_back(std::move(row));
+    }
+    std::stable_sort(rows.begin() + static_cast<std::ptrdiff_t>(start), rows.end(),
+                     kernelRowBefore);
+}
+
+void assignForwardTables(std::vector<RouteRow>& rows, const CORVANE_ROUTE_ROW* routes,
+                         std::size_t count) {
+    if (!routes)
+        return;
+    std::unordered_map<ForwardKey, std::uint32_t, ForwardKeyHash> tableOf;
+    tableOf.reserve(rows.size());
+    for (std::size_t i = 0; i < count; ++i) {
+        const CORVANE_ROUTE_ROW& r = routes[i];
+        if (r.Route.DestinationPrefix.Prefix.si_family != AF_INET || !isMainOrLocal(r.Table))
+            continue;
+        const ForwardKey key{ntohl(r.Route.DestinationPrefix.Prefix.Ipv4.sin_addr.s_addr),
+                             maskOf(r.Route.DestinationPrefix.PrefixLength), r.Route.InterfaceIndex,
+                             r.Route.Metric};
+        const auto [it, added] = tableOf.emplace(key, r.Table);
+        if (!added && it->second != r.Table)
+            it->second = routeTableMerged; // in both: no telling which
+    }
+    for (RouteRow& row : rows) {
+        if (row.inactive() || row.ipv6() || row.table != routeTableMerged)
+            continue;
+        const auto it = tableOf.find({row.destination, row.mask, row.ifIndex, row.metric});
+        if (it != tableOf.end())
+            row.table = it->second;
+    }
+}
+
+MIB_IPFORWARD_ROW2 routeRecord2(const RouteRow& row) {
+    MIB_IPFORWARD_ROW2 r{};
+    r.InterfaceIndex = row.ifIndex;
+    r.InterfaceLuid.Info.NetLuidIndex = row.ifIndex & 0xFFFFFFU;
+    r.Metric = row.metric;
+    r.Protocol = row.protocol;
+    r.DestinationPrefix.PrefixLength = row.prefixLength;
+    if (row.ipv6()) {
+        r.DestinationPrefix.Prefix.Ipv6.sin6_family = AF_INET6;
+        std::memcpy(&r.DestinationPrefix.Prefix.Ipv6.sin6_addr, row.destination6.data(), 16);
+    } else {
+        r.DestinationPrefix.Prefix.Ipv4.sin_family = AF_INET;
+        r.DestinationPrefix.Prefix.Ipv4.sin_addr.s_addr = htonl(row.destination);
+        // A row of the forward table has its mask, not a length.
+        if (row.table == routeTableMerged)
+            r.DestinationPrefix.PrefixLength = static_cast<UINT8>(__builtin_popcount(row.mask));
+    }
+    if (row.nextHopFamily == familyIpv6) {
+        r.NextHop.Ipv6.sin6_family = AF_INET6;
+        std::memcpy(&r.NextHop.Ipv6.sin6_addr, row.nextHop6.data(), 16);
+        r.NextHop.Ipv6.sin6_scope_id = row.nextHopZone;
+    } else if (row.nextHopFamily == familyIpv4) {
+        r.NextHop.Ipv4.sin_family = AF_INET;
+        std::memcpy(&r.NextHop.Ipv4.sin_addr, row.nextHop6.data(), 4);
+    } else if (row.ipv6()) {
+        r.NextHop.Ipv6.sin6_family = AF_INET6;
+    } else {
+        r.NextHop.Ipv4.sin_family = AF_INET;
+        r.NextHop.Ipv4.sin_addr.s_addr = htonl(row.nextHop);
+    }
+    return r;
+}
+
 int activeDefaultRoute(const std::vector<RouteRow>& rows) {
     int best = -1;
     std::int32_t bestMetric = 0;
@@ -228,9 +462,12 @@ bool PersistentNames::contains(const RouteRow& row) const {
 }
 
 void markPersistent(std::vector<RouteRow>& rows, const PersistentNames& names) {
+    // The store's names are IPv4 routes of the main table.
     for (RouteRow& row : rows)
         if (!row.inactive())
-            row.persistent = names.contains(row);
+            row.persistent = !row.ipv6() &&
+                             (row.table == routeTableMerged || isMainOrLocal(row.table)) &&
+                             names.contains(row);
 }
 
 std::vector<RouteRow> inactivePersistentRows(const std::vector<RouteRow>& rows,
@@ -287,6 +524,9 @@ bool sameRoute(const RouteRow& a, const RouteRow& b) {
     return a.destination == b.destination && a.mask == b.mask && a.nextHop == b.nextHop &&
            a.ifIndex == b.ifIndex && a.metric == b.metric && a.protocol == b.protocol &&
            a.tag == b.tag && a.storeOnly == b.storeOnly && a.storedName == b.storedName &&
+           a.family == b.family && a.table == b.table && a.prefixLength == b.prefixLength &&
+           a.destination6 == b.destination6 && a.nextHopFamily == b.nextHopFamily &&
+           a.nextHop6 == b.nextHop6 && a.kernelType == b.kernelType && a.tos == b.tos &&
            a.wide == b.wide;
 }
 
@@ -300,6 +540,11 @@ QString deleteRouteQuestion(int selectedCount, const RouteRow& first) {
 
 MIB_IPFORWARDROW routeDeletionRecord(const RouteRow& row) {
     MIB_IPFORWARDROW record{};
+    // This record names an IPv4 route of the main table. For any other route it would name a
+    // different one (an IPv6 row reads as 0.0.0.0/0), so it names none: the platform refuses
+    // interface 0 and the deletion fails as it should.
+    if (row.ipv6() || (row.table != routeTableMerged && !isMainOrLocal(row.table)))
+        return record;
     record.dwForwardDest = htonl(row.destination);
     record.dwForwardMask = htonl(row.mask);
     record.dwForwardNextHop = htonl(row.nextHop);

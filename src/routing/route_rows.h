@@ -27,6 +27,9 @@ inline constexpr int Metric = 4;
 inline constexpr int Persistent = 5;
 inline constexpr int Protocol = 6;
 inline constexpr int Count = 7;
+// Shown only while every routing table is listed; after the others, so their positions hold.
+inline constexpr int Table = 7;
+inline constexpr int CountWithTable = 8;
 } // namespace fwcol
 
 inline constexpr int routeTagLocal = 2;
@@ -35,8 +38,16 @@ inline constexpr int routeTagInactive = 0x100;
 // Room for the row count and one row: the first buffer tried.
 inline constexpr ULONG oneRowFwTableSize = sizeof(MIB_IPFORWARDTABLE);
 
+// Table number of rows the forward table gave: it merges the main and the local table.
+inline constexpr std::uint32_t routeTableMerged = 0;
+inline constexpr std::uint8_t familyIpv4 = 2;  // AF_INET
+inline constexpr std::uint8_t familyIpv6 = 10; // AF_INET6
+
 // One row of the list. Live rows keep the platform's numbers (host order) and are formatted
 // when shown; a row that exists only in the store keeps the texts of its name.
+// An IPv6 row (family familyIpv6) leaves the IPv4 numbers 0 and keeps its route in the
+// fields below them; rows read from a routing table of the kernel also keep that table and
+// the kernel's own description of the route, so a change can name exactly this route.
 struct RouteRow {
     std::uint32_t destination = 0;
     std::uint32_t mask = 0;
@@ -64,7 +75,22 @@ struct RouteRow {
         bool operator==(const Wide&) const = default;
     } wide;
 
+    std::uint8_t family = familyIpv4;
+    std::uint8_t prefixLength = 0;  // IPv6: of destination6
+    std::uint8_t nextHopFamily = 0; // of nextHop6: 0 on-link, else the gateway's family
+    std::uint8_t kernelType = 0;    // CORVANE_ROUTE_*; 0 for rows of the forward table
+    std::uint8_t kernelProtocol = 0;
+    std::uint8_t tos = 0;
+    std::uint8_t scope = 0;
+    std::uint32_t table = routeTableMerged;      // the kernel's number
+    std::uint32_t nextHopZone = 0;               // a link-local gateway's interface
+    std::array<std::uint8_t, 16> destination6{}; // network order
+    // The gateway as the kernel gave it, of either family (network order): an IPv4 row whose
+    // gateway is IPv6 shows next hop 0.0.0.0 but keeps the gateway here.
+    std::array<std::uint8_t, 16> nextHop6{};
+
     bool inactive() const { return storeOnly; }
+    bool ipv6() const { return family == familyIpv6; }
 };
 
 // Whether two rows stand for the same route (or the same stored name); the Persistent column,
@@ -75,6 +101,7 @@ QString protocolName(DWORD protocol);
 int routeTag(std::uint32_t destination, std::uint32_t mask, DWORD protocol);
 // The destination is the last address of its classful network, or the limited broadcast.
 bool isBroadcastRoute(std::uint32_t destination);
+// IPv6 rows: the prefix address, "/" and its length as the mask, the gateway ("::" on-link).
 QString routeCellText(const RouteRow& row, int column);
 // Destination, mask, next hop and metric texts joined by ","; for a row from the store, the
 // name it is stored under, however malformed.
@@ -88,12 +115,37 @@ bool hasPersistentName(const RouteRow& row);
 struct RouteFilters {
     bool ignoreLocalhost = false;
     bool ignoreBroadcasts = false;
+    bool showIpv6 = false;
+    bool allTables = false;
 };
 
 struct RouteFill {
     std::vector<RouteRow> rows;
     bool delListEnabled = false; // some row may be deleted by list
 };
+
+// A routing table's row of the kernel as a list row, table and kernel fields included.
+RouteRow kernelRouteRow(const CORVANE_ROUTE_ROW& route);
+// Whether the filters hide a row made by kernelRouteRow. Localhost: the loopback interface
+// (index 1, as for the forward table's rows) and ::1. Broadcasts: for IPv4 the classful
+// rule of the forward table's rows, for IPv6, which has none, what stands in for them:
+// multicast and anycast routes.
+bool filteredOut(const RouteRow& row, RouteFilters filters);
+// Rows of the kernel's routing tables that the fill adds after the forward table's IPv4
+// rows: with allTables the IPv4 rows of every other table, with showIpv6 the IPv6 rows of
+// the main and local table (of every table with allTables). Rows already listed from the
+// forward table (IPv4 main and local) are left out. Entries beyond count are never read.
+// The main and local rows come first, merged and sorted as the forward table sorts, then
+// each other table in the order of its number.
+void appendKernelRows(const CORVANE_ROUTE_ROW* routes, std::size_t count, RouteFilters filters,
+                      std::vector<RouteRow>& rows);
+// Gives the forward table's IPv4 rows the table the kernel holds them in (main or local),
+// matched by destination, mask, interface and metric; a row the tables do not hold, or
+// hold in both, stays merged.
+void assignForwardTables(std::vector<RouteRow>& rows, const CORVANE_ROUTE_ROW* routes,
+                         std::size_t count);
+// The identifying fields of the route of a row from the kernel's tables.
+MIB_IPFORWARD_ROW2 routeRecord2(const RouteRow& row);
 
 // The rows of a table the platform filled into a buffer of bufferSize bytes, in table order.
 // Entries beyond the buffer are never read, whatever dwNumEntries claims.
@@ -146,7 +198,8 @@ quint32 routeTextColour(const RouteRow& row); // as QRgb
 QString deleteRouteQuestion(int selectedCount, const RouteRow& first);
 
 // The record that deletes the route of a live row (network byte order). It names the row's
-// metric too: routes that differ only in metric are different routes.
+// metric too: routes that differ only in metric are different routes. IPv6 rows and rows of
+// other tables than main and local get a record the platform refuses (interface 0).
 MIB_IPFORWARDROW routeDeletionRecord(const RouteRow& row);
 
 // A stored name read back as a route: four fields, three dotted quads and a decimal metric.

@@ -8,8 +8,9 @@
 namespace corvane {
 
 RouteModel::RouteModel(QObject* parent) : QAbstractTableModel(parent) {
-    for (int i = 0; i < fwcol::Count; ++i)
+    for (int i = 0; i < fwcol::CountWithTable; ++i)
         captions_.append(QString());
+    captions_[fwcol::Table] = QStringLiteral("Table");
 }
 
 int RouteModel::rowCount(const QModelIndex& parent) const {
@@ -17,7 +18,27 @@ int RouteModel::rowCount(const QModelIndex& parent) const {
 }
 
 int RouteModel::columnCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : fwcol::Count;
+    return parent.isValid() ? 0 : tables_ ? fwcol::CountWithTable : fwcol::Count;
+}
+
+QString RouteModel::cellText(int r, int column) const {
+    const RouteRow& at = row(r);
+    if (column == fwcol::Table)
+        return tables_ ? routeTableText(at, names_) : QString();
+    return routeCellText(at, column);
+}
+
+void RouteModel::setTables(bool shown, RouteTableNames names) {
+    if (shown == tables_) {
+        names_ = std::move(names);
+        if (tables_ && !rows_.empty())
+            emit dataChanged(index(0, fwcol::Table), index(rowCount() - 1, fwcol::Table));
+        return;
+    }
+    beginResetModel();
+    tables_ = shown;
+    names_ = std::move(names);
+    endResetModel();
 }
 
 QVariant RouteModel::data(const QModelIndex& index, int role) const {
@@ -26,7 +47,7 @@ QVariant RouteModel::data(const QModelIndex& index, int role) const {
     const RouteRow& r = row(index.row());
     switch (role) {
     case Qt::DisplayRole:
-        return routeCellText(r, index.column());
+        return cellText(index.row(), index.column());
     case routeTagRole:
         return r.tag;
     case Qt::ForegroundRole:
@@ -114,7 +135,7 @@ void RouteModel::setPersistent(const PersistentNames& names) {
 void RouteModel::setActiveDefault(int index) {
     activeDefault_ = index;
     if (!rows_.empty())
-        emit dataChanged(this->index(0, 0), this->index(rowCount() - 1, fwcol::Count - 1));
+        emit dataChanged(this->index(0, 0), this->index(rowCount() - 1, columnCount() - 1));
 }
 
 void RouteModel::append(std::vector<RouteRow> rows) {
@@ -124,6 +145,48 @@ void RouteModel::append(std::vector<RouteRow> rows) {
     for (RouteRow& r : rows)
         rows_.push_back(std::move(r));
     endInsertRows();
+}
+
+RuleModel::RuleModel(QObject* parent) : QAbstractTableModel(parent) {
+    for (int i = 0; i < rulecol::Count; ++i)
+        captions_.append(QString());
+}
+
+int RuleModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : static_cast<int>(rows_.size());
+}
+
+int RuleModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : rulecol::Count;
+}
+
+QVariant RuleModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid() || index.row() >= rowCount() || role != Qt::DisplayRole)
+        return {};
+    return ruleCellText(rows_[static_cast<std::size_t>(index.row())], index.column());
+}
+
+QVariant RuleModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (orientation == Qt::Horizontal && role == Qt::DisplayRole && section >= 0 &&
+        section < captions_.size())
+        return captions_.at(section);
+    return QAbstractTableModel::headerData(section, orientation, role);
+}
+
+bool RuleModel::setHeaderData(int section, Qt::Orientation orientation, const QVariant& value,
+                              int role) {
+    if (orientation != Qt::Horizontal || section < 0 || section >= captions_.size() ||
+        (role != Qt::DisplayRole && role != Qt::EditRole))
+        return false;
+    captions_[section] = value.toString();
+    emit headerDataChanged(orientation, section, section);
+    return true;
+}
+
+void RuleModel::reset(std::vector<RuleRow> rows) {
+    beginResetModel();
+    rows_ = std::move(rows);
+    endResetModel();
 }
 
 } // namespace corvane

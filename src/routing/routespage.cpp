@@ -28,8 +28,11 @@
 #include <QEvent>
 #include <QItemSelectionModel>
 #include <QKeyEvent>
+#include <QLabel>
+#include <QLayout>
 #include <QLineEdit>
 #include <QMenu>
+#include <QSplitter>
 #include <QTableView>
 #include <algorithm>
 #include <arpa/inet.h>
@@ -78,11 +81,17 @@ RoutesPage::RoutesPage(const PageContext& context, QWidget* parent)
                "Specifies whether the local host interface will be shown", -1, nullptr, 0, true},
               {"IgnoreBroadcasts1", nullptr, "Ignore Broadcasts",
                "Specifies whether broadcast routes will be shown", -1, nullptr, 0, true},
+              {"AllRoutingTables1", nullptr, "Show all routing tables",
+               "Specifies whether the routes of every routing table and the policy rules will "
+               "be shown",
+               -1, nullptr, 0, true},
               menuSeparator,
               {"Refresh4", &ActionList::acRefresh}});
     attachContextMenu(lvFwTable, pmRouteMenu);
     bindRuntimeToggle(pmRouteMenu, "IgnoreLocalhost1", &RuntimeOptions::optIgnoreLocalhost);
     bindRuntimeToggle(pmRouteMenu, "IgnoreBroadcasts1", &RuntimeOptions::optIgnoreBroadcasts);
+    bindRuntimeToggle(pmRouteMenu, "AllRoutingTables1", &RuntimeOptions::optAllRoutingTables);
+    makeRulesView();
 
     connect(lvFwTable->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &RoutesPage::lvFwTableSelectItem);
@@ -105,6 +114,31 @@ RoutesPage::~RoutesPage() {
     frmIP = nullptr;
     frmAddRouteList = nullptr;
     frmDelRouteList = nullptr;
+}
+
+// The rules decide which table a packet meets, so they stand right below the routes they
+// choose among, where both are seen at once; they are shown only with the tables they name.
+void RoutesPage::makeRulesView() {
+    auto* splitter = new QSplitter(Qt::Vertical, this);
+    splitter->setObjectName(QStringLiteral("splRoutes"));
+    splitter->setChildrenCollapsible(false);
+    layout()->replaceWidget(lvFwTable, splitter);
+    splitter->addWidget(lvFwTable);
+    rulesPanel = new QWidget(splitter);
+    rulesPanel->setObjectName(QStringLiteral("pnlRules"));
+    lvRulesModel = new RuleModel(this);
+    lvRules = makeListView(rulesPanel, "lvRules", lvRulesModel,
+                           {{"Priority", 65, "000000"},
+                            {"Family", 50, "IPv6"},
+                            {"Selectors", 330, ""},
+                            {"Action", 150, "lookup 100"}});
+    auto* caption = new QLabel(QStringLiteral("Policy Rules"), rulesPanel);
+    caption->setObjectName(QStringLiteral("lblRules"));
+    static_cast<QBoxLayout*>(rulesPanel->layout())->insertWidget(0, caption);
+    splitter->addWidget(rulesPanel);
+    splitter->setStretchFactor(0, 3);
+    splitter->setStretchFactor(1, 1);
+    rulesPanel->hide();
 }
 
 // lvFwTableKeyDown: the Delete key deletes whatever the action's state.
@@ -136,7 +170,19 @@ int RoutesPage::routeCount() const {
 }
 
 QString RoutesPage::routeText(int row, int column) const {
-    return routeCellText(lvFwTableModel->row(row), column);
+    return lvFwTableModel->cellText(row, column);
+}
+
+bool RoutesPage::allTablesShown() const {
+    return lvFwTableModel->tablesShown();
+}
+
+int RoutesPage::ruleCount() const {
+    return lvRulesModel->rowCount();
+}
+
+QString RoutesPage::ruleText(int row, int column) const {
+    return ruleCellText(lvRulesModel->rows()[static_cast<std::size_t>(row)], column);
 }
 
 void RoutesPage::FillRouteTable() {
@@ -147,14 +193,30 @@ void RoutesPage::FillRouteTable() {
     emit captionChanged(caption);
 
     RouteModel& model = *lvFwTableModel;
-    RouteTableRead read = readRouteTable({o.optIgnoreLocalhost, o.optIgnoreBroadcasts});
+    RouteTableRead read = readRouteTable(
+        {o.optIgnoreLocalhost, o.optIgnoreBroadcasts, o.optShowIpv6, o.optAllRoutingTables});
     if (!read.ok) {
         model.setActiveDefault(activeDefaultRoute(model.rows()));
         model.setPersistent(read.names);
         return;
     }
     lvFwTable->clearSelection();
+    const bool wasShown = model.tablesShown();
+    model.setTables(o.optAllRoutingTables, std::move(read.tableNames));
+    if (o.optAllRoutingTables && !wasShown)
+        lvFwTable->setColumnWidth(fwcol::Table, lvFwTable->columnWidth(fwcol::Metric) * 2);
     model.reset(std::move(read.fill.rows), read.activeDefault);
+    // IPv6 rows come last; their addresses need wider columns than dotted quads, once.
+    if (!widened6_ && model.rowCount() > 0 && model.row(model.rowCount() - 1).ipv6()) {
+        widened6_ = true;
+        const int wide = lvFwTable->fontMetrics().horizontalAdvance(
+                             QStringLiteral("2001:db8:ffff:ffff:ffff:ffff:ffff")) +
+                         12;
+        for (const int column : {fwcol::Destination, fwcol::NextHop})
+            lvFwTable->setColumnWidth(column, std::max(lvFwTable->columnWidth(column), wide));
+    }
+    lvRulesModel->reset(std::move(read.rules));
+    rulesPanel->setVisible(o.optAllRoutingTables);
     actions_.acDeleteRoute->setEnabled(false);
     actions_.acDelList->setEnabled(read.fill.delListEnabled);
 }
@@ -523,7 +585,7 @@ void RoutesPage::acDelListExecute() {
             while (j + 1 < named.size() && named[j + 1] == named[j] + 1)
                 ++j;
             matches.select(lvFwTableModel->index(named[i], 0),
-                           lvFwTableModel->index(named[j], fwcol::Count - 1));
+                           lvFwTableModel->index(named[j], lvFwTableModel->columnCount() - 1));
             i = j + 1;
         }
         if (!matches.isEmpty()) {

@@ -23,6 +23,9 @@ public:
 
     QTableView* lvFwTable = nullptr;
     QMenu* pmRouteMenu = nullptr;
+    // The policy rules below the routes, shown while every routing table is listed.
+    QWidget* rulesPanel = nullptr;
+    QTableView* lvRules = nullptr;
 
     void FillRouteTable();
     void MergeInactivePersistentRoutes();
@@ -43,7 +46,12 @@ public:
 
     // The listed routes' texts in on-screen order.
     int routeCount() const;
+    // Column fwcol::Table has text only while every table is listed.
     QString routeText(int row, int column) const;
+    bool allTablesShown() const;
+    // The listed policy rules (rulecol columns); none unless every table is listed.
+    int ruleCount() const;
+    QString ruleText(int row, int column) const;
 
 signals:
     // "Routes", or "Routes (filtered)" while a filter hides rows.
@@ -60,6 +68,9 @@ private:
     friend struct PageProbe; // the tests' way to the model
 
     RouteModel* lvFwTableModel = nullptr;
+    RuleModel* lvRulesModel = nullptr;
+    bool widened6_ = false;
+    void makeRulesView();
     std::function<std::vector<RouteInterface>()> interfaceList_;
     std::function<QStringList()> ownAddresses_;
 

@@ -226,6 +226,8 @@ ReportInput TfrmMain::reportInput() const {
     in.routes = {routes->routeCount(), [routes](qsizetype r, int c) {
                      return routes->routeText(static_cast<int>(r), c);
                  }};
+    in.rules = {routes->ruleCount(),
+                [routes](qsizetype r, int c) { return routes->ruleText(static_cast<int>(r), c); }};
     const NetstatPage* conns = tsConnections;
     in.connections = {conns->connectionCount(), [conns](qsizetype r, int c) {
                           return conns->connectionText(static_cast<int>(r), c);

@@ -98,10 +98,14 @@ private:
             cycle_.deadAddresses().push(context);
     }
     void routes() {
-        RouteTableRead read =
-            readRouteTable({inEffect().optIgnoreLocalhost, inEffect().optIgnoreBroadcasts});
-        if (read.ok)
-            snapshot.routes = std::move(read.fill.rows);
+        const RuntimeOptions& o = inEffect();
+        RouteTableRead read = readRouteTable(
+            {o.optIgnoreLocalhost, o.optIgnoreBroadcasts, o.optShowIpv6, o.optAllRoutingTables});
+        if (!read.ok)
+            return;
+        snapshot.routes = std::move(read.fill.rows);
+        snapshot.tableNames = std::move(read.tableNames);
+        snapshot.rules = std::move(read.rules);
     }
     void connections() {
         snapshot.connections = readConnections(connListing(inEffect(), xpFamily_));

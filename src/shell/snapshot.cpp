@@ -3,6 +3,9 @@
 namespace corvane {
 namespace {
 
+static_assert(reportcol::routePersistent == fwcol::Persistent &&
+              reportcol::routeTable == fwcol::Table && reportcol::ruleAction == rulecol::Action);
+
 void appendTreeLines(const TreeNode& node, int depth, QStringList& lines) {
     lines.push_back(QString(depth, QLatin1Char('\t')) + node.text);
     for (const TreeNode& child : node.children)
@@ -31,7 +34,10 @@ ReportInput reportInputOf(const Snapshot& s) {
     in.treeLines = treeLines(s.adapters);
     in.interfaces =
         tableOf(s.interfaces, [](const IfTableRow& r, int c) { return r.columns().value(c); });
-    in.routes = tableOf(s.routes, [](const RouteRow& r, int c) { return routeCellText(r, c); });
+    in.routes = tableOf(s.routes, [&s](const RouteRow& r, int c) {
+        return c == fwcol::Table ? routeTableText(r, s.tableNames) : routeCellText(r, c);
+    });
+    in.rules = tableOf(s.rules, [](const RuleRow& r, int c) { return ruleCellText(r, c); });
     in.connections = tableOf(s.connections, [](const ConnRow& r, int c) { return r.text(c); });
     return in;
 }

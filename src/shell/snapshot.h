@@ -5,8 +5,10 @@
 #include "connections/conn_rows.h"
 #include "hostinfo/adapter_pass.h"
 #include "interfaces/iftable_rows.h"
+#include "platform/routetables.h"
 #include "report/report_layout.h"
 #include "routing/route_rows.h"
+#include "routing/rule_rows.h"
 
 #include <vector>
 
@@ -17,6 +19,8 @@ struct Snapshot {
     std::vector<TreeNode> adapters;
     std::vector<IfTableRow> interfaces;
     std::vector<RouteRow> routes;
+    RouteTableNames tableNames; // with all tables
+    std::vector<RuleRow> rules; // with all tables
     std::vector<ConnRow> connections;
 };
 
