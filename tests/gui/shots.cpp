@@ -14,14 +14,18 @@
 #include "shell/frmexit.h"
 #include "shell/frmmain.h"
 #include "shell/frmsetup.h"
+#include "widgets/help.h"
+#include "widgets/helpviewer.h"
 
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPainter>
+#include <QScreen>
 #include <QTabWidget>
 #include <QTableView>
 #include <QTimer>
@@ -113,6 +117,21 @@ int main(int argc, char* argv[]) {
         if (!w->grab().save(out.filePath(name)))
             ++failures;
     };
+    // Under a window manager the title bar is the manager's: the screen around the window shows
+    // which buttons it drew.
+    const auto saveFramed = [&](QWidget* w, const QString& name) {
+        if (QGuiApplication::platformName() != QLatin1String("xcb"))
+            return;
+        QElapsedTimer settle;
+        settle.start();
+        while (settle.elapsed() < 800)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+        const QRect frame = w->frameGeometry();
+        const QPixmap shot =
+            w->screen()->grabWindow(0, frame.x(), frame.y(), frame.width(), frame.height());
+        if (!shot.save(out.filePath(QStringLiteral("framed_") + name)))
+            ++failures;
+    };
     QTimer::singleShot(1500, &window, [&] {
         if (!imageSheet(window.ilTreeImages).save(out.filePath(QStringLiteral("images.png"))))
             ++failures;
@@ -149,6 +168,7 @@ int main(int argc, char* argv[]) {
                 {{QStringLiteral("10.0.0.0"), QStringLiteral("255.0.0.0")},
                  {QStringLiteral("172.16.0.0"), QStringLiteral("255.240.0.0")}});
             save(d, d->objectName() + QStringLiteral(".png"));
+            saveFramed(d, d->objectName() + QStringLiteral(".png"));
             d->hide();
         }
         // The two statistics windows as an update leaves them.
@@ -156,6 +176,7 @@ int main(int argc, char* argv[]) {
         beforeStats(window);
         corvane::frmIP->show();
         save(corvane::frmIP, QStringLiteral("find_interface.png"));
+        saveFramed(corvane::frmIP, QStringLiteral("find_interface.png"));
         corvane::frmIP->hide();
         addressShots(save);
         // The exit question a second into its countdown, and the log's place in the options.
@@ -171,6 +192,16 @@ int main(int argc, char* argv[]) {
         corvane::frmSetup->show();
         save(corvane::frmSetup, QStringLiteral("options_logging.png"));
         corvane::frmSetup->hide();
+        // The help at a topic reached by a link, with a search under way.
+        corvane::showHelp(1000, &window);
+        corvane::HelpViewer& help = *corvane::helpViewer();
+        help.showTopic(1400);
+        help.findField()->setText(QStringLiteral("route"));
+        help.findNext();
+        help.findNext();
+        save(&help, QStringLiteral("help.png"));
+        saveFramed(&help, QStringLiteral("help.png"));
+        help.hide();
         window.pmTrayMenu->popup(window.mapToGlobal(QPoint(300, 100)));
         save(window.pmTrayMenu, QStringLiteral("menu_tray.png"));
         window.pmTrayMenu->hide();

@@ -405,3 +405,25 @@ TEST_F(Catalogue, DeleteDialogListsTheChosenInterfacesAddresses) {
     d.btnOkClick();
     EXPECT_FALSE(d.contextChosen);
 }
+
+// No dialog asks for a minimise or maximise button: a dialog is closed, not set aside, and
+// the statistics windows are windows of their own with only a close button.
+TEST_F(Catalogue, DialogsAskForNoMinimiseOrMaximiseButton) {
+    QList<QDialog*> dialogs = window->findChildren<QDialog*>();
+    dialogs << frmSetup << frmAbout << frmExit;
+    int checked = 0;
+    for (QDialog* d : dialogs) {
+        if (d->objectName().isEmpty())
+            continue; // Qt's own boxes, made for a moment
+        const Qt::WindowFlags flags = d->windowFlags();
+        const std::string name = d->objectName().toStdString();
+        EXPECT_FALSE(flags & Qt::WindowMinimizeButtonHint) << name;
+        EXPECT_FALSE(flags & Qt::WindowMaximizeButtonHint) << name;
+        // Without these, Qt gives a plain window every button.
+        const Qt::WindowType type = d->windowType();
+        EXPECT_TRUE(type == Qt::Dialog || (flags & Qt::CustomizeWindowHint)) << name;
+        ++checked;
+    }
+    // The main window's dialogs, the options, about and exit boxes: all fourteen forms but one.
+    EXPECT_GE(checked, 13);
+}
