@@ -81,7 +81,7 @@ HelpViewer::HelpViewer(QWidget* parent)
     });
     // Typing keeps the match under the cursor while it still fits; Enter moves on.
     connect(find_, &QLineEdit::textEdited, this,
-            [this] { findFrom(browser_->textCursor().selectionStart()); });
+            [this] { findFrom(searchStart(browser_->textCursor().selectionStart())); });
     connect(find_, &QLineEdit::textChanged, this, [this](const QString& text) {
         if (text.isEmpty())
             findFrom(0);
@@ -136,7 +136,17 @@ void HelpViewer::showTopic(int context) {
 }
 
 bool HelpViewer::findNext() {
-    return findFrom(browser_->textCursor().selectionEnd());
+    return findFrom(searchStart(browser_->textCursor().selectionEnd()));
+}
+
+int HelpViewer::searchStart(int position) const {
+    // After a jump to a topic or a scroll the last match is out of sight: go on from the text
+    // the reader sees.
+    QTextCursor at = browser_->textCursor();
+    at.setPosition(position);
+    if (browser_->viewport()->rect().intersects(browser_->cursorRect(at)))
+        return position;
+    return browser_->cursorForPosition(QPoint(0, 0)).position();
 }
 
 bool HelpViewer::findFrom(int position) {

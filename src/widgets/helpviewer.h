@@ -36,6 +36,7 @@ public:
 
 private:
     bool findFrom(int position);
+    int searchStart(int position) const;
     void highlightMatches();
 
     QTextBrowser* browser_;
