@@ -66,16 +66,16 @@ double contrastRatio(const QColor& a, const QColor& b) {
 }
 
 QColor fixedTextColour(const QColor& fixed, const QColor& background) {
-    if (relativeLuminance(background) >= darkGround ||
-        contrastRatio(fixed, background) >= minTextContrast)
+    if (relativeLuminance(background) >= darkGround)
         return fixed;
-    // Same hue and saturation, lighter, in steps fine enough to stop near the threshold.
+    // Lightness mirrored, so black text becomes white and a dimmed silver stays dimmer than
+    // it; then lighter in the same hue until it reads.
     const QColor hsl = fixed.toHsl();
-    for (int lightness = hsl.lightness(); lightness <= 255; lightness += 4) {
-        const QColor lighter =
-            QColor::fromHsl(hsl.hslHue(), hsl.hslSaturation(), lightness, hsl.alpha());
-        if (contrastRatio(lighter, background) >= minTextContrast)
-            return lighter.toRgb();
+    for (int lightness = 255 - hsl.lightness(); lightness <= 255; lightness += 4) {
+        const QColor shown =
+            QColor::fromHsl(hsl.hslHue(), hsl.hslSaturation(), lightness, hsl.alpha()).toRgb();
+        if (contrastRatio(shown, background) >= minTextContrast)
+            return shown;
     }
     return QColor(Qt::white);
 }

@@ -25,6 +25,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPainter>
+#include <QPalette>
 #include <QScreen>
 #include <QTabWidget>
 #include <QTableView>
@@ -99,6 +100,23 @@ QImage imageSheet(const corvane::ImageList& images) {
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
+    // SHOTS_DARK=1: the Fusion style with a dark palette, as dark desktops set it.
+    if (qEnvironmentVariableIntValue("SHOTS_DARK")) {
+        QApplication::setStyle(QStringLiteral("Fusion"));
+        QPalette dark;
+        dark.setColor(QPalette::Window, QColor(53, 53, 53));
+        dark.setColor(QPalette::WindowText, Qt::white);
+        dark.setColor(QPalette::Base, QColor(42, 42, 42));
+        dark.setColor(QPalette::AlternateBase, QColor(66, 66, 66));
+        dark.setColor(QPalette::Text, Qt::white);
+        dark.setColor(QPalette::Button, QColor(53, 53, 53));
+        dark.setColor(QPalette::ButtonText, Qt::white);
+        dark.setColor(QPalette::Highlight, QColor(42, 130, 218));
+        dark.setColor(QPalette::HighlightedText, Qt::white);
+        dark.setColor(QPalette::ToolTipBase, QColor(53, 53, 53));
+        dark.setColor(QPalette::ToolTipText, Qt::white);
+        QApplication::setPalette(dark);
+    }
     if (argc != 2) {
         std::fprintf(stderr, "usage: corvane_shots OUTPUT_FOLDER\n");
         return 2;
@@ -124,7 +142,7 @@ int main(int argc, char* argv[]) {
             return;
         QElapsedTimer settle;
         settle.start();
-        while (settle.elapsed() < 800)
+        while (settle.elapsed() < 2000)
             QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
         const QRect frame = w->frameGeometry();
         const QPixmap shot =

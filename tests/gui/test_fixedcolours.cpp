@@ -69,14 +69,23 @@ TEST(FixedColours, LightKeepsTheDesignDarkReachesTheThresholdWithTheSameHue) {
                 if (f.colour.hslSaturation() > 0) {
                     EXPECT_NEAR(shown.hslHue(), f.colour.hslHue(), 1) << f.where;
                     EXPECT_EQ(shown.hslSaturation(), f.colour.hslSaturation()) << f.where;
-                }
-                // Lightened no further than needed: not washed out to white.
-                if (shown != f.colour) {
+                    // Lightened no further than needed: not washed out to white.
                     EXPECT_LT(ratio, minTextContrast + 1.0) << f.where << " on " << g.name;
                 }
             }
         }
     }
+}
+
+// Inactive rows are drawn dimmer than active ones in every palette.
+TEST(FixedColours, DimmedRowsStayDimmerInTheDark) {
+    const QColor active = QColor::fromRgb(ifRowTextColour(1));
+    const QColor inactive = QColor::fromRgb(ifRowTextColour(0));
+    for (const Ground& g : darkGrounds)
+        EXPECT_GT(contrastRatio(fixedTextColour(active, g.base), g.base),
+                  contrastRatio(fixedTextColour(inactive, g.base), g.base) + 3.0)
+            << g.name;
+    EXPECT_GT(contrastRatio(active, Qt::white), contrastRatio(inactive, Qt::white));
 }
 
 TEST(FixedColours, ValueLabelFollowsTheDesktopPalette) {
