@@ -2,6 +2,8 @@
 // prints its result code, or times route changes; run as an unprivileged user, so that the
 // changes go through the helper (tests/helper, bench/helper.sh).
 //   route add|delete DEST MASK NEXTHOP IFINDEX METRIC
+//   route2 add|delete PREFIX/LENGTH NEXTHOP|- IFINDEX METRIC TABLE   (either family; table 0:
+//          CreateIpForwardEntry2 / DeleteIpForwardEntry2, else the table's own entry points)
 //   link IFINDEX up|down
 //   address add|delete ADDRESS MASK IFINDEX
 //   persist add|delete NAME MACHINEFOLDER
@@ -45,6 +47,41 @@ MIB_IPFORWARDROW routeRow(uint32_t dest, uint32_t mask, uint32_t hop, uint32_t i
     row.dwForwardProto = MIB_IPPROTO_NETMGMT;
     row.dwForwardMetric1 = metric;
     return row;
+}
+
+// "2001:db8::/64" or "10.1.0.0/16" into the prefix; "-" for a next hop on the link.
+bool sockaddrOf(const std::string& text, SOCKADDR_INET& out) {
+    out = {};
+    if (text == "-")
+        return true;
+    if (inet_pton(AF_INET6, text.c_str(), &out.Ipv6.sin6_addr) == 1) {
+        out.si_family = AF_INET6;
+        return true;
+    }
+    if (inet_pton(AF_INET, text.c_str(), &out.Ipv4.sin_addr) == 1) {
+        out.si_family = AF_INET;
+        return true;
+    }
+    return false;
+}
+
+DWORD route2(const std::vector<std::string>& a) {
+    MIB_IPFORWARD_ROW2 row{};
+    const std::size_t slash = a[2].find('/');
+    if (slash == std::string::npos ||
+        !sockaddrOf(a[2].substr(0, slash), row.DestinationPrefix.Prefix) ||
+        !sockaddrOf(a[3], row.NextHop)) {
+        std::fprintf(stderr, "not a prefix or address\n");
+        std::exit(2);
+    }
+    row.DestinationPrefix.PrefixLength = static_cast<UINT8>(number(a[2].c_str() + slash + 1));
+    row.InterfaceIndex = number(a[4].c_str());
+    row.Metric = number(a[5].c_str());
+    const uint32_t table = number(a[6].c_str());
+    const bool add = a[1] == "add";
+    if (table == 0)
+        return add ? CreateIpForwardEntry2(&row) : DeleteIpForwardEntry2(&row);
+    return add ? CorvaneCreateRouteInTable(&row, table) : CorvaneDeleteRouteInTable(&row, table);
 }
 
 // The address's context as the adapter list hands it out.
@@ -106,6 +143,8 @@ int main(int argc, char** argv) {
         MIB_IPFORWARDROW row =
             routeRow(quad(argv[3]), quad(argv[4]), quad(argv[5]), number(argv[6]), number(argv[7]));
         rc = a[1] == "add" ? SetIpForwardEntry(&row) : DeleteIpForwardEntry(&row);
+    } else if (is(7, "route2")) {
+        rc = route2(a);
     } else if (is(3, "link")) {
         MIB_IFROW row{};
         row.dwIndex = number(argv[2]);

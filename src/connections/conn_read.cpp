@@ -116,13 +116,6 @@ bool extendedEntriesBound() {
            h.CreateToolhelp32Snapshot && h.Process32First && h.Process32Next;
 }
 
-// Rows a table says it holds but its buffer cannot: a short table is read as far as it goes.
-template <typename Table> DWORD rowsWithin(const Table& t, std::size_t bytes) {
-    const std::size_t header = offsetof(Table, table);
-    const std::size_t fit = bytes < header ? 0 : (bytes - header) / sizeof(t.table[0]);
-    return static_cast<DWORD>(std::min<std::size_t>(t.dwNumEntries, fit));
-}
-
 // A plain table into storage, grown once to the size the platform asks for; nothing when
 // the call failed (reported). The first try has room for one row.
 template <typename Table, typename Get>
@@ -224,6 +217,7 @@ std::vector<ConnRow> ListConnectionsExtended(const ConnListing& listing) {
             rows.push_back(std::move(row));
         }
     }
+    appendIpv6Connections(listing, owners ? &names : nullptr, &names, rows);
     return rows;
 }
 
@@ -243,16 +237,16 @@ std::vector<ConnRow> ListConnectionsPlain(const ConnListing& listing) {
             make.yield();
         }
     }
-    if (make.filter.establishedOnly)
-        return rows;
-    if (const auto* t = readPlainTable<MIB_UDPTABLE>(storage, h.GetUdpTable, "GetUdpTable")) {
-        const DWORD n = rowsWithin(*t, storage.size() * sizeof(DWORD));
-        for (DWORD i = 0; i < n; ++i) {
-            const MIB_UDPROW& r = t->table[i];
-            if (!skipUdpRow(make.filter, r.dwLocalAddr))
-                rows.push_back(make.udp(r.dwLocalAddr, r.dwLocalPort));
+    if (!make.filter.establishedOnly)
+        if (const auto* t = readPlainTable<MIB_UDPTABLE>(storage, h.GetUdpTable, "GetUdpTable")) {
+            const DWORD n = rowsWithin(*t, storage.size() * sizeof(DWORD));
+            for (DWORD i = 0; i < n; ++i) {
+                const MIB_UDPROW& r = t->table[i];
+                if (!skipUdpRow(make.filter, r.dwLocalAddr))
+                    rows.push_back(make.udp(r.dwLocalAddr, r.dwLocalPort));
+            }
         }
-    }
+    appendIpv6Connections(listing, nullptr, nullptr, rows);
     return rows;
 }
 
@@ -263,6 +257,7 @@ ConnListing connListing(const RuntimeOptions& o, bool xpFamily) {
     listing.establishedOnly = o.optEstablishedOnly;
     listing.ignoreLocalhost = o.optIgnoreLocalhost;
     listing.xpFamily = xpFamily;
+    listing.showIpv6 = o.optShowIpv6;
     return listing;
 }
 

@@ -1,7 +1,10 @@
 #include "connections/conn_rows.h"
 
 #include <algorithm>
+#include <arpa/inet.h>
 #include <array>
+#include <cstring>
+#include <netinet/in.h>
 
 namespace corvane {
 namespace {
@@ -36,6 +39,61 @@ bool skipTcpRow(const ConnFilter& f, DWORD state, DWORD localAddr) {
 
 bool skipUdpRow(const ConnFilter& f, DWORD localAddr) {
     return f.establishedOnly || (f.ignoreLocalhost && loopback(localAddr));
+}
+
+Ip6Address Ip6Address::of(const UCHAR (&field)[16], DWORD zone) {
+    Ip6Address a;
+    std::memcpy(a.bytes.data(), field, a.bytes.size());
+    a.zone = zone;
+    return a;
+}
+
+bool Ip6Address::unspecified() const {
+    return std::all_of(bytes.begin(), bytes.end(), [](unsigned char b) { return b == 0; });
+}
+
+bool Ip6Address::mapped4() const {
+    return std::all_of(bytes.begin(), bytes.begin() + 10, [](unsigned char b) { return b == 0; }) &&
+           bytes[10] == 0xff && bytes[11] == 0xff;
+}
+
+DWORD Ip6Address::mapped4Address() const {
+    DWORD v4 = 0;
+    std::memcpy(&v4, bytes.data() + 12, sizeof v4);
+    return v4;
+}
+
+bool Ip6Address::loopback() const {
+    if (mapped4())
+        return bytes[12] == 127;
+    return std::all_of(bytes.begin(), bytes.end() - 1, [](unsigned char b) { return b == 0; }) &&
+           bytes[15] == 1;
+}
+
+QString ipv6Text(const Ip6Address& a, const QString& zoneName) {
+    std::array<char, INET6_ADDRSTRLEN> text{};
+    if (::inet_ntop(AF_INET6, a.bytes.data(), text.data(), text.size()) == nullptr)
+        return QStringLiteral("???");
+    QString out = QString::fromLatin1(text.data());
+    if (a.zone != 0)
+        out += QLatin1Char('%') + (zoneName.isEmpty() ? QString::number(a.zone) : zoneName);
+    return out;
+}
+
+QString ipv6Protocol(bool tcp, bool v6only, const Ip6Address& local) {
+    const bool both = !v6only && local.unspecified();
+    if (tcp)
+        return both ? QStringLiteral("TCPv4v6") : QStringLiteral("TCPv6");
+    return both ? QStringLiteral("UDPv4v6") : QStringLiteral("UDPv6");
+}
+
+bool skipTcp6Row(const ConnFilter& f, DWORD state, const Ip6Address& local) {
+    return (f.ignoreLocalhost && local.loopback()) ||
+           (f.establishedOnly && state != MIB_TCP_STATE_ESTAB);
+}
+
+bool skipUdp6Row(const ConnFilter& f, const Ip6Address& local) {
+    return f.establishedOnly || (f.ignoreLocalhost && local.loopback());
 }
 
 QString dottedAddress(DWORD netAddr) {

@@ -86,6 +86,44 @@ void addGateways(TreeNode& adapter, const IP_ADAPTER_INFO& a, AdapterPassEnv& en
     adapter.children.push_back(node(text, img::Gateway));
 }
 
+// After every IPv4 entry, in the IPv4 layout's own shapes: an address group, the gateway
+// node or list, a DNS branch. Each IPv6 address has three facts, so it always gets the group.
+void addIpv6Part(TreeNode& adapter, const Ipv6Adapter& v6, AdapterPassResult& r) {
+    TreeNode list = node(QStringLiteral("IPv6 Addresses"), img::IpAddresses);
+    int n = 0;
+    for (const Ipv6Address& a : v6.addresses) {
+        list.children.push_back(node(
+            QStringLiteral("IPv6 Address %1: %2/%3").arg(++n).arg(a.address).arg(a.prefixLength),
+            img::Detail));
+        list.children.push_back(node(QStringLiteral("Scope: ") + a.scope, img::Detail));
+        list.children.push_back(node(QStringLiteral("State: ") + a.state, img::Detail));
+        if (a.inUse)
+            r.addresses6.append(a.address);
+    }
+    adapter.children.push_back(std::move(list));
+
+    if (v6.gateways.size() == 1) {
+        adapter.children.push_back(
+            node(QStringLiteral("IPv6 Gateway: ") + v6.gateways.front().address, img::Gateway));
+    } else if (!v6.gateways.empty()) {
+        TreeNode gateways = node(QStringLiteral("IPv6 Default Gateway(s)"), img::Gateway);
+        for (const Ipv6Gateway& g : v6.gateways) {
+            gateways.children.push_back(
+                node(QStringLiteral("IPv6 Address: ") + g.address, img::Detail));
+            gateways.children.push_back(
+                node(QStringLiteral("Metric: %1").arg(g.metric), img::Detail));
+        }
+        adapter.children.push_back(std::move(gateways));
+    }
+
+    if (!v6.dnsServers.isEmpty()) {
+        TreeNode dns = node(QStringLiteral("IPv6 DNS"), img::Group);
+        for (const QString& server : v6.dnsServers)
+            dns.children.push_back(node(QStringLiteral("DNS Server: ") + server, img::Group));
+        adapter.children.push_back(std::move(dns));
+    }
+}
+
 void runOne(const IP_ADAPTER_INFO& a, AdapterPassEnv& env, bool logging, AdapterPassResult& r) {
     TreeNode adapter;
     adapter.text = systemText(a.Description).trimmed();
@@ -221,6 +259,8 @@ void runOne(const IP_ADAPTER_INFO& a, AdapterPassEnv& env, bool logging, Adapter
             addDnsSection(adapter, apipa, *info, suffix, r);
         }
     }
+    if (const Ipv6Adapter* v6 = env.ipv6(a.Index); v6 && !v6->addresses.empty())
+        addIpv6Part(adapter, *v6, r);
     r.adapters.push_back(std::move(adapter));
 }
 
@@ -228,8 +268,17 @@ void runOne(const IP_ADAPTER_INFO& a, AdapterPassEnv& env, bool logging, Adapter
 
 AdapterPassResult runAdapterPass(const IP_ADAPTER_INFO* list, AdapterPassEnv& env, bool logging) {
     AdapterPassResult r;
-    for (const IP_ADAPTER_INFO* a = list; a; a = a->Next)
+    QStringList dns6;
+    for (const IP_ADAPTER_INFO* a = list; a; a = a->Next) {
         runOne(*a, env, logging, r);
+        if (const Ipv6Adapter* v6 = env.ipv6(a->Index); v6 && !v6->addresses.empty())
+            for (const QString& server : v6->dnsServers)
+                if (!dns6.contains(server))
+                    dns6.append(server);
+    }
+    // The Host Info list names every IPv4 server first, as before.
+    for (const QString& server : dns6)
+        offerDnsServer(r, server);
     return r;
 }
 
@@ -270,6 +319,45 @@ QString leaseTimeText(INT64 secondsSinceEpoch) {
     if (std::strftime(text, sizeof text, "%d.%m.%y %H:%M", &local) == 0)
         return QStringLiteral("unknown");
     return QString::fromLatin1(text);
+}
+
+QString ipv6ScopeText(ULONG scopeLevel) {
+    switch (scopeLevel) {
+    case ScopeLevelInterface:
+        return QStringLiteral("host");
+    case ScopeLevelLink:
+        return QStringLiteral("link");
+    case ScopeLevelSite:
+        return QStringLiteral("site");
+    case ScopeLevelGlobal:
+        return QStringLiteral("global");
+    default:
+        return QStringLiteral("level %1").arg(scopeLevel);
+    }
+}
+
+QString ipv6StateText(int dadState, bool temporary) {
+    QString state;
+    switch (dadState) {
+    case IpDadStatePreferred:
+        state = QStringLiteral("preferred");
+        break;
+    case IpDadStateDeprecated:
+        state = QStringLiteral("deprecated");
+        break;
+    case IpDadStateTentative:
+        state = QStringLiteral("tentative");
+        break;
+    case IpDadStateDuplicate:
+        state = QStringLiteral("duplicate");
+        break;
+    default:
+        state = QStringLiteral("invalid");
+        break;
+    }
+    if (temporary)
+        state += QStringLiteral(", temporary");
+    return state;
 }
 
 QString virtualRouterText(uint64_t macValue, const QString& macText) {

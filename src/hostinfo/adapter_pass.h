@@ -40,6 +40,28 @@ struct PerAdapterDns {
     QStringList servers; // DnsServerList texts in order, an empty first entry kept
 };
 
+// One IPv6 address of an adapter, as the tree shows it.
+struct Ipv6Address {
+    QString address; // without zone: the adapter is its zone
+    int prefixLength = 0;
+    QString scope;      // "link", "global", "host" ...
+    QString state;      // "preferred", "deprecated", "tentative", "duplicate", then ", temporary"
+    bool inUse = false; // a source the host may use: neither tentative nor duplicate
+};
+
+struct Ipv6Gateway {
+    QString address;
+    ULONG metric = 0;
+};
+
+// What the host knows of an adapter's IPv6: its addresses, its default routers in the main
+// table and the DNS servers it asks.
+struct Ipv6Adapter {
+    std::vector<Ipv6Address> addresses;
+    std::vector<Ipv6Gateway> gateways;
+    QStringList dnsServers;
+};
+
 // What the pass asks the system while it runs; the window supplies the real answers.
 class AdapterPassEnv {
 public:
@@ -54,12 +76,15 @@ public:
     // The adapter's DNS suffix, or "none".
     virtual QString dnsSuffix(DWORD ifIndex) = 0;
     virtual QDateTime now() = 0;
+    // Nothing when IPv6 is not shown or the adapter has no IPv6 address.
+    virtual const Ipv6Adapter* ipv6(DWORD /*ifIndex*/) { return nullptr; }
 };
 
 struct AdapterPassResult {
     std::vector<TreeNode> adapters;
     QStringList addresses;  // active addresses in order, "0.0.0.0" entries included
-    QStringList dnsServers; // distinct, in order of first appearance
+    QStringList dnsServers; // distinct, in order of first appearance; IPv6 ones last
+    QStringList addresses6; // IPv6 addresses in use, by adapter, for the Host Info list
     bool anyActive = false;
     bool severalAddresses = false;
     std::vector<DWORD> inactiveIndexes; // interface rows to lose their active mark
@@ -77,6 +102,10 @@ QString macText(const BYTE (&address)[MAX_ADAPTER_ADDRESS_LENGTH]);
 // "%d.%m.%y %H:%M" in local time; "infinite" for a lease without end and "unknown" for a
 // time the platform does not know (0) or the C library cannot convert.
 QString leaseTimeText(INT64 secondsSinceEpoch);
+// An address's scope and state words, from the unicast address table's numbers.
+QString ipv6ScopeText(ULONG scopeLevel);
+QString ipv6StateText(int dadState, bool temporary);
+
 // The virtual-router note for a gateway's physical address, or empty when none applies.
 QString virtualRouterText(uint64_t macValue, const QString& macText);
 

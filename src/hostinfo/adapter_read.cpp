@@ -7,7 +7,10 @@
 #include "platform/systemtext.h"
 
 #include <algorithm>
+#include <arpa/inet.h>
 #include <cstring>
+#include <memory>
+#include <unordered_map>
 #include <vector>
 
 namespace corvane {
@@ -36,10 +39,126 @@ QString yesNo(UINT flag) {
     return flag ? QStringLiteral("yes") : QStringLiteral("no");
 }
 
+struct MibFree {
+    void operator()(void* table) const { iphlp().FreeMibTable(table); }
+};
+template <typename T> using MibTable = std::unique_ptr<T, MibFree>;
+
+QString text6(const in6_addr& address) {
+    char out[INET6_ADDRSTRLEN] = "";
+    inet_ntop(AF_INET6, &address, out, sizeof out);
+    return QString::fromLatin1(out);
+}
+
+bool unspecified(const in6_addr& address) {
+    static const in6_addr any{};
+    return std::memcmp(&address, &any, sizeof any) == 0;
+}
+
+// An absent entry point is an older library: IPv4 only, nothing to report.
+bool readFailed(const char* name, DWORD rc) {
+    if (rc == NO_ERROR)
+        return false;
+    if (rc != ERROR_PROC_NOT_FOUND)
+        ReportFailure(QString::fromLatin1(name), rc);
+    return true;
+}
+
+using Ipv6ByIndex = std::unordered_map<DWORD, Ipv6Adapter>;
+
+void readIpv6Addresses(Ipv6ByIndex& out) {
+    MIB_UNICASTIPADDRESS_TABLE* raw = nullptr;
+    const DWORD rc = iphlp().GetUnicastIpAddressTable(AF_INET6, &raw);
+    const MibTable<MIB_UNICASTIPADDRESS_TABLE> table(raw);
+    if (readFailed("GetUnicastIpAddressTable", rc) || !table)
+        return;
+    for (ULONG i = 0; i < table->NumEntries; ++i) {
+        const MIB_UNICASTIPADDRESS_ROW& row = table->Table[i];
+        if (row.Address.si_family != AF_INET6)
+            continue;
+        Ipv6Address a;
+        a.address = text6(row.Address.Ipv6.sin6_addr);
+        a.prefixLength = row.OnLinkPrefixLength;
+        a.scope = ipv6ScopeText(row.ScopeId.Level);
+        a.state = ipv6StateText(row.DadState, row.SuffixOrigin == IpSuffixOriginRandom);
+        a.inUse = row.DadState == IpDadStatePreferred || row.DadState == IpDadStateDeprecated;
+        out[row.InterfaceIndex].addresses.push_back(std::move(a));
+    }
+}
+
+// The default routers: the main table's ::/0 rows with a next hop, through each adapter.
+void readIpv6Gateways(Ipv6ByIndex& out) {
+    MIB_IPFORWARD_TABLE2* raw = nullptr;
+    const DWORD rc = iphlp().GetIpForwardTable2(AF_INET6, &raw);
+    const MibTable<MIB_IPFORWARD_TABLE2> table(raw);
+    if (readFailed("GetIpForwardTable2", rc) || !table)
+        return;
+    for (ULONG i = 0; i < table->NumEntries; ++i) {
+        const MIB_IPFORWARD_ROW2& row = table->Table[i];
+        const IP_ADDRESS_PREFIX& to = row.DestinationPrefix;
+        if (to.Prefix.si_family != AF_INET6 || to.PrefixLength != 0 ||
+            !unspecified(to.Prefix.Ipv6.sin6_addr) || row.NextHop.si_family != AF_INET6 ||
+            unspecified(row.NextHop.Ipv6.sin6_addr))
+            continue;
+        const auto adapter = out.find(row.InterfaceIndex);
+        if (adapter != out.end())
+            adapter->second.gateways.push_back({text6(row.NextHop.Ipv6.sin6_addr), row.Metric});
+    }
+}
+
+// A link asks its own IPv6 servers, else the system-wide ones. A link-local server is
+// reachable only through the link its zone names.
+void readIpv6DnsServers(Ipv6ByIndex& out) {
+    CORVANE_DNS_SERVER_TABLE* raw = nullptr;
+    const DWORD rc = iphlp().CorvaneGetDnsServerTable(AF_INET6, &raw);
+    const MibTable<CORVANE_DNS_SERVER_TABLE> table(raw);
+    if (readFailed("CorvaneGetDnsServerTable", rc) || !table)
+        return;
+    std::vector<const CORVANE_DNS_SERVER_ROW*> systemWide;
+    for (ULONG i = 0; i < table->NumEntries; ++i) {
+        const CORVANE_DNS_SERVER_ROW& row = table->Table[i];
+        if (row.Address.si_family != AF_INET6)
+            continue;
+        if (row.InterfaceIndex == 0) {
+            systemWide.push_back(&row);
+            continue;
+        }
+        const auto adapter = out.find(row.InterfaceIndex);
+        const ULONG zone = row.Address.Ipv6.sin6_scope_id;
+        if (adapter != out.end() && (zone == 0 || zone == row.InterfaceIndex))
+            adapter->second.dnsServers.append(text6(row.Address.Ipv6.sin6_addr));
+    }
+    if (systemWide.empty())
+        return;
+    for (auto& [index, adapter] : out) {
+        if (!adapter.dnsServers.isEmpty())
+            continue;
+        for (const CORVANE_DNS_SERVER_ROW* row : systemWide) {
+            const ULONG zone = row->Address.Ipv6.sin6_scope_id;
+            if (zone == 0 || zone == index)
+                adapter.dnsServers.append(text6(row->Address.Ipv6.sin6_addr));
+        }
+    }
+}
+
+// One dump of each table for the whole pass, whatever the number of adapters.
+Ipv6ByIndex readIpv6() {
+    Ipv6ByIndex out;
+    if (!iphlp().FreeMibTable)
+        return out; // tables we could not give back
+    readIpv6Addresses(out);
+    if (out.empty())
+        return out;
+    readIpv6Gateways(out);
+    readIpv6DnsServers(out);
+    return out;
+}
+
 // The pass's questions answered by the platform.
 class PlatformEnv : public AdapterPassEnv {
 public:
-    explicit PlatformEnv(const IP_ADAPTER_ADDRESSES* addresses) : addresses_(addresses) {}
+    PlatformEnv(const IP_ADAPTER_ADDRESSES* addresses, Ipv6ByIndex ipv6)
+        : addresses_(addresses), ipv6_(std::move(ipv6)) {}
 
     QString connectionName(const QString& adapterName, DWORD ifIndex) override {
         return names_.lookup(adapterName, ifIndex);
@@ -86,9 +205,14 @@ public:
         return suffix;
     }
     QDateTime now() override { return QDateTime::currentDateTime(); }
+    const Ipv6Adapter* ipv6(DWORD ifIndex) override {
+        const auto found = ipv6_.find(ifIndex);
+        return found == ipv6_.end() ? nullptr : &found->second;
+    }
 
 private:
     const IP_ADAPTER_ADDRESSES* addresses_;
+    const Ipv6ByIndex ipv6_;
     const ConnectionNames names_ = ConnectionNames::read();
 };
 
@@ -146,7 +270,8 @@ std::optional<HostParams> readHostParams() {
                       yesNo(info->EnableDns), yesNo(info->EnableRouting), yesNo(info->EnableProxy)};
 }
 
-std::optional<AdapterPassResult> readAdapterInformation(bool xpFamily, bool logging) {
+std::optional<AdapterPassResult> readAdapterInformation(bool xpFamily, bool logging,
+                                                        bool showIpv6) {
     Buffer addressBuffer;
     const bool haveAddresses = xpFamily && readAdapterAddresses(addressBuffer);
     Buffer infoBuffer;
@@ -154,7 +279,8 @@ std::optional<AdapterPassResult> readAdapterInformation(bool xpFamily, bool logg
         return std::nullopt;
     PlatformEnv env(haveAddresses
                         ? reinterpret_cast<const IP_ADAPTER_ADDRESSES*>(addressBuffer.data())
-                        : nullptr);
+                        : nullptr,
+                    showIpv6 ? readIpv6() : Ipv6ByIndex());
     return runAdapterPass(reinterpret_cast<const IP_ADAPTER_INFO*>(infoBuffer.data()), env,
                           logging);
 }

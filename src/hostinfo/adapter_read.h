@@ -21,7 +21,7 @@ struct HostParams {
 std::optional<HostParams> readHostParams();
 
 // The pass over the adapter list; nothing when GetAdaptersInfo failed. xpFamily: the DNS
-// suffixes come from GetAdaptersAddresses.
-std::optional<AdapterPassResult> readAdapterInformation(bool xpFamily, bool logging);
+// suffixes come from GetAdaptersAddresses; showIpv6: each adapter's IPv6 part follows.
+std::optional<AdapterPassResult> readAdapterInformation(bool xpFamily, bool logging, bool showIpv6);
 
 } // namespace corvane

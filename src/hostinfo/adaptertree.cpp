@@ -128,8 +128,8 @@ void IpInfoPage::RefreshAdapterInformation() {
     state.deleteChoices.clear();
     refresh_.deadAddresses().reset();
 
-    const std::optional<AdapterPassResult> r =
-        readAdapterInformation(xpFamily_, options().on(Option::IpLogging));
+    const std::optional<AdapterPassResult> r = readAdapterInformation(
+        xpFamily_, options().on(Option::IpLogging), options().run.optShowIpv6);
     if (!r)
         return;
     tvInfo->setUpdatesEnabled(false);
@@ -238,10 +238,11 @@ const QStandardItem* firstCaptioned(const QStandardItem* node, const QString& te
     return nullptr;
 }
 
+// The route dialogs take an IPv4 next hop from it: the IPv6 part is not looked into.
 const QStandardItem* firstGateway(const QStandardItem* node) {
     for (int r = 0; r < node->rowCount(); ++r) {
         const QStandardItem* child = node->child(r);
-        if (!child)
+        if (!child || child->text().startsWith(QLatin1String("IPv6")))
             continue;
         if (child->text().contains(QLatin1String("Gateway:")))
             return child;

@@ -139,6 +139,7 @@ int InterfacesPage::rowCount() const {
 
 std::vector<InterfaceRow> InterfacesPage::interfaceRows() const {
     std::vector<InterfaceRow> rows;
+    rows.reserve(static_cast<size_t>(rowCount()));
     for (int r = 0; r < rowCount(); ++r)
         rows.push_back({cellText(r, ifcol::Description), cellText(r, ifcol::Index),
                         static_cast<DWORD>(ifRowDataWord(*lvIfTableModel, r))});

@@ -72,6 +72,10 @@ template <typename F> void IpHelper::forEachEntry(F&& f) {
     f("CorvaneGetRuleTable", CorvaneGetRuleTable, 0u, Optional);
     f("CorvaneGetRouteTableNames", CorvaneGetRouteTableNames, 0u, Optional);
     f("CorvaneGetDnsServerTable", CorvaneGetDnsServerTable, 0u, Optional);
+    f("CreateIpForwardEntry2", CreateIpForwardEntry2, 0u, Optional);
+    f("DeleteIpForwardEntry2", DeleteIpForwardEntry2, 0u, Optional);
+    f("CorvaneCreateRouteInTable", CorvaneCreateRouteInTable, 0u, Optional);
+    f("CorvaneDeleteRouteInTable", CorvaneDeleteRouteInTable, 0u, Optional);
     // An absent snapshot entry point is not reported; it is simply never called.
     f("CreateToolhelp32Snapshot", CreateToolhelp32Snapshot, 0u, Snapshot);
     f("Process32First", Process32First, 0u, Snapshot);

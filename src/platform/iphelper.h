@@ -129,6 +129,12 @@ public:
     Entry<decltype(&::CorvaneGetRuleTable)> CorvaneGetRuleTable;
     Entry<decltype(&::CorvaneGetRouteTableNames)> CorvaneGetRouteTableNames;
     Entry<decltype(&::CorvaneGetDnsServerTable)> CorvaneGetDnsServerTable;
+    // Optional, never reported: route changes of either family and any table. Without them
+    // IPv6 routes and those of other tables cannot be added or deleted.
+    Entry<decltype(&::CreateIpForwardEntry2)> CreateIpForwardEntry2;
+    Entry<decltype(&::DeleteIpForwardEntry2)> DeleteIpForwardEntry2;
+    Entry<decltype(&::CorvaneCreateRouteInTable)> CorvaneCreateRouteInTable;
+    Entry<decltype(&::CorvaneDeleteRouteInTable)> CorvaneDeleteRouteInTable;
 
     Entry<decltype(&::CreateToolhelp32Snapshot)> CreateToolhelp32Snapshot;
     Entry<decltype(&::Process32First)> Process32First;

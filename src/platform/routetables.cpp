@@ -24,3 +24,15 @@ std::string RouteTableNames::name(uint32_t table) const {
 }
 
 } // namespace corvane
+
+namespace corvane {
+
+std::vector<uint32_t> RouteTableNames::ids() const {
+    std::vector<uint32_t> out;
+    out.reserve(names_.size());
+    for (const auto& entry : names_)
+        out.push_back(entry.first);
+    return out;
+}
+
+} // namespace corvane

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <vector>
 
 namespace corvane {
 
@@ -17,6 +18,8 @@ public:
     // The table's name, else its number in decimal.
     std::string name(uint32_t table) const;
     bool empty() const { return names_.empty(); }
+    // The numbers that have a name, in order.
+    std::vector<uint32_t> ids() const;
 
 private:
     std::map<uint32_t, std::string> names_;

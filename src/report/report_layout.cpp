@@ -38,6 +38,33 @@ void appendSectionStart(QString& out, QStringView title) {
     appendLine(out, QString(reportRuleWidth, QLatin1Char('=')));
 }
 
+// The header and the rows of one family, in page order.
+void appendConnectionTable(QString& out, const ReportInput& in, bool ipv6) {
+    const ConnectionWidths widths = connectionWidths(in.connections, ipv6);
+    appendLine(out, connectionHeader(widths, in.xpFamily));
+    const int connWidths[] = {11, widths.local, 14, widths.remote, 14, 14, 10};
+    for (qsizetype r = 0; r < in.connections.rows; ++r) {
+        if (isIpv6ConnectionRow(in.connections, r) != ipv6)
+            continue;
+        out += QLatin1Char('\n');
+        for (int c = 0; c < 7; ++c)
+            appendPadded(out, in.connections.cell(r, c), connWidths[c]);
+        if (in.xpFamily)
+            out += in.connections.cell(r, 7);
+    }
+}
+
+// The IPv6 endpoints in a section of their own after the IPv4 ones; none without IPv6 rows.
+void appendNetstatIpv6Section(QString& out, const ReportInput& in) {
+    bool any = false;
+    for (qsizetype r = 0; r < in.connections.rows && !any; ++r)
+        any = isIpv6ConnectionRow(in.connections, r);
+    if (!any)
+        return;
+    appendSectionStart(out, netstatIpv6Title(in.establishedOnly));
+    appendConnectionTable(out, in, true);
+}
+
 } // namespace
 
 void appendPadded(QString& line, QStringView text, int width) {
@@ -78,13 +105,26 @@ QString netstatTitle(bool establishedOnly) {
     return title;
 }
 
-ConnectionWidths connectionWidths(const ReportTable& connections) {
+bool isIpv6ConnectionRow(const ReportTable& connections, qsizetype row) {
+    return connections.cell(row, 0).endsWith(QLatin1String("v6"));
+}
+
+QString netstatIpv6Title(bool establishedOnly) {
+    QString title = QStringLiteral("Netstat Table, IPv6");
+    if (establishedOnly)
+        title += QStringLiteral(" (only established TCP connections)");
+    return title;
+}
+
+ConnectionWidths connectionWidths(const ReportTable& connections, bool ipv6) {
     ConnectionWidths w;
     const auto widen = [](int& width, qsizetype length) {
         if (length >= width)
             width = static_cast<int>(length) + 1;
     };
     for (qsizetype r = 0; r < connections.rows; ++r) {
+        if (isIpv6ConnectionRow(connections, r) != ipv6)
+            continue;
         widen(w.local, connections.cell(r, 1).size());
         widen(w.remote, connections.cell(r, 3).size());
     }
@@ -125,16 +165,8 @@ QString buildReportBlock(const ReportInput& in) {
         appendRow(out, in.routes, r, routeWidths);
 
     appendSectionStart(out, netstatTitle(in.establishedOnly));
-    const ConnectionWidths widths = connectionWidths(in.connections);
-    appendLine(out, connectionHeader(widths, in.xpFamily));
-    const int connWidths[] = {11, widths.local, 14, widths.remote, 14, 14, 10};
-    for (qsizetype r = 0; r < in.connections.rows; ++r) {
-        out += QLatin1Char('\n');
-        for (int c = 0; c < 7; ++c)
-            appendPadded(out, in.connections.cell(r, c), connWidths[c]);
-        if (in.xpFamily)
-            out += in.connections.cell(r, 7);
-    }
+    appendConnectionTable(out, in, false);
+    appendNetstatIpv6Section(out, in);
     return out;
 }
 

@@ -48,8 +48,13 @@ struct ConnectionWidths {
     int local = reportAddressWidth;
     int remote = reportAddressWidth;
 };
-// Widens a column to one more than every address text that reaches its width, row by row.
-ConnectionWidths connectionWidths(const ReportTable& connections);
+// Whether a connection row is an IPv6 socket's: its Protocol ends in "v6" (TCPv6, UDPv4v6).
+bool isIpv6ConnectionRow(const ReportTable& connections, qsizetype row);
+// Widens a column to one more than every address text that reaches its width, row by row,
+// over the rows of one family. IPv6 rows get a table of their own, so that their long
+// addresses leave the IPv4 table as it has always been.
+ConnectionWidths connectionWidths(const ReportTable& connections, bool ipv6 = false);
+QString netstatIpv6Title(bool establishedOnly);
 QString connectionHeader(const ConnectionWidths& widths, bool xpFamily);
 
 struct RuntimeOptions;

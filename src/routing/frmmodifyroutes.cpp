@@ -1,6 +1,7 @@
 #include "routing/frmmodifyroutes.h"
 
 #include "platform/prompter.h"
+#include "platform/systemtext.h"
 #include "routing/route_edit.h"
 #include "values/ip.h"
 #include "widgets/dialogparts.h"
@@ -105,6 +106,13 @@ TfrmModifyRoutes::TfrmModifyRoutes(QWidget* parent) : QDialog(parent) {
     imgModify = described(new QLabel(this), "imgModify", nullptr, 0);
     imgModify->setPixmap(routePicture(true, devicePixelRatioF()));
     imgModify->hide();
+    cbxTable = described(new QComboBox(this), "cbxTable", "Routing table the route is added to", 0);
+    cbxTable->setEditable(true);
+    cbxTable->setInsertPolicy(QComboBox::NoInsert);
+    cbxTable->setCompleter(nullptr);
+    lblTable = buddyLabel(this, "Label6", "Table", cbxTable);
+    lblTable->hide();
+    cbxTable->hide();
 
     auto* grid = new QGridLayout;
     grid->setHorizontalSpacing(10);
@@ -121,6 +129,8 @@ TfrmModifyRoutes::TfrmModifyRoutes(QWidget* parent) : QDialog(parent) {
     grid->addLayout(metricRow, 3, 1);
     grid->addWidget(buddyLabel(this, "Label5", "Interface", cbxInterfaces), 4, 0, 1, 2);
     grid->addWidget(cbxInterfaces, 5, 0, 1, 2);
+    grid->addWidget(lblTable, 6, 0, 1, 2);
+    grid->addWidget(cbxTable, 7, 0, 1, 2);
     grid->setColumnStretch(0, 1);
     grid->setColumnStretch(1, 1);
     auto* buttons = new QHBoxLayout;
@@ -140,7 +150,8 @@ TfrmModifyRoutes::TfrmModifyRoutes(QWidget* parent) : QDialog(parent) {
     setTabOrder(edtNextHop, cbxMetric);
     setTabOrder(cbxMetric, cbPersistent);
     setTabOrder(cbPersistent, cbxInterfaces);
-    setTabOrder(cbxInterfaces, btnOk);
+    setTabOrder(cbxInterfaces, cbxTable);
+    setTabOrder(cbxTable, btnOk);
     setTabOrder(btnOk, btnCancel);
 
     // Wider, never narrower than designed; the height stays. A larger desktop font widens
@@ -199,8 +210,27 @@ void TfrmModifyRoutes::FormActivate() {
         edtNextHop->setText(nextHopProposals.value(item));
 }
 
+void TfrmModifyRoutes::setTableChoice(bool shown, const std::vector<RouteTableChoice>& choices) {
+    tables_ = shown ? tableChoices(choices) : std::vector<RouteTableChoice>();
+    cbxTable->clear();
+    for (const RouteTableChoice& c : tables_)
+        cbxTable->addItem(c.name);
+    if (cbxTable->count() > 0)
+        cbxTable->setCurrentIndex(0);
+    lblTable->setVisible(shown);
+    cbxTable->setVisible(shown);
+}
+
 void TfrmModifyRoutes::edtNetworkExit() {
-    if (edtNetwork->text().trimmed() == QLatin1String("0.0.0.0")) {
+    const QString typed = edtNetwork->text().trimmed();
+    if (ipv6Network(typed)) {
+        // Only IPv4 routes of the main table are stored.
+        cbPersistent->setChecked(false);
+        cbPersistent->setEnabled(false);
+        btnOk->setEnabled(readIpv6Route(typed, QStringLiteral("0"), QString()).route.has_value());
+        return;
+    }
+    if (typed == QLatin1String("0.0.0.0")) {
         cbxMask->setCurrentIndex(0);
         cbPersistent->setChecked(false);
         cbPersistent->setEnabled(false);
@@ -232,12 +262,57 @@ void TfrmModifyRoutes::btnOkClick() {
     cbxMask->setEditText(cbxMask->currentText().trimmed());
     // Blanks around the next hop would make it no address, and its stored name no route.
     edtNextHop->setText(edtNextHop->text().trimmed());
+    ipv6Route.reset();
+    table = mainRouteTable;
+    if (!tables_.empty()) {
+        const std::optional<std::uint32_t> chosen = tableChoice(cbxTable->currentText(), tables_);
+        if (!chosen) {
+            showMessage(QStringLiteral("The table %1 is neither a table name nor a number from "
+                                       "1 to 4294967295 (255, the local table, is the kernel's).")
+                            .arg(printable(cbxTable->currentText()).left(40)),
+                        QStringLiteral("Error"), MsgIcon::Error);
+            return;
+        }
+        table = *chosen;
+    }
+
+    if (ipv6Network(edtNetwork->text())) {
+        const Ipv6RouteInput in =
+            readIpv6Route(edtNetwork->text(), cbxMask->currentText(), edtNextHop->text());
+        std::optional<QString> problem;
+        if (!in.route)
+            problem = in.problem;
+        else
+            problem = persistentProblem2(true, table, cbPersistent->isChecked());
+        if (problem) {
+            showMessage(*problem, QStringLiteral("Error"), MsgIcon::Error);
+            return;
+        }
+        if (in.route->hostBits()) {
+            const QString network = ipv6Text(in.route->network());
+            const QString length = QString::number(in.route->prefixLength);
+            edtNetwork->setText(edtNetwork->text().contains(QLatin1Char('/'))
+                                    ? network + QLatin1Char('/') + length
+                                    : network);
+            showMessage(QStringLiteral("Network address %1 has been aligned according to given "
+                                       "prefix length %2.")
+                            .arg(network, length),
+                        QStringLiteral("Add Route"), MsgIcon::Information);
+        }
+        if (!acceptRest())
+            return;
+        ipv6Route = in.route;
+        accept();
+        return;
+    }
 
     // Refused before anything is aligned or changed: the dialog stays as typed.
     std::optional<QString> problem =
         routeInputProblem(edtNetwork->text(), cbxMask->currentText(), edtNextHop->text());
     if (!problem)
         problem = persistentProblem(edtNextHop->text(), cbPersistent->isChecked());
+    if (!problem)
+        problem = persistentProblem2(false, table, cbPersistent->isChecked());
     if (problem) {
         showMessage(*problem, QStringLiteral("Error"), MsgIcon::Error);
         return;
@@ -251,6 +326,11 @@ void TfrmModifyRoutes::btnOkClick() {
                         .arg(network, cbxMask->currentText()),
                     QStringLiteral("Add Route"), MsgIcon::Information);
     }
+    if (acceptRest())
+        accept();
+}
+
+bool TfrmModifyRoutes::acceptRest() {
     if (!cbxInterfaces->currentText().isEmpty()) {
         const QString text = cbxInterfaces->currentText();
         const int item = itemByText(*cbxInterfaces);
@@ -266,9 +346,9 @@ void TfrmModifyRoutes::btnOkClick() {
         cbxInterfaces->currentText() != cbxInterfaces->itemText(cbxInterfaces->currentIndex()) ||
         metric == -1) {
         showMessage(QStringLiteral("Invalid parameters."), QStringLiteral("Error"), MsgIcon::Error);
-        return;
+        return false;
     }
-    accept();
+    return true;
 }
 
 int TfrmModifyRoutes::currentHelpContext() const {

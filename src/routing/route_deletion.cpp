@@ -4,6 +4,8 @@
 #include "routing/persistentroutes.h"
 #include "routing/progress_pace.h"
 
+#include <arpa/inet.h>
+#include <cstring>
 #include <string>
 
 namespace corvane {
@@ -31,8 +33,15 @@ std::vector<bool> deleteRoutes(const std::vector<RouteRow>& routes, const Deleti
     for (std::size_t i = 0; i < routes.size(); ++i) {
         const RouteRow& route = routes[i];
         if (!route.inactive()) {
-            MIB_IPFORWARDROW record = routeDeletionRecord(route);
-            const DWORD rc = iphlp().DeleteIpForwardEntry(&record);
+            DWORD rc = NO_ERROR;
+            if (std::optional<WideDeletion> wide = wideDeletionRecord(route)) {
+                rc = wide->table == 0
+                         ? iphlp().DeleteIpForwardEntry2(&wide->record)
+                         : iphlp().CorvaneDeleteRouteInTable(&wide->record, wide->table);
+            } else {
+                MIB_IPFORWARDROW record = routeDeletionRecord(route);
+                rc = iphlp().DeleteIpForwardEntry(&record);
+            }
             if (rc != NO_ERROR) {
                 if (hasPersistentName(route) && stored.contains(persistentRouteName(route)))
                     back.push_back(persistentRouteName(route));
@@ -53,7 +62,47 @@ std::vector<bool> deleteRoutes(const std::vector<RouteRow>& routes, const Deleti
     return gone;
 }
 
+std::optional<WideDeletion> wideDeletionRecord(const RouteRow& row) {
+    const RouteRow::Wide& w = row.wide;
+    // IPv4 rows of main and local go the way they always went.
+    const bool otherTable = w.table != 0 && w.table != 254 && w.table != 255;
+    if (row.inactive() || !(w.family == AF_INET6 || (w.family == AF_INET && otherTable)))
+        return std::nullopt;
+    WideDeletion d;
+    MIB_IPFORWARD_ROW2& r = d.record;
+    r.InterfaceIndex = row.ifIndex;
+    r.Metric = row.metric;
+    r.DestinationPrefix.PrefixLength = w.prefixLength;
+    const auto put = [](SOCKADDR_INET& to, std::uint8_t family,
+                        const std::array<std::uint8_t, 16>& a) {
+        to.si_family = family;
+        if (family == AF_INET)
+            std::memcpy(&to.Ipv4.sin_addr, a.data(), 4);
+        else if (family == AF_INET6)
+            std::memcpy(&to.Ipv6.sin6_addr, a.data(), 16);
+    };
+    put(r.DestinationPrefix.Prefix, w.family, w.destination);
+    if (w.nextHopFamily == w.family) {
+        put(r.NextHop, w.nextHopFamily, w.nextHop);
+        if (w.family == AF_INET6 && w.nextHop[0] == 0xFE && (w.nextHop[1] & 0xC0) == 0x80)
+            r.NextHop.Ipv6.sin6_scope_id = row.ifIndex;
+    }
+    // Main and local as the platform's own table lists them; any other only by its number.
+    d.table = w.table == 254 || w.table == 255 || w.table == 0 ? 0 : w.table;
+    return d;
+}
+
 QString deletionFailureName(const RouteRow& route) {
+    if (wideDeletionRecord(route)) {
+        char text[INET6_ADDRSTRLEN] = {};
+        inet_ntop(route.wide.family, route.wide.destination.data(), text, sizeof text);
+        QString name = QStringLiteral("Couldn't DeleteIpForwardEntry2 (%1/%2")
+                           .arg(QString::fromLatin1(text))
+                           .arg(route.wide.prefixLength);
+        if (route.wide.table != 0 && route.wide.table != 254)
+            name += QStringLiteral(" table %1").arg(route.wide.table);
+        return name + QStringLiteral(".)");
+    }
     return QStringLiteral("Couldn't DeleteIpForwardEntry (%1 %2.)")
         .arg(routeCellText(route, fwcol::Destination), routeCellText(route, fwcol::Mask));
 }

@@ -8,6 +8,7 @@
 #include <QString>
 #include <cstddef>
 #include <functional>
+#include <optional>
 #include <vector>
 
 namespace corvane {
@@ -24,7 +25,18 @@ using DeletionRefused = std::function<void(std::size_t index, DWORD code)>;
 std::vector<bool> deleteRoutes(const std::vector<RouteRow>& routes, const DeletionRefused& refused,
                                const std::function<void()>& progress);
 
-// "Couldn't DeleteIpForwardEntry (%s %s.)": the call name of a refused deletion's report.
+// The record that deletes the route of an IPv6 row or an IPv4 row of a table other than main
+// and local, with the table to delete it from (0: main and local); nothing for any other row,
+// which DeleteIpForwardEntry deletes as before.
+struct WideDeletion {
+    MIB_IPFORWARD_ROW2 record{};
+    ULONG table = 0;
+};
+std::optional<WideDeletion> wideDeletionRecord(const RouteRow& row);
+
+// "Couldn't DeleteIpForwardEntry (%s %s.)": the call name of a refused deletion's report; for
+// an IPv6 row or one of another table "Couldn't DeleteIpForwardEntry2 (%s/%i.)" with the table
+// when not main.
 QString deletionFailureName(const RouteRow& route);
 
 // How many refused deletions get a message of their own; the rest are counted in one more.

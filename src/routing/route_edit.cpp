@@ -6,7 +6,9 @@
 #include "routing/persistentroutes.h"
 #include "values/ip.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
+#include <cstring>
 
 namespace corvane {
 
@@ -166,6 +168,175 @@ std::optional<QString> persistentProblem(const QString& nextHop, bool persistent
 QString alignedNetwork(const QString& network, const QString& mask) {
     return QString::fromStdString(
         ip(typedAddress(network).value() & typedAddress(mask).value()).text());
+}
+
+bool TypedIpv6Route::hostBits() const {
+    return network() != destination;
+}
+
+std::array<std::uint8_t, 16> TypedIpv6Route::network() const {
+    std::array<std::uint8_t, 16> out = destination;
+    for (std::size_t i = 0; i < out.size(); ++i) {
+        const std::size_t before = i * 8;
+        const std::size_t keep = prefixLength >= before + 8 ? 8
+                                 : prefixLength > before    ? prefixLength - before
+                                                            : 0;
+        out[i] &= static_cast<std::uint8_t>(0xFF00U >> keep);
+    }
+    return out;
+}
+
+bool ipv6Network(const QString& network) {
+    return network.contains(QLatin1Char(':'));
+}
+
+namespace {
+
+bool readIpv6(const QString& text, std::array<std::uint8_t, 16>& out) {
+    // inet_pton reads to the terminating zero: a text with one inside is no address.
+    if (text.isEmpty() || text.size() > 45 || text.contains(QChar(0)))
+        return false;
+    const QByteArray bytes = text.toLatin1();
+    return QString::fromLatin1(bytes) == text &&
+           inet_pton(AF_INET6, bytes.constData(), out.data()) == 1;
+}
+
+// "64" or "/64": 0 to 128, decimal digits only.
+std::optional<std::uint8_t> readPrefixLength(QString text) {
+    if (text.startsWith(QLatin1Char('/')))
+        text.remove(0, 1);
+    if (text.isEmpty() || text.size() > 3 || !std::all_of(text.begin(), text.end(), [](QChar c) {
+            return c.isDigit() && c.unicode() < 128;
+        }))
+        return std::nullopt;
+    const int n = text.toInt();
+    return n <= 128 ? std::optional<std::uint8_t>(static_cast<std::uint8_t>(n)) : std::nullopt;
+}
+
+bool linkLocal(const std::array<std::uint8_t, 16>& a) {
+    return a[0] == 0xFE && (a[1] & 0xC0) == 0x80;
+}
+
+} // namespace
+
+QString ipv6Text(const std::array<std::uint8_t, 16>& address) {
+    char text[INET6_ADDRSTRLEN] = {};
+    inet_ntop(AF_INET6, address.data(), text, sizeof text);
+    return QString::fromLatin1(text);
+}
+
+Ipv6RouteInput readIpv6Route(const QString& network, const QString& mask, const QString& nextHop) {
+    Ipv6RouteInput in;
+    TypedIpv6Route r;
+    const qsizetype slash = network.indexOf(QLatin1Char('/'));
+    const QString address = slash < 0 ? network : network.left(slash);
+    if (!readIpv6(address, r.destination)) {
+        in.problem = QStringLiteral("The network address %1 is not a valid IPv6 address.")
+                         .arg(quoted(address));
+        return in;
+    }
+    const QString length = slash < 0 ? mask : network.mid(slash + 1);
+    const std::optional<std::uint8_t> prefix = readPrefixLength(length);
+    if (!prefix) {
+        in.problem = QStringLiteral("The prefix length %1 is not a number from 0 to 128. Write "
+                                    "the network as 2001:db8:5::/64, or the length alone in the "
+                                    "mask field.")
+                         .arg(quoted(length));
+        return in;
+    }
+    r.prefixLength = *prefix;
+    if (!nextHop.isEmpty() && nextHop != QLatin1String("::")) {
+        if (!readIpv6(nextHop, r.gateway)) {
+            in.problem = QStringLiteral("The next hop address %1 is not a valid IPv6 address. "
+                                        "Leave it empty for a route on the link.")
+                             .arg(quoted(nextHop));
+            return in;
+        }
+        if (r.gateway[0] == 0xFF) {
+            in.problem = QStringLiteral("The next hop address %1 is a multicast address, which "
+                                        "no route can lead through.")
+                             .arg(quoted(nextHop));
+            return in;
+        }
+        r.hasGateway = true;
+    }
+    in.route = r;
+    return in;
+}
+
+MIB_IPFORWARD_ROW2 ipv6RouteRecord(const TypedIpv6Route& route, DWORD ifIndex, DWORD metric) {
+    MIB_IPFORWARD_ROW2 row{};
+    row.InterfaceIndex = ifIndex;
+    row.DestinationPrefix.Prefix.si_family = AF_INET6;
+    const std::array<std::uint8_t, 16> net = route.network();
+    std::memcpy(&row.DestinationPrefix.Prefix.Ipv6.sin6_addr, net.data(), net.size());
+    row.DestinationPrefix.PrefixLength = route.prefixLength;
+    if (route.hasGateway) {
+        row.NextHop.si_family = AF_INET6;
+        std::memcpy(&row.NextHop.Ipv6.sin6_addr, route.gateway.data(), route.gateway.size());
+        if (linkLocal(route.gateway))
+            row.NextHop.Ipv6.sin6_scope_id = ifIndex;
+    }
+    row.Metric = metric;
+    row.Protocol = MIB_IPPROTO_NETMGMT;
+    row.ValidLifetime = row.PreferredLifetime = INFINITE_LIFETIME;
+    return row;
+}
+
+MIB_IPFORWARD_ROW2 ipv4RouteRecord2(std::uint32_t destination, std::uint32_t mask,
+                                    std::uint32_t nextHop, DWORD ifIndex, DWORD metric) {
+    MIB_IPFORWARD_ROW2 row{};
+    row.InterfaceIndex = ifIndex;
+    row.DestinationPrefix.Prefix.si_family = AF_INET;
+    row.DestinationPrefix.Prefix.Ipv4.sin_addr.s_addr = htonl(destination & mask);
+    row.DestinationPrefix.PrefixLength = static_cast<UINT8>(__builtin_popcount(mask));
+    if (nextHop != 0) {
+        row.NextHop.si_family = AF_INET;
+        row.NextHop.Ipv4.sin_addr.s_addr = htonl(nextHop);
+    }
+    row.Metric = metric;
+    row.Protocol = MIB_IPPROTO_NETMGMT;
+    row.ValidLifetime = row.PreferredLifetime = INFINITE_LIFETIME;
+    return row;
+}
+
+std::optional<std::uint32_t> tableChoice(const QString& text,
+                                         const std::vector<RouteTableChoice>& choices) {
+    const QString t = text.trimmed();
+    for (const RouteTableChoice& c : choices)
+        if (t.compare(c.name, Qt::CaseInsensitive) == 0)
+            return c.id;
+    if (t.isEmpty() || t.size() > 10 ||
+        !std::all_of(t.begin(), t.end(), [](QChar c) { return c.isDigit() && c.unicode() < 128; }))
+        return std::nullopt;
+    bool ok = false;
+    const qulonglong n = t.toULongLong(&ok);
+    if (!ok || n == 0 || n == 255 || n > 0xFFFFFFFFULL)
+        return std::nullopt;
+    return static_cast<std::uint32_t>(n);
+}
+
+std::vector<RouteTableChoice> tableChoices(const std::vector<RouteTableChoice>& known) {
+    std::vector<RouteTableChoice> out;
+    const auto named = std::find_if(known.begin(), known.end(), [](const RouteTableChoice& c) {
+        return c.id == mainRouteTable;
+    });
+    out.push_back({mainRouteTable, named != known.end() ? named->name : QStringLiteral("main")});
+    std::vector<RouteTableChoice> rest;
+    for (const RouteTableChoice& c : known)
+        if (c.id != mainRouteTable && c.id != 255 && c.id != 0)
+            rest.push_back(c);
+    std::sort(rest.begin(), rest.end(),
+              [](const RouteTableChoice& a, const RouteTableChoice& b) { return a.id < b.id; });
+    out.insert(out.end(), rest.begin(), rest.end());
+    return out;
+}
+
+std::optional<QString> persistentProblem2(bool ipv6, std::uint32_t table, bool persistent) {
+    if (!persistent || (!ipv6 && table == mainRouteTable))
+        return std::nullopt;
+    return QStringLiteral("Only IPv4 routes of the main table can be persistent. Clear "
+                          "Persistent to add this route.");
 }
 
 std::string typedRouteName(const QString& network, const QString& mask, const QString& nextHop,

@@ -7,6 +7,8 @@
 
 #include <QString>
 #include <QStringList>
+#include <array>
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
@@ -70,6 +72,58 @@ bool onLinkNextHop(const QString& nextHop);
 std::optional<QString> persistentProblem(const QString& nextHop, bool persistent);
 // The network of a valid address and mask as a dotted quad (address AND mask).
 QString alignedNetwork(const QString& network, const QString& mask);
+
+// An IPv6 route as the dialog reads it.
+struct TypedIpv6Route {
+    std::array<std::uint8_t, 16> destination{}; // as typed, host bits and all
+    std::uint8_t prefixLength = 0;
+    bool hasGateway = false;
+    std::array<std::uint8_t, 16> gateway{};
+    bool hostBits() const;
+    // The destination with the bits past the prefix cleared.
+    std::array<std::uint8_t, 16> network() const;
+};
+// A network text with a colon is an IPv6 one.
+bool ipv6Network(const QString& network);
+// The network "2001:db8:5::/64", or an address with the prefix length ("64" or "/64") in the
+// mask field, which is read only when the network names none; the next hop an IPv6 address
+// (a link-local one is reached through the chosen interface), or empty or "::" for a route on
+// the link. The route, or what is wrong with it in a sentence that names the field. Texts
+// are taken as they are.
+struct Ipv6RouteInput {
+    std::optional<TypedIpv6Route> route;
+    QString problem;
+};
+Ipv6RouteInput readIpv6Route(const QString& network, const QString& mask, const QString& nextHop);
+// Compressed text of an IPv6 address ("2001:db8:5::").
+QString ipv6Text(const std::array<std::uint8_t, 16>& address);
+
+// The record CreateIpForwardEntry2 takes: the network (host bits cleared), a link-local next
+// hop scoped to the interface.
+MIB_IPFORWARD_ROW2 ipv6RouteRecord(const TypedIpv6Route& route, DWORD ifIndex, DWORD metric);
+// The same record for an IPv4 route (addresses in host order, mask contiguous), for a table
+// other than main; next hop 0 for a route on the link.
+MIB_IPFORWARD_ROW2 ipv4RouteRecord2(std::uint32_t destination, std::uint32_t mask,
+                                    std::uint32_t nextHop, DWORD ifIndex, DWORD metric);
+
+// A routing table as the dialog offers them: by name or number.
+struct RouteTableChoice {
+    std::uint32_t id = 0;
+    QString name;
+};
+inline constexpr std::uint32_t mainRouteTable = 254;
+// The table a typed text names: one of the choices by name (letter case ignored) or a number
+// from 1 to 4294967295; never 0 (no table) nor 255 (local: the kernel's routes of this host's
+// addresses). Nothing for anything else.
+std::optional<std::uint32_t> tableChoice(const QString& text,
+                                         const std::vector<RouteTableChoice>& choices);
+// The tables to offer: main first, then the others known, in number order, without local.
+std::vector<RouteTableChoice> tableChoices(const std::vector<RouteTableChoice>& known);
+
+// Stored names hold IPv4 routes of the main table only: an IPv6 route or one of another table
+// is not made persistent (older versions, and the restore, read every name as four IPv4
+// fields).
+std::optional<QString> persistentProblem2(bool ipv6, std::uint32_t table, bool persistent);
 
 // The persistent route name of a route as the user typed it.
 std::string typedRouteName(const QString& network, const QString& mask, const QString& nextHop,

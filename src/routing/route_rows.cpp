@@ -138,7 +138,8 @@ std::string persistentRouteName(const RouteRow& row) {
 }
 
 bool hasPersistentName(const RouteRow& row) {
-    return row.inactive() || row.nextHop != 0;
+    // Stored names are IPv4 routes of the main table.
+    return row.inactive() || (row.wide.family == 0 && row.nextHop != 0);
 }
 
 std::size_t RouteKeyHash::operator()(const RouteKey& k) const {
@@ -285,7 +286,8 @@ quint32 routeTextColour(const RouteRow& row) {
 bool sameRoute(const RouteRow& a, const RouteRow& b) {
     return a.destination == b.destination && a.mask == b.mask && a.nextHop == b.nextHop &&
            a.ifIndex == b.ifIndex && a.metric == b.metric && a.protocol == b.protocol &&
-           a.tag == b.tag && a.storeOnly == b.storeOnly && a.storedName == b.storedName;
+           a.tag == b.tag && a.storeOnly == b.storeOnly && a.storedName == b.storedName &&
+           a.wide == b.wide;
 }
 
 QString deleteRouteQuestion(int selectedCount, const RouteRow& first) {

@@ -7,6 +7,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -51,6 +52,17 @@ struct RouteRow {
     // Kept apart from the tag: protocol numbers such as 10002 carry the tag's 0x100 bit, and
     // such a live route must still be deleted from the kernel and coloured as a route.
     bool storeOnly = false;
+    // An IPv6 row or a row of a table other than main and local; family 0 for the IPv4 rows
+    // GetIpForwardTable lists, whose numbers are the fields above.
+    struct Wide {
+        std::uint8_t family = 0; // AF_INET or AF_INET6
+        std::uint32_t table = 0; // the kernel's number
+        std::array<std::uint8_t, 16> destination{};
+        std::uint8_t prefixLength = 0;
+        std::uint8_t nextHopFamily = 0; // 0 on the link
+        std::array<std::uint8_t, 16> nextHop{};
+        bool operator==(const Wide&) const = default;
+    } wide;
 
     bool inactive() const { return storeOnly; }
 };

@@ -4,6 +4,8 @@
 #include "platform/iphelper.h"
 #include "platform/prompter.h"
 #include "platform/reportfailure.h"
+#include "platform/routetables.h"
+#include "platform/systemtext.h"
 #include "routing/frmip.h"
 #include "routing/frmmodifyroutes.h"
 #include "routing/frmroutelist.h"
@@ -290,26 +292,70 @@ void RoutesPage::acAddRouteExecute() {
         d.edtNextHop->clear();
         d.modify = false;
         d.cbPersistent->setChecked(false);
+        d.cbPersistent->setEnabled(true);
+        // Offered only with every table shown: otherwise the dialog is as it always was.
+        d.setTableChoice(options().run.optAllRoutingTables, knownTables());
         if (runModal(d) != QDialog::Accepted)
             return;
         // The default routes as they are now decide the route's type.
         FillRouteTable();
-        std::optional<MIB_IPFORWARDROW> record = dialogRoute(faces, lvFwTableModel->rows());
-        if (!record)
-            return;
-        const DWORD rc = iphlp().SetIpForwardEntry(&*record);
-        if (rc != NO_ERROR) {
-            ReportFailureForced(QStringLiteral("SetIPForwardEntry"), rc);
-            return;
+        if (d.ipv6Route || d.table != mainRouteTable) {
+            if (!addWideRoute(faces))
+                return;
+        } else {
+            std::optional<MIB_IPFORWARDROW> record = dialogRoute(faces, lvFwTableModel->rows());
+            if (!record)
+                return;
+            const DWORD rc = iphlp().SetIpForwardEntry(&*record);
+            if (rc != NO_ERROR) {
+                ReportFailureForced(QStringLiteral("SetIPForwardEntry"), rc);
+                return;
+            }
+            SetPersistent(typedRouteName(d.edtNetwork->text(), d.cbxMask->currentText(),
+                                         typedNextHop(), d.metric),
+                          d.cbPersistent->isChecked());
         }
-        SetPersistent(typedRouteName(d.edtNetwork->text(), d.cbxMask->currentText(), typedNextHop(),
-                                     d.metric),
-                      d.cbPersistent->isChecked());
     }
     if (!options().on(Option::AutoUpdate))
         emit refreshRequested();
     showMessage(QStringLiteral("Route successfully added."), QStringLiteral("Success"),
                 MsgIcon::Information);
+}
+
+std::vector<RouteTableChoice> RoutesPage::knownTables() const {
+    RouteTableNames names;
+    names.load();
+    std::vector<RouteTableChoice> known;
+    for (const std::uint32_t id : names.ids())
+        known.push_back({id, printable(QString::fromStdString(names.name(id)))});
+    return known;
+}
+
+bool RoutesPage::addWideRoute(const std::vector<RouteInterface>& faces) {
+    const TfrmModifyRoutes& d = *frmModifyRoutes;
+    const std::optional<DWORD> index = interfaceIndexOf(faces, d.cbxInterfaces->currentText());
+    if (!index)
+        return false;
+    MIB_IPFORWARD_ROW2 record{};
+    if (d.ipv6Route) {
+        record = ipv6RouteRecord(*d.ipv6Route, *index, static_cast<DWORD>(d.metric));
+    } else {
+        const ip hop(typedNextHop().toStdString());
+        record =
+            ipv4RouteRecord2(ip(d.edtNetwork->text().toStdString()).value(),
+                             ip(d.cbxMask->currentText().toStdString()).value(),
+                             hop.valid() ? hop.value() : 0, *index, static_cast<DWORD>(d.metric));
+    }
+    const bool main = d.table == mainRouteTable;
+    const DWORD rc = main ? iphlp().CreateIpForwardEntry2(&record)
+                          : iphlp().CorvaneCreateRouteInTable(&record, d.table);
+    if (rc != NO_ERROR) {
+        ReportFailureForced(main ? QStringLiteral("CreateIpForwardEntry2")
+                                 : QStringLiteral("CreateIpForwardEntry2 in table %1").arg(d.table),
+                            rc);
+        return false;
+    }
+    return true;
 }
 
 void RoutesPage::acModifyRouteExecute() {
@@ -319,6 +365,13 @@ void RoutesPage::acModifyRouteExecute() {
         return;
     // The route as the user chose it: kept whatever happens to the list meanwhile.
     const RouteRow old = lvFwTableModel->row(selected.front());
+    if (wideDeletionRecord(old)) {
+        // The dialog changes IPv4 routes of the main table; another is deleted and added anew.
+        showMessage(QStringLiteral("Only IPv4 routes of the main table can be modified. Delete "
+                                   "this route and add the new one instead."),
+                    QStringLiteral("Modify Route"), MsgIcon::Information);
+        return;
+    }
     const ChangeInProgress change(refresh_);
     const std::vector<RouteInterface> faces = interfaces();
     TfrmModifyRoutes& d = *frmModifyRoutes;

@@ -73,6 +73,10 @@ private:
     std::optional<MIB_IPFORWARDROW> dialogRoute(const std::vector<RouteInterface>& faces,
                                                 const std::vector<RouteRow>& rows) const;
     QString typedNextHop() const;
+    // The tables the add dialog offers, by the names the platform reads.
+    std::vector<RouteTableChoice> knownTables() const;
+    // An IPv6 route or one of another table from the dialog; false when not made (told).
+    bool addWideRoute(const std::vector<RouteInterface>& faces);
 };
 
 } // namespace corvane

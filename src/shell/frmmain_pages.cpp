@@ -169,11 +169,12 @@ void TfrmMain::adapterPassStarting() {
 }
 
 void TfrmMain::adapterPassFinished(const AdapterPassResult& r) {
-    tsHost->hostInfoLists(r.addresses, r.dnsServers);
+    tsHost->hostInfoLists(r.addresses + r.addresses6, r.dnsServers);
+    // Status panel, title and address log stay IPv4: temporary IPv6 addresses come and go.
     setPanelText(1, r.addresses.join(QStringLiteral(", ")));
     tsInterface->markInterfaceRows(r.inactiveIndexes, r.severalIndexes);
     QString title = windowTitle() + QStringLiteral(" @ ") + tsHost->hostName();
-    for (const QString& address : tsHost->addresses())
+    for (const QString& address : r.addresses)
         title += QLatin1Char('\n') + address;
     applicationTitle = title;
     if (tray_)

@@ -89,8 +89,8 @@ private:
         if (const std::optional<HostParams> host = readHostParams())
             snapshot.hostName = host->hostName;
         snapshot.adapters.clear();
-        std::optional<AdapterPassResult> r =
-            readAdapterInformation(xpFamily_, options_.value().on(Option::IpLogging));
+        std::optional<AdapterPassResult> r = readAdapterInformation(
+            xpFamily_, options_.value().on(Option::IpLogging), inEffect().optShowIpv6);
         if (!r)
             return;
         snapshot.adapters = std::move(r->adapters);

@@ -106,6 +106,24 @@ std::string describeRoute(bool add, const RouteArgs& route, std::string_view ifN
     return out + " on " + printable(ifName);
 }
 
+std::string describeRoute2(bool add, const Route2Args& route, std::string_view ifName) {
+    const auto text = [](uint32_t family, const std::array<uint8_t, 16>& bytes) {
+        char out[INET6_ADDRSTRLEN] = {};
+        inet_ntop(family == AF_INET ? AF_INET : AF_INET6, bytes.data(), out, sizeof out);
+        return std::string(out);
+    };
+    std::string out = std::string(add ? "add" : "delete") + " route " +
+                      text(route.family, route.destination) + "/" +
+                      std::to_string(route.prefixLength);
+    if (hasGateway(route))
+        out += " via " + text(route.nextHopFamily, route.nextHop);
+    out += " on " + printable(ifName);
+    // Main (254), or main and local (0) for a removal, as every route of the list is.
+    if (route.table != 0 && route.table != 254)
+        out += " in table " + std::to_string(route.table);
+    return out;
+}
+
 std::string describeAddress(bool add, uint32_t address, uint32_t mask, std::string_view ifName) {
     return std::string(add ? "add" : "delete") + " address " + network(address, mask) + " on " +
            printable(ifName);

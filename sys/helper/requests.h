@@ -17,6 +17,7 @@ namespace corvane::helper {
 // NO_ERROR, or the code the request is refused with.
 DWORD checkAdminStatus(uint32_t ifIndex, uint32_t status);
 DWORD checkRoute(const RouteArgs& route);
+// Either family, any table: checkRoute2 of helperclient/route2.h, the library's own rule.
 DWORD checkAddress(uint32_t address, uint32_t mask, uint32_t ifIndex);
 DWORD checkLease(uint32_t ifIndex, std::string_view name);
 // An interface name as the kernel allows it: 1 to 15 bytes, printable, no slash, no blank.
@@ -43,6 +44,8 @@ StoreNames namesToStore(const std::vector<std::string>& names);
 // detail kDetailChange). Built from checked values; the name goes through printable().
 std::string describeAdminStatus(std::string_view ifName, uint32_t status);
 std::string describeRoute(bool add, const RouteArgs& route, std::string_view ifName);
+// "add route 2001:db8::/64 via fe80::1 on eth0 in table 100"; the table only when not main.
+std::string describeRoute2(bool add, const Route2Args& route, std::string_view ifName);
 std::string describeAddress(bool add, uint32_t address, uint32_t mask, std::string_view ifName);
 std::string describeLease(bool renew, std::string_view ifName);
 // names: those that will be stored or forgotten; one is shown by its name.

@@ -12,6 +12,7 @@
 #include "store.h"
 
 #include <arpa/inet.h>
+#include <array>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -160,6 +161,61 @@ int onRoute(sd_bus_message* m, void* userdata, bool add) {
                    std::to_string(a.metric);
     request.details = describeRoute(add, a, name);
     return serve(m, of(userdata), std::move(request));
+}
+
+// An address of the bus request: exactly the family's bytes (none for a next hop on the link).
+int readAddressBytes(sd_bus_message* m, uint32_t family, bool mayBeEmpty,
+                     std::array<uint8_t, 16>& out, bool& fits) {
+    const void* data = nullptr;
+    size_t size = 0;
+    const int r = sd_bus_message_read_array(m, 'y', &data, &size);
+    if (r < 0)
+        return r;
+    const unsigned wanted = addressLength(family);
+    fits = fits && ((size == 0 && mayBeEmpty && family == 0) || (wanted != 0 && size == wanted));
+    if (fits && size > 0)
+        std::memcpy(out.data(), data, size);
+    return r;
+}
+
+int onRoute2(sd_bus_message* m, void* userdata, bool add) {
+    Route2Args a;
+    const char* name = nullptr;
+    bool fits = true;
+    int r = sd_bus_message_read(m, "u", &a.family);
+    if (r >= 0)
+        r = readAddressBytes(m, a.family, false, a.destination, fits);
+    if (r >= 0)
+        r = sd_bus_message_read(m, "uu", &a.prefixLength, &a.nextHopFamily);
+    if (r >= 0)
+        r = readAddressBytes(m, a.nextHopFamily, true, a.nextHop, fits);
+    if (r >= 0)
+        r = sd_bus_message_read(m, "uusuu", &a.nextHopScope, &a.ifIndex, &name, &a.metric,
+                                &a.table);
+    if (r < 0)
+        return r;
+    Request request;
+    request.action = kActionRoutes;
+    request.check = [&]() -> DWORD {
+        if (!fits)
+            return ERROR_INVALID_PARAMETER;
+        return checkNamed([&] { return checkRoute2(a, add); }, a.ifIndex, name);
+    };
+    request.change = [add, a] {
+        return add ? sys::direct::addRoute2(a) : sys::direct::deleteRoute2(a);
+    };
+    // Built from the checked request only: an address of the wrong length is not shown.
+    request.details = fits ? describeRoute2(add, a, name) : std::string("a malformed route");
+    request.what = request.details + " (interface " + std::to_string(a.ifIndex) + ", metric " +
+                   std::to_string(a.metric) + ", table " + std::to_string(a.table) + ")";
+    return serve(m, of(userdata), std::move(request));
+}
+
+int onAddRoute2(sd_bus_message* m, void* userdata, sd_bus_error*) {
+    return onRoute2(m, userdata, true);
+}
+int onDeleteRoute2(sd_bus_message* m, void* userdata, sd_bus_error*) {
+    return onRoute2(m, userdata, false);
 }
 
 int onAddRoute(sd_bus_message* m, void* userdata, sd_bus_error*) {
@@ -324,6 +380,10 @@ const sd_bus_vtable kVtable[] = {
                   SD_BUS_VTABLE_UNPRIVILEGED),
     SD_BUS_METHOD(kAddRoute, kRouteSignature, "u", caught<onAddRoute>, SD_BUS_VTABLE_UNPRIVILEGED),
     SD_BUS_METHOD(kDeleteRoute, kRouteSignature, "u", caught<onDeleteRoute>,
+                  SD_BUS_VTABLE_UNPRIVILEGED),
+    SD_BUS_METHOD(kAddRoute2, kRoute2Signature, "u", caught<onAddRoute2>,
+                  SD_BUS_VTABLE_UNPRIVILEGED),
+    SD_BUS_METHOD(kDeleteRoute2, kRoute2Signature, "u", caught<onDeleteRoute2>,
                   SD_BUS_VTABLE_UNPRIVILEGED),
     SD_BUS_METHOD(kAddAddress, kAddressSignature, "u", caught<onAddAddress>,
                   SD_BUS_VTABLE_UNPRIVILEGED),

@@ -10,6 +10,7 @@
 #include <memory>
 #include <mutex>
 #include <net/if.h>
+#include <sys/socket.h>
 #include <systemd/sd-bus.h>
 
 namespace corvane::helper {
@@ -154,6 +155,27 @@ Reply changeRoute(bool add, const RouteArgs& a) noexcept {
         return r < 0 ? r
                      : sd_bus_message_append(m, kRouteSignature, a.destination, a.mask, a.nextHop,
                                              a.ifIndex, name.text, a.type, a.protocol, a.metric);
+    });
+}
+
+Reply changeRoute2(bool add, const Route2Args& a) noexcept {
+    return call(add ? kAddRoute2 : kDeleteRoute2, [&](sd_bus_message* m) {
+        Name name;
+        if (const int r = nameOf(a.ifIndex, name); r < 0)
+            return r;
+        const size_t length = a.family == AF_INET ? 4 : 16;
+        const size_t hopLength = a.nextHopFamily == 0 ? 0 : a.nextHopFamily == AF_INET ? 4 : 16;
+        int r = sd_bus_message_append(m, "u", a.family);
+        if (r >= 0)
+            r = sd_bus_message_append_array(m, 'y', a.destination.data(), length);
+        if (r >= 0)
+            r = sd_bus_message_append(m, "uu", a.prefixLength, a.nextHopFamily);
+        if (r >= 0)
+            r = sd_bus_message_append_array(m, 'y', a.nextHop.data(), hopLength);
+        if (r >= 0)
+            r = sd_bus_message_append(m, "uusuu", a.nextHopScope, a.ifIndex, name.text, a.metric,
+                                      a.table);
+        return r;
     });
 }
 

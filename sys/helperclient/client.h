@@ -3,6 +3,7 @@
 #pragma once
 
 #include "corvane_types.h"
+#include "helperclient/route2.h"
 
 #include <cstdint>
 #include <string>
@@ -30,6 +31,7 @@ struct RouteArgs {
 
 Reply setAdminStatus(uint32_t ifIndex, uint32_t status) noexcept;
 Reply changeRoute(bool add, const RouteArgs& route) noexcept;
+Reply changeRoute2(bool add, const Route2Args& route) noexcept;
 Reply changeAddress(bool add, uint32_t address, uint32_t mask, uint32_t ifIndex) noexcept;
 // ifName: the interface's name as the caller knows it, or empty for whatever has the index.
 Reply changeLease(bool renew, uint32_t ifIndex, const std::string& ifName) noexcept;

@@ -25,6 +25,12 @@ inline constexpr const char* kAdminStatusSignature = "usu";
 inline constexpr const char* kAddRoute = "AddRoute";
 inline constexpr const char* kDeleteRoute = "DeleteRoute";
 inline constexpr const char* kRouteSignature = "uuuusuuu";
+// AddRoute2/DeleteRoute2(family, dest, prefixLength, nextHopFamily, nextHop, nextHopScope,
+// ifIndex, ifName, metric, table): a route of either family in any table (Route2Args);
+// addresses as 4 or 16 bytes, none for the next hop of a route on the link.
+inline constexpr const char* kAddRoute2 = "AddRoute2";
+inline constexpr const char* kDeleteRoute2 = "DeleteRoute2";
+inline constexpr const char* kRoute2Signature = "uayuuayuusuu";
 // AddAddress/DeleteAddress(address, mask, ifIndex, ifName), network byte order.
 inline constexpr const char* kAddAddress = "AddAddress";
 inline constexpr const char* kDeleteAddress = "DeleteAddress";

@@ -728,6 +728,15 @@ CORVANE_API DWORD GetUnicastIpAddressTable(ADDRESS_FAMILY family,
                                            MIB_UNICASTIPADDRESS_TABLE** table);
 CORVANE_API DWORD GetIpForwardTable2(ADDRESS_FAMILY family, MIB_IPFORWARD_TABLE2** table);
 CORVANE_API void FreeMibTable(void* memory);
+/* Make or remove one route of either family in the main table (removal also finds it in the
+ * local table, where GetIpForwardTable2 lists it too). Read: InterfaceIndex,
+ * DestinationPrefix, NextHop (the unspecified address, or family 0, for a route on the
+ * link; a link-local IPv6 next hop is on InterfaceIndex) and Metric. A removal whose Metric
+ * is 0 or 0xFFFFFFFF and fits no route by it takes the one route that fits the rest. Routes
+ * made are static routes. ERROR_INVALID_PARAMETER for a next hop of another family or host
+ * bits outside the prefix, ERROR_INVALID_NETMASK for a prefix longer than the family's. */
+CORVANE_API DWORD CreateIpForwardEntry2(const MIB_IPFORWARD_ROW2* row);
+CORVANE_API DWORD DeleteIpForwardEntry2(const MIB_IPFORWARD_ROW2* row);
 
 /* Corvane's own. Routes of one kernel table (tableId) or of all (CORVANE_ALL_TABLES), in the
  * kernel's order, IPv4 before IPv6 for AF_UNSPEC. */
@@ -744,6 +753,11 @@ CORVANE_API DWORD CorvaneGetRouteTableNames(CORVANE_TABLE_NAME_TABLE** table);
 /* The DNS servers of both families: each link's own (from the resolver service's per-link
  * state), then the system-wide ones (InterfaceIndex 0), each in configured order. */
 CORVANE_API DWORD CorvaneGetDnsServerTable(ADDRESS_FAMILY family, CORVANE_DNS_SERVER_TABLE** table);
+/* Corvane's own: CreateIpForwardEntry2 and DeleteIpForwardEntry2 in the kernel table tableId
+ * alone. Table 0 (none) is refused; so is a route made in the local table (255), which holds
+ * the kernel's routes of this host's addresses, though one may be removed from it. */
+CORVANE_API DWORD CorvaneCreateRouteInTable(const MIB_IPFORWARD_ROW2* row, ULONG tableId);
+CORVANE_API DWORD CorvaneDeleteRouteInTable(const MIB_IPFORWARD_ROW2* row, ULONG tableId);
 
 #ifdef __cplusplus
 }

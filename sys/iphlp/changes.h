@@ -5,6 +5,7 @@
 #pragma once
 
 #include "dhcp/process.h"
+#include "helperclient/route2.h"
 #include "iphlpapi.h"
 #include "nte.h"
 
@@ -17,6 +18,9 @@ namespace corvane::sys::direct {
 DWORD setAdminStatus(uint32_t ifIndex, uint32_t status);
 DWORD addRoute(const MIB_IPFORWARDROW& row);
 DWORD deleteRoute(const MIB_IPFORWARDROW& row);
+// Either family, any table (helper::Route2Args).
+DWORD addRoute2(const helper::Route2Args& route);
+DWORD deleteRoute2(const helper::Route2Args& route);
 // added: the address made, for its NTE context.
 DWORD addAddress(uint32_t address, uint32_t mask, uint32_t ifIndex, NteKey& added);
 DWORD deleteAddress(const NteKey& key);

@@ -1,6 +1,7 @@
 // Writes pictures of the main window's pages and the About box, to look at the layout:
 //   corvane_shots OUTPUT_FOLDER   (with a display, e.g. under Xvfb, or QT_QPA_PLATFORM=offscreen)
 #include "addresses/address_dialogs.h"
+#include "hostinfo/adaptertree.h"
 #include "interfaces/frmifdetails.h"
 #include "interfaces/frmipdetails.h"
 #include "interfaces/interfacepage.h"
@@ -30,6 +31,7 @@
 #include <QTabWidget>
 #include <QTableView>
 #include <QTimer>
+#include <QTreeView>
 #include <cstdio>
 
 namespace {
@@ -160,6 +162,16 @@ int main(int argc, char* argv[]) {
                               .arg(i)
                               .arg(window.pcMain->widget(i)->objectName()));
         }
+        // The tree opened at the last adapter's IPv6 part, where there is one.
+        window.pcMain->setCurrentWidget(window.tsIP);
+        QTreeView& tree = *window.tsIP->tvInfo;
+        tree.expandAll();
+        const QModelIndexList v6 = tree.model()->match(tree.model()->index(0, 0), Qt::DisplayRole,
+                                                       QStringLiteral("IPv6 Addresses"), -1,
+                                                       Qt::MatchExactly | Qt::MatchRecursive);
+        if (!v6.isEmpty())
+            tree.scrollTo(v6.last(), QAbstractItemView::PositionAtTop);
+        save(&window, QStringLiteral("main_tsIP_ipv6.png"));
         corvane::frmAbout->VerLabel->setText(window.versionText);
         corvane::frmAbout->show();
         save(corvane::frmAbout, QStringLiteral("about.png"));

@@ -87,6 +87,7 @@ class HelperBus(unittest.TestCase):
         run('ip', 'link', 'set', 'hv0', 'up')
         run('ip', 'link', 'set', 'hv1', 'up')
         run('ip', 'addr', 'add', '10.9.0.1/24', 'dev', 'hv0')
+        run('ip', '-6', 'addr', 'add', '2001:db8:1::1/64', 'dev', 'hv0', 'nodad')
         cls.ifindex = ip_json('link', 'show', 'hv0')[0]['ifindex']
         cls.peer = ip_json('link', 'show', 'hv1')[0]['ifindex']
 
@@ -207,6 +208,28 @@ class HelperBus(unittest.TestCase):
         self.assertIn('uid 65534: add route 10.20.0.0 mask 255.255.255.0 via 10.9.0.2',
                       self.helper_log())
 
+    def test_ipv6_and_table_routes_through_helper(self):
+        self.assertEqual(self.result('route2', 'add', '2001:db8:5::/64', '2001:db8:1::fe',
+                                     self.ifindex, 7, 0), 0)
+        [r] = ip_json('-6', 'route', 'show', '2001:db8:5::/64')
+        self.assertEqual((r['gateway'], r['dev'], r['metric']), ('2001:db8:1::fe', 'hv0', 7))
+        self.assertEqual(self.result('route2', 'add', '10.30.0.0/16', '10.9.0.2', self.ifindex,
+                                     3, 100), 0)
+        [r] = ip_json('route', 'show', 'table', '100')
+        self.assertEqual((r['dst'], r['gateway']), ('10.30.0.0/16', '10.9.0.2'))
+        self.assertIn('add route 2001:db8:5::/64 via 2001:db8:1::fe on hv0', self.helper_log())
+        self.assertIn('add route 10.30.0.0/16 via 10.9.0.2 on hv0 in table 100',
+                      self.helper_log())
+        self.assertEqual(self.result('route2', 'delete', '2001:db8:5::/64', '2001:db8:1::fe',
+                                     self.ifindex, 7, 0), 0)
+        self.assertEqual(self.result('route2', 'delete', '10.30.0.0/16', '10.9.0.2',
+                                     self.ifindex, 3, 100), 0)
+        self.assertEqual(ip_json('-6', 'route', 'show', '2001:db8:5::/64'), [])
+        self.assertEqual(ip_json('route', 'show', 'table', '100'), [])
+        # Refused by the library before the helper is asked, as by the helper itself below.
+        self.assertEqual(self.result('route2', 'add', '2001:db8:5::/129', '-', self.ifindex,
+                                     1, 0), INVALID_NETMASK)
+
     def test_interface_down_and_up_through_helper(self):
         self.assertEqual(self.result('link', self.peer, 'down'), 0)
         self.assertFalse(self.link_up('hv1'))
@@ -323,6 +346,29 @@ class HelperBus(unittest.TestCase):
         self.assertEqual(out.strip(), 'u %d' % DEV_NOT_EXIST)
         rc, out = self.hostile('RenewLease', 'us', self.ifindex, 'hv0')
         self.assertEqual(out.strip(), 'u %d' % NO_DHCP_CLIENT)
+        self.assert_helper_alive()
+
+    def test_malformed_route2_requests_refused(self):
+        prefix = ['0x20', '0x01', '0x0d', '0xb8', '0', '5'] + ['0'] * 10
+        hop = ['0x20', '0x01', '0x0d', '0xb8', '0', '1'] + ['0'] * 9 + ['0xfe']
+        def add(family, dest, length, hop_family, hop, scope=0, name='hv0', table=0):
+            return self.hostile('AddRoute2', 'uayuuayuusuu', family, len(dest), *dest, length,
+                                hop_family, len(hop), *hop, scope, self.ifindex, name, 1,
+                                table)[1].strip()
+        refused = 'u %d' % INVALID_PARAMETER
+        self.assertEqual(add(10, prefix, 129, 0, []), 'u %d' % INVALID_NETMASK)
+        self.assertEqual(add(10, prefix, 32, 0, []), refused)        # host bits
+        self.assertEqual(add(10, prefix[:4], 32, 0, []), refused)    # four bytes for IPv6
+        self.assertEqual(add(2, prefix, 8, 0, []), refused)          # sixteen for IPv4
+        self.assertEqual(add(10, prefix, 64, 2, ['10', '9', '0', '2']), refused)  # IPv4 hop
+        self.assertEqual(add(10, prefix, 64, 10, hop[:8]), refused)  # a short hop
+        self.assertEqual(add(10, prefix, 64, 0, hop), refused)       # bytes without a family
+        self.assertEqual(add(10, prefix, 64, 10, ['0xff', '2'] + ['0'] * 14), refused)
+        self.assertEqual(add(10, prefix, 64, 10, hop, scope=self.peer), refused)
+        self.assertEqual(add(10, prefix, 64, 0, [], table=255), refused)  # the local table
+        self.assertEqual(add(7, prefix, 64, 0, []), refused)
+        self.assertEqual(add(10, prefix, 64, 0, [], name='hv1'), 'u %d' % DEV_NOT_EXIST)
+        self.assertEqual(ip_json('-6', 'route', 'show', '2001:db8:5::/64'), [])
         self.assert_helper_alive()
 
     def test_huge_and_foreign_store_requests_refused(self):

@@ -14,7 +14,9 @@ namespace corvane::test {
 
 class Holder {
 public:
-    explicit Holder(int connections) {
+    explicit Holder(int connections) : Holder(std::to_string(connections)) {}
+    // The sockholder's argument as it is: a number of connections, or "v6".
+    explicit Holder(const std::string& argument) {
         int in[2], out[2];
         if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0)
             return;
@@ -22,8 +24,7 @@ public:
         if (pid_ == 0) {
             ::dup2(in[0], 0);
             ::dup2(out[1], 1);
-            const std::string n = std::to_string(connections);
-            ::execl(SOCKHOLDER, "sockholder", n.c_str(), nullptr);
+            ::execl(SOCKHOLDER, "sockholder", argument.c_str(), nullptr);
             ::_exit(127);
         }
         ::close(in[0]);

@@ -6,6 +6,9 @@
 #include "interfaces/iftable_rows.h"
 #include "interfaces/interfacepage.h"
 #include "netns.h"
+#include "report/reportpage.h"
+#include "tree_popup.h"
+#include "wait_for.h"
 
 #include <QAction>
 #include <QDir>
@@ -16,6 +19,7 @@
 #include <QStandardItemModel>
 #include <QTreeView>
 #include <fstream>
+#include <map>
 #include <sched.h>
 #include <unistd.h>
 
@@ -150,7 +154,12 @@ TEST_F(AdapterTreeNetns, AddressLayoutsAndActiveState) {
     EXPECT_EQ(none->data(treeDataRole).toUInt(), 0x8000u);
     EXPECT_EQ(none->data(Qt::UserRole).toInt(), 1);
     EXPECT_NE(child(none, QStringLiteral("IP Address: 0.0.0.0")), nullptr);
-    EXPECT_EQ(children(none).size(), 8); // nothing beyond "APIPA: status unknown"
+    // Nothing beyond "APIPA: status unknown" but its link-local IPv6 address.
+    const QStringList noneChildren = children(none);
+    ASSERT_GE(noneChildren.size(), 8);
+    EXPECT_EQ(noneChildren[7], QStringLiteral("APIPA: status unknown"));
+    for (const QString& extra : noneChildren.mid(8))
+        EXPECT_EQ(extra, QStringLiteral("IPv6 Addresses"));
     EXPECT_EQ(rowWord("tvnone"), 0);
 
     const QStandardItem* down = adapter("tvdown");
@@ -309,6 +318,166 @@ TEST_F(AdapterTreeNetns, ConnectionNameFromSystemConfiguration) {
     // Without run state the configuration files are matched by name.
     EXPECT_EQ(name("tvlab3"), QStringLiteral("Connection Name: 20-lab"));
     EXPECT_EQ(name("tvplain"), QStringLiteral("Connection Name: tvplain"));
+}
+
+} // namespace
+
+namespace {
+
+// The texts of an adapter's IPv6 address group, keyed by address: its scope and state.
+std::map<QString, std::pair<QString, QString>> ipv6Facts(const QStandardItem* list) {
+    std::map<QString, std::pair<QString, QString>> out;
+    for (int r = 0; list && r + 2 < list->rowCount(); r += 3) {
+        QString address = list->child(r)->text();
+        address = address.mid(address.indexOf(QLatin1Char(':')) + 2);
+        out[address] = {list->child(r + 1)->text(), list->child(r + 2)->text()};
+    }
+    return out;
+}
+
+QString firstLine(const std::string& text) {
+    return QString::fromStdString(text.substr(0, text.find('\n')));
+}
+
+// The states and scopes the kernel gives IPv6 addresses, the link-local default routers and
+// the servers of both families, in the tree, Host Info and the report; and with Show IPv6
+// off, the tree, lists and report as they are without IPv6.
+TEST_F(AdapterTreeNetns, Ipv6AddressesGatewaysAndServers) {
+    CORVANE_REQUIRE_NETNS();
+    sh("ip link set lo up");
+    writeResolver("nameserver 10.0.0.53\nnameserver 2001:db8::53\nnameserver fe80::1%tv6\n");
+    link("tv6");
+    link("tv6b");
+    sh("sysctl -qw net.ipv6.conf.tv6.accept_dad=0 net.ipv6.conf.tv6.use_tempaddr=2");
+    sh("ip link set tv6 up && ip link set tv6b up");
+    sh("ip -6 addr add 2001:db8:2::5/64 dev tv6 mngtmpaddr nodad");
+    // The kernel makes the link-local and temporary addresses once it sees the carrier, a
+    // little later: only then may detection start again.
+    ASSERT_TRUE(waitFor([] {
+        return !shOut("ip -6 -o addr show dev tv6 scope link").empty() &&
+               !shOut("ip -6 -o addr show dev tv6 temporary").empty();
+    }));
+    // The tentative address then waits on a detection that takes 20 s.
+    sh("sysctl -qw net.ipv6.conf.tv6.accept_dad=1 net.ipv6.neigh.tv6.retrans_time_ms=20000");
+    sh("ip -6 addr add 2001:db8:1::1/64 dev tv6 nodad");
+    sh("ip -6 addr add 2001:db8:1::2/64 dev tv6 preferred_lft 0 nodad");
+    sh("ip -6 addr add 2001:db8:1::3/64 dev tv6");
+    sh("ip addr add 10.9.0.1/24 dev tv6");
+    sh("ip -6 route add default via fe80::1 dev tv6 metric 100");
+    TfrmMain& w = refreshed();
+
+    const QStandardItem* a = adapter("tv6");
+    ASSERT_NE(a, nullptr);
+    const QStringList top = children(a);
+    const qsizetype at = top.indexOf(QStringLiteral("IPv6 Addresses"));
+    ASSERT_GT(at, top.indexOf(QStringLiteral("DNS"))) << top.join('|').toStdString();
+    EXPECT_EQ(top.mid(at), (QStringList{"IPv6 Addresses", "IPv6 Gateway: fe80::1", "IPv6 DNS"}));
+    const QStandardItem* list = a->child(static_cast<int>(at));
+    const auto facts = ipv6Facts(list);
+    const auto expect = [&](const QString& address, const char* scope, const char* state) {
+        const auto found = facts.find(address);
+        ASSERT_NE(found, facts.end()) << address.toStdString();
+        EXPECT_EQ(found->second.first, QStringLiteral("Scope: ") + QLatin1String(scope));
+        EXPECT_EQ(found->second.second, QStringLiteral("State: ") + QLatin1String(state));
+    };
+    expect(QStringLiteral("2001:db8:1::1/64"), "global", "preferred");
+    expect(QStringLiteral("2001:db8:1::2/64"), "global", "deprecated");
+    expect(QStringLiteral("2001:db8:1::3/64"), "global", "tentative");
+    expect(QStringLiteral("2001:db8:2::5/64"), "global", "preferred");
+    const QString linkLocal =
+        firstLine(shOut("ip -6 -o addr show dev tv6 scope link | awk '{print $4}'"));
+    expect(linkLocal, "link", "preferred");
+    const QString temporary =
+        firstLine(shOut("ip -6 -o addr show dev tv6 temporary | awk '{print $4}'"));
+    ASSERT_FALSE(temporary.isEmpty());
+    expect(temporary, "global", "preferred, temporary");
+    EXPECT_EQ(facts.size(), 6u);
+    // The system-wide servers; the link-local one only on the link its zone names.
+    EXPECT_EQ(children(child(a, QStringLiteral("IPv6 DNS"))),
+              (QStringList{"DNS Server: 2001:db8::53", "DNS Server: fe80::1"}));
+    EXPECT_EQ(children(child(adapter("tv6b"), QStringLiteral("IPv6 DNS"))),
+              QStringList{"DNS Server: 2001:db8::53"});
+    const QStandardItem* lo = adapter("lo");
+    if (lo)
+        expect(QStringLiteral("::1/128"), "host", "preferred");
+    // The route dialogs' gateway is an IPv4 one, and this adapter has none.
+    EXPECT_EQ(w.tsIP->gatewayNodeText(description(w, "tv6")), QStringLiteral("Gateway: "));
+
+    // Host Info: every IPv4 address, then the IPv6 ones in use; the servers likewise.
+    const QStringList addresses = listTexts(w.tsHost->lbxIPAddresses);
+    const auto v6 = std::find_if(addresses.begin(), addresses.end(),
+                                 [](const QString& t) { return t.contains(QLatin1Char(':')); });
+    const qsizetype firstV6 = v6 - addresses.begin();
+    ASSERT_GT(firstV6, 0) << addresses.join('|').toStdString();
+    for (qsizetype i = 0; i < addresses.size(); ++i)
+        EXPECT_EQ(addresses[i].contains(QLatin1Char(':')), i >= firstV6) << i;
+    EXPECT_TRUE(addresses.contains(QStringLiteral("10.9.0.1")));
+    EXPECT_TRUE(addresses.contains(QStringLiteral("2001:db8:1::2")));
+    EXPECT_FALSE(addresses.contains(QStringLiteral("2001:db8:1::3"))) << "tentative: not in use";
+    EXPECT_EQ(listTexts(w.tsHost->lbxDNSServers),
+              (QStringList{"10.0.0.53", "2001:db8::53", "fe80::1"}));
+    // Title and status panel name the IPv4 addresses alone, as before.
+    EXPECT_FALSE(w.panelText(1).contains(QLatin1Char(':')));
+    EXPECT_FALSE(w.applicationTitle.contains(QStringLiteral("2001:")));
+
+    // The popup on an address two levels down works on its adapter; the copy is the address.
+    w.tsIP->tvInfo->setCurrentIndex(list->child(0)->index());
+    w.tsIP->pmIPMenuPopup();
+    EXPECT_EQ(PageProbe::state(w.tsIP).selectedAdapterIndex, if_nametoindex("tv6"));
+    w.tsIP->CopytoClipboard1Click();
+    EXPECT_TRUE(w.eCopy->text().endsWith(QStringLiteral("/64"))) << w.eCopy->text().toStdString();
+    EXPECT_FALSE(w.eCopy->text().contains(QLatin1Char(' ')));
+
+    // The report holds the tree: the IPv6 lines after the adapter's IPv4 ones.
+    w.BuildReport();
+    const QString report = w.tsReport->reportText();
+    EXPECT_TRUE(report.contains(QStringLiteral("\n\tIPv6 Addresses\n\t\tIPv6 Address 1: ")));
+    EXPECT_TRUE(report.contains(QStringLiteral("\n\tIPv6 Gateway: fe80::1\n\tIPv6 DNS\n"
+                                               "\t\tDNS Server: 2001:db8::53\n"
+                                               "\t\tDNS Server: fe80::1\n")));
+    EXPECT_TRUE(report.contains(QStringLiteral("\t\tState: deprecated\n")));
+
+    // A second default router turns the node into a list with the metrics.
+    sh("ip -6 route add default via fe80::2 dev tv6 metric 200");
+    refreshed();
+    EXPECT_EQ(children(child(adapter("tv6"), QStringLiteral("IPv6 Default Gateway(s)"))),
+              (QStringList{"IPv6 Address: fe80::1", "Metric: 100", "IPv6 Address: fe80::2",
+                           "Metric: 200"}));
+    const QStringList withIpv6 = w.tsIP->treeLines();
+    std::vector<uint32_t> bits;
+    for (int r = 0; r < PageProbe::model(w.tsIP)->rowCount(); ++r)
+        bits.push_back(PageProbe::model(w.tsIP)->item(r)->data(treeDataRole).toUInt());
+
+    // Show IPv6 off: the tree is the IPv4 tree, node for node, and nothing else changes.
+    RuntimeOptions off = currentOptions().run;
+    off.optShowIpv6 = false;
+    setRuntime(off);
+    refreshed();
+    const QStringList withoutIpv6 = w.tsIP->treeLines();
+    QStringList stripped;
+    bool inIpv6 = false;
+    for (const QString& line : withIpv6) {
+        if (line.startsWith(QStringLiteral("\tIPv6")))
+            inIpv6 = true;
+        else if (!line.startsWith(QStringLiteral("\t\t")))
+            inIpv6 = false;
+        if (!inIpv6)
+            stripped.append(line);
+    }
+    EXPECT_EQ(withoutIpv6, stripped);
+    EXPECT_FALSE(withoutIpv6.join('\n').contains(QStringLiteral("IPv6")));
+    for (int r = 0; r < PageProbe::model(w.tsIP)->rowCount(); ++r)
+        EXPECT_EQ(PageProbe::model(w.tsIP)->item(r)->data(treeDataRole).toUInt(),
+                  bits[static_cast<std::size_t>(r)]);
+    for (const QString& address : listTexts(w.tsHost->lbxIPAddresses))
+        EXPECT_FALSE(address.contains(QLatin1Char(':'))) << address.toStdString();
+    EXPECT_EQ(listTexts(w.tsHost->lbxDNSServers), QStringList{"10.0.0.53"});
+    w.BuildReport();
+    const QString latest =
+        w.tsReport->reportText().split(QStringLiteral("Next Report Block")).last();
+    EXPECT_TRUE(latest.contains(QStringLiteral("\n\t\tDNS Server: 10.0.0.53\n")));
+    EXPECT_FALSE(latest.contains(QStringLiteral("IPv6")));
+    EXPECT_TRUE(prompts.messages.empty());
 }
 
 } // namespace

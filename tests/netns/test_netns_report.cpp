@@ -66,9 +66,14 @@ class Report : public ::testing::Test {
 protected:
     void SetUp() override {
         CORVANE_REQUIRE_NETNS();
+        // Link-local addresses without detection, made before the first report: two runs see
+        // the same tree.
+        sh("sysctl -qw net.ipv6.conf.default.accept_dad=0");
         sh("ip link set lo up; ip link add rp0 type veth peer name rp1 && ip link set rp0 up && "
            "ip link set rp1 up && ip addr add 10.77.0.1/24 dev rp0 && "
            "ip addr add 10.77.0.9/24 dev rp0");
+        sh("for i in $(seq 100); do [ $(ip -6 -o addr show scope link | wc -l) -ge 2 ] && break; "
+           "sleep 0.05; done");
         sh("ip route add 10.88.0.0/16 via 10.77.0.2 metric 7 && "
            "ip route add default via 10.77.0.2 metric 5");
         listener_ = ::socket(AF_INET, SOCK_STREAM, 0);

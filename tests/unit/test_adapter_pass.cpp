@@ -85,6 +85,11 @@ public:
     }
     QString dnsSuffix(DWORD) override { return QStringLiteral("lan.example"); }
     QDateTime now() override { return {QDate(2007, 6, 7), QTime(14, 5, 9, 123)}; }
+    std::map<DWORD, Ipv6Adapter> v6;
+    const Ipv6Adapter* ipv6(DWORD ifIndex) override {
+        const auto it = v6.find(ifIndex);
+        return it == v6.end() ? nullptr : &it->second;
+    }
 };
 
 QStringList texts(const std::vector<TreeNode>& nodes) {
@@ -283,4 +288,106 @@ TEST(AdapterPass, TextHelpers) {
     EXPECT_EQ(interfaceIndexText(0xABCDEF12).toStdString(), "0xABCDEF12");
     EXPECT_EQ(mediaTypeText(9).toStdString(), "Tokenring");
     EXPECT_EQ(mediaTypeText(71).toStdString(), "Other");
+}
+
+namespace {
+
+Ipv6Address v6Address(const char* address, int length, const char* scope, const char* state,
+                      bool inUse) {
+    return {QString::fromLatin1(address), length, QString::fromLatin1(scope),
+            QString::fromLatin1(state), inUse};
+}
+
+} // namespace
+
+// The IPv6 part follows every IPv4 entry and leaves the IPv4 part, bits and lists as they were.
+TEST(AdapterPass, Ipv6PartFollowsTheIpv4EntriesAndFeedsHostInfoAfterThem) {
+    Adapter first("eth0", 0x1a, {"10.0.0.5"});
+    Adapter second("eth1", 0x1b, {"10.1.0.5"});
+    first.info.Next = &second.info;
+    ScriptedEnv env;
+    env.names[QStringLiteral("eth0")] = QStringLiteral("Wired");
+    env.dns[0x1a] = PerAdapterDns{true, {"10.0.0.53"}};
+    const AdapterPassResult plain = runAdapterPass(&first.info, env, false);
+
+    env.v6[0x1a] = {{v6Address("2001:db8::1", 64, "global", "preferred", true),
+                     v6Address("2001:db8::2", 64, "global", "tentative", false),
+                     v6Address("fe80::1", 64, "link", "deprecated, temporary", true)},
+                    {{QStringLiteral("fe80::fe"), 1024}},
+                    {QStringLiteral("2001:db8::53"), QStringLiteral("10.0.0.53")}};
+    env.v6[0x1b] = {{v6Address("2001:db8:1::1", 48, "global", "preferred", true)},
+                    {{QStringLiteral("fe80::a"), 100}, {QStringLiteral("fe80::b"), 200}},
+                    {QStringLiteral("2001:db8::53")}};
+    const AdapterPassResult r = runAdapterPass(&first.info, env, false);
+
+    ASSERT_EQ(r.adapters.size(), 2u);
+    for (std::size_t i = 0; i < 2; ++i) {
+        const TreeNode& with = r.adapters[i];
+        const TreeNode& without = plain.adapters[i];
+        EXPECT_EQ(with.data, without.data);
+        EXPECT_EQ(with.image, without.image);
+        // Today's nodes first, unchanged.
+        ASSERT_GT(with.children.size(), without.children.size());
+        EXPECT_EQ(texts(with.children).mid(0, static_cast<qsizetype>(without.children.size())),
+                  texts(without.children));
+    }
+    const TreeNode& a = r.adapters[0];
+    const qsizetype ipv4Count = static_cast<qsizetype>(plain.adapters[0].children.size());
+    EXPECT_EQ(texts(a.children).mid(ipv4Count),
+              (QStringList{"IPv6 Addresses", "IPv6 Gateway: fe80::fe", "IPv6 DNS"}));
+    const TreeNode& list = a.children[static_cast<std::size_t>(ipv4Count)];
+    EXPECT_EQ(list.image, 34);
+    EXPECT_EQ(
+        texts(list.children),
+        (QStringList{"IPv6 Address 1: 2001:db8::1/64", "Scope: global", "State: preferred",
+                     "IPv6 Address 2: 2001:db8::2/64", "Scope: global", "State: tentative",
+                     "IPv6 Address 3: fe80::1/64", "Scope: link", "State: deprecated, temporary"}));
+    EXPECT_EQ(a.children[static_cast<std::size_t>(ipv4Count) + 1].image, 18);
+    const TreeNode& dns = a.children.back();
+    EXPECT_EQ(dns.image, 3);
+    EXPECT_EQ(texts(dns.children),
+              (QStringList{"DNS Server: 2001:db8::53", "DNS Server: 10.0.0.53"}));
+
+    const TreeNode* gateways = find(r.adapters[1], QStringLiteral("IPv6 Default Gateway(s)"));
+    ASSERT_NE(gateways, nullptr);
+    EXPECT_EQ(texts(gateways->children), (QStringList{"IPv6 Address: fe80::a", "Metric: 100",
+                                                      "IPv6 Address: fe80::b", "Metric: 200"}));
+
+    // Host Info: the IPv4 lists as before, then the IPv6 addresses in use and new servers.
+    EXPECT_EQ(r.addresses, plain.addresses);
+    EXPECT_EQ(r.addresses6, (QStringList{"2001:db8::1", "fe80::1", "2001:db8:1::1"}));
+    EXPECT_EQ(r.dnsServers, plain.dnsServers + QStringList{"2001:db8::53"});
+    EXPECT_EQ(r.logLines, plain.logLines);
+}
+
+// An adapter with IPv6 but no usable IPv4 address stays inactive; its IPv6 part is still shown.
+TEST(AdapterPass, Ipv6OnAnInactiveAdapterIsShownWithoutChangingItsState) {
+    Adapter a("eth0", 0x1a, {"0.0.0.0"});
+    ScriptedEnv env;
+    env.names[QStringLiteral("eth0")] = QStringLiteral("Wired");
+    env.v6[0x1a] = {{v6Address("fe80::1", 64, "link", "preferred", true)}, {}, {}};
+    const AdapterPassResult r = runAdapterPass(&a.info, env, false);
+    ASSERT_EQ(r.adapters.size(), 1u);
+    EXPECT_EQ(r.adapters[0].data, nodebit::NotActive);
+    EXPECT_FALSE(r.anyActive);
+    EXPECT_EQ(texts(r.adapters[0].children).mid(7),
+              (QStringList{"APIPA: status unknown", "IPv6 Addresses"}));
+    EXPECT_TRUE(r.addresses.isEmpty());
+    EXPECT_EQ(r.addresses6, QStringList{"fe80::1"});
+    // An empty record is no IPv6 part.
+    env.v6[0x1a].addresses.clear();
+    EXPECT_EQ(runAdapterPass(&a.info, env, false).adapters[0].children.size(), 8u);
+}
+
+TEST(AdapterPass, Ipv6ScopeAndStateWords) {
+    EXPECT_EQ(ipv6ScopeText(ScopeLevelInterface), QStringLiteral("host"));
+    EXPECT_EQ(ipv6ScopeText(ScopeLevelLink), QStringLiteral("link"));
+    EXPECT_EQ(ipv6ScopeText(ScopeLevelSite), QStringLiteral("site"));
+    EXPECT_EQ(ipv6ScopeText(ScopeLevelGlobal), QStringLiteral("global"));
+    EXPECT_EQ(ipv6ScopeText(9), QStringLiteral("level 9"));
+    EXPECT_EQ(ipv6StateText(IpDadStatePreferred, false), QStringLiteral("preferred"));
+    EXPECT_EQ(ipv6StateText(IpDadStateDeprecated, true), QStringLiteral("deprecated, temporary"));
+    EXPECT_EQ(ipv6StateText(IpDadStateTentative, false), QStringLiteral("tentative"));
+    EXPECT_EQ(ipv6StateText(IpDadStateDuplicate, false), QStringLiteral("duplicate"));
+    EXPECT_EQ(ipv6StateText(77, false), QStringLiteral("invalid"));
 }

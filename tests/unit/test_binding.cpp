@@ -148,7 +148,9 @@ TEST(Binding, LoadFailureText) {
 TEST(Binding, OptionalDualStackEntriesAndTableNames) {
     IpHelper table;
     EXPECT_EQ(table.bind(true, {fake("full"), REAL_TOOLHELP}).code, 0u);
-    EXPECT_FALSE(table.GetIpForwardTable2 || table.CorvaneGetRouteTableNames);
+    EXPECT_FALSE(table.GetIpForwardTable2 || table.CorvaneGetRouteTableNames ||
+                 table.CreateIpForwardEntry2 || table.CorvaneDeleteRouteInTable);
+    EXPECT_EQ(table.CreateIpForwardEntry2(nullptr), ERROR_PROC_NOT_FOUND);
     RouteTableNames names;
     names.load(table);
     EXPECT_TRUE(names.empty());
@@ -160,7 +162,9 @@ TEST(Binding, OptionalDualStackEntriesAndTableNames) {
     EXPECT_TRUE(table.GetExtendedTcpTable && table.GetExtendedUdpTable &&
                 table.GetUnicastIpAddressTable && table.GetIpForwardTable2 && table.FreeMibTable &&
                 table.CorvaneGetRouteTable && table.CorvaneGetRuleTable &&
-                table.CorvaneGetRouteTableNames && table.CorvaneGetDnsServerTable);
+                table.CorvaneGetRouteTableNames && table.CorvaneGetDnsServerTable &&
+                table.CreateIpForwardEntry2 && table.DeleteIpForwardEntry2 &&
+                table.CorvaneCreateRouteInTable && table.CorvaneDeleteRouteInTable);
     names.load(table);
     EXPECT_EQ(names.name(254), "main");
     EXPECT_EQ(names.name(255), "local");

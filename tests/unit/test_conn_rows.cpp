@@ -159,3 +159,66 @@ TEST(ConnModel, ColumnsCaptionsColoursAndTexts) {
     ASSERT_EQ(texts.size(), 2u);
     EXPECT_EQ(texts[1], (QStringList{"UDP", "5.6.7.8"}));
 }
+
+namespace {
+
+Ip6Address ip6(const char* text, DWORD zone = 0) {
+    UCHAR bytes[16] = {};
+    EXPECT_EQ(inet_pton(AF_INET6, text, bytes), 1) << text;
+    return Ip6Address::of(bytes, zone);
+}
+
+} // namespace
+
+TEST(ConnRows6, LoopbackIncludesTheMappedIpv4LoopbackNet) {
+    EXPECT_TRUE(ip6("::1").loopback());
+    EXPECT_TRUE(ip6("::ffff:127.0.0.1").loopback());
+    EXPECT_TRUE(ip6("::ffff:127.255.0.9").loopback());
+    EXPECT_FALSE(ip6("::ffff:10.0.0.127").loopback());
+    EXPECT_FALSE(ip6("::").loopback());
+    EXPECT_FALSE(ip6("::2").loopback());
+    EXPECT_FALSE(ip6("1::1").loopback());
+    EXPECT_FALSE(ip6("::127.0.0.1").loopback()); // the old compatible form is not mapped
+    EXPECT_TRUE(ip6("::ffff:10.1.2.3").mapped4());
+    EXPECT_EQ(ip6("::ffff:10.1.2.3").mapped4Address(), addr("10.1.2.3"));
+    EXPECT_TRUE(ip6("::").unspecified());
+    EXPECT_FALSE(ip6("::", 3).loopback());
+
+    const ConnFilter noLocal{true, false};
+    const ConnFilter established{false, true};
+    EXPECT_TRUE(skipTcp6Row(noLocal, 5, ip6("::1")));
+    EXPECT_TRUE(skipTcp6Row(noLocal, 2, ip6("::ffff:127.0.0.1")));
+    EXPECT_FALSE(skipTcp6Row(noLocal, 2, ip6("::")));
+    EXPECT_TRUE(skipTcp6Row(established, 2, ip6("2001:db8::1")));
+    EXPECT_FALSE(skipTcp6Row(established, 5, ip6("2001:db8::1")));
+    EXPECT_TRUE(skipUdp6Row(established, ip6("2001:db8::1")));
+    EXPECT_TRUE(skipUdp6Row(noLocal, ip6("::1")));
+    EXPECT_FALSE(skipUdp6Row(noLocal, ip6("::")));
+}
+
+TEST(ConnRows6, TextsAndFamilyMarks) {
+    EXPECT_EQ(ipv6Text(ip6("2001:0db8:0:0:0:0:0:1")), "2001:db8::1");
+    EXPECT_EQ(ipv6Text(ip6("::ffff:127.0.0.1")), "::ffff:127.0.0.1");
+    EXPECT_EQ(ipv6Text(ip6("fe80::1", 7), QStringLiteral("eth0")), "fe80::1%eth0");
+    EXPECT_EQ(ipv6Text(ip6("fe80::1", 7)), "fe80::1%7"); // an interface gone since
+    EXPECT_EQ(ipv6Text(ip6("::")), "::");
+
+    // Only a socket on the unspecified address that is not IPv6-only takes IPv4 too.
+    EXPECT_EQ(ipv6Protocol(true, false, ip6("::")), "TCPv4v6");
+    EXPECT_EQ(ipv6Protocol(true, true, ip6("::")), "TCPv6");
+    EXPECT_EQ(ipv6Protocol(true, false, ip6("::1")), "TCPv6");
+    EXPECT_EQ(ipv6Protocol(false, false, ip6("::")), "UDPv4v6");
+    EXPECT_EQ(ipv6Protocol(false, true, ip6("2001:db8::5")), "UDPv6");
+}
+
+TEST(ConnRows6, MixedFamiliesSortByText) {
+    std::vector<ConnRow> rows = {row({"UDPv6", "::1", "53"}, 0), row({"TCP", "10.0.0.1", "80"}),
+                                 row({"TCPv6", "2001:db8::1", "443"}),
+                                 row({"UDP", "0.0.0.0", "5353"}, 0),
+                                 row({"TCPv4v6", "::", "8080"})};
+    sortConnRows(rows, 0, true);
+    EXPECT_EQ(column(rows, 0), QStringList({"TCP", "TCPv4v6", "TCPv6", "UDP", "UDPv6"}));
+    // Addresses as text: digits before ':' before letters.
+    sortConnRows(rows, 1, true);
+    EXPECT_EQ(column(rows, 1), QStringList({"0.0.0.0", "10.0.0.1", "2001:db8::1", "::", "::1"}));
+}

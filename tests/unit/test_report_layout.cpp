@@ -177,3 +177,41 @@ TEST(ReportFile, LocalBytesNarrowAsciiAndEncodeTheRest) {
     EXPECT_EQ(localBytes(named), named.toLocal8Bit());
     EXPECT_TRUE(localBytes(QString()).isEmpty());
 }
+
+TEST(ReportLayout, Ipv6RowsGetATableOfTheirOwnAfterTheIpv4One) {
+    ReportInput in = smallInput();
+    in.xpFamily = true;
+    in.connections = tableOf({
+        {"TCP", "10.0.0.1", "22", "10.0.0.9", "5000", "ESTABLISHED", "0x2", "sshd"},
+        {"TCPv4v6", "::", "8080", "::", "0", "LISTENING", "", "java"},
+        {"UDP", "0.0.0.0", "53", "", "", "", "", "dnsd"},
+        {"UDPv6", "fe80::1234:5678:9abc:def0%eth0", "546", "", "", "", "", "dhcp6"},
+    });
+    const QStringList lines = linesOf(buildReportBlock(in));
+    const qsizetype v4 = lines.indexOf(QStringLiteral("Netstat Table"));
+    const qsizetype v6 = lines.indexOf(QStringLiteral("Netstat Table, IPv6"));
+    ASSERT_GE(v4, 0);
+    ASSERT_EQ(v6, v4 + 7); // rule, header, two rows, two empty lines
+    // The IPv4 table keeps its widths whatever the IPv6 addresses are.
+    EXPECT_EQ(lines.at(v4 + 2), connectionHeader(ConnectionWidths{}, true));
+    EXPECT_EQ(lines.at(v4 + 3),
+              QStringLiteral("TCP        10.0.0.1        22            10.0.0.9        5000 "
+                             "         ESTABLISHED   0x2       sshd"));
+    EXPECT_TRUE(lines.at(v4 + 4).startsWith(QStringLiteral("UDP        0.0.0.0 ")));
+    // The IPv6 table is widened by its 30-character address alone.
+    EXPECT_EQ(lines.at(v6 + 2), connectionHeader(ConnectionWidths{31, 16}, true));
+    EXPECT_EQ(lines.at(v6 + 3), QStringLiteral("TCPv4v6    ") + pad(u"::", 31) + pad(u"8080", 14) +
+                                    pad(u"::", 16) + pad(u"0", 14) + pad(u"LISTENING", 14) +
+                                    pad(u"", 10) + QStringLiteral("java"));
+    EXPECT_TRUE(lines.at(v6 + 4).startsWith(
+        QStringLiteral("UDPv6      fe80::1234:5678:9abc:def0%eth0 546 ")));
+    EXPECT_EQ(lines.size(), v6 + 5);
+
+    // Without IPv6 rows there is no IPv6 section at all.
+    in.connections =
+        tableOf({{"TCP", "10.0.0.1", "22", "10.0.0.9", "5000", "ESTABLISHED", "0x2", "sshd"}});
+    EXPECT_FALSE(buildReportBlock(in).contains(QStringLiteral("IPv6")));
+    in.establishedOnly = true;
+    EXPECT_EQ(netstatIpv6Title(true),
+              QStringLiteral("Netstat Table, IPv6 (only established TCP connections)"));
+}
