@@ -77,7 +77,7 @@ QColor fixedTextColour(const QColor& fixed, const QColor& background) {
         if (contrastRatio(shown, background) >= minTextContrast)
             return shown;
     }
-    return QColor(Qt::white);
+    return {Qt::white};
 }
 
 void keepFixedTextColour(QWidget* widget, QPalette::ColorRole text, QPalette::ColorRole ground,

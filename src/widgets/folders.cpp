@@ -16,7 +16,7 @@ QHash<QString, QString>& lastFolders() {
 } // namespace
 
 QString documentsFolder() {
-    const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
     // A dialog told to open a missing folder falls back to the working folder.
     if (!documents.isEmpty() && QFileInfo(documents).isDir())
         return documents;
@@ -24,7 +24,7 @@ QString documentsFolder() {
 }
 
 QString lastFolder(const char* kind) {
-    const QString folder = lastFolders().value(QString::fromLatin1(kind));
+    QString folder = lastFolders().value(QString::fromLatin1(kind));
     if (!folder.isEmpty() && QFileInfo(folder).isDir())
         return folder;
     return documentsFolder();

@@ -15,7 +15,7 @@ namespace corvane {
 namespace {
 
 // The installed file is some 16 KiB; CORVANE_HELP_FILE may name anything.
-constexpr qint64 maxHelpFileBytes = 4 * 1024 * 1024;
+constexpr qint64 maxHelpFileBytes = qint64{4} * 1024 * 1024;
 // Past this many matches, highlighting more only slows typing down.
 constexpr int maxHighlights = 2000;
 
