@@ -11,6 +11,7 @@
 #include "session/refresh.h"
 #include "widgets/actionlist.h"
 #include "widgets/dialogparts.h"
+#include "widgets/fixedcolours.h"
 #include "widgets/menubuilder.h"
 #include "widgets/modal.h"
 
@@ -38,7 +39,8 @@ protected:
     void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
         QStyledItemDelegate::initStyleOption(option, index);
         const int word = index.siblingAtColumn(ifcol::AdminStatus).data(ifRowDataRole).toInt();
-        const QColor colour = QColor::fromRgb(ifRowTextColour(word));
+        const QColor colour = fixedTextColour(QColor::fromRgb(ifRowTextColour(word)),
+                                              option->palette.color(QPalette::Base));
         option->palette.setColor(QPalette::Text, colour);
         option->palette.setColor(QPalette::HighlightedText,
                                  word == 0 ? colour

@@ -1,6 +1,7 @@
 #include "interfaces/statswindow.h"
 
 #include "widgets/dialogparts.h"
+#include "widgets/fixedcolours.h"
 
 #include <QCheckBox>
 #include <QHBoxLayout>
@@ -78,9 +79,7 @@ QLabel* StatsWindow::valueLabel(QWidget* parent, const char* name) {
     auto* label = new CounterLabel(parent);
     label->setObjectName(QLatin1String(name));
     label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    QPalette navy = label->palette();
-    navy.setColor(QPalette::WindowText, QColor(0, 0, 128));
-    label->setPalette(navy);
+    keepFixedTextColour(label, QPalette::WindowText, QPalette::Window, QColor(0, 0, 128));
     return label;
 }
 

@@ -5,6 +5,7 @@
 #include "report/textfile.h"
 #include "session/options.h"
 #include "widgets/actionlist.h"
+#include "widgets/folders.h"
 #include "widgets/hints.h"
 #include "widgets/images.h"
 #include "widgets/menubuilder.h"
@@ -93,6 +94,7 @@ void ReportPage::BuildReport(ReportInput input) {
 void ReportPage::acSaveReportExecute() {
     FileRequest request;
     request.caption = QStringLiteral("Save IP Report");
+    request.directory = documentsFolder();
     request.proposedName = saveName_;
     request.filters = {QStringLiteral("Text files (*.txt)"), QStringLiteral("All files (*.*)")};
     request.defaultSuffix = QStringLiteral("txt");

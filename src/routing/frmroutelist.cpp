@@ -4,8 +4,10 @@
 #include "routing/frmmodifyroutes.h"
 #include "routing/route_edit.h"
 #include "widgets/dialogparts.h"
+#include "widgets/folders.h"
 #include "widgets/help.h"
 #include "widgets/hints.h"
+#include "widgets/rowcopy.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -25,6 +27,9 @@ TfrmAddRouteList* frmAddRouteList = nullptr;
 TfrmDelRouteList* frmDelRouteList = nullptr;
 
 namespace {
+
+// Both list dialogs load lists from the same place.
+constexpr const char* routeListFolder = "routeList";
 
 // A list of three routes with a pencil: the dialogs' own picture.
 QPixmap listPicture(qreal ratio) {
@@ -77,6 +82,7 @@ RouteListDialog::RouteListDialog(const char* name, const QString& title, int lis
     lvRouteList = described(new QTableView(this), "lvRouteList", "List of routes to be added",
                             listHelpContext);
     lvRouteList->setModel(routeList);
+    installRowCopy(lvRouteList);
     lvRouteList->setEditTriggers(QAbstractItemView::NoEditTriggers);
     lvRouteList->setSelectionBehavior(QAbstractItemView::SelectRows);
     lvRouteList->setShowGrid(true);
@@ -180,9 +186,11 @@ void RouteListDialog::btnOpenListClick() {
     routeList->setRoutes({});
     FileRequest request;
     request.caption = QStringLiteral("Load a route list");
+    request.directory = lastFolder(routeListFolder);
     request.filters = {QStringLiteral("Route configuration file (*.cfg)"),
                        QStringLiteral("All files (*.*)")};
     if (const std::optional<QString> path = prompter().openFileName(request)) {
+        rememberFolderOf(routeListFolder, *path);
         std::optional<RouteList> list = readRouteListFile(*path);
         if (!list) {
             showMessage(QStringLiteral("Couldn't open ") + *path, QStringLiteral("Error"),

@@ -41,7 +41,7 @@ void TfrmMain::createMenus() {
          {"Outgoinginterface1", &ActionList::acBestRoute, nullptr, nullptr, -1, nullptr, 2560}},
         this);
     // Opening it clears the tree-origin flag (frmmain_pages.cpp).
-    IPAddress1 = topMenu("IPAddress1", "IP Address");
+    IPAddress1 = topMenu("IPAddress1", "IP &Address");
     fillMenu(IPAddress1, *this, ilTreeImages,
              {{"RenewIPaddress2", &ActionList::acRenewIP},
               menuSeparator,

@@ -18,7 +18,9 @@
 #include "session/options.h"
 #include "widgets/dialogparts.h"
 #include "widgets/modal.h"
+#include "widgets/rowcopy.h"
 
+#include <QAbstractItemView>
 #include <QAction>
 #include <QLineEdit>
 #include <QMenu>
@@ -62,6 +64,10 @@ void TfrmMain::wirePages() {
         connect(page, &Page::showRequested, this, [this, page] { pcMain->setCurrentWidget(page); });
         connect(page, &Page::refreshRequested, this, &TfrmMain::RefreshNetworkStatus);
         connect(page, &Page::copyRequested, this, &TfrmMain::copyText);
+        // Popup lists of combo boxes are windows of their own and copy nothing.
+        for (QAbstractItemView* view : page->findChildren<QAbstractItemView*>())
+            if (view->window() == window())
+                installRowCopy(view);
     }
 
     // The refresh steps, in the order the cycle runs them.

@@ -6,6 +6,7 @@
 #include <QAction>
 #include <QKeySequence>
 #include <QMenu>
+#include <QPointer>
 #include <QTreeView>
 
 namespace corvane {
@@ -31,6 +32,8 @@ QAction* followAction(QAction* source, QObject* owner, const MenuEntry& e) {
     QObject::connect(item, &QAction::triggered, source, &QAction::trigger);
     return item;
 }
+
+constexpr const char* menuProperty = "contextMenu";
 
 } // namespace
 
@@ -72,6 +75,7 @@ QMenu* popupMenu(QWidget* owner, const char* name) {
 
 void attachContextMenu(QWidget* control, QMenu* menu) {
     control->setContextMenuPolicy(Qt::CustomContextMenu);
+    control->setProperty(menuProperty, QVariant::fromValue(QPointer<QMenu>(menu)));
     QObject::connect(control, &QWidget::customContextMenuRequested, menu,
                      [control, menu](const QPoint& at) {
                          if (auto* tree = qobject_cast<QTreeView*>(control)) {
@@ -84,6 +88,10 @@ void attachContextMenu(QWidget* control, QMenu* menu) {
                              area = scroller->viewport();
                          menu->popup(area->mapToGlobal(at));
                      });
+}
+
+QMenu* attachedContextMenu(const QWidget* control) {
+    return control->property(menuProperty).value<QPointer<QMenu>>().data();
 }
 
 } // namespace corvane

@@ -38,5 +38,7 @@ QMenu* popupMenu(QWidget* owner, const char* name);
 // Opens the menu on a right click in control; on a tree, the node under the cursor is
 // selected first.
 void attachContextMenu(QWidget* control, QMenu* menu);
+// The menu attached to control; nullptr when there is none.
+QMenu* attachedContextMenu(const QWidget* control);
 
 } // namespace corvane

@@ -2,6 +2,7 @@
 
 #include "session/options.h"
 #include "widgets/columnwidth.h"
+#include "widgets/fixedcolours.h"
 #include "widgets/hints.h"
 
 #include <QAction>
@@ -76,9 +77,7 @@ QLabel* makeValueLabel(QWidget* parent, const char* name, const char* hint) {
     auto* label = new QLabel(parent);
     label->setObjectName(QString::fromLatin1(name));
     label->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    QPalette navy = label->palette();
-    navy.setColor(QPalette::WindowText, QColor(0, 0, 128));
-    label->setPalette(navy);
+    keepFixedTextColour(label, QPalette::WindowText, QPalette::Window, QColor(0, 0, 128));
     applyHint(label, QString::fromUtf8(hint));
     return label;
 }

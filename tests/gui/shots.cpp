@@ -15,14 +15,19 @@
 #include "shell/frmexit.h"
 #include "shell/frmmain.h"
 #include "shell/frmsetup.h"
+#include "widgets/help.h"
+#include "widgets/helpviewer.h"
 
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPainter>
+#include <QPalette>
+#include <QScreen>
 #include <QTabWidget>
 #include <QTableView>
 #include <QTimer>
@@ -97,6 +102,23 @@ QImage imageSheet(const corvane::ImageList& images) {
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
+    // SHOTS_DARK=1: the Fusion style with a dark palette, as dark desktops set it.
+    if (qEnvironmentVariableIntValue("SHOTS_DARK")) {
+        QApplication::setStyle(QStringLiteral("Fusion"));
+        QPalette dark;
+        dark.setColor(QPalette::Window, QColor(53, 53, 53));
+        dark.setColor(QPalette::WindowText, Qt::white);
+        dark.setColor(QPalette::Base, QColor(42, 42, 42));
+        dark.setColor(QPalette::AlternateBase, QColor(66, 66, 66));
+        dark.setColor(QPalette::Text, Qt::white);
+        dark.setColor(QPalette::Button, QColor(53, 53, 53));
+        dark.setColor(QPalette::ButtonText, Qt::white);
+        dark.setColor(QPalette::Highlight, QColor(42, 130, 218));
+        dark.setColor(QPalette::HighlightedText, Qt::white);
+        dark.setColor(QPalette::ToolTipBase, QColor(53, 53, 53));
+        dark.setColor(QPalette::ToolTipText, Qt::white);
+        QApplication::setPalette(dark);
+    }
     if (argc != 2) {
         std::fprintf(stderr, "usage: corvane_shots OUTPUT_FOLDER\n");
         return 2;
@@ -113,6 +135,21 @@ int main(int argc, char* argv[]) {
     const auto save = [&](QWidget* w, const QString& name) {
         QCoreApplication::processEvents();
         if (!w->grab().save(out.filePath(name)))
+            ++failures;
+    };
+    // Under a window manager the title bar is the manager's: the screen around the window shows
+    // which buttons it drew.
+    const auto saveFramed = [&](QWidget* w, const QString& name) {
+        if (QGuiApplication::platformName() != QLatin1String("xcb"))
+            return;
+        QElapsedTimer settle;
+        settle.start();
+        while (settle.elapsed() < 2000)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+        const QRect frame = w->frameGeometry();
+        const QPixmap shot =
+            w->screen()->grabWindow(0, frame.x(), frame.y(), frame.width(), frame.height());
+        if (!shot.save(out.filePath(QStringLiteral("framed_") + name)))
             ++failures;
     };
     QTimer::singleShot(1500, &window, [&] {
@@ -161,6 +198,7 @@ int main(int argc, char* argv[]) {
                 {{QStringLiteral("10.0.0.0"), QStringLiteral("255.0.0.0")},
                  {QStringLiteral("172.16.0.0"), QStringLiteral("255.240.0.0")}});
             save(d, d->objectName() + QStringLiteral(".png"));
+            saveFramed(d, d->objectName() + QStringLiteral(".png"));
             d->hide();
         }
         // The two statistics windows as an update leaves them.
@@ -168,6 +206,7 @@ int main(int argc, char* argv[]) {
         beforeStats(window);
         corvane::frmIP->show();
         save(corvane::frmIP, QStringLiteral("find_interface.png"));
+        saveFramed(corvane::frmIP, QStringLiteral("find_interface.png"));
         corvane::frmIP->hide();
         addressShots(save);
         // The exit question a second into its countdown, and the log's place in the options.
@@ -183,6 +222,16 @@ int main(int argc, char* argv[]) {
         corvane::frmSetup->show();
         save(corvane::frmSetup, QStringLiteral("options_logging.png"));
         corvane::frmSetup->hide();
+        // The help at a topic reached by a link, with a search under way.
+        corvane::showHelp(1000, &window);
+        corvane::HelpViewer& help = *corvane::helpViewer();
+        help.showTopic(1400);
+        help.findField()->setText(QStringLiteral("route"));
+        help.findNext();
+        help.findNext();
+        save(&help, QStringLiteral("help.png"));
+        saveFramed(&help, QStringLiteral("help.png"));
+        help.hide();
         window.pmTrayMenu->popup(window.mapToGlobal(QPoint(300, 100)));
         save(window.pmTrayMenu, QStringLiteral("menu_tray.png"));
         window.pmTrayMenu->hide();

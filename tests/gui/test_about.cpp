@@ -5,10 +5,15 @@
 #include "widgets/helpviewer.h"
 
 #include <QFile>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPainter>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QTest>
+#include <QTextBrowser>
+#include <algorithm>
 
 using namespace corvane;
 using namespace corvane::test;
@@ -117,6 +122,82 @@ TEST(HelpFile, UnknownContextOpensTheContents) {
     EXPECT_EQ(helpViewer()->currentContext(), 0);
     EXPECT_TRUE(helpViewer()->isVisible());
     delete helpViewer();
+}
+
+} // namespace
+
+namespace {
+
+class HelpViewerTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        guiApp();
+        showHelp(1400);
+        viewer = helpViewer();
+        ASSERT_NE(viewer, nullptr);
+    }
+    void TearDown() override { delete helpViewer(); }
+    HelpViewer* viewer = nullptr;
+};
+
+TEST_F(HelpViewerTest, BackAndForwardReturnThroughTheTopicsShown) {
+    EXPECT_FALSE(viewer->backAction()->isEnabled());
+    showHelp(2510);
+    // A link followed inside the file counts as a step as well.
+    viewer->browser()->setSource(QUrl(QStringLiteral("#2520")));
+    EXPECT_EQ(viewer->currentContext(), 2520);
+    ASSERT_TRUE(viewer->backAction()->isEnabled());
+    viewer->backAction()->trigger();
+    EXPECT_EQ(viewer->currentContext(), 2510);
+    viewer->backAction()->trigger();
+    EXPECT_EQ(viewer->currentContext(), 1400);
+    EXPECT_FALSE(viewer->backAction()->isEnabled());
+    ASSERT_TRUE(viewer->forwardAction()->isEnabled());
+    viewer->forwardAction()->trigger();
+    EXPECT_EQ(viewer->currentContext(), 2510);
+    EXPECT_EQ(viewer->backAction()->shortcut(), QKeySequence(Qt::ALT | Qt::Key_Left));
+    EXPECT_EQ(viewer->forwardAction()->shortcut(), QKeySequence(Qt::ALT | Qt::Key_Right));
+    // A new topic after going back drops what lay ahead.
+    showHelp(1100);
+    EXPECT_FALSE(viewer->forwardAction()->isEnabled());
+}
+
+TEST_F(HelpViewerTest, FindSelectsEachMatchInTurnAndMarksThemAll) {
+    QLineEdit* field = viewer->findField();
+    field->setText(QStringLiteral("persistent"));
+    const QString lower = viewer->browser()->toPlainText().toLower();
+    const qsizetype total = lower.count(QStringLiteral("persistent"));
+    ASSERT_GE(total, 2);
+    std::vector<int> starts;
+    for (qsizetype i = 0; i <= total; ++i) {
+        ASSERT_TRUE(viewer->findNext());
+        const QTextCursor hit = viewer->browser()->textCursor();
+        EXPECT_EQ(hit.selectedText().toLower(), QStringLiteral("persistent"));
+        starts.push_back(hit.selectionStart());
+    }
+    // Past the last match it starts from the top.
+    EXPECT_EQ(starts.back(), starts.front());
+    EXPECT_TRUE(std::is_sorted(starts.begin(), starts.end() - 1));
+    EXPECT_EQ(viewer->browser()->extraSelections().size(), total);
+
+    field->setText(QStringLiteral("no such words here"));
+    EXPECT_FALSE(viewer->findNext());
+    EXPECT_TRUE(viewer->browser()->extraSelections().isEmpty());
+}
+
+TEST_F(HelpViewerTest, KeysReachTheFindFieldAndTheHistory) {
+    showHelp(2510);
+    viewer->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(viewer));
+    viewer->browser()->setFocus();
+    QTest::keyClick(viewer->browser(), Qt::Key_F, Qt::ControlModifier);
+    EXPECT_TRUE(viewer->findField()->hasFocus());
+    QTest::keyClicks(viewer->findField(), QStringLiteral("route"));
+    QTest::keyClick(viewer->findField(), Qt::Key_Return);
+    EXPECT_EQ(viewer->browser()->textCursor().selectedText().toLower(), QStringLiteral("route"));
+    // From the find field, Alt+Left still goes back.
+    QTest::keyClick(viewer->findField(), Qt::Key_Left, Qt::AltModifier);
+    EXPECT_EQ(viewer->currentContext(), 1400);
 }
 
 } // namespace

@@ -11,6 +11,7 @@
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSet>
 #include <QStandardItemModel>
 #include <QTabWidget>
 #include <QTableView>
@@ -164,7 +165,7 @@ TEST_F(Catalogue, MainMenu) {
         {"&Routes",
          {"AddRoute1", "AddRoutesfromList1", "ModifyRoute1", "DeleteRoute1", "DeleteRoutesbyList1",
           "-", "Outgoinginterface1"}},
-        {"IP Address", {"RenewIPaddress2", "-", "AddIPaddress2", "DeleteIPaddress2"}},
+        {"IP &Address", {"RenewIPaddress2", "-", "AddIPaddress2", "DeleteIPaddress2"}},
         {"I&nterface", {"EnableIF2", "DisableIF2", "-", "IFStatistics2"}},
         {"&Info", {"Help1", "-", "About1"}},
     };
@@ -173,6 +174,16 @@ TEST_F(Catalogue, MainMenu) {
     for (qsizetype i = 0; i < top.size(); ++i) {
         EXPECT_EQ(top[i]->text(), menus[i].first);
         EXPECT_EQ(entries(top[i]->menu()), menus[i].second) << menus[i].first;
+    }
+    // Every menu opens from the keyboard, each by a letter of its own.
+    QSet<QChar> letters;
+    for (const QAction* a : top) {
+        const qsizetype amp = a->text().indexOf(QLatin1Char('&'));
+        ASSERT_GE(amp, 0) << a->text().toStdString();
+        ASSERT_LT(amp + 1, a->text().size());
+        const QChar letter = a->text()[amp + 1].toLower();
+        EXPECT_FALSE(letters.contains(letter)) << a->text().toStdString();
+        letters.insert(letter);
     }
     // Entries that differ from their action.
     EXPECT_EQ(window->item("Options1")->text(), "Options...");
@@ -196,14 +207,15 @@ TEST_F(Catalogue, ContextMenus) {
          {"Expand1", "CollapseTree1", "-", "CopytoClipboard1", "-", "AddIPaddress1",
           "DeleteIPaddress1", "RenewIPAddress1", "-", "Refresh3"}},
         {w.tsInterface->pmInterfaceMenu,
-         {"EnableIF1", "DisableIF1", "IFStatistics1", "-", "IgnoreLocalhost2", "-", "Refresh5"}},
+         {"EnableIF1", "DisableIF1", "IFStatistics1", "-", "IgnoreLocalhost2", "-", "Refresh5", "-",
+          "pmInterfaceMenuCopy"}},
         {w.tsRoutes->pmRouteMenu,
          {"AddRoute2", "AddRoutesfromList2", "ModifyRoute2", "DeleteRoute2", "DeleteRoutesbyList2",
-          "-", "Outgoinginterface2", "-", "IgnoreLocalhost1", "IgnoreBroadcasts1", "-",
-          "Refresh4"}},
+          "-", "Outgoinginterface2", "-", "IgnoreLocalhost1", "IgnoreBroadcasts1", "-", "Refresh4",
+          "-", "pmRouteMenuCopy"}},
         {w.tsConnections->pmConnMenu,
          {"ResolveProtocolName1", "ResolveIPAddresses1", "EstablishedOnly1", "-",
-          "IgnoreLocalhost3", "-", "Refresh7"}},
+          "IgnoreLocalhost3", "-", "Refresh7", "-", "pmConnMenuCopy"}},
         {w.tsReport->pmReportMenu,
          {"pmReportMenuSelectAll", "pmReportMenuCopy", "-", "SaveReport2"}},
         {w.tsHost->pmLbxIPPopup, {"Copy1"}},
@@ -392,4 +404,26 @@ TEST_F(Catalogue, DeleteDialogListsTheChosenInterfacesAddresses) {
     EXPECT_FALSE(d.btnOk->isEnabled()) << "nothing to delete";
     d.btnOkClick();
     EXPECT_FALSE(d.contextChosen);
+}
+
+// No dialog asks for a minimise or maximise button: a dialog is closed, not set aside, and
+// the statistics windows are windows of their own with only a close button.
+TEST_F(Catalogue, DialogsAskForNoMinimiseOrMaximiseButton) {
+    QList<QDialog*> dialogs = window->findChildren<QDialog*>();
+    dialogs << frmSetup << frmAbout << frmExit;
+    int checked = 0;
+    for (QDialog* d : dialogs) {
+        if (d->objectName().isEmpty())
+            continue; // Qt's own boxes, made for a moment
+        const Qt::WindowFlags flags = d->windowFlags();
+        const std::string name = d->objectName().toStdString();
+        EXPECT_FALSE(flags & Qt::WindowMinimizeButtonHint) << name;
+        EXPECT_FALSE(flags & Qt::WindowMaximizeButtonHint) << name;
+        // Without these, Qt gives a plain window every button.
+        const Qt::WindowType type = d->windowType();
+        EXPECT_TRUE(type == Qt::Dialog || (flags & Qt::CustomizeWindowHint)) << name;
+        ++checked;
+    }
+    // The main window's dialogs, the options, about and exit boxes: all fourteen forms but one.
+    EXPECT_GE(checked, 13);
 }
