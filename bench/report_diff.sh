@@ -69,12 +69,21 @@ same() {
     return 1
 }
 
-# The IPv4-only view of each build is compared: a build that has the "Show IPv6" option writes
-# it on its first run, and runs again with it off.
+# The IPv4-only view of each build is compared: a build that knows the "Show IPv6" option runs
+# again with it off in the settings its first run wrote.
 ipv4_only() {
     report "$1-first" "$2"
-    sed 's/^"Show IPv6" = int:1$/"Show IPv6" = int:0/' "$scratch/$1-first/cfg/machine.reg" \
-        >"$scratch/$1.v4"
+    local settings=$scratch/$1-first/cfg/machine.reg
+    if grep -qaF 'Show IPv6' "$2/corvane"; then
+        grep -vF '"Show IPv6" =' "$settings" |
+            sed '/^\[Software\\halvern\\zorvent\]$/a "Show IPv6" = int:0' >"$scratch/$1.v4"
+        grep -qxF '"Show IPv6" = int:0' "$scratch/$1.v4" || {
+            echo "report_diff: no settings section to turn IPv6 off in" >&2
+            exit 2
+        }
+    else
+        cp "$settings" "$scratch/$1.v4"
+    fi
     report "$1" "$2" "$scratch/$1.v4"
 }
 ipv4_only old "$old"
