@@ -1,17 +1,24 @@
 // The Routes page and the report with IPv6 routes, every routing table and the policy rules,
 // against the kernel in a private network namespace.
 #include "../gui/gui_fixture.h"
+#include "interfaces/iftable_rows.h"
 #include "netns.h"
+#include "platform/ifindex.h"
 #include "report/report_layout.h"
+#include "routing/frmmodifyroutes.h"
 #include "routing/route_read.h"
 #include "routing/routespage.h"
 #include "session/options.h"
 #include "shell/frmmain.h"
 
+#include <QComboBox>
 #include <QFile>
 #include <QHeaderView>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QTableView>
 #include <net/if.h>
+#include <tuple>
 
 using namespace corvane;
 using namespace corvane::test;
@@ -273,4 +280,180 @@ TEST_F(RoutesDualNetns, AllTablesWithoutIpv6ListIpv4Alone) {
     for (int r = 0; r < window->tsRoutes->ruleCount(); ++r)
         EXPECT_EQ(window->tsRoutes->ruleText(r, rulecol::Family), QStringLiteral("IPv4"));
     EXPECT_GT(window->tsRoutes->ruleCount(), 0);
+}
+
+namespace {
+
+// Routes added through the page's Add Route dialog and deleted through its Delete action, as a
+// user does it; the kernel is asked after each step.
+class RoutesDualChanges : public RoutesDualNetns {
+protected:
+    void SetUp() override {
+        RoutesDualNetns::SetUp();
+        if (inPrivateNetns())
+            nameConnectionsAfterInterfaces();
+    }
+    // The kernel's routes for these selectors as "dst gateway dev metric", one a line.
+    static std::string kernel(const std::string& selectors) {
+        return shOut(
+            "ip -j " + selectors +
+            " | jq -r '.[] | \"\\(.dst) \\(.gateway // \"-\") \\(.dev) \\(.metric // 0)\"'");
+    }
+    QString dv0() const {
+        const QString index = interfaceIndexText(index_);
+        for (int r = 0; r < window->tsInterface->rowCount(); ++r)
+            if (window->tsInterface->cellText(r, ifcol::Index) == index)
+                return window->tsInterface->cellText(r, ifcol::Description);
+        return {};
+    }
+    struct Typed {
+        QString network, mask, nextHop, metric, table;
+    };
+    // Answers the Add Route dialog with what is typed and Ok; records what it offered.
+    void answerAdd(const Typed& t, QStringList& tables, bool& tableShown) {
+        beforeModalAnswer = [this, t, &tables, &tableShown](QDialog& dialog) {
+            auto& d = dynamic_cast<TfrmModifyRoutes&>(dialog);
+            d.setResult(QDialog::Rejected);
+            d.FormShow();
+            d.FormActivate();
+            tableShown = d.cbxTable->isVisibleTo(&d);
+            tables.clear();
+            for (int i = 0; i < d.cbxTable->count(); ++i)
+                tables << d.cbxTable->itemText(i);
+            d.cbxInterfaces->setCurrentIndex(d.cbxInterfaces->findText(dv0()));
+            d.cbxInterfacesChange();
+            d.edtNetwork->setText(t.network);
+            d.edtNetworkExit();
+            if (!t.mask.isEmpty())
+                d.cbxMask->setEditText(t.mask);
+            d.edtNextHop->setText(t.nextHop);
+            d.cbxMetric->setEditText(t.metric);
+            if (!t.table.isEmpty())
+                d.cbxTable->setEditText(t.table);
+            if (d.btnOk->isEnabled())
+                d.btnOkClick();
+            modalAnswer = d.result();
+        };
+    }
+    // Selects the row and deletes it through the page's action, saying Yes to the question.
+    void deleteRow(int row) {
+        window->tsRoutes->lvFwTable->selectRow(row);
+        ASSERT_TRUE(window->acDeleteRoute->isEnabled());
+        prompts.answer(MsgAnswer::Yes);
+        window->acDeleteRoute->trigger();
+    }
+    int rowIn(const char* dest, const char* mask, const QString& table) const {
+        for (int r = 0; r < model().rowCount(); ++r)
+            if (cell(r, fwcol::Destination) == QLatin1String(dest) &&
+                cell(r, fwcol::Mask) == QLatin1String(mask) && cell(r, fwcol::Table) == table)
+                return r;
+        return -1;
+    }
+    std::vector<QString> texts() const {
+        std::vector<QString> out;
+        for (const MessageRequest& m : prompts.messages)
+            out.push_back(m.text);
+        return out;
+    }
+};
+
+} // namespace
+
+TEST_F(RoutesDualChanges, AnIpv6RouteIsAddedAndDeletedThroughTheWindow) {
+    CORVANE_REQUIRE_NETNS();
+    TfrmMain& w = refreshed(runOf(true, false));
+    QStringList tables;
+    bool tableShown = true;
+    answerAdd({"2001:db8:5::/64", {}, "2001:db8:1::fe", "70", {}}, tables, tableShown);
+    w.acAddRoute->trigger();
+    EXPECT_FALSE(tableShown) << "the table is chosen only with every table shown";
+    EXPECT_EQ(modalAnswer, QDialog::Accepted);
+    EXPECT_EQ(texts(), std::vector<QString>{"Route successfully added."});
+    EXPECT_EQ(kernel("-6 route show table main 2001:db8:5::/64"),
+              "2001:db8:5::/64 2001:db8:1::fe dv0 70\n");
+
+    // The prefix length typed in the mask box instead, with host bits in the network.
+    prompts.messages.clear();
+    answerAdd({"2001:db8:7::1", "/64", "2001:db8:1::fe", "71", {}}, tables, tableShown);
+    w.acAddRoute->trigger();
+    EXPECT_EQ(texts(), (std::vector<QString>{"Network address 2001:db8:7:: has been aligned "
+                                             "according to given prefix length 64.",
+                                             "Route successfully added."}));
+    EXPECT_EQ(kernel("-6 route show table main 2001:db8:7::/64"),
+              "2001:db8:7::/64 2001:db8:1::fe dv0 71\n");
+
+    w.RefreshNetworkStatus();
+    const int row = rowOf(QStringLiteral("2001:db8:5::"), QStringLiteral("/64"));
+    ASSERT_GE(row, 0);
+    EXPECT_EQ(cell(row, fwcol::NextHop), QStringLiteral("2001:db8:1::fe"));
+    EXPECT_EQ(cell(row, fwcol::Metric), QStringLiteral("70"));
+    EXPECT_EQ(cell(row, fwcol::Index), indexText());
+    ASSERT_GE(rowOf(QStringLiteral("2001:db8:7::"), QStringLiteral("/64")), 0);
+
+    prompts.messages.clear();
+    deleteRow(row);
+    ASSERT_EQ(prompts.messages.size(), 1U) << "the question alone";
+    EXPECT_EQ(prompts.messages[0].caption, "Delete");
+    EXPECT_EQ(kernel("-6 route show table main 2001:db8:5::/64"), "");
+    EXPECT_EQ(rowOf(QStringLiteral("2001:db8:5::"), QStringLiteral("/64")), -1);
+    EXPECT_EQ(kernel("-6 route show table main 2001:db8:7::/64"),
+              "2001:db8:7::/64 2001:db8:1::fe dv0 71\n")
+        << "only the selected route goes";
+    EXPECT_GE(rowOf(QStringLiteral("2001:db8:99::"), QStringLiteral("/48")), 0);
+    w.RefreshNetworkStatus();
+    EXPECT_EQ(rowOf(QStringLiteral("2001:db8:5::"), QStringLiteral("/64")), -1);
+    EXPECT_GE(rowOf(QStringLiteral("2001:db8:7::"), QStringLiteral("/64")), 0);
+}
+
+// The table is offered with every table shown: chosen by its name or typed as its number.
+TEST_F(RoutesDualChanges, RoutesInAnotherTableAreAddedAndDeletedThere) {
+    CORVANE_REQUIRE_NETNS();
+    // The same routes in main, which the deletion must leave alone.
+    sh("ip -6 route add 2001:db8:6::/64 via 2001:db8:1::fe dev dv0 metric 80 && "
+       "ip route add 10.98.0.0/16 via 10.9.0.254 dev dv0 metric 81");
+    TfrmMain& w = refreshed(runOf(true, true));
+    QStringList tables;
+    bool tableShown = false;
+    answerAdd({"2001:db8:6::/64", {}, "2001:db8:1::fe", "80", "vpn"}, tables, tableShown);
+    w.acAddRoute->trigger();
+    EXPECT_TRUE(tableShown);
+    EXPECT_EQ(tables.value(0), QStringLiteral("main"));
+    EXPECT_TRUE(tables.contains(QStringLiteral("vpn"))) << tables.join(',').toStdString();
+    EXPECT_EQ(texts(), std::vector<QString>{"Route successfully added."});
+    EXPECT_EQ(kernel("-6 route show table 100 2001:db8:6::/64"),
+              "2001:db8:6::/64 2001:db8:1::fe dv0 80\n");
+
+    prompts.messages.clear();
+    answerAdd({"10.98.0.0", "255.255.0.0", "10.9.0.254", "81", "100"}, tables, tableShown);
+    w.acAddRoute->trigger();
+    EXPECT_EQ(texts(), std::vector<QString>{"Route successfully added."});
+    EXPECT_EQ(kernel("route show table 100 10.98.0.0/16"), "10.98.0.0/16 10.9.0.254 dv0 81\n");
+
+    w.RefreshNetworkStatus();
+    for (const auto& [dest, mask, hop, metric] :
+         {std::tuple{"2001:db8:6::", "/64", "2001:db8:1::fe", "80"},
+          std::tuple{"10.98.0.0", "255.255.0.0", "10.9.0.254", "81"}}) {
+        const int row = rowIn(dest, mask, QStringLiteral("vpn"));
+        ASSERT_GE(row, 0) << dest;
+        EXPECT_EQ(cell(row, fwcol::NextHop), QString::fromLatin1(hop));
+        EXPECT_EQ(cell(row, fwcol::Metric), QString::fromLatin1(metric));
+        prompts.messages.clear();
+        deleteRow(row);
+        EXPECT_EQ(prompts.messages.size(), 1U) << dest << ": the question alone";
+        EXPECT_EQ(rowIn(dest, mask, QStringLiteral("vpn")), -1) << dest;
+        EXPECT_GE(rowIn(dest, mask, QStringLiteral("main")), 0) << dest;
+    }
+    EXPECT_EQ(kernel("-6 route show table 100 2001:db8:6::/64"), "");
+    EXPECT_EQ(kernel("route show table 100 10.98.0.0/16"), "");
+    EXPECT_EQ(kernel("-6 route show table main 2001:db8:6::/64"),
+              "2001:db8:6::/64 2001:db8:1::fe dv0 80\n");
+    EXPECT_EQ(kernel("route show table main 10.98.0.0/16"), "10.98.0.0/16 10.9.0.254 dv0 81\n");
+    // The table's own routes stay.
+    EXPECT_EQ(kernel("-6 route show table 100 2001:db8:100::/48"),
+              "2001:db8:100::/48 - dv0 1024\n");
+    EXPECT_EQ(kernel("route show table 100 10.99.0.0/16"), "10.99.0.0/16 10.9.0.254 dv0 0\n");
+    w.RefreshNetworkStatus();
+    EXPECT_EQ(rowIn("2001:db8:6::", "/64", QStringLiteral("vpn")), -1);
+    EXPECT_EQ(rowIn("10.98.0.0", "255.255.0.0", QStringLiteral("vpn")), -1);
+    EXPECT_GE(rowIn("2001:db8:6::", "/64", QStringLiteral("main")), 0);
 }
