@@ -36,7 +36,7 @@ protected:
     }
     QString writeList(const QString& folder) {
         EXPECT_TRUE(QDir().mkpath(folder));
-        const QString path = QDir(folder).filePath(QStringLiteral("nets.cfg"));
+        QString path = QDir(folder).filePath(QStringLiteral("nets.cfg"));
         QFile f(path);
         EXPECT_TRUE(f.open(QIODevice::WriteOnly));
         f.write("10.0.0.0 255.0.0.0\r\n");

@@ -30,8 +30,9 @@ QList<QStandardItem*> row(std::initializer_list<const char*> cells) {
 class RowCopy : public ::testing::Test {
 protected:
     void SetUp() override {
-        for (auto cells : {row({"10.0.0.0", "8080", "eth0"}), row({"0.0.0.0", "68", "eth1"}),
-                           row({"192.168.1.0", "631", "eth0"}), row({"127.0.0.0", "49702", "lo"})})
+        for (const auto& cells :
+             {row({"10.0.0.0", "8080", "eth0"}), row({"0.0.0.0", "68", "eth1"}),
+              row({"192.168.1.0", "631", "eth0"}), row({"127.0.0.0", "49702", "lo"})})
             model.appendRow(cells);
         sorted.setSourceModel(&model);
         view.setModel(&sorted);
@@ -118,7 +119,7 @@ TEST_F(RowCopy, PopupGetsACopyEntryUnlessItHasOne) {
     attachContextMenu(&view, &plain);
     installRowCopy(&view);
     installRowCopy(&view); // a second call adds nothing
-    QAction* copy = plain.findChild<QAction*>(QStringLiteral("pmPlainCopy"));
+    auto* copy = plain.findChild<QAction*>(QStringLiteral("pmPlainCopy"));
     ASSERT_NE(copy, nullptr);
     EXPECT_EQ(plain.actions().size(), 3); // Refresh, separator, Copy
     view.clearSelection();

@@ -332,7 +332,7 @@ TEST(AdapterPass, Ipv6PartFollowsTheIpv4EntriesAndFeedsHostInfoAfterThem) {
                   texts(without.children));
     }
     const TreeNode& a = r.adapters[0];
-    const qsizetype ipv4Count = static_cast<qsizetype>(plain.adapters[0].children.size());
+    const auto ipv4Count = static_cast<qsizetype>(plain.adapters[0].children.size());
     EXPECT_EQ(texts(a.children).mid(ipv4Count),
               (QStringList{"IPv6 Addresses", "IPv6 Gateway: fe80::fe", "IPv6 DNS"}));
     const TreeNode& list = a.children[static_cast<std::size_t>(ipv4Count)];
