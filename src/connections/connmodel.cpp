@@ -1,6 +1,8 @@
 #include "connections/connmodel.h"
+#include "widgets/fixedcolours.h"
 
 #include <QColor>
+#include <QGuiApplication>
 
 namespace corvane {
 
@@ -29,7 +31,8 @@ QVariant ConnectionModel::data(const QModelIndex& index, int role) const {
         return row.dataWord;
     case Qt::ForegroundRole:
         if (coloured && coloured())
-            return QColor(row.dataWord == 1 ? QColor(0, 0, 255) : QColor(0, 0, 0));
+            return fixedTextColour(row.dataWord == 1 ? QColor(0, 0, 255) : QColor(0, 0, 0),
+                                   QGuiApplication::palette().color(QPalette::Base));
         return {};
     default:
         return {};

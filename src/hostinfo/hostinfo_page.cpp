@@ -1,6 +1,7 @@
 #include "hostinfo/hostinfo_page.h"
 
 #include "hostinfo/adapter_read.h"
+#include "widgets/fixedcolours.h"
 #include "widgets/hints.h"
 #include "widgets/images.h"
 #include "widgets/menubuilder.h"
@@ -73,9 +74,7 @@ HostInfoPage::HostInfoPage(const PageContext& context, QWidget* parent)
         box->setObjectName(QString::fromLatin1(name));
         box->setMinimumHeight(90);
         applyHint(box, QString::fromUtf8(hint));
-        QPalette navy = box->palette();
-        navy.setColor(QPalette::Text, QColor(0, 0, 128));
-        box->setPalette(navy);
+        keepFixedTextColour(box, QPalette::Text, QPalette::Base, QColor(0, 0, 128));
         return label;
     };
     QLabel* ipCaption =

@@ -1,7 +1,9 @@
 #include "routing/routemodel.h"
+#include "widgets/fixedcolours.h"
 
 #include <QBrush>
 #include <QFont>
+#include <QGuiApplication>
 #include <algorithm>
 #include <iterator>
 
@@ -52,7 +54,8 @@ QVariant RouteModel::data(const QModelIndex& index, int role) const {
         return r.tag;
     case Qt::ForegroundRole:
         if (coloured && coloured())
-            return QBrush(QColor::fromRgb(routeTextColour(r)));
+            return QBrush(fixedTextColour(QColor::fromRgb(routeTextColour(r)),
+                                          QGuiApplication::palette().color(QPalette::Base)));
         return {};
     case Qt::FontRole:
         if (coloured && coloured() && index.row() == activeDefault_) {
