@@ -8,7 +8,6 @@
 #include <linux/inet_diag.h>
 #include <linux/sock_diag.h>
 #include <netinet/in.h>
-#include <unordered_set>
 
 namespace corvane::sys::nl {
 namespace {
@@ -38,8 +37,8 @@ bool decodeInetSocket(const nlmsghdr* nlh, InetSocket& out) {
     return true;
 }
 
-int readInetSockets(uint8_t protocol, std::vector<InetSocket>& out) {
-    out.clear();
+int dumpInetDiag(uint8_t family, uint8_t protocol, uint32_t states,
+                 const std::function<void(const nlmsghdr*)>& each) {
     Socket sock(NETLINK_SOCK_DIAG);
     if (!sock.ok())
         return sock.openError();
@@ -48,33 +47,24 @@ int readInetSockets(uint8_t protocol, std::vector<InetSocket>& out) {
     nlh->nlmsg_type = SOCK_DIAG_BY_FAMILY;
     auto* req =
         static_cast<inet_diag_req_v2*>(mnl_nlmsg_put_extra_header(nlh, sizeof(inet_diag_req_v2)));
-    req->sdiag_family = AF_INET;
+    req->sdiag_family = family;
     req->sdiag_protocol = protocol;
-    req->idiag_states = kAllStates;
+    req->idiag_states = states;
+    return sock.dump(nlh, each).error;
+}
+
+int readInetSockets(uint8_t protocol, std::vector<InetSocket>& out) {
+    out.clear();
     InetSocket s;
-    const DumpStatus st = sock.dump(nlh, [&](const nlmsghdr* m) {
-        if (decodeInetSocket(m, s))
-            out.push_back(s);
-    });
-    if (st.error) {
+    if (const int error = dumpInetDiag(AF_INET, protocol, kAllStates, [&](const nlmsghdr* m) {
+            if (decodeInetSocket(m, s))
+                out.push_back(s);
+        })) {
         out.clear();
-        return st.error;
+        return error;
     }
     dropRepeats(out);
     return 0;
-}
-
-void dropRepeats(std::vector<InetSocket>& sockets) {
-    std::unordered_set<uint64_t> seen;
-    seen.reserve(sockets.size());
-    size_t kept = 0;
-    for (size_t i = 0; i < sockets.size(); ++i) {
-        // Both halves all ones: the kernel gave no cookie, so nothing tells copies apart.
-        const bool noCookie = sockets[i].cookie == ~uint64_t{0};
-        if (noCookie || seen.insert(sockets[i].cookie).second)
-            sockets[kept++] = sockets[i];
-    }
-    sockets.resize(kept);
 }
 
 } // namespace corvane::sys::nl

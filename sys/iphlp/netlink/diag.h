@@ -2,6 +2,8 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <unordered_set>
 #include <vector>
 
 struct nlmsghdr;
@@ -44,8 +46,20 @@ bool decodeInetSocket(const nlmsghdr* nlh, InetSocket& out);
 // one dump. Returns 0 or an errno.
 int readInetSockets(uint8_t protocol, std::vector<InetSocket>& out);
 
-// Drops the later copies of sockets seen twice: a dump that spans several reads walks hash
-// chains that may change in between, and can then meet a socket again.
-void dropRepeats(std::vector<InetSocket>& sockets);
+// One SOCK_DIAG_BY_FAMILY dump of the family's sockets of the protocol in the states (a bit
+// per KernelTcpState), each answer handed to each. Returns 0 or an errno.
+int dumpInetDiag(uint8_t family, uint8_t protocol, uint32_t states,
+                 const std::function<void(const nlmsghdr*)>& each);
+
+// Drops the later copies of sockets seen twice, keeping the order: a dump that spans several
+// reads walks hash chains that may change in between, and can then meet a socket again.
+template <typename Row> void dropRepeats(std::vector<Row>& sockets) {
+    std::unordered_set<uint64_t> seen;
+    seen.reserve(sockets.size());
+    std::erase_if(sockets, [&](const Row& s) {
+        // Both halves all ones: the kernel gave no cookie, so nothing tells copies apart.
+        return s.cookie != ~uint64_t{0} && !seen.insert(s.cookie).second;
+    });
+}
 
 } // namespace corvane::sys::nl

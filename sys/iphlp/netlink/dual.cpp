@@ -1,6 +1,7 @@
 #include "dual.h"
 
 #include "attrs.h"
+#include "diag.h"
 #include "message.h"
 #include "read.h"
 #include "socket.h"
@@ -14,7 +15,6 @@
 #include <linux/rtnetlink.h>
 #include <linux/sock_diag.h>
 #include <netinet/in.h>
-#include <unordered_set>
 
 namespace corvane::sys::nl {
 namespace {
@@ -369,32 +369,15 @@ int dumpRules(uint8_t family, const std::function<void()>& reset,
 
 int readAnySockets(uint8_t family, uint8_t protocol, uint32_t states, std::vector<AnySocket>& out) {
     out.clear();
-    Socket sock(NETLINK_SOCK_DIAG);
-    if (!sock.ok())
-        return sock.openError();
-    char buf[MNL_SOCKET_BUFFER_SIZE];
-    nlmsghdr* nlh = mnl_nlmsg_put_header(buf);
-    nlh->nlmsg_type = SOCK_DIAG_BY_FAMILY;
-    auto* req =
-        static_cast<inet_diag_req_v2*>(mnl_nlmsg_put_extra_header(nlh, sizeof(inet_diag_req_v2)));
-    req->sdiag_family = family;
-    req->sdiag_protocol = protocol;
-    req->idiag_states = states;
     AnySocket s;
-    const DumpStatus st = sock.dump(nlh, [&](const nlmsghdr* m) {
-        if (decodeAnySocket(m, s) && s.family == family)
-            out.push_back(s);
-    });
-    if (st.error) {
+    if (const int error = dumpInetDiag(family, protocol, states, [&](const nlmsghdr* m) {
+            if (decodeAnySocket(m, s) && s.family == family)
+                out.push_back(s);
+        })) {
         out.clear();
-        return st.error;
+        return error;
     }
-    // A dump spanning several reads may meet a socket again.
-    std::unordered_set<uint64_t> seen;
-    seen.reserve(out.size());
-    std::erase_if(out, [&](const AnySocket& x) {
-        return x.cookie != ~uint64_t{0} && !seen.insert(x.cookie).second;
-    });
+    dropRepeats(out);
     return 0;
 }
 
