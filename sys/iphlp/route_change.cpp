@@ -15,7 +15,6 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
-#include <iterator>
 #include <libmnl/libmnl.h>
 #include <linux/rtnetlink.h>
 #include <mutex>
@@ -109,19 +108,7 @@ DWORD findRouteForRow(const MIB_IPFORWARDROW& row, const std::vector<nl::Route>&
                 fitting.push_back(RouteMatch{&r, i});
         }
     }
-    std::vector<RouteMatch> byMetric;
-    std::copy_if(fitting.begin(), fitting.end(), std::back_inserter(byMetric),
-                 [&row](const RouteMatch& m) { return m.route->priority == row.dwForwardMetric1; });
-    const bool noMetric = row.dwForwardMetric1 == 0 || row.dwForwardMetric1 == 0xFFFFFFFF;
-    const std::vector<RouteMatch>& candidates = byMetric.empty() && noMetric ? fitting : byMetric;
-    if (candidates.empty())
-        return ERROR_NOT_FOUND;
-    // Taking one of several look-alikes would be a guess, and a wrong guess removes a route
-    // the user meant to keep.
-    if (candidates.size() > 1)
-        return ERROR_ROUTE_AMBIGUOUS;
-    out = candidates.front();
-    return NO_ERROR;
+    return chooseByMetric(fitting, row.dwForwardMetric1, out);
 }
 
 } // namespace corvane::sys

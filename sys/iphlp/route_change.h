@@ -40,4 +40,24 @@ struct RouteMatch {
 DWORD findRouteForRow(const MIB_IPFORWARDROW& row, const std::vector<nl::Route>& routes,
                       const std::vector<nl::Address>& addresses, RouteMatch& out);
 
+// The one match among those that fit a delete row in all but the metric: the one of the row's
+// metric, or, for a row with no metric (0 or 0xFFFFFFFF), the only fitting one. Taking one of
+// several look-alikes would be a guess, and a wrong guess removes a route the user meant to
+// keep: ERROR_ROUTE_AMBIGUOUS then; ERROR_NOT_FOUND when none fits.
+template <typename Match>
+DWORD chooseByMetric(const std::vector<Match>& fitting, uint32_t metric, Match& out) {
+    std::vector<Match> byMetric;
+    for (const Match& m : fitting)
+        if (m.route->priority == metric)
+            byMetric.push_back(m);
+    const bool noMetric = metric == 0 || metric == 0xFFFFFFFF;
+    const std::vector<Match>& candidates = byMetric.empty() && noMetric ? fitting : byMetric;
+    if (candidates.empty())
+        return ERROR_NOT_FOUND;
+    if (candidates.size() > 1)
+        return ERROR_ROUTE_AMBIGUOUS;
+    out = candidates.front();
+    return NO_ERROR;
+}
+
 } // namespace corvane::sys

@@ -8,10 +8,10 @@
 #include "netlink/message.h"
 #include "netlink/read.h"
 #include "netlink/socket.h"
+#include "route_change.h"
 
 #include <algorithm>
 #include <cstring>
-#include <iterator>
 #include <libmnl/libmnl.h>
 #include <linux/rtnetlink.h>
 
@@ -89,18 +89,7 @@ DWORD findRoute2(const Route2Request& want, const std::vector<nl::AnyRoute>& rou
                 fitting.push_back({&r, i});
         }
     }
-    std::vector<Route2Match> byMetric;
-    std::copy_if(fitting.begin(), fitting.end(), std::back_inserter(byMetric),
-                 [&](const Route2Match& m) { return m.route->priority == want.metric; });
-    const bool noMetric = want.metric == 0 || want.metric == 0xFFFFFFFF;
-    const std::vector<Route2Match>& candidates = byMetric.empty() && noMetric ? fitting : byMetric;
-    if (candidates.empty())
-        return ERROR_NOT_FOUND;
-    // A guess among look-alikes could remove the route the user meant to keep.
-    if (candidates.size() > 1)
-        return ERROR_ROUTE_AMBIGUOUS;
-    out = candidates.front();
-    return NO_ERROR;
+    return chooseByMetric(fitting, want.metric, out);
 }
 
 } // namespace corvane::sys
