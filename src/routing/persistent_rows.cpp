@@ -103,8 +103,8 @@ bool WidePersistentNames::contains(const RouteRow& row, const InterfaceNameOf& n
     if (it == byRoute_.end())
         return false;
     const std::string ifName = lowered(nameOf(row.ifIndex));
-    return !ifName.empty() && std::find(it->second.begin(), it->second.end(), ifName) !=
-                                  it->second.end();
+    return !ifName.empty() &&
+           std::find(it->second.begin(), it->second.end(), ifName) != it->second.end();
 }
 
 void markWidePersistent(std::vector<RouteRow>& rows, const WidePersistentNames& names,

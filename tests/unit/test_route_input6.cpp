@@ -1,7 +1,7 @@
 // What the add dialog reads from an IPv6 route and a table choice, and the records it and the
 // deletion hand to the later-generation entry points.
-#include "routing/route_deletion.h"
 #include "registry/route_name2.h"
+#include "routing/route_deletion.h"
 #include "routing/route_edit.h"
 
 #include <arpa/inet.h>
@@ -126,11 +126,14 @@ TEST(RouteTableChoiceTest, NamesNumbersAndRefusals) {
 
 TEST(RouteTableChoiceTest, Ipv6AndOtherTableRoutesStoredWithTableAndInterface) {
     const auto read = [](const char* n, const char* m, const char* h) {
-        return readIpv6Route(QString::fromLatin1(n), QString::fromLatin1(m), QString::fromLatin1(h));
+        return readIpv6Route(QString::fromLatin1(n), QString::fromLatin1(m),
+                             QString::fromLatin1(h));
     };
     // The link-local next hop keeps its text; the host bits typed are gone from the name.
-    const MIB_IPFORWARD_ROW2 v6 = ipv6RouteRecord(*read("2001:db8:5::1/64", "", "FE80::1").route, 7, 0);
-    EXPECT_EQ(wideRouteName(v6, mainRouteTable, "veth0"), "inet6,2001:db8:5::/64,fe80::1,0,254,veth0");
+    const MIB_IPFORWARD_ROW2 v6 =
+        ipv6RouteRecord(*read("2001:db8:5::1/64", "", "FE80::1").route, 7, 0);
+    EXPECT_EQ(wideRouteName(v6, mainRouteTable, "veth0"),
+              "inet6,2001:db8:5::/64,fe80::1,0,254,veth0");
     EXPECT_EQ(reg::storableWideRouteName(wideRouteName(v6, mainRouteTable, "veth0")).name,
               "inet6,2001:db8:5::/64,fe80::1,1024,254,veth0");
     const MIB_IPFORWARD_ROW2 onLink = ipv6RouteRecord(*read("2001:db8:6::/48", "", "").route, 7, 5);
