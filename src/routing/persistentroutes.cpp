@@ -149,8 +149,9 @@ bool alreadySo(const std::vector<std::string>& names, bool persistent) {
         std::vector<std::string> first;
         std::vector<std::string> wide;
         splitByKey(names, first, wide);
+        // The first key is looked at for an empty batch too, as it always was.
         const auto so = [&](const char* path, const std::vector<std::string>& part) {
-            if (part.empty())
+            if (part.empty() && (path != persistentRoutesKey || !wide.empty()))
                 return true;
             const reg::KeyData* key = current->findKey(path);
             return key ? !wouldChange(*key, part, persistent) : !persistent;
