@@ -8,6 +8,8 @@
 //   address add|delete ADDRESS MASK IFINDEX
 //   persist add|delete NAME MACHINEFOLDER
 //   bench COUNT IFINDEX NEXTHOP   (median time of one route change, in ms)
+//   batch plain|persistent IFINDEX NEXTHOP METRIC MACHINEFOLDER DEST MASK [DEST MASK...]
+//   batchbench COUNT IFINDEX NEXTHOP MACHINEFOLDER   (time of a persistent list of COUNT)
 #include "iphlpapi.h"
 #include "routing/persistentroutes.h"
 #include "session/machinestore.h"
@@ -133,6 +135,45 @@ int bench(int count, uint32_t ifIndex, uint32_t hop) {
     return 0;
 }
 
+// Each route's code, the store's and what the store then holds.
+int batch(const std::vector<std::string>& a, char** argv) {
+    corvane::resetMachineStore(a[5]);
+    std::vector<MIB_IPFORWARDROW> rows;
+    for (std::size_t i = 6; i + 1 < a.size(); i += 2)
+        rows.push_back(routeRow(quad(argv[i + 1]), quad(argv[i + 2]), quad(argv[4]),
+                                number(argv[3]), number(argv[5])));
+    std::vector<DWORD> results(rows.size());
+    DWORD store = 0;
+    const DWORD rc = CorvaneAddIpForwardEntries(rows.data(), static_cast<DWORD>(rows.size()),
+                                                a[1] == "persistent", results.data(), &store);
+    for (std::size_t i = 0; i < results.size(); ++i)
+        std::printf("route %zu %u\n", i, results[i]);
+    std::printf("store %u\n", store);
+    for (const std::string& name : corvane::ReadPersistentRouteNames())
+        std::printf("stored %s\n", name.c_str());
+    std::printf("result %u\n", rc);
+    return 0;
+}
+
+int batchBench(int count, uint32_t ifIndex, uint32_t hop, const char* folder) {
+    using Clock = std::chrono::steady_clock;
+    corvane::resetMachineStore(folder);
+    std::vector<MIB_IPFORWARDROW> rows;
+    for (int i = 0; i < count; ++i)
+        rows.push_back(routeRow(htonl(0x0B000000u | (static_cast<uint32_t>(i) << 8)),
+                                htonl(0xFFFFFF00u), hop, ifIndex, 10));
+    std::vector<DWORD> results(rows.size());
+    DWORD store = 0;
+    const auto start = Clock::now();
+    const DWORD rc = CorvaneAddIpForwardEntries(rows.data(), static_cast<DWORD>(rows.size()), 1,
+                                                results.data(), &store);
+    const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+    const auto added = std::count(results.begin(), results.end(), DWORD{NO_ERROR});
+    std::printf("batch added %ld store %u\nbatch add_ms %.1f\nresult %u\n",
+                static_cast<long>(added), store, ms, rc);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -166,6 +207,10 @@ int main(int argc, char** argv) {
         for (const std::string& name : corvane::ReadPersistentRouteNames())
             std::printf("stored %s\n", name.c_str());
         rc = ok ? NO_ERROR : ERROR_ACCESS_DENIED;
+    } else if (a.size() >= 8 && a.size() % 2 == 0 && a[0] == "batch") {
+        return batch(a, argv);
+    } else if (is(5, "batchbench")) {
+        return batchBench(std::atoi(argv[2]), number(argv[3]), quad(argv[4]), argv[5]);
     } else if (is(4, "bench")) {
         return bench(std::atoi(argv[2]), number(argv[3]), quad(argv[4]));
     } else {

@@ -70,7 +70,10 @@ void Inflight::finish(Pending& p, Verdict verdict) {
         logRefusal(a.uid, a.what, "polkit did not answer", result);
         break;
     }
-    sd_bus_reply_method_return(p.request, "u", result);
+    if (a.reply)
+        a.reply(p.request, result);
+    else
+        sd_bus_reply_method_return(p.request, "u", result);
 }
 
 } // namespace corvane::helper

@@ -24,6 +24,8 @@ struct Asked {
     std::string details; // for the authentication agent
     std::string what;    // for the journal
     std::function<DWORD()> change;
+    // Answers the request with the result; empty: the one code ("u").
+    std::function<int(sd_bus_message*, DWORD)> reply;
 };
 
 class Inflight {

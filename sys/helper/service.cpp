@@ -8,6 +8,7 @@
 #include "helperclient/protocol.h"
 #include "inflight.h"
 #include "journal.h"
+#include "registry/route_name.h"
 #include "requests.h"
 #include "store.h"
 
@@ -17,6 +18,7 @@
 #include <cstring>
 #include <ctime>
 #include <functional>
+#include <memory>
 #include <net/if.h>
 #include <optional>
 #include <string>
@@ -68,6 +70,7 @@ struct Request {
     std::function<DWORD()> change;
     std::string what;
     std::string details;
+    std::function<int(sd_bus_message*, DWORD)> reply; // empty: the one code
 };
 
 // The steps every request takes. A caller in another network namespace is refused first:
@@ -75,18 +78,22 @@ struct Request {
 // question to polkit, which is not asked past the caller's share (ERROR_BUSY).
 int serve(sd_bus_message* m, Service& service, Request request) {
     service.lastRequest = monotonicUsec();
+    const std::function<int(sd_bus_message*, DWORD)> reply = request.reply;
+    const auto refuse = [&](sd_bus_message* msg, DWORD r) {
+        return reply ? reply(msg, r) : answer(msg, r);
+    };
     const char* sender = sd_bus_message_get_sender(m);
     const std::optional<Caller> caller = service.callers->of(sender);
     if (!caller)
-        return answer(m, ERROR_ACCESS_DENIED);
+        return refuse(m, ERROR_ACCESS_DENIED);
     if (!caller->sameNamespace) {
         logRefusal(caller->uid, request.what, "from another network namespace",
                    ERROR_ACCESS_DENIED);
-        return answer(m, ERROR_ACCESS_DENIED);
+        return refuse(m, ERROR_ACCESS_DENIED);
     }
     if (const DWORD r = sys::guarded(request.check); r != NO_ERROR) {
         logRefusal(caller->uid, request.what, "not accepted", r);
-        return answer(m, r);
+        return refuse(m, r);
     }
     const std::string what = request.what;
     Asked asked{sender,
@@ -95,18 +102,19 @@ int serve(sd_bus_message* m, Service& service, Request request) {
                 sd_bus_message_get_allow_interactive_authorization(m) > 0,
                 std::move(request.details),
                 std::move(request.what),
-                std::move(request.change)};
+                std::move(request.change),
+                std::move(request.reply)};
     switch (service.inflight->start(m, std::move(asked))) {
     case Inflight::Start::Asked:
         return 1;
     case Inflight::Start::Busy:
         logRefusal(caller->uid, what, "too many waiting", ERROR_BUSY);
-        return answer(m, ERROR_BUSY);
+        return refuse(m, ERROR_BUSY);
     case Inflight::Start::Failed:
         break;
     }
     logRefusal(caller->uid, what, "polkit could not be asked", ERROR_HELPER_FAILED);
-    return answer(m, ERROR_HELPER_FAILED);
+    return refuse(m, ERROR_HELPER_FAILED);
 }
 
 Service& of(void* userdata) {
@@ -365,6 +373,147 @@ int onSetPersistentRoutes(sd_bus_message* m, void* userdata, sd_bus_error*) {
     return serve(m, service, std::move(request));
 }
 
+// What an AddRoutes request comes to: each route's code, and the store's.
+struct BatchOutcome {
+    std::vector<uint32_t> results;
+    uint32_t store = NO_ERROR;
+};
+
+int answerBatch(sd_bus_message* m, DWORD result, const BatchOutcome* outcome) {
+    sd_bus_message* reply = nullptr;
+    int r = sd_bus_message_new_method_return(m, &reply);
+    const bool served = result == NO_ERROR && outcome;
+    if (r >= 0)
+        r = sd_bus_message_append(reply, "u", result);
+    if (r >= 0)
+        r = sd_bus_message_append_array(reply, 'u', served ? outcome->results.data() : nullptr,
+                                        served ? outcome->results.size() * sizeof(uint32_t) : 0);
+    if (r >= 0)
+        r = sd_bus_message_append(reply, "u", served ? outcome->store : uint32_t{NO_ERROR});
+    if (r >= 0)
+        r = sd_bus_send(nullptr, reply, nullptr);
+    sd_bus_message_unref(reply);
+    return r;
+}
+
+int onAddRoutes(sd_bus_message* m, void* userdata, sd_bus_error*) {
+    Service& service = of(userdata);
+    const char* sender = sd_bus_message_get_sender(m);
+    if (const std::optional<Caller> caller = service.callers->of(sender);
+        caller && !service.inflight->wouldAdmit(sender, caller->uid)) {
+        logRefusal(caller->uid, "route list", "too many waiting", ERROR_BUSY);
+        return answerBatch(m, ERROR_BUSY, nullptr);
+    }
+    RouteArgs shared;
+    const char* name = nullptr;
+    if (const int r = sd_bus_message_read(m, "usuuuu", &shared.ifIndex, &name, &shared.nextHop,
+                                          &shared.type, &shared.protocol, &shared.metric);
+        r < 0)
+        return r;
+    std::vector<RouteArgs> routes;
+    bool acceptable = true;
+    if (const int r = sd_bus_message_enter_container(m, 'a', "(uu)"); r < 0)
+        return r;
+    // Counted while read: a request past the limit is refused before it is all in memory.
+    for (;;) {
+        RouteArgs a = shared;
+        const int r = sd_bus_message_read(m, "(uu)", &a.destination, &a.mask);
+        if (r < 0)
+            return r;
+        if (r == 0)
+            break;
+        if (routes.size() == kMaxRouteBatch) {
+            acceptable = false;
+            break;
+        }
+        routes.push_back(a);
+    }
+    int persistent = 0;
+    if (acceptable) {
+        if (const int r = sd_bus_message_exit_container(m); r < 0)
+            return r;
+        if (const int r = sd_bus_message_read(m, "b", &persistent); r < 0)
+            return r;
+    }
+    // Each route checked as a request of its own would be; one refused fails alone.
+    auto outcome = std::make_shared<BatchOutcome>();
+    outcome->results.reserve(routes.size());
+    std::size_t accepted = 0;
+    for (const RouteArgs& a : routes) {
+        outcome->results.push_back(checkRoute(a));
+        accepted += outcome->results.back() == NO_ERROR ? 1 : 0;
+    }
+    std::string what = "add " + std::to_string(accepted) + " of " + std::to_string(routes.size()) +
+                       " route(s) via " + quad(shared.nextHop) + " interface " +
+                       std::to_string(shared.ifIndex) + " " + printable(name) + " metric " +
+                       std::to_string(shared.metric) + (persistent ? ", persistent" : "");
+    Request request;
+    request.action = kActionRoutes; // which implies storing them
+    request.reply = [outcome](sd_bus_message* msg, DWORD result) {
+        return answerBatch(msg, result, outcome.get());
+    };
+    // A stored route without a gateway would come back on any interface: refused whole, as
+    // the store refuses its name.
+    request.check = [&]() -> DWORD {
+        if (!acceptable || (persistent && shared.nextHop == 0) ||
+            checkRoute(shared) == ERROR_INVALID_PARAMETER)
+            return ERROR_INVALID_PARAMETER;
+        return checkInterface(shared.ifIndex, name ? name : "", ownName(shared.ifIndex));
+    };
+    // Nothing left to ask for: the caller learns each route's refusal at once.
+    if (acceptable && accepted == 0 && request.check() == NO_ERROR) {
+        if (!routes.empty())
+            if (const std::optional<Caller> caller = service.callers->of(sender))
+                logRefusal(caller->uid, what, "not accepted", ERROR_INVALID_PARAMETER);
+        return answerBatch(m, NO_ERROR, outcome.get());
+    }
+    request.details = "add " + std::to_string(accepted) + " routes via " + quad(shared.nextHop) +
+                      " on " + printable(name) + (persistent ? " and restore them at boot" : "");
+    request.what = std::move(what);
+    request.change = [outcome, routes = std::move(routes), folder = service.storeFolder,
+                      store = persistent != 0]() -> DWORD {
+        std::vector<std::string> names;
+        std::size_t failed = 0;
+        for (std::size_t i = 0; i < routes.size(); ++i) {
+            if (outcome->results[i] != NO_ERROR)
+                continue;
+            const RouteArgs& a = routes[i];
+            MIB_IPFORWARDROW row{};
+            row.dwForwardDest = a.destination;
+            row.dwForwardMask = a.mask;
+            row.dwForwardNextHop = a.nextHop;
+            row.dwForwardIfIndex = a.ifIndex;
+            row.dwForwardType = a.type;
+            row.dwForwardProto = a.protocol;
+            row.dwForwardMetric1 = a.metric;
+            outcome->results[i] = sys::direct::addRoute(row);
+            if (outcome->results[i] != NO_ERROR)
+                ++failed;
+            else if (store)
+                names.push_back(reg::routeNameText(
+                    {ntohl(a.destination), ntohl(a.mask), ntohl(a.nextHop), a.metric}));
+        }
+        if (failed)
+            logFault(std::to_string(failed) + " route(s) of the list refused by the kernel");
+        if (store && !names.empty()) {
+            // By the store's own rules, though the names are the helper's.
+            const StoreNames checked = namesToStore(names);
+            std::string failure;
+            std::vector<std::string> placement;
+            outcome->store =
+                storePersistentRoutes(folder, checked.accepted, true, failure, placement);
+            if (outcome->store != NO_ERROR)
+                logFault("store: " + printable(failure, 1024));
+            for (const std::string& line : placement)
+                logFault("route kept in the store only: " + printable(line, 1024));
+            if (outcome->store == NO_ERROR && !checked.refused.empty())
+                outcome->store = ERROR_INVALID_PARAMETER;
+        }
+        return NO_ERROR;
+    };
+    return serve(m, service, std::move(request));
+}
+
 // sd-bus is C: an exception (only bad_alloc can come) must not unwind into it. It answers
 // the caller with an error instead.
 template <int (*Handler)(sd_bus_message*, void*, sd_bus_error*)>
@@ -396,6 +545,8 @@ const sd_bus_vtable kVtable[] = {
     SD_BUS_METHOD(kRenewLease, kLeaseSignature, "u", caught<onRenewLease>,
                   SD_BUS_VTABLE_UNPRIVILEGED),
     SD_BUS_METHOD(kSetPersistentRoutes, "asb", "u", caught<onSetPersistentRoutes>,
+                  SD_BUS_VTABLE_UNPRIVILEGED),
+    SD_BUS_METHOD(kAddRoutes, kAddRoutesSignature, kAddRoutesReply, caught<onAddRoutes>,
                   SD_BUS_VTABLE_UNPRIVILEGED),
     SD_BUS_VTABLE_END};
 

@@ -12,6 +12,7 @@
 #include <net/if.h>
 #include <sys/socket.h>
 #include <systemd/sd-bus.h>
+#include <utility>
 
 namespace corvane::helper {
 namespace {
@@ -89,7 +90,9 @@ int nameOf(uint32_t ifIndex, Name& name) {
 }
 
 // fill appends the arguments and answers a negative errno on failure.
-template <typename Fill> Reply call(const char* method, Fill&& fill) noexcept {
+// The reply's first code; read takes the rest of a reply whose code is NO_ERROR.
+template <typename Fill, typename Read>
+Reply call(const char* method, Fill&& fill, Read&& read) noexcept {
     const Bus bus = openBus();
     if (!bus)
         return {};
@@ -115,7 +118,13 @@ template <typename Fill> Reply call(const char* method, Fill&& fill) noexcept {
     uint32_t code = ERROR_HELPER_FAILED;
     if (sd_bus_message_read(reply.get(), "u", &code) < 0)
         return {true, ERROR_HELPER_FAILED};
+    if (code == 0 && read(reply.get()) < 0)
+        return {true, ERROR_HELPER_FAILED};
     return {true, code};
+}
+
+template <typename Fill> Reply call(const char* method, Fill&& fill) noexcept {
+    return call(method, std::forward<Fill>(fill), [](sd_bus_message*) { return 0; });
 }
 
 } // namespace
@@ -217,6 +226,52 @@ Reply setPersistentRoutes(const std::vector<std::string>& names, bool persistent
             return last;
     }
     return last;
+}
+
+BatchReply addRoutes(const RouteArgs& shared, const std::vector<RouteDestination>& routes,
+                     bool persistent) noexcept {
+    BatchReply out;
+    if (routes.size() > kMaxRouteBatch) {
+        out.reply = {true, ERROR_INVALID_PARAMETER};
+        return out;
+    }
+    try {
+        out.results.reserve(routes.size());
+    } catch (...) {
+        out.reply = {true, ERROR_NOT_ENOUGH_MEMORY};
+        return out;
+    }
+    out.reply = call(
+        kAddRoutes,
+        [&](sd_bus_message* m) {
+            Name name;
+            int r = nameOf(shared.ifIndex, name);
+            if (r >= 0)
+                r = sd_bus_message_append(m, "usuuuu", shared.ifIndex, name.text, shared.nextHop,
+                                          shared.type, shared.protocol, shared.metric);
+            if (r >= 0)
+                r = sd_bus_message_open_container(m, 'a', "(uu)");
+            for (size_t i = 0; r >= 0 && i < routes.size(); ++i)
+                r = sd_bus_message_append(m, "(uu)", routes[i].destination, routes[i].mask);
+            if (r >= 0)
+                r = sd_bus_message_close_container(m);
+            return r < 0 ? r : sd_bus_message_append(m, "b", persistent ? 1 : 0);
+        },
+        [&](sd_bus_message* reply) {
+            const void* data = nullptr;
+            size_t size = 0;
+            int r = sd_bus_message_read_array(reply, 'u', &data, &size);
+            // One code per route, or the answer is not the helper's.
+            if (r < 0 || size != routes.size() * sizeof(uint32_t))
+                return r < 0 ? r : -EBADMSG;
+            const auto* codes = static_cast<const uint32_t*>(data);
+            out.results.assign(codes, codes + routes.size());
+            uint32_t store = 0;
+            r = sd_bus_message_read(reply, "u", &store);
+            out.store = store;
+            return r;
+        });
+    return out;
 }
 
 void setRunner(HelperRunner run, void* context) noexcept {

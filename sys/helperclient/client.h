@@ -38,6 +38,21 @@ Reply changeLease(bool renew, uint32_t ifIndex, const std::string& ifName) noexc
 // Sent in batches of at most kMaxRouteNames; stops at the first that fails.
 Reply setPersistentRoutes(const std::vector<std::string>& names, bool persistent) noexcept;
 
+// Routes through one interface and next hop in one request (at most kMaxRouteBatch): each
+// route's destination and mask with the shared fields of first. A reply with result NO_ERROR
+// has one code per route in results; store is the store's code when persistent.
+struct BatchReply {
+    Reply reply;
+    std::vector<DWORD> results;
+    DWORD store = 0;
+};
+struct RouteDestination {
+    uint32_t destination = 0;
+    uint32_t mask = 0;
+};
+BatchReply addRoutes(const RouteArgs& shared, const std::vector<RouteDestination>& routes,
+                     bool persistent) noexcept;
+
 // What a call answers when the bus, not the helper, answered it with the error name: not
 // reached where that means no helper is installed (none runs and none can be started).
 Reply replyOfBusError(const char* name) noexcept;

@@ -41,6 +41,15 @@ inline constexpr const char* kRenewLease = "RenewLease";
 inline constexpr const char* kLeaseSignature = "us";
 // SetPersistentRoutes(names, persistent): adds or removes persistent-route values.
 inline constexpr const char* kSetPersistentRoutes = "SetPersistentRoutes";
+// AddRoutes(ifIndex, ifName, nextHop, type, proto, metric, [(dest, mask)], persistent): many
+// routes through one interface and next hop in one request, one authorisation (the routes
+// action, which implies storing them). With persistent the helper stores the names of the
+// routes it added. Answers (result, per-route results, store result): a result other than
+// NO_ERROR refuses the whole request and the list is empty; else one code per route.
+inline constexpr const char* kAddRoutes = "AddRoutes";
+inline constexpr const char* kAddRoutesSignature = "usuuuua(uu)b";
+inline constexpr const char* kAddRoutesReply = "uauu";
+inline constexpr std::size_t kMaxRouteBatch = 4096;
 
 inline constexpr const char* kActionInterfaces = "org.corvane.interfaces";
 inline constexpr const char* kActionRoutes = "org.corvane.routes";

@@ -684,8 +684,9 @@ CORVANE_API DWORD DeleteIpForwardEntry(MIB_IPFORWARDROW* row);
 
 CORVANE_API DWORD GetIpStatistics(MIB_IPSTATS* stats);
 /* Corvane's own: the number of changes to the rows dwNumRoutes counts, and to IPv6 routes and
- * routes of other tables, seen since the library was loaded (wrapping). A removal and an addition between two calls leave dwNumRoutes as it
- * was but not this number. Callers treat its absence as "no more than the counts". */
+ * routes of other tables, seen since the library was loaded (wrapping). A removal and an addition
+ * between two calls leave dwNumRoutes as it was but not this number. Callers treat its absence as
+ * "no more than the counts". */
 CORVANE_API DWORD GetRouteChangeCount(DWORD* changes);
 
 CORVANE_API DWORD GetTcpTable(MIB_TCPTABLE* table, DWORD* size, BOOL sorted);
@@ -715,6 +716,16 @@ CORVANE_API DWORD IpRenewAddress(IP_ADAPTER_INDEX_MAP* adapter);
 typedef void (*CORVANE_HELPER_WORK)(void* argument);
 typedef void (*CORVANE_HELPER_RUNNER)(void* context, CORVANE_HELPER_WORK work, void* argument);
 CORVANE_API DWORD SetHelperCallRunner(CORVANE_HELPER_RUNNER run, void* context);
+
+/* Corvane's own: count rows that differ only in destination and mask added through the
+ * privileged helper in few requests, each authorised once; results[i] receives row i's code.
+ * persistent: the helper also stores the added routes for boot, and *storeResult receives the
+ * store's code (NO_ERROR when not persistent). NO_ERROR when the helper answered for every
+ * row; ERROR_NOT_SUPPORTED, nothing done, where this process makes changes itself or no
+ * helper is there (the caller adds each row with SetIpForwardEntry); another code when the
+ * helper refused a request whole: the rows from there on have it in results. */
+CORVANE_API DWORD CorvaneAddIpForwardEntries(const MIB_IPFORWARDROW* rows, DWORD count,
+                                             BOOL persistent, DWORD* results, DWORD* storeResult);
 
 /* The later generation. family: AF_INET, AF_INET6 or (where a table holds both) AF_UNSPEC;
  * anything else is ERROR_INVALID_PARAMETER. Allocated tables: *table is null on failure and

@@ -7,6 +7,7 @@
 #include "errors.h"
 #include "guard.h"
 #include "helperclient/client.h"
+#include "helperclient/protocol.h"
 #include "netlink/message.h"
 #include "netlink/read.h"
 #include "netlink/socket.h"
@@ -18,6 +19,7 @@
 #include <libmnl/libmnl.h>
 #include <linux/rtnetlink.h>
 #include <mutex>
+#include <vector>
 
 namespace corvane::sys {
 
@@ -333,5 +335,55 @@ DWORD SetIpForwardEntry(MIB_IPFORWARDROW* row) {
 
 DWORD DeleteIpForwardEntry(MIB_IPFORWARDROW* row) {
     return guarded([row] { return changeRoute(false, row); });
+}
+
+DWORD CorvaneAddIpForwardEntries(const MIB_IPFORWARDROW* rows, DWORD count, BOOL persistent,
+                                 DWORD* results, DWORD* storeResult) {
+    return guarded([&]() -> DWORD {
+        if ((count > 0 && (!rows || !results)) || !storeResult)
+            return ERROR_INVALID_PARAMETER;
+        *storeResult = NO_ERROR;
+        if (dhcp::mayAdministerNetwork())
+            return ERROR_NOT_SUPPORTED;
+        const MIB_IPFORWARDROW& first = rows[0];
+        for (DWORD i = 0; i < count; ++i)
+            if (rows[i].dwForwardIfIndex != first.dwForwardIfIndex ||
+                rows[i].dwForwardNextHop != first.dwForwardNextHop ||
+                rows[i].dwForwardType != first.dwForwardType ||
+                rows[i].dwForwardProto != first.dwForwardProto ||
+                rows[i].dwForwardMetric1 != first.dwForwardMetric1)
+                return ERROR_INVALID_PARAMETER;
+        const corvane::helper::RouteArgs shared{0,
+                                                0,
+                                                first.dwForwardNextHop,
+                                                first.dwForwardIfIndex,
+                                                first.dwForwardType,
+                                                first.dwForwardProto,
+                                                first.dwForwardMetric1};
+        std::vector<corvane::helper::RouteDestination> part;
+        for (DWORD start = 0; start < count; start += corvane::helper::kMaxRouteBatch) {
+            const DWORD end = std::min<DWORD>(count, start + corvane::helper::kMaxRouteBatch);
+            part.clear();
+            for (DWORD i = start; i < end; ++i)
+                part.push_back({rows[i].dwForwardDest, rows[i].dwForwardMask});
+            const corvane::helper::BatchReply reply =
+                corvane::helper::addRoutes(shared, part, persistent != 0);
+            if (!reply.reply.reached) {
+                if (start == 0)
+                    return ERROR_NOT_SUPPORTED;
+                // Gone midway: what it did not answer for was not added.
+                std::fill(results + start, results + count, DWORD{ERROR_HELPER_FAILED});
+                return ERROR_HELPER_FAILED;
+            }
+            if (reply.reply.result != NO_ERROR) {
+                std::fill(results + start, results + count, reply.reply.result);
+                return reply.reply.result;
+            }
+            std::copy(reply.results.begin(), reply.results.end(), results + start);
+            if (*storeResult == NO_ERROR)
+                *storeResult = reply.store;
+        }
+        return NO_ERROR;
+    });
 }
 }

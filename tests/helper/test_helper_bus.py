@@ -255,6 +255,69 @@ class HelperBus(unittest.TestCase):
         self.assertIn('result 0', out)
         self.assertNotIn(name, self.stored())
 
+    def batch(self, kind, *pairs, metric=5):
+        out = self.probe('batch', kind, self.ifindex, '10.9.0.2', metric, self.machine, *pairs)
+        codes = [int(l.split()[2]) for l in out.splitlines() if l.startswith('route ')]
+        store = int([l for l in out.splitlines() if l.startswith('store ')][0].split()[1])
+        result = int([l for l in out.splitlines() if l.startswith('result ')][-1].split()[1])
+        return result, codes, store, out
+
+    def test_route_list_batch_through_helper(self):
+        # A host-bits entry and a mask with holes among good ones: each refused alone, the
+        # others added and stored, and the store never names the refused ones.
+        result, codes, store, out = self.batch(
+            'persistent', '10.61.0.0', '255.255.0.0', '10.62.1.0', '255.255.0.0',
+            '10.63.0.0', '255.0.255.0', '10.64.0.0', '255.255.0.0')
+        self.assertEqual(result, 0, out)
+        self.assertEqual(codes, [0, INVALID_PARAMETER, INVALID_NETMASK, 0])
+        self.assertEqual(store, 0)
+        for dest in ('10.61.0.0/16', '10.64.0.0/16'):
+            [r] = self.routes(dest)
+            self.assertEqual((r['gateway'], r['dev'], r['metric']), ('10.9.0.2', 'hv0', 5))
+        self.assertEqual(self.routes('10.62.0.0/16'), [])
+        stored = self.stored()
+        self.assertIn('10.61.0.0,255.255.0.0,10.9.0.2,5', stored)
+        self.assertIn('10.64.0.0,255.255.0.0,10.9.0.2,5', stored)
+        self.assertNotIn('10.62.', stored)
+        self.assertNotIn('10.63.', stored)
+        # The kernel's refusal of one (already there) reaches that route alone.
+        result, codes, _, _ = self.batch('plain', '10.61.0.0', '255.255.0.0',
+                                         '10.65.0.0', '255.255.0.0')
+        self.assertEqual((result, codes[1]), (0, 0))
+        self.assertNotEqual(codes[0], 0)
+        # Only malformed entries: answered without asking, nothing changed.
+        self.allow([])
+        result, codes, _, _ = self.batch('plain', '10.66.1.0', '255.255.0.0')
+        self.assertEqual((result, codes), (0, [INVALID_PARAMETER]))
+        # Refused by polkit: the whole list, nothing added.
+        result, codes, _, _ = self.batch('persistent', '10.67.0.0', '255.255.0.0')
+        self.assertEqual((result, codes), (HELPER_NOT_ALLOWED, [HELPER_NOT_ALLOWED]))
+        self.assertEqual(self.routes('10.67.0.0/16'), [])
+        self.assertNotIn('10.67.', self.stored())
+        for dest in ('10.61.0.0/16', '10.64.0.0/16', '10.65.0.0/16'):
+            run('ip', 'route', 'del', dest)
+
+    def test_malformed_route_lists_refused(self):
+        name = 'hv0'
+        def call(count, persistent='false', hop='0x0209090a', ifname=name):
+            pairs = []
+            for i in range(count):
+                pairs += [str(0x0000440a | (i << 16)), '0x0000ffff']
+            return self.busctl('call', 'org.corvane.Helper', '/org/corvane/Helper',
+                               'org.corvane.Helper', 'AddRoutes', 'usuuuua(uu)b',
+                               str(self.ifindex), ifname, hop, '4', '3', '1', str(count),
+                               *pairs, persistent, check=False)
+        # Past the bound: refused before anything is asked.
+        r = call(4097)
+        self.assertEqual(r.stdout.split()[:3], ['uauu', str(INVALID_PARAMETER), '0'], r.stderr)
+        # Persistent without a gateway, an interface under another name: refused whole.
+        r = call(2, persistent='true', hop='0')
+        self.assertEqual(r.stdout.split()[:3], ['uauu', str(INVALID_PARAMETER), '0'], r.stderr)
+        r = call(2, ifname='hv1')
+        self.assertEqual(r.stdout.split()[:3], ['uauu', str(DEV_NOT_EXIST), '0'], r.stderr)
+        self.assertEqual(self.routes('10.68.0.0/16'), [])
+        self.assertIsNone(self.helper.poll())
+
     # -- refused --
 
     def test_refused_by_polkit_changes_nothing(self):
@@ -768,6 +831,13 @@ class HelperBus(unittest.TestCase):
         add = float(out.split('add median_ms ')[1].split()[0])
         # Far below what a person notices, even in a sanitized debug build.
         self.assertLess(add, 100.0)
+
+    def test_route_list_time(self):
+        out = self.probe('batchbench', 10000, self.ifindex, '10.9.0.2', self.machine)
+        print('\n' + out.strip(), file=sys.stderr)
+        self.assertIn('batch added 10000 store 0', out)
+        self.assertLess(float(out.split('batch add_ms ')[1].split()[0]), 5000.0)
+        run('ip', 'route', 'flush', 'root', '11.0.0.0/8')
 
 
 if __name__ == '__main__':
