@@ -43,6 +43,7 @@ template <typename F> void IpHelper::forEachEntry(F&& f) {
     f("IpReleaseAddress", IpReleaseAddress, loadbit::IpReleaseAddress, Base);
     f("IpRenewAddress", IpRenewAddress, loadbit::IpRenewAddress, Base);
     f("SetHelperCallRunner", SetHelperCallRunner, 0u, Optional);
+    f("CorvaneAddIpForwardEntries", CorvaneAddIpForwardEntries, 0u, Optional);
     f("GetPerAdapterInfo", GetPerAdapterInfo, loadbit::GetPerAdapterInfo, Base);
     f("GetIfTable", GetIfTable, loadbit::GetIfTable, Base);
     f("GetIfEntry", GetIfEntry, loadbit::GetIfEntry, Base);

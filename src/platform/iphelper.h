@@ -118,6 +118,8 @@ public:
     Entry<decltype(&::IpRenewAddress)> IpRenewAddress;
     // Optional, never reported: an older library's helper calls wait where they are made.
     Entry<decltype(&::SetHelperCallRunner)> SetHelperCallRunner;
+    // Optional, never reported: an older library's route lists go in a route at a time.
+    Entry<decltype(&::CorvaneAddIpForwardEntries)> CorvaneAddIpForwardEntries;
     // Optional, never reported: both families and every routing table. An older library
     // lacks them, and the program then shows IPv4 and the main table as before.
     Entry<decltype(&::GetExtendedTcpTable)> GetExtendedTcpTable;

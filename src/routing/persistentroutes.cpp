@@ -163,18 +163,21 @@ bool alreadySo(const std::vector<std::string>& names, bool persistent) {
 }
 
 // The names handed to the helper; false when it refused them or could not be asked (shown).
+void reportThroughHelper(DWORD code) {
+    reportStoreError(reg::StoreError(
+        // One line: the box escapes a line feed inside the failure's text.
+        QStringLiteral("%1 (through corvane-helper): %2")
+            .arg(QString::fromStdString(persistentRouteStore().file().string()), resultText(code))
+            .toStdString()));
+}
+
 bool storeThroughHelper(const std::vector<std::string>& names, bool persistent) {
     const helper::Reply reply = helper::setPersistentRoutes(names, persistent);
     if (reply.reached && reply.result == 0)
         return true;
     // The same distinctions as a change's box: a helper gone since the start is one that is
     // not installed any more.
-    const QString reason = resultText(reply.reached ? reply.result : ERROR_ACCESS_DENIED);
-    reportStoreError(reg::StoreError(
-        // One line: the box escapes a line feed inside the failure's text.
-        QStringLiteral("%1 (through corvane-helper): %2")
-            .arg(QString::fromStdString(persistentRouteStore().file().string()), reason)
-            .toStdString()));
+    reportThroughHelper(reply.reached ? reply.result : ERROR_ACCESS_DENIED);
     return false;
 }
 
@@ -243,6 +246,10 @@ bool SetPersistent(const std::string& name, bool persistent) {
         return alreadySo({stored}, persistent) || storeThroughHelper({stored}, persistent);
     // A store left behind would bring the route back at start-up: shown when not written.
     return storeDirectly({stored}, persistent);
+}
+
+void ReportHelperStoreFailure(DWORD code) {
+    reportThroughHelper(code);
 }
 
 } // namespace corvane

@@ -3,6 +3,7 @@
 // file of its interface's manager, sys/netmgr/route_home.h), empty when nowhere.
 #pragma once
 
+#include "corvane_types.h"
 #include "registry/route_name.h"
 #include "registry/route_name2.h"
 
@@ -42,5 +43,9 @@ struct RefusedRouteName {
 // but added to refused when given), and then the other names are stored all the same.
 bool SetPersistent(const std::vector<std::string>& names, bool persistent,
                    std::vector<RefusedRouteName>* refused = nullptr);
+
+// Shows that the helper could not store routes it added (its result code), as a store
+// failure through the helper is shown.
+void ReportHelperStoreFailure(DWORD code);
 
 } // namespace corvane
