@@ -10,8 +10,11 @@
 //   bench COUNT IFINDEX NEXTHOP   (median time of one route change, in ms)
 //   batch plain|persistent IFINDEX NEXTHOP METRIC MACHINEFOLDER DEST MASK [DEST MASK...]
 //   batchbench COUNT IFINDEX NEXTHOP MACHINEFOLDER   (time of a persistent list of COUNT)
+//   listbench COUNT IFINDEX NEXTHOP MACHINEFOLDER    (the same as the program adds a list)
 #include "iphlpapi.h"
+#include "platform/iphelper.h"
 #include "routing/persistentroutes.h"
+#include "routing/routelist_add.h"
 #include "session/machinestore.h"
 
 #include <algorithm>
@@ -20,6 +23,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -174,6 +178,32 @@ int batchBench(int count, uint32_t ifIndex, uint32_t hop, const char* folder) {
     return 0;
 }
 
+int listBench(int count, uint32_t ifIndex, const char* hop, const char* folder) {
+    using Clock = std::chrono::steady_clock;
+    corvane::resetMachineStore(folder);
+    // The library beside this program, which is the one it is linked with.
+    const std::string self = std::filesystem::read_symlink("/proc/self/exe").parent_path();
+    if (corvane::iphlp().bind(false, {self + "/libcorvane-iphlpapi.so", ""}).base) {
+        std::printf("result %u\n", ERROR_PROC_NOT_FOUND);
+        return 1;
+    }
+    corvane::ListAddRequest request;
+    for (int i = 0; i < count; ++i)
+        request.routes.push_back({QStringLiteral("12.%1.%2.0").arg(i / 256).arg(i % 256),
+                                  QStringLiteral("255.255.255.0"), i + 1});
+    request.ifIndex = ifIndex;
+    request.nextHop = ntohl(quad(hop));
+    request.metric = 10;
+    request.nextHopText = QString::fromLatin1(hop);
+    request.persistent = true;
+    const auto start = Clock::now();
+    const corvane::ListAddResult done = corvane::addRouteList(request, {});
+    const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+    std::printf("list added %d failed %d stored %zu\nlist add_ms %.1f\n", done.added, done.failed,
+                corvane::ReadPersistentRouteNames().size(), ms);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -211,6 +241,8 @@ int main(int argc, char** argv) {
         return batch(a, argv);
     } else if (is(5, "batchbench")) {
         return batchBench(std::atoi(argv[2]), number(argv[3]), quad(argv[4]), argv[5]);
+    } else if (is(5, "listbench")) {
+        return listBench(std::atoi(argv[2]), number(argv[3]), argv[4], argv[5]);
     } else if (is(4, "bench")) {
         return bench(std::atoi(argv[2]), number(argv[3]), quad(argv[4]));
     } else {
