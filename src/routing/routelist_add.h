@@ -34,6 +34,9 @@ struct ListAddResult {
 // batch.
 inline constexpr std::size_t kPersistentBatch = 256;
 
+// Through the privileged helper the routes go in requests of up to helper::kMaxRouteBatch,
+// each authorised once, and the helper stores the added ones itself when the store is the
+// one it writes; a request refused whole is one message for the rest of the list.
 // Sets every route in order, network and mask taken as they are (not aligned). A refused
 // route is reported on its own and the others still go in. A persistent list without a
 // gateway (next hop 0.0.0.0) is refused whole, with one message: the store would not take
