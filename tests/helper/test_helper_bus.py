@@ -294,6 +294,13 @@ class HelperBus(unittest.TestCase):
         self.assertEqual((result, codes), (HELPER_NOT_ALLOWED, [HELPER_NOT_ALLOWED]))
         self.assertEqual(self.routes('10.67.0.0/16'), [])
         self.assertNotIn('"10.67.', self.stored())
+        # As the program adds a list: refused whole, one message for it, not one per route.
+        out = subprocess.run([*NOBODY, self.probe_bin, 'listbench', '300', str(self.ifindex),
+                              '10.9.0.2', self.machine], capture_output=True, text=True,
+                             env=dict(self.env, HOME=self.home, LD_LIBRARY_PATH=self.bin))
+        self.assertIn('list added 0 failed 300', out.stdout)
+        self.assertEqual(out.stderr.count('SetIPForwardEntry'), 1, out.stderr[-2000:])
+        self.assertEqual(self.routes('12.0.0.0/24'), [])
         for dest in ('10.61.0.0/16', '10.64.0.0/16', '10.65.0.0/16'):
             run('ip', 'route', 'del', dest)
 
