@@ -54,7 +54,8 @@ failed() {
 }
 
 ratio=n/a
-peers='ip -s -o link show; ip -4 -o addr show; ip -4 route show table main; ss -tuanp; cat /proc/net/snmp'
+peers='ip -s -o link show; ip -4 -o addr show; ip -4 route show table main;
+    ip -6 -o addr show; ip -6 route show table main; ss -tuanp; cat /proc/net/snmp'
 if out=$(CORVANE_CONFIG_DIR=$scratch/report "$bin/corvane_bench_time" compare "$reps" \
     -- "$bin/corvane" --report /dev/null -- sh -c "$peers" 2>"$scratch/f1.log"); then
     read -r report_ms peers_ms ratio rss_kb <<<"$out"
