@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # The benchmark world: links, addresses, routes, sockets and processes in the current (private)
 # namespaces, and the check that they all came to be. Sourced by inside.sh and report_diff.sh.
 
@@ -50,6 +51,7 @@ world_routes() {
     ip neigh replace 172.16.0.254 lladdr "$(cat /sys/class/net/cp0/address)" dev cb0 nud permanent
     # A route added to and removed from a table the Routes page does not show: announced as
     # changes, while the rows stay the same.
+    # shellcheck disable=SC2034 # read by the scripts that source this one
     touch_routes="ip route add unreachable 192.0.2.0/24 table 100 && ip route del unreachable 192.0.2.0/24 table 100"
 }
 
