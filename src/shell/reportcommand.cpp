@@ -6,6 +6,7 @@
 #include "platform/iphelper.h"
 #include "platform/reportfailure.h"
 #include "platform/version.h"
+#include "report/json_report.h"
 #include "report/textfile.h"
 #include "routing/route_read.h"
 #include "session/machinestore.h"
@@ -120,7 +121,7 @@ private:
 
 } // namespace
 
-int runReportCommand(int argc, char* argv[], const char* target) {
+int runReportCommand(int argc, char* argv[], const char* target, bool json) {
     qInstallMessageHandler(quietQtNotes);
     QCoreApplication app(argc, argv);
     setApplicationIdentity();
@@ -145,6 +146,14 @@ int runReportCommand(int argc, char* argv[], const char* target) {
     const unsigned failuresBefore = reportedFailureCount();
     options.loadStartup();
     setFailureMessagesSilenced(options.value().run.optNoErrorMessages);
+    if (json) {
+        // Read on its own terms: every row, whatever the options hide from the text.
+        std::string data;
+        buildJsonReport(data, CORVANE_VERSION);
+        const bool written =
+            writeOut(target, QByteArray::fromRawData(data.data(), static_cast<qsizetype>(data.size())));
+        return !written || reportedFailureCount() > failuresBefore ? 1 : 0;
+    }
     CommandRefresh refresh(options, xpFamily);
     refresh.run();
 
