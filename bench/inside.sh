@@ -178,7 +178,15 @@ else
     failed 11 "$scratch/f11.log"
 fi
 
+# The JSON report: valid against its schema, the text report's rows, and figure 12.
+json_ok=1
+"$here/report_json.sh" --in-world "$bin" "$scratch" "$reps" || json_ok=0
+
 echo "ratio $ratio"
+if [ "$json_ok" -ne 1 ]; then
+    echo "bench: the JSON report is invalid or differs from the text report" >&2
+    exit 1
+fi
 if [ "$missed" -ne 0 ] && [ "${BENCH_STRICT:-0}" = 1 ]; then
     exit 1
 fi

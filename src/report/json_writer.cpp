@@ -61,14 +61,30 @@ void appendJsonString(std::string& out, std::string_view bytes) {
         const auto c = static_cast<unsigned char>(bytes[i]);
         if (c < 0x80) {
             switch (c) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\b': out += "\\b"; break;
-            case '\f': out += "\\f"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\t': out += "\\t"; break;
-            default: appendEscapedCode(out, c); break; // the other C0 controls and DEL
+            case '"':
+                out += "\\\"";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\b':
+                out += "\\b";
+                break;
+            case '\f':
+                out += "\\f";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
+            default:
+                appendEscapedCode(out, c);
+                break; // the other C0 controls and DEL
             }
             ++i;
             continue;

@@ -6,13 +6,13 @@
 #include "platform/iphelper.h"
 #include "platform/reportfailure.h"
 #include "platform/version.h"
-#include "report/json_report.h"
 #include "report/textfile.h"
 #include "routing/route_read.h"
 #include "session/machinestore.h"
 #include "session/options.h"
 #include "session/refresh.h"
 #include "shell/appidentity.h"
+#include "shell/json_report.h"
 #include "shell/snapshot.h"
 
 #include <QCoreApplication>
@@ -150,8 +150,8 @@ int runReportCommand(int argc, char* argv[], const char* target, bool json) {
         // Read on its own terms: every row, whatever the options hide from the text.
         std::string data;
         buildJsonReport(data, CORVANE_VERSION);
-        const bool written =
-            writeOut(target, QByteArray::fromRawData(data.data(), static_cast<qsizetype>(data.size())));
+        const bool written = writeOut(
+            target, QByteArray::fromRawData(data.data(), static_cast<qsizetype>(data.size())));
         return !written || reportedFailureCount() > failuresBefore ? 1 : 0;
     }
     CommandRefresh refresh(options, xpFamily);

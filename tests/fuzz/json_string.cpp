@@ -11,7 +11,11 @@ namespace {
 bool decodeUtf8(std::string_view s, std::u32string& out) {
     for (std::size_t i = 0; i < s.size();) {
         const auto b0 = static_cast<unsigned char>(s[i]);
-        const std::size_t n = b0 < 0x80 ? 1 : b0 >> 5 == 6 ? 2 : b0 >> 4 == 14 ? 3 : b0 >> 3 == 30 ? 4 : 0;
+        const std::size_t n = b0 < 0x80       ? 1
+                              : b0 >> 5 == 6  ? 2
+                              : b0 >> 4 == 14 ? 3
+                              : b0 >> 3 == 30 ? 4
+                                              : 0;
         if (n == 0 || i + n > s.size())
             return false;
         char32_t c = n == 1 ? b0 : b0 & (0x7F >> n);
@@ -61,13 +65,27 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             FUZZ_CHECK(i + 2 < chars.size());
             const char32_t e = chars[++i];
             switch (e) {
-            case '"': read.push_back('"'); break;
-            case '\\': read.push_back('\\'); break;
-            case 'b': read.push_back('\b'); break;
-            case 'f': read.push_back('\f'); break;
-            case 'n': read.push_back('\n'); break;
-            case 'r': read.push_back('\r'); break;
-            case 't': read.push_back('\t'); break;
+            case '"':
+                read.push_back('"');
+                break;
+            case '\\':
+                read.push_back('\\');
+                break;
+            case 'b':
+                read.push_back('\b');
+                break;
+            case 'f':
+                read.push_back('\f');
+                break;
+            case 'n':
+                read.push_back('\n');
+                break;
+            case 'r':
+                read.push_back('\r');
+                break;
+            case 't':
+                read.push_back('\t');
+                break;
             case 'u': {
                 FUZZ_CHECK(i + 5 < chars.size());
                 char32_t v = 0;
@@ -79,7 +97,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 read.push_back(v);
                 break;
             }
-            default: FUZZ_CHECK(false && "unknown escape");
+            default:
+                FUZZ_CHECK(false && "unknown escape");
             }
         }
         std::u32string original;

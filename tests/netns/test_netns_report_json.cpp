@@ -79,10 +79,12 @@ protected:
     // The IPv6 socket holder under the given executable name, until the test ends.
     void holdSockets(const std::string& name) {
         holderDir_ = dir_.path().string();
-        sh("cd " + holderDir_ + " && n=" + name + " && cp " SOCKHOLDER
+        sh("cd " + holderDir_ + " && n=" + name +
+           " && cp " SOCKHOLDER
            " \"$n\" && mkfifo hold && { sleep 61 > hold & echo $! > sleep.pid; } && "
            "{ \"./$n\" v6 < hold > ports.txt & } && "
-           "for i in $(seq 100); do [ -s ports.txt ] && break; sleep 0.1; done && [ -s ports.txt ]");
+           "for i in $(seq 100); do [ -s ports.txt ] && break; sleep 0.1; done && [ -s ports.txt "
+           "]");
     }
     std::string check(const std::string& json, const std::string& text = {}) const {
         return "python3 " CHECK_SCRIPT " " SCHEMA " " + json + (text.empty() ? "" : " " + text);
@@ -123,9 +125,8 @@ TEST_F(JsonReport, ValidAndTheSameRowsAsTheText) {
                                   {"kernel_protocol", 3}}),
               1);
     EXPECT_EQ(countWhere(routes, {{"destination", "::1"}, {"loopback", true}}), 1);
-    EXPECT_EQ(countWhere(r.value("rules").toArray(), {{"priority", 101},
-                                                      {"family", "ipv6"},
-                                                      {"action", "lookup 100"}}),
+    EXPECT_EQ(countWhere(r.value("rules").toArray(),
+                         {{"priority", 101}, {"family", "ipv6"}, {"action", "lookup 100"}}),
               1);
     // Both families of one adapter, and the sockets with their owner.
     int adapters = 0;

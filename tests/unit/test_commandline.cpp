@@ -47,9 +47,9 @@ TEST(CommandLine, JsonGoesWithReportInAnyOrder) {
 }
 
 TEST(CommandLine, JsonAloneOrWithAnotherCommandIsAUsageError) {
-    for (const std::vector<std::string>& args :
-         {std::vector<std::string>{"--json"}, {"--json", "--restore-persistent-routes"},
-          {"--keep-persistent-routes", "--json"}}) {
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"--json"},
+                                                 {"--json", "--restore-persistent-routes"},
+                                                 {"--keep-persistent-routes", "--json"}}) {
         const CommandLine line = parsed(args);
         EXPECT_EQ(line.action, Action::Usage) << args[0];
         EXPECT_FALSE(line.error.empty());

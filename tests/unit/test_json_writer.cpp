@@ -1,7 +1,7 @@
 // The JSON writer: strings escaped whatever bytes they hold, commas and nesting, numbers at
 // their limits, and the time stamps of the report.
-#include "report/json_report.h"
 #include "report/json_writer.h"
+#include "shell/json_report.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -39,7 +39,8 @@ TEST(JsonString, PlainTextAndTheTwoEscapesOfJson) {
 
 TEST(JsonString, EveryControlCharacterIsEscaped) {
     EXPECT_EQ(asJson("\b\f\n\r\t"), "\"\\b\\f\\n\\r\\t\"");
-    EXPECT_EQ(asJson(std::string_view("\0\x01\x1b\x1f\x7f", 5)), "\"\\u0000\\u0001\\u001b\\u001f\\u007f\"");
+    EXPECT_EQ(asJson(std::string_view("\0\x01\x1b\x1f\x7f", 5)),
+              "\"\\u0000\\u0001\\u001b\\u001f\\u007f\"");
     // C1 controls and the line and paragraph separators, which some readers break lines at.
     EXPECT_EQ(asJson("\xC2\x80\xC2\x9B\xC2\x9F"), "\"\\u0080\\u009b\\u009f\"");
     EXPECT_EQ(asJson("\xE2\x80\xA8\xE2\x80\xA9"), "\"\\u2028\\u2029\"");
@@ -57,8 +58,12 @@ TEST(JsonString, EveryControlCharacterIsEscaped) {
 }
 
 TEST(JsonString, ValidUtf8IsKeptAsItIs) {
-    for (const char* s : {"Gr\xC3\xBC\xC3\x9F" "e", "\xE6\x97\xA5\xE6\x9C\xAC", "\xF0\x9F\x98\x80",
-                          "\xEF\xBF\xBF", "\xF4\x8F\xBF\xBF", "\xE2\x80\xAE" "bidi"}) {
+    for (const char* s :
+         {"Gr\xC3\xBC\xC3\x9F"
+          "e",
+          "\xE6\x97\xA5\xE6\x9C\xAC", "\xF0\x9F\x98\x80", "\xEF\xBF\xBF", "\xF4\x8F\xBF\xBF",
+          "\xE2\x80\xAE"
+          "bidi"}) {
         EXPECT_EQ(asJson(s), std::string("\"") + s + "\"") << s;
         EXPECT_EQ(readBack(asJson(s)), QString::fromUtf8(s)) << s;
     }
@@ -70,10 +75,14 @@ TEST(JsonString, BytesThatAreNoUtf8BecomeReplacementCharacters) {
         std::string_view in;
         std::string out;
     } cases[] = {
-        {"\xFF", fffd},                                  // never a lead byte
-        {"\x80" "a", fffd + "a"},                         // a stray continuation
-        {"\xC3", fffd},                                  // cut short at the end
-        {"\xC3" "a", fffd + "a"},                         // cut short by another character
+        {"\xFF", fffd}, // never a lead byte
+        {"\x80"
+         "a",
+         fffd + "a"},   // a stray continuation
+        {"\xC3", fffd}, // cut short at the end
+        {"\xC3"
+         "a",
+         fffd + "a"},                                    // cut short by another character
         {"\xE6\x97", fffd + fffd},                       // a three-byte sequence cut short
         {"\xC0\xAF", fffd + fffd},                       // overlong '/'
         {"\xE0\x80\xAF", fffd + fffd + fffd},            // overlong, three bytes

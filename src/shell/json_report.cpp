@@ -1,4 +1,4 @@
-#include "report/json_report.h"
+#include "shell/json_report.h"
 
 #include "connections/conn_rows.h"
 #include "interfaces/iftable_rows.h"
@@ -43,7 +43,9 @@ bool failed(const char* name, DWORD rc) {
     return true;
 }
 
-std::string utf8(const QString& text) { return text.toStdString(); }
+std::string utf8(const QString& text) {
+    return text.toStdString();
+}
 
 // A fixed field that need not be terminated.
 template <std::size_t N> std::string_view field(const char (&text)[N]) {
@@ -57,7 +59,9 @@ std::string quad(std::uint32_t hostOrder) {
     return out;
 }
 
-std::string netQuad(std::uint32_t netOrder) { return quad(ntohl(netOrder)); }
+std::string netQuad(std::uint32_t netOrder) {
+    return quad(ntohl(netOrder));
+}
 
 std::string text6(const void* bytes) {
     char out[INET6_ADDRSTRLEN] = "";
@@ -74,7 +78,9 @@ std::optional<std::string> sockaddrText(const SOCKADDR_INET& a) {
     return std::nullopt;
 }
 
-const char* familyName(int family) { return family == AF_INET6 ? "ipv6" : "ipv4"; }
+const char* familyName(int family) {
+    return family == AF_INET6 ? "ipv6" : "ipv4";
+}
 
 std::string macText(const BYTE* bytes, std::size_t length) {
     static constexpr char hex[] = "0123456789abcdef";
@@ -167,34 +173,52 @@ struct DnsServer {
 
 const char* scopeName(unsigned level) {
     switch (level) {
-    case ScopeLevelInterface: return "host";
-    case ScopeLevelLink: return "link";
-    case ScopeLevelSubnet: return "subnet";
-    case ScopeLevelAdmin: return "admin";
-    case ScopeLevelSite: return "site";
-    case ScopeLevelOrganization: return "organization";
-    case ScopeLevelGlobal: return "global";
-    default: return "other";
+    case ScopeLevelInterface:
+        return "host";
+    case ScopeLevelLink:
+        return "link";
+    case ScopeLevelSubnet:
+        return "subnet";
+    case ScopeLevelAdmin:
+        return "admin";
+    case ScopeLevelSite:
+        return "site";
+    case ScopeLevelOrganization:
+        return "organization";
+    case ScopeLevelGlobal:
+        return "global";
+    default:
+        return "other";
     }
 }
 
 const char* dadStateName(NL_DAD_STATE state) {
     switch (state) {
-    case IpDadStateTentative: return "tentative";
-    case IpDadStateDuplicate: return "duplicate";
-    case IpDadStateDeprecated: return "deprecated";
-    case IpDadStatePreferred: return "preferred";
-    default: return "invalid";
+    case IpDadStateTentative:
+        return "tentative";
+    case IpDadStateDuplicate:
+        return "duplicate";
+    case IpDadStateDeprecated:
+        return "deprecated";
+    case IpDadStatePreferred:
+        return "preferred";
+    default:
+        return "invalid";
     }
 }
 
 const char* prefixOriginName(NL_PREFIX_ORIGIN origin) {
     switch (origin) {
-    case IpPrefixOriginManual: return "manual";
-    case IpPrefixOriginWellKnown: return "well_known";
-    case IpPrefixOriginDhcp: return "dhcp";
-    case IpPrefixOriginRouterAdvertisement: return "router_advertisement";
-    default: return "other";
+    case IpPrefixOriginManual:
+        return "manual";
+    case IpPrefixOriginWellKnown:
+        return "well_known";
+    case IpPrefixOriginDhcp:
+        return "dhcp";
+    case IpPrefixOriginRouterAdvertisement:
+        return "router_advertisement";
+    default:
+        return "other";
     }
 }
 
@@ -252,7 +276,8 @@ private:
             for (ULONG i = 0; i < dns_->NumEntries; ++i) {
                 const CORVANE_DNS_SERVER_ROW& r = dns_->Table[i];
                 if (const auto text = sockaddrText(r.Address))
-                    dnsByIndex_[r.InterfaceIndex].push_back({*text, familyName(r.Address.si_family)});
+                    dnsByIndex_[r.InterfaceIndex].push_back(
+                        {*text, familyName(r.Address.si_family)});
             }
     }
 
@@ -323,8 +348,9 @@ void writeAdapters(JsonWriter& w) {
             w.beginObject().field("address", field(s->IpAddress.String));
             const std::string_view mask = field(s->IpMask.String);
             in_addr m{};
-            const int prefix =
-                ::inet_pton(AF_INET, std::string(mask).c_str(), &m) == 1 ? prefixOfMask(ntohl(m.s_addr)) : -1;
+            const int prefix = ::inet_pton(AF_INET, std::string(mask).c_str(), &m) == 1
+                                   ? prefixOfMask(ntohl(m.s_addr))
+                                   : -1;
             w.field("netmask", mask);
             if (prefix >= 0)
                 w.field("prefix_length", prefix);
@@ -392,13 +418,15 @@ void writeInterfaces(JsonWriter& w) {
                 std::find(name, name + MAX_INTERFACE_NAME_LEN, u'\0') - name;
             w.beginObject()
                 .field("index", r.dwIndex)
-                .field("name", QString::fromUtf16(name, static_cast<qsizetype>(nameLength)).toStdString())
+                .field("name",
+                       QString::fromUtf16(name, static_cast<qsizetype>(nameLength)).toStdString())
                 .field("description", descriptionOf(r))
                 .field("type", r.dwType)
                 .field("type_name", utf8(interfaceTypeText(r.dwType)))
                 .field("mtu", r.dwMtu)
                 .field("speed", r.dwSpeed)
-                .field("mac", macText(r.bPhysAddr, std::min<DWORD>(r.dwPhysAddrLen, MAXLEN_PHYSADDR)))
+                .field("mac",
+                       macText(r.bPhysAddr, std::min<DWORD>(r.dwPhysAddrLen, MAXLEN_PHYSADDR)))
                 .field("admin_up", r.dwAdminStatus == MIB_IF_ADMIN_STATUS_UP)
                 .field("oper_status", r.dwOperStatus)
                 .field("oper_status_name", utf8(operStatusText(r.dwOperStatus)))
@@ -429,16 +457,26 @@ void writeInterfaces(JsonWriter& w) {
 
 const char* routeTypeName(std::uint8_t type) {
     switch (type) {
-    case CORVANE_ROUTE_UNICAST: return "unicast";
-    case CORVANE_ROUTE_LOCAL: return "local";
-    case CORVANE_ROUTE_BROADCAST: return "broadcast";
-    case CORVANE_ROUTE_ANYCAST: return "anycast";
-    case CORVANE_ROUTE_MULTICAST: return "multicast";
-    case CORVANE_ROUTE_BLACKHOLE: return "blackhole";
-    case CORVANE_ROUTE_UNREACHABLE: return "unreachable";
-    case CORVANE_ROUTE_PROHIBIT: return "prohibit";
-    case CORVANE_ROUTE_THROW: return "throw";
-    default: return nullptr;
+    case CORVANE_ROUTE_UNICAST:
+        return "unicast";
+    case CORVANE_ROUTE_LOCAL:
+        return "local";
+    case CORVANE_ROUTE_BROADCAST:
+        return "broadcast";
+    case CORVANE_ROUTE_ANYCAST:
+        return "anycast";
+    case CORVANE_ROUTE_MULTICAST:
+        return "multicast";
+    case CORVANE_ROUTE_BLACKHOLE:
+        return "blackhole";
+    case CORVANE_ROUTE_UNREACHABLE:
+        return "unreachable";
+    case CORVANE_ROUTE_PROHIBIT:
+        return "prohibit";
+    case CORVANE_ROUTE_THROW:
+        return "throw";
+    default:
+        return nullptr;
     }
 }
 
@@ -562,7 +600,10 @@ void writeRoutingParts(JsonWriter& w) {
                 .field("next_hop", quad(p->nextHop))
                 .field("metric", p->metric);
         else
-            w.nullField("destination").nullField("netmask").nullField("next_hop").nullField("metric");
+            w.nullField("destination")
+                .nullField("netmask")
+                .nullField("next_hop")
+                .nullField("metric");
         w.endObject();
     }
     w.endArray();
@@ -619,18 +660,25 @@ private:
     std::unordered_map<DWORD, std::string> names_;
 };
 
-bool loopback4(DWORD netAddr) { return (ntohl(netAddr) >> 24) == 127; }
+bool loopback4(DWORD netAddr) {
+    return (ntohl(netAddr) >> 24) == 127;
+}
 
-void endpoint(JsonWriter& w, const char* side, const std::string& address, DWORD scope, DWORD port) {
+void endpoint(JsonWriter& w, const char* side, const std::string& address, DWORD scope,
+              DWORD port) {
     const std::string s(side);
-    w.field(s + "_address", address).field(s + "_scope_id", scope).field(s + "_port", hostPort(port));
+    w.field(s + "_address", address)
+        .field(s + "_scope_id", scope)
+        .field(s + "_port", hostPort(port));
 }
 
 void tcpState(JsonWriter& w, DWORD state) {
     std::string name = utf8(tcpStateName(state));
     std::transform(name.begin(), name.end(), name.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    w.field("state", name).field("state_code", state).field("established", state == MIB_TCP_STATE_ESTAB);
+    w.field("state", name)
+        .field("state_code", state)
+        .field("established", state == MIB_TCP_STATE_ESTAB);
 }
 
 void writeConnections(JsonWriter& w) {
@@ -647,7 +695,10 @@ void writeConnections(JsonWriter& w) {
         const DWORD n = rowsWithin(*t, storage.size() * sizeof(DWORD));
         for (DWORD i = 0; i < n; ++i) {
             const MIB_TCPROW_OWNER_PID& r = t->table[i];
-            w.beginObject().field("protocol", "tcp").field("family", "ipv4").field("dual_stack", false);
+            w.beginObject()
+                .field("protocol", "tcp")
+                .field("family", "ipv4")
+                .field("dual_stack", false);
             endpoint(w, "local", netQuad(r.dwLocalAddr), 0, r.dwLocalPort);
             endpoint(w, "remote", netQuad(r.dwRemoteAddr), 0, r.dwRemotePort);
             tcpState(w, r.dwState);
@@ -665,7 +716,10 @@ void writeConnections(JsonWriter& w) {
         const DWORD n = rowsWithin(*t, storage.size() * sizeof(DWORD));
         for (DWORD i = 0; i < n; ++i) {
             const MIB_UDPROW_OWNER_PID& r = t->table[i];
-            w.beginObject().field("protocol", "udp").field("family", "ipv4").field("dual_stack", false);
+            w.beginObject()
+                .field("protocol", "udp")
+                .field("family", "ipv4")
+                .field("dual_stack", false);
             endpoint(w, "local", netQuad(r.dwLocalAddr), 0, r.dwLocalPort);
             w.nullField("remote_address").nullField("remote_scope_id").nullField("remote_port");
             w.nullField("state").nullField("state_code").field("established", false);
@@ -686,8 +740,10 @@ void writeConnections(JsonWriter& w) {
             const MIB_TCP6ROW_OWNER_PID& r = t->table[i].Row;
             const Ip6Address local = Ip6Address::of(r.ucLocalAddr, r.dwLocalScopeId);
             const bool v6only = (t->table[i].dwFlags & CORVANE_SOCKET_V6ONLY) != 0;
-            w.beginObject().field("protocol", "tcp").field("family", "ipv6").field(
-                "dual_stack", !v6only && local.unspecified());
+            w.beginObject()
+                .field("protocol", "tcp")
+                .field("family", "ipv6")
+                .field("dual_stack", !v6only && local.unspecified());
             endpoint(w, "local", text6(r.ucLocalAddr), r.dwLocalScopeId, r.dwLocalPort);
             endpoint(w, "remote", text6(r.ucRemoteAddr), r.dwRemoteScopeId, r.dwRemotePort);
             tcpState(w, r.dwState);
@@ -708,8 +764,10 @@ void writeConnections(JsonWriter& w) {
             const MIB_UDP6ROW_OWNER_PID& r = t->table[i].Row;
             const Ip6Address local = Ip6Address::of(r.ucLocalAddr, r.dwLocalScopeId);
             const bool v6only = (t->table[i].dwFlags & CORVANE_SOCKET_V6ONLY) != 0;
-            w.beginObject().field("protocol", "udp").field("family", "ipv6").field(
-                "dual_stack", !v6only && local.unspecified());
+            w.beginObject()
+                .field("protocol", "udp")
+                .field("family", "ipv6")
+                .field("dual_stack", !v6only && local.unspecified());
             endpoint(w, "local", text6(r.ucLocalAddr), r.dwLocalScopeId, r.dwLocalPort);
             w.nullField("remote_address").nullField("remote_scope_id").nullField("remote_port");
             w.nullField("state").nullField("state_code").field("established", false);
@@ -767,8 +825,8 @@ std::string isoTime(std::time_t when) {
     const std::size_t n = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &local);
     const long offset = local.tm_gmtoff;
     const long minutes = (offset < 0 ? -offset : offset) / 60;
-    std::snprintf(text + n, sizeof text - n, "%c%02ld:%02ld", offset < 0 ? '-' : '+',
-                  minutes / 60, minutes % 60);
+    std::snprintf(text + n, sizeof text - n, "%c%02ld:%02ld", offset < 0 ? '-' : '+', minutes / 60,
+                  minutes % 60);
     return text;
 }
 
