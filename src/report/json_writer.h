@@ -28,7 +28,8 @@ public:
     JsonWriter& endObject();
     JsonWriter& beginArray();
     JsonWriter& endArray();
-    JsonWriter& key(std::string_view name); // a fixed ASCII key: snake_case, nothing to escape
+    // A fixed key of the program's own, written as it is: snake_case ASCII, nothing to escape.
+    JsonWriter& key(std::string_view name);
 
     JsonWriter& string(std::string_view bytes);
     JsonWriter& number(std::int64_t value);
@@ -57,7 +58,7 @@ private:
 
     void separate(); // the comma before a value or key that is not its container's first
     std::string& out_;
-    std::vector<bool> open_; // per open container: whether it holds something yet
+    std::vector<char> open_; // per open container: whether it holds something yet
     bool afterKey_ = false;
     bool started_ = false;
 };
