@@ -135,8 +135,16 @@ def compare_text(report, text):
     if "Table" not in header:
         errors.append("the text report does not list every routing table")
     lines = [route_line(r) for r in report["routes"]]
-    lines += [stored_line(p) for p in report["persistent_routes"] if not p["active"]]
-    compare("route", lines, [r.rstrip() for r in rows], errors)
+    lines += [stored_line(p) for p in report["persistent_routes"]
+              if not p["active"] and not p["wide"]]
+    # The second key's stored routes show as rows the JSON does not spell out: counted.
+    wide = sum(1 for p in report["persistent_routes"] if not p["active"] and p["wide"])
+    stored_rows = [r.rstrip() for r in rows if len(r.split()) > 3 and r.split()[3] == "n.a."]
+    text_lines = [r.rstrip() for r in rows]
+    unmatched = collections.Counter(text_lines) - collections.Counter(lines)
+    if wide and sum(unmatched[r] for r in set(stored_rows)) == wide:
+        text_lines = [r for r in text_lines if not (r in stored_rows and unmatched[r] > 0)]
+    compare("route", lines, text_lines, errors)
 
     _, rows = section(found, "Policy Rules")
     compare("rule", [rule_line(r) for r in report["rules"]], [r.rstrip() for r in rows], errors)

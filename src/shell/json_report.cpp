@@ -6,6 +6,7 @@
 #include "platform/reportfailure.h"
 #include "platform/routetables.h"
 #include "report/json_writer.h"
+#include "routing/persistent_rows.h"
 #include "routing/persistentroutes.h"
 #include "routing/route_read.h"
 
@@ -607,7 +608,10 @@ void writeRoutingParts(JsonWriter& w, std::string& out) {
         inactive.insert(r.storedName);
     w.key("persistent_routes").beginArray();
     for (const std::string& name : stored) {
-        w.beginObject().field("name", name).field("active", !inactive.contains(name));
+        w.beginObject()
+            .field("name", name)
+            .field("wide", false)
+            .field("active", !inactive.contains(name));
         if (const std::optional<PersistentRoute> p = parsePersistentRouteName(name))
             w.field("destination", quad(p->destination))
                 .field("netmask", quad(p->mask))
@@ -620,6 +624,27 @@ void writeRoutingParts(JsonWriter& w, std::string& out) {
                 .nullField("metric");
         w.endObject();
     }
+    // The second key (IPv6 routes, other tables): active when a live row bears the name.
+    const auto lowered = [](std::string t) {
+        std::transform(t.begin(), t.end(), t.begin(),
+                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+        return t;
+    };
+    const InterfaceNameOf nameOf = systemInterfaceNames();
+    std::unordered_set<std::string> borne;
+    for (const RouteRow& r : read.fill.rows)
+        if (r.persistent && !r.inactive() && hasWidePersistentName(r))
+            borne.insert(lowered(widePersistentRouteName(r, nameOf)));
+    for (const std::string& name : ReadWidePersistentRouteNames())
+        w.beginObject()
+            .field("name", name)
+            .field("wide", true)
+            .field("active", borne.contains(lowered(name)))
+            .nullField("destination")
+            .nullField("netmask")
+            .nullField("next_hop")
+            .nullField("metric")
+            .endObject();
     w.endArray();
 }
 

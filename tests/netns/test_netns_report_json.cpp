@@ -63,6 +63,15 @@ protected:
            store + "/machine.reg");
         ASSERT_NE(shOut("cat " + store + "/machine.reg").find("\"Ignore localhost\" = int:0"),
                   std::string::npos);
+        // Persistent routes of both keys: one of each borne by a live route, one not.
+        std::ofstream(store + "/machine.reg", std::ios::app)
+            << "\n[SYSTEM\\CurrentControlSet\\Services\\Tcpip\\Parameters\\PersistentRoutes]\n"
+               "\"10.89.0.0,255.255.0.0,10.78.0.2,7\" = str:\"\"\n"
+               "\"10.91.0.0,255.255.0.0,10.78.0.2,7\" = str:\"\"\n"
+               "\n[SYSTEM\\CurrentControlSet\\Services\\Tcpip\\Parameters\\"
+               "CorvanePersistentRoutes2]\n"
+               "\"inet6,2001:db8:89::/48,2001:db8:78::2,9,254,jr0\" = str:\"\"\n"
+               "\"inet6,2001:db8:91::/48,2001:db8:78::2,9,254,jr0\" = str:\"\"\n";
     }
     void TearDown() override {
         if (!holderDir_.empty())
@@ -128,6 +137,20 @@ TEST_F(JsonReport, ValidAndTheSameRowsAsTheText) {
     EXPECT_EQ(countWhere(r.value("rules").toArray(),
                          {{"priority", 101}, {"family", "ipv6"}, {"action", "lookup 100"}}),
               1);
+    const QJsonArray stored = r.value("persistent_routes").toArray();
+    EXPECT_EQ(countWhere(stored, {{"destination", "10.89.0.0"}, {"active", true}, {"wide", false}}),
+              1);
+    EXPECT_EQ(countWhere(stored, {{"destination", "10.91.0.0"}, {"active", false}}), 1);
+    EXPECT_EQ(countWhere(stored, {{"name", "inet6,2001:db8:89::/48,2001:db8:78::2,9,254,jr0"},
+                                  {"active", true},
+                                  {"wide", true}}),
+              1);
+    EXPECT_EQ(countWhere(stored, {{"name", "inet6,2001:db8:91::/48,2001:db8:78::2,9,254,jr0"},
+                                  {"active", false},
+                                  {"wide", true}}),
+              1);
+    EXPECT_EQ(countWhere(routes, {{"destination", "10.89.0.0"}, {"persistent", true}}), 1);
+    EXPECT_EQ(countWhere(routes, {{"destination", "2001:db8:89::"}, {"persistent", true}}), 1);
     // Both families of one adapter, and the sockets with their owner.
     int adapters = 0;
     for (const auto& a : r.value("adapters").toArray()) {
