@@ -198,7 +198,15 @@ else
     failed 12 "$scratch/f12.log"
 fi
 
+# The JSON report: valid against its schema, the text report's rows, and figure 13.
+json_ok=1
+"$here/report_json.sh" --in-world "$bin" "$scratch" "$reps" || json_ok=0
+
 echo "ratio $ratio"
+if [ "$json_ok" -ne 1 ]; then
+    echo "bench: the JSON report is invalid or differs from the text report" >&2
+    exit 1
+fi
 if [ "$missed" -ne 0 ] && [ "${BENCH_STRICT:-0}" = 1 ]; then
     exit 1
 fi

@@ -86,7 +86,7 @@ int main(int argc, char* argv[]) {
     case Action::KeepRoutes:
         return corvane::keepPersistentRoutes(std::cerr);
     case Action::Report:
-        return corvane::runReportCommand(argc, argv, command.reportTarget);
+        return corvane::runReportCommand(argc, argv, command.reportTarget, command.json);
     default:
         break;
     }
