@@ -37,12 +37,12 @@ class FilterField : public MainWindowFixture {
 protected:
     TfrmMain& shown() {
         TfrmMain& w = make();
-        RuntimeOptions run = currentOptions().run;
-        run.optIgnoreLocalhost = run.optIgnoreBroadcasts = false;
-        setRuntime(run);
         showAndSettle();
         EXPECT_TRUE(QTest::qWaitFor(
             [&w] { return !w.firstShowPending() && !w.refresh->busy(); }, 60000));
+        RuntimeOptions run = currentOptions().run;
+        run.optIgnoreLocalhost = run.optIgnoreBroadcasts = false;
+        setRuntime(run);
         w.tmrAutoUpdate->stop(); // only the rows put in below
         w.activateWindow();
         EXPECT_TRUE(QTest::qWaitForWindowActive(&w));
