@@ -6,9 +6,9 @@
 #include <QGuiApplication>
 #include <algorithm>
 #include <cstdint>
+#include <iterator>
 #include <string>
 #include <utility>
-#include <iterator>
 
 namespace corvane {
 namespace {
@@ -86,8 +86,8 @@ void indexRouteRows(RowTextIndex& index, const std::vector<RouteRow>& rows, bool
                 *--first = '-';
             index.addFolded(first, static_cast<std::size_t>(cellEnd - first));
             index.addFolded("yes", r.persistent ? 3 : 0);
-            const std::string& protocol = protocols.get(
-                r.protocol, [&r] { return routeCellText(r, fwcol::Protocol); });
+            const std::string& protocol =
+                protocols.get(r.protocol, [&r] { return routeCellText(r, fwcol::Protocol); });
             index.addFolded(protocol.data(), protocol.size());
         }
         if (tables) {

@@ -596,10 +596,9 @@ void RoutesPage::acDelListExecute() {
             index ? rowsNamedByList(lvFwTableModel->rows(), d.routeList->routes(), *index, d.metric)
                   : std::vector<int>();
         // The list names routes, not what the filter shows: they are all shown to be chosen.
-        if (std::any_of(named.begin(), named.end(),
-                        [this](int r) {
-                            return lvFwTableModel->shownRow(static_cast<std::size_t>(r)) < 0;
-                        }))
+        if (std::any_of(named.begin(), named.end(), [this](int r) {
+                return lvFwTableModel->shownRow(static_cast<std::size_t>(r)) < 0;
+            }))
             edtFilter->clear();
         for (int& r : named)
             r = lvFwTableModel->shownRow(static_cast<std::size_t>(r));

@@ -172,6 +172,15 @@ int main(int argc, char* argv[]) {
         if (!v6.isEmpty())
             tree.scrollTo(v6.last(), QAbstractItemView::PositionAtTop);
         save(&window, QStringLiteral("main_tsIP_ipv6.png"));
+        // The filter fields with a text typed: the lists narrowed, the tabs say so.
+        window.pcMain->setCurrentWidget(window.tsRoutes);
+        window.tsRoutes->edtFilter->setText(QStringLiteral("127"));
+        save(&window, QStringLiteral("main_tsRoutes_filtered.png"));
+        window.tsRoutes->edtFilter->clear();
+        window.pcMain->setCurrentWidget(window.tsConnections);
+        window.tsConnections->edtFilter->setText(QStringLiteral("listen"));
+        save(&window, QStringLiteral("main_tsConnections_filtered.png"));
+        window.tsConnections->edtFilter->clear();
         corvane::frmAbout->VerLabel->setText(window.versionText);
         corvane::frmAbout->show();
         save(corvane::frmAbout, QStringLiteral("about.png"));

@@ -38,8 +38,8 @@ protected:
     TfrmMain& shown() {
         TfrmMain& w = make();
         showAndSettle();
-        EXPECT_TRUE(QTest::qWaitFor(
-            [&w] { return !w.firstShowPending() && !w.refresh->busy(); }, 60000));
+        EXPECT_TRUE(
+            QTest::qWaitFor([&w] { return !w.firstShowPending() && !w.refresh->busy(); }, 60000));
         RuntimeOptions run = currentOptions().run;
         run.optIgnoreLocalhost = run.optIgnoreBroadcasts = false;
         setRuntime(run);

@@ -276,7 +276,8 @@ TEST(ConnSort, NumbersByValueEmptyFirstTextsAfter) {
     QStringList ports;
     for (const ConnRow& r : rows)
         ports << r.text(conncol::LocalPort);
-    EXPECT_EQ(ports, (QStringList{"", "0x2", "0x10", "68", "631", "8080", "49702", "52336", "http"}));
+    EXPECT_EQ(ports,
+              (QStringList{"", "0x2", "0x10", "68", "631", "8080", "49702", "52336", "http"}));
     sortConnRows(rows, conncol::LocalPort, false);
     EXPECT_EQ(rows.front().text(conncol::LocalPort), "http");
     EXPECT_EQ(rows.back().text(conncol::LocalPort), "");
@@ -287,8 +288,7 @@ TEST(ConnSort, NumbersByValueEmptyFirstTextsAfter) {
     EXPECT_LT(compareConnCells(QStringLiteral("10.0.0.10"), QStringLiteral("10.0.0.9")), 0);
     EXPECT_LT(compareConnCells(QStringLiteral("99999"), QStringLiteral("10.0.0.1")), 0);
     // Too long for a number, or not a whole one: text.
-    EXPECT_GT(compareConnCells(QStringLiteral("1234567890123456789012"), QStringLiteral("5")),
-              0);
+    EXPECT_GT(compareConnCells(QStringLiteral("1234567890123456789012"), QStringLiteral("5")), 0);
     EXPECT_GT(compareConnCells(QStringLiteral("0x"), QStringLiteral("5")), 0);
     EXPECT_GT(compareConnCells(QStringLiteral("-1"), QStringLiteral("5")), 0);
 }
