@@ -224,8 +224,14 @@ bool RouteModel::removeRows(int row, int count, const QModelIndex& parent) {
         activeDefault_ = -1;
     else if (activeDefault_ >= 0)
         activeDefault_ -= static_cast<int>(below - gone.begin());
-    for (auto it = gone.rbegin(); it != gone.rend(); ++it)
-        rows_.erase(std::next(rows_.begin(), *it));
+    // Unfiltered the rows are one run; filtered they are few (a route changed or deleted).
+    if (!filter_.active()) {
+        const auto first = std::next(rows_.begin(), row);
+        rows_.erase(first, std::next(first, count));
+    } else {
+        std::for_each(gone.rbegin(), gone.rend(),
+                      [this](int r) { rows_.erase(std::next(rows_.begin(), r)); });
+    }
     filter_.sourceRowsRemoved(gone);
     endRemoveRows();
     return true;
