@@ -129,7 +129,7 @@ int main(int argc, char* argv[]) {
     std::vector<double> times, keys;
     int rows = -1;
     std::function<void()> typeOnce = [&] {
-        const QString text = typed.at(static_cast<qsizetype>(keys.size()));
+        const QString& text = typed.at(static_cast<qsizetype>(keys.size()));
         const double t0 = nowMs();
         page.edtFilter->setText(text);
         page.lvFwTable->viewport()->repaint();
