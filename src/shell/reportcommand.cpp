@@ -57,7 +57,10 @@ public:
         cycle_.setFill(FillStep::AdapterInformation, [this] { adapters(); });
         cycle_.setFill(FillStep::RouteTable, [this] { routes(); });
         cycle_.setFill(FillStep::InactivePersistentRoutes, [this] {
-            std::vector<RouteRow> more = readInactivePersistentRows(snapshot.routes);
+            const RuntimeOptions& o = inEffect();
+            std::vector<RouteRow> more = readInactivePersistentRows(
+                snapshot.routes, {o.optIgnoreLocalhost, o.optIgnoreBroadcasts, o.optShowIpv6,
+                                  o.optAllRoutingTables});
             snapshot.routes.insert(snapshot.routes.end(), more.begin(), more.end());
         });
         // Its block would be replaced at once by the one built after the refresh.
