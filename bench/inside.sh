@@ -69,13 +69,16 @@ fi
 
 if out=$(QT_QPA_PLATFORM=offscreen "$bin/corvane_bench_routefill" "$route_rows" "$fills" "$touch_routes" \
     2>"$scratch/f2.log"); then
-    read -r fill_ms gap_ms rows <<<"$out"
-    judge "$gap_ms" 100
-    gap_verdict=$verdict
+    read -r fill_ms gap_ms rows filter_ms keys <<<"$out"
     judge "$fill_ms" 50
-    [ "$gap_verdict" = ok ] || verdict=MISSED
+    fill_verdict=$verdict
+    judge "$gap_ms" 100
+    [ "$fill_verdict" = ok ] || verdict=$fill_verdict
     echo "figure 2  route fill $fill_ms ms ($rows rows, median of $fills)," \
-        "longest event-loop gap $gap_ms ms  (bound 50 ms, gap 100 ms, aim 25 ms)  $verdict"
+        "longest event-loop gap $gap_ms ms  (bounds 50 ms, gap 100 ms, aim 25 ms)  $verdict"
+    judge "$filter_ms" 50
+    echo "figure 2f route filter: longest of $keys keystrokes $filter_ms ms, repaint included" \
+        " (bound 50 ms)  $verdict"
 else
     failed 2 "$scratch/f2.log"
 fi
