@@ -9,13 +9,13 @@ constexpr int ruleWidths[] = {10, 8, 40};           // then Action
 
 // Padded, and apart from what follows even when longer: an IPv6 address can outgrow its
 // column, which an IPv4 one never does.
-void appendCell(QString& out, QStringView text, int width) {
+void appendCell(ReportText& out, QStringView text, int width) {
     appendPadded(out, text, width);
     if (text.size() >= width)
         out += QLatin1Char(' ');
 }
 
-void appendSectionStart(QString& out, QStringView title) {
+void appendSectionStart(ReportText& out, QStringView title) {
     out += QLatin1String("\n\n\n");
     out += title;
     out += QLatin1Char('\n');
@@ -36,7 +36,7 @@ QString routeReportHeader(bool allTables) {
     return header + QStringLiteral("Table");
 }
 
-void appendRouteSection(QString& out, const ReportInput& in) {
+void appendRouteSection(ReportText& out, const ReportInput& in) {
     appendSectionStart(out, routingTitle(in.ignoreLocalhost, in.ignoreBroadcasts));
     out += QLatin1Char('\n');
     out += routeReportHeader(in.allTables);
@@ -47,14 +47,15 @@ void appendRouteSection(QString& out, const ReportInput& in) {
             appendCell(out, t.cell(r, static_cast<int>(c)), routeWidths[c]);
         if (!in.allTables) {
             out += t.cell(r, reportcol::routePersistent);
-            continue;
+        } else {
+            appendCell(out, t.cell(r, reportcol::routePersistent), persistentWidth);
+            out += t.cell(r, reportcol::routeTable);
         }
-        appendCell(out, t.cell(r, reportcol::routePersistent), persistentWidth);
-        out += t.cell(r, reportcol::routeTable);
+        out.lineDone();
     }
 }
 
-void appendRuleSection(QString& out, const ReportInput& in) {
+void appendRuleSection(ReportText& out, const ReportInput& in) {
     if (!in.allTables)
         return;
     appendSectionStart(out, QStringLiteral("Policy Rules"));
@@ -69,6 +70,7 @@ void appendRuleSection(QString& out, const ReportInput& in) {
         for (std::size_t c = 0; c < std::size(ruleWidths); ++c)
             appendCell(out, t.cell(r, static_cast<int>(c)), ruleWidths[c]);
         out += t.cell(r, reportcol::ruleAction);
+        out.lineDone();
     }
 }
 

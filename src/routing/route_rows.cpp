@@ -344,19 +344,22 @@ void appendKernelRows(const CORVANE_ROUTE_ROW* routes, std::size_t count, RouteF
     if (!routes || (!filters.showIpv6 && !filters.allTables))
         return;
     const std::size_t start = rows.size();
+    const auto listed = [&](const CORVANE_ROUTE_ROW& r) {
+        const ADDRESS_FAMILY family = r.Route.DestinationPrefix.Prefix.si_family;
+        if (family == AF_INET) // the forward table lists main and local already
+            return filters.allTables && !isMainOrLocal(r.Table);
+        if (family == AF_INET6)
+            return filters.showIpv6 && (filters.allTables || isMainOrLocal(r.Table));
+        return false;
+    };
+    // Counted first: a table of a hundred thousand rows that grows by a few would otherwise
+    // be copied whole into one of twice its size.
+    const auto wanted = static_cast<std::size_t>(std::count_if(routes, routes + count, listed));
+    rows.reserve(start + wanted);
     for (std::size_t i = 0; i < count; ++i) {
         const CORVANE_ROUTE_ROW& r = routes[i];
-        const ADDRESS_FAMILY family = r.Route.DestinationPrefix.Prefix.si_family;
-        if (family == AF_INET) {
-            // The forward table lists these already.
-            if (!filters.allTables || isMainOrLocal(r.Table))
-                continue;
-        } else if (family == AF_INET6) {
-            if (!filters.showIpv6 || (!filters.allTables && !isMainOrLocal(r.Table)))
-                continue;
-        } else {
+        if (!listed(r))
             continue;
-        }
         RouteRow row = kernelRouteRow(r);
         if (!filteredOut(row, filters))
             rows.push_back(std::move(row));

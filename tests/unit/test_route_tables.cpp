@@ -289,28 +289,30 @@ TEST(RouteReport, TableColumnAndRulesOnlyWithAllTables) {
     EXPECT_EQ(routeReportHeader(false),
               QStringLiteral("Destination Address Destination Mask    Next Hop            IF "
                              "Index  Metric    Persistent"));
-    QString out;
+    ReportText out;
     appendRouteSection(out, in);
     // Long addresses keep a blank to the next column; no Table column.
-    EXPECT_TRUE(out.endsWith(QStringLiteral("\n2001:db8:1234:5678:: /64                 "
-                                            "2001:db8:1234:5678::fe 0x7       1024      ")))
-        << out.toStdString();
-    QString none;
+    EXPECT_TRUE(out.text().endsWith(QStringLiteral("\n2001:db8:1234:5678:: /64                 "
+                                                   "2001:db8:1234:5678::fe 0x7       1024      ")))
+        << out.text().toStdString();
+    ReportText none;
     appendRuleSection(none, in);
-    EXPECT_TRUE(none.isEmpty());
+    EXPECT_TRUE(none.text().isEmpty());
 
     in.allTables = true;
-    out.clear();
-    appendRouteSection(out, in);
-    EXPECT_TRUE(out.contains(routeReportHeader(true)));
+    ReportText all;
+    appendRouteSection(all, in);
+    EXPECT_TRUE(all.text().contains(routeReportHeader(true)));
     EXPECT_TRUE(routeReportHeader(true).endsWith(QStringLiteral("Metric    Persistent  Table")));
-    EXPECT_TRUE(out.endsWith(QStringLiteral("1024                  vpn"))) << out.toStdString();
-    QString rules;
+    EXPECT_TRUE(all.text().endsWith(QStringLiteral("1024                  vpn")))
+        << all.text().toStdString();
+    ReportText rules;
     appendRuleSection(rules, in);
-    EXPECT_EQ(rules, QStringLiteral("\n\n\nPolicy Rules\n") + QString(100, QLatin1Char('=')) +
-                         QStringLiteral("\nPriority  Family  Selectors                          "
-                                        "     Action\n1000      IPv4    from 10.9.0.0/24       "
-                                        "                 lookup vpn"));
+    EXPECT_EQ(rules.text(),
+              QStringLiteral("\n\n\nPolicy Rules\n") + QString(100, QLatin1Char('=')) +
+                  QStringLiteral("\nPriority  Family  Selectors                          "
+                                 "     Action\n1000      IPv4    from 10.9.0.0/24       "
+                                 "                 lookup vpn"));
 
     // The option in effect decides.
     RuntimeOptions run;
