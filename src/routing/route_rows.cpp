@@ -237,14 +237,14 @@ std::optional<RouteKey> liveRouteKey(const std::string& name) {
 }
 
 RouteFill makeRouteRows(const MIB_IPFORWARDTABLE& table, std::size_t bufferSize,
-                        RouteFilters filters) {
+                        RouteFilters filters, std::size_t extraRows) {
     RouteFill fill;
     const std::size_t header = offsetof(MIB_IPFORWARDTABLE, table);
     if (bufferSize < header)
         return fill;
     const std::size_t room = (bufferSize - header) / sizeof(MIB_IPFORWARDROW);
     const std::size_t count = std::min<std::size_t>(table.dwNumEntries, room);
-    fill.rows.reserve(count);
+    fill.rows.reserve(count + extraRows);
     for (std::size_t i = 0; i < count; ++i) {
         const MIB_IPFORWARDROW& r = table.table[i];
         if (filters.ignoreLocalhost && r.dwForwardIfIndex == 1)
@@ -339,26 +339,39 @@ bool filteredOut(const RouteRow& row, RouteFilters filters) {
     return false;
 }
 
+namespace {
+
+// Whether appendKernelRows lists a row of the kernel's tables (before the filters).
+bool listedKernelRow(const CORVANE_ROUTE_ROW& r, RouteFilters filters) {
+    const ADDRESS_FAMILY family = r.Route.DestinationPrefix.Prefix.si_family;
+    if (family == AF_INET) // the forward table lists main and local already
+        return filters.allTables && !isMainOrLocal(r.Table);
+    if (family == AF_INET6)
+        return filters.showIpv6 && (filters.allTables || isMainOrLocal(r.Table));
+    return false;
+}
+
+} // namespace
+
+std::size_t kernelRowRoom(const CORVANE_ROUTE_ROW* routes, std::size_t count,
+                          RouteFilters filters) {
+    if (!routes || (!filters.showIpv6 && !filters.allTables))
+        return 0;
+    return static_cast<std::size_t>(std::count_if(
+        routes, routes + count, [filters](const auto& r) { return listedKernelRow(r, filters); }));
+}
+
 void appendKernelRows(const CORVANE_ROUTE_ROW* routes, std::size_t count, RouteFilters filters,
                       std::vector<RouteRow>& rows) {
     if (!routes || (!filters.showIpv6 && !filters.allTables))
         return;
     const std::size_t start = rows.size();
-    const auto listed = [&](const CORVANE_ROUTE_ROW& r) {
-        const ADDRESS_FAMILY family = r.Route.DestinationPrefix.Prefix.si_family;
-        if (family == AF_INET) // the forward table lists main and local already
-            return filters.allTables && !isMainOrLocal(r.Table);
-        if (family == AF_INET6)
-            return filters.showIpv6 && (filters.allTables || isMainOrLocal(r.Table));
-        return false;
-    };
     // Counted first: a table of a hundred thousand rows that grows by a few would otherwise
     // be copied whole into one of twice its size.
-    const auto wanted = static_cast<std::size_t>(std::count_if(routes, routes + count, listed));
-    rows.reserve(start + wanted);
+    rows.reserve(start + kernelRowRoom(routes, count, filters));
     for (std::size_t i = 0; i < count; ++i) {
         const CORVANE_ROUTE_ROW& r = routes[i];
-        if (!listed(r))
+        if (!listedKernelRow(r, filters))
             continue;
         RouteRow row = kernelRouteRow(r);
         if (!filteredOut(row, filters))

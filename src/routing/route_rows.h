@@ -139,6 +139,8 @@ bool filteredOut(const RouteRow& row, RouteFilters filters);
 // each other table in the order of its number.
 void appendKernelRows(const CORVANE_ROUTE_ROW* routes, std::size_t count, RouteFilters filters,
                       std::vector<RouteRow>& rows);
+// How many rows appendKernelRows may add, at most: the room to reserve for them.
+std::size_t kernelRowRoom(const CORVANE_ROUTE_ROW* routes, std::size_t count, RouteFilters filters);
 // Gives the forward table's IPv4 rows the table the kernel holds them in (main or local),
 // matched by destination, mask, interface and metric; a row the tables do not hold, or
 // hold in both, stays merged.
@@ -149,8 +151,9 @@ MIB_IPFORWARD_ROW2 routeRecord2(const RouteRow& row);
 
 // The rows of a table the platform filled into a buffer of bufferSize bytes, in table order.
 // Entries beyond the buffer are never read, whatever dwNumEntries claims.
+// Room for extraRows more is reserved: rows added later then never move the table.
 RouteFill makeRouteRows(const MIB_IPFORWARDTABLE& table, std::size_t bufferSize,
-                        RouteFilters filters);
+                        RouteFilters filters, std::size_t extraRows = 0);
 
 // The default route with the smallest metric (the earlier on a tie); -1 without one. Rows
 // from the store take no part.
