@@ -109,6 +109,39 @@ std::string liveRouteName(const RouteKey& key) {
 
 } // namespace
 
+RouteRow::Wide RouteRow::wide() const {
+    Wide w;
+    if (!fromKernelTable)
+        return w;
+    w.table = table;
+    w.prefixLength = prefixLength;
+    w.nextHopFamily = nextHopFamily;
+    w.nextHop = nextHop6;
+    if (ipv6()) {
+        w.family = AF_INET6;
+        w.destination = destination6;
+    } else {
+        w.family = AF_INET;
+        const std::uint32_t network = htonl(destination);
+        std::memcpy(w.destination.data(), &network, sizeof network);
+    }
+    return w;
+}
+
+const QStringList& RouteRow::storedFields() const {
+    static const QStringList none;
+    return stored ? stored->fields : none;
+}
+
+const std::string& RouteRow::storedName() const {
+    static const std::string none;
+    return stored ? stored->name : none;
+}
+
+void RouteRow::setStored(QStringList fields, std::string name) {
+    stored = std::make_shared<const Stored>(Stored{std::move(fields), std::move(name)});
+}
+
 QString protocolName(DWORD protocol) {
     switch (protocol) {
     case 2:
@@ -157,15 +190,15 @@ QString routeCellText(const RouteRow& row, int column) {
     if (row.inactive()) {
         switch (column) {
         case fwcol::Destination:
-            return row.storedFields.value(0);
+            return row.storedFields().value(0);
         case fwcol::Mask:
-            return row.storedFields.value(1);
+            return row.storedFields().value(1);
         case fwcol::NextHop:
-            return row.storedFields.value(2);
+            return row.storedFields().value(2);
         case fwcol::Index:
             return QStringLiteral("n.a.");
         case fwcol::Metric:
-            return row.storedFields.value(3);
+            return row.storedFields().value(3);
         case fwcol::Persistent:
             return QStringLiteral("yes");
         case fwcol::Protocol:
@@ -211,13 +244,13 @@ QString routeCellText(const RouteRow& row, int column) {
 std::string persistentRouteName(const RouteRow& row) {
     // Rebuilt from its four columns, a name of three or five fields would name nothing stored.
     if (row.inactive())
-        return row.storedName;
+        return row.storedName();
     return liveRouteName(keyOf(row));
 }
 
 bool hasPersistentName(const RouteRow& row) {
     // Stored names are IPv4 routes of the main table.
-    return row.inactive() || (row.wide.family == 0 && row.nextHop != 0);
+    return row.inactive() || (!row.fromKernelTable && row.nextHop != 0);
 }
 
 std::size_t RouteKeyHash::operator()(const RouteKey& k) const {
@@ -291,18 +324,7 @@ RouteRow kernelRouteRow(const CORVANE_ROUTE_ROW& route) {
         row.nextHopZone = r.NextHop.Ipv6.sin6_scope_id;
     }
     // What the route changes read: every row of a kernel table is a "wide" one.
-    RouteRow::Wide& w = row.wide;
-    w.table = route.Table;
-    w.prefixLength = r.DestinationPrefix.PrefixLength;
-    w.nextHopFamily = row.nextHopFamily;
-    w.nextHop = row.nextHop6;
-    if (r.DestinationPrefix.Prefix.si_family == AF_INET6) {
-        w.family = AF_INET6;
-        std::memcpy(w.destination.data(), &r.DestinationPrefix.Prefix.Ipv6.sin6_addr, 16);
-    } else {
-        w.family = AF_INET;
-        std::memcpy(w.destination.data(), &r.DestinationPrefix.Prefix.Ipv4.sin_addr, 4);
-    }
+    row.fromKernelTable = true;
     if (r.DestinationPrefix.Prefix.si_family == AF_INET6) {
         row.family = familyIpv6;
         row.prefixLength = std::min<std::uint8_t>(row.prefixLength, 128);
@@ -515,9 +537,10 @@ std::vector<RouteRow> inactivePersistentRows(const std::vector<RouteRow>& rows,
         row.tag = routeTagInactive;
         row.storeOnly = true;
         row.persistent = true;
+        QStringList texts;
         for (int f = 1; f <= 4; ++f)
-            row.storedFields.append(systemText(fields.field(f)));
-        row.storedName = name;
+            texts.append(systemText(fields.field(f)));
+        row.setStored(std::move(texts), name);
         extra.push_back(std::move(row));
     }
     return extra;
@@ -539,11 +562,11 @@ quint32 routeTextColour(const RouteRow& row) {
 bool sameRoute(const RouteRow& a, const RouteRow& b) {
     return a.destination == b.destination && a.mask == b.mask && a.nextHop == b.nextHop &&
            a.ifIndex == b.ifIndex && a.metric == b.metric && a.protocol == b.protocol &&
-           a.tag == b.tag && a.storeOnly == b.storeOnly && a.storedName == b.storedName &&
+           a.tag == b.tag && a.storeOnly == b.storeOnly && a.storedName() == b.storedName() &&
            a.family == b.family && a.table == b.table && a.prefixLength == b.prefixLength &&
            a.destination6 == b.destination6 && a.nextHopFamily == b.nextHopFamily &&
            a.nextHop6 == b.nextHop6 && a.kernelType == b.kernelType && a.tos == b.tos &&
-           a.wide == b.wide;
+           a.fromKernelTable == b.fromKernelTable;
 }
 
 QString deleteRouteQuestion(int selectedCount, const RouteRow& first) {

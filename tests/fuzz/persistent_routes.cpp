@@ -53,7 +53,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         FUZZ_CHECK(extra.size() <= names.size());
         // A store-only row is deleted by its name: it must be one of the stored ones.
         for (const RouteRow& row : extra)
-            FUZZ_CHECK(row.inactive() && row.storedFields.size() == 4 &&
+            FUZZ_CHECK(row.inactive() && row.storedFields().size() == 4 &&
                        std::find(names.begin(), names.end(), persistentRouteName(row)) !=
                            names.end());
     });

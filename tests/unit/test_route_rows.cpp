@@ -416,7 +416,7 @@ TEST(RouteEdit, DialogListsAndNextHopProposals) {
     };
     RouteRow stored = live(0, 0x0a000009, 3);
     stored.storeOnly = true;
-    stored.storedFields = {"0.0.0.0", "0.0.0.0", "10.0.0.9", "1"};
+    stored.setStored({"0.0.0.0", "0.0.0.0", "10.0.0.9", "1"}, {});
     std::vector<RouteRow> rows = {live(0x0a010000, 0x0a000002, 3), live(0, 0x0a000001, 3),
                                   live(0x0a020000, 0x0a000003, 3), stored};
     // The last default route through the interface wins over later routes; rows from the

@@ -80,11 +80,11 @@ TEST(KernelRouteRows, Ipv6TextsTagsAndIdentity) {
     EXPECT_EQ(back.NextHop.Ipv6.sin6_scope_id, 7u);
     EXPECT_EQ(back.Metric, 50u);
     // The route changes read the same route from the wide fields.
-    EXPECT_EQ(r.wide.family, AF_INET6);
-    EXPECT_EQ(r.wide.table, CORVANE_TABLE_MAIN);
-    EXPECT_EQ(r.wide.prefixLength, 48);
-    EXPECT_EQ(r.wide.nextHopFamily, AF_INET6);
-    EXPECT_EQ(std::memcmp(r.wide.nextHop.data(), &via.Route.NextHop.Ipv6.sin6_addr, 16), 0);
+    EXPECT_EQ(r.wide().family, AF_INET6);
+    EXPECT_EQ(r.wide().table, CORVANE_TABLE_MAIN);
+    EXPECT_EQ(r.wide().prefixLength, 48);
+    EXPECT_EQ(r.wide().nextHopFamily, AF_INET6);
+    EXPECT_EQ(std::memcmp(r.wide().nextHop.data(), &via.Route.NextHop.Ipv6.sin6_addr, 16), 0);
 
     const RouteRow def = kernelRouteRow(kernel("::", 0, "fe80::1", 7));
     EXPECT_EQ(def.tag, 3 | routeTagDefaultBit);
@@ -108,11 +108,11 @@ TEST(KernelRouteRows, Ipv4RowsOfOtherTablesReadAsTheForwardTables) {
     EXPECT_EQ(routeCellText(r, fwcol::Mask), QStringLiteral("255.255.0.0"));
     EXPECT_EQ(routeCellText(r, fwcol::NextHop), QStringLiteral("10.9.0.254"));
     EXPECT_EQ(routeCellText(r, fwcol::Table), QStringLiteral("100"));
-    EXPECT_EQ(r.wide.family, AF_INET);
-    EXPECT_EQ(r.wide.table, 100u);
-    EXPECT_EQ(r.wide.prefixLength, 16);
-    EXPECT_EQ(r.wide.destination[0], 10);
-    EXPECT_EQ(r.wide.destination[1], 99);
+    EXPECT_EQ(r.wide().family, AF_INET);
+    EXPECT_EQ(r.wide().table, 100u);
+    EXPECT_EQ(r.wide().prefixLength, 16);
+    EXPECT_EQ(r.wide().destination[0], 10);
+    EXPECT_EQ(r.wide().destination[1], 99);
     // A gateway of the other family is no IPv4 next hop, but is kept.
     const RouteRow v6hop = kernelRouteRow(kernel("10.50.0.0", 16, "fe80::1", 7, 100));
     EXPECT_EQ(routeCellText(v6hop, fwcol::NextHop), QStringLiteral("0.0.0.0"));
