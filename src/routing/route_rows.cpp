@@ -22,8 +22,21 @@ std::string lowered(std::string text) {
     return text;
 }
 
+// Dotted decimal straight into Latin-1: a big table formats three of these a row.
 QString quadText(std::uint32_t value) {
-    return QString::fromStdString(format_quad(value));
+    char text[16];
+    char* end = text;
+    for (int shift = 24; shift >= 0; shift -= 8) {
+        const unsigned octet = (value >> shift) & 0xFFU;
+        if (octet >= 100)
+            *end++ = static_cast<char>('0' + octet / 100);
+        if (octet >= 10)
+            *end++ = static_cast<char>('0' + octet / 10 % 10);
+        *end++ = static_cast<char>('0' + octet % 10);
+        if (shift != 0)
+            *end++ = '.';
+    }
+    return QString::fromLatin1(text, end - text);
 }
 
 std::uint32_t classfulMask(std::uint32_t address) {
