@@ -27,6 +27,8 @@ struct ReportTable {
     qsizetype rows = 0;
     std::function<QString(qsizetype row, int column)> cell;
 };
+// Appends a cell's text straight to out: a big table then makes no text per cell.
+using CellAppender = std::function<void(QString& out, qsizetype row, int column)>;
 
 struct ReportInput {
     QString hostName;
@@ -34,6 +36,7 @@ struct ReportInput {
     QStringList treeLines;   // already indented with tabs
     ReportTable interfaces;  // Admin Status, Index, Address, Type, Speed, Oper Status, Description
     ReportTable routes;      // the Routes page's columns (fwcol), Table while allTables
+    CellAppender routeCells; // when set, the same texts as routes.cell
     ReportTable rules;       // the policy rules (rulecol), while allTables
     ReportTable connections; // Protocol ... via Interface, then Owner Process
     bool ignoreLocalhost = false;

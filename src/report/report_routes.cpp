@@ -15,6 +15,20 @@ void appendCell(ReportText& out, QStringView text, int width) {
         out += QLatin1Char(' ');
 }
 
+void appendCell(ReportText& out, const ReportInput& in, qsizetype row, int column, int width) {
+    if (!in.routeCells) {
+        appendCell(out, in.routes.cell(row, column), width);
+        return;
+    }
+    QString& text = out.text();
+    const qsizetype start = text.size();
+    in.routeCells(text, row, column);
+    const qsizetype length = text.size() - start;
+    appendPadded(text, QStringView(), width - static_cast<int>(length));
+    if (length >= width)
+        text += QLatin1Char(' ');
+}
+
 void appendSectionStart(ReportText& out, QStringView title) {
     out += QLatin1String("\n\n\n");
     out += title;
@@ -44,11 +58,14 @@ void appendRouteSection(ReportText& out, const ReportInput& in) {
     for (qsizetype r = 0; r < t.rows; ++r) {
         out += QLatin1Char('\n');
         for (std::size_t c = 0; c < std::size(routeWidths); ++c)
-            appendCell(out, t.cell(r, static_cast<int>(c)), routeWidths[c]);
+            appendCell(out, in, r, static_cast<int>(c), routeWidths[c]);
         if (!in.allTables) {
-            out += t.cell(r, reportcol::routePersistent);
+            if (in.routeCells)
+                in.routeCells(out.text(), r, reportcol::routePersistent);
+            else
+                out += t.cell(r, reportcol::routePersistent);
         } else {
-            appendCell(out, t.cell(r, reportcol::routePersistent), persistentWidth);
+            appendCell(out, in, r, reportcol::routePersistent, persistentWidth);
             out += t.cell(r, reportcol::routeTable);
         }
         out.lineDone();

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <arpa/inet.h>
 #include <cctype>
+#include <charconv>
 #include <cstring>
 #include <tuple>
 #include <unordered_map>
@@ -22,10 +23,8 @@ std::string lowered(std::string text) {
     return text;
 }
 
-// Dotted decimal straight into Latin-1: a big table formats three of these a row.
-QString quadText(std::uint32_t value) {
-    char text[16];
-    char* end = text;
+// Dotted decimal into text (room for 16), its end returned.
+char* writeQuad(char* end, std::uint32_t value) {
     for (int shift = 24; shift >= 0; shift -= 8) {
         const unsigned octet = (value >> shift) & 0xFFU;
         if (octet >= 100)
@@ -36,7 +35,18 @@ QString quadText(std::uint32_t value) {
         if (shift != 0)
             *end++ = '.';
     }
-    return QString::fromLatin1(text, end - text);
+    return end;
+}
+
+// Dotted decimal straight into Latin-1: a big table formats three of these a row.
+QString quadText(std::uint32_t value) {
+    char text[16];
+    return QString::fromLatin1(text, writeQuad(text, value) - text);
+}
+
+void appendQuad(QString& out, std::uint32_t value) {
+    char text[16];
+    out += QLatin1StringView(text, writeQuad(text, value) - text);
 }
 
 std::uint32_t classfulMask(std::uint32_t address) {
@@ -252,6 +262,33 @@ QString routeCellText(const RouteRow& row, int column) {
     default:
         return {};
     }
+}
+
+void appendRouteCellText(QString& out, const RouteRow& row, int column) {
+    if (!row.inactive() && !row.ipv6()) {
+        switch (column) {
+        case fwcol::Destination:
+            return appendQuad(out, row.destination);
+        case fwcol::Mask:
+            return appendQuad(out, row.mask);
+        case fwcol::NextHop:
+            return appendQuad(out, row.nextHop);
+        case fwcol::Metric: {
+            char text[16];
+            const auto end =
+                std::to_chars(text, text + sizeof text, static_cast<std::int32_t>(row.metric)).ptr;
+            out += QLatin1StringView(text, end - text);
+            return;
+        }
+        case fwcol::Persistent:
+            if (row.persistent)
+                out += QLatin1StringView("yes");
+            return;
+        default:
+            break;
+        }
+    }
+    out += routeCellText(row, column);
 }
 
 std::string persistentRouteName(const RouteRow& row) {

@@ -114,6 +114,8 @@ int routeTag(std::uint32_t destination, std::uint32_t mask, DWORD protocol);
 bool isBroadcastRoute(std::uint32_t destination);
 // IPv6 rows: the prefix address, "/" and its length as the mask, the gateway ("::" on-link).
 QString routeCellText(const RouteRow& row, int column);
+// The same text appended to out; a live IPv4 row's numbers are written without a text each.
+void appendRouteCellText(QString& out, const RouteRow& row, int column);
 // Destination, mask, next hop and metric texts joined by ","; for a row from the store, the
 // name it is stored under, however malformed.
 std::string persistentRouteName(const RouteRow& row);
