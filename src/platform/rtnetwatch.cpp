@@ -43,20 +43,21 @@ int routeAttr(const nlattr* attr, void* data) {
 }
 
 // Whether a route message names a route the filter wants; one it cannot read does.
-bool routeMatters(const nlmsghdr* h, const RouteChangeWatch::RouteFilter& filter) {
+// With wide, every IPv6 route and every route of another table matters too.
+bool routeMatters(const nlmsghdr* h, const RouteChangeWatch::RouteFilter& filter, bool wide) {
     if (!filter)
         return true;
     if (h->nlmsg_len < mnl_nlmsg_size(sizeof(rtmsg)))
         return true;
     const auto* rt = static_cast<const rtmsg*>(mnl_nlmsg_get_payload(h));
     if (rt->rtm_family != AF_INET)
-        return false;
+        return wide && rt->rtm_family == AF_INET6;
     RouteAttrs attrs;
     attrs.table = rt->rtm_table;
     if (mnl_attr_parse(h, sizeof(rtmsg), routeAttr, &attrs) < 0)
         return true;
     if (attrs.table != RT_TABLE_MAIN)
-        return false;
+        return wide && attrs.table != RT_TABLE_LOCAL;
     return filter(attrs.destination, rt->rtm_dst_len);
 }
 
@@ -291,6 +292,18 @@ bool RouteChangeWatch::passOnlyRoutes(
     return ::setsockopt(fd(), SOL_SOCKET, SO_ATTACH_FILTER, &program, sizeof program) == 0;
 }
 
+int RouteChangeWatch::watchWide() {
+    if (!socket_)
+        return EBADF;
+    if (wide_)
+        return 0;
+    for (int group : {RTNLGRP_IPV6_ROUTE, RTNLGRP_IPV6_IFADDR})
+        if (mnl_socket_setsockopt(socket_, NETLINK_ADD_MEMBERSHIP, &group, sizeof group) < 0)
+            return errno;
+    wide_ = true;
+    return 0;
+}
+
 int RouteChangeWatch::fd() const {
     return socket_ ? mnl_socket_get_fd(socket_) : -1;
 }
@@ -345,7 +358,7 @@ RouteChangeWatch::Changes RouteChangeWatch::drain(const RouteFilter& filter, std
                     break;
                 case RTM_NEWROUTE:
                 case RTM_DELROUTE:
-                    if (!changes.any && routeMatters(h, filter))
+                    if (!changes.any && routeMatters(h, filter, wide_))
                         changes.any = true;
                     break;
                 default:

@@ -45,12 +45,19 @@ public:
     // filter could not be set; everything then comes, and drain's filter still sorts.
     bool passOnlyRoutes(const std::vector<std::pair<std::uint32_t, unsigned>>* routes);
 
+    // Joins the IPv6 route and address groups too, and counts every IPv6 route change and
+    // every change of a table other than main and local, whatever the filter says: the
+    // persistent routes of the second key. Meant with passOnlyRoutes(nullptr), since the
+    // kernel's filter passes IPv4 main routes only. 0 or an errno.
+    int watchWide();
+
     // Reads what has queued up, at most about limit bytes (the rest waits for the next call).
     // Route changes count only where filter says they matter; without one, all do.
     Changes drain(const RouteFilter& filter = {}, std::size_t limit = 1u << 20);
 
 private:
     mnl_socket* socket_ = nullptr;
+    bool wide_ = false;
 };
 
 // The main table's IPv4 unicast routes as forward rows (network order), from one dump that is

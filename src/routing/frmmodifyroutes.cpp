@@ -224,9 +224,7 @@ void TfrmModifyRoutes::setTableChoice(bool shown, const std::vector<RouteTableCh
 void TfrmModifyRoutes::edtNetworkExit() {
     const QString typed = edtNetwork->text().trimmed();
     if (ipv6Network(typed)) {
-        // Only IPv4 routes of the main table are stored.
-        cbPersistent->setChecked(false);
-        cbPersistent->setEnabled(false);
+        cbPersistent->setEnabled(true);
         btnOk->setEnabled(readIpv6Route(typed, QStringLiteral("0"), QString()).route.has_value());
         return;
     }
@@ -279,13 +277,8 @@ void TfrmModifyRoutes::btnOkClick() {
     if (ipv6Network(edtNetwork->text())) {
         const Ipv6RouteInput in =
             readIpv6Route(edtNetwork->text(), cbxMask->currentText(), edtNextHop->text());
-        std::optional<QString> problem;
-        if (!in.route)
-            problem = in.problem;
-        else
-            problem = persistentProblem2(true, table, cbPersistent->isChecked());
-        if (problem) {
-            showMessage(*problem, QStringLiteral("Error"), MsgIcon::Error);
+        if (!in.route) {
+            showMessage(in.problem, QStringLiteral("Error"), MsgIcon::Error);
             return;
         }
         if (in.route->hostBits()) {
@@ -309,10 +302,9 @@ void TfrmModifyRoutes::btnOkClick() {
     // Refused before anything is aligned or changed: the dialog stays as typed.
     std::optional<QString> problem =
         routeInputProblem(edtNetwork->text(), cbxMask->currentText(), edtNextHop->text());
-    if (!problem)
+    // A route of another table is stored with its interface, so it may be on the link.
+    if (!problem && table == mainRouteTable)
         problem = persistentProblem(edtNextHop->text(), cbPersistent->isChecked());
-    if (!problem)
-        problem = persistentProblem2(false, table, cbPersistent->isChecked());
     if (problem) {
         showMessage(*problem, QStringLiteral("Error"), MsgIcon::Error);
         return;

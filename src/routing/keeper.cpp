@@ -59,6 +59,7 @@ public:
 
 private:
     void check(Time now);
+    void report(Time now, const std::string& name, const RestoreOutcome& outcome);
     void say(Time now, const std::string& line, bool limited);
     bool storeChanged(int inotifyFd);
 
@@ -68,15 +69,26 @@ private:
     std::string storeFile_;
     std::string lastUnreadable_;
     std::vector<std::string> lastNames_;
+    std::vector<std::string> lastWide_; // of the second key
+    // Names of the second key are stored: IPv6 changes and those of other tables count too.
+    bool wide_ = false;
     // Destination and prefix length of each stored route: changes of other routes are no
     // cause for a check. Unset when a stored mask names no prefix (then every one is).
     std::optional<std::vector<std::pair<std::uint32_t, unsigned>>> watched_;
     bool watchedChanged_ = true;
-    void watchNames(const std::vector<std::string>& names);
+    void watchNames(const std::vector<std::string>& names, bool wide);
     bool routeWatched(std::uint32_t destination, unsigned prefixLength) const;
 };
 
-void Keeper::watchNames(const std::vector<std::string>& names) {
+void Keeper::watchNames(const std::vector<std::string>& names, bool wide) {
+    wide_ = wide;
+    // The kernel's filter knows IPv4 main routes only: with routes of the second key every
+    // route change comes, and a check sorts them out.
+    if (wide) {
+        watched_.reset();
+        watchedChanged_ = true;
+        return;
+    }
     std::vector<std::pair<std::uint32_t, unsigned>> watched;
     for (const std::string& name : names) {
         const std::optional<PersistentRoute> route = parsePersistentRouteName(name);
@@ -113,19 +125,31 @@ void Keeper::check(Time now) {
     schedule_.checked(now);
     std::string unreadable;
     const std::vector<std::string> names = ReadPersistentRouteNames(&unreadable);
+    const std::vector<std::string> wideNames = ReadWidePersistentRouteNames();
     if (unreadable != lastUnreadable_ && !unreadable.empty())
         say(now, "failed to read the stored routes: " + printableName(unreadable), false);
     lastUnreadable_ = unreadable;
     for (const StoreNotice& notice : takeStoreNotices())
         say(now, notice.text.toStdString(), false);
-    if (names != lastNames_)
-        watchNames(names);
+    if (names != lastNames_ || wideNames != lastWide_)
+        watchNames(names, !wideNames.empty());
     lastNames_ = names;
-    schedule_.keepOnly(std::set<std::string>(names.begin(), names.end()));
+    lastWide_ = wideNames;
+    std::set<std::string> kept(names.begin(), names.end());
+    kept.insert(wideNames.begin(), wideNames.end());
+    schedule_.keepOnly(kept);
     std::vector<const std::string*> due;
     for (const std::string& name : names)
         if (schedule_.mayTry(name, now))
             due.push_back(&name);
+    std::vector<const std::string*> wideDue;
+    for (const std::string& name : wideNames)
+        if (schedule_.mayTry(name, now))
+            wideDue.push_back(&name);
+    // Read once, and only when a name of the second key is due.
+    WideLiveNetwork wide;
+    for (const std::string* name : wideDue)
+        report(now, *name, restoreStoredWideRoute(*name, wide));
     if (due.empty())
         return;
     // Read here rather than through the bound library, which reads a table again while the
@@ -147,24 +171,26 @@ void Keeper::check(Time now) {
              a.prefixLength == 0 ? 0 : ~std::uint32_t{0} << (32 - std::min(a.prefixLength, 32u)),
              a.ifIndex});
     live.localsRead = true;
-    for (const std::string* name : due) {
-        const RestoreOutcome outcome = restoreStoredRoute(*name, live);
-        switch (outcome.kind) {
-        case RestoreOutcome::Kind::Present:
-            schedule_.applied(*name);
-            break;
-        case RestoreOutcome::Kind::Added:
-            schedule_.applied(*name);
-            say(now, "applied " + printableName(*name), false);
-            break;
-        case RestoreOutcome::Kind::Failed:
-            schedule_.failed(*name, now);
-            say(now,
-                "failed " + printableName(*name) + ": " + outcome.reason + " (next try in " +
-                    std::to_string(schedule_.backoffOf(*name).count() / 1000) + " s)",
-                true);
-            break;
-        }
+    for (const std::string* name : due)
+        report(now, *name, restoreStoredRoute(*name, live));
+}
+
+void Keeper::report(Time now, const std::string& name, const RestoreOutcome& outcome) {
+    switch (outcome.kind) {
+    case RestoreOutcome::Kind::Present:
+        schedule_.applied(name);
+        break;
+    case RestoreOutcome::Kind::Added:
+        schedule_.applied(name);
+        say(now, "applied " + printableName(name), false);
+        break;
+    case RestoreOutcome::Kind::Failed:
+        schedule_.failed(name, now);
+        say(now,
+            "failed " + printableName(name) + ": " + outcome.reason + " (next try in " +
+                std::to_string(schedule_.backoffOf(name).count() / 1000) + " s)",
+            true);
+        break;
     }
 }
 
@@ -227,8 +253,16 @@ int Keeper::run() {
 
     // What the boot-time restore would do, first; the watch is open already, so nothing
     // removed meanwhile goes unseen.
+    bool wideWatched = false;
+    const auto watchWide = [&] {
+        if (const int error = watch.watchWide(); error != 0)
+            log_ << "cannot watch IPv6 route changes: " << std::strerror(error) << '\n';
+        wideWatched = true;
+    };
+    if (!ReadWidePersistentRouteNames().empty())
+        watchWide();
     check(Clock::now());
-    watchNames(lastNames_);
+    watchNames(lastNames_, !lastWide_.empty());
     Time nextStorePoll = Clock::now() + storePollInterval;
     Time nextRead = Clock::now();
     for (;;) {
@@ -259,7 +293,8 @@ int Keeper::run() {
             schedule_.changed(now, KeeperSchedule::Change::Other);
         if (!watchingStore && now >= nextStorePoll) {
             nextStorePoll = now + storePollInterval;
-            if (ReadPersistentRouteNames() != lastNames_)
+            if (ReadPersistentRouteNames() != lastNames_ ||
+                ReadWidePersistentRouteNames() != lastWide_)
                 schedule_.changed(now, KeeperSchedule::Change::Other);
         }
         const auto filter = [this](std::uint32_t destination, unsigned prefixLength) {
@@ -281,6 +316,8 @@ int Keeper::run() {
         if (schedule_.checkDue(now))
             check(now);
         // The kernel drops the other routes' changes before they reach the socket.
+        if (wide_ && !wideWatched)
+            watchWide();
         if (std::exchange(watchedChanged_, false) &&
             !watch.passOnlyRoutes(watched_ ? &*watched_ : nullptr) && watched_)
             log_ << "cannot filter the route changes in the kernel: " << std::strerror(errno)

@@ -13,13 +13,16 @@
 namespace corvane {
 
 const char* const persistentRoutesKey = reg::kPersistentRoutesKey;
+const char* const persistentRoutes2Key = reg::kPersistentRoutes2Key;
 
-std::vector<std::string> ReadPersistentRouteNames(std::string* failure) {
+namespace {
+
+std::vector<std::string> readNames(const char* keyPath, std::string* failure) {
     std::vector<std::string> names;
     try {
         // One snapshot: the store file is read once, however many names it holds.
         const auto data = persistentRouteStore().snapshot();
-        if (const reg::KeyData* key = data->findKey(persistentRoutesKey)) {
+        if (const reg::KeyData* key = data->findKey(keyPath)) {
             names.reserve(key->values.size());
             for (const auto& value : key->values)
                 names.push_back(value.first);
@@ -32,8 +35,22 @@ std::vector<std::string> ReadPersistentRouteNames(std::string* failure) {
     return names;
 }
 
+const char* keyOfName(std::string_view name) {
+    return reg::looksWide(name) ? persistentRoutes2Key : persistentRoutesKey;
+}
+
+} // namespace
+
+std::vector<std::string> ReadPersistentRouteNames(std::string* failure) {
+    return readNames(persistentRoutesKey, failure);
+}
+
+std::vector<std::string> ReadWidePersistentRouteNames(std::string* failure) {
+    return readNames(persistentRoutes2Key, failure);
+}
+
 bool IsPersistent(const std::string& name) {
-    const std::optional<reg::Key> key = persistentRouteStore().open(persistentRoutesKey, false);
+    const std::optional<reg::Key> key = persistentRouteStore().open(keyOfName(name), false);
     return key && key->valueExists(name);
 }
 
@@ -70,20 +87,49 @@ void logPlacementFailures(const std::vector<std::string>& failures) {
         std::fprintf(stderr, "corvane: route kept in the store only: %s\n", line.c_str());
 }
 
+// The second key's names have no manager to be placed with: only the store keeps them.
+void changeWideNames(reg::KeyData& key, const std::vector<std::string>& names, bool persistent) {
+    for (const std::string& name : names) {
+        if (persistent) {
+            if (!key.find(name))
+                key.set(name, reg::Value::ofString({}));
+        } else {
+            key.erase(name);
+        }
+    }
+}
+
+void splitByKey(const std::vector<std::string>& names, std::vector<std::string>& first,
+                std::vector<std::string>& wide) {
+    for (const std::string& name : names)
+        (reg::looksWide(name) ? wide : first).push_back(name);
+}
+
 // The names added or removed in one locked write, each placed with (or taken from) the manager
 // of its interface as well; false when the store could not be written (shown).
 bool storeDirectly(const std::vector<std::string>& names, bool persistent) {
     std::vector<std::string> failures;
     std::vector<sys::netmgr::Placed> placed;
+    std::vector<std::string> first;
+    std::vector<std::string> wide;
+    splitByKey(names, first, wide);
     try {
         // The key is there afterwards, as after SetPersistent, even when no name changes.
         machineStore().updateIf([&](reg::Data& data) {
             const bool existed = data.findKey(persistentRoutesKey) != nullptr;
             reg::KeyData& k = data.makeKey(persistentRoutesKey);
-            if (!wouldChange(k, names, persistent))
-                return !existed;
-            sys::netmgr::changeStoredRoutes(k, names, persistent, failures, &placed);
-            return true;
+            bool write = !existed;
+            if (wouldChange(k, first, persistent)) {
+                sys::netmgr::changeStoredRoutes(k, first, persistent, failures, &placed);
+                write = true;
+            }
+            // The second key only once a name of its own is stored.
+            const reg::KeyData* w = data.findKey(persistentRoutes2Key);
+            if (!wide.empty() && (w ? wouldChange(*w, wide, persistent) : persistent)) {
+                changeWideNames(data.makeKey(persistentRoutes2Key), wide, persistent);
+                write = true;
+            }
+            return write;
         });
     } catch (const reg::StoreError& error) {
         // Not recorded, so not left with a manager either: nothing would take it out again.
@@ -100,8 +146,17 @@ bool storeDirectly(const std::vector<std::string>& names, bool persistent) {
 bool alreadySo(const std::vector<std::string>& names, bool persistent) {
     try {
         const std::shared_ptr<const reg::Data> current = persistentRouteStore().snapshot();
-        const reg::KeyData* key = current->findKey(persistentRoutesKey);
-        return key ? !wouldChange(*key, names, persistent) : !persistent;
+        std::vector<std::string> first;
+        std::vector<std::string> wide;
+        splitByKey(names, first, wide);
+        // The first key is looked at for an empty batch too, as it always was.
+        const auto so = [&](const char* path, const std::vector<std::string>& part) {
+            if (part.empty() && (path != persistentRoutesKey || !wide.empty()))
+                return true;
+            const reg::KeyData* key = current->findKey(path);
+            return key ? !wouldChange(*key, part, persistent) : !persistent;
+        };
+        return so(persistentRoutesKey, first) && so(persistentRoutes2Key, wide);
     } catch (const reg::StoreError&) {
         return false;
     }
@@ -125,6 +180,26 @@ bool storeThroughHelper(const std::vector<std::string>& names, bool persistent) 
 
 } // namespace
 
+namespace {
+
+// The one text a name is stored in, or why it is not stored.
+std::optional<std::string> storedText(const std::string& name, RefusedRouteName& why) {
+    if (reg::looksWide(name)) {
+        reg::StorableWideName stored = reg::storableWideRouteName(name);
+        if (stored.fault == reg::WideRouteFault::None)
+            return std::move(stored.name);
+        why = {name, reg::RouteNameFault::None, stored.fault};
+        return std::nullopt;
+    }
+    reg::StorableName stored = reg::storableRouteName(name);
+    if (stored.fault == reg::RouteNameFault::None)
+        return std::move(stored.name);
+    why = {name, stored.fault, reg::WideRouteFault::None};
+    return std::nullopt;
+}
+
+} // namespace
+
 bool SetPersistent(const std::vector<std::string>& names, bool persistent,
                    std::vector<RefusedRouteName>* refused) {
     // Stored in the one text of each route, as the helper stores it: a name typed with
@@ -137,14 +212,15 @@ bool SetPersistent(const std::vector<std::string>& names, bool persistent,
             wanted.push_back(name);
             continue;
         }
-        reg::StorableName stored = reg::storableRouteName(name);
-        if (stored.fault != reg::RouteNameFault::None) {
+        RefusedRouteName why;
+        std::optional<std::string> stored = storedText(name, why);
+        if (!stored) {
             allTaken = false;
             if (refused)
-                refused->push_back({name, stored.fault});
+                refused->push_back(std::move(why));
             continue;
         }
-        wanted.push_back(std::move(stored.name));
+        wanted.push_back(std::move(*stored));
     }
     if (persistentRoutesThroughHelper()) {
         if (alreadySo(wanted, persistent))
@@ -157,10 +233,11 @@ bool SetPersistent(const std::vector<std::string>& names, bool persistent,
 bool SetPersistent(const std::string& name, bool persistent) {
     std::string stored = name;
     if (persistent) {
-        reg::StorableName s = reg::storableRouteName(name);
-        if (s.fault != reg::RouteNameFault::None)
+        RefusedRouteName why;
+        std::optional<std::string> s = storedText(name, why);
+        if (!s)
             return false;
-        stored = std::move(s.name);
+        stored = std::move(*s);
     }
     if (persistentRoutesThroughHelper())
         return alreadySo({stored}, persistent) || storeThroughHelper({stored}, persistent);

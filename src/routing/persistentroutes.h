@@ -4,6 +4,7 @@
 #pragma once
 
 #include "registry/route_name.h"
+#include "registry/route_name2.h"
 
 #include <string>
 #include <vector>
@@ -11,10 +12,16 @@
 namespace corvane {
 
 extern const char* const persistentRoutesKey;
+// IPv6 routes and routes of other tables than main, under a key of their own
+// (registry/route_name2.h); every call below takes a name of either key and acts on its own
+// key, told apart by reg::looksWide.
+extern const char* const persistentRoutes2Key;
 
 // The value names, read in one pass over the store; empty when the key cannot be read, and
 // then failure (when given) says why.
 std::vector<std::string> ReadPersistentRouteNames(std::string* failure = nullptr);
+// The value names of the second key, the same way.
+std::vector<std::string> ReadWidePersistentRouteNames(std::string* failure = nullptr);
 // Whether the store holds a value of that name (letter case ignored); false when unreadable.
 bool IsPersistent(const std::string& name);
 // Adds or removes the value of that name, creating the key when missing; an added route is
@@ -26,7 +33,8 @@ bool IsPersistent(const std::string& name);
 bool SetPersistent(const std::string& name, bool persistent);
 struct RefusedRouteName {
     std::string name;
-    reg::RouteNameFault fault;
+    reg::RouteNameFault fault = reg::RouteNameFault::None;     // a name of the first key
+    reg::WideRouteFault wideFault = reg::WideRouteFault::None; // one of the second
 };
 // SetPersistent for many names in one store write (none when nothing would change), so that
 // a long list costs one locked rewrite of the store rather than one per name. The same rules

@@ -9,7 +9,10 @@
 #include "session/machinestore.h"
 #include "values/ip.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
+#include <cstring>
+#include <net/if.h>
 #include <ostream>
 
 namespace corvane {
@@ -62,7 +65,154 @@ DWORD readLocalAddresses(std::vector<LocalAddress>& locals) {
     return NO_ERROR;
 }
 
+SOCKADDR_INET socketAddress(std::uint8_t family, const std::array<std::uint8_t, 16>& bytes) {
+    SOCKADDR_INET a{};
+    a.si_family = family;
+    if (family == AF_INET)
+        std::memcpy(&a.Ipv4.sin_addr, bytes.data(), 4);
+    else
+        std::memcpy(&a.Ipv6.sin6_addr, bytes.data(), 16);
+    return a;
+}
+
+// The address bytes of a socket address of the family; false for another family.
+bool bytesOf(const SOCKADDR_INET& a, std::uint8_t family, std::array<std::uint8_t, 16>& out) {
+    out.fill(0);
+    if (a.si_family != family)
+        return false;
+    if (family == AF_INET)
+        std::memcpy(out.data(), &a.Ipv4.sin_addr, 4);
+    else
+        std::memcpy(out.data(), &a.Ipv6.sin6_addr, 16);
+    return true;
+}
+
+bool linkLocal6(const std::array<std::uint8_t, 16>& a) {
+    return a[0] == 0xFE && (a[1] & 0xC0) == 0x80;
+}
+
+bool matches(const reg::WideRouteName& route, DWORD ifIndex, const CORVANE_ROUTE_ROW& row) {
+    const MIB_IPFORWARD_ROW2& r = row.Route;
+    std::array<std::uint8_t, 16> bytes{};
+    if (row.Table != route.table || row.Type != CORVANE_ROUTE_UNICAST ||
+        r.InterfaceIndex != ifIndex || r.Metric != route.metric ||
+        r.DestinationPrefix.PrefixLength != route.prefixLength ||
+        !bytesOf(r.DestinationPrefix.Prefix, route.family, bytes) || bytes != route.destination)
+        return false;
+    if (route.onLink()) {
+        // No gateway, or the unspecified address of either family.
+        std::array<std::uint8_t, 16> hop{};
+        return r.NextHop.si_family == 0 || (bytesOf(r.NextHop, r.NextHop.si_family, hop) &&
+                                            hop == std::array<std::uint8_t, 16>{});
+    }
+    return bytesOf(r.NextHop, route.family, bytes) && bytes == route.nextHop;
+}
+
+template <typename T> struct OwnedMibTable {
+    T* table = nullptr;
+    OwnedMibTable() = default;
+    OwnedMibTable(const OwnedMibTable&) = delete;
+    OwnedMibTable& operator=(const OwnedMibTable&) = delete;
+    ~OwnedMibTable() {
+        if (table)
+            iphlp().FreeMibTable(table);
+    }
+};
+
+DWORD readWideLive(std::vector<CORVANE_ROUTE_ROW>& routes) {
+    IpHelper& h = iphlp();
+    if (!h.CorvaneGetRouteTable || !h.FreeMibTable)
+        return ERROR_NOT_SUPPORTED;
+    OwnedMibTable<CORVANE_ROUTE_TABLE> t;
+    const DWORD rc = h.CorvaneGetRouteTable(AF_UNSPEC, CORVANE_ALL_TABLES, &t.table);
+    if (rc != NO_ERROR)
+        return rc;
+    if (!t.table)
+        return ERROR_GEN_FAILURE;
+    routes.assign(t.table->Table, t.table->Table + t.table->NumEntries);
+    return NO_ERROR;
+}
+
 } // namespace
+
+WideRestorePlan planWideRestore(const reg::WideRouteName& route, DWORD ifIndex,
+                                const CORVANE_ROUTE_ROW* live, std::size_t count) {
+    WideRestorePlan plan;
+    if (ifIndex == 0) {
+        plan.kind = WideRestorePlan::Kind::NoInterface;
+        plan.reason = "no interface is named " + printableName(route.ifName);
+        return plan;
+    }
+    for (std::size_t i = 0; i < count; ++i) {
+        if (matches(route, ifIndex, live[i])) {
+            plan.kind = WideRestorePlan::Kind::Present;
+            return plan;
+        }
+    }
+    MIB_IPFORWARD_ROW2& r = plan.record;
+    r.InterfaceIndex = ifIndex;
+    r.DestinationPrefix.Prefix = socketAddress(route.family, route.destination);
+    r.DestinationPrefix.PrefixLength = route.prefixLength;
+    if (!route.onLink()) {
+        r.NextHop = socketAddress(route.family, route.nextHop);
+        if (route.family == AF_INET6 && linkLocal6(route.nextHop))
+            r.NextHop.Ipv6.sin6_scope_id = ifIndex;
+    }
+    r.Metric = route.metric;
+    r.Protocol = MIB_IPPROTO_NETMGMT;
+    r.ValidLifetime = r.PreferredLifetime = INFINITE_LIFETIME;
+    return plan;
+}
+
+RestoreOutcome restoreStoredWideRoute(const std::string& name, WideLiveNetwork& live) {
+    RestoreOutcome outcome;
+    const std::optional<reg::WideRouteName> route = reg::readWideRouteName(name);
+    if (!route || reg::storableWideRoute(*route) == reg::WideRouteFault::NotARoute) {
+        outcome.reason = reg::wideRouteFaultText(reg::WideRouteFault::NotARoute);
+        return outcome;
+    }
+    if (!live.read) {
+        live.readResult = readWideLive(live.routes);
+        live.read = true;
+    }
+    if (live.readResult != NO_ERROR) {
+        outcome.reason = resultText(live.readResult).toStdString();
+        return outcome;
+    }
+    // The interface's index now: a name of 16 bytes or more names none.
+    DWORD ifIndex = 0;
+    if (reg::validLinuxInterfaceName(route->ifName))
+        ifIndex = if_nametoindex(route->ifName.c_str());
+    WideRestorePlan plan = planWideRestore(*route, ifIndex, live.routes.data(), live.routes.size());
+    switch (plan.kind) {
+    case WideRestorePlan::Kind::Present:
+        outcome.kind = RestoreOutcome::Kind::Present;
+        break;
+    case WideRestorePlan::Kind::NoInterface:
+        outcome.reason = std::move(plan.reason);
+        break;
+    case WideRestorePlan::Kind::Add: {
+        if (!iphlp().CorvaneCreateRouteInTable) {
+            outcome.reason = resultText(ERROR_NOT_SUPPORTED).toStdString();
+            break;
+        }
+        if (const DWORD rc = iphlp().CorvaneCreateRouteInTable(&plan.record, route->table);
+            rc != NO_ERROR) {
+            outcome.reason = resultText(rc).toStdString();
+            outcome.refused = true;
+            break;
+        }
+        outcome.kind = RestoreOutcome::Kind::Added;
+        CORVANE_ROUTE_ROW added{};
+        added.Route = plan.record;
+        added.Table = route->table;
+        added.Type = CORVANE_ROUTE_UNICAST;
+        live.routes.push_back(added);
+        break;
+    }
+    }
+    return outcome;
+}
 
 std::string printableName(const std::string& name) {
     return systemText(name).toStdString();
@@ -194,21 +344,28 @@ int restorePersistentRoutes(std::ostream& out) {
             out << line.toStdString() << '\n';
         anyFailed = anyFailed || notice.icon != MsgIcon::Information;
     }
-    LiveNetwork live;
-    if (const DWORD rc = readLiveNetwork(live); rc != NO_ERROR) {
-        for (const std::string& name : names)
-            out << "failed " << printableName(name) << ": " << resultText(rc).toStdString() << '\n';
-        return anyFailed || !names.empty() ? 1 : 0;
-    }
-    for (const std::string& name : names) {
-        const RestoreOutcome outcome = restoreStoredRoute(name, live);
+    std::string unreadableWide;
+    const std::vector<std::string> wideNames = ReadWidePersistentRouteNames(&unreadableWide);
+    const auto say = [&](const std::string& name, const RestoreOutcome& outcome) {
         if (outcome.kind == RestoreOutcome::Kind::Failed) {
             out << "failed " << printableName(name) << ": " << outcome.reason << '\n';
             anyFailed = true;
         } else {
             out << "applied " << printableName(name) << '\n';
         }
+    };
+    LiveNetwork live;
+    if (const DWORD rc = readLiveNetwork(live); rc != NO_ERROR) {
+        for (const std::string& name : names)
+            out << "failed " << printableName(name) << ": " << resultText(rc).toStdString() << '\n';
+        anyFailed = anyFailed || !names.empty();
+    } else {
+        for (const std::string& name : names)
+            say(name, restoreStoredRoute(name, live));
     }
+    WideLiveNetwork wide;
+    for (const std::string& name : wideNames)
+        say(name, restoreStoredWideRoute(name, wide));
     return anyFailed ? 1 : 0;
 }
 

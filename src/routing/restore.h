@@ -3,6 +3,7 @@
 #pragma once
 
 #include "iphlpapi.h"
+#include "registry/route_name2.h"
 #include "routing/route_rows.h"
 
 #include <cstdint>
@@ -54,11 +55,35 @@ struct RestoreOutcome {
 // joins live.routes, so that a name stored twice is added once.
 RestoreOutcome restoreStoredRoute(const std::string& name, LiveNetwork& live);
 
+// The routes of the second key (IPv6, other tables): present when a live row of that table
+// has the family, prefix, metric, interface and next hop (none for a route on the link);
+// else the record for CorvaneCreateRouteInTable. ifIndex: the index the stored interface
+// name has now, 0 when no interface has it.
+struct WideRestorePlan {
+    enum class Kind { Present, NoInterface, Add };
+    Kind kind = Kind::Add;
+    MIB_IPFORWARD_ROW2 record{};
+    std::string reason; // NoInterface
+};
+WideRestorePlan planWideRestore(const reg::WideRouteName& route, DWORD ifIndex,
+                                const CORVANE_ROUTE_ROW* live, std::size_t count);
+
+// Every table of both families, read once the first name of the second key is restored.
+struct WideLiveNetwork {
+    std::vector<CORVANE_ROUTE_ROW> routes;
+    bool read = false;
+    DWORD readResult = NO_ERROR;
+};
+// Parses the name, plans it against live (read when not yet) and adds what is missing; an
+// added route joins live.routes.
+RestoreOutcome restoreStoredWideRoute(const std::string& name, WideLiveNetwork& live);
+
 // A stored name is whatever the file holds: made printable for a terminal or a journal.
 std::string printableName(const std::string& name);
 
 // Prints what could not be read of the store, then "applied <name>" or "failed <name>:
-// <reason>" per stored route, names made printable; 0 when all was read and none failed.
+// <reason>" per stored route, names made printable, those of the first key first; 0 when all
+// was read and none failed.
 int restorePersistentRoutes(std::ostream& out);
 
 } // namespace corvane

@@ -1,6 +1,7 @@
 #include "routing/route_deletion.h"
 
 #include "platform/iphelper.h"
+#include "routing/persistent_rows.h"
 #include "routing/persistentroutes.h"
 #include "routing/progress_pace.h"
 
@@ -17,15 +18,23 @@ std::vector<bool> deleteRoutes(const std::vector<RouteRow>& routes, const Deleti
     // The names leave the store before their routes leave the kernel: the route keeper puts
     // back a stored route it finds missing, and a crash in between must leave a route that is
     // no longer persistent rather than a deleted one that comes back.
+    // A route of the second key (IPv6, another table) is named with its interface's name.
+    const InterfaceNameOf nameOf = systemInterfaceNames();
+    const auto nameOfRoute = [&](const RouteRow& route) {
+        return hasPersistentName(route) ? persistentRouteName(route)
+                                        : widePersistentRouteName(route, nameOf);
+    };
     std::vector<std::string> names;
     for (const RouteRow& route : routes)
         // A route that had no stored name is unaffected by the removal of its name.
-        if (hasPersistentName(route))
-            names.push_back(persistentRouteName(route));
+        if (std::string name = nameOfRoute(route); !name.empty())
+            names.push_back(std::move(name));
     // Only a name the store held goes back should its route stay.
     PersistentNames stored;
+    WidePersistentNames storedWide;
     if (!names.empty()) {
         stored = PersistentNames(ReadPersistentRouteNames());
+        storedWide = WidePersistentNames(ReadWidePersistentRouteNames());
         SetPersistent(names, false);
         pace.tick(true);
     }
@@ -45,6 +54,8 @@ std::vector<bool> deleteRoutes(const std::vector<RouteRow>& routes, const Deleti
             if (rc != NO_ERROR) {
                 if (hasPersistentName(route) && stored.contains(persistentRouteName(route)))
                     back.push_back(persistentRouteName(route));
+                else if (hasWidePersistentName(route) && storedWide.contains(route, nameOf))
+                    back.push_back(widePersistentRouteName(route, nameOf));
                 if (refused)
                     refused(i, rc);
                 pace.restart();

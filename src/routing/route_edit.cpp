@@ -3,12 +3,14 @@
 #include "platform/ifindex.h"
 #include "platform/iphelper.h"
 #include "platform/systemtext.h"
+#include "registry/route_name2.h"
 #include "routing/persistentroutes.h"
 #include "values/ip.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
 #include <cstring>
+#include <net/if.h>
 
 namespace corvane {
 
@@ -333,11 +335,31 @@ std::vector<RouteTableChoice> tableChoices(const std::vector<RouteTableChoice>& 
     return out;
 }
 
-std::optional<QString> persistentProblem2(bool ipv6, std::uint32_t table, bool persistent) {
-    if (!persistent || (!ipv6 && table == mainRouteTable))
-        return std::nullopt;
-    return QStringLiteral("Only IPv4 routes of the main table can be persistent. Clear "
-                          "Persistent to add this route.");
+std::string wideRouteName(const MIB_IPFORWARD_ROW2& record, std::uint32_t table,
+                          const std::string& ifName) {
+    if (ifName.empty())
+        return {};
+    reg::WideRouteName r;
+    const SOCKADDR_INET& prefix = record.DestinationPrefix.Prefix;
+    r.family = prefix.si_family == AF_INET ? reg::kFamilyInet : reg::kFamilyInet6;
+    if (prefix.si_family == AF_INET)
+        std::memcpy(r.destination.data(), &prefix.Ipv4.sin_addr, 4);
+    else
+        std::memcpy(r.destination.data(), &prefix.Ipv6.sin6_addr, 16);
+    r.prefixLength = record.DestinationPrefix.PrefixLength;
+    if (record.NextHop.si_family == AF_INET && prefix.si_family == AF_INET)
+        std::memcpy(r.nextHop.data(), &record.NextHop.Ipv4.sin_addr, 4);
+    else if (record.NextHop.si_family == AF_INET6 && prefix.si_family == AF_INET6)
+        std::memcpy(r.nextHop.data(), &record.NextHop.Ipv6.sin6_addr, 16);
+    r.metric = record.Metric;
+    r.table = table;
+    r.ifName = ifName;
+    return reg::wideRouteNameText(r);
+}
+
+std::string interfaceNameOf(DWORD ifIndex) {
+    char name[IF_NAMESIZE] = {};
+    return if_indextoname(ifIndex, name) ? std::string(name) : std::string();
 }
 
 std::string typedRouteName(const QString& network, const QString& mask, const QString& nextHop,

@@ -120,10 +120,13 @@ std::optional<std::uint32_t> tableChoice(const QString& text,
 // The tables to offer: main first, then the others known, in number order, without local.
 std::vector<RouteTableChoice> tableChoices(const std::vector<RouteTableChoice>& known);
 
-// Stored names hold IPv4 routes of the main table only: an IPv6 route or one of another table
-// is not made persistent (older versions, and the restore, read every name as four IPv4
-// fields).
-std::optional<QString> persistentProblem2(bool ipv6, std::uint32_t table, bool persistent);
+// The name an added IPv6 route, or one of a table other than main, is stored under
+// (registry/route_name2.h): the record CreateIpForwardEntry2 or CorvaneCreateRouteInTable
+// takes, the table, and the interface's name; empty when the interface has none.
+std::string wideRouteName(const MIB_IPFORWARD_ROW2& record, std::uint32_t table,
+                          const std::string& ifName);
+// The name of the interface with this index now; empty when none has it.
+std::string interfaceNameOf(DWORD ifIndex);
 
 // The persistent route name of a route as the user typed it.
 std::string typedRouteName(const QString& network, const QString& mask, const QString& nextHop,

@@ -2,6 +2,7 @@
 
 #include "platform/iphelper.h"
 #include "platform/reportfailure.h"
+#include "routing/persistent_rows.h"
 #include "routing/persistentroutes.h"
 #include "session/machinestore.h"
 
@@ -125,13 +126,25 @@ RouteTableRead readRouteTable(RouteFilters filters) {
     if (filters.allTables)
         addRules(out, filters);
     markPersistent(out.fill.rows, out.names);
+    // Rows of the second key are listed only with IPv6 or every table shown.
+    if (filters.showIpv6 || filters.allTables)
+        if (const std::vector<std::string> wide = ReadWidePersistentRouteNames(); !wide.empty())
+            markWidePersistent(out.fill.rows, WidePersistentNames(wide), systemInterfaceNames());
     out.activeDefault = activeDefaultRoute(out.fill.rows);
     out.ok = true;
     return out;
 }
 
-std::vector<RouteRow> readInactivePersistentRows(const std::vector<RouteRow>& rows) {
-    return inactivePersistentRows(rows, ReadPersistentRouteNames());
+std::vector<RouteRow> readInactivePersistentRows(const std::vector<RouteRow>& rows,
+                                                 RouteFilters filters) {
+    std::vector<RouteRow> extra = inactivePersistentRows(rows, ReadPersistentRouteNames());
+    if (filters.showIpv6 || filters.allTables) {
+        std::vector<RouteRow> wide = inactiveWidePersistentRows(
+            rows, ReadWidePersistentRouteNames(), filters, systemInterfaceNames());
+        extra.insert(extra.end(), std::make_move_iterator(wide.begin()),
+                     std::make_move_iterator(wide.end()));
+    }
+    return extra;
 }
 
 } // namespace corvane

@@ -34,7 +34,9 @@ struct RouteTableRead {
 RouteTableRead readRouteTable(RouteFilters filters);
 
 // Rows for the stored names that match no row, in store order: the inactive persistent
-// routes.
-std::vector<RouteRow> readInactivePersistentRows(const std::vector<RouteRow>& rows);
+// routes; those of the second key (IPv6, other tables) after the others, only where the
+// filters list such routes.
+std::vector<RouteRow> readInactivePersistentRows(const std::vector<RouteRow>& rows,
+                                                 RouteFilters filters = {});
 
 } // namespace corvane

@@ -222,7 +222,10 @@ void RoutesPage::FillRouteTable() {
 }
 
 void RoutesPage::MergeInactivePersistentRoutes() {
-    lvFwTableModel->append(readInactivePersistentRows(lvFwTableModel->rows()));
+    const RuntimeOptions& o = options().run;
+    lvFwTableModel->append(readInactivePersistentRows(
+        lvFwTableModel->rows(),
+        {o.optIgnoreLocalhost, o.optIgnoreBroadcasts, o.optShowIpv6, o.optAllRoutingTables}));
 }
 
 void RoutesPage::lvFwTableSelectItem() {
@@ -417,6 +420,8 @@ bool RoutesPage::addWideRoute(const std::vector<RouteInterface>& faces) {
                             rc);
         return false;
     }
+    if (d.cbPersistent->isChecked())
+        SetPersistent(wideRouteName(record, d.table, interfaceNameOf(*index)), true);
     return true;
 }
 

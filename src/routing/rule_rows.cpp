@@ -102,7 +102,8 @@ QString selectorsText(const CORVANE_RULE_ROW& r) {
 } // namespace
 
 QString routeTableText(const RouteRow& row, const RouteTableNames& names) {
-    if (row.inactive() || row.table == routeTableMerged)
+    // A store-only row of the first key has no table; one of the second keeps its own.
+    if (row.table == routeTableMerged)
         return {};
     return tableText(row.table, names);
 }

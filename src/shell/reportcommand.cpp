@@ -76,7 +76,10 @@ public:
         cycle_.setFill(FillStep::AdapterInformation, [this] { adapters(); });
         cycle_.setFill(FillStep::RouteTable, [this] { routes(); });
         cycle_.setFill(FillStep::InactivePersistentRoutes, [this] {
-            std::vector<RouteRow> more = readInactivePersistentRows(snapshot.routes);
+            const RuntimeOptions& o = inEffect();
+            std::vector<RouteRow> more = readInactivePersistentRows(
+                snapshot.routes, {o.optIgnoreLocalhost, o.optIgnoreBroadcasts, o.optShowIpv6,
+                                  o.optAllRoutingTables});
             // Exactly: an insert would double a big table's storage for a few stored rows.
             snapshot.routes.reserve(snapshot.routes.size() + more.size());
             snapshot.routes.insert(snapshot.routes.end(), more.begin(), more.end());

@@ -143,11 +143,21 @@ std::string describePersistentRoutes(bool persistent, const std::vector<std::str
 StoreNames namesToStore(const std::vector<std::string>& names) {
     StoreNames out;
     for (const std::string& name : names) {
+        if (reg::looksWide(name)) {
+            reg::StorableWideName stored = reg::storableWideRouteName(name);
+            if (stored.fault == reg::WideRouteFault::None)
+                out.accepted.push_back(std::move(stored.name));
+            else
+                out.refused.push_back({name, reg::RouteNameFault::None, stored.fault,
+                                       reg::wideRouteFaultText(stored.fault)});
+            continue;
+        }
         reg::StorableName stored = reg::storableRouteName(name);
         if (stored.fault == reg::RouteNameFault::None)
             out.accepted.push_back(std::move(stored.name));
         else
-            out.refused.push_back({name, stored.fault});
+            out.refused.push_back({name, stored.fault, reg::WideRouteFault::None,
+                                   reg::routeNameFaultText(stored.fault)});
     }
     return out;
 }

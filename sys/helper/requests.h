@@ -5,6 +5,7 @@
 #include "corvane_types.h"
 #include "helperclient/client.h"
 #include "registry/route_name.h"
+#include "registry/route_name2.h"
 
 #include <cstdint>
 #include <optional>
@@ -28,14 +29,17 @@ bool validInterfaceName(std::string_view name);
 // that went away.
 DWORD checkInterface(uint32_t ifIndex, std::string_view claimed,
                      const std::optional<std::string>& actual);
-// The names of a request to store, by the program's own rule (reg::storableRouteName):
-// each taken name in the one text of its route, and the others with why. One refused name
-// keeps only itself out of the store.
+// The names of a request to store, by the program's own rules (reg::storableRouteName, and
+// reg::storableWideRouteName for a name that begins with a family word): each taken name in
+// the one text of its route, and the others with why. One refused name keeps only itself out
+// of the store.
 struct StoreNames {
     std::vector<std::string> accepted;
     struct Refusal {
         std::string name;
-        reg::RouteNameFault fault;
+        reg::RouteNameFault fault = reg::RouteNameFault::None;     // a name of the first key
+        reg::WideRouteFault wideFault = reg::WideRouteFault::None; // one of the second
+        const char* reason = "";                                   // the fault's text
     };
     std::vector<Refusal> refused;
 };

@@ -311,7 +311,9 @@ int onSetPersistentRoutes(sd_bus_message* m, void* userdata, sd_bus_error*) {
         if (r == 0)
             break;
         // Only a name to store must be one the program writes; any stored one may go.
-        if (names.size() == kMaxRouteNames || std::strlen(name) > kMaxRouteNameLength) {
+        const std::size_t length = std::strlen(name);
+        if (names.size() == kMaxRouteNames ||
+            length > (reg::looksWide(name) ? kMaxWideRouteNameLength : kMaxRouteNameLength)) {
             acceptable = false;
             break;
         }
@@ -338,7 +340,7 @@ int onSetPersistentRoutes(sd_bus_message* m, void* userdata, sd_bus_error*) {
     constexpr std::size_t listedRefusals = 8;
     for (std::size_t i = 0; i < checked.refused.size() && i < listedRefusals; ++i)
         what += "; refused " + printable(checked.refused[i].name) + " (" +
-                reg::routeNameFaultText(checked.refused[i].fault) + ")";
+                checked.refused[i].reason + ")";
     if (checked.refused.size() > listedRefusals)
         what += "; " + std::to_string(checked.refused.size() - listedRefusals) + " more refused";
     const bool anyRefused = !checked.refused.empty();

@@ -51,9 +51,12 @@ inline constexpr const char* kActionPersistentRoutes = "org.corvane.persistent-r
 // and the policy's messages ("$(corvane.change)").
 inline constexpr const char* kDetailChange = "corvane.change";
 
-// A stored route name is four short fields; a request with more names than a route list
-// could sensibly hold is refused rather than queued.
+// A stored route name of the first key is four short fields; a request with more names than a route
+// list could sensibly hold is refused rather than queued.
 inline constexpr std::size_t kMaxRouteNameLength = 64;
+// A name of the second key (registry/route_name2.h): family, two IPv6 texts, two numbers and
+// an interface name.
+inline constexpr std::size_t kMaxWideRouteNameLength = 192;
 inline constexpr std::size_t kMaxRouteNames = 4096;
 
 // An administrator may take a while to type a password.

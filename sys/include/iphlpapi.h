@@ -683,8 +683,8 @@ CORVANE_API DWORD SetIpForwardEntry(MIB_IPFORWARDROW* row);
 CORVANE_API DWORD DeleteIpForwardEntry(MIB_IPFORWARDROW* row);
 
 CORVANE_API DWORD GetIpStatistics(MIB_IPSTATS* stats);
-/* Corvane's own: the number of changes to the rows dwNumRoutes counts, seen since the library
- * was loaded (wrapping). A removal and an addition between two calls leave dwNumRoutes as it
+/* Corvane's own: the number of changes to the rows dwNumRoutes counts, and to IPv6 routes and
+ * routes of other tables, seen since the library was loaded (wrapping). A removal and an addition between two calls leave dwNumRoutes as it
  * was but not this number. Callers treat its absence as "no more than the counts". */
 CORVANE_API DWORD GetRouteChangeCount(DWORD* changes);
 

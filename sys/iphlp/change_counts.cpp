@@ -224,9 +224,26 @@ void CountModel::count(const RouteVariant& v, int sign) {
 }
 
 void CountModel::applyRoute(const nlmsghdr* nlh, Source source) {
+    // An announced change of an IPv6 route, or of a table the forward table leaves out, is
+    // a change of the Routes page's other rows: counted, not modelled. Its dumps are none of
+    // ours, so an announcement repeated counts twice: one refresh too many, never one too few.
+    if (source == Source::Event && nlh->nlmsg_len >= mnl_nlmsg_size(sizeof(rtmsg))) {
+        const auto* rtm = static_cast<const rtmsg*>(mnl_nlmsg_get_payload(nlh));
+        // A cached path (a learned MTU, a redirect) is no route of any table.
+        if (rtm->rtm_family == AF_INET6) {
+            if (!(rtm->rtm_flags & RTM_F_CLONED))
+                ++routeChanges_;
+            return;
+        }
+    }
     nl::Route r;
-    if (!nl::decodeRouteChange(nlh, r) || !listedRoute(r))
+    if (!nl::decodeRouteChange(nlh, r))
         return;
+    if (!listedRoute(r)) {
+        if (source == Source::Event)
+            ++routeChanges_;
+        return;
+    }
     const RouteBase base{r.table, r.destination, r.priority, r.prefixLength, r.tos};
     RouteVariant v{r.type,           r.protocol,           r.scope, r.preferredSource,
                    routeExtras(nlh), std::move(r.nextHops)};

@@ -18,7 +18,8 @@ struct ChangeCounts {
     uint32_t addresses = 0;  // IPv4 addresses
     uint32_t routeRows = 0;  // rows of the routing table
     // Changes to those rows seen so far, wrapping: tells a change that left the numbers as
-    // they were (a route gone and another come) from none.
+    // they were (a route gone and another come) from none. Announced changes of IPv6 routes
+    // and of other tables count too: the Routes page lists them.
     uint32_t routeChanges = 0;
 };
 

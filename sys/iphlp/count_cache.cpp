@@ -75,8 +75,8 @@ int CountCache::rebuild() {
         valid_ = false;
         owner_ = ::getpid();
         events_ = std::make_unique<nl::Socket>(
-            NETLINK_ROUTE,
-            std::vector<unsigned>{RTNLGRP_LINK, RTNLGRP_IPV4_IFADDR, RTNLGRP_IPV4_ROUTE});
+            NETLINK_ROUTE, std::vector<unsigned>{RTNLGRP_LINK, RTNLGRP_IPV4_IFADDR,
+                                                 RTNLGRP_IPV4_ROUTE, RTNLGRP_IPV6_ROUTE});
         if (events_->ok())
             tune(events_->fd());
         else

@@ -13,7 +13,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const corvane::helper::StoreNames checked =
             corvane::helper::namesToStore({std::string(given)});
         FUZZ_CHECK(checked.accepted.size() + checked.refused.size() == 1);
-        if (!checked.accepted.empty()) {
+        if (!checked.accepted.empty() && corvane::reg::looksWide(checked.accepted.front())) {
+            // A name of the second key: printable, one interface name after five fields.
+            const std::string& stored = checked.accepted.front();
+            FUZZ_CHECK(stored.size() <= corvane::helper::kMaxWideRouteNameLength);
+            for (const char c : stored)
+                FUZZ_CHECK(c > ' ' && c <= '~');
+            const std::optional<corvane::reg::WideRouteName> route =
+                corvane::reg::readWideRouteName(stored);
+            FUZZ_CHECK(route && corvane::reg::storableWideRoute(*route) ==
+                                    corvane::reg::WideRouteFault::None);
+            FUZZ_CHECK(corvane::reg::wideRouteNameText(*route) == stored);
+            FUZZ_CHECK(corvane::helper::namesToStore({stored}).accepted.front() == stored);
+        } else if (!checked.accepted.empty()) {
             const std::string& stored = checked.accepted.front();
             FUZZ_CHECK(stored.size() <= corvane::helper::kMaxRouteNameLength);
             int commas = 0;

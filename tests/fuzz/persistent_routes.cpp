@@ -2,9 +2,14 @@
 // against live rows, and shown as rows of their own.
 #include "fuzz_support.h"
 #include "registry/route_name.h"
+#include "registry/route_name2.h"
+#include "routing/persistent_rows.h"
 #include "routing/route_rows.h"
 
 #include <algorithm>
+#include <arpa/inet.h>
+#include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -45,6 +50,49 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 kept.fault == reg::RouteNameFault::None)
                 FUZZ_CHECK(liveRouteKey(kept.name).has_value());
             names.push_back(std::move(name));
+        }
+        // The second key's names: the one text of a route reads back as that route, is the
+        // name its live row bears, and marks that row.
+        std::vector<RouteRow> wideLive;
+        const InterfaceNameOf nameOf = [](DWORD index) {
+            return index == 7 ? std::string("dv0") : std::string();
+        };
+        for (const std::string& name : names) {
+            const reg::StorableWideName kept = reg::storableWideRouteName(name);
+            if (kept.fault != reg::WideRouteFault::None)
+                continue;
+            const std::optional<reg::WideRouteName> route = reg::readWideRouteName(kept.name);
+            FUZZ_CHECK(route && reg::wideRouteNameText(*route) == kept.name);
+            RouteRow row;
+            row.kernelType = CORVANE_ROUTE_UNICAST;
+            row.ifIndex = 7;
+            row.metric = route->metric;
+            row.fromKernelTable = true;
+            row.table = route->table;
+            row.prefixLength = route->prefixLength;
+            row.nextHopFamily = route->onLink() ? 0 : route->family;
+            row.nextHop6 = route->nextHop;
+            row.family = route->family;
+            if (row.ipv6()) {
+                row.destination6 = route->destination;
+            } else {
+                std::uint32_t network = 0;
+                std::memcpy(&network, route->destination.data(), sizeof network);
+                row.destination = ntohl(network);
+            }
+            if (route->ifName == "dv0") {
+                FUZZ_CHECK(widePersistentRouteName(row, nameOf) == kept.name);
+                FUZZ_CHECK(WidePersistentNames({kept.name}).contains(row, nameOf));
+                wideLive.push_back(row);
+            }
+        }
+        for (const RouteFilters f : {RouteFilters{}, RouteFilters{false, false, true, true}}) {
+            const std::vector<RouteRow> wideExtra =
+                inactiveWidePersistentRows(wideLive, names, f, nameOf);
+            FUZZ_CHECK(wideExtra.size() <= names.size());
+            for (const RouteRow& row : wideExtra)
+                FUZZ_CHECK(row.inactive() && row.storedFields().size() == 4 &&
+                           std::find(names.begin(), names.end(), row.storedName()) != names.end());
         }
         const PersistentNames stored(names);
         for (const std::string& name : names)

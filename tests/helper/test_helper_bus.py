@@ -409,6 +409,34 @@ class HelperBus(unittest.TestCase):
         self.assertEqual(out.strip(), 'u 0')
         self.assert_helper_alive()
 
+    def test_wide_store_names_checked_as_strictly(self):
+        # IPv6 routes and routes of other tables: under a key of their own, in one text each.
+        before = self.stored()
+        for name in ['inet6,2001:db8:5::/64,fe80::1,1,254,hv0\n[HKLM\\Other]',
+                     'inet6,2001:db8:5::/64,fe80::1,1,254,../../etc',
+                     'inet6,2001:db8:5::1/64,fe80::1,1,254,hv0',
+                     'inet,10.63.0.0/16,10.9.0.2,5,254,hv0',
+                     'inet6,2001:db8:5::/64,ff02::1,1,254,hv0',
+                     'inet6,2001:db8:5::/64,::,1,255,hv0',
+                     'inet6,' + 'x' * 300]:
+            rc, out = self.hostile('SetPersistentRoutes', 'asb', 1, name, 'true')
+            self.assertEqual(out.strip(), 'u %d' % INVALID_PARAMETER, name)
+        self.assertEqual(self.stored(), before)
+        rc, out = self.hostile('SetPersistentRoutes', 'asb', 2,
+                               'INET6,2001:DB8:5::/64,FE80::1,0,254,hv0',
+                               'inet,10.63.0.0/16,10.9.0.2,5,100,hv0', 'true')
+        self.assertEqual(out.strip(), 'u 0')
+        stored = self.stored()
+        self.assertIn('CorvanePersistentRoutes2]', stored)
+        self.assertIn('"inet6,2001:db8:5::/64,fe80::1,1024,254,hv0"', stored)
+        self.assertIn('"inet,10.63.0.0/16,10.9.0.2,5,100,hv0"', stored)
+        rc, out = self.hostile('SetPersistentRoutes', 'asb', 2,
+                               'inet6,2001:db8:5::/64,fe80::1,1024,254,hv0',
+                               'inet,10.63.0.0/16,10.9.0.2,5,100,hv0', 'false')
+        self.assertEqual(out.strip(), 'u 0')
+        self.assertNotIn('"inet', self.stored())
+        self.assert_helper_alive()
+
     def test_index_named_for_another_interface_changes_nothing(self):
         # What a client sees under hv1's index when its list is old, or its namespace another.
         rc, out = self.hostile('SetAdminStatus', 'usu', self.peer, 'hv0', 2)

@@ -140,6 +140,35 @@ TEST(HelperRequests, ARefusedNameFailsAloneWithItsReason) {
     EXPECT_EQ(checked.refused[3].fault, reg::RouteNameFault::NotARoute);
 }
 
+// Names of the second key are checked by their own rule, as strictly: one text per route, and
+// a refused one fails alone with its reason.
+TEST(HelperRequests, WideNamesAreCheckedAndStoredInTheirOneText) {
+    const StoreNames checked = namesToStore({
+        "inet6,2001:DB8:5::/64,fe80::1,0,254,dv0",
+        "inet,10.98.0.0/16,10.9.0.254,81,100,dv0",
+        "inet,10.97.0.0/16,10.9.0.254,81,254,dv0",         // the first key's
+        "inet6,2001:db8:6::1/64,::,1,100,dv0",             // host bits
+        "inet6,2001:db8:6::/64,::,1,100,../../etc/passwd", // no interface name
+        "inet6,2001:db8:6::/64,::,1,100,dv0\n[other]",
+        "inet6,2001:db8:6::/64,::,1,255,dv0",
+        "inet6,2001:db8:6::/64,ff02::1,1,100,dv0",
+        "inet6,2001:db8:6::/64",
+    });
+    EXPECT_EQ(checked.accepted,
+              (std::vector<std::string>{"inet6,2001:db8:5::/64,fe80::1,1024,254,dv0",
+                                        "inet,10.98.0.0/16,10.9.0.254,81,100,dv0"}));
+    ASSERT_EQ(checked.refused.size(), 7U);
+    EXPECT_EQ(checked.refused[0].wideFault, reg::WideRouteFault::FirstKey);
+    EXPECT_EQ(checked.refused[1].wideFault, reg::WideRouteFault::HostBits);
+    EXPECT_EQ(checked.refused[2].wideFault, reg::WideRouteFault::BadInterface);
+    EXPECT_EQ(checked.refused[3].wideFault, reg::WideRouteFault::BadInterface);
+    EXPECT_EQ(checked.refused[4].wideFault, reg::WideRouteFault::LocalTable);
+    EXPECT_EQ(checked.refused[5].wideFault, reg::WideRouteFault::BadNextHop);
+    EXPECT_EQ(checked.refused[6].wideFault, reg::WideRouteFault::NotARoute);
+    for (const auto& r : checked.refused)
+        EXPECT_EQ(r.fault, reg::RouteNameFault::None) << r.name;
+}
+
 TEST(HelperClient, BusErrorsToldApart) {
     // No helper installed: the change is tried here.
     EXPECT_FALSE(replyOfBusError("org.freedesktop.DBus.Error.ServiceUnknown").reached);

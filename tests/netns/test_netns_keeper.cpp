@@ -149,9 +149,16 @@ protected:
     std::string log() const { return slurp(dir_.path() / "keeper.log"); }
 
     // Replaced the way the store replaces itself: a whole new file renamed over the old one.
-    void writeStore(const std::vector<std::string>& names) {
+    // wide: names of the second key (IPv6, other tables).
+    void writeStore(const std::vector<std::string>& names,
+                    const std::vector<std::string>& wide = {}) {
         std::string text = storeHeader;
         for (const std::string& n : names)
+            text += "\"" + n + "\" = str:\"\"\n";
+        if (!wide.empty())
+            text += "[SYSTEM\\CurrentControlSet\\Services\\Tcpip\\Parameters\\"
+                    "CorvanePersistentRoutes2]\n";
+        for (const std::string& n : wide)
             text += "\"" + n + "\" = str:\"\"\n";
         const fs::path temp = store() / "machine.reg.new";
         std::ofstream(temp, std::ios::binary) << text;
@@ -258,6 +265,41 @@ TEST_F(Keeper, LeavesARouteTakenOutOfTheStoreAndAppliesOneAddedToIt) {
     // Watched from then on, as the first ones are.
     sh("ip route del 10.97.0.0/16");
     EXPECT_TRUE(timeUntil([] { return routePresent("10.97.0.0/16"); }, 2s)) << log();
+}
+
+// IPv6 routes and routes of other tables are watched too: each comes back after `ip` took it
+// away, and after its link went down and up.
+TEST_F(Keeper, PutsBackIpv6RoutesAndRoutesOfOtherTables) {
+    sh("sysctl -qw net.ipv6.conf.kp0.accept_dad=0 && "
+       "ip -6 addr add 2001:db8:66::1/64 dev kp0 nodad");
+    writeStore({kept}, {"inet6,2001:db8:95::/64,2001:db8:66::2,1024,254,kp0",
+                        "inet,10.98.0.0/16,10.66.0.2,7,100,kp0"});
+    const auto v6 = [] { return !shOut("ip -6 route show 2001:db8:95::/64").empty(); };
+    const auto t100 = [] { return !shOut("ip route show table 100 10.98.0.0/16").empty(); };
+    start();
+    ASSERT_TRUE(timeUntil(v6, 3s)) << log();
+    ASSERT_TRUE(timeUntil(t100, 3s)) << log();
+    EXPECT_EQ(shOut("ip -j -6 route show 2001:db8:95::/64 | jq -r '.[] | \"\\(.gateway) "
+                    "\\(.dev) \\(.metric)\"'"),
+              "2001:db8:66::2 kp0 1024\n");
+    EXPECT_EQ(shOut("ip -j route show table 100 10.98.0.0/16 | jq -r '.[] | \"\\(.gateway) "
+                    "\\(.dev) \\(.metric)\"'"),
+              "10.66.0.2 kp0 7\n");
+    sh("ip -6 route del 2001:db8:95::/64");
+    EXPECT_TRUE(timeUntil(v6, 3s)) << log();
+    sh("ip route del 10.98.0.0/16 table 100");
+    EXPECT_TRUE(timeUntil(t100, 3s)) << log();
+    sh("ip link set kp0 down");
+    ASSERT_FALSE(v6() || t100());
+    sh("ip link set kp0 up");
+    EXPECT_TRUE(timeUntil(t100, 3s)) << log();
+    // The link took its IPv6 address with it: the route waits for the address, as a network
+    // manager puts it back.
+    std::this_thread::sleep_for(300ms);
+    EXPECT_FALSE(v6());
+    sh("ip -6 addr add 2001:db8:66::1/64 dev kp0 nodad");
+    EXPECT_TRUE(timeUntil(v6, 3s)) << log();
+    EXPECT_TRUE(routePresent("10.95.0.0/16")) << log();
 }
 
 // A default route names no destination in its notifications: the kernel's filter passes it.

@@ -184,3 +184,24 @@ TEST_F(RouteChange2, Ipv4ThroughTheLaterEntryPoints) {
     EXPECT_EQ(DeleteIpForwardEntry2(&onLink), NO_ERROR);
     EXPECT_EQ(shOut("ip route show 10.50.0.0/16; ip route show 10.51.0.0/16"), "");
 }
+
+// The change count the refresh watches sees IPv6 routes and routes of other tables come and
+// go, as it sees those of the main table.
+TEST_F(RouteChange2, TheChangeCountSeesIpv6AndOtherTables) {
+    DWORD before = 0;
+    ASSERT_EQ(GetRouteChangeCount(&before), NO_ERROR);
+    const auto changedBy = [&](const std::string& command) {
+        sh(command);
+        DWORD after = 0;
+        EXPECT_EQ(GetRouteChangeCount(&after), NO_ERROR);
+        const bool changed = after != before;
+        before = after;
+        return changed;
+    };
+    EXPECT_TRUE(changedBy("ip -6 route add 2001:db8:44::/64 via 2001:db8:1::fe dev rc0"));
+    EXPECT_TRUE(changedBy("ip -6 route del 2001:db8:44::/64"));
+    EXPECT_TRUE(changedBy("ip route add 10.44.0.0/16 via 10.9.0.254 dev rc0 table 100"));
+    EXPECT_TRUE(changedBy("ip route del 10.44.0.0/16 table 100"));
+    EXPECT_TRUE(changedBy("ip route add 10.45.0.0/16 via 10.9.0.254 dev rc0"));
+    EXPECT_FALSE(changedBy("true")) << "nothing changed";
+}

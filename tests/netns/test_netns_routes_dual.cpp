@@ -6,11 +6,13 @@
 #include "platform/ifindex.h"
 #include "report/report_layout.h"
 #include "routing/frmmodifyroutes.h"
+#include "routing/persistentroutes.h"
 #include "routing/route_read.h"
 #include "routing/routespage.h"
 #include "session/options.h"
 #include "shell/frmmain.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QFile>
 #include <QHeaderView>
@@ -308,6 +310,7 @@ protected:
     }
     struct Typed {
         QString network, mask, nextHop, metric, table;
+        bool persistent = false;
     };
     // Answers the Add Route dialog with what is typed and Ok; records what it offered.
     void answerAdd(const Typed& t, QStringList& tables, bool& tableShown) {
@@ -330,6 +333,7 @@ protected:
             d.cbxMetric->setEditText(t.metric);
             if (!t.table.isEmpty())
                 d.cbxTable->setEditText(t.table);
+            d.cbPersistent->setChecked(t.persistent);
             if (d.btnOk->isEnabled())
                 d.btnOkClick();
             modalAnswer = d.result();
@@ -456,4 +460,91 @@ TEST_F(RoutesDualChanges, RoutesInAnotherTableAreAddedAndDeletedThere) {
     EXPECT_EQ(rowIn("2001:db8:6::", "/64", QStringLiteral("vpn")), -1);
     EXPECT_EQ(rowIn("10.98.0.0", "255.255.0.0", QStringLiteral("vpn")), -1);
     EXPECT_GE(rowIn("2001:db8:6::", "/64", QStringLiteral("main")), 0);
+}
+
+// Persistent IPv6 routes and routes of table 100: stored with their table and interface,
+// brought back by the restore command once `ip` took them away, marked on the page, and
+// forgotten when deleted through the window.
+TEST_F(RoutesDualChanges, PersistentIpv6AndTable100RoutesComeBackAndGoWhenDeleted) {
+    CORVANE_REQUIRE_NETNS();
+    TfrmMain& w = refreshed(runOf(true, true));
+    QStringList tables;
+    bool tableShown = false;
+    const std::vector<Typed> typed = {
+        {"2001:db8:5::/64", {}, "fe80::1", "0", "main", true},
+        {"10.98.0.0", "255.255.0.0", "10.9.0.254", "81", "vpn", true},
+        {"2001:db8:6::/64", {}, {}, "7", "100", true},
+    };
+    for (const Typed& t : typed) {
+        prompts.messages.clear();
+        answerAdd(t, tables, tableShown);
+        w.acAddRoute->trigger();
+        EXPECT_EQ(texts(), std::vector<QString>{"Route successfully added."})
+            << t.network.toStdString();
+    }
+    const std::vector<std::string> names = {"inet6,2001:db8:5::/64,fe80::1,1024,254,dv0",
+                                            "inet,10.98.0.0/16,10.9.0.254,81,100,dv0",
+                                            "inet6,2001:db8:6::/64,::,7,100,dv0"};
+    EXPECT_EQ(ReadWidePersistentRouteNames(), names);
+    EXPECT_TRUE(ReadPersistentRouteNames().empty()) << "the first key holds none of them";
+
+    const auto kernelNow = [] {
+        return kernel("-6 route show table main 2001:db8:5::/64") +
+               kernel("route show table 100 10.98.0.0/16") +
+               kernel("-6 route show table 100 2001:db8:6::/64");
+    };
+    const std::string made = "2001:db8:5::/64 fe80::1 dv0 1024\n"
+                             "10.98.0.0/16 10.9.0.254 dv0 81\n"
+                             "2001:db8:6::/64 - dv0 7\n";
+    EXPECT_EQ(kernelNow(), made);
+    w.RefreshNetworkStatus();
+    const auto persistentCell = [&](const char* dest, const char* mask, const char* table) {
+        const int row = rowIn(dest, mask, QString::fromLatin1(table));
+        return row < 0 ? QStringLiteral("missing") : cell(row, fwcol::Persistent);
+    };
+    EXPECT_EQ(persistentCell("2001:db8:5::", "/64", "main"), "yes");
+    EXPECT_EQ(persistentCell("10.98.0.0", "255.255.0.0", "vpn"), "yes");
+    EXPECT_EQ(persistentCell("2001:db8:6::", "/64", "vpn"), "yes");
+    EXPECT_EQ(persistentCell("2001:db8:99::", "/48", "main"), "") << "a route nobody stored";
+
+    sh("ip -6 route del 2001:db8:5::/64 via fe80::1 dev dv0 && ip route del 10.98.0.0/16 table "
+       "100 && ip -6 route del 2001:db8:6::/64 table 100");
+    EXPECT_EQ(kernelNow(), "");
+    const std::string restore = std::string(CORVANE_BIN) + " --restore-persistent-routes";
+    EXPECT_EQ(shOut(restore),
+              "applied " + names[0] + "\napplied " + names[1] + "\napplied " + names[2] + "\n");
+    EXPECT_EQ(kernelNow(), made);
+    // Present now: applied again, nothing added twice.
+    EXPECT_EQ(shMayFail(restore + " >/dev/null"), 0);
+    EXPECT_EQ(kernelNow(), made);
+
+    // Gone from the kernel, the stored routes show as inactive rows when asked for.
+    sh("ip -6 route del 2001:db8:9::/64 2>/dev/null; true");
+    ASSERT_TRUE(SetPersistent("inet6,2001:db8:9::/64,::,5,254,dv0", true));
+    setOption(Option::ShowInactiveRoutes, true);
+    w.RefreshNetworkStatus();
+    const int inactive = rowIn("2001:db8:9::", "/64", QStringLiteral("main"));
+    ASSERT_GE(inactive, 0);
+    EXPECT_TRUE(model().row(inactive).inactive());
+    EXPECT_EQ(cell(inactive, fwcol::Persistent), "yes");
+    EXPECT_TRUE(report().contains(QStringLiteral("2001:db8:9::")));
+    prompts.messages.clear();
+    deleteRow(inactive);
+    EXPECT_FALSE(IsPersistent("inet6,2001:db8:9::/64,::,5,254,dv0"));
+
+    // Deleted through the window: out of the kernel and out of the store.
+    for (const auto& [dest, mask, table] :
+         {std::tuple{"2001:db8:5::", "/64", "main"}, std::tuple{"10.98.0.0", "255.255.0.0", "vpn"},
+          std::tuple{"2001:db8:6::", "/64", "vpn"}}) {
+        w.RefreshNetworkStatus();
+        const int row = rowIn(dest, mask, QString::fromLatin1(table));
+        ASSERT_GE(row, 0) << dest;
+        prompts.messages.clear();
+        deleteRow(row);
+        EXPECT_EQ(prompts.messages.size(), 1U) << dest << ": the question alone";
+    }
+    EXPECT_TRUE(ReadWidePersistentRouteNames().empty());
+    EXPECT_EQ(kernelNow(), "");
+    EXPECT_EQ(shMayFail(restore + " >/dev/null"), 0);
+    EXPECT_EQ(kernelNow(), "") << "nothing comes back";
 }

@@ -462,6 +462,24 @@ TEST(ChangeCounts, ReplayedAnnouncementsCountOnce) {
     EXPECT_EQ(counts(), (std::vector<uint32_t>{1, 0, 3}));
 }
 
+// IPv6 routes and those of other tables are listed by the Routes page too: their announced
+// changes count as changes, while the rows counted stay the forward table's.
+TEST(ChangeCounts, Ipv6AndOtherTableAnnouncementsCountAsChanges) {
+    CountModel m;
+    m.apply(route(RTM_NEWROUTE, {}).nlh, Source::Dump);
+    m.apply(route(RTM_NEWROUTE, {.table = 100}).nlh, Source::Dump);
+    const uint32_t before = m.counts().routeChanges;
+    Msg v6 = route(RTM_NEWROUTE, {});
+    static_cast<rtmsg*>(mnl_nlmsg_get_payload(v6.nlh))->rtm_family = AF_INET6;
+    m.apply(v6.nlh, Source::Event);
+    EXPECT_EQ(m.counts().routeChanges, before + 1);
+    m.apply(route(RTM_DELROUTE, {.table = 100}).nlh, Source::Event);
+    EXPECT_EQ(m.counts().routeChanges, before + 2);
+    EXPECT_EQ(m.counts().routeRows, 1u) << "only the main table's row is a row of the table";
+    m.apply(v6.nlh, Source::Dump); // a dump of IPv6 is no change
+    EXPECT_EQ(m.counts().routeChanges, before + 2);
+}
+
 TEST(ChangeCounts, RoutesAreReReadWhenTheKernelMayHaveRemovedThemUnannounced) {
     const auto world = [] {
         CountModel m;

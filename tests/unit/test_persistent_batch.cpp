@@ -149,3 +149,49 @@ TEST_F(PersistentBatch, AStoreThatCannotBeWrittenIsShownOnce) {
 }
 
 } // namespace
+
+// IPv6 routes and routes of other tables go under the second key, in the one text of their
+// route; the first key's section stays byte for byte what it was.
+TEST_F(PersistentBatch, WideNamesGoUnderTheirOwnKeyAndLeaveTheFirstAsItWas) {
+    ASSERT_TRUE(SetPersistent(names(3), true));
+    const auto firstSection = [] {
+        const auto data = machineStore().snapshot();
+        reg::Data only;
+        for (const auto& [name, value] : data->findKey(persistentRoutesKey)->values)
+            only.makeKey(persistentRoutesKey).set(name, value);
+        return reg::serialize(only);
+    };
+    const std::string before = firstSection();
+    std::vector<RefusedRouteName> refused;
+    bool result = true;
+    EXPECT_EQ(writesDuring([&] {
+                  result = SetPersistent({"INET6,2001:DB8:5:0::/64,FE80::1,0,254,dv0",
+                                          "inet,10.98.0.0/16,10.9.0.254,81,100,dv0",
+                                          "inet,10.97.0.0/16,10.9.0.254,81,254,dv0", // main
+                                          "inet6,2001:db8:6::1/64,::,7,100,dv0",     // host bits
+                                          "10.0.9.0,255.255.255.0,192.168.1.1,1"},
+                                         true, &refused);
+              }),
+              1);
+    EXPECT_FALSE(result);
+    EXPECT_EQ(ReadWidePersistentRouteNames(),
+              (std::vector<std::string>{"inet6,2001:db8:5::/64,fe80::1,1024,254,dv0",
+                                        "inet,10.98.0.0/16,10.9.0.254,81,100,dv0"}));
+    ASSERT_EQ(refused.size(), 2U);
+    EXPECT_EQ(refused[0].wideFault, reg::WideRouteFault::FirstKey);
+    EXPECT_EQ(refused[1].wideFault, reg::WideRouteFault::HostBits);
+    std::vector<std::string> first = names(3);
+    first.emplace_back("10.0.9.0,255.255.255.0,192.168.1.1,1");
+    EXPECT_EQ(ReadPersistentRouteNames(), first);
+    EXPECT_TRUE(IsPersistent("inet6,2001:db8:5::/64,fe80::1,1024,254,dv0"));
+    EXPECT_TRUE(IsPersistent("INET6,2001:db8:5::/64,fe80::1,1024,254,DV0"))
+        << "as the store compares";
+
+    // Forgetting a wide name leaves the first key alone, and the other wide name.
+    ASSERT_TRUE(SetPersistent("10.0.9.0,255.255.255.0,192.168.1.1,1", false));
+    EXPECT_EQ(firstSection(), before);
+    EXPECT_TRUE(SetPersistent("inet6,2001:db8:5::/64,fe80::1,1024,254,dv0", false));
+    EXPECT_EQ(ReadWidePersistentRouteNames(),
+              std::vector<std::string>{"inet,10.98.0.0/16,10.9.0.254,81,100,dv0"});
+    EXPECT_EQ(firstSection(), before);
+}

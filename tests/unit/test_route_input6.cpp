@@ -1,5 +1,6 @@
 // What the add dialog reads from an IPv6 route and a table choice, and the records it and the
 // deletion hand to the later-generation entry points.
+#include "registry/route_name2.h"
 #include "routing/route_deletion.h"
 #include "routing/route_edit.h"
 
@@ -123,11 +124,26 @@ TEST(RouteTableChoiceTest, NamesNumbersAndRefusals) {
         EXPECT_FALSE(tableChoice(QString::fromUtf8(bad), offered)) << bad;
 }
 
-TEST(RouteTableChoiceTest, OnlyIpv4MainRoutesPersistent) {
-    EXPECT_FALSE(persistentProblem2(false, mainRouteTable, true));
-    EXPECT_TRUE(persistentProblem2(true, mainRouteTable, true));
-    EXPECT_TRUE(persistentProblem2(false, 100, true));
-    EXPECT_FALSE(persistentProblem2(true, 100, false));
+TEST(RouteTableChoiceTest, Ipv6AndOtherTableRoutesStoredWithTableAndInterface) {
+    const auto read = [](const char* n, const char* m, const char* h) {
+        return readIpv6Route(QString::fromLatin1(n), QString::fromLatin1(m),
+                             QString::fromLatin1(h));
+    };
+    // The link-local next hop keeps its text; the host bits typed are gone from the name.
+    const MIB_IPFORWARD_ROW2 v6 =
+        ipv6RouteRecord(*read("2001:db8:5::1/64", "", "FE80::1").route, 7, 0);
+    EXPECT_EQ(wideRouteName(v6, mainRouteTable, "veth0"),
+              "inet6,2001:db8:5::/64,fe80::1,0,254,veth0");
+    EXPECT_EQ(reg::storableWideRouteName(wideRouteName(v6, mainRouteTable, "veth0")).name,
+              "inet6,2001:db8:5::/64,fe80::1,1024,254,veth0");
+    const MIB_IPFORWARD_ROW2 onLink = ipv6RouteRecord(*read("2001:db8:6::/48", "", "").route, 7, 5);
+    EXPECT_EQ(wideRouteName(onLink, 100, "wg0"), "inet6,2001:db8:6::/48,::,5,100,wg0");
+    const MIB_IPFORWARD_ROW2 v4 = ipv4RouteRecord2(0x0A630000, 0xFFFF0000, 0x0A0900FE, 3, 5);
+    EXPECT_EQ(wideRouteName(v4, 100, "eth1"), "inet,10.99.0.0/16,10.9.0.254,5,100,eth1");
+    EXPECT_EQ(wideRouteName(ipv4RouteRecord2(0x0A630000, 0xFFFF0000, 0, 3, 5), 100, "eth1"),
+              "inet,10.99.0.0/16,0.0.0.0,5,100,eth1");
+    // No interface name, no name: nothing is stored that could not be restored.
+    EXPECT_EQ(wideRouteName(v4, 100, ""), "");
 }
 
 TEST(WideDeletion, RecordsOfIpv6RowsAndOtherTables) {
