@@ -60,9 +60,12 @@ int runWindow(int argc, char* argv[]) {
 } // namespace
 
 int main(int argc, char* argv[]) {
-    corvane::prepareHeapForLargeTables();
     using Action = corvane::CommandLine::Action;
     const corvane::CommandLine command = corvane::parseCommandLine(argc, argv);
+    // The heap kept for the next refresh serves the window; a report refreshes once, and
+    // huge pages would only make each table it touches resident in 2 MiB steps.
+    if (command.action != Action::Report)
+        corvane::prepareHeapForLargeTables();
     switch (command.action) {
     case Action::Usage:
         std::fprintf(stderr, "corvane: %s\n%s", command.error.c_str(), corvane::usageText());
