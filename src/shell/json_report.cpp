@@ -605,7 +605,7 @@ void writeRoutingParts(JsonWriter& w, std::string& out) {
     const std::vector<std::string> stored = ReadPersistentRouteNames();
     std::unordered_set<std::string> inactive;
     for (const RouteRow& r : inactivePersistentRows(read.fill.rows, stored))
-        inactive.insert(r.storedName);
+        inactive.insert(r.storedName());
     w.key("persistent_routes").beginArray();
     for (const std::string& name : stored) {
         w.beginObject()

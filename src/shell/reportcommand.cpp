@@ -20,6 +20,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <string_view>
 
 namespace corvane {
@@ -33,18 +34,9 @@ void quietQtNotes(QtMsgType type, const QMessageLogContext&, const QString& mess
 
 // The report is encoded and written a piece at a time as it is laid out: a big one is never
 // held whole, nor its encoded copy.
-bool writeOut(const char* target, const ReportInput& input) {
-    const auto produce = [&input](const BytesOut& put) {
-        QByteArray bytes;
-        ReportText out([&](QStringView piece) {
-            bytes = localBytes(piece);
-            put(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
-        });
-        // With no old text before it, a block follows nothing, overwritten or not.
-        writeReportBlock(input, out);
-        out += QLatin1Char('\n');
-        out.finish();
-    };
+using Producer = std::function<void(const BytesOut&)>;
+
+bool writeOut(const char* target, const Producer& produce) {
     if (!target || std::strcmp(target, "-") == 0) {
         int error = 0;
         produce([&](std::string_view piece) {
@@ -65,6 +57,20 @@ bool writeOut(const char* target, const ReportInput& input) {
     std::fprintf(stderr, "corvane: cannot write the report to %s: %s\n", target,
                  error.toLocal8Bit().constData());
     return false;
+}
+
+bool writeOut(const char* target, const ReportInput& input) {
+    return writeOut(target, [&input](const BytesOut& put) {
+        QByteArray bytes;
+        ReportText out([&](QStringView piece) {
+            bytes = localBytes(piece);
+            put(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
+        });
+        // With no old text before it, a block follows nothing, overwritten or not.
+        writeReportBlock(input, out);
+        out += QLatin1Char('\n');
+        out.finish();
+    });
 }
 
 // The refresh cycle of the window, with a snapshot in place of the pages: the same steps in
@@ -174,8 +180,8 @@ int runReportCommand(int argc, char* argv[], const char* target, bool json) {
         // Read on its own terms: every row, whatever the options hide from the text.
         std::string data;
         buildJsonReport(data, CORVANE_VERSION);
-        const bool written = writeOut(
-            target, QByteArray::fromRawData(data.data(), static_cast<qsizetype>(data.size())));
+        const bool written =
+            writeOut(target, [&data](const BytesOut& put) { put(std::string_view(data)); });
         return !written || reportedFailureCount() > failuresBefore ? 1 : 0;
     }
     CommandRefresh refresh(options, xpFamily);

@@ -143,7 +143,7 @@ TEST(RouteFilter, TheFastTextsAreTheCellsAsShown) {
     rows.push_back(six);
     RouteRow stored = route(0x0b000000, 0xff000000, 0x0a000009, 0);
     stored.storeOnly = true;
-    stored.storedFields = {"011.0.0.0", "255.0.0.0", "10.0.0.9", "1"};
+    stored.setStored({"011.0.0.0", "255.0.0.0", "10.0.0.9", "1"}, "011.0.0.0,255.0.0.0,10.0.0.9,1");
     rows.push_back(stored);
 
     RouteTableNames names;
