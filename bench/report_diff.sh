@@ -3,7 +3,9 @@
 # built in private network and PID namespaces that die with the run:
 #   bench/report_diff.sh OLD_BIN_DIR NEW_BIN_DIR [small|big]
 # Once with the default settings and once with localhost shown, both with IPv6 not shown (the
-# view older builds have); prints "identical", or the start of the difference and exits 1. The socket holder comes from whichever folder has one.
+# view older builds have); prints "identical", or the start of the difference and exits 1.
+# The socket holder comes from the new folder (an older one may not hold IPv6 sockets), else
+# from the old one.
 set -euo pipefail
 
 if [ "${1:-}" != --inside ]; then
@@ -29,8 +31,8 @@ here=$(cd "$(dirname "$0")" && pwd)
 # shellcheck source=world.sh
 . "$here/world.sh"
 
-bin=$old
-[ -x "$bin/corvane_bench_sockholder" ] || bin=$new
+bin=$new
+[ -x "$bin/corvane_bench_sockholder" ] || bin=$old
 if [ ! -x "$bin/corvane_bench_sockholder" ]; then
     echo "report_diff: neither folder has corvane_bench_sockholder" >&2
     exit 2

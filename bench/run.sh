@@ -26,7 +26,7 @@ if [ ! -f "$build/CMakeCache.txt" ]; then
 fi
 cmake --build "$build" -j2 --target corvane corvane_bench_time corvane_bench_sockholder \
     corvane_bench_routefill corvane_bench_listadd corvane_bench_ifstats \
-    corvane_bench_routedelete corvane_bench_arp
+    corvane_bench_routedelete corvane_bench_arp corvane_bench_start
 
 # The script inside is PID 1 of the new namespace: when it ends, the kernel kills every
 # process left in there and the network namespace goes with the last of them.

@@ -1,8 +1,10 @@
-// Holds IPv4 endpoints open for the benchmark world, in a process of its own:
-//   corvane_bench_sockholder [--tcp N] [--udp M]
+// Holds TCP and UDP endpoints open for the benchmark world, in a process of its own:
+//   corvane_bench_sockholder [--tcp N] [--udp M] [--tcp6 N6] [--udp6 M6]
 // --tcp: one listener on 127.0.0.1 and N established loopback connections, both ends held;
-// --udp: M UDP sockets bound on 127.0.0.1. Returns once every socket is in place, printing
-// the holder's pid; the holder then sleeps until it is killed.
+// --udp: M UDP sockets bound on 127.0.0.1; --tcp6: one dual-stack listener on [::] (it takes
+// IPv4 as well) and N6 connections to it over ::1; --udp6: M6 UDP sockets bound on ::1.
+// Returns once every socket is in place, printing the holder's pid; the holder then sleeps
+// until it is killed.
 #include <arpa/inet.h>
 #include <cerrno>
 #include <csignal>
@@ -24,18 +26,40 @@ namespace {
     std::exit(1);
 }
 
-sockaddr_in loopback(uint16_t port) {
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(port);
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return a;
+union Endpoint {
+    sockaddr any;
+    sockaddr_in v4;
+    sockaddr_in6 v6;
+};
+
+// Loopback of the family, or for IPv6 optionally the any address.
+Endpoint address(int family, bool any = false) {
+    Endpoint e{};
+    if (family == AF_INET6) {
+        e.v6.sin6_family = AF_INET6;
+        e.v6.sin6_addr = any ? in6addr_any : in6addr_loopback;
+    } else {
+        e.v4.sin_family = AF_INET;
+        e.v4.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    }
+    return e;
 }
 
-int boundSocket(int type) {
-    const int fd = ::socket(AF_INET, type, 0);
-    const sockaddr_in a = loopback(0);
-    if (fd < 0 || ::bind(fd, reinterpret_cast<const sockaddr*>(&a), sizeof a) != 0)
+socklen_t lengthOf(int family) {
+    return family == AF_INET6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
+}
+
+int boundSocket(int family, int type, bool dualStack = false) {
+    const int fd = ::socket(family, type, 0);
+    if (fd < 0)
+        fail("socket");
+    if (dualStack) {
+        const int off = 0;
+        if (::setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &off, sizeof off) != 0)
+            fail("IPV6_V6ONLY");
+    }
+    const Endpoint a = address(family, dualStack);
+    if (::bind(fd, &a.any, lengthOf(family)) != 0)
         fail("bind");
     return fd;
 }
@@ -57,27 +81,34 @@ void allowDescriptors(long needed) {
         fail("setrlimit");
 }
 
-void holdTcp(long connections) {
-    const int listener = boundSocket(SOCK_STREAM);
+// A listener and its connections; the IPv6 listener is a dual-stack one on [::], reached
+// over ::1.
+void holdTcp(int family, long connections) {
+    const int listener = boundSocket(family, SOCK_STREAM, family == AF_INET6);
     if (::listen(listener, 128) != 0)
         fail("listen");
-    sockaddr_in server{};
-    socklen_t len = sizeof server;
-    if (::getsockname(listener, reinterpret_cast<sockaddr*>(&server), &len) != 0)
+    Endpoint bound{};
+    socklen_t len = sizeof bound;
+    if (::getsockname(listener, &bound.any, &len) != 0)
         fail("getsockname");
+    Endpoint server = address(family);
+    if (family == AF_INET6)
+        server.v6.sin6_port = bound.v6.sin6_port;
+    else
+        server.v4.sin_port = bound.v4.sin_port;
     // One at a time: the backlog never fills, whatever the count.
     for (long i = 0; i < connections; ++i) {
-        const int c = ::socket(AF_INET, SOCK_STREAM, 0);
-        if (c < 0 || ::connect(c, reinterpret_cast<const sockaddr*>(&server), sizeof server) != 0)
+        const int c = ::socket(family, SOCK_STREAM, 0);
+        if (c < 0 || ::connect(c, &server.any, lengthOf(family)) != 0)
             fail("connect");
         if (::accept(listener, nullptr, nullptr) < 0)
             fail("accept");
     }
 }
 
-void holdUdp(long sockets) {
+void holdUdp(int family, long sockets) {
     for (long i = 0; i < sockets; ++i)
-        boundSocket(SOCK_DGRAM);
+        boundSocket(family, SOCK_DGRAM);
 }
 
 long count(const char* text) {
@@ -93,17 +124,27 @@ long count(const char* text) {
 } // namespace
 
 int main(int argc, char** argv) {
+    // A TCP count of -1: no listener either.
     long tcp = -1;
     long udp = 0;
+    long tcp6 = -1;
+    long udp6 = 0;
     for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--tcp") == 0 && i + 1 < argc)
-            tcp = count(argv[++i]);
-        else if (std::strcmp(argv[i], "--udp") == 0 && i + 1 < argc)
-            udp = count(argv[++i]);
-        else {
-            std::fprintf(stderr, "usage: corvane_bench_sockholder [--tcp N] [--udp M]\n");
+        long* target = nullptr;
+        if (std::strcmp(argv[i], "--tcp") == 0)
+            target = &tcp;
+        else if (std::strcmp(argv[i], "--udp") == 0)
+            target = &udp;
+        else if (std::strcmp(argv[i], "--tcp6") == 0)
+            target = &tcp6;
+        else if (std::strcmp(argv[i], "--udp6") == 0)
+            target = &udp6;
+        if (!target || i + 1 >= argc) {
+            std::fprintf(stderr, "usage: corvane_bench_sockholder [--tcp N] [--udp M] "
+                                 "[--tcp6 N6] [--udp6 M6]\n");
             return 2;
         }
+        *target = count(argv[++i]);
     }
 
     int ready[2];
@@ -114,10 +155,14 @@ int main(int argc, char** argv) {
         fail("fork");
     if (holder == 0) {
         ::close(ready[0]);
-        allowDescriptors((tcp >= 0 ? 1 + 2 * tcp : 0) + udp);
+        allowDescriptors((tcp >= 0 ? 1 + 2 * tcp : 0) + udp + (tcp6 >= 0 ? 1 + 2 * tcp6 : 0) +
+                         udp6);
         if (tcp >= 0)
-            holdTcp(tcp);
-        holdUdp(udp);
+            holdTcp(AF_INET, tcp);
+        holdUdp(AF_INET, udp);
+        if (tcp6 >= 0)
+            holdTcp(AF_INET6, tcp6);
+        holdUdp(AF_INET6, udp6);
         // Let go of the caller's output so that a $(...) around the starter ends.
         const int null = ::open("/dev/null", O_RDWR);
         if (null < 0)

@@ -15,7 +15,7 @@ install(TARGETS corvane-window corvane-iphlpapi corvane-toolhelp
     LIBRARY DESTINATION ${CORVANE_INSTALL_PRIVATE_LIBDIR}
     RUNTIME DESTINATION ${CORVANE_INSTALL_PRIVATE_LIBDIR})
 install(FILES ${PROJECT_SOURCE_DIR}/src/shell/resources/zorvent.hlp
-    DESTINATION ${CORVANE_INSTALL_DATADIR})
+    ${dist}/report.schema.json DESTINATION ${CORVANE_INSTALL_DATADIR})
 install(FILES ${dist}/routes-example.cfg ${dist}/routes-delete-example.cfg
     DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
 

@@ -24,6 +24,8 @@ test=(
     iproute2 util-linux procps dnsmasq-base isc-dhcp-client dhcpcd-base
     # the tests read the kernel back as JSON and drive small sockets from scripts
     jq python3
+    # the JSON report checked against its schema
+    python3-jsonschema
     xvfb xauth
     # the helper's tests: a private system bus, polkit stood in, busctl to send it anything
     dbus-daemon python3-dbus python3-dbusmock systemd

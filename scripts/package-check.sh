@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Builds the Debian package and checks it the way a user meets it: its files and dependencies,
 # lintian without errors, the desktop entry and AppStream metadata valid, `apt-get install` of
-# it, the installed program's --help, --report - and boot unit command in a private network
-# namespace, the manual page against --help, the desktop entry's command opening the window
-# under Xvfb, the helper used by an unprivileged user through the real polkitd
+# it, the installed program's --help, --report - (text, and JSON against the installed schema)
+# and boot unit command in a private network namespace, the manual page against --help, the
+# desktop entry's command opening the window under Xvfb, the helper used by an unprivileged user through the real polkitd
 # (scripts/package-e2e.sh), and a purge that leaves none of the package's files behind.
 # Needs root.
 # The settings folder /etc/corvane of this machine, if any, is put back afterwards.
@@ -47,7 +47,8 @@ dpkg-deb -c "$deb" | awk '{print $6}' | sed 's|^\./|/|' >"$work/contents"
 multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
 for path in /usr/bin/corvane \
     "/usr/lib/$multiarch/corvane/"{libcorvane-window.so,libcorvane-iphlpapi.so,libcorvane-toolhelp.so} \
-    /usr/share/corvane/zorvent.hlp /usr/share/applications/org.corvane.Corvane.desktop \
+    /usr/share/corvane/zorvent.hlp /usr/share/corvane/report.schema.json \
+    /usr/share/applications/org.corvane.Corvane.desktop \
     /usr/share/metainfo/org.corvane.Corvane.metainfo.xml \
     /usr/share/icons/hicolor/scalable/apps/corvane.svg \
     /usr/share/icons/hicolor/{16x16,24x24,32x32,48x48,64x64,128x128,256x256}/apps/corvane.png \
@@ -109,6 +110,10 @@ in_network() {
 in_network 'corvane --report -' >"$work/report" || fail "corvane --report - failed"
 grep -q 'IP Address: 10.77.0.1' "$work/report" || fail "the report lacks the namespace's address"
 echo "report: $(wc -l <"$work/report") lines"
+# The report as data, valid against the schema the package ships.
+in_network 'corvane --report - --json' >"$work/report.json" || fail "corvane --report - --json failed"
+python3 scripts/report_json_check.py /usr/share/corvane/report.schema.json "$work/report.json" ||
+    fail "the JSON report does not follow the installed schema"
 
 # The boot unit's command restores a stored persistent route.
 unit=/usr/lib/systemd/system/corvane-restore-routes.service

@@ -5,6 +5,7 @@
 #include <array>
 #include <cstring>
 #include <netinet/in.h>
+#include <utility>
 
 namespace corvane {
 namespace {
@@ -128,13 +129,83 @@ int compareConnTexts(const QString& a, const QString& b) {
     return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
 }
 
+namespace {
+
+// A cell as the column click compares it, worked out once per row rather than per comparison.
+struct CellKey {
+    enum Kind { Empty, Number, Text } kind = Empty;
+    quint64 number = 0;
+    QString text;
+};
+
+int digitValue(char16_t c, int base) {
+    if (c >= u'0' && c <= u'9')
+        return c - u'0';
+    if (base == 16 && c >= u'a' && c <= u'f')
+        return c - u'a' + 10;
+    if (base == 16 && c >= u'A' && c <= u'F')
+        return c - u'A' + 10;
+    return -1;
+}
+
+// Digits only, few enough to fit: ports, indexes, counters and process ids.
+bool numberOf(const QString& t, quint64& value) {
+    const bool hex = t.size() > 2 && t[0] == u'0' && (t[1] == u'x' || t[1] == u'X');
+    const int base = hex ? 16 : 10;
+    const qsizetype first = hex ? 2 : 0;
+    if (t.size() - first > (hex ? 15 : 18))
+        return false;
+    quint64 v = 0;
+    for (qsizetype i = first; i < t.size(); ++i) {
+        const int d = digitValue(t[i].unicode(), base);
+        if (d < 0)
+            return false;
+        v = v * static_cast<quint64>(base) + static_cast<quint64>(d);
+    }
+    value = v;
+    return true;
+}
+
+CellKey cellKey(const QString& t) {
+    CellKey k;
+    if (t.isEmpty())
+        return k;
+    if (numberOf(t, k.number)) {
+        k.kind = CellKey::Number;
+        return k;
+    }
+    k.kind = CellKey::Text;
+    k.text = t;
+    return k;
+}
+
+int compareKeys(const CellKey& a, const CellKey& b) {
+    if (a.kind != b.kind)
+        return a.kind < b.kind ? -1 : 1;
+    if (a.kind == CellKey::Number)
+        return a.number == b.number ? 0 : (a.number < b.number ? -1 : 1);
+    return a.kind == CellKey::Text ? compareConnTexts(a.text, b.text) : 0;
+}
+
+} // namespace
+
+int compareConnCells(const QString& a, const QString& b) {
+    return compareKeys(cellKey(a), cellKey(b));
+}
+
 void sortConnRows(std::vector<ConnRow>& rows, int column, bool ascending) {
-    std::stable_sort(
-        rows.begin(), rows.end(), [column, ascending](const ConnRow& x, const ConnRow& y) {
-            const QString tx = x.text(column);
-            const QString ty = y.text(column);
-            return ascending ? compareConnTexts(tx, ty) < 0 : compareConnTexts(ty, tx) < 0;
-        });
+    std::vector<std::pair<CellKey, std::size_t>> keys;
+    keys.reserve(rows.size());
+    for (std::size_t i = 0; i < rows.size(); ++i)
+        keys.emplace_back(cellKey(rows[i].text(column)), i);
+    std::stable_sort(keys.begin(), keys.end(), [ascending](const auto& x, const auto& y) {
+        return ascending ? compareKeys(x.first, y.first) < 0 : compareKeys(y.first, x.first) < 0;
+    });
+    std::vector<ConnRow> sorted;
+    sorted.reserve(rows.size());
+    for (const auto& key : keys)
+        sorted.push_back(std::move(rows[key.second]));
+    rows = std::move(sorted);
 }
 
 } // namespace corvane

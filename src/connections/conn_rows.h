@@ -97,7 +97,11 @@ private:
 // Text order of the column click: code unit by code unit, a-z folded to upper case only,
 // a prefix before the longer text. Negative, zero or positive.
 int compareConnTexts(const QString& a, const QString& b);
-// Sorts by one column's texts; rows that compare equal keep their order.
+// Order of the column click: empty cells first, then numbers (decimal, or hexadecimal after
+// "0x") by their value, then every other text in text order; addresses are texts. Negative,
+// zero or positive.
+int compareConnCells(const QString& a, const QString& b);
+// Sorts by one column's cells; rows that compare equal keep their order.
 void sortConnRows(std::vector<ConnRow>& rows, int column, bool ascending);
 
 } // namespace corvane

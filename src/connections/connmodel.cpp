@@ -13,7 +13,7 @@ ConnectionModel::ConnectionModel(int rows, int columns, QObject* parent)
 }
 
 int ConnectionModel::rowCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : static_cast<int>(rows_.size());
+    return parent.isValid() ? 0 : filter_.shownCount(static_cast<int>(rows_.size()));
 }
 
 int ConnectionModel::columnCount(const QModelIndex& parent) const {
@@ -21,9 +21,9 @@ int ConnectionModel::columnCount(const QModelIndex& parent) const {
 }
 
 QVariant ConnectionModel::data(const QModelIndex& index, int role) const {
-    if (!index.isValid() || index.row() >= static_cast<int>(rows_.size()))
+    if (!index.isValid() || index.row() >= rowCount())
         return {};
-    const ConnRow& row = rows_[static_cast<std::size_t>(index.row())];
+    const ConnRow& row = rows_[static_cast<std::size_t>(filter_.sourceRow(index.row()))];
     switch (role) {
     case Qt::DisplayRole:
         return row.text(index.column());
@@ -63,6 +63,12 @@ bool ConnectionModel::insertColumns(int column, int count, const QModelIndex& pa
     for (int i = 0; i < count; ++i)
         captions_.insert(column, QString());
     endInsertColumns();
+    filter_.rowsChanged();
+    if (filter_.active()) {
+        beginResetModel();
+        refilter();
+        endResetModel();
+    }
     return true;
 }
 
@@ -75,7 +81,30 @@ void ConnectionModel::sort(int column, Qt::SortOrder /*order*/) {
 void ConnectionModel::setRows(std::vector<ConnRow> rows) {
     beginResetModel();
     rows_ = std::move(rows);
+    filter_.rowsChanged();
+    refilter();
     endResetModel();
+}
+
+void ConnectionModel::setFilterText(const QString& text) {
+    if (text == filter_.text())
+        return;
+    beginResetModel();
+    filter_.setText(text);
+    refilter();
+    endResetModel();
+}
+
+void ConnectionModel::refilter() {
+    filter_.apply([this](RowTextIndex& index) {
+        const int columns = columnCount();
+        index.reserve(rows_.size(), rows_.size() * 80);
+        for (const ConnRow& r : rows_) {
+            for (int c = 0; c < columns; ++c)
+                index.addCell(r.text(c));
+            index.endRow();
+        }
+    });
 }
 
 std::vector<QStringList> ConnectionModel::rowTexts() const {
@@ -91,6 +120,8 @@ void ConnectionModel::columnClick(int column) {
     sortColumn_ = column;
     beginResetModel();
     sortConnRows(rows_, sortColumn_, ascending_);
+    filter_.rowsChanged();
+    refilter();
     endResetModel();
     emit sorted(sortColumn_, ascending_);
 }

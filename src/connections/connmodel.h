@@ -1,8 +1,10 @@
 // The rows of lvConnections: a plain vector replaced in one piece per listing, so that
-// thousands of sockets cost one model reset rather than an item per cell.
+// thousands of sockets cost one model reset rather than an item per cell. A typed filter
+// shows some of them; the model's row numbers are the shown rows'.
 #pragma once
 
 #include "connections/conn_rows.h"
+#include "widgets/rowfilter.h"
 
 #include <QAbstractTableModel>
 #include <QStringList>
@@ -34,8 +36,12 @@ public:
 
     void setRows(std::vector<ConnRow> rows);
     void clear() { setRows({}); }
+    // Every row, those the filter hides included.
     const std::vector<ConnRow>& rows() const { return rows_; }
-    // Each row's texts in page order, for the report.
+    // Shows only the rows with a cell containing text, in any letter case; all when empty.
+    void setFilterText(const QString& text);
+    bool filtering() const { return filter_.active(); }
+    // Each row's texts in page order, for the report; hidden rows included.
     std::vector<QStringList> rowTexts() const;
 
     // The column click: flips the direction on every click, remembers the column, sorts once.
@@ -56,6 +62,10 @@ private:
     int sortColumn_ = 0;
     bool ascending_ = false;
     bool clicksArmed_ = false;
+    RowFilter filter_;
+
+    // Within a reset: the shown rows of the rows as they now stand.
+    void refilter();
 };
 
 } // namespace corvane

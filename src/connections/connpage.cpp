@@ -4,11 +4,13 @@
 #include "session/options.h"
 #include "widgets/actionlist.h"
 #include "widgets/columnwidth.h"
+#include "widgets/filterfield.h"
 #include "widgets/menubuilder.h"
 
 #include <QAction>
 #include <QCoreApplication>
 #include <QHeaderView>
+#include <QLineEdit>
 #include <QMenu>
 #include <QSignalBlocker>
 #include <QTableView>
@@ -42,6 +44,13 @@ NetstatPage::NetstatPage(const PageContext& context, QWidget* parent)
         header->setSortIndicatorShown(true);
         header->setSortIndicator(column, up ? Qt::AscendingOrder : Qt::DescendingOrder);
         header->viewport()->update();
+    });
+
+    edtFilter = makeFilterField(this, "edtConnFilter");
+    connect(edtFilter, &QLineEdit::textChanged, this, [this](const QString& text) {
+        lvConnectionsModel->setFilterText(text);
+        emit captionChanged(lvConnectionsModel->filtering() ? QStringLiteral("Netstat (filtered)")
+                                                            : QStringLiteral("Netstat"));
     });
 
     pmConnMenu = popupMenu(this, "pmConnMenu");

@@ -9,6 +9,8 @@
 #include <functional>
 #include <utility>
 
+class QLineEdit;
+
 namespace corvane {
 
 class NetstatPage : public Page {
@@ -18,12 +20,14 @@ public:
 
     QTableView* lvConnections = nullptr;
     QMenu* pmConnMenu = nullptr;
+    // Typing narrows the list to the endpoints with a cell containing the text.
+    QLineEdit* edtFilter = nullptr;
     // Set once the platform is bound: the extended listing with owner processes.
     void setXpFamily(bool xpFamily) { xpFamily_ = xpFamily; }
     // Whether a long listing may let the window handle its events meanwhile.
     void setMayYield(std::function<bool()> mayYield) { mayYield_ = std::move(mayYield); }
 
-    // The listed endpoints' texts in on-screen order.
+    // The listed endpoints' texts in on-screen order, those the filter field hides included.
     int connectionCount() const;
     QString connectionText(int row, int column) const;
 
@@ -37,6 +41,8 @@ public:
 signals:
     // A toggle refilled the page: the report follows it.
     void listingToggled();
+    // "Netstat", or "Netstat (filtered)" while the filter field hides rows.
+    void captionChanged(const QString& caption);
 
 private:
     friend struct PageProbe; // the tests' way to the model

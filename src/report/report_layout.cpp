@@ -18,26 +18,28 @@ constexpr int interfaceWidths[] = {16, 10, 24, 14, 12, 16}; // then Description,
 
 // Appends one table row: padded cells, then the last one as it is.
 template <std::size_t N>
-void appendRow(QString& out, const ReportTable& table, qsizetype row, const int (&widths)[N]) {
+void appendRow(ReportText& out, const ReportTable& table, qsizetype row, const int (&widths)[N]) {
     out += QLatin1Char('\n');
     for (std::size_t c = 0; c < N; ++c)
         appendPadded(out, table.cell(row, static_cast<int>(c)), widths[c]);
     out += table.cell(row, static_cast<int>(N));
+    out.lineDone();
 }
 
-void appendLine(QString& out, QStringView line) {
+void appendLine(ReportText& out, QStringView line) {
     out += QLatin1Char('\n');
     out += line;
+    out.lineDone();
 }
 
-void appendSectionStart(QString& out, QStringView title) {
+void appendSectionStart(ReportText& out, QStringView title) {
     out += QLatin1String("\n\n");
     appendLine(out, title);
     appendLine(out, QString(reportRuleWidth, QLatin1Char('=')));
 }
 
 // The header and the rows of one family, in page order.
-void appendConnectionTable(QString& out, const ReportInput& in, bool ipv6) {
+void appendConnectionTable(ReportText& out, const ReportInput& in, bool ipv6) {
     const ConnectionWidths widths = connectionWidths(in.connections, ipv6);
     appendLine(out, connectionHeader(widths, in.xpFamily));
     const int connWidths[] = {11, widths.local, 14, widths.remote, 14, 14, 10};
@@ -49,11 +51,12 @@ void appendConnectionTable(QString& out, const ReportInput& in, bool ipv6) {
             appendPadded(out, in.connections.cell(r, c), connWidths[c]);
         if (in.xpFamily)
             out += in.connections.cell(r, 7);
+        out.lineDone();
     }
 }
 
 // The IPv6 endpoints in a section of their own after the IPv4 ones; none without IPv6 rows.
-void appendNetstatIpv6Section(QString& out, const ReportInput& in) {
+void appendNetstatIpv6Section(ReportText& out, const ReportInput& in) {
     bool any = false;
     for (qsizetype r = 0; r < in.connections.rows && !any; ++r)
         any = isIpv6ConnectionRow(in.connections, r);
@@ -140,12 +143,32 @@ QString connectionHeader(const ConnectionWidths& widths, bool xpFamily) {
     return header;
 }
 
+ReportText::ReportText(Sink sink) : sink_(std::move(sink)) {
+    // A row more than a piece: a piece never needs to grow.
+    text_.reserve(pieceSize + 1024);
+}
+
+void ReportText::handOn() {
+    sink_(text_);
+    text_.resize(0); // the storage stays for the next piece
+}
+
+void ReportText::finish() {
+    if (sink_ && !text_.isEmpty())
+        handOn();
+}
+
 QString buildReportBlock(const ReportInput& in) {
-    QString out;
+    ReportText out;
     // About a hundred characters per line is the usual row; one allocation for big tables.
-    out.reserve(
+    out.text().reserve(
         (in.treeLines.size() + in.interfaces.rows + in.routes.rows + in.connections.rows + 20) *
         100);
+    writeReportBlock(in, out);
+    return std::move(out.text());
+}
+
+void writeReportBlock(const ReportInput& in, ReportText& out) {
     out += QStringLiteral("IP Information for host ") + in.hostName;
     appendLine(out, QStringLiteral("Generated at: ") + in.generatedAt);
     appendLine(out, QString(reportRuleWidth, QLatin1Char('=')));
@@ -163,7 +186,6 @@ QString buildReportBlock(const ReportInput& in) {
     appendSectionStart(out, netstatTitle(in.establishedOnly));
     appendConnectionTable(out, in, false);
     appendNetstatIpv6Section(out, in);
-    return out;
 }
 
 QString followReport(const QString& oldText, const QString& block, bool overwrite) {

@@ -27,6 +27,8 @@ struct ReportTable {
     qsizetype rows = 0;
     std::function<QString(qsizetype row, int column)> cell;
 };
+// Appends a cell's text straight to out: a big table then makes no text per cell.
+using CellAppender = std::function<void(QString& out, qsizetype row, int column)>;
 
 struct ReportInput {
     QString hostName;
@@ -34,6 +36,7 @@ struct ReportInput {
     QStringList treeLines;   // already indented with tabs
     ReportTable interfaces;  // Admin Status, Index, Address, Type, Speed, Oper Status, Description
     ReportTable routes;      // the Routes page's columns (fwcol), Table while allTables
+    CellAppender routeCells; // when set, the same texts as routes.cell
     ReportTable rules;       // the policy rules (rulecol), while allTables
     ReportTable connections; // Protocol ... via Interface, then Owner Process
     bool ignoreLocalhost = false;
@@ -43,8 +46,39 @@ struct ReportInput {
     bool allTables = false; // every routing table listed: the Table column and the rules
 };
 
+// A report's text as it is built: kept whole, or handed on in pieces that end at a line's
+// end, so that a big report is never held at once (nor its encoded copy).
+class ReportText {
+public:
+    using Sink = std::function<void(QStringView piece)>;
+    ReportText() = default; // kept whole
+    explicit ReportText(Sink sink);
+    template <typename T> ReportText& operator+=(const T& piece) {
+        text_ += piece;
+        return *this;
+    }
+    // What has not been handed on yet; with no sink, everything.
+    QString& text() { return text_; }
+    // At the end of a line: the text gathered goes to the sink once there is enough of it.
+    void lineDone() {
+        if (sink_ && text_.size() >= pieceSize)
+            handOn();
+    }
+    // The rest to the sink.
+    void finish();
+
+private:
+    static constexpr qsizetype pieceSize = 32 * 1024;
+    void handOn();
+    Sink sink_;
+    QString text_;
+};
+
 // The text followed by spaces up to width; a longer text is kept whole.
 void appendPadded(QString& line, QStringView text, int width);
+inline void appendPadded(ReportText& out, QStringView text, int width) {
+    appendPadded(out.text(), text, width);
+}
 QString pad(QStringView text, int width);
 
 // "Generated at: "'s value: short date and long time, the time left out at midnight.
@@ -72,6 +106,7 @@ void setReportContext(ReportInput& input, const RuntimeOptions& options, bool xp
 
 // One report block, lines joined by '\n' without a final line end.
 QString buildReportBlock(const ReportInput& input);
+void writeReportBlock(const ReportInput& input, ReportText& out);
 
 // The page after a build: the block alone, or the old text, the separator and the block.
 QString followReport(const QString& oldText, const QString& block, bool overwrite);

@@ -9,13 +9,27 @@ constexpr int ruleWidths[] = {10, 8, 40};           // then Action
 
 // Padded, and apart from what follows even when longer: an IPv6 address can outgrow its
 // column, which an IPv4 one never does.
-void appendCell(QString& out, QStringView text, int width) {
+void appendCell(ReportText& out, QStringView text, int width) {
     appendPadded(out, text, width);
     if (text.size() >= width)
         out += QLatin1Char(' ');
 }
 
-void appendSectionStart(QString& out, QStringView title) {
+void appendCell(ReportText& out, const ReportInput& in, qsizetype row, int column, int width) {
+    if (!in.routeCells) {
+        appendCell(out, in.routes.cell(row, column), width);
+        return;
+    }
+    QString& text = out.text();
+    const qsizetype start = text.size();
+    in.routeCells(text, row, column);
+    const qsizetype length = text.size() - start;
+    appendPadded(text, QStringView(), width - static_cast<int>(length));
+    if (length >= width)
+        text += QLatin1Char(' ');
+}
+
+void appendSectionStart(ReportText& out, QStringView title) {
     out += QLatin1String("\n\n\n");
     out += title;
     out += QLatin1Char('\n');
@@ -36,7 +50,7 @@ QString routeReportHeader(bool allTables) {
     return header + QStringLiteral("Table");
 }
 
-void appendRouteSection(QString& out, const ReportInput& in) {
+void appendRouteSection(ReportText& out, const ReportInput& in) {
     appendSectionStart(out, routingTitle(in.ignoreLocalhost, in.ignoreBroadcasts));
     out += QLatin1Char('\n');
     out += routeReportHeader(in.allTables);
@@ -44,17 +58,21 @@ void appendRouteSection(QString& out, const ReportInput& in) {
     for (qsizetype r = 0; r < t.rows; ++r) {
         out += QLatin1Char('\n');
         for (std::size_t c = 0; c < std::size(routeWidths); ++c)
-            appendCell(out, t.cell(r, static_cast<int>(c)), routeWidths[c]);
+            appendCell(out, in, r, static_cast<int>(c), routeWidths[c]);
         if (!in.allTables) {
-            out += t.cell(r, reportcol::routePersistent);
-            continue;
+            if (in.routeCells)
+                in.routeCells(out.text(), r, reportcol::routePersistent);
+            else
+                out += t.cell(r, reportcol::routePersistent);
+        } else {
+            appendCell(out, in, r, reportcol::routePersistent, persistentWidth);
+            out += t.cell(r, reportcol::routeTable);
         }
-        appendCell(out, t.cell(r, reportcol::routePersistent), persistentWidth);
-        out += t.cell(r, reportcol::routeTable);
+        out.lineDone();
     }
 }
 
-void appendRuleSection(QString& out, const ReportInput& in) {
+void appendRuleSection(ReportText& out, const ReportInput& in) {
     if (!in.allTables)
         return;
     appendSectionStart(out, QStringLiteral("Policy Rules"));
@@ -69,6 +87,7 @@ void appendRuleSection(QString& out, const ReportInput& in) {
         for (std::size_t c = 0; c < std::size(ruleWidths); ++c)
             appendCell(out, t.cell(r, static_cast<int>(c)), ruleWidths[c]);
         out += t.cell(r, reportcol::ruleAction);
+        out.lineDone();
     }
 }
 

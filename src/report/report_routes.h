@@ -9,8 +9,8 @@ namespace corvane {
 // The header of the routing table: with the Table column while every table is listed.
 QString routeReportHeader(bool allTables);
 // The routing table's section: title, rule, header and rows.
-void appendRouteSection(QString& out, const ReportInput& in);
+void appendRouteSection(ReportText& out, const ReportInput& in);
 // "Policy Rules": only while every table is listed, nothing otherwise.
-void appendRuleSection(QString& out, const ReportInput& in);
+void appendRuleSection(ReportText& out, const ReportInput& in);
 
 } // namespace corvane

@@ -89,10 +89,9 @@ private:
     bool pendingBefore_ = false;
 };
 
-bool writeAll(int fd, const QByteArray& bytes, QString& error) {
-    const PipeSignalHeld held;
-    const char* data = bytes.constData();
-    auto left = static_cast<std::size_t>(bytes.size());
+bool writeAll(int fd, std::string_view bytes, QString& error) {
+    const char* data = bytes.data();
+    std::size_t left = bytes.size();
     while (left > 0) {
         const ssize_t n = ::write(fd, data, left);
         if (n < 0) {
@@ -105,6 +104,14 @@ bool writeAll(int fd, const QByteArray& bytes, QString& error) {
         left -= static_cast<std::size_t>(n);
     }
     return true;
+}
+
+// The pieces into a descriptor that is written in place; the first failure is kept in error.
+bool writePieces(int fd, const std::function<void(const BytesOut&)>& produce, QString& error) {
+    const PipeSignalHeld held;
+    bool ok = true;
+    produce([&](std::string_view piece) { return ok = ok && writeAll(fd, piece, error); });
+    return ok;
 }
 
 // Opens what probe (an O_PATH descriptor) names for writing. Through the descriptor, not the
@@ -137,13 +144,23 @@ bool isDeviceFolder(const std::filesystem::path& file) {
 
 } // namespace
 
-QByteArray localBytes(const QString& text) {
+QByteArray localBytes(QStringView text) {
     const bool ascii =
         std::all_of(text.cbegin(), text.cend(), [](QChar c) { return c.unicode() < 0x80; });
     return ascii ? text.toLatin1() : text.toLocal8Bit();
 }
 
 bool writeWholeFile(const QString& path, const QByteArray& bytes, QString& error) {
+    return writeFileInPieces(
+        path,
+        [&bytes](const BytesOut& put) {
+            put(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
+        },
+        error);
+}
+
+bool writeFileInPieces(const QString& path, const std::function<void(const BytesOut&)>& produce,
+                       QString& error) {
     const std::filesystem::path file = QFile::encodeName(path).toStdString();
     // What the path leads to, followed by the kernel (which applies its own rules for links
     // in shared folders) and looked at without being opened: for some devices, opening alone
@@ -155,11 +172,11 @@ bool writeWholeFile(const QString& path, const QByteArray& bytes, QString& error
         const bool viaLink = ::lstat(file.c_str(), &link) == 0 && S_ISLNK(link.st_mode);
         // /dev/stdout and the like: the stream itself, whatever it is open on.
         if (const int stream = viaLink ? standardStreamFor(st) : -1; stream >= 0)
-            return writeAll(stream, bytes, error);
+            return writePieces(stream, produce, error);
         const bool fifo = S_ISFIFO(st.st_mode);
         if (fifo || (S_ISCHR(st.st_mode) && takesReports(st.st_rdev))) {
             const Descriptor fd = openForWriting(probe, fifo, error);
-            return fd && writeAll(fd.get(), bytes, error);
+            return fd && writePieces(fd.get(), produce, error);
         }
         if (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode) || S_ISSOCK(st.st_mode)) {
             error = QStringLiteral("it is a device or socket that reports are not written to");
@@ -174,8 +191,7 @@ bool writeWholeFile(const QString& path, const QByteArray& bytes, QString& error
         return false;
     }
     try {
-        reg::writeFileAtomically(file, std::string_view(bytes.constData(), bytes.size()),
-                                 std::nullopt);
+        reg::writeFileAtomically(file, produce, std::nullopt);
         return true;
     } catch (const reg::StoreError& e) {
         error = QString::fromLocal8Bit(e.reason().c_str());

@@ -49,7 +49,7 @@ InterfaceNameOf systemInterfaceNames() {
 }
 
 bool hasWidePersistentName(const RouteRow& row) {
-    const RouteRow::Wide& w = row.wide;
+    const RouteRow::Wide w = row.wide();
     if (row.inactive() || row.kernelType != CORVANE_ROUTE_UNICAST)
         return false;
     if (w.family == reg::kFamilyInet6)
@@ -60,7 +60,7 @@ bool hasWidePersistentName(const RouteRow& row) {
 std::optional<reg::WideRouteName> wideRouteOf(const RouteRow& row, const std::string& ifName) {
     if (!hasWidePersistentName(row))
         return std::nullopt;
-    const RouteRow::Wide& w = row.wide;
+    const RouteRow::Wide w = row.wide();
     reg::WideRouteName r;
     r.family = w.family;
     r.destination = w.destination;
@@ -75,7 +75,7 @@ std::optional<reg::WideRouteName> wideRouteOf(const RouteRow& row, const std::st
 
 std::string widePersistentRouteName(const RouteRow& row, const InterfaceNameOf& nameOf) {
     if (row.inactive())
-        return reg::looksWide(row.storedName) ? row.storedName : std::string();
+        return reg::looksWide(row.storedName()) ? row.storedName() : std::string();
     if (!hasWidePersistentName(row))
         return {};
     const std::string ifName = nameOf(row.ifIndex);
@@ -131,7 +131,7 @@ std::vector<RouteRow> inactiveWidePersistentRows(const std::vector<RouteRow>& ro
     const WidePersistentNames stored(names);
     for (const RouteRow& row : rows) {
         if (row.inactive()) {
-            present.insert(lowered(row.storedName));
+            present.insert(lowered(row.storedName()));
         } else if (stored.contains(row, nameOf)) {
             present.insert(lowered(widePersistentRouteName(row, nameOf)));
         }
@@ -149,13 +149,14 @@ std::vector<RouteRow> inactiveWidePersistentRows(const std::vector<RouteRow>& ro
         row.storeOnly = true;
         row.persistent = true;
         row.table = route->table;
-        row.storedFields = {
-            systemText(addressText(route->family, route->destination)),
-            QStringLiteral("/%1").arg(route->prefixLength),
-            systemText(addressText(route->family, route->nextHop)),
-            QString::number(route->metric),
-        };
-        row.storedName = name;
+        row.setStored(
+            {
+                systemText(addressText(route->family, route->destination)),
+                QStringLiteral("/%1").arg(route->prefixLength),
+                systemText(addressText(route->family, route->nextHop)),
+                QString::number(route->metric),
+            },
+            name);
         present.insert(lowered(name));
         extra.push_back(std::move(row));
     }

@@ -74,7 +74,7 @@ std::vector<bool> deleteRoutes(const std::vector<RouteRow>& routes, const Deleti
 }
 
 std::optional<WideDeletion> wideDeletionRecord(const RouteRow& row) {
-    const RouteRow::Wide& w = row.wide;
+    const RouteRow::Wide w = row.wide();
     // IPv4 rows of main and local go the way they always went.
     const bool otherTable = w.table != 0 && w.table != 254 && w.table != 255;
     if (row.inactive() || !(w.family == AF_INET6 || (w.family == AF_INET && otherTable)))
@@ -105,13 +105,14 @@ std::optional<WideDeletion> wideDeletionRecord(const RouteRow& row) {
 
 QString deletionFailureName(const RouteRow& route) {
     if (wideDeletionRecord(route)) {
+        const RouteRow::Wide w = route.wide();
         char text[INET6_ADDRSTRLEN] = {};
-        inet_ntop(route.wide.family, route.wide.destination.data(), text, sizeof text);
+        inet_ntop(w.family, w.destination.data(), text, sizeof text);
         QString name = QStringLiteral("Couldn't DeleteIpForwardEntry2 (%1/%2")
                            .arg(QString::fromLatin1(text))
-                           .arg(route.wide.prefixLength);
-        if (route.wide.table != 0 && route.wide.table != 254)
-            name += QStringLiteral(" table %1").arg(route.wide.table);
+                           .arg(w.prefixLength);
+        if (w.table != 0 && w.table != 254)
+            name += QStringLiteral(" table %1").arg(w.table);
         return name + QStringLiteral(".)");
     }
     return QStringLiteral("Couldn't DeleteIpForwardEntry (%1 %2.)")

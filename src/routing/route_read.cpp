@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <utility>
 #include <vector>
 
 namespace corvane {
@@ -32,21 +33,27 @@ template <typename T> struct MibTable {
 };
 
 // The kernel's routes of the families the filters need; the forward table has the rest.
-void addKernelRoutes(RouteTableRead& out, RouteFilters filters) {
+// Empty when none are needed or the library has no such call.
+void readKernelRoutes(MibTable<CORVANE_ROUTE_TABLE>& routes, RouteFilters filters) {
     IpHelper& h = iphlp();
     if ((!filters.showIpv6 && !filters.allTables) || !h.CorvaneGetRouteTable || !h.FreeMibTable)
         return;
     const ADDRESS_FAMILY family = !filters.allTables ? AF_INET6
                                   : filters.showIpv6 ? AF_UNSPEC
                                                      : AF_INET;
-    MibTable<CORVANE_ROUTE_TABLE> routes;
     const DWORD rc = h.CorvaneGetRouteTable(family, CORVANE_ALL_TABLES, &routes.table);
     if (rc != NO_ERROR || !routes.table) {
         ReportFailure(QStringLiteral("GetRouteTable"), rc != NO_ERROR ? rc : ERROR_GEN_FAILURE);
-        return;
+        if (routes.table)
+            h.FreeMibTable(std::exchange(routes.table, nullptr));
     }
-    const CORVANE_ROUTE_ROW* rows = routes.table->Table;
-    const std::size_t count = routes.table->NumEntries;
+}
+
+void addKernelRoutes(RouteTableRead& out, const CORVANE_ROUTE_TABLE* routes, RouteFilters filters) {
+    if (!routes)
+        return;
+    const CORVANE_ROUTE_ROW* rows = routes->Table;
+    const std::size_t count = routes->NumEntries;
     if (filters.allTables)
         assignForwardTables(out.fill.rows, rows, count);
     appendKernelRows(rows, count, filters, out.fill.rows);
@@ -106,9 +113,16 @@ RouteTableRead readRouteTable(RouteFilters filters) {
         ReportFailure(QStringLiteral("GetFwTable"), rc);
         return out;
     }
+    // The kernel's rows are counted before the list is made, so that it is made once at its
+    // full size; the forward table's copy goes as soon as its rows are made.
+    MibTable<CORVANE_ROUTE_TABLE> kernel;
+    readKernelRoutes(kernel, filters);
+    const std::size_t extra =
+        kernel.table ? kernelRowRoom(kernel.table->Table, kernel.table->NumEntries, filters) : 0;
     const auto& table = *reinterpret_cast<const MIB_IPFORWARDTABLE*>(storage.data());
-    out.fill = makeRouteRows(table, size, filters);
-    addKernelRoutes(out, filters);
+    out.fill = makeRouteRows(table, size, filters, extra);
+    std::vector<DWORD>().swap(storage);
+    addKernelRoutes(out, kernel.table, filters);
     if (filters.allTables)
         addRules(out, filters);
     markPersistent(out.fill.rows, out.names);

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <arpa/inet.h>
 #include <cctype>
+#include <charconv>
 #include <cstring>
 #include <tuple>
 #include <unordered_map>
@@ -22,8 +23,30 @@ std::string lowered(std::string text) {
     return text;
 }
 
+// Dotted decimal into text (room for 16), its end returned.
+char* writeQuad(char* end, std::uint32_t value) {
+    for (int shift = 24; shift >= 0; shift -= 8) {
+        const unsigned octet = (value >> shift) & 0xFFU;
+        if (octet >= 100)
+            *end++ = static_cast<char>('0' + octet / 100);
+        if (octet >= 10)
+            *end++ = static_cast<char>('0' + octet / 10 % 10);
+        *end++ = static_cast<char>('0' + octet % 10);
+        if (shift != 0)
+            *end++ = '.';
+    }
+    return end;
+}
+
+// Dotted decimal straight into Latin-1: a big table formats three of these a row.
 QString quadText(std::uint32_t value) {
-    return QString::fromStdString(format_quad(value));
+    char text[16];
+    return QString::fromLatin1(text, writeQuad(text, value) - text);
+}
+
+void appendQuad(QString& out, std::uint32_t value) {
+    char text[16];
+    out += QLatin1StringView(text, writeQuad(text, value) - text);
 }
 
 std::uint32_t classfulMask(std::uint32_t address) {
@@ -109,6 +132,39 @@ std::string liveRouteName(const RouteKey& key) {
 
 } // namespace
 
+RouteRow::Wide RouteRow::wide() const {
+    Wide w;
+    if (!fromKernelTable)
+        return w;
+    w.table = table;
+    w.prefixLength = prefixLength;
+    w.nextHopFamily = nextHopFamily;
+    w.nextHop = nextHop6;
+    if (ipv6()) {
+        w.family = AF_INET6;
+        w.destination = destination6;
+    } else {
+        w.family = AF_INET;
+        const std::uint32_t network = htonl(destination);
+        std::memcpy(w.destination.data(), &network, sizeof network);
+    }
+    return w;
+}
+
+const QStringList& RouteRow::storedFields() const {
+    static const QStringList none;
+    return stored ? stored->fields : none;
+}
+
+const std::string& RouteRow::storedName() const {
+    static const std::string none;
+    return stored ? stored->name : none;
+}
+
+void RouteRow::setStored(QStringList fields, std::string name) {
+    stored = std::make_shared<const Stored>(Stored{std::move(fields), std::move(name)});
+}
+
 QString protocolName(DWORD protocol) {
     switch (protocol) {
     case 2:
@@ -157,15 +213,15 @@ QString routeCellText(const RouteRow& row, int column) {
     if (row.inactive()) {
         switch (column) {
         case fwcol::Destination:
-            return row.storedFields.value(0);
+            return row.storedFields().value(0);
         case fwcol::Mask:
-            return row.storedFields.value(1);
+            return row.storedFields().value(1);
         case fwcol::NextHop:
-            return row.storedFields.value(2);
+            return row.storedFields().value(2);
         case fwcol::Index:
             return QStringLiteral("n.a.");
         case fwcol::Metric:
-            return row.storedFields.value(3);
+            return row.storedFields().value(3);
         case fwcol::Persistent:
             return QStringLiteral("yes");
         case fwcol::Protocol:
@@ -208,16 +264,43 @@ QString routeCellText(const RouteRow& row, int column) {
     }
 }
 
+void appendRouteCellText(QString& out, const RouteRow& row, int column) {
+    if (!row.inactive() && !row.ipv6()) {
+        switch (column) {
+        case fwcol::Destination:
+            return appendQuad(out, row.destination);
+        case fwcol::Mask:
+            return appendQuad(out, row.mask);
+        case fwcol::NextHop:
+            return appendQuad(out, row.nextHop);
+        case fwcol::Metric: {
+            char text[16];
+            const auto end =
+                std::to_chars(text, text + sizeof text, static_cast<std::int32_t>(row.metric)).ptr;
+            out += QLatin1StringView(text, end - text);
+            return;
+        }
+        case fwcol::Persistent:
+            if (row.persistent)
+                out += QLatin1StringView("yes");
+            return;
+        default:
+            break;
+        }
+    }
+    out += routeCellText(row, column);
+}
+
 std::string persistentRouteName(const RouteRow& row) {
     // Rebuilt from its four columns, a name of three or five fields would name nothing stored.
     if (row.inactive())
-        return row.storedName;
+        return row.storedName();
     return liveRouteName(keyOf(row));
 }
 
 bool hasPersistentName(const RouteRow& row) {
     // Stored names are IPv4 routes of the main table.
-    return row.inactive() || (row.wide.family == 0 && row.nextHop != 0);
+    return row.inactive() || (!row.fromKernelTable && row.nextHop != 0);
 }
 
 std::size_t RouteKeyHash::operator()(const RouteKey& k) const {
@@ -237,14 +320,14 @@ std::optional<RouteKey> liveRouteKey(const std::string& name) {
 }
 
 RouteFill makeRouteRows(const MIB_IPFORWARDTABLE& table, std::size_t bufferSize,
-                        RouteFilters filters) {
+                        RouteFilters filters, std::size_t extraRows) {
     RouteFill fill;
     const std::size_t header = offsetof(MIB_IPFORWARDTABLE, table);
     if (bufferSize < header)
         return fill;
     const std::size_t room = (bufferSize - header) / sizeof(MIB_IPFORWARDROW);
     const std::size_t count = std::min<std::size_t>(table.dwNumEntries, room);
-    fill.rows.reserve(count);
+    fill.rows.reserve(count + extraRows);
     for (std::size_t i = 0; i < count; ++i) {
         const MIB_IPFORWARDROW& r = table.table[i];
         if (filters.ignoreLocalhost && r.dwForwardIfIndex == 1)
@@ -291,18 +374,7 @@ RouteRow kernelRouteRow(const CORVANE_ROUTE_ROW& route) {
         row.nextHopZone = r.NextHop.Ipv6.sin6_scope_id;
     }
     // What the route changes read: every row of a kernel table is a "wide" one.
-    RouteRow::Wide& w = row.wide;
-    w.table = route.Table;
-    w.prefixLength = r.DestinationPrefix.PrefixLength;
-    w.nextHopFamily = row.nextHopFamily;
-    w.nextHop = row.nextHop6;
-    if (r.DestinationPrefix.Prefix.si_family == AF_INET6) {
-        w.family = AF_INET6;
-        std::memcpy(w.destination.data(), &r.DestinationPrefix.Prefix.Ipv6.sin6_addr, 16);
-    } else {
-        w.family = AF_INET;
-        std::memcpy(w.destination.data(), &r.DestinationPrefix.Prefix.Ipv4.sin_addr, 4);
-    }
+    row.fromKernelTable = true;
     if (r.DestinationPrefix.Prefix.si_family == AF_INET6) {
         row.family = familyIpv6;
         row.prefixLength = std::min<std::uint8_t>(row.prefixLength, 128);
@@ -339,24 +411,40 @@ bool filteredOut(const RouteRow& row, RouteFilters filters) {
     return false;
 }
 
+namespace {
+
+// Whether appendKernelRows lists a row of the kernel's tables (before the filters).
+bool listedKernelRow(const CORVANE_ROUTE_ROW& r, RouteFilters filters) {
+    const ADDRESS_FAMILY family = r.Route.DestinationPrefix.Prefix.si_family;
+    if (family == AF_INET) // the forward table lists main and local already
+        return filters.allTables && !isMainOrLocal(r.Table);
+    if (family == AF_INET6)
+        return filters.showIpv6 && (filters.allTables || isMainOrLocal(r.Table));
+    return false;
+}
+
+} // namespace
+
+std::size_t kernelRowRoom(const CORVANE_ROUTE_ROW* routes, std::size_t count,
+                          RouteFilters filters) {
+    if (!routes || (!filters.showIpv6 && !filters.allTables))
+        return 0;
+    return static_cast<std::size_t>(std::count_if(
+        routes, routes + count, [filters](const auto& r) { return listedKernelRow(r, filters); }));
+}
+
 void appendKernelRows(const CORVANE_ROUTE_ROW* routes, std::size_t count, RouteFilters filters,
                       std::vector<RouteRow>& rows) {
     if (!routes || (!filters.showIpv6 && !filters.allTables))
         return;
     const std::size_t start = rows.size();
+    // Counted first: a table of a hundred thousand rows that grows by a few would otherwise
+    // be copied whole into one of twice its size.
+    rows.reserve(start + kernelRowRoom(routes, count, filters));
     for (std::size_t i = 0; i < count; ++i) {
         const CORVANE_ROUTE_ROW& r = routes[i];
-        const ADDRESS_FAMILY family = r.Route.DestinationPrefix.Prefix.si_family;
-        if (family == AF_INET) {
-            // The forward table lists these already.
-            if (!filters.allTables || isMainOrLocal(r.Table))
-                continue;
-        } else if (family == AF_INET6) {
-            if (!filters.showIpv6 || (!filters.allTables && !isMainOrLocal(r.Table)))
-                continue;
-        } else {
+        if (!listedKernelRow(r, filters))
             continue;
-        }
         RouteRow row = kernelRouteRow(r);
         if (!filteredOut(row, filters))
             rows.push_back(std::move(row));
@@ -499,9 +587,10 @@ std::vector<RouteRow> inactivePersistentRows(const std::vector<RouteRow>& rows,
         row.tag = routeTagInactive;
         row.storeOnly = true;
         row.persistent = true;
+        QStringList texts;
         for (int f = 1; f <= 4; ++f)
-            row.storedFields.append(systemText(fields.field(f)));
-        row.storedName = name;
+            texts.append(systemText(fields.field(f)));
+        row.setStored(std::move(texts), name);
         extra.push_back(std::move(row));
     }
     return extra;
@@ -523,11 +612,11 @@ quint32 routeTextColour(const RouteRow& row) {
 bool sameRoute(const RouteRow& a, const RouteRow& b) {
     return a.destination == b.destination && a.mask == b.mask && a.nextHop == b.nextHop &&
            a.ifIndex == b.ifIndex && a.metric == b.metric && a.protocol == b.protocol &&
-           a.tag == b.tag && a.storeOnly == b.storeOnly && a.storedName == b.storedName &&
+           a.tag == b.tag && a.storeOnly == b.storeOnly && a.storedName() == b.storedName() &&
            a.family == b.family && a.table == b.table && a.prefixLength == b.prefixLength &&
            a.destination6 == b.destination6 && a.nextHopFamily == b.nextHopFamily &&
            a.nextHop6 == b.nextHop6 && a.kernelType == b.kernelType && a.tos == b.tos &&
-           a.wide == b.wide;
+           a.fromKernelTable == b.fromKernelTable;
 }
 
 QString deleteRouteQuestion(int selectedCount, const RouteRow& first) {

@@ -10,6 +10,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <unordered_set>
@@ -48,23 +49,15 @@ inline constexpr std::uint8_t familyIpv6 = 10; // AF_INET6
 // An IPv6 row (family familyIpv6) leaves the IPv4 numbers 0 and keeps its route in the
 // fields below them; rows read from a routing table of the kernel also keep that table and
 // the kernel's own description of the route, so a change can name exactly this route.
+// Compact: a hundred thousand rows are held by every refresh.
 struct RouteRow {
-    std::uint32_t destination = 0;
-    std::uint32_t mask = 0;
-    std::uint32_t nextHop = 0;
-    DWORD ifIndex = 0;
-    DWORD metric = 0;
-    DWORD protocol = 0;
-    DWORD type = 0; // MIB_IPROUTE_TYPE_*
-    int tag = 0;
-    bool persistent = false;
-    QStringList storedFields; // inactive rows: destination, mask, next hop, metric
-    std::string storedName;   // inactive rows: the value name exactly as stored
-    // Kept apart from the tag: protocol numbers such as 10002 carry the tag's 0x100 bit, and
-    // such a live route must still be deleted from the kernel and coloured as a route.
-    bool storeOnly = false;
-    // An IPv6 row or a row of a table other than main and local; family 0 for the IPv4 rows
-    // GetIpForwardTable lists, whose numbers are the fields above.
+    // What a row from the store shows and is stored under; shared by the copies of a row.
+    struct Stored {
+        QStringList fields; // destination, mask, next hop, metric
+        std::string name;   // the value name exactly as stored
+    };
+    // The route of a row read from a kernel's routing table, as a change names it; all 0
+    // for the IPv4 rows GetIpForwardTable lists.
     struct Wide {
         std::uint8_t family = 0; // AF_INET or AF_INET6
         std::uint32_t table = 0; // the kernel's number
@@ -73,8 +66,22 @@ struct RouteRow {
         std::uint8_t nextHopFamily = 0; // 0 on the link
         std::array<std::uint8_t, 16> nextHop{};
         bool operator==(const Wide&) const = default;
-    } wide;
+    };
 
+    std::uint32_t destination = 0;
+    std::uint32_t mask = 0;
+    std::uint32_t nextHop = 0;
+    DWORD ifIndex = 0;
+    DWORD metric = 0;
+    DWORD protocol = 0;
+    DWORD type = 0; // MIB_IPROUTE_TYPE_*
+    int tag = 0;
+    std::uint32_t table = routeTableMerged;      // the kernel's number
+    std::uint32_t nextHopZone = 0;               // a link-local gateway's interface
+    std::array<std::uint8_t, 16> destination6{}; // network order
+    // The gateway as the kernel gave it, of either family (network order): an IPv4 row whose
+    // gateway is IPv6 shows next hop 0.0.0.0 but keeps the gateway here.
+    std::array<std::uint8_t, 16> nextHop6{};
     std::uint8_t family = familyIpv4;
     std::uint8_t prefixLength = 0;  // IPv6: of destination6
     std::uint8_t nextHopFamily = 0; // of nextHop6: 0 on-link, else the gateway's family
@@ -82,15 +89,19 @@ struct RouteRow {
     std::uint8_t kernelProtocol = 0;
     std::uint8_t tos = 0;
     std::uint8_t scope = 0;
-    std::uint32_t table = routeTableMerged;      // the kernel's number
-    std::uint32_t nextHopZone = 0;               // a link-local gateway's interface
-    std::array<std::uint8_t, 16> destination6{}; // network order
-    // The gateway as the kernel gave it, of either family (network order): an IPv4 row whose
-    // gateway is IPv6 shows next hop 0.0.0.0 but keeps the gateway here.
-    std::array<std::uint8_t, 16> nextHop6{};
+    bool persistent = false;
+    // Kept apart from the tag: protocol numbers such as 10002 carry the tag's 0x100 bit, and
+    // such a live route must still be deleted from the kernel and coloured as a route.
+    bool storeOnly = false;
+    bool fromKernelTable = false;         // read from a kernel's routing table: a "wide" row
+    std::shared_ptr<const Stored> stored; // rows from the store only
 
     bool inactive() const { return storeOnly; }
     bool ipv6() const { return family == familyIpv6; }
+    Wide wide() const;
+    const QStringList& storedFields() const;
+    const std::string& storedName() const;
+    void setStored(QStringList fields, std::string name);
 };
 
 // Whether two rows stand for the same route (or the same stored name); the Persistent column,
@@ -103,6 +114,8 @@ int routeTag(std::uint32_t destination, std::uint32_t mask, DWORD protocol);
 bool isBroadcastRoute(std::uint32_t destination);
 // IPv6 rows: the prefix address, "/" and its length as the mask, the gateway ("::" on-link).
 QString routeCellText(const RouteRow& row, int column);
+// The same text appended to out; a live IPv4 row's numbers are written without a text each.
+void appendRouteCellText(QString& out, const RouteRow& row, int column);
 // Destination, mask, next hop and metric texts joined by ","; for a row from the store, the
 // name it is stored under, however malformed.
 std::string persistentRouteName(const RouteRow& row);
@@ -139,6 +152,8 @@ bool filteredOut(const RouteRow& row, RouteFilters filters);
 // each other table in the order of its number.
 void appendKernelRows(const CORVANE_ROUTE_ROW* routes, std::size_t count, RouteFilters filters,
                       std::vector<RouteRow>& rows);
+// How many rows appendKernelRows may add, at most: the room to reserve for them.
+std::size_t kernelRowRoom(const CORVANE_ROUTE_ROW* routes, std::size_t count, RouteFilters filters);
 // Gives the forward table's IPv4 rows the table the kernel holds them in (main or local),
 // matched by destination, mask, interface and metric; a row the tables do not hold, or
 // hold in both, stays merged.
@@ -149,8 +164,9 @@ MIB_IPFORWARD_ROW2 routeRecord2(const RouteRow& row);
 
 // The rows of a table the platform filled into a buffer of bufferSize bytes, in table order.
 // Entries beyond the buffer are never read, whatever dwNumEntries claims.
+// Room for extraRows more is reserved: rows added later then never move the table.
 RouteFill makeRouteRows(const MIB_IPFORWARDTABLE& table, std::size_t bufferSize,
-                        RouteFilters filters);
+                        RouteFilters filters, std::size_t extraRows = 0);
 
 // The default route with the smallest metric (the earlier on a tie); -1 without one. Rows
 // from the store take no part.

@@ -18,6 +18,7 @@
 #include "session/refresh.h"
 #include "values/ip.h"
 #include "widgets/actionlist.h"
+#include "widgets/filterfield.h"
 #include "widgets/menubuilder.h"
 #include "widgets/modal.h"
 
@@ -40,12 +41,12 @@
 namespace corvane {
 namespace {
 
-// Where the list shows that route now; -1 when it no longer does.
+// Where the list shows that route now; -1 when it no longer does or the filter hides it.
 int rowOf(const RouteModel& model, const RouteRow& route) {
     const std::vector<RouteRow>& rows = model.rows();
     const auto it = std::find_if(rows.begin(), rows.end(),
                                  [&route](const RouteRow& r) { return sameRoute(r, route); });
-    return it == rows.end() ? -1 : static_cast<int>(it - rows.begin());
+    return it == rows.end() ? -1 : model.shownRow(static_cast<std::size_t>(it - rows.begin()));
 }
 
 } // namespace
@@ -92,6 +93,8 @@ RoutesPage::RoutesPage(const PageContext& context, QWidget* parent)
     bindRuntimeToggle(pmRouteMenu, "IgnoreBroadcasts1", &RuntimeOptions::optIgnoreBroadcasts);
     bindRuntimeToggle(pmRouteMenu, "AllRoutingTables1", &RuntimeOptions::optAllRoutingTables);
     makeRulesView();
+    edtFilter = makeFilterField(this, "edtRouteFilter");
+    connect(edtFilter, &QLineEdit::textChanged, this, &RoutesPage::applyFilterText);
 
     connect(lvFwTable->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &RoutesPage::lvFwTableSelectItem);
@@ -166,11 +169,26 @@ std::vector<int> RoutesPage::selectedRows() const {
 }
 
 int RoutesPage::routeCount() const {
-    return lvFwTableModel->rowCount();
+    return static_cast<int>(lvFwTableModel->rows().size());
 }
 
 QString RoutesPage::routeText(int row, int column) const {
-    return lvFwTableModel->cellText(row, column);
+    return lvFwTableModel->sourceCellText(static_cast<std::size_t>(row), column);
+}
+
+void RoutesPage::showCaption() {
+    const RuntimeOptions& o = options().run;
+    QString caption = QStringLiteral("Routes");
+    if (o.optIgnoreLocalhost || o.optIgnoreBroadcasts || lvFwTableModel->filtering())
+        caption += QStringLiteral(" (filtered)");
+    emit captionChanged(caption);
+}
+
+void RoutesPage::applyFilterText(const QString& text) {
+    lvFwTableModel->setFilterText(text);
+    // The reset took the selection; the actions follow it.
+    lvFwTableSelectItem();
+    showCaption();
 }
 
 bool RoutesPage::allTablesShown() const {
@@ -187,10 +205,7 @@ QString RoutesPage::ruleText(int row, int column) const {
 
 void RoutesPage::FillRouteTable() {
     const RuntimeOptions& o = options().run;
-    QString caption = QStringLiteral("Routes");
-    if (o.optIgnoreLocalhost || o.optIgnoreBroadcasts)
-        caption += QStringLiteral(" (filtered)");
-    emit captionChanged(caption);
+    showCaption();
 
     RouteModel& model = *lvFwTableModel;
     RouteTableRead read = readRouteTable(
@@ -518,7 +533,10 @@ void RoutesPage::acBestRouteExecute() {
     for (std::size_t r = 0; r < rows.size(); ++r) {
         if (rows[r].inactive() || rows[r].ifIndex != index)
             continue;
-        const QModelIndex at = lvFwTableModel->index(static_cast<int>(r), 0);
+        // The route is the answer, so the filter gives way when it hides it.
+        if (lvFwTableModel->shownRow(r) < 0)
+            edtFilter->clear();
+        const QModelIndex at = lvFwTableModel->index(lvFwTableModel->shownRow(r), 0);
         lvFwTable->selectionModel()->setCurrentIndex(at, QItemSelectionModel::ClearAndSelect |
                                                              QItemSelectionModel::Rows);
         lvFwTable->scrollTo(at);
@@ -579,9 +597,16 @@ void RoutesPage::acDelListExecute() {
             return;
         const std::optional<DWORD> index = interfaceIndexOf(faces, d.cbxInterfaces->currentText());
         // Texts are compared as written: a network with leading zeros matches nothing.
-        const std::vector<int> named =
+        std::vector<int> named =
             index ? rowsNamedByList(lvFwTableModel->rows(), d.routeList->routes(), *index, d.metric)
                   : std::vector<int>();
+        // The list names routes, not what the filter shows: they are all shown to be chosen.
+        if (std::any_of(named.begin(), named.end(), [this](int r) {
+                return lvFwTableModel->shownRow(static_cast<std::size_t>(r)) < 0;
+            }))
+            edtFilter->clear();
+        for (int& r : named)
+            r = lvFwTableModel->shownRow(static_cast<std::size_t>(r));
         // Neighbouring rows in one range each: a range per row makes every later step on the
         // selection slow.
         QItemSelection matches;

@@ -12,6 +12,7 @@
 #include <vector>
 
 class QComboBox;
+class QLineEdit;
 
 namespace corvane {
 
@@ -23,6 +24,8 @@ public:
 
     QTableView* lvFwTable = nullptr;
     QMenu* pmRouteMenu = nullptr;
+    // Typing narrows the list to the routes with a cell containing the text.
+    QLineEdit* edtFilter = nullptr;
     // The policy rules below the routes, shown while every routing table is listed.
     QWidget* rulesPanel = nullptr;
     QTableView* lvRules = nullptr;
@@ -44,7 +47,7 @@ public:
     }
     void setOwnAddresses(std::function<QStringList()> source) { ownAddresses_ = std::move(source); }
 
-    // The listed routes' texts in on-screen order.
+    // The listed routes' texts in on-screen order, those the filter field hides included.
     int routeCount() const;
     // Column fwcol::Table has text only while every table is listed.
     QString routeText(int row, int column) const;
@@ -54,7 +57,7 @@ public:
     QString ruleText(int row, int column) const;
 
 signals:
-    // "Routes", or "Routes (filtered)" while a filter hides rows.
+    // "Routes", or "Routes (filtered)" while a filter or the filter field hides rows.
     void captionChanged(const QString& caption);
     // The first selected route's interface index text: its interface row follows.
     void routeInterfaceSelected(const QString& indexText);
@@ -75,6 +78,8 @@ private:
     std::function<QStringList()> ownAddresses_;
 
     std::vector<int> selectedRows() const;
+    void showCaption();
+    void applyFilterText(const QString& text);
     // The active interfaces into a dialog's box, with their next-hop proposals.
     void fillInterfaceChoice(const std::vector<RouteInterface>& faces, QComboBox* box,
                              QStringList& proposals) const;

@@ -7,6 +7,7 @@ namespace corvane {
 CommandLine parseCommandLine(int argc, char* argv[]) {
     CommandLine line;
     bool help = false, version = false, report = false, restore = false, keep = false;
+    bool json = false;
     for (int i = 1; i < argc; ++i) {
         const char* arg = argv[i];
         if (std::strcmp(arg, "-h") == 0 || std::strcmp(arg, "--help") == 0) {
@@ -19,6 +20,8 @@ CommandLine parseCommandLine(int argc, char* argv[]) {
             restore = true;
         } else if (std::strcmp(arg, "--keep-persistent-routes") == 0) {
             keep = true;
+        } else if (std::strcmp(arg, "--json") == 0) {
+            json = true;
         } else if (std::strcmp(arg, "--report") == 0) {
             report = true;
             // The next argument is the file unless it is an option; "-" is standard output.
@@ -35,6 +38,9 @@ CommandLine parseCommandLine(int argc, char* argv[]) {
         line.action = CommandLine::Action::Usage;
         line.error = "--report, --restore-persistent-routes and --keep-persistent-routes "
                      "exclude each other";
+    } else if (json && !report) {
+        line.action = CommandLine::Action::Usage;
+        line.error = "--json is an option of --report";
     } else if (help) {
         line.action = CommandLine::Action::Help;
     } else if (version) {
@@ -45,13 +51,14 @@ CommandLine parseCommandLine(int argc, char* argv[]) {
         line.action = CommandLine::Action::KeepRoutes;
     } else if (report) {
         line.action = CommandLine::Action::Report;
+        line.json = json;
     }
     return line;
 }
 
 const char* usageText() {
     return "Usage: corvane [-a]\n"
-           "       corvane --report [FILE]\n"
+           "       corvane --report [FILE] [--json]\n"
            "       corvane --restore-persistent-routes\n"
            "       corvane --keep-persistent-routes\n"
            "\n"
@@ -60,6 +67,8 @@ const char* usageText() {
            "  --report [FILE]               refresh once without a window and write the status\n"
            "                                report to FILE, or to standard output when FILE is\n"
            "                                \"-\" or absent\n"
+           "  --json                        write the report as JSON (everything, unfiltered;\n"
+           "                                described by report.schema.json)\n"
            "  --restore-persistent-routes   re-apply the stored persistent routes and exit\n"
            "  --keep-persistent-routes      re-apply them, then put back each one that goes\n"
            "                                missing, until stopped\n"

@@ -9,6 +9,7 @@ struct CommandLine {
     enum class Action { Window, Report, RestoreRoutes, KeepRoutes, Help, Version, Usage };
     Action action = Action::Window;
     const char* reportTarget = nullptr; // Report: FILE; nullptr or "-" for standard output
+    bool json = false;                  // Report: as data rather than text
     std::string error;                  // Usage: what was wrong, for the user
 };
 

@@ -95,6 +95,9 @@ void TfrmMain::wirePages() {
     connect(tsRoutes, &RoutesPage::captionChanged, this, [this](const QString& caption) {
         pcMain->setTabText(pcMain->indexOf(tsRoutes), caption);
     });
+    connect(tsConnections, &NetstatPage::captionChanged, this, [this](const QString& caption) {
+        pcMain->setTabText(pcMain->indexOf(tsConnections), caption);
+    });
 
     // The route dialogs offer the interfaces with the tree's gateways, and know our addresses.
     tsRoutes->setInterfaceSource([this] {

@@ -60,9 +60,12 @@ int runWindow(int argc, char* argv[]) {
 } // namespace
 
 int main(int argc, char* argv[]) {
-    corvane::prepareHeapForLargeTables();
     using Action = corvane::CommandLine::Action;
     const corvane::CommandLine command = corvane::parseCommandLine(argc, argv);
+    // The heap kept for the next refresh serves the window; a report refreshes once, and
+    // huge pages would only make each table it touches resident in 2 MiB steps.
+    if (command.action != Action::Report)
+        corvane::prepareHeapForLargeTables();
     switch (command.action) {
     case Action::Usage:
         std::fprintf(stderr, "corvane: %s\n%s", command.error.c_str(), corvane::usageText());
@@ -86,7 +89,7 @@ int main(int argc, char* argv[]) {
     case Action::KeepRoutes:
         return corvane::keepPersistentRoutes(std::cerr);
     case Action::Report:
-        return corvane::runReportCommand(argc, argv, command.reportTarget);
+        return corvane::runReportCommand(argc, argv, command.reportTarget, command.json);
     default:
         break;
     }

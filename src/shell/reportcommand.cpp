@@ -12,6 +12,7 @@
 #include "session/options.h"
 #include "session/refresh.h"
 #include "shell/appidentity.h"
+#include "shell/json_report.h"
 #include "shell/snapshot.h"
 
 #include <QCoreApplication>
@@ -19,6 +20,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <functional>
+#include <string_view>
 
 namespace corvane {
 namespace {
@@ -29,22 +32,45 @@ void quietQtNotes(QtMsgType type, const QMessageLogContext&, const QString& mess
         std::fprintf(stderr, "corvane: %s\n", message.toLocal8Bit().constData());
 }
 
-bool writeOut(const char* target, const QByteArray& bytes) {
+// The report is encoded and written a piece at a time as it is laid out: a big one is never
+// held whole, nor its encoded copy.
+using Producer = std::function<void(const BytesOut&)>;
+
+bool writeOut(const char* target, const Producer& produce) {
     if (!target || std::strcmp(target, "-") == 0) {
-        const bool ok = std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()),
-                                    stdout) == static_cast<std::size_t>(bytes.size()) &&
-                        std::fflush(stdout) == 0;
-        if (!ok)
+        int error = 0;
+        produce([&](std::string_view piece) {
+            if (error == 0 && std::fwrite(piece.data(), 1, piece.size(), stdout) != piece.size())
+                error = errno != 0 ? errno : EIO;
+            return error == 0;
+        });
+        if (error == 0 && std::fflush(stdout) != 0)
+            error = errno != 0 ? errno : EIO;
+        if (error != 0)
             std::fprintf(stderr, "corvane: cannot write the report to standard output: %s\n",
-                         std::strerror(errno));
-        return ok;
+                         std::strerror(error));
+        return error == 0;
     }
     QString error;
-    if (writeWholeFile(QString::fromLocal8Bit(target), bytes, error))
+    if (writeFileInPieces(QString::fromLocal8Bit(target), produce, error))
         return true;
     std::fprintf(stderr, "corvane: cannot write the report to %s: %s\n", target,
                  error.toLocal8Bit().constData());
     return false;
+}
+
+bool writeOut(const char* target, const ReportInput& input) {
+    return writeOut(target, [&input](const BytesOut& put) {
+        QByteArray bytes;
+        ReportText out([&](QStringView piece) {
+            bytes = localBytes(piece);
+            put(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
+        });
+        // With no old text before it, a block follows nothing, overwritten or not.
+        writeReportBlock(input, out);
+        out += QLatin1Char('\n');
+        out.finish();
+    });
 }
 
 // The refresh cycle of the window, with a snapshot in place of the pages: the same steps in
@@ -61,6 +87,8 @@ public:
             std::vector<RouteRow> more = readInactivePersistentRows(
                 snapshot.routes, {o.optIgnoreLocalhost, o.optIgnoreBroadcasts, o.optShowIpv6,
                                   o.optAllRoutingTables});
+            // Exactly: an insert would double a big table's storage for a few stored rows.
+            snapshot.routes.reserve(snapshot.routes.size() + more.size());
             snapshot.routes.insert(snapshot.routes.end(), more.begin(), more.end());
         });
         // Its block would be replaced at once by the one built after the refresh.
@@ -123,7 +151,7 @@ private:
 
 } // namespace
 
-int runReportCommand(int argc, char* argv[], const char* target) {
+int runReportCommand(int argc, char* argv[], const char* target, bool json) {
     qInstallMessageHandler(quietQtNotes);
     QCoreApplication app(argc, argv);
     setApplicationIdentity();
@@ -148,16 +176,20 @@ int runReportCommand(int argc, char* argv[], const char* target) {
     const unsigned failuresBefore = reportedFailureCount();
     options.loadStartup();
     setFailureMessagesSilenced(options.value().run.optNoErrorMessages);
+    if (json) {
+        // Read on its own terms: every row, whatever the options hide from the text.
+        std::string data;
+        buildJsonReport(data, CORVANE_VERSION);
+        const bool written =
+            writeOut(target, [&data](const BytesOut& put) { put(std::string_view(data)); });
+        return !written || reportedFailureCount() > failuresBefore ? 1 : 0;
+    }
     CommandRefresh refresh(options, xpFamily);
     refresh.run();
 
     ReportInput input = reportInputOf(refresh.snapshot);
     setReportContext(input, options.value().run, xpFamily);
-    const QString text = followReport(QString(), buildReportBlock(input),
-                                      options.value().on(Option::OverwriteReport));
-    QByteArray bytes = localBytes(text);
-    bytes += '\n';
-    const bool written = writeOut(target, bytes);
+    const bool written = writeOut(target, input);
     // A failed platform call leaves a gap in the report: written, but not a success.
     return !written || reportedFailureCount() > failuresBefore ? 1 : 0;
 }

@@ -3,8 +3,8 @@
 
 namespace corvane {
 
-// target: a file name, or "-" / nullptr for standard output. 0 on success; otherwise the
-// reason went to standard error.
-int runReportCommand(int argc, char* argv[], const char* target);
+// target: a file name, or "-" / nullptr for standard output; json: the report as data. 0 on
+// success; otherwise the reason went to standard error.
+int runReportCommand(int argc, char* argv[], const char* target, bool json = false);
 
 } // namespace corvane

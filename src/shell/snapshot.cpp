@@ -37,6 +37,13 @@ ReportInput reportInputOf(const Snapshot& s) {
     in.routes = tableOf(s.routes, [&s](const RouteRow& r, int c) {
         return c == fwcol::Table ? routeTableText(r, s.tableNames) : routeCellText(r, c);
     });
+    in.routeCells = [&s](QString& out, qsizetype r, int c) {
+        const RouteRow& row = s.routes[static_cast<std::size_t>(r)];
+        if (c == fwcol::Table)
+            out += routeTableText(row, s.tableNames);
+        else
+            appendRouteCellText(out, row, c);
+    };
     in.rules = tableOf(s.rules, [](const RuleRow& r, int c) { return ruleCellText(r, c); });
     in.connections = tableOf(s.connections, [](const ConnRow& r, int c) { return r.text(c); });
     return in;

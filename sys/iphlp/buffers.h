@@ -6,27 +6,36 @@
 #include "corvane_types.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <limits>
 #include <vector>
 
 namespace corvane::sys {
 
-// Copies rows into a table record of the shape { DWORD dwNumEntries; Row table[1]; }.
+// Copies rows into a table record of the shape { DWORD dwNumEntries; Row table[1]; }; with
+// order, the rows at its positions in its order (every position below rows.size()).
 template <typename Table, typename Row>
-DWORD fillTable(Table* table, ULONG* size, const std::vector<Row>& rows) {
+DWORD fillTable(Table* table, ULONG* size, const std::vector<Row>& rows,
+                const std::vector<uint32_t>* order = nullptr) {
     if (!size)
         return ERROR_INVALID_PARAMETER;
-    const size_t needed = offsetof(Table, table) + rows.size() * sizeof(Row);
+    const size_t count = order ? order->size() : rows.size();
+    const size_t needed = offsetof(Table, table) + count * sizeof(Row);
     if (needed > std::numeric_limits<ULONG>::max())
         return ERROR_NOT_ENOUGH_MEMORY;
     if (!table || *size < needed) {
         *size = static_cast<ULONG>(needed < sizeof(Table) ? sizeof(Table) : needed);
         return ERROR_INSUFFICIENT_BUFFER;
     }
-    table->dwNumEntries = static_cast<DWORD>(rows.size());
-    if (!rows.empty())
+    table->dwNumEntries = static_cast<DWORD>(count);
+    if (order) {
+        Row* to = &table->table[0];
+        for (const uint32_t at : *order)
+            std::memcpy(to++, &rows[at], sizeof(Row));
+    } else if (!rows.empty()) {
         std::memcpy(&table->table[0], rows.data(), rows.size() * sizeof(Row));
+    }
     return NO_ERROR;
 }
 

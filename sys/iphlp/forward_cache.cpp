@@ -91,16 +91,17 @@ int replayedRows(ForwardRows& rows, std::vector<nl::Route>& defaults) {
 }
 
 // Storage a previous answer used, unless a caller still holds it.
-void recycle(std::shared_ptr<ForwardRows>& rows) {
+template <typename T> void recycle(std::shared_ptr<T>& rows) {
     if (rows && rows.use_count() == 1)
         rows->clear();
     else
-        rows = std::make_shared<ForwardRows>();
+        rows = std::make_shared<T>();
 }
 
 class ForwardCache {
 public:
-    int rows(bool sorted, std::shared_ptr<const ForwardRows>& out);
+    int rows(bool sorted, std::shared_ptr<const ForwardRows>& out,
+             std::shared_ptr<const RowOrder>& order);
     int defaultRoutes(std::vector<nl::Route>& out);
     ForwardCacheStats stats() {
         const std::lock_guard lock(mutex_);
@@ -118,9 +119,11 @@ private:
     // the kernel as it stood at or after the last drain.
     std::unique_ptr<nl::Socket> listener_;
     bool valid_ = false;       // kernelOrder_ holds the rows of the last read
-    bool sortedValid_ = false; // sorted_ holds them sorted
-    // Kept, with their storage, between reads: a big table then costs no page faults.
-    std::shared_ptr<ForwardRows> kernelOrder_, sorted_;
+    bool sortedValid_ = false; // order_ holds their sorted order
+    // Kept, with their storage, between reads: a big table then costs no page faults. Sorted
+    // only as positions, so that the table is held once.
+    std::shared_ptr<ForwardRows> kernelOrder_;
+    std::shared_ptr<RowOrder> order_;
     std::vector<nl::Route> defaults_; // of the same read
     ForwardRowSorter sorter_;
     ForwardCacheStats stats_;
@@ -171,16 +174,21 @@ int ForwardCache::current() {
     return 0;
 }
 
-int ForwardCache::rows(bool sorted, std::shared_ptr<const ForwardRows>& out) {
+int ForwardCache::rows(bool sorted, std::shared_ptr<const ForwardRows>& out,
+                       std::shared_ptr<const RowOrder>& order) {
     const std::lock_guard lock(mutex_);
     if (const int e = current())
         return e;
     if (sorted && !sortedValid_) {
-        recycle(sorted_);
-        sorter_.sort(*kernelOrder_, *sorted_);
+        recycle(order_);
+        sorter_.order(*kernelOrder_, *order_);
         sortedValid_ = true;
     }
-    out = sorted ? sorted_ : kernelOrder_;
+    out = kernelOrder_;
+    if (sorted)
+        order = order_;
+    else
+        order.reset();
     return 0;
 }
 
@@ -199,8 +207,9 @@ ForwardCache& cache() {
 
 } // namespace
 
-int currentForwardRows(bool sorted, std::shared_ptr<const ForwardRows>& out) {
-    return cache().rows(sorted, out);
+int currentForwardRows(bool sorted, std::shared_ptr<const ForwardRows>& out,
+                       std::shared_ptr<const RowOrder>& order) {
+    return cache().rows(sorted, out, order);
 }
 
 int currentDefaultRoutes(std::vector<nl::Route>& out) {

@@ -6,16 +6,20 @@
 #include "iphlpapi.h"
 #include "netlink/records.h"
 
+#include <cstdint>
 #include <memory>
 #include <vector>
 
 namespace corvane::sys {
 
 using ForwardRows = std::vector<MIB_IPFORWARDROW>;
+using RowOrder = std::vector<uint32_t>;
 
-// The rows as a fresh read would give them now: in the kernel's order, or as
-// sortForwardRows orders them. 0 or an errno.
-int currentForwardRows(bool sorted, std::shared_ptr<const ForwardRows>& out);
+// The rows as a fresh read would give them now, in the kernel's order; with sorted, also
+// the positions of the rows in the order sortForwardRows gives them (else order is empty).
+// 0 or an errno.
+int currentForwardRows(bool sorted, std::shared_ptr<const ForwardRows>& out,
+                       std::shared_ptr<const RowOrder>& order);
 
 // The main table's unicast default routes of the same read, for the adapters' gateways: one
 // dump then serves the adapter list and the routing table of a refresh.

@@ -145,8 +145,8 @@ bool ForwardRowSorter::Key::operator<(const Key& o) const {
            std::tie(o.destMask, o.metricHop, o.ifIndex, o.pos);
 }
 
-void ForwardRowSorter::sort(const std::vector<MIB_IPFORWARDROW>& rows,
-                            std::vector<MIB_IPFORWARDROW>& sorted) {
+void ForwardRowSorter::order(const std::vector<MIB_IPFORWARDROW>& rows,
+                             std::vector<uint32_t>& positions) {
     // Small keys sort several times faster than the rows themselves.
     keys_.clear();
     keys_.reserve(rows.size());
@@ -158,10 +158,22 @@ void ForwardRowSorter::sort(const std::vector<MIB_IPFORWARDROW>& rows,
     }
     if (!std::is_sorted(keys_.begin(), keys_.end()))
         std::sort(keys_.begin(), keys_.end());
+    positions.clear();
+    positions.reserve(rows.size());
+    for (const Key& k : keys_)
+        positions.push_back(k.pos);
+    // Not kept: the heap keeps the memory for the next sort, and the keys weigh half a table.
+    std::vector<Key>().swap(keys_);
+}
+
+void ForwardRowSorter::sort(const std::vector<MIB_IPFORWARDROW>& rows,
+                            std::vector<MIB_IPFORWARDROW>& sorted) {
+    std::vector<uint32_t> positions;
+    order(rows, positions);
     sorted.clear();
     sorted.reserve(rows.size());
-    for (const Key& k : keys_)
-        sorted.push_back(rows[k.pos]);
+    for (const uint32_t at : positions)
+        sorted.push_back(rows[at]);
 }
 
 void sortForwardRows(std::vector<MIB_IPFORWARDROW>& rows) {

@@ -41,12 +41,12 @@ void fillSources(std::vector<MIB_IPFORWARDROW>& rows, const std::vector<size_t>&
 // numbers; rows equal in all of them keep their order.
 void sortForwardRows(std::vector<MIB_IPFORWARDROW>& rows);
 
-// The same order into another vector. Its storage and the sorter's own are kept from one use
-// to the next: fresh memory costs a page fault per page, which in a big table is more than
-// the sorting.
+// The same order into another vector, or as the rows' positions in that order: a big table
+// is then held once, sorted or not.
 class ForwardRowSorter {
 public:
     void sort(const std::vector<MIB_IPFORWARDROW>& rows, std::vector<MIB_IPFORWARDROW>& sorted);
+    void order(const std::vector<MIB_IPFORWARDROW>& rows, std::vector<uint32_t>& positions);
 
 private:
     struct Key {

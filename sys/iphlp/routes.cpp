@@ -41,9 +41,10 @@ DWORD GetIpForwardTable(MIB_IPFORWARDTABLE* table, ULONG* size, BOOL sorted) {
         if (!size)
             return ERROR_INVALID_PARAMETER;
         std::shared_ptr<const ForwardRows> rows;
-        if (const int e = currentForwardRows(sorted != 0, rows))
+        std::shared_ptr<const RowOrder> order;
+        if (const int e = currentForwardRows(sorted != 0, rows, order))
             return resultFromErrno(e);
-        return fillTable(table, size, *rows);
+        return fillTable(table, size, *rows, order.get());
     });
 }
 

@@ -140,6 +140,20 @@ void setWriteStageHook(void (*hook)(WriteStage)) {
 
 void writeFileAtomically(const std::filesystem::path& target, std::string_view content,
                          std::optional<mode_t> mode) {
+    writeFileAtomically(
+        target,
+        [content](const PieceWriter& put) {
+            const std::size_t half = content.size() / 2;
+            if (put(content.substr(0, half)))
+                reached(WriteStage::HalfWritten);
+            put(content.substr(half));
+        },
+        mode);
+}
+
+void writeFileAtomically(const std::filesystem::path& target,
+                         const std::function<void(const PieceWriter& put)>& produce,
+                         std::optional<mode_t> mode) {
     const std::filesystem::path name = target.filename();
     if (name.empty() || name == "." || name == "..")
         fail("Cannot write", target, EISDIR);
@@ -181,12 +195,23 @@ void writeFileAtomically(const std::filesystem::path& target, std::string_view c
     if (mode && ::fchmod(fd, *mode) != 0)
         abandon("Cannot set the mode of");
     reached(WriteStage::Created);
-    const std::size_t half = content.size() / 2;
-    if (!writeAll(fd, content.substr(0, half)))
+    int writeError = 0;
+    const PieceWriter put = [&](std::string_view piece) {
+        if (writeError == 0 && !writeAll(fd, piece))
+            writeError = errno != 0 ? errno : EIO;
+        return writeError == 0;
+    };
+    try {
+        produce(put);
+    } catch (...) {
+        ::close(fd);
+        ::unlinkat(folder.get(), temp.c_str(), 0);
+        throw;
+    }
+    if (writeError != 0) {
+        errno = writeError;
         abandon("Cannot write");
-    reached(WriteStage::HalfWritten);
-    if (!writeAll(fd, content.substr(half)))
-        abandon("Cannot write");
+    }
     if (::fsync(fd) != 0)
         abandon("Cannot flush");
     reached(WriteStage::Flushed);

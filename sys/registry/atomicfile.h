@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstddef>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -52,6 +53,15 @@ private:
 // files that writers killed on the way left in the folder are removed. Throws StoreError naming
 // target and the system's reason.
 void writeFileAtomically(const std::filesystem::path& target, std::string_view content,
+                         std::optional<mode_t> mode = 0644);
+
+// The same with content made while it is written, so that a big one is never held whole:
+// produce is given put, which appends bytes to the new file and answers false once a write
+// has failed (the rest is then dropped). The file replaces target only when every piece was
+// written; otherwise, or when produce throws, target stays as it was and the new file goes.
+using PieceWriter = std::function<bool(std::string_view piece)>;
+void writeFileAtomically(const std::filesystem::path& target,
+                         const std::function<void(const PieceWriter& put)>& produce,
                          std::optional<mode_t> mode = 0644);
 
 // The points of writeFileAtomically at which a crash is most telling; a test installs a hook

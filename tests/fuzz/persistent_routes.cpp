@@ -7,6 +7,9 @@
 #include "routing/route_rows.h"
 
 #include <algorithm>
+#include <arpa/inet.h>
+#include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -64,13 +67,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             row.kernelType = CORVANE_ROUTE_UNICAST;
             row.ifIndex = 7;
             row.metric = route->metric;
-            row.wide.family = route->family;
-            row.wide.table = route->table;
-            row.wide.destination = route->destination;
-            row.wide.prefixLength = route->prefixLength;
-            row.wide.nextHopFamily = route->onLink() ? 0 : route->family;
-            row.wide.nextHop = route->nextHop;
+            row.fromKernelTable = true;
+            row.table = route->table;
+            row.prefixLength = route->prefixLength;
+            row.nextHopFamily = route->onLink() ? 0 : route->family;
+            row.nextHop6 = route->nextHop;
             row.family = route->family;
+            if (row.ipv6()) {
+                row.destination6 = route->destination;
+            } else {
+                std::uint32_t network = 0;
+                std::memcpy(&network, route->destination.data(), sizeof network);
+                row.destination = ntohl(network);
+            }
             if (route->ifName == "dv0") {
                 FUZZ_CHECK(widePersistentRouteName(row, nameOf) == kept.name);
                 FUZZ_CHECK(WidePersistentNames({kept.name}).contains(row, nameOf));
@@ -82,8 +91,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 inactiveWidePersistentRows(wideLive, names, f, nameOf);
             FUZZ_CHECK(wideExtra.size() <= names.size());
             for (const RouteRow& row : wideExtra)
-                FUZZ_CHECK(row.inactive() && row.storedFields.size() == 4 &&
-                           std::find(names.begin(), names.end(), row.storedName) != names.end());
+                FUZZ_CHECK(row.inactive() && row.storedFields().size() == 4 &&
+                           std::find(names.begin(), names.end(), row.storedName()) != names.end());
         }
         const PersistentNames stored(names);
         for (const std::string& name : names)
@@ -92,7 +101,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         FUZZ_CHECK(extra.size() <= names.size());
         // A store-only row is deleted by its name: it must be one of the stored ones.
         for (const RouteRow& row : extra)
-            FUZZ_CHECK(row.inactive() && row.storedFields.size() == 4 &&
+            FUZZ_CHECK(row.inactive() && row.storedFields().size() == 4 &&
                        std::find(names.begin(), names.end(), persistentRouteName(row)) !=
                            names.end());
     });

@@ -1,6 +1,7 @@
 // Writes pictures of the main window's pages and the About box, to look at the layout:
 //   corvane_shots OUTPUT_FOLDER   (with a display, e.g. under Xvfb, or QT_QPA_PLATFORM=offscreen)
 #include "addresses/address_dialogs.h"
+#include "connections/connpage.h"
 #include "hostinfo/adaptertree.h"
 #include "interfaces/frmifdetails.h"
 #include "interfaces/frmipdetails.h"
@@ -32,7 +33,12 @@
 #include <QTableView>
 #include <QTimer>
 #include <QTreeView>
+#include <arpa/inet.h>
 #include <cstdio>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -172,6 +178,30 @@ int main(int argc, char* argv[]) {
         if (!v6.isEmpty())
             tree.scrollTo(v6.last(), QAbstractItemView::PositionAtTop);
         save(&window, QStringLiteral("main_tsIP_ipv6.png"));
+        // The filter fields with a text typed: the lists narrowed, the tabs say so. Two
+        // loopback listeners and a UDP socket give Netstat rows to narrow.
+        window.pcMain->setCurrentWidget(window.tsRoutes);
+        window.tsRoutes->edtFilter->setText(QStringLiteral("192.0.2.2"));
+        save(&window, QStringLiteral("main_tsRoutes_filtered.png"));
+        window.tsRoutes->edtFilter->clear();
+        std::vector<int> sockets;
+        for (const int type : {SOCK_STREAM, SOCK_STREAM, SOCK_DGRAM}) {
+            const int fd = ::socket(AF_INET, type, 0);
+            sockaddr_in a{};
+            a.sin_family = AF_INET;
+            a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            if (fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+                (type == SOCK_DGRAM || ::listen(fd, 1) == 0))
+                sockets.push_back(fd);
+        }
+        options.change([](corvane::Options& o) { o.run.optIgnoreLocalhost = false; });
+        window.tsConnections->FillConnectionTable();
+        window.pcMain->setCurrentWidget(window.tsConnections);
+        window.tsConnections->edtFilter->setText(QStringLiteral("listen"));
+        save(&window, QStringLiteral("main_tsConnections_filtered.png"));
+        for (const int fd : sockets)
+            ::close(fd);
+        window.tsConnections->edtFilter->clear();
         corvane::frmAbout->VerLabel->setText(window.versionText);
         corvane::frmAbout->show();
         save(corvane::frmAbout, QStringLiteral("about.png"));

@@ -103,10 +103,12 @@ TEST(ConnRows, SortIsStableInBothDirectionsAndTreatsMissingTextsAsEmpty) {
                                  row({"TCP", "c", "1025"}), row({"UDP", "d", "80"}, 0),
                                  row({"TCP", "e"})};
     sortConnRows(rows, 2, true);
-    EXPECT_EQ(column(rows, 2), (QStringList{"", "1025", "135", "80", "80"}));
-    EXPECT_EQ(column(rows, 1), (QStringList{"e", "c", "b", "a", "d"})); // equal keep order
+    EXPECT_EQ(column(rows, 2), (QStringList{"", "80", "80", "135", "1025"})); // by value
+    EXPECT_EQ(column(rows, 1), (QStringList{"e", "a", "d", "b", "c"}));       // equal keep order
     sortConnRows(rows, 2, false);
-    EXPECT_EQ(column(rows, 1), (QStringList{"a", "d", "b", "c", "e"}));
+    EXPECT_EQ(column(rows, 1), (QStringList{"c", "b", "a", "d", "e"}));
+    sortConnRows(rows, 1, false); // texts as texts
+    EXPECT_EQ(column(rows, 1), (QStringList{"e", "d", "c", "b", "a"}));
 }
 
 TEST(ConnModel, EveryClickFlipsTheDirectionWhateverTheColumn) {
@@ -121,8 +123,8 @@ TEST(ConnModel, EveryClickFlipsTheDirectionWhateverTheColumn) {
     m.sort(2, Qt::DescendingOrder); // the order the header asks for does not matter
     EXPECT_TRUE(m.ascending());
     EXPECT_EQ(m.sortColumn(), 2);
-    EXPECT_EQ(m.index(0, 2).data().toString(), "1025");
-    EXPECT_EQ(m.index(2, 2).data().toString(), "80");
+    EXPECT_EQ(m.index(0, 2).data().toString(), "80");
+    EXPECT_EQ(m.index(2, 2).data().toString(), "1025");
     m.columnClick(1);
     EXPECT_FALSE(m.ascending());
     EXPECT_EQ(m.index(0, 1).data().toString(), "10.0.0.3");
@@ -131,7 +133,7 @@ TEST(ConnModel, EveryClickFlipsTheDirectionWhateverTheColumn) {
     EXPECT_EQ(m.index(0, 1).data().toString(), "x");
     m.columnClick(2);
     EXPECT_TRUE(m.ascending());
-    EXPECT_EQ(m.index(0, 2).data().toString(), "10");
+    EXPECT_EQ(m.index(0, 2).data().toString(), "9");
 }
 
 TEST(ConnModel, ColumnsCaptionsColoursAndTexts) {

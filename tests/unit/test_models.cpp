@@ -41,8 +41,7 @@ std::vector<RouteRow> routes(int n) {
             route(0x0a000000 + (static_cast<std::uint32_t>(i) << 8), 0xffffff00, 0x0a000001, 2));
     RouteRow stored = route(0x0b000000, 0xff000000, 0x0a000009, 0);
     stored.storeOnly = true;
-    stored.storedFields = {"11.0.0.0", "255.0.0.0", "10.0.0.9", "1"};
-    stored.storedName = "11.0.0.0,255.0.0.0,10.0.0.9,1";
+    stored.setStored({"11.0.0.0", "255.0.0.0", "10.0.0.9", "1"}, "11.0.0.0,255.0.0.0,10.0.0.9,1");
     rows.push_back(stored);
     return rows;
 }

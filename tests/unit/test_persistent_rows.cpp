@@ -128,7 +128,7 @@ TEST(WideRouteNames, StoredRoutesTheKernelLacksBecomeRowsWhereTheListShowsThem) 
     const auto shown = [&](RouteFilters f) {
         std::vector<std::string> out;
         for (const RouteRow& r : inactiveWidePersistentRows(rows, names, f, nameOf))
-            out.push_back(r.storedName);
+            out.push_back(r.storedName());
         return out;
     };
     EXPECT_TRUE(shown({}).empty()) << "neither IPv6 nor the other tables listed";

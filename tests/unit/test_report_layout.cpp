@@ -215,3 +215,25 @@ TEST(ReportLayout, Ipv6RowsGetATableOfTheirOwnAfterTheIpv4One) {
     EXPECT_EQ(netstatIpv6Title(true),
               QStringLiteral("Netstat Table, IPv6 (only established TCP connections)"));
 }
+
+// A report handed on in pieces is the same text as one built whole, each piece ending where
+// a line does, and none of it held back after the finish.
+TEST(ReportLayout, PiecesEndAtLineEndsAndMakeTheWholeText) {
+    ReportInput in = smallInput();
+    std::vector<QStringList> routes;
+    for (int i = 0; i < 3000; ++i)
+        routes.push_back({QStringLiteral("10.%1.%2.0").arg(i / 256).arg(i % 256), "255.255.255.0",
+                          "10.0.0.254", "0x2", "20", ""});
+    in.routes = tableOf(routes);
+    QStringList pieces;
+    ReportText out([&](QStringView piece) { pieces.push_back(piece.toString()); });
+    writeReportBlock(in, out);
+    out += QLatin1Char('\n');
+    EXPECT_FALSE(out.text().isEmpty()); // the last piece waits for the finish
+    out.finish();
+    EXPECT_TRUE(out.text().isEmpty());
+    ASSERT_GT(pieces.size(), 3);
+    for (qsizetype p = 0; p + 1 < pieces.size(); ++p)
+        EXPECT_TRUE(pieces[p + 1].startsWith(QLatin1Char('\n'))) << p;
+    EXPECT_EQ(pieces.join(QString()), buildReportBlock(in) + QLatin1Char('\n'));
+}

@@ -149,16 +149,22 @@ TEST(RouteTableChoiceTest, Ipv6AndOtherTableRoutesStoredWithTableAndInterface) {
 TEST(WideDeletion, RecordsOfIpv6RowsAndOtherTables) {
     RouteRow plain; // an IPv4 row of main: deleted as before
     plain.destination = 0x0A000000;
-    plain.wide.family = AF_INET;
-    plain.wide.table = 254;
+    plain.fromKernelTable = true;
+    plain.table = 254;
     EXPECT_FALSE(wideDeletionRecord(plain));
-    plain.wide.table = 255;
+    plain.table = 255;
     EXPECT_FALSE(wideDeletionRecord(plain));
 
     RouteRow v6row;
     v6row.ifIndex = 4;
     v6row.metric = 1024;
-    v6row.wide = {AF_INET6, 254, v6("2001:db8:5::"), 64, AF_INET6, v6("fe80::1")};
+    v6row.fromKernelTable = true;
+    v6row.family = familyIpv6;
+    v6row.table = 254;
+    v6row.destination6 = v6("2001:db8:5::");
+    v6row.prefixLength = 64;
+    v6row.nextHopFamily = familyIpv6;
+    v6row.nextHop6 = v6("fe80::1");
     const std::optional<WideDeletion> d = wideDeletionRecord(v6row);
     ASSERT_TRUE(d);
     EXPECT_EQ(d->table, 0u); // main and local
@@ -169,10 +175,11 @@ TEST(WideDeletion, RecordsOfIpv6RowsAndOtherTables) {
 
     RouteRow t100;
     t100.ifIndex = 4;
-    t100.wide.family = AF_INET;
-    t100.wide.table = 100;
-    t100.wide.prefixLength = 16;
-    t100.wide.destination = {10, 99};
+    t100.fromKernelTable = true;
+    t100.table = 100;
+    t100.prefixLength = 16;
+    t100.destination = 0x0A630000;
+    t100.mask = 0xFFFF0000;
     const std::optional<WideDeletion> t = wideDeletionRecord(t100);
     ASSERT_TRUE(t);
     EXPECT_EQ(t->table, 100u);
@@ -184,7 +191,7 @@ TEST(WideDeletion, RecordsOfIpv6RowsAndOtherTables) {
     EXPECT_FALSE(wideDeletionRecord(t100));
     // Rows of another family or table are different routes, as far as the list goes.
     RouteRow a = v6row, b = v6row;
-    b.wide.table = 100;
+    b.table = 100;
     EXPECT_FALSE(sameRoute(a, b));
     EXPECT_FALSE(hasPersistentName(v6row));
 }

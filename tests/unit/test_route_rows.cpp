@@ -416,7 +416,7 @@ TEST(RouteEdit, DialogListsAndNextHopProposals) {
     };
     RouteRow stored = live(0, 0x0a000009, 3);
     stored.storeOnly = true;
-    stored.storedFields = {"0.0.0.0", "0.0.0.0", "10.0.0.9", "1"};
+    stored.setStored({"0.0.0.0", "0.0.0.0", "10.0.0.9", "1"}, {});
     std::vector<RouteRow> rows = {live(0x0a010000, 0x0a000002, 3), live(0, 0x0a000001, 3),
                                   live(0x0a020000, 0x0a000003, 3), stored};
     // The last default route through the interface wins over later routes; rows from the
@@ -438,4 +438,35 @@ TEST(RouteEdit, DialogListsAndNextHopProposals) {
     EXPECT_EQ(routeTypeFor("10.0.0.6", "10.0.0.1", own), DWORD(MIB_IPROUTE_TYPE_INDIRECT));
     EXPECT_EQ(typedRouteName("10.0.0.0", "255.0.0.0", " 10.0.0.1", 300),
               "10.0.0.0,255.0.0.0, 10.0.0.1,300");
+}
+
+// The report appends cells without making a text each: the same text the page shows, for
+// every kind of row and column.
+TEST(RouteCells, AppendedTextsAreThoseOfTheCells) {
+    std::vector<RouteRow> rows(4);
+    rows[0].destination = 0x0A010000;
+    rows[0].mask = 0xFFFF0000;
+    rows[0].nextHop = 0xC0A80001;
+    rows[0].ifIndex = 0x1A;
+    rows[0].metric = 0xFFFFFFFF; // shown as -1
+    rows[0].protocol = 3;
+    rows[0].persistent = true;
+    rows[1].destination = 0xFFFFFFFF;
+    rows[1].mask = 0xFFFFFFFF;
+    rows[1].metric = 256;
+    rows[1].table = 100;
+    rows[2].family = familyIpv6;
+    rows[2].prefixLength = 64;
+    rows[2].destination6 = {0x20, 0x01, 0x0d, 0xb8};
+    rows[2].nextHopFamily = familyIpv6;
+    rows[2].nextHop6 = {0xfe, 0x80, 15, 1};
+    rows[3].storeOnly = true;
+    rows[3].setStored({"10.9.0.0", "255.255.0.0", "10.0.0.9", "7"},
+                      "10.9.0.0,255.255.0.0,10.0.0.9,7");
+    for (const RouteRow& row : rows)
+        for (int c = 0; c < fwcol::CountWithTable; ++c) {
+            QString appended = QStringLiteral("x");
+            appendRouteCellText(appended, row, c);
+            EXPECT_EQ(appended, QStringLiteral("x") + routeCellText(row, c)) << c;
+        }
 }

@@ -80,11 +80,11 @@ TEST(KernelRouteRows, Ipv6TextsTagsAndIdentity) {
     EXPECT_EQ(back.NextHop.Ipv6.sin6_scope_id, 7u);
     EXPECT_EQ(back.Metric, 50u);
     // The route changes read the same route from the wide fields.
-    EXPECT_EQ(r.wide.family, AF_INET6);
-    EXPECT_EQ(r.wide.table, CORVANE_TABLE_MAIN);
-    EXPECT_EQ(r.wide.prefixLength, 48);
-    EXPECT_EQ(r.wide.nextHopFamily, AF_INET6);
-    EXPECT_EQ(std::memcmp(r.wide.nextHop.data(), &via.Route.NextHop.Ipv6.sin6_addr, 16), 0);
+    EXPECT_EQ(r.wide().family, AF_INET6);
+    EXPECT_EQ(r.wide().table, CORVANE_TABLE_MAIN);
+    EXPECT_EQ(r.wide().prefixLength, 48);
+    EXPECT_EQ(r.wide().nextHopFamily, AF_INET6);
+    EXPECT_EQ(std::memcmp(r.wide().nextHop.data(), &via.Route.NextHop.Ipv6.sin6_addr, 16), 0);
 
     const RouteRow def = kernelRouteRow(kernel("::", 0, "fe80::1", 7));
     EXPECT_EQ(def.tag, 3 | routeTagDefaultBit);
@@ -108,11 +108,11 @@ TEST(KernelRouteRows, Ipv4RowsOfOtherTablesReadAsTheForwardTables) {
     EXPECT_EQ(routeCellText(r, fwcol::Mask), QStringLiteral("255.255.0.0"));
     EXPECT_EQ(routeCellText(r, fwcol::NextHop), QStringLiteral("10.9.0.254"));
     EXPECT_EQ(routeCellText(r, fwcol::Table), QStringLiteral("100"));
-    EXPECT_EQ(r.wide.family, AF_INET);
-    EXPECT_EQ(r.wide.table, 100u);
-    EXPECT_EQ(r.wide.prefixLength, 16);
-    EXPECT_EQ(r.wide.destination[0], 10);
-    EXPECT_EQ(r.wide.destination[1], 99);
+    EXPECT_EQ(r.wide().family, AF_INET);
+    EXPECT_EQ(r.wide().table, 100u);
+    EXPECT_EQ(r.wide().prefixLength, 16);
+    EXPECT_EQ(r.wide().destination[0], 10);
+    EXPECT_EQ(r.wide().destination[1], 99);
     // A gateway of the other family is no IPv4 next hop, but is kept.
     const RouteRow v6hop = kernelRouteRow(kernel("10.50.0.0", 16, "fe80::1", 7, 100));
     EXPECT_EQ(routeCellText(v6hop, fwcol::NextHop), QStringLiteral("0.0.0.0"));
@@ -289,28 +289,30 @@ TEST(RouteReport, TableColumnAndRulesOnlyWithAllTables) {
     EXPECT_EQ(routeReportHeader(false),
               QStringLiteral("Destination Address Destination Mask    Next Hop            IF "
                              "Index  Metric    Persistent"));
-    QString out;
+    ReportText out;
     appendRouteSection(out, in);
     // Long addresses keep a blank to the next column; no Table column.
-    EXPECT_TRUE(out.endsWith(QStringLiteral("\n2001:db8:1234:5678:: /64                 "
-                                            "2001:db8:1234:5678::fe 0x7       1024      ")))
-        << out.toStdString();
-    QString none;
+    EXPECT_TRUE(out.text().endsWith(QStringLiteral("\n2001:db8:1234:5678:: /64                 "
+                                                   "2001:db8:1234:5678::fe 0x7       1024      ")))
+        << out.text().toStdString();
+    ReportText none;
     appendRuleSection(none, in);
-    EXPECT_TRUE(none.isEmpty());
+    EXPECT_TRUE(none.text().isEmpty());
 
     in.allTables = true;
-    out.clear();
-    appendRouteSection(out, in);
-    EXPECT_TRUE(out.contains(routeReportHeader(true)));
+    ReportText all;
+    appendRouteSection(all, in);
+    EXPECT_TRUE(all.text().contains(routeReportHeader(true)));
     EXPECT_TRUE(routeReportHeader(true).endsWith(QStringLiteral("Metric    Persistent  Table")));
-    EXPECT_TRUE(out.endsWith(QStringLiteral("1024                  vpn"))) << out.toStdString();
-    QString rules;
+    EXPECT_TRUE(all.text().endsWith(QStringLiteral("1024                  vpn")))
+        << all.text().toStdString();
+    ReportText rules;
     appendRuleSection(rules, in);
-    EXPECT_EQ(rules, QStringLiteral("\n\n\nPolicy Rules\n") + QString(100, QLatin1Char('=')) +
-                         QStringLiteral("\nPriority  Family  Selectors                          "
-                                        "     Action\n1000      IPv4    from 10.9.0.0/24       "
-                                        "                 lookup vpn"));
+    EXPECT_EQ(rules.text(),
+              QStringLiteral("\n\n\nPolicy Rules\n") + QString(100, QLatin1Char('=')) +
+                  QStringLiteral("\nPriority  Family  Selectors                          "
+                                 "     Action\n1000      IPv4    from 10.9.0.0/24       "
+                                 "                 lookup vpn"));
 
     // The option in effect decides.
     RuntimeOptions run;

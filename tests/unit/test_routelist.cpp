@@ -207,8 +207,7 @@ TEST(DeleteByList, NetworkMaskInterfaceAndTheMetricAsShown) {
     RouteRow stored;
     stored.storeOnly = true;
     stored.tag = routeTagInactive;
-    stored.storedFields = {"10.0.0.0", "255.0.0.0", "10.0.0.1", "1"};
-    stored.storedName = "10.0.0.0,255.0.0.0,10.0.0.1,1";
+    stored.setStored({"10.0.0.0", "255.0.0.0", "10.0.0.1", "1"}, "10.0.0.0,255.0.0.0,10.0.0.1,1");
     withStored.push_back(stored);
     const std::vector<ListRoute> list{{"10.0.0.0", "255.0.0.0", 1},
                                       {"172.16.0.0", "255.240.0.0", 2},

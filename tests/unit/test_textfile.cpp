@@ -12,6 +12,8 @@
 #include <fcntl.h>
 #include <fstream>
 #include <functional>
+#include <stdexcept>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -200,4 +202,64 @@ TEST(ReportFile, TheStandardOutputThroughALinkIsTheStreamItself) {
     EXPECT_TRUE(written);
     EXPECT_EQ(slurp(out), report.toStdString());
     EXPECT_TRUE(fs::is_symlink(link));
+}
+
+// A text written while it is made: a file is replaced only when every piece reached it, and
+// a failure on the way is reported, never a half file as a success.
+TEST(ReportFile, PiecesReplaceTheFileOnlyWhenAllWereWritten) {
+    TempDir dir;
+    const fs::path file = dir.path() / "r.txt";
+    const QString path = QString::fromStdString(file.string());
+    spit(file, "old report\n");
+    const auto pieces = [](int count) {
+        return [count](const BytesOut& put) {
+            for (int i = 0; i < count; ++i)
+                put(std::string(1000, static_cast<char>('a' + i % 26)) + "\n");
+        };
+    };
+    QString error;
+    ASSERT_TRUE(writeFileInPieces(path, pieces(3), error)) << error.toStdString();
+    EXPECT_EQ(slurp(file), std::string(1000, 'a') + "\n" + std::string(1000, 'b') + "\n" +
+                               std::string(1000, 'c') + "\n");
+
+    // The disk fills up half way (a file size limit stands in for it).
+    spit(file, "old report\n");
+    const int status = inChild([&] {
+        std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit small{4096, 4096};
+        if (::setrlimit(RLIMIT_FSIZE, &small) != 0)
+            return 3;
+        QString why;
+        const bool written = writeFileInPieces(path, pieces(20), why);
+        return written ? 1 : why.isEmpty() ? 2 : 0;
+    });
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(slurp(file), "old report\n");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
+
+    // A maker that fails leaves the old file and no temporary one.
+    EXPECT_THROW(writeFileInPieces(
+                     path,
+                     [](const BytesOut& put) {
+                         put("half a report");
+                         throw std::runtime_error("out of memory");
+                     },
+                     error),
+                 std::runtime_error);
+    EXPECT_EQ(slurp(file), "old report\n");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
+
+    // In place: a device that refuses writes fails the whole text, and later pieces are
+    // dropped.
+    int calls = 0;
+    error.clear();
+    EXPECT_FALSE(writeFileInPieces(
+        QStringLiteral("/dev/full"),
+        [&](const BytesOut& put) {
+            for (int i = 0; i < 3; ++i)
+                calls += put("line\n") ? 1 : 0;
+        },
+        error));
+    EXPECT_EQ(calls, 0);
+    EXPECT_FALSE(error.isEmpty());
 }

@@ -290,6 +290,9 @@ std::optional<Invocation> parseCommandLine(std::string_view raw) {
 Clients::Clients(std::vector<Invocation> running, std::string dhcpcdDir)
     : running_(std::move(running)), dhcpcdDir_(std::move(dhcpcdDir)) {}
 
+// As much of a command line as the entry reads.
+constexpr size_t kClientCmdlineCap = size_t{256} * 1024;
+
 Clients Clients::scan() {
     const std::string root = procRoot();
     std::string ours = linkTarget(root + "/thread-self/ns/net");
@@ -302,6 +305,12 @@ Clients Clients::scan() {
             char* end = nullptr;
             const long pid = std::strtol(e->d_name, &end, 10);
             if (pid <= 0 || pid > INT32_MAX || *end != '\0')
+                continue;
+            // Only a command line that names a client is worth the whole entry, which reads
+            // and checks it again: a host runs hundreds of other processes.
+            std::string cmdline;
+            if (!readFile(root + "/" + e->d_name + "/cmdline", cmdline, kClientCmdlineCap) ||
+                !parseCommandLine(cmdline))
                 continue;
             const auto process = readProcessEntry(root, static_cast<int>(pid));
             if (!process)
