@@ -58,6 +58,13 @@ TfrmAbout::TfrmAbout(QWidget* parent)
     lblUpdates = textLine(
         this, QStringLiteral("For updated versions and other free software products "), 164);
     lblVisit = textLine(this, QStringLiteral("please visit"), 180);
+    // The picture is light whatever the palette: in a dark one its white text would vanish.
+    if (!picture_.isNull())
+        for (QLabel* label : {VerLabel, lblCopyright, lblCredit, lblUpdates, lblVisit}) {
+            QPalette dark = label->palette();
+            dark.setColor(QPalette::WindowText, Qt::black);
+            label->setPalette(dark);
+        }
 
     LinkLabel = textLine(this, homePage.toString(), 197);
     LinkLabel->setObjectName(QStringLiteral("LinkLabel"));

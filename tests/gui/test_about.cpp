@@ -1,6 +1,7 @@
 // The About box, its picture and libjpeg decoding, and the help file's topics.
 #include "gui_fixture.h"
 #include "shell/jpeg.h"
+#include "widgets/fixedcolours.h"
 #include "widgets/help.h"
 #include "widgets/helpviewer.h"
 
@@ -9,6 +10,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
+#include <QPalette>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTest>
@@ -39,6 +41,38 @@ TEST_F(About, LinkOpensTheHomePageOrSaysWhyNot) {
     EXPECT_EQ(prompts.messages[0].text, "Unable to start http client.");
     EXPECT_EQ(prompts.messages[0].icon, MsgIcon::None);
     EXPECT_EQ(prompts.messages[0].buttons, MsgButtons::Ok);
+}
+
+// The picture is light in any palette: its texts stay readable on it in a dark one too.
+TEST_F(About, TextsReadableOnThePictureInADarkPalette) {
+    const QPalette before = QApplication::palette();
+    QPalette dark = before;
+    dark.setColor(QPalette::Window, QColor(53, 53, 53));
+    dark.setColor(QPalette::WindowText, Qt::white);
+    QApplication::setPalette(dark);
+    {
+        TfrmAbout box;
+        const QImage picture = box.picture().scaled(box.size());
+        for (const QLabel* label : {box.VerLabel, box.lblCopyright, box.lblCredit, box.lblUpdates,
+                                    box.lblVisit, box.LinkLabel}) {
+            // The mean of the picture behind the label is the ground its text is read on.
+            const QRect r = label->geometry().intersected(picture.rect());
+            double red = 0, green = 0, blue = 0;
+            for (int y = r.top(); y <= r.bottom(); ++y)
+                for (int x = r.left(); x <= r.right(); ++x) {
+                    const QColor c = picture.pixelColor(x, y);
+                    red += c.redF();
+                    green += c.greenF();
+                    blue += c.blueF();
+                }
+            const double n = double(r.width()) * r.height();
+            const QColor ground =
+                QColor::fromRgbF(float(red / n), float(green / n), float(blue / n));
+            EXPECT_GE(contrastRatio(label->palette().color(QPalette::WindowText), ground), 4.5)
+                << label->objectName().toStdString() << " " << label->text().toStdString();
+        }
+    }
+    QApplication::setPalette(before);
 }
 
 TEST_F(About, BoxLayout) {
