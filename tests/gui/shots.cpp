@@ -123,6 +123,11 @@ int main(int argc, char* argv[]) {
         dark.setColor(QPalette::HighlightedText, Qt::white);
         dark.setColor(QPalette::ToolTipBase, QColor(53, 53, 53));
         dark.setColor(QPalette::ToolTipText, Qt::white);
+        // Greyed, without the light etching a light palette gives disabled texts.
+        for (const QPalette::ColorRole role :
+             {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+            dark.setColor(QPalette::Disabled, role, QColor(127, 127, 127));
+        dark.setColor(QPalette::Disabled, QPalette::Light, QColor(53, 53, 53));
         QApplication::setPalette(dark);
     }
     if (argc != 2) {
