@@ -163,6 +163,7 @@ int batchBench(int count, uint32_t ifIndex, uint32_t hop, const char* folder) {
     using Clock = std::chrono::steady_clock;
     corvane::resetMachineStore(folder);
     std::vector<MIB_IPFORWARDROW> rows;
+    rows.reserve(static_cast<std::size_t>(std::max(count, 0)));
     for (int i = 0; i < count; ++i)
         rows.push_back(routeRow(htonl(0x0B000000u | (static_cast<uint32_t>(i) << 8)),
                                 htonl(0xFFFFFF00u), hop, ifIndex, 10));

@@ -68,7 +68,7 @@ public:
     void finish();
 
 private:
-    static constexpr qsizetype pieceSize = 32 * 1024;
+    static constexpr qsizetype pieceSize = qsizetype{32} * 1024;
     void handOn();
     Sink sink_;
     QString text_;
