@@ -87,24 +87,6 @@ void logPlacementFailures(const std::vector<std::string>& failures) {
         std::fprintf(stderr, "corvane: route kept in the store only: %s\n", line.c_str());
 }
 
-// The second key's names have no manager to be placed with: only the store keeps them.
-void changeWideNames(reg::KeyData& key, const std::vector<std::string>& names, bool persistent) {
-    for (const std::string& name : names) {
-        if (persistent) {
-            if (!key.find(name))
-                key.set(name, reg::Value::ofString({}));
-        } else {
-            key.erase(name);
-        }
-    }
-}
-
-void splitByKey(const std::vector<std::string>& names, std::vector<std::string>& first,
-                std::vector<std::string>& wide) {
-    for (const std::string& name : names)
-        (reg::looksWide(name) ? wide : first).push_back(name);
-}
-
 // The names added or removed in one locked write, each placed with (or taken from) the manager
 // of its interface as well; false when the store could not be written (shown).
 bool storeDirectly(const std::vector<std::string>& names, bool persistent) {
@@ -112,7 +94,7 @@ bool storeDirectly(const std::vector<std::string>& names, bool persistent) {
     std::vector<sys::netmgr::Placed> placed;
     std::vector<std::string> first;
     std::vector<std::string> wide;
-    splitByKey(names, first, wide);
+    reg::splitRouteNamesByKey(names, first, wide);
     try {
         // The key is there afterwards, as after SetPersistent, even when no name changes.
         machineStore().updateIf([&](reg::Data& data) {
@@ -126,7 +108,7 @@ bool storeDirectly(const std::vector<std::string>& names, bool persistent) {
             // The second key only once a name of its own is stored.
             const reg::KeyData* w = data.findKey(persistentRoutes2Key);
             if (!wide.empty() && (w ? wouldChange(*w, wide, persistent) : persistent)) {
-                changeWideNames(data.makeKey(persistentRoutes2Key), wide, persistent);
+                reg::changeWideRouteNames(data.makeKey(persistentRoutes2Key), wide, persistent);
                 write = true;
             }
             return write;
@@ -148,7 +130,7 @@ bool alreadySo(const std::vector<std::string>& names, bool persistent) {
         const std::shared_ptr<const reg::Data> current = persistentRouteStore().snapshot();
         std::vector<std::string> first;
         std::vector<std::string> wide;
-        splitByKey(names, first, wide);
+        reg::splitRouteNamesByKey(names, first, wide);
         // The first key is looked at for an empty batch too, as it always was.
         const auto so = [&](const char* path, const std::vector<std::string>& part) {
             if (part.empty() && (path != persistentRoutesKey || !wide.empty()))

@@ -23,30 +23,15 @@ std::string lowered(std::string text) {
     return text;
 }
 
-// Dotted decimal into text (room for 16), its end returned.
-char* writeQuad(char* end, std::uint32_t value) {
-    for (int shift = 24; shift >= 0; shift -= 8) {
-        const unsigned octet = (value >> shift) & 0xFFU;
-        if (octet >= 100)
-            *end++ = static_cast<char>('0' + octet / 100);
-        if (octet >= 10)
-            *end++ = static_cast<char>('0' + octet / 10 % 10);
-        *end++ = static_cast<char>('0' + octet % 10);
-        if (shift != 0)
-            *end++ = '.';
-    }
-    return end;
-}
-
 // Dotted decimal straight into Latin-1: a big table formats three of these a row.
 QString quadText(std::uint32_t value) {
     char text[16];
-    return QString::fromLatin1(text, writeQuad(text, value) - text);
+    return QString::fromLatin1(text, reg::writeQuad(text, value) - text);
 }
 
 void appendQuad(QString& out, std::uint32_t value) {
     char text[16];
-    out += QLatin1StringView(text, writeQuad(text, value) - text);
+    out += QLatin1StringView(text, reg::writeQuad(text, value) - text);
 }
 
 std::uint32_t classfulMask(std::uint32_t address) {

@@ -1,4 +1,5 @@
 #include "routing/routemodel.h"
+#include "registry/route_name.h"
 #include "widgets/fixedcolours.h"
 
 #include <QBrush>
@@ -23,17 +24,7 @@ char* decimal(char* end, std::uint32_t value) {
 }
 
 std::size_t quad(char* out, std::uint32_t value) {
-    char* at = out;
-    for (int shift = 24; shift >= 0; shift -= 8) {
-        char digits[3];
-        char* const end = digits + sizeof digits;
-        const char* first = decimal(end, (value >> shift) & 0xFFU);
-        while (first != end)
-            *at++ = *first++;
-        if (shift != 0)
-            *at++ = '.';
-    }
-    return static_cast<std::size_t>(at - out);
+    return static_cast<std::size_t>(reg::writeQuad(out, value) - out);
 }
 
 // Folded texts of the few values many rows share.

@@ -5,6 +5,7 @@
 #include "platform/iphelper.h"
 #include "platform/reportfailure.h"
 #include "platform/routetables.h"
+#include "registry/route_name.h"
 #include "report/json_writer.h"
 #include "routing/persistent_rows.h"
 #include "routing/persistentroutes.h"
@@ -53,22 +54,10 @@ template <std::size_t N> std::string_view field(const char (&text)[N]) {
     return {text, strnlen(text, N)};
 }
 
-// Dotted decimal without the formatted printing inet_ntop goes through: a hundred thousand
-// routes name three addresses each.
+// Without the formatted printing inet_ntop goes through: a hundred thousand routes name three
+// addresses each.
 std::string quad(std::uint32_t hostOrder) {
-    char text[16];
-    char* p = text;
-    for (int shift = 24; shift >= 0; shift -= 8) {
-        const unsigned octet = (hostOrder >> shift) & 0xFF;
-        if (octet >= 100)
-            *p++ = static_cast<char>('0' + octet / 100);
-        if (octet >= 10)
-            *p++ = static_cast<char>('0' + octet / 10 % 10);
-        *p++ = static_cast<char>('0' + octet % 10);
-        if (shift > 0)
-            *p++ = '.';
-    }
-    return {text, static_cast<std::size_t>(p - text)};
+    return reg::quadText(hostOrder);
 }
 
 std::string netQuad(std::uint32_t netOrder) {

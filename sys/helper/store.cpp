@@ -30,18 +30,6 @@ bool changes(const reg::KeyData* key, const std::vector<std::string>& names, boo
                        [&](const std::string& n) { return present.contains(n) != persistent; });
 }
 
-// The second key's names have no manager to be placed with: only the store keeps them.
-void changeWideRoutes(reg::KeyData& key, const std::vector<std::string>& names, bool persistent) {
-    for (const std::string& name : names) {
-        if (persistent) {
-            if (!key.find(name))
-                key.set(name, reg::Value::ofString({}));
-        } else {
-            key.erase(name);
-        }
-    }
-}
-
 } // namespace
 
 DWORD storePersistentRoutes(const std::filesystem::path& folder,
@@ -53,8 +41,7 @@ DWORD storePersistentRoutes(const std::filesystem::path& folder,
         reg::Store store(folder / reg::kMachineStoreFile);
         std::vector<std::string> first;
         std::vector<std::string> wide;
-        for (const std::string& name : names)
-            (reg::looksWide(name) ? wide : first).push_back(name);
+        reg::splitRouteNamesByKey(names, first, wide);
         const auto current = store.snapshot();
         const reg::KeyData* firstKey = current->findKey(reg::kPersistentRoutesKey);
         const reg::KeyData* wideKey = current->findKey(reg::kPersistentRoutes2Key);
@@ -72,7 +59,8 @@ DWORD storePersistentRoutes(const std::filesystem::path& folder,
                     sys::netmgr::changeStoredRoutes(data.makeKey(reg::kPersistentRoutesKey), first,
                                                     persistent, placementFailures, &placed);
                 if (wideChanges)
-                    changeWideRoutes(data.makeKey(reg::kPersistentRoutes2Key), wide, persistent);
+                    reg::changeWideRouteNames(data.makeKey(reg::kPersistentRoutes2Key), wide,
+                                              persistent);
             });
         } catch (const reg::StoreError&) {
             // Not recorded, so not left with a manager either: nothing would take it out.

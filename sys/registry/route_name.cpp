@@ -38,16 +38,23 @@ bool readQuad(std::string_view text, std::uint32_t& value) {
     return text.size() <= kMaxQuadText && readQuadDigits(text, value);
 }
 
-std::string quadText(std::uint32_t value) {
-    std::array<char, kMaxQuadText> buffer{};
-    char* out = buffer.data();
-    char* const end = buffer.data() + buffer.size();
+char* writeQuad(char* out, std::uint32_t value) {
     for (int shift = 24; shift >= 0; shift -= 8) {
-        out = std::to_chars(out, end, (value >> shift) & 0xFFU).ptr;
-        if (shift > 0)
+        const unsigned octet = (value >> shift) & 0xFFU;
+        if (octet >= 100)
+            *out++ = static_cast<char>('0' + octet / 100);
+        if (octet >= 10)
+            *out++ = static_cast<char>('0' + octet / 10 % 10);
+        *out++ = static_cast<char>('0' + octet % 10);
+        if (shift != 0)
             *out++ = '.';
     }
-    return {buffer.data(), out};
+    return out;
+}
+
+std::string quadText(std::uint32_t value) {
+    std::array<char, kMaxQuadText> buffer{};
+    return {buffer.data(), writeQuad(buffer.data(), value)};
 }
 
 std::optional<RouteName> readRouteName(std::string_view text) {

@@ -18,6 +18,8 @@ bool readQuadDigits(std::string_view text, std::uint32_t& value);
 inline constexpr std::size_t kMaxQuadText = 15;
 bool readQuad(std::string_view text, std::uint32_t& value);
 std::string quadText(std::uint32_t value); // host order, "192.168.1.1"
+// The same written at out (room for kMaxQuadText), without a string: its end returned.
+char* writeQuad(char* out, std::uint32_t value);
 
 struct RouteName {
     std::uint32_t destination = 0; // host order

@@ -1,5 +1,7 @@
 #include "registry/route_name2.h"
 
+#include "registry/format.h"
+
 #include <algorithm>
 #include <arpa/inet.h>
 #include <charconv>
@@ -209,6 +211,23 @@ StorableWideName storableWideRouteName(std::string_view text) {
     if (out.fault == WideRouteFault::None)
         out.name = wideRouteNameText(*route);
     return out;
+}
+
+void splitRouteNamesByKey(const std::vector<std::string>& names, std::vector<std::string>& first,
+                          std::vector<std::string>& wide) {
+    for (const std::string& name : names)
+        (looksWide(name) ? wide : first).push_back(name);
+}
+
+void changeWideRouteNames(KeyData& key, const std::vector<std::string>& names, bool persistent) {
+    for (const std::string& name : names) {
+        if (persistent) {
+            if (!key.find(name))
+                key.set(name, Value::ofString({}));
+        } else {
+            key.erase(name);
+        }
+    }
 }
 
 } // namespace corvane::reg

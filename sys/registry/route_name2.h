@@ -21,6 +21,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace corvane::reg {
 
@@ -79,6 +80,14 @@ struct StorableWideName {
 // The name to store for a text: the one text of its route (an IPv6 metric of 0 stored as the
 // kernel's 1024), or why there is none.
 StorableWideName storableWideRouteName(std::string_view text);
+
+struct KeyData;
+// The names by the key they go in, in their order.
+void splitRouteNamesByKey(const std::vector<std::string>& names, std::vector<std::string>& first,
+                          std::vector<std::string>& wide);
+// The second key's names added (each once, with empty data) or removed: no manager places
+// them, only the store keeps them.
+void changeWideRouteNames(KeyData& key, const std::vector<std::string>& names, bool persistent);
 
 // An interface name as Linux allows one: 1 to 15 printable bytes, no slash, colon or blank.
 bool validLinuxInterfaceName(std::string_view name);
