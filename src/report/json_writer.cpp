@@ -129,7 +129,16 @@ JsonWriter& JsonWriter::endObject() {
     out_ += '}';
     if (!open_.empty())
         open_.pop_back();
+    if (spill_ && out_.size() >= threshold_)
+        flush();
     return *this;
+}
+
+void JsonWriter::flush() {
+    if (!spill_ || out_.empty())
+        return;
+    spill_(out_);
+    out_.clear(); // keeps its capacity: the next piece is written into the same memory
 }
 
 JsonWriter& JsonWriter::beginArray() {

@@ -2,7 +2,9 @@
 // hundred thousand routes is one pass over its rows, appended to one buffer.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -23,6 +25,16 @@ void appendJsonString(std::string& out, std::string_view bytes);
 class JsonWriter {
 public:
     explicit JsonWriter(std::string& out) : out_(out) {}
+
+    // Hands out's text to spill and empties it whenever an object ends with at least
+    // threshold bytes held, so that a big text streams instead of being held whole; flush
+    // hands over the rest. Without a spill, out keeps everything.
+    using Spill = std::function<void(std::string_view text)>;
+    void spillTo(Spill spill, std::size_t threshold) {
+        spill_ = std::move(spill);
+        threshold_ = threshold;
+    }
+    void flush();
 
     JsonWriter& beginObject();
     JsonWriter& endObject();
@@ -58,6 +70,8 @@ private:
 
     void separate(); // the comma before a value or key that is not its container's first
     std::string& out_;
+    Spill spill_;
+    std::size_t threshold_ = 0;
     std::vector<char> open_; // per open container: whether it holds something yet
     bool afterKey_ = false;
     bool started_ = false;

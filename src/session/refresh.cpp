@@ -153,13 +153,14 @@ void RefreshCycle::autoUpdateTick() {
 }
 
 bool RefreshCycle::IpCountsChanged() {
+    // The change count first: it keeps the library's counts current, which the statistics
+    // then read instead of reading the tables again.
+    DWORD routeChanges = 0;
+    const bool haveChanges = iphlp().GetRouteChangeCount(&routeChanges) == NO_ERROR;
     MIB_IPSTATS stats{};
     if (iphlp().GetIpStatistics(&stats) != NO_ERROR)
         return false;
-    DWORD routeChanges = 0;
-    if (iphlp().GetRouteChangeCount(&routeChanges) != NO_ERROR)
-        return counts_.changed(stats);
-    return counts_.changed(stats, routeChanges);
+    return haveChanges ? counts_.changed(stats, routeChanges) : counts_.changed(stats);
 }
 
 } // namespace corvane

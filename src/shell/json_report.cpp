@@ -562,7 +562,7 @@ void writeRoute(JsonWriter& w, const RouteRow& r, const RouteTableNames& names, 
         .endObject();
 }
 
-void writeRoutingParts(JsonWriter& w, std::string& out) {
+void writeRoutingParts(JsonWriter& w) {
     RouteTableRead read = readRouteTable(
         {.ignoreLocalhost = false, .ignoreBroadcasts = false, .showIpv6 = true, .allTables = true});
     w.key("route_tables").beginArray();
@@ -570,9 +570,6 @@ void writeRoutingParts(JsonWriter& w, std::string& out) {
         w.beginObject().field("id", id).field("name", read.tableNames.name(id)).endObject();
     w.endArray();
 
-    // About four hundred bytes a route, and room for the sockets after them: one allocation
-    // instead of growing copies. Pages never written are never made resident.
-    out.reserve(out.size() + read.fill.rows.size() * 420 + (16U << 20));
     w.key("routes").beginArray();
     TextCache cache;
     for (const RouteRow& r : read.fill.rows)
@@ -858,19 +855,26 @@ std::string isoTime(std::time_t when) {
     return text;
 }
 
-void buildJsonReport(std::string& out, const char* version) {
+void writeJsonReport(const std::function<void(std::string_view)>& put, const char* version) {
+    // Handed on in pieces of about this size, each ending with a row: the text is never held
+    // whole, and its memory is used again for every piece.
+    constexpr std::size_t kPiece = 64U << 10;
+    std::string out;
+    out.reserve(kPiece + (4U << 10));
     JsonWriter w(out);
+    w.spillTo(put, kPiece);
     w.beginObject().field("schema_version", jsonReportSchemaVersion);
     w.key("generator").beginObject().field("name", "corvane").field("version", version).endObject();
     w.field("generated_at", isoTime(std::time(nullptr)));
     writeHost(w);
     writeAdapters(w);
     writeInterfaces(w);
-    writeRoutingParts(w, out);
+    writeRoutingParts(w);
     writeConnections(w);
     writeIpStatistics(w);
     w.endObject();
     out += '\n';
+    w.flush();
 }
 
 } // namespace corvane

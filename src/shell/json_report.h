@@ -4,7 +4,9 @@
 
 #include <cstdint>
 #include <ctime>
+#include <functional>
 #include <string>
+#include <string_view>
 
 namespace corvane {
 
@@ -15,9 +17,10 @@ inline constexpr int jsonReportSchemaVersion = 1;
 std::string isoTime(std::time_t when);
 
 // Reads host, adapters, interfaces, routes of every table, policy rules, connections of both
-// families, IP statistics and the persistent route store, and writes them as one JSON object
-// into out. A part whose read failed is null or empty there; the failure has been reported.
-// version: the program's version text for the "generator" member.
-void buildJsonReport(std::string& out, const char* version);
+// families, IP statistics and the persistent route store, and writes them as one JSON object,
+// handed to put in pieces as it is made. A part whose read failed is null or empty there;
+// the failure has been reported. version: the program's version text for the "generator"
+// member.
+void writeJsonReport(const std::function<void(std::string_view)>& put, const char* version);
 
 } // namespace corvane

@@ -178,10 +178,9 @@ int runReportCommand(int argc, char* argv[], const char* target, bool json) {
     setFailureMessagesSilenced(options.value().run.optNoErrorMessages);
     if (json) {
         // Read on its own terms: every row, whatever the options hide from the text.
-        std::string data;
-        buildJsonReport(data, CORVANE_VERSION);
-        const bool written =
-            writeOut(target, [&data](const BytesOut& put) { put(std::string_view(data)); });
+        const bool written = writeOut(target, [](const BytesOut& put) {
+            writeJsonReport([&put](std::string_view piece) { put(piece); }, CORVANE_VERSION);
+        });
         return !written || reportedFailureCount() > failuresBefore ? 1 : 0;
     }
     CommandRefresh refresh(options, xpFamily);

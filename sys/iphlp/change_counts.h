@@ -96,6 +96,11 @@ private:
 // The counts of the running kernel, for this process: the first call reads everything, later
 // calls only the announcements queued since. 0 or an errno.
 int currentCounts(ChangeCounts& out);
+// The same numbers (routeChanges aside) for a caller that may ask only once: from the kept
+// model when this process keeps one; else, the first time, from one reading that keeps
+// nothing, which costs the dumps but not the model; a second time builds the model. 0 or an
+// errno.
+int countsOnce(ChangeCounts& out);
 
 // The routes to destination/prefixLength (network order) of the main and local tables as
 // the kernel holds them now, from the same announcements as the counts: no dump of the whole

@@ -2,9 +2,11 @@
 // drained at every call. The first call costs the full reads; later ones a non-blocking
 // read of an empty queue, unless something changed.
 #include "change_counts.h"
+#include "forward_cache.h"
 #include "netlink/read.h"
 #include "netlink/socket.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <libmnl/libmnl.h>
 #include <linux/rtnetlink.h>
@@ -42,9 +44,48 @@ nl::DumpStatus dumpInto(CountModel& model, uint16_t type, uint8_t family, size_t
     return sock.dump(nlh, [&](const nlmsghdr* m) { model.apply(m, CountModel::Source::Dump); });
 }
 
+// The counts from one reading that keeps nothing: the links and addresses, which are few,
+// through a model of their own; the route rows are the forward table's, which a report has
+// read already.
+int readCountsOnce(ChangeCounts& out) {
+    for (int attempt = 0;; ++attempt) {
+        CountModel model;
+        bool interrupted = false;
+        for (const auto& [type, size] : {std::pair{RTM_GETLINK, sizeof(ifinfomsg)},
+                                         std::pair{RTM_GETADDR, sizeof(ifaddrmsg)}}) {
+            const nl::DumpStatus st =
+                dumpInto(model, type, type == RTM_GETLINK ? AF_UNSPEC : AF_INET, size);
+            if (st.error)
+                return st.error;
+            interrupted = interrupted || st.interrupted;
+        }
+        if (interrupted && attempt < nl::kMaxRereads)
+            continue;
+        std::shared_ptr<const ForwardRows> rows;
+        std::shared_ptr<const RowOrder> order;
+        if (const int e = currentForwardRows(false, rows, order))
+            return e;
+        out = model.counts();
+        out.routeRows = static_cast<uint32_t>(std::min<size_t>(rows->size(), UINT32_MAX));
+        return 0;
+    }
+}
+
 class CountCache {
 public:
     int current(ChangeCounts& out);
+    // As current, except that a process without the kept model reads once without building
+    // it the first time it asks: a report asks once. Asked again, it builds the model.
+    int once(ChangeCounts& out) {
+        {
+            const std::lock_guard lock(mutex_);
+            const pid_t self = ::getpid();
+            if (owner_ == self || askedOnce_ == self)
+                return updateAndCount(out);
+            askedOnce_ = self;
+        }
+        return readCountsOnce(out);
+    }
     int routesTo(uint32_t destination, uint8_t prefixLength, std::vector<nl::Route>& out,
                  bool& known);
     CountCacheStats stats() {
@@ -55,6 +96,7 @@ public:
 private:
     // Brings model_ up to date with the kernel as far as announcements allow.
     int update();
+    int updateAndCount(ChangeCounts& out); // with mutex_ held
     int rebuild();
     int rereadRoutes();
     int drain() {
@@ -65,7 +107,8 @@ private:
     std::mutex mutex_;
     std::unique_ptr<nl::Socket> events_;
     pid_t owner_ = 0;
-    bool valid_ = false; // model_ plus the queue of events_ describe the kernel
+    pid_t askedOnce_ = 0; // the process that has had its one reading without the model
+    bool valid_ = false;  // model_ plus the queue of events_ describe the kernel
     CountModel model_;
     CountCacheStats stats_;
 };
@@ -149,6 +192,10 @@ int CountCache::update() {
 
 int CountCache::current(ChangeCounts& out) {
     const std::lock_guard lock(mutex_);
+    return updateAndCount(out);
+}
+
+int CountCache::updateAndCount(ChangeCounts& out) {
     if (const int e = update())
         return e;
     out = model_.counts();
@@ -177,6 +224,10 @@ CountCache& cache() {
 
 int currentCounts(ChangeCounts& out) {
     return cache().current(out);
+}
+
+int countsOnce(ChangeCounts& out) {
+    return cache().once(out);
 }
 
 int currentRoutesTo(uint32_t destination, uint8_t prefixLength, std::vector<nl::Route>& out,

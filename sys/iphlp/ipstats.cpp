@@ -23,8 +23,9 @@ DWORD GetIpStatistics(MIB_IPSTATS* stats) {
         MIB_IPSTATS s{};
         if (!parseIpCounters(snmp, s))
             return ERROR_INVALID_DATA;
+        // A process that asks once (a report) pays no model; one that asks again gets it.
         ChangeCounts counts;
-        if (const int e = currentCounts(counts))
+        if (const int e = countsOnce(counts))
             return resultFromErrno(e);
         s.dwNumIf = counts.interfaces;
         s.dwNumAddr = counts.addresses;

@@ -111,6 +111,37 @@ TEST(JsonWriter, CommasAndNesting) {
     EXPECT_TRUE(w.complete());
 }
 
+// A streamed text is the same text, handed on only where an object ends, and nothing is
+// left behind once flushed.
+TEST(JsonWriter, SpillsWholeObjectsAndLosesNothing) {
+    const auto write = [](JsonWriter& w) {
+        w.beginObject().key("rows").beginArray();
+        for (int i = 0; i < 50; ++i)
+            w.beginObject().field("i", i).field("name", "r\x01w").endObject();
+        w.endArray().field("end", true).endObject();
+    };
+    std::string whole;
+    JsonWriter plain(whole);
+    write(plain);
+
+    std::string buffer;
+    std::vector<std::string> pieces;
+    JsonWriter streamed(buffer);
+    streamed.spillTo([&](std::string_view p) { pieces.emplace_back(p); }, 64);
+    write(streamed);
+    streamed.flush();
+    EXPECT_TRUE(buffer.empty());
+    ASSERT_GT(pieces.size(), 5U);
+    std::string joined;
+    for (const std::string& p : pieces) {
+        joined += p;
+        if (&p != &pieces.back())
+            EXPECT_EQ(p.back(), '}') << p;
+    }
+    EXPECT_EQ(joined, whole);
+    EXPECT_TRUE(streamed.complete());
+}
+
 TEST(JsonWriter, NumbersAtTheirLimits) {
     std::string out;
     JsonWriter w(out);
