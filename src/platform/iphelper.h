@@ -128,6 +128,7 @@ public:
     Entry<decltype(&::GetIpForwardTable2)> GetIpForwardTable2;
     Entry<decltype(&::FreeMibTable)> FreeMibTable;
     Entry<decltype(&::CorvaneGetRouteTable)> CorvaneGetRouteTable;
+    Entry<decltype(&::CorvaneGetRouteTableExceptMain)> CorvaneGetRouteTableExceptMain;
     Entry<decltype(&::CorvaneGetRuleTable)> CorvaneGetRuleTable;
     Entry<decltype(&::CorvaneGetRouteTableNames)> CorvaneGetRouteTableNames;
     Entry<decltype(&::CorvaneGetDnsServerTable)> CorvaneGetDnsServerTable;

@@ -32,31 +32,64 @@ template <typename T> struct MibTable {
     }
 };
 
-// The kernel's routes of the families the filters need; the forward table has the rest.
-// Empty when none are needed or the library has no such call.
-void readKernelRoutes(MibTable<CORVANE_ROUTE_TABLE>& routes, RouteFilters filters) {
+// The kernel's routes the forward table lacks, as far as the filters need them: with every
+// table, the IPv4 routes of tables but main (the local table's tell the forward rows' table),
+// then the IPv6 routes of every table. Each part is one table of the library.
+struct KernelRoutes {
+    MibTable<CORVANE_ROUTE_TABLE> parts[2];
+    bool mainListed = true; // the IPv4 part holds the main table too
+};
+
+void readPart(MibTable<CORVANE_ROUTE_TABLE>& part, ADDRESS_FAMILY family, bool exceptMain) {
     IpHelper& h = iphlp();
-    if ((!filters.showIpv6 && !filters.allTables) || !h.CorvaneGetRouteTable || !h.FreeMibTable)
-        return;
-    const ADDRESS_FAMILY family = !filters.allTables ? AF_INET6
-                                  : filters.showIpv6 ? AF_UNSPEC
-                                                     : AF_INET;
-    const DWORD rc = h.CorvaneGetRouteTable(family, CORVANE_ALL_TABLES, &routes.table);
-    if (rc != NO_ERROR || !routes.table) {
+    const DWORD rc = exceptMain ? h.CorvaneGetRouteTableExceptMain(family, &part.table)
+                                : h.CorvaneGetRouteTable(family, CORVANE_ALL_TABLES, &part.table);
+    if (rc != NO_ERROR || !part.table) {
         ReportFailure(QStringLiteral("GetRouteTable"), rc != NO_ERROR ? rc : ERROR_GEN_FAILURE);
-        if (routes.table)
-            h.FreeMibTable(std::exchange(routes.table, nullptr));
+        if (part.table)
+            h.FreeMibTable(std::exchange(part.table, nullptr));
     }
 }
 
-void addKernelRoutes(RouteTableRead& out, const CORVANE_ROUTE_TABLE* routes, RouteFilters filters) {
-    if (!routes)
+void readKernelRoutes(KernelRoutes& routes, RouteFilters filters) {
+    IpHelper& h = iphlp();
+    if ((!filters.showIpv6 && !filters.allTables) || !h.CorvaneGetRouteTable || !h.FreeMibTable)
         return;
-    const CORVANE_ROUTE_ROW* rows = routes->Table;
-    const std::size_t count = routes->NumEntries;
-    if (filters.allTables)
-        assignForwardTables(out.fill.rows, rows, count);
-    appendKernelRows(rows, count, filters, out.fill.rows);
+    if (!filters.allTables) {
+        readPart(routes.parts[0], AF_INET6, false);
+        return;
+    }
+    if (h.CorvaneGetRouteTableExceptMain) {
+        // The main table's IPv4 routes are the forward table's, read already: a big main
+        // table is then dumped once.
+        routes.mainListed = false;
+        readPart(routes.parts[0], AF_INET, true);
+        if (filters.showIpv6)
+            readPart(routes.parts[1], AF_INET6, false);
+        return;
+    }
+    readPart(routes.parts[0], filters.showIpv6 ? AF_UNSPEC : AF_INET, false);
+}
+
+std::size_t kernelRowRoom(const KernelRoutes& routes, RouteFilters filters) {
+    std::size_t room = 0;
+    for (const auto& part : routes.parts)
+        if (part.table)
+            room += kernelRowRoom(part.table->Table, part.table->NumEntries, filters);
+    return room;
+}
+
+void addKernelRoutes(RouteTableRead& out, const KernelRoutes& routes, RouteFilters filters) {
+    for (const auto& part : routes.parts) {
+        if (!part.table)
+            continue;
+        const CORVANE_ROUTE_ROW* rows = part.table->Table;
+        const std::size_t count = part.table->NumEntries;
+        if (filters.allTables && &part == &routes.parts[0])
+            assignForwardTables(out.fill.rows, rows, count, routes.mainListed);
+        // Family by family, as the one sorted run a single table gives: IPv4 rows sort first.
+        appendKernelRows(rows, count, filters, out.fill.rows);
+    }
 }
 
 void addRules(RouteTableRead& out, RouteFilters filters) {
@@ -115,14 +148,13 @@ RouteTableRead readRouteTable(RouteFilters filters) {
     }
     // The kernel's rows are counted before the list is made, so that it is made once at its
     // full size; the forward table's copy goes as soon as its rows are made.
-    MibTable<CORVANE_ROUTE_TABLE> kernel;
+    KernelRoutes kernel;
     readKernelRoutes(kernel, filters);
-    const std::size_t extra =
-        kernel.table ? kernelRowRoom(kernel.table->Table, kernel.table->NumEntries, filters) : 0;
+    const std::size_t extra = kernelRowRoom(kernel, filters);
     const auto& table = *reinterpret_cast<const MIB_IPFORWARDTABLE*>(storage.data());
     out.fill = makeRouteRows(table, size, filters, extra);
     std::vector<DWORD>().swap(storage);
-    addKernelRoutes(out, kernel.table, filters);
+    addKernelRoutes(out, kernel, filters);
     if (filters.allTables)
         addRules(out, filters);
     markPersistent(out.fill.rows, out.names);

@@ -438,29 +438,68 @@ void appendKernelRows(const CORVANE_ROUTE_ROW* routes, std::size_t count, RouteF
                      kernelRowBefore);
 }
 
+namespace {
+
+ForwardKey forwardKeyOf(const CORVANE_ROUTE_ROW& r) {
+    return {ntohl(r.Route.DestinationPrefix.Prefix.Ipv4.sin_addr.s_addr),
+            maskOf(r.Route.DestinationPrefix.PrefixLength), r.Route.InterfaceIndex, r.Route.Metric};
+}
+
+// A row of the forward table whose kernel table is still to be told.
+bool tableUntold(const RouteRow& row) {
+    return !row.inactive() && !row.ipv6() && row.table == routeTableMerged;
+}
+
+} // namespace
+
 void assignForwardTables(std::vector<RouteRow>& rows, const CORVANE_ROUTE_ROW* routes,
-                         std::size_t count) {
+                         std::size_t count, bool mainListed) {
     if (!routes)
         return;
-    std::unordered_map<ForwardKey, std::uint32_t, ForwardKeyHash> tableOf;
-    tableOf.reserve(rows.size());
+    if (mainListed) {
+        std::unordered_map<ForwardKey, std::uint32_t, ForwardKeyHash> tableOf;
+        tableOf.reserve(rows.size());
+        for (std::size_t i = 0; i < count; ++i) {
+            const CORVANE_ROUTE_ROW& r = routes[i];
+            if (r.Route.DestinationPrefix.Prefix.si_family != AF_INET || !isMainOrLocal(r.Table))
+                continue;
+            const auto [it, added] = tableOf.emplace(forwardKeyOf(r), r.Table);
+            if (!added && it->second != r.Table)
+                it->second = routeTableMerged; // in both: no telling which
+        }
+        for (RouteRow& row : rows) {
+            if (!tableUntold(row))
+                continue;
+            const auto it = tableOf.find({row.destination, row.mask, row.ifIndex, row.metric});
+            if (it != tableOf.end())
+                row.table = it->second;
+        }
+        return;
+    }
+    // Only the local table is listed: a row it does not hold is the main table's, and a key
+    // with more rows than the local table has is in both.
+    struct Seen {
+        std::uint32_t local = 0, rows = 0;
+    };
+    std::unordered_map<ForwardKey, Seen, ForwardKeyHash> localOf;
     for (std::size_t i = 0; i < count; ++i) {
         const CORVANE_ROUTE_ROW& r = routes[i];
-        if (r.Route.DestinationPrefix.Prefix.si_family != AF_INET || !isMainOrLocal(r.Table))
-            continue;
-        const ForwardKey key{ntohl(r.Route.DestinationPrefix.Prefix.Ipv4.sin_addr.s_addr),
-                             maskOf(r.Route.DestinationPrefix.PrefixLength), r.Route.InterfaceIndex,
-                             r.Route.Metric};
-        const auto [it, added] = tableOf.emplace(key, r.Table);
-        if (!added && it->second != r.Table)
-            it->second = routeTableMerged; // in both: no telling which
+        if (r.Route.DestinationPrefix.Prefix.si_family == AF_INET && r.Table == CORVANE_TABLE_LOCAL)
+            ++localOf[forwardKeyOf(r)].local;
     }
+    for (const RouteRow& row : rows)
+        if (tableUntold(row))
+            if (const auto it = localOf.find({row.destination, row.mask, row.ifIndex, row.metric});
+                it != localOf.end())
+                ++it->second.rows;
     for (RouteRow& row : rows) {
-        if (row.inactive() || row.ipv6() || row.table != routeTableMerged)
+        if (!tableUntold(row))
             continue;
-        const auto it = tableOf.find({row.destination, row.mask, row.ifIndex, row.metric});
-        if (it != tableOf.end())
-            row.table = it->second;
+        const auto it = localOf.find({row.destination, row.mask, row.ifIndex, row.metric});
+        if (it == localOf.end())
+            row.table = CORVANE_TABLE_MAIN;
+        else if (it->second.rows <= it->second.local)
+            row.table = CORVANE_TABLE_LOCAL;
     }
 }
 

@@ -156,9 +156,10 @@ void appendKernelRows(const CORVANE_ROUTE_ROW* routes, std::size_t count, RouteF
 std::size_t kernelRowRoom(const CORVANE_ROUTE_ROW* routes, std::size_t count, RouteFilters filters);
 // Gives the forward table's IPv4 rows the table the kernel holds them in (main or local),
 // matched by destination, mask, interface and metric; a row the tables do not hold, or
-// hold in both, stays merged.
+// hold in both, stays merged. mainListed false: routes hold no main table routes (but the
+// local table's), and a row the local table does not hold is the main table's.
 void assignForwardTables(std::vector<RouteRow>& rows, const CORVANE_ROUTE_ROW* routes,
-                         std::size_t count);
+                         std::size_t count, bool mainListed = true);
 // The identifying fields of the route of a row from the kernel's tables.
 MIB_IPFORWARD_ROW2 routeRecord2(const RouteRow& row);
 

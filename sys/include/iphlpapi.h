@@ -753,6 +753,12 @@ CORVANE_API DWORD DeleteIpForwardEntry2(const MIB_IPFORWARD_ROW2* row);
  * kernel's order, IPv4 before IPv6 for AF_UNSPEC. */
 CORVANE_API DWORD CorvaneGetRouteTable(ADDRESS_FAMILY family, ULONG tableId,
                                        CORVANE_ROUTE_TABLE** table);
+/* Corvane's own. As CorvaneGetRouteTable for every table but the main one: with the forward
+ * table, which holds the main and the local table, the IPv4 routes of every table. The IPv4
+ * rows come from the forward table's own read while nothing has changed since: a read of
+ * every table then dumps a big main table once. */
+CORVANE_API DWORD CorvaneGetRouteTableExceptMain(ADDRESS_FAMILY family,
+                                                 CORVANE_ROUTE_TABLE** table);
 /* The policy rules in the kernel's order (by priority), IPv4 before IPv6 for AF_UNSPEC. */
 CORVANE_API DWORD CorvaneGetRuleTable(ADDRESS_FAMILY family, CORVANE_RULE_TABLE** table);
 /* The names of routing tables: /etc/iproute2/rt_tables, then rt_tables.d/<name>.conf in name

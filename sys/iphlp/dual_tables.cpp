@@ -3,6 +3,7 @@
 #include "buffers.h"
 #include "dual_rows.h"
 #include "errors.h"
+#include "forward_cache.h"
 #include "guard.h"
 #include "iphlpapi.h"
 #include "netlink/diag.h"
@@ -222,6 +223,31 @@ DWORD routeTable(ADDRESS_FAMILY family, ULONG tableId, CORVANE_ROUTE_TABLE** out
     return allocate(out, rows);
 }
 
+DWORD routeTableExceptMain(ADDRESS_FAMILY family, CORVANE_ROUTE_TABLE** out) {
+    if (!out)
+        return ERROR_INVALID_PARAMETER;
+    *out = nullptr;
+    const std::vector<uint8_t> families = familiesOf(family);
+    if (families.empty())
+        return ERROR_INVALID_PARAMETER;
+    std::vector<CORVANE_ROUTE_ROW> rows;
+    for (const uint8_t f : families) {
+        if (f == AF_INET) {
+            bool known = false;
+            if (const int e = currentRowsBeyondMain(rows, known))
+                return resultFromErrno(e);
+            if (known)
+                continue;
+            rows.clear();
+        }
+        if (const int e = routeRows(
+                {f}, CORVANE_ALL_TABLES,
+                [](const nl::AnyRoute& r) { return r.table != CORVANE_TABLE_MAIN; }, rows))
+            return resultFromErrno(e);
+    }
+    return allocate(out, rows);
+}
+
 DWORD ruleTable(ADDRESS_FAMILY family, CORVANE_RULE_TABLE** out) {
     if (!out)
         return ERROR_INVALID_PARAMETER;
@@ -337,6 +363,10 @@ void FreeMibTable(void* memory) {
 
 DWORD CorvaneGetRouteTable(ADDRESS_FAMILY family, ULONG tableId, CORVANE_ROUTE_TABLE** table) {
     return guarded([&] { return routeTable(family, tableId, table); });
+}
+
+DWORD CorvaneGetRouteTableExceptMain(ADDRESS_FAMILY family, CORVANE_ROUTE_TABLE** table) {
+    return guarded([&] { return routeTableExceptMain(family, table); });
 }
 
 DWORD CorvaneGetRuleTable(ADDRESS_FAMILY family, CORVANE_RULE_TABLE** table) {

@@ -4,6 +4,8 @@
 // change, or with a next hop object. A lost announcement (queue overflow) counts as a change.
 #include "forward_cache.h"
 
+#include "dual_rows.h"
+#include "netlink/dual.h"
 #include "netlink/read.h"
 #include "netlink/socket.h"
 #include "route_rows.h"
@@ -60,15 +62,21 @@ bool mainDefault(const nl::Route& r) {
     return r.table == RT_TABLE_MAIN && r.type == RTN_UNICAST && r.prefixLength == 0;
 }
 
-// Straight from one dump, keeping only the default routes whole.
-int dumpedRows(ForwardRows& rows, std::vector<nl::Route>& defaults) {
+// Straight from one dump, keeping only the default routes whole, and the routes of other
+// tables as Corvane's rows.
+int dumpedRows(ForwardRows& rows, std::vector<nl::Route>& defaults,
+               std::vector<CORVANE_ROUTE_ROW>& beyondMain) {
     rows.clear();
     defaults.clear();
+    beyondMain.clear();
     std::vector<size_t> needSource;
-    if (const int e = nl::dumpRoutes({}, [&](const nl::Route& r) {
+    nl::AnyRoute any;
+    if (const int e = nl::dumpRouteMessages({}, [&](const nlmsghdr* m, const nl::Route& r) {
             appendForwardRows(r, rows, needSource);
             if (mainDefault(r))
                 defaults.push_back(r);
+            else if (r.table != RT_TABLE_MAIN && nl::decodeAnyRoute(m, any))
+                appendRouteRows(any, beyondMain);
         }))
         return e;
     return resolveSources(rows, needSource);
@@ -103,6 +111,7 @@ public:
     int rows(bool sorted, std::shared_ptr<const ForwardRows>& out,
              std::shared_ptr<const RowOrder>& order);
     int defaultRoutes(std::vector<nl::Route>& out);
+    int beyondMain(std::vector<CORVANE_ROUTE_ROW>& out, bool& known);
     ForwardCacheStats stats() {
         const std::lock_guard lock(mutex_);
         return stats_;
@@ -125,6 +134,8 @@ private:
     std::shared_ptr<ForwardRows> kernelOrder_;
     std::shared_ptr<RowOrder> order_;
     std::vector<nl::Route> defaults_; // of the same read
+    std::vector<CORVANE_ROUTE_ROW> beyondMain_;
+    bool beyondMainKnown_ = false; // beyondMain_ is of the last read
     ForwardRowSorter sorter_;
     ForwardCacheStats stats_;
 };
@@ -133,9 +144,11 @@ int ForwardCache::read() {
     ++stats_.reads;
     valid_ = sortedValid_ = false;
     recycle(kernelOrder_);
+    beyondMainKnown_ = false;
     if (listener_) {
-        if (const int e = dumpedRows(*kernelOrder_, defaults_))
+        if (const int e = dumpedRows(*kernelOrder_, defaults_, beyondMain_))
             return e;
+        beyondMainKnown_ = true;
         const Heard during = drain(*listener_);
         if (during == Heard::Nothing) {
             valid_ = true;
@@ -145,7 +158,10 @@ int ForwardCache::read() {
             listener_ = openListener();
     }
     // Changes while dumping: the replaying reader gives a table that existed, no older than
-    // the drain just made.
+    // the drain just made. Its routes are not kept as messages, so the other tables' rows
+    // are not vouched for.
+    beyondMainKnown_ = false;
+    beyondMain_.clear();
     if (const int e = replayedRows(*kernelOrder_, defaults_))
         return e;
     valid_ = true;
@@ -200,6 +216,18 @@ int ForwardCache::defaultRoutes(std::vector<nl::Route>& out) {
     return 0;
 }
 
+int ForwardCache::beyondMain(std::vector<CORVANE_ROUTE_ROW>& out, bool& known) {
+    const std::lock_guard lock(mutex_);
+    known = false;
+    if (const int e = current())
+        return e;
+    if (beyondMainKnown_) {
+        out = beyondMain_;
+        known = true;
+    }
+    return 0;
+}
+
 ForwardCache& cache() {
     static auto* instance = new ForwardCache; // never destroyed: callers may outlive statics
     return *instance;
@@ -214,6 +242,10 @@ int currentForwardRows(bool sorted, std::shared_ptr<const ForwardRows>& out,
 
 int currentDefaultRoutes(std::vector<nl::Route>& out) {
     return cache().defaultRoutes(out);
+}
+
+int currentRowsBeyondMain(std::vector<CORVANE_ROUTE_ROW>& out, bool& known) {
+    return cache().beyondMain(out, known);
 }
 
 ForwardCacheStats forwardCacheStats() {

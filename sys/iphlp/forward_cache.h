@@ -25,6 +25,12 @@ int currentForwardRows(bool sorted, std::shared_ptr<const ForwardRows>& out,
 // dump then serves the adapter list and the routing table of a refresh.
 int currentDefaultRoutes(std::vector<nl::Route>& out);
 
+// The IPv4 routes of every table but main from the same read (the local table's and those
+// of policy routing), as Corvane's rows in the kernel's order: a read of every table then
+// costs no second dump of a big main table. known is false when that read cannot vouch for
+// them (it was replayed over changes), and the caller must dump them itself.
+int currentRowsBeyondMain(std::vector<CORVANE_ROUTE_ROW>& out, bool& known);
+
 // Since the process started; tests tell reuse from reading with them.
 struct ForwardCacheStats {
     unsigned reads = 0;  // the kernel's routes dumped

@@ -175,6 +175,8 @@ std::vector<EntryPoint> entryPoints() {
              FreeMibTable(t);
              return rc;
          }},
+        {"CorvaneGetRouteTableExceptMain",
+         [] { return allocated(CorvaneGetRouteTableExceptMain, AF_UNSPEC); }},
         {"CorvaneGetRuleTable", [] { return allocated(CorvaneGetRuleTable, AF_UNSPEC); }},
         {"CorvaneGetDnsServerTable", [] { return allocated(CorvaneGetDnsServerTable, AF_UNSPEC); }},
         {"CorvaneGetRouteTableNames",

@@ -277,6 +277,64 @@ TEST_F(DualWorld, EveryRoutingTableAndOneTableAlone) {
     EXPECT_EQ(e->NumEntries, 0u);
 }
 
+namespace {
+
+// What a route row says, padding aside.
+std::vector<std::string> described(const CORVANE_ROUTE_TABLE& t, bool exceptMain) {
+    std::vector<std::string> out;
+    for (ULONG i = 0; i < t.NumEntries; ++i) {
+        const CORVANE_ROUTE_ROW& r = t.Table[i];
+        if (exceptMain && r.Table == CORVANE_TABLE_MAIN)
+            continue;
+        std::ostringstream line;
+        line << r.Table << ' ' << text(r.Route.DestinationPrefix.Prefix) << '/'
+             << int{r.Route.DestinationPrefix.PrefixLength} << " via " << text(r.Route.NextHop)
+             << " if " << r.Route.InterfaceIndex << " metric " << r.Route.Metric << " type "
+             << int{r.Type} << " proto " << int{r.KernelProtocol} << " src "
+             << text(r.PreferredSource);
+        out.push_back(line.str());
+    }
+    return out;
+}
+
+std::vector<std::string> exceptMain(ADDRESS_FAMILY family) {
+    CORVANE_ROUTE_TABLE* raw = nullptr;
+    EXPECT_EQ(CorvaneGetRouteTableExceptMain(family, &raw), NO_ERROR);
+    const Owned<CORVANE_ROUTE_TABLE> t(raw);
+    return t ? described(*t, false) : std::vector<std::string>{};
+}
+
+std::vector<std::string> allButMain(ADDRESS_FAMILY family) {
+    CORVANE_ROUTE_TABLE* raw = nullptr;
+    EXPECT_EQ(CorvaneGetRouteTable(family, CORVANE_ALL_TABLES, &raw), NO_ERROR);
+    const Owned<CORVANE_ROUTE_TABLE> t(raw);
+    return t ? described(*t, true) : std::vector<std::string>{};
+}
+
+} // namespace
+
+// The IPv4 part comes from the forward table's read, not a dump of its own: it must be the
+// same rows as a dump gives, and follow a change made after that read.
+TEST_F(DualWorld, EveryTableButMainAsADumpGivesIt) {
+    sh("ip route add 10.78.0.0/16 table 100 nexthop via 10.9.0.2 nexthop via 10.9.0.3");
+    for (const ADDRESS_FAMILY f : {AF_INET, AF_INET6, AF_UNSPEC})
+        EXPECT_EQ(exceptMain(f), allButMain(f)) << f;
+    const std::vector<std::string> before = exceptMain(AF_INET);
+    EXPECT_TRUE(std::any_of(before.begin(), before.end(), [](const std::string& l) {
+        return l.rfind("255 10.9.0.1/32", 0) == 0;
+    })) << "the local table is there";
+    sh("ip route add 10.79.0.0/16 dev dv0 table 100");
+    const std::vector<std::string> after = exceptMain(AF_INET);
+    EXPECT_EQ(after.size(), before.size() + 1);
+    EXPECT_EQ(after, allButMain(AF_INET));
+    sh("ip route del 10.79.0.0/16 dev dv0 table 100 && ip route del 10.78.0.0/16 table 100");
+    EXPECT_EQ(exceptMain(AF_INET), allButMain(AF_INET));
+    CORVANE_ROUTE_TABLE* none = nullptr;
+    EXPECT_EQ(CorvaneGetRouteTableExceptMain(AF_INET, nullptr), ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(CorvaneGetRouteTableExceptMain(AF_APPLETALK, &none), ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(none, nullptr);
+}
+
 TEST_F(DualWorld, PolicyRulesWithTheirSelectorsAndActions) {
     CORVANE_RULE_TABLE* raw = nullptr;
     ASSERT_EQ(CorvaneGetRuleTable(AF_UNSPEC, &raw), NO_ERROR);

@@ -161,10 +161,11 @@ TEST(Binding, OptionalDualStackEntriesAndTableNames) {
     ::setenv("CORVANE_RT_TABLES_DIR", "/nonexistent", 1); // only the kernel's own names
     EXPECT_TRUE(table.GetExtendedTcpTable && table.GetExtendedUdpTable &&
                 table.GetUnicastIpAddressTable && table.GetIpForwardTable2 && table.FreeMibTable &&
-                table.CorvaneGetRouteTable && table.CorvaneGetRuleTable &&
-                table.CorvaneGetRouteTableNames && table.CorvaneGetDnsServerTable &&
-                table.CreateIpForwardEntry2 && table.DeleteIpForwardEntry2 &&
-                table.CorvaneCreateRouteInTable && table.CorvaneDeleteRouteInTable);
+                table.CorvaneGetRouteTable && table.CorvaneGetRouteTableExceptMain &&
+                table.CorvaneGetRuleTable && table.CorvaneGetRouteTableNames &&
+                table.CorvaneGetDnsServerTable && table.CreateIpForwardEntry2 &&
+                table.DeleteIpForwardEntry2 && table.CorvaneCreateRouteInTable &&
+                table.CorvaneDeleteRouteInTable);
     names.load(table);
     EXPECT_EQ(names.name(254), "main");
     EXPECT_EQ(names.name(255), "local");

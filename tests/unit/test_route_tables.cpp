@@ -208,6 +208,24 @@ TEST(KernelRouteRows, ForwardRowsLearnTheirTableUnlessBothHoldThem) {
     RouteTableNames names;
     EXPECT_EQ(routeTableText(rows[0], names), QStringLiteral("254"));
     EXPECT_EQ(routeTableText(rows[2], names), QString());
+
+    // Told from the local table alone, as a read of the other tables gives them: a key the
+    // local table lacks is main's; one with more forward rows than local routes is in both.
+    std::vector<RouteRow> again = {
+        forward("10.9.0.0", 0xFFFFFF00u, 7, 0), forward("10.9.0.1", 0xFFFFFFFFu, 7, 0),
+        forward("10.8.0.1", 0xFFFFFFFFu, 7, 0), forward("10.8.0.1", 0xFFFFFFFFu, 7, 0),
+        forward("10.7.0.0", 0xFFFF0000u, 7, 0)};
+    const std::vector<CORVANE_ROUTE_ROW> beyondMain = {
+        kernel("10.9.0.1", 32, "0.0.0.0", 7, CORVANE_TABLE_LOCAL, 0),
+        kernel("10.8.0.1", 32, "0.0.0.0", 7, CORVANE_TABLE_LOCAL, 0),
+        kernel("10.7.0.0", 16, "0.0.0.0", 7, 100, 0)};
+    assignForwardTables(again, beyondMain.data(), beyondMain.size(), false);
+    std::vector<std::uint32_t> tables;
+    for (const RouteRow& r : again)
+        tables.push_back(r.table);
+    EXPECT_EQ(tables,
+              (std::vector<std::uint32_t>{CORVANE_TABLE_MAIN, CORVANE_TABLE_LOCAL, routeTableMerged,
+                                          routeTableMerged, CORVANE_TABLE_MAIN}));
 }
 
 TEST(RuleRows, SelectorsAndActionsReadAsTheyWereSet) {

@@ -129,6 +129,11 @@ bool wanted(const nlmsghdr* nlh, const RouteFilter& filter) {
 } // namespace
 
 int dumpRoutes(const RouteFilter& filter, const std::function<void(const Route&)>& each) {
+    return dumpRouteMessages(filter, [&each](const nlmsghdr*, const Route& r) { each(r); });
+}
+
+int dumpRouteMessages(const RouteFilter& filter,
+                      const std::function<void(const nlmsghdr*, const Route&)>& each) {
     Socket sock(NETLINK_ROUTE);
     if (!sock.ok())
         return sock.openError();
@@ -144,7 +149,7 @@ int dumpRoutes(const RouteFilter& filter, const std::function<void(const Route&)
         .dump(nlh,
               [&](const nlmsghdr* m) {
                   if (wanted(m, filter) && decodeRoute(m, r))
-                      each(r);
+                      each(m, r);
               })
         .error;
 }

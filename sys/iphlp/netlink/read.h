@@ -7,6 +7,8 @@
 #include <functional>
 #include <vector>
 
+struct nlmsghdr;
+
 namespace corvane::sys::nl {
 
 inline constexpr int kMaxRereads = 4;
@@ -26,6 +28,9 @@ int readRoutes(std::vector<Route>& out, const RouteFilter& filter = {});
 // order. It may show a table that was changing; callers that listen for announcements
 // themselves know whether it did.
 int dumpRoutes(const RouteFilter& filter, const std::function<void(const Route&)>& each);
+// The same, with each route's message, for a caller that decodes it another way as well.
+int dumpRouteMessages(const RouteFilter& filter,
+                      const std::function<void(const nlmsghdr*, const Route&)>& each);
 // The kernel's answer for one destination (network byte order), as for a packet this host
 // sends; no traffic leaves. ENETUNREACH when there is no route.
 int lookupRoute(uint32_t destination, Route& out);
