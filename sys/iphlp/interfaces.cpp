@@ -100,7 +100,7 @@ std::string interfaceDescription(const nl::Link& link, DWORD type, const std::st
     return text;
 }
 
-SysfsInfo readSysfs(const std::string& ifName) {
+SysfsInfo readSysfsNow(const std::string& ifName) {
     SysfsInfo info;
     const std::string dir = sysfsRoot() + "/class/net/" + ifName;
     struct stat st {};

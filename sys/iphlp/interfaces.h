@@ -21,6 +21,11 @@ struct SysfsInfo {
     uint64_t speedBitsPerSecond = 0; // 0 when the link reports none
     std::string driver;              // "e1000e", "virtio_net" ...; empty for virtual links
 };
+SysfsInfo readSysfsNow(const std::string& ifName);
+// The same, kept while no link announcement has been heard since it was read: a link's
+// sysfs facts change only with the link (re-created, renamed, its carrier renegotiated), and
+// a refresh asks for each link several times. Falls back to readSysfsNow when no
+// announcements can be had.
 SysfsInfo readSysfs(const std::string& ifName);
 
 // Clamped into 32 bits, as the record's speed field holds.

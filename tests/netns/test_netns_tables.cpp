@@ -300,6 +300,34 @@ TEST(Tables, OutgoingInterfaceIsTheKernelsChoice) {
     EXPECT_EQ(GetBestInterface(ip("8.8.8.8"), &got), ERROR_NETWORK_UNREACHABLE);
 }
 
+// The sysfs facts are kept between calls: a carrier that comes, a rename and a link made
+// again under the same name must still show at once.
+TEST(Tables, SysfsFactsFollowTheLink) {
+    CORVANE_REQUIRE_NETNS();
+    const auto row = [](const char* name) {
+        MIB_IFROW r{};
+        r.dwIndex = index(name);
+        EXPECT_EQ(GetIfEntry(&r), NO_ERROR) << name;
+        return r;
+    };
+    const auto description = [](const MIB_IFROW& r) {
+        const auto* d = reinterpret_cast<const char*>(r.bDescr);
+        return std::string(d, strnlen(d, r.dwDescrLen));
+    };
+    sh("ip link add ts0 type veth peer name ts1");
+    EXPECT_EQ(row("ts0").dwSpeed, 0U) << "no carrier, no speed";
+    EXPECT_EQ(row("ts0").dwSpeed, 0U);
+    sh("ip link set ts0 up && ip link set ts1 up");
+    EXPECT_GT(row("ts0").dwSpeed, 0U) << "the carrier came";
+    sh("ip link set ts0 down && ip link set ts0 name tt0");
+    EXPECT_EQ(description(row("tt0")).rfind("tt0 - ", 0), 0U) << description(row("tt0"));
+    EXPECT_EQ(row("tt0").dwSpeed, 0U);
+    sh("ip link del tt0 && ip link add ts0 type veth peer name ts1");
+    sh("ip link set ts0 up && ip link set ts1 up");
+    EXPECT_GT(row("ts0").dwSpeed, 0U);
+    sh("ip link del ts0");
+}
+
 namespace {
 
 void expectCountsMatchTables(const std::string& step) {
