@@ -127,6 +127,9 @@ void RefreshCycle::release() {
 }
 
 void RefreshCycle::fillSequence(const RefreshOptions& options) {
+    // The connection table's pass over every process runs beside the reads before it.
+    if (iphlp().CorvaneWarmSocketOwners)
+        (void)iphlp().CorvaneWarmSocketOwners();
     runFill(FillStep::InterfaceTable);
     runFill(FillStep::AdapterInformation);
     runFill(FillStep::RouteTable);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <chrono>
+#include <condition_variable>
 #include <dirent.h>
 #include <exception>
 #include <fcntl.h>
@@ -72,7 +73,9 @@ void merge(SocketOwners& into, const SocketOwners& part) {
 // One pass over <procRoot>/*/fd into owners. Reading fd links is nearly all kernel time
 // and scales with the number of open files, so on a host with thousands of sockets the
 // processes are split between two threads.
-void scanAll(const std::string& procRoot, SocketOwners& owners, bool all) {
+// split: the second half of the processes on a thread of its own, when the machine has a
+// second core to run it.
+void scanAll(const std::string& procRoot, SocketOwners& owners, bool all, bool split = true) {
     const Dir proc = openDirAt(AT_FDCWD, procRoot.c_str());
     if (!proc)
         return;
@@ -88,7 +91,7 @@ void scanAll(const std::string& procRoot, SocketOwners& owners, bool all) {
             scanProcess(procFd, pids[i].first, pids[i].second.c_str(), into, all);
     };
     constexpr std::size_t splitAbove = 64;
-    if (pids.size() <= splitAbove || std::thread::hardware_concurrency() < 2) {
+    if (!split || pids.size() <= splitAbove || std::thread::hardware_concurrency() < 2) {
         scan(0, pids.size(), owners);
         return;
     }
@@ -142,16 +145,32 @@ SocketOwners socketOwners(const std::string& procRoot, const std::vector<uint32_
     return owners;
 }
 
+namespace {
+
+// The last pass over every process, and whether one is under way in the background.
+struct LastPass {
+    std::mutex lock;
+    std::condition_variable finished;
+    bool warming = false;
+    pid_t warmer = 0; // the process whose thread warms: a forked child has no such thread
+    std::string procRoot;
+    std::chrono::steady_clock::time_point at;
+    SocketOwners all; // every socket inode the pass saw
+};
+
+LastPass& lastPass() {
+    static auto* pass = new LastPass; // never destroyed: a warming thread may outlive statics
+    return *pass;
+}
+
+// Longer than any pass takes; past it a listing makes its own.
+constexpr auto kWarmWait = std::chrono::seconds(10);
+
+} // namespace
+
 SocketOwners recentSocketOwners(const std::string& procRoot, const std::vector<uint32_t>& inodes,
                                 int maxAgeMs) {
-    struct LastPass {
-        std::mutex lock;
-        std::string procRoot;
-        std::chrono::steady_clock::time_point at;
-        SocketOwners all; // every socket inode the pass saw
-    };
-    static LastPass last;
-
+    LastPass& last = lastPass();
     const auto answer = [&inodes](const SocketOwners& all) {
         SocketOwners owners;
         owners.reserve(inodes.size());
@@ -163,12 +182,16 @@ SocketOwners recentSocketOwners(const std::string& procRoot, const std::vector<u
         }
         return owners;
     };
-    const std::lock_guard<std::mutex> guard(last.lock);
+    std::unique_lock guard(last.lock);
+    // A pass begun for this listing ahead of it is waited for.
+    last.finished.wait_for(guard, kWarmWait,
+                           [&] { return !last.warming || last.warmer != ::getpid(); });
     const auto now = std::chrono::steady_clock::now();
     const bool fresh =
         last.procRoot == procRoot && now - last.at < std::chrono::milliseconds(maxAgeMs);
-    if (fresh && std::all_of(inodes.begin(), inodes.end(),
-                             [](uint32_t inode) { return inode == 0 || last.all.contains(inode); }))
+    if (fresh && std::all_of(inodes.begin(), inodes.end(), [&last](uint32_t inode) {
+            return inode == 0 || last.all.contains(inode);
+        }))
         return answer(last.all);
 
     SocketOwners all;
@@ -178,6 +201,42 @@ SocketOwners recentSocketOwners(const std::string& procRoot, const std::vector<u
     last.at = std::chrono::steady_clock::now();
     last.all = std::move(all);
     return answer(last.all);
+}
+
+void warmSocketOwners(const std::string& procRoot) {
+    LastPass& last = lastPass();
+    {
+        const std::lock_guard guard(last.lock);
+        if (last.warming && last.warmer == ::getpid())
+            return;
+        last.warming = true;
+        last.warmer = ::getpid();
+    }
+    const auto done = [&last](const std::string* root, SocketOwners* all) {
+        const std::lock_guard guard(last.lock);
+        if (root) {
+            last.procRoot = *root;
+            last.at = std::chrono::steady_clock::now();
+            last.all = std::move(*all);
+        }
+        last.warming = false;
+        last.finished.notify_all();
+    };
+    try {
+        std::thread([procRoot, done] {
+            SocketOwners all;
+            try {
+                // One core: the other one is the reads' that this pass runs beside.
+                scanAll(procRoot, all, true, false);
+            } catch (...) {
+                done(nullptr, nullptr); // out of memory: the listing makes its own pass
+                return;
+            }
+            done(&procRoot, &all);
+        }).detach();
+    } catch (...) {
+        done(nullptr, nullptr); // no thread to be had: the listing makes its own pass
+    }
 }
 
 } // namespace corvane::sys

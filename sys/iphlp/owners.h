@@ -25,4 +25,9 @@ SocketOwners socketOwners(const std::string& procRoot, const std::vector<uint32_
 SocketOwners recentSocketOwners(const std::string& procRoot, const std::vector<uint32_t>& inodes,
                                 int maxAgeMs = 250);
 
+// Starts such a pass on a thread of its own, for a listing about to come: the pass over
+// every process then runs beside the reads before the listing. recentSocketOwners waits for
+// it (within a bound) and answers from it under the same terms. Does nothing while one runs.
+void warmSocketOwners(const std::string& procRoot);
+
 } // namespace corvane::sys

@@ -110,4 +110,11 @@ DWORD AllocateAndGetUdpExTableFromStack(void** table, BOOL sorted, HANDLE /*heap
         return extendedTable<MIB_UDPEXTABLE>(table, sorted, family, IPPROTO_UDP, udpExRow);
     });
 }
+
+DWORD CorvaneWarmSocketOwners(void) {
+    return guarded([] {
+        warmSocketOwners(procRoot());
+        return DWORD{NO_ERROR};
+    });
+}
 }

@@ -348,6 +348,27 @@ TEST_F(FakeProc, ARecentPassAnswersOnlyForSocketsItSaw) {
     EXPECT_EQ(recentSocketOwners(r + "/missing", {111}, 60000).at(111), 0u);
 }
 
+// A pass warmed ahead of the listing answers it: the listing waits for it rather than
+// making its own, and a socket made after the pass began still makes a new one.
+TEST_F(FakeProc, AWarmedPassAnswersTheListingThatFollows) {
+    for (int pid = 1000; pid < 1100; ++pid)
+        fd(std::to_string(pid), 3, "socket:[" + std::to_string(pid * 10) + "]");
+    const std::string r = root();
+    warmSocketOwners(r);
+    warmSocketOwners(r); // one at a time: the second call adds nothing
+    // Made after the pass began or not: either way the pass that answers saw 10990 at 1099.
+    fd("1099", 4, "socket:[20000]");
+    const SocketOwners owners = recentSocketOwners(r, {10000, 10990}, 60000);
+    EXPECT_EQ(owners.at(10000), 1000u);
+    EXPECT_EQ(owners.at(10990), 1099u);
+    // Taken away after the warmed pass: a listing of sockets it saw answers from it.
+    fs::remove(fs::path(r) / "1000" / "fd" / "3");
+    EXPECT_EQ(recentSocketOwners(r, {10000}, 60000).at(10000), 1000u);
+    EXPECT_EQ(recentSocketOwners(r, {20000}, 60000).at(20000), 1099u);
+    warmSocketOwners(r);
+    EXPECT_EQ(recentSocketOwners(r, {10000}, 60000).at(10000), 0u) << "the new pass is used";
+}
+
 TEST(SocketEntryPoints, RejectBadArgumentsWithoutTouchingAnything) {
     EXPECT_EQ(GetTcpTable(nullptr, nullptr, 1), ERROR_INVALID_PARAMETER);
     EXPECT_EQ(GetUdpTable(nullptr, nullptr, 0), ERROR_INVALID_PARAMETER);
