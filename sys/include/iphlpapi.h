@@ -697,6 +697,11 @@ CORVANE_API DWORD AllocateAndGetTcpExTableFromStack(void** table, BOOL sorted, H
                                                     DWORD flags, DWORD family);
 CORVANE_API DWORD AllocateAndGetUdpExTableFromStack(void** table, BOOL sorted, HANDLE heap,
                                                     DWORD flags, DWORD family);
+/* Corvane's own. Begins, on a thread of its own, the pass over every process's open files
+ * that the socket tables with owners make: called before other reads, the pass runs beside
+ * them, and a socket table read soon after uses it when it saw every socket of the table.
+ * Returns at once; NO_ERROR. */
+CORVANE_API DWORD CorvaneWarmSocketOwners(void);
 
 CORVANE_API DWORD GetBestInterface(IPAddr destination, DWORD* ifIndex);
 /* mac receives up to *length bytes of the hardware address; *length is set to its size. */

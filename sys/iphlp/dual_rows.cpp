@@ -140,10 +140,6 @@ MIB_UNICASTIPADDRESS_ROW unicastRow(const nl::AnyAddress& a) {
     return row;
 }
 
-bool forwardTableRoute(const nl::AnyRoute& r) {
-    return r.table == RT_TABLE_MAIN || r.table == RT_TABLE_LOCAL;
-}
-
 void appendRouteRows(const nl::AnyRoute& r, std::vector<CORVANE_ROUTE_ROW>& rows) {
     const DWORD proto = forwardProto(r.table, r.type, r.protocol);
     const NL_ROUTE_ORIGIN origin = routeOrigin(r);

@@ -17,8 +17,6 @@ MIB_UNICASTIPADDRESS_ROW unicastRow(const nl::AnyAddress& a);
 
 // One row per next hop.
 void appendRouteRows(const nl::AnyRoute& r, std::vector<CORVANE_ROUTE_ROW>& rows);
-// The forward table's choice, as GetIpForwardTable's: the main and the local table.
-bool forwardTableRoute(const nl::AnyRoute& r);
 
 CORVANE_RULE_ROW ruleRow(const nl::Rule& r);
 

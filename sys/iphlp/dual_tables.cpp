@@ -12,6 +12,7 @@
 #include "owners.h"
 #include "resolver.h"
 #include "roots.h"
+#include "route6_cache.h"
 
 #include <arpa/inet.h>
 #include <atomic>
@@ -164,21 +165,35 @@ DWORD unicastTable(ADDRESS_FAMILY family, MIB_UNICASTIPADDRESS_TABLE** out) {
     return allocate(out, rows);
 }
 
-// Routes of the families, filtered, as Corvane's rows; one dump per family.
+// Routes of the families, of the tables keep takes, as Corvane's rows: one dump per family,
+// the IPv6 one shared by the calls of one refresh.
 template <typename Keep>
 int routeRows(const std::vector<uint8_t>& families, uint32_t tableId, Keep keep,
               std::vector<CORVANE_ROUTE_ROW>& rows) {
+    const auto wanted = [&](uint32_t table) {
+        return (tableId == CORVANE_ALL_TABLES || table == tableId) && keep(table);
+    };
     for (const uint8_t f : families) {
+        if (f == AF_INET6) {
+            if (const int e = appendRoutes6(rows, wanted))
+                return e;
+            continue;
+        }
         const size_t start = rows.size();
         if (const int e = nl::dumpAnyRoutes(
                 f, tableId, [&] { rows.resize(start); },
                 [&](const nl::AnyRoute& r) {
-                    if (keep(r))
+                    if (wanted(r.table))
                         appendRouteRows(r, rows);
                 }))
             return e;
     }
     return 0;
+}
+
+// The forward table's choice, as GetIpForwardTable's: the main and the local table.
+bool forwardTable(uint32_t table) {
+    return table == CORVANE_TABLE_MAIN || table == CORVANE_TABLE_LOCAL;
 }
 
 DWORD forwardTable2(ADDRESS_FAMILY family, MIB_IPFORWARD_TABLE2** out) {
@@ -190,7 +205,7 @@ DWORD forwardTable2(ADDRESS_FAMILY family, MIB_IPFORWARD_TABLE2** out) {
         return ERROR_INVALID_PARAMETER;
     std::vector<CORVANE_ROUTE_ROW> rows;
     reserveLike(rows, g_lastForward);
-    if (const int e = routeRows(families, CORVANE_ALL_TABLES, forwardTableRoute, rows))
+    if (const int e = routeRows(families, CORVANE_ALL_TABLES, forwardTable, rows))
         return resultFromErrno(e);
     g_lastForward = rows.size();
     const size_t bytes =
@@ -217,7 +232,7 @@ DWORD routeTable(ADDRESS_FAMILY family, ULONG tableId, CORVANE_ROUTE_TABLE** out
     std::vector<CORVANE_ROUTE_ROW> rows;
     reserveLike(rows, g_lastRoutes);
     if (const int e = routeRows(
-            families, tableId, [](const nl::AnyRoute&) { return true; }, rows))
+            families, tableId, [](uint32_t) { return true; }, rows))
         return resultFromErrno(e);
     g_lastRoutes = rows.size();
     return allocate(out, rows);
@@ -241,8 +256,8 @@ DWORD routeTableExceptMain(ADDRESS_FAMILY family, CORVANE_ROUTE_TABLE** out) {
             rows.clear();
         }
         if (const int e = routeRows(
-                {f}, CORVANE_ALL_TABLES,
-                [](const nl::AnyRoute& r) { return r.table != CORVANE_TABLE_MAIN; }, rows))
+                {f}, CORVANE_ALL_TABLES, [](uint32_t table) { return table != CORVANE_TABLE_MAIN; },
+                rows))
             return resultFromErrno(e);
     }
     return allocate(out, rows);

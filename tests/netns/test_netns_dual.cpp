@@ -3,6 +3,7 @@
 // with owners including a dual-stack listener, and the two-call protocol of the socket tables.
 #include "iphlpapi.h"
 #include "netns.h"
+#include "route6_cache.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -16,6 +17,7 @@
 #include <sstream>
 #include <string>
 #include <sys/socket.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -333,6 +335,42 @@ TEST_F(DualWorld, EveryTableButMainAsADumpGivesIt) {
     EXPECT_EQ(CorvaneGetRouteTableExceptMain(AF_INET, nullptr), ERROR_INVALID_PARAMETER);
     EXPECT_EQ(CorvaneGetRouteTableExceptMain(AF_APPLETALK, &none), ERROR_INVALID_PARAMETER);
     EXPECT_EQ(none, nullptr);
+}
+
+// The IPv6 routes are dumped once for the calls of one refresh: reused while nothing is
+// announced, read again after a change, and an expiring route's lifetime still counts down.
+TEST_F(DualWorld, Ipv6RoutesReadOnceForARefresh) {
+    const auto lifetimeOf = [](const char* destination) -> ULONG {
+        CORVANE_ROUTE_TABLE* raw = nullptr;
+        EXPECT_EQ(CorvaneGetRouteTable(AF_INET6, CORVANE_ALL_TABLES, &raw), NO_ERROR);
+        const Owned<CORVANE_ROUTE_TABLE> t(raw);
+        const CORVANE_ROUTE_ROW* r =
+            t ? findRoute(*t, destination, 48, CORVANE_TABLE_MAIN) : nullptr;
+        return r ? r->Route.ValidLifetime : 0;
+    };
+    sh("ip -6 route add 2001:db8:77::/48 dev dv0 expires 300");
+    const ULONG first = lifetimeOf("2001:db8:77::");
+    ASSERT_GT(first, 290U);
+    ASSERT_LE(first, 300U);
+    const corvane::sys::Route6CacheStats before = corvane::sys::route6CacheStats();
+    MIB_IPFORWARD_TABLE2* forward = nullptr;
+    ASSERT_EQ(GetIpForwardTable2(AF_INET6, &forward), NO_ERROR);
+    const Owned<MIB_IPFORWARD_TABLE2> f(forward);
+    EXPECT_EQ(static_cast<int>(f->NumEntries),
+              lines("ip -6 route show table main") + lines("ip -6 route show table local"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+    const ULONG later = lifetimeOf("2001:db8:77::");
+    const corvane::sys::Route6CacheStats after = corvane::sys::route6CacheStats();
+    EXPECT_EQ(after.reads, before.reads) << "one dump served both calls";
+    EXPECT_EQ(after.reuses, before.reuses + 2);
+    EXPECT_LT(later, first) << "the lifetime counts down while the read is reused";
+    EXPECT_GE(later + 3, first);
+
+    sh("ip -6 route add 2001:db8:78::/48 dev dv0");
+    EXPECT_GT(lifetimeOf("2001:db8:78::"), 0U) << "an announced change is read at once";
+    EXPECT_EQ(corvane::sys::route6CacheStats().reads, after.reads + 1);
+    sh("ip -6 route del 2001:db8:78::/48 dev dv0 && ip -6 route del 2001:db8:77::/48 dev dv0");
+    EXPECT_EQ(lifetimeOf("2001:db8:78::"), 0U);
 }
 
 TEST_F(DualWorld, PolicyRulesWithTheirSelectorsAndActions) {

@@ -162,10 +162,10 @@ TEST(Binding, OptionalDualStackEntriesAndTableNames) {
     EXPECT_TRUE(table.GetExtendedTcpTable && table.GetExtendedUdpTable &&
                 table.GetUnicastIpAddressTable && table.GetIpForwardTable2 && table.FreeMibTable &&
                 table.CorvaneGetRouteTable && table.CorvaneGetRouteTableExceptMain &&
-                table.CorvaneGetRuleTable && table.CorvaneGetRouteTableNames &&
-                table.CorvaneGetDnsServerTable && table.CreateIpForwardEntry2 &&
-                table.DeleteIpForwardEntry2 && table.CorvaneCreateRouteInTable &&
-                table.CorvaneDeleteRouteInTable);
+                table.CorvaneWarmSocketOwners && table.CorvaneGetRuleTable &&
+                table.CorvaneGetRouteTableNames && table.CorvaneGetDnsServerTable &&
+                table.CreateIpForwardEntry2 && table.DeleteIpForwardEntry2 &&
+                table.CorvaneCreateRouteInTable && table.CorvaneDeleteRouteInTable);
     names.load(table);
     EXPECT_EQ(names.name(254), "main");
     EXPECT_EQ(names.name(255), "local");

@@ -135,8 +135,9 @@ TEST(JsonWriter, SpillsWholeObjectsAndLosesNothing) {
     std::string joined;
     for (const std::string& p : pieces) {
         joined += p;
-        if (&p != &pieces.back())
+        if (&p != &pieces.back()) {
             EXPECT_EQ(p.back(), '}') << p;
+        }
     }
     EXPECT_EQ(joined, whole);
     EXPECT_TRUE(streamed.complete());
