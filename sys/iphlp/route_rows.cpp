@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <arpa/inet.h>
+#include <cstddef>
 #include <linux/if_addr.h>
 #include <linux/rtnetlink.h>
 #include <tuple>
@@ -145,6 +146,39 @@ bool ForwardRowSorter::Key::operator<(const Key& o) const {
            std::tie(o.destMask, o.metricHop, o.ifIndex, o.pos);
 }
 
+namespace {
+
+// The kernel hands each table over in address order, so the keys come as a few ascending
+// runs (the main table, the local table, the odd destination with several prefixes): merged,
+// that is a pass or two instead of a sort. Many runs are sorted.
+template <typename Key> void sortNearlySorted(std::vector<Key>& keys) {
+    constexpr size_t kMaxRuns = 16;
+    std::vector<size_t> starts{0};
+    for (size_t i = 1; i < keys.size() && starts.size() <= kMaxRuns; ++i)
+        if (keys[i] < keys[i - 1])
+            starts.push_back(i);
+    if (starts.size() > kMaxRuns) {
+        std::sort(keys.begin(), keys.end());
+        return;
+    }
+    // Neighbouring runs merged pairwise until one is left.
+    starts.push_back(keys.size());
+    while (starts.size() > 2) {
+        std::vector<size_t> merged{0};
+        for (size_t r = 0; r + 2 < starts.size(); r += 2) {
+            std::inplace_merge(keys.begin() + static_cast<std::ptrdiff_t>(starts[r]),
+                               keys.begin() + static_cast<std::ptrdiff_t>(starts[r + 1]),
+                               keys.begin() + static_cast<std::ptrdiff_t>(starts[r + 2]));
+            merged.push_back(starts[r + 2]);
+        }
+        if (starts.size() % 2 == 0) // an odd number of runs: the last waits for the next round
+            merged.push_back(starts.back());
+        starts.swap(merged);
+    }
+}
+
+} // namespace
+
 void ForwardRowSorter::order(const std::vector<MIB_IPFORWARDROW>& rows,
                              std::vector<uint32_t>& positions) {
     // Small keys sort several times faster than the rows themselves.
@@ -156,8 +190,7 @@ void ForwardRowSorter::order(const std::vector<MIB_IPFORWARDROW>& rows,
                          uint64_t{r.dwForwardMetric1} << 32 | ntohl(r.dwForwardNextHop),
                          r.dwForwardIfIndex, static_cast<uint32_t>(i)});
     }
-    if (!std::is_sorted(keys_.begin(), keys_.end()))
-        std::sort(keys_.begin(), keys_.end());
+    sortNearlySorted(keys_);
     positions.clear();
     positions.reserve(rows.size());
     for (const Key& k : keys_)

@@ -367,13 +367,16 @@ TEST(RouteRows, SortedByHostOrderDestinationThenMaskMetricNextHop) {
         r.dwForwardAge = i;
         many.push_back(r);
     }
-    std::vector<MIB_IPFORWARDROW> reference = many;
-    std::stable_sort(reference.begin(), reference.end(), [](const auto& a, const auto& b) {
-        return std::tuple(ntohl(a.dwForwardDest), ntohl(a.dwForwardMask), a.dwForwardMetric1,
-                          ntohl(a.dwForwardNextHop), a.dwForwardIfIndex) <
-               std::tuple(ntohl(b.dwForwardDest), ntohl(b.dwForwardMask), b.dwForwardMetric1,
-                          ntohl(b.dwForwardNextHop), b.dwForwardIfIndex);
-    });
+    const auto stableSorted = [](std::vector<MIB_IPFORWARDROW> rows) {
+        std::stable_sort(rows.begin(), rows.end(), [](const auto& a, const auto& b) {
+            return std::tuple(ntohl(a.dwForwardDest), ntohl(a.dwForwardMask), a.dwForwardMetric1,
+                              ntohl(a.dwForwardNextHop), a.dwForwardIfIndex) <
+                   std::tuple(ntohl(b.dwForwardDest), ntohl(b.dwForwardMask), b.dwForwardMetric1,
+                              ntohl(b.dwForwardNextHop), b.dwForwardIfIndex);
+        });
+        return rows;
+    };
+    const std::vector<MIB_IPFORWARDROW> reference = stableSorted(many);
     sortForwardRows(many);
     ASSERT_EQ(many.size(), reference.size());
     for (size_t i = 0; i < many.size(); ++i)
@@ -382,6 +385,23 @@ TEST(RouteRows, SortedByHostOrderDestinationThenMaskMetricNextHop) {
     sortForwardRows(many);
     for (size_t i = 0; i < many.size(); ++i)
         ASSERT_EQ(many[i].dwForwardAge, reference[i].dwForwardAge) << i;
+    // As the kernel hands tables over: a few ascending runs, here the sorted rows cut into
+    // pieces laid out last piece first; below and above the number of runs that are merged.
+    for (const size_t pieces : {2U, 3U, 5U, 16U, 17U, 40U}) {
+        std::vector<MIB_IPFORWARDROW> runs;
+        const size_t size = reference.size() / pieces + 1;
+        for (size_t end = reference.size(); end > 0;) {
+            const size_t begin = end > size ? end - size : 0;
+            runs.insert(runs.end(), reference.begin() + static_cast<std::ptrdiff_t>(begin),
+                        reference.begin() + static_cast<std::ptrdiff_t>(end));
+            end = begin;
+        }
+        const std::vector<MIB_IPFORWARDROW> want = stableSorted(runs);
+        sortForwardRows(runs);
+        ASSERT_EQ(runs.size(), want.size());
+        for (size_t i = 0; i < runs.size(); ++i)
+            ASSERT_EQ(runs[i].dwForwardAge, want[i].dwForwardAge) << pieces << " " << i;
+    }
 }
 
 TEST(IpCounters, FoundByNameNotPosition) {
