@@ -14,6 +14,7 @@
 #include "roots.h"
 #include "route6_cache.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <atomic>
 #include <cerrno>
@@ -191,6 +192,36 @@ int routeRows(const std::vector<uint8_t>& families, uint32_t tableId, Keep keep,
     return 0;
 }
 
+// An IPv6 table straight from the shared read, with no list of rows in between: the rows
+// of the tables keep takes, each made into the table's row by make.
+template <typename Table, typename Row, typename Keep, typename Make>
+DWORD table6(Keep keep, Make make, Table** out) {
+    DWORD result = NO_ERROR;
+    const int e = visitRoutes6([&](const std::vector<CORVANE_ROUTE_ROW>& rows, ULONG elapsed) {
+        const auto n = static_cast<size_t>(std::count_if(
+            rows.begin(), rows.end(), [&keep](const auto& r) { return keep(r.Table); }));
+        const size_t bytes = offsetof(Table, Table) + n * sizeof(Row);
+        auto* table =
+            static_cast<Table*>(std::malloc(bytes < sizeof(Table) ? sizeof(Table) : bytes));
+        if (!table) {
+            result = ERROR_NOT_ENOUGH_MEMORY;
+            return;
+        }
+        std::memset(static_cast<void*>(table), 0, sizeof(Table));
+        table->NumEntries = static_cast<ULONG>(n);
+        size_t i = 0;
+        for (const CORVANE_ROUTE_ROW& r : rows) {
+            if (!keep(r.Table))
+                continue;
+            CORVANE_ROUTE_ROW row = r;
+            ageRow(row, elapsed);
+            table->Table[i++] = make(row);
+        }
+        *out = table;
+    });
+    return e ? resultFromErrno(e) : result;
+}
+
 // The forward table's choice, as GetIpForwardTable's: the main and the local table.
 bool forwardTable(uint32_t table) {
     return table == CORVANE_TABLE_MAIN || table == CORVANE_TABLE_LOCAL;
@@ -203,6 +234,9 @@ DWORD forwardTable2(ADDRESS_FAMILY family, MIB_IPFORWARD_TABLE2** out) {
     const std::vector<uint8_t> families = familiesOf(family);
     if (families.empty())
         return ERROR_INVALID_PARAMETER;
+    if (family == AF_INET6)
+        return table6<MIB_IPFORWARD_TABLE2, MIB_IPFORWARD_ROW2>(
+            forwardTable, [](const CORVANE_ROUTE_ROW& r) { return r.Route; }, out);
     std::vector<CORVANE_ROUTE_ROW> rows;
     reserveLike(rows, g_lastForward);
     if (const int e = routeRows(families, CORVANE_ALL_TABLES, forwardTable, rows))
@@ -229,6 +263,10 @@ DWORD routeTable(ADDRESS_FAMILY family, ULONG tableId, CORVANE_ROUTE_TABLE** out
     const std::vector<uint8_t> families = familiesOf(family);
     if (families.empty())
         return ERROR_INVALID_PARAMETER;
+    if (family == AF_INET6)
+        return table6<CORVANE_ROUTE_TABLE, CORVANE_ROUTE_ROW>(
+            [tableId](uint32_t table) { return tableId == CORVANE_ALL_TABLES || table == tableId; },
+            [](const CORVANE_ROUTE_ROW& r) { return r; }, out);
     std::vector<CORVANE_ROUTE_ROW> rows;
     reserveLike(rows, g_lastRoutes);
     if (const int e = routeRows(

@@ -8,6 +8,7 @@
 #include "netlink/dual.h"
 #include "netlink/read.h"
 #include "netlink/socket.h"
+#include "roots.h"
 #include "route_rows.h"
 
 #include <linux/rtnetlink.h>
@@ -62,6 +63,15 @@ bool mainDefault(const nl::Route& r) {
     return r.table == RT_TABLE_MAIN && r.type == RTN_UNICAST && r.prefixLength == 0;
 }
 
+// Room for the main and local tables' rows before the first dump, whose table would
+// otherwise grow by doubling and leave its old copies behind in the heap.
+size_t forwardRowsRoom() {
+    std::string text;
+    if (!readFile(procRoot() + "/net/fib_triestat", text, size_t{1} << 20))
+        return 0;
+    return forwardRowsHint(text);
+}
+
 // Straight from one dump, keeping only the default routes whole, and the routes of other
 // tables as Corvane's rows.
 int dumpedRows(ForwardRows& rows, std::vector<nl::Route>& defaults,
@@ -69,6 +79,8 @@ int dumpedRows(ForwardRows& rows, std::vector<nl::Route>& defaults,
     rows.clear();
     defaults.clear();
     beyondMain.clear();
+    if (rows.capacity() == 0)
+        rows.reserve(forwardRowsRoom());
     std::vector<size_t> needSource;
     nl::AnyRoute any;
     if (const int e = nl::dumpRouteMessages({}, [&](const nlmsghdr* m, const nl::Route& r) {

@@ -7,6 +7,7 @@
 #include "netlink/dual.h"
 #include "netlink/socket.h"
 
+#include <algorithm>
 #include <chrono>
 #include <linux/rtnetlink.h>
 #include <memory>
@@ -22,7 +23,7 @@ constexpr auto kMaxAge = std::chrono::seconds(2);
 
 class Route6Cache {
 public:
-    int append(std::vector<CORVANE_ROUTE_ROW>& rows, const std::function<bool(uint32_t)>& keep);
+    int visit(const std::function<void(const std::vector<CORVANE_ROUTE_ROW>&, ULONG)>& use);
     Route6CacheStats stats() {
         const std::lock_guard lock(mutex_);
         return stats_;
@@ -98,24 +99,14 @@ int Route6Cache::current() {
     return read();
 }
 
-int Route6Cache::append(std::vector<CORVANE_ROUTE_ROW>& rows,
-                        const std::function<bool(uint32_t)>& keep) {
+int Route6Cache::visit(
+    const std::function<void(const std::vector<CORVANE_ROUTE_ROW>&, ULONG)>& use) {
     const std::lock_guard lock(mutex_);
     if (const int e = current())
         return e;
-    const auto elapsed = static_cast<ULONG>(
-        std::chrono::duration_cast<std::chrono::seconds>(Clock::now() - readAt_).count());
-    for (const CORVANE_ROUTE_ROW& r : rows_) {
-        if (!keep(r.Table))
-            continue;
-        CORVANE_ROUTE_ROW& row = rows.emplace_back(r);
-        if (!row.Route.Immortal && elapsed > 0) {
-            // An expiry already passed still counts as one second, as the kernel says it.
-            const ULONG left =
-                row.Route.ValidLifetime > elapsed ? row.Route.ValidLifetime - elapsed : 1;
-            row.Route.ValidLifetime = row.Route.PreferredLifetime = left;
-        }
-    }
+    use(rows_,
+        static_cast<ULONG>(
+            std::chrono::duration_cast<std::chrono::seconds>(Clock::now() - readAt_).count()));
     return 0;
 }
 
@@ -126,9 +117,31 @@ Route6Cache& cache() {
 
 } // namespace
 
+int visitRoutes6(
+    const std::function<void(const std::vector<CORVANE_ROUTE_ROW>& rows, ULONG elapsed)>& use) {
+    return cache().visit(use);
+}
+
+void ageRow(CORVANE_ROUTE_ROW& row, ULONG elapsedSeconds) {
+    if (row.Route.Immortal || elapsedSeconds == 0)
+        return;
+    // An expiry already passed still counts as one second, as the kernel says it.
+    const ULONG valid = row.Route.ValidLifetime;
+    row.Route.ValidLifetime = row.Route.PreferredLifetime =
+        valid > elapsedSeconds ? valid - elapsedSeconds : 1;
+}
+
 int appendRoutes6(std::vector<CORVANE_ROUTE_ROW>& rows,
                   const std::function<bool(uint32_t table)>& keep) {
-    return cache().append(rows, keep);
+    return visitRoutes6([&](const std::vector<CORVANE_ROUTE_ROW>& all, ULONG elapsed) {
+        // Counted first: a table grown by doubling would hold up to twice its rows meanwhile.
+        rows.reserve(rows.size() + static_cast<size_t>(std::count_if(
+                                       all.begin(), all.end(),
+                                       [&keep](const auto& r) { return keep(r.Table); })));
+        for (const CORVANE_ROUTE_ROW& r : all)
+            if (keep(r.Table))
+                ageRow(rows.emplace_back(r), elapsed);
+    });
 }
 
 Route6CacheStats route6CacheStats() {

@@ -11,6 +11,12 @@
 
 namespace corvane::sys {
 
+// Hands use the rows of the last read (kept current as appendRoutes6 keeps them) and the
+// whole seconds since it; each row's lifetimes are to be aged by them (ageRow). 0 or an errno.
+int visitRoutes6(
+    const std::function<void(const std::vector<CORVANE_ROUTE_ROW>& rows, ULONG elapsed)>& use);
+void ageRow(CORVANE_ROUTE_ROW& row, ULONG elapsedSeconds);
+
 // Appends the rows of the tables keep takes, in the kernel's order, as a fresh read would
 // give them now; the lifetimes of expiring routes are counted down from that read. 0 or an
 // errno.

@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <arpa/inet.h>
+#include <charconv>
 #include <cstddef>
 #include <linux/if_addr.h>
 #include <linux/rtnetlink.h>
+#include <string>
 #include <tuple>
 
 namespace corvane::sys {
@@ -144,6 +146,36 @@ std::vector<MIB_IPFORWARDROW> forwardRows(const std::vector<nl::Route>& routes,
 bool ForwardRowSorter::Key::operator<(const Key& o) const {
     return std::tie(destMask, metricHop, ifIndex, pos) <
            std::tie(o.destMask, o.metricHop, o.ifIndex, o.pos);
+}
+
+size_t forwardRowsHint(std::string_view text) {
+    // A table's block: its title line, then its figures up to the next "Total size:".
+    const auto block = [text](std::string_view title) -> std::string_view {
+        const std::string head = "\n" + std::string(title) + ":\n";
+        const size_t at = text.find(head);
+        if (at == std::string_view::npos)
+            return {};
+        const size_t from = at + head.size();
+        const size_t end = text.find("Total size:", from);
+        return text.substr(from,
+                           end == std::string_view::npos ? std::string_view::npos : end - from);
+    };
+    const auto prefixes = [](std::string_view b) -> size_t {
+        constexpr std::string_view label = "Prefixes:";
+        const size_t at = b.find(label);
+        if (at == std::string_view::npos)
+            return 0;
+        const char* p = b.data() + at + label.size();
+        const char* end = b.data() + b.size();
+        while (p < end && (*p == ' ' || *p == '\t'))
+            ++p;
+        size_t n = 0;
+        return std::from_chars(p, end, n).ec == std::errc() ? n : 0;
+    };
+    const std::string_view main = block("Main"), local = block("Local");
+    const size_t n = prefixes(main) + (local == main ? 0 : prefixes(local));
+    constexpr size_t kMost = size_t{1} << 22; // a hint, never a reason to hold much memory
+    return std::min(n, kMost);
 }
 
 namespace {

@@ -5,6 +5,7 @@
 #include "netlink/records.h"
 
 #include <functional>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -43,6 +44,11 @@ void sortForwardRows(std::vector<MIB_IPFORWARDROW>& rows);
 
 // The same order into another vector, or as the rows' positions in that order: a big table
 // is then held once, sorted or not.
+// How many routes the main and local tables hold, from the kernel's trie statistics
+// (/proc/net/fib_triestat): without policy rules both share one trie, shown twice. A hint,
+// at most 4 Mi; 0 when the text cannot tell.
+size_t forwardRowsHint(std::string_view triestat);
+
 class ForwardRowSorter {
 public:
     void sort(const std::vector<MIB_IPFORWARDROW>& rows, std::vector<MIB_IPFORWARDROW>& sorted);

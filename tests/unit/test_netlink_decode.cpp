@@ -404,6 +404,27 @@ TEST(RouteRows, SortedByHostOrderDestinationThenMaskMetricNextHop) {
     }
 }
 
+TEST(ForwardRowsHint, MainAndLocalFromTheTrieStatistics) {
+    const auto table = [](const char* title, int prefixes, int leaves) {
+        return std::string(title) +
+               ":\n\tAver depth:     3.00\n\tLeaves:         " + std::to_string(leaves) +
+               "\n\tPrefixes:       " + std::to_string(prefixes) +
+               "\n\tInternal nodes: 214\n\tPointers: 132306\nNull ptrs: 31489\nTotal size: 11260  "
+               "kB\n";
+    };
+    const std::string head = "Basic info: size of leaf: 48 bytes, size of tnode: 40 bytes.\n";
+    // No policy rules: one trie, shown under both names.
+    EXPECT_EQ(forwardRowsHint(head + table("Id 100", 0, 0) + table("Main", 100604, 100604) +
+                              table("Local", 100604, 100604)),
+              100604U);
+    EXPECT_EQ(forwardRowsHint(head + table("Local", 403, 400) + table("Main", 100201, 100201)),
+              100604U);
+    EXPECT_EQ(forwardRowsHint(head + table("Main", 12, 12)), 12U);
+    EXPECT_EQ(forwardRowsHint(""), 0U);
+    EXPECT_EQ(forwardRowsHint(head + "Main:\n\tPrefixes: lots\n"), 0U);
+    EXPECT_EQ(forwardRowsHint(head + table("Main", 99999999, 1)), size_t{1} << 22);
+}
+
 TEST(IpCounters, FoundByNameNotPosition) {
     MIB_IPSTATS s{};
     ASSERT_TRUE(parseIpCounters("Tcp: RtoAlgorithm\nTcp: 1\n"
