@@ -71,7 +71,7 @@ template <typename F> void IpHelper::forEachEntry(F&& f) {
     f("FreeMibTable", FreeMibTable, 0u, Optional);
     f("CorvaneGetRouteTable", CorvaneGetRouteTable, 0u, Optional);
     f("CorvaneGetRouteTableExceptMain", CorvaneGetRouteTableExceptMain, 0u, Optional);
-    f("CorvaneWarmSocketOwners", CorvaneWarmSocketOwners, 0u, Optional);
+    f("CorvaneWarmReads", CorvaneWarmReads, 0u, Optional);
     f("CorvaneGetRuleTable", CorvaneGetRuleTable, 0u, Optional);
     f("CorvaneGetRouteTableNames", CorvaneGetRouteTableNames, 0u, Optional);
     f("CorvaneGetDnsServerTable", CorvaneGetDnsServerTable, 0u, Optional);

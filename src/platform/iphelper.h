@@ -129,7 +129,7 @@ public:
     Entry<decltype(&::FreeMibTable)> FreeMibTable;
     Entry<decltype(&::CorvaneGetRouteTable)> CorvaneGetRouteTable;
     Entry<decltype(&::CorvaneGetRouteTableExceptMain)> CorvaneGetRouteTableExceptMain;
-    Entry<decltype(&::CorvaneWarmSocketOwners)> CorvaneWarmSocketOwners;
+    Entry<decltype(&::CorvaneWarmReads)> CorvaneWarmReads;
     Entry<decltype(&::CorvaneGetRuleTable)> CorvaneGetRuleTable;
     Entry<decltype(&::CorvaneGetRouteTableNames)> CorvaneGetRouteTableNames;
     Entry<decltype(&::CorvaneGetDnsServerTable)> CorvaneGetDnsServerTable;

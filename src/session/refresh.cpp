@@ -127,9 +127,10 @@ void RefreshCycle::release() {
 }
 
 void RefreshCycle::fillSequence(const RefreshOptions& options) {
-    // The connection table's pass over every process runs beside the reads before it.
-    if (iphlp().CorvaneWarmSocketOwners)
-        (void)iphlp().CorvaneWarmSocketOwners();
+    // The routing table's dump and the connection table's pass over every process run beside
+    // the reads before them.
+    if (iphlp().CorvaneWarmReads)
+        (void)iphlp().CorvaneWarmReads();
     runFill(FillStep::InterfaceTable);
     runFill(FillStep::AdapterInformation);
     runFill(FillStep::RouteTable);

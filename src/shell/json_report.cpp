@@ -859,9 +859,10 @@ void writeJsonReport(const std::function<void(std::string_view)>& put, const cha
     // Handed on in pieces of about this size, each ending with a row: the text is never held
     // whole, and its memory is used again for every piece.
     constexpr std::size_t kPiece = 64U << 10;
-    // The connections' pass over every process runs beside the reads before them.
-    if (iphlp().CorvaneWarmSocketOwners)
-        (void)iphlp().CorvaneWarmSocketOwners();
+    // The routes' dump and the connections' pass over every process run beside the other
+    // reads.
+    if (iphlp().CorvaneWarmReads)
+        (void)iphlp().CorvaneWarmReads();
     std::string out;
     out.reserve(kPiece + (4U << 10));
     JsonWriter w(out);

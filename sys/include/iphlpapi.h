@@ -697,11 +697,13 @@ CORVANE_API DWORD AllocateAndGetTcpExTableFromStack(void** table, BOOL sorted, H
                                                     DWORD flags, DWORD family);
 CORVANE_API DWORD AllocateAndGetUdpExTableFromStack(void** table, BOOL sorted, HANDLE heap,
                                                     DWORD flags, DWORD family);
-/* Corvane's own. Begins, on a thread of its own, the pass over every process's open files
- * that the socket tables with owners make: called before other reads, the pass runs beside
- * them, and a socket table read soon after uses it when it saw every socket of the table.
- * Returns at once; NO_ERROR. */
-CORVANE_API DWORD CorvaneWarmSocketOwners(void);
+/* Corvane's own. Begins, on a thread of its own, the longest reads of a refresh: the forward
+ * table (as GetIpForwardTable sorted gives it), then the pass over every process's open
+ * files that the socket tables with owners make. Called before the other reads, they run
+ * beside them; a read of either soon after waits for it and uses it under the terms it
+ * always keeps (nothing announced since; every socket of the table seen). Returns at once;
+ * NO_ERROR. */
+CORVANE_API DWORD CorvaneWarmReads(void);
 
 CORVANE_API DWORD GetBestInterface(IPAddr destination, DWORD* ifIndex);
 /* mac receives up to *length bytes of the hardware address; *length is set to its size. */

@@ -30,12 +30,13 @@ DWORD adaptersInfo(IP_ADAPTER_INFO* info, ULONG* size) {
         return resultFromErrno(error);
     if (const int error = nl::readAddresses(addresses))
         return resultFromErrno(error);
-    // Only the main table's default routes name gateways; they come from the read the
-    // routing table shares, so a refresh dumps the kernel's routes once.
-    if (const int error = currentDefaultRoutes(routes))
-        return resultFromErrno(error);
     // One process scan and one bus connection for the whole list, not one per adapter.
     const dhcp::Managers managers = dhcp::Managers::scan();
+    // Only the main table's default routes name gateways; they come from the read the
+    // routing table shares, so a refresh dumps the kernel's routes once. Asked last: that
+    // read may be under way beside this one.
+    if (const int error = currentDefaultRoutes(routes))
+        return resultFromErrno(error);
     const LeaseLookup leaseOf = [&](const std::string& ifName) {
         const auto link = std::find_if(links.begin(), links.end(),
                                        [&](const nl::Link& l) { return l.name == ifName; });

@@ -203,7 +203,7 @@ SocketOwners recentSocketOwners(const std::string& procRoot, const std::vector<u
     return answer(last.all);
 }
 
-void warmSocketOwners(const std::string& procRoot) {
+void warmSocketOwners(const std::string& procRoot, const std::function<void()>& first) {
     LastPass& last = lastPass();
     {
         const std::lock_guard guard(last.lock);
@@ -223,9 +223,11 @@ void warmSocketOwners(const std::string& procRoot) {
         last.finished.notify_all();
     };
     try {
-        std::thread([procRoot, done] {
+        std::thread([procRoot, done, first] {
             SocketOwners all;
             try {
+                if (first)
+                    first();
                 // One core: the other one is the reads' that this pass runs beside.
                 scanAll(procRoot, all, true, false);
             } catch (...) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -28,6 +29,8 @@ SocketOwners recentSocketOwners(const std::string& procRoot, const std::vector<u
 // Starts such a pass on a thread of its own, for a listing about to come: the pass over
 // every process then runs beside the reads before the listing. recentSocketOwners waits for
 // it (within a bound) and answers from it under the same terms. Does nothing while one runs.
-void warmSocketOwners(const std::string& procRoot);
+// first, when given, runs on that thread before the pass: another long read to have done
+// meanwhile.
+void warmSocketOwners(const std::string& procRoot, const std::function<void()>& first = {});
 
 } // namespace corvane::sys

@@ -1,6 +1,7 @@
 // TCP and UDP endpoint tables, plain and with owner processes, from sock_diag dumps.
 #include "buffers.h"
 #include "errors.h"
+#include "forward_cache.h"
 #include "guard.h"
 #include "iphlpapi.h"
 #include "netlink/diag.h"
@@ -111,9 +112,14 @@ DWORD AllocateAndGetUdpExTableFromStack(void** table, BOOL sorted, HANDLE /*heap
     });
 }
 
-DWORD CorvaneWarmSocketOwners(void) {
+DWORD CorvaneWarmReads(void) {
     return guarded([] {
-        warmSocketOwners(procRoot());
+        // The forward table first: the adapters' gateways need it soon, the owners later.
+        warmSocketOwners(procRoot(), [] {
+            std::shared_ptr<const ForwardRows> rows;
+            std::shared_ptr<const RowOrder> order;
+            (void)currentForwardRows(true, rows, order);
+        });
         return DWORD{NO_ERROR};
     });
 }

@@ -437,6 +437,24 @@ int readRouteTableInChild() {
 
 } // namespace
 
+// A refresh begins the long reads on a thread of their own: the routing table read next is
+// that read, not a second dump, and a change made after it is still seen.
+TEST(Tables, WarmedReadsServeTheNextRead) {
+    CORVANE_REQUIRE_NETNS();
+    sh("ip link add tw0 type veth peer name tw1 && ip link set tw0 up && ip link set tw1 up");
+    sh("ip addr add 10.63.0.1/24 dev tw0 && ip route add 10.64.0.0/16 via 10.63.0.2");
+    expectRouteTableCurrent("before");
+    sh("ip route add 10.65.0.0/16 via 10.63.0.2");
+    const unsigned reads = sys::forwardCacheStats().reads;
+    ASSERT_EQ(CorvaneWarmReads(), NO_ERROR);
+    expectRouteTableCurrent("warmed");
+    EXPECT_EQ(sys::forwardCacheStats().reads, reads + 1) << "the warmed read answers";
+    sh("ip route del 10.65.0.0/16");
+    ASSERT_EQ(CorvaneWarmReads(), NO_ERROR);
+    expectRouteTableCurrent("a change after it");
+    sh("ip link del tw0");
+}
+
 TEST(Tables, RoutingTableIsDumpedAgainOnlyAfterAChange) {
     CORVANE_REQUIRE_NETNS();
     sh("ip link add tr0 type veth peer name tr1 && ip link set tr0 up && ip link set tr1 up");

@@ -162,7 +162,7 @@ TEST(Binding, OptionalDualStackEntriesAndTableNames) {
     EXPECT_TRUE(table.GetExtendedTcpTable && table.GetExtendedUdpTable &&
                 table.GetUnicastIpAddressTable && table.GetIpForwardTable2 && table.FreeMibTable &&
                 table.CorvaneGetRouteTable && table.CorvaneGetRouteTableExceptMain &&
-                table.CorvaneWarmSocketOwners && table.CorvaneGetRuleTable &&
+                table.CorvaneWarmReads && table.CorvaneGetRuleTable &&
                 table.CorvaneGetRouteTableNames && table.CorvaneGetDnsServerTable &&
                 table.CreateIpForwardEntry2 && table.DeleteIpForwardEntry2 &&
                 table.CorvaneCreateRouteInTable && table.CorvaneDeleteRouteInTable);
