@@ -48,7 +48,8 @@ public:
 
 private:
     void open() {
-        listener_ = std::make_unique<nl::Socket>(NETLINK_ROUTE, std::vector<unsigned>{RTNLGRP_LINK});
+        listener_ =
+            std::make_unique<nl::Socket>(NETLINK_ROUTE, std::vector<unsigned>{RTNLGRP_LINK});
         if (!listener_->ok())
             listener_.reset();
     }
