@@ -97,9 +97,9 @@ private:
 // calls only the announcements queued since. 0 or an errno.
 int currentCounts(ChangeCounts& out);
 // The same numbers (routeChanges aside) for a caller that may ask only once: from the kept
-// model when this process keeps one; else, the first time, from one reading that keeps
-// nothing, which costs the dumps but not the model; a second time builds the model. 0 or an
-// errno.
+// model when this process keeps one; else, the first time, from a count of the links and
+// addresses and the forward table's rows (the read a report has made already), without the
+// model; a second time builds the model. 0 or an errno.
 int countsOnce(ChangeCounts& out);
 
 // The routes to destination/prefixLength (network order) of the main and local tables as
