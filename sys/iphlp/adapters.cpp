@@ -74,14 +74,20 @@ DWORD perAdapterInfo(ULONG ifIndex, IP_PER_ADAPTER_INFO* info, ULONG* size) {
     nl::Link link;
     if (const int error = nl::readLink(ifIndex, link))
         return error == EINVAL ? ERROR_DEV_NOT_EXIST : resultFromErrno(error);
+    PerAdapter per;
+    per.dnsServers = dnsServersFor(ifIndex, readResolvConf());
+    // The size needed depends on the servers alone: a buffer too small for them (the first
+    // of the usual two calls) is answered without reading the addresses.
+    ULONG needed = 0;
+    if (!size || layoutPerAdapterInfo(per, nullptr, &needed) != ERROR_BUFFER_OVERFLOW || !info ||
+        *size < needed)
+        return layoutPerAdapterInfo(per, info, size);
     std::vector<nl::Address> addresses;
     if (const int error = nl::readAddresses(addresses, ifIndex))
         return resultFromErrno(error);
-    PerAdapter per;
     // Linux only shows that link-local configuration happened, not whether it would.
     per.autoconfigActive = hasLinkLocalAddress(ifIndex, addresses);
     per.autoconfigEnabled = per.autoconfigActive;
-    per.dnsServers = dnsServersFor(ifIndex, readResolvConf());
     return layoutPerAdapterInfo(per, info, size);
 }
 
