@@ -352,19 +352,30 @@ TEST_F(DualWorld, Ipv6RoutesReadOnceForARefresh) {
     const ULONG first = lifetimeOf("2001:db8:77::");
     ASSERT_GT(first, 290U);
     ASSERT_LE(first, 300U);
-    const corvane::sys::Route6CacheStats before = corvane::sys::route6CacheStats();
-    MIB_IPFORWARD_TABLE2* forward = nullptr;
-    ASSERT_EQ(GetIpForwardTable2(AF_INET6, &forward), NO_ERROR);
-    const Owned<MIB_IPFORWARD_TABLE2> f(forward);
-    EXPECT_EQ(static_cast<int>(f->NumEntries),
-              lines("ip -6 route show table main") + lines("ip -6 route show table local"));
-    std::this_thread::sleep_for(std::chrono::milliseconds(1100));
-    const ULONG later = lifetimeOf("2001:db8:77::");
-    const corvane::sys::Route6CacheStats after = corvane::sys::route6CacheStats();
-    EXPECT_EQ(after.reads, before.reads) << "one dump served both calls";
-    EXPECT_EQ(after.reuses, before.reuses + 2);
-    EXPECT_LT(later, first) << "the lifetime counts down while the read is reused";
-    EXPECT_GE(later + 3, first);
+    // The world announces things of its own now and then (an address's duplicate detection
+    // ending), each a fair reason to read again: a quiet moment is waited for, a few times.
+    bool shared = false, aged = false;
+    corvane::sys::Route6CacheStats after{};
+    for (int attempt = 0; attempt < 5 && !(shared && aged); ++attempt) {
+        (void)lifetimeOf("2001:db8:77::");
+        const corvane::sys::Route6CacheStats before = corvane::sys::route6CacheStats();
+        const ULONG start = lifetimeOf("2001:db8:77::");
+        MIB_IPFORWARD_TABLE2* forward = nullptr;
+        ASSERT_EQ(GetIpForwardTable2(AF_INET6, &forward), NO_ERROR);
+        const Owned<MIB_IPFORWARD_TABLE2> f(forward);
+        EXPECT_EQ(static_cast<int>(f->NumEntries),
+                  lines("ip -6 route show table main") + lines("ip -6 route show table local"));
+        std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+        const ULONG later = lifetimeOf("2001:db8:77::");
+        after = corvane::sys::route6CacheStats();
+        if (after.reads != before.reads)
+            continue; // read again meanwhile: nothing shown about sharing
+        shared = shared || after.reuses == before.reuses + 3;
+        // Counted down while the read is reused, as the kernel would count it.
+        aged = aged || (later < start && later + 3 >= start);
+    }
+    EXPECT_TRUE(shared) << "one dump serves the calls of a refresh";
+    EXPECT_TRUE(aged) << "the lifetime counts down while the read is reused";
 
     sh("ip -6 route add 2001:db8:78::/48 dev dv0");
     EXPECT_GT(lifetimeOf("2001:db8:78::"), 0U) << "an announced change is read at once";
