@@ -297,6 +297,36 @@ int onRenewLease(sd_bus_message* m, void* userdata, sd_bus_error*) {
     return onLease(m, userdata, true);
 }
 
+// What an element reader answers when the request is refused (too long, too many).
+constexpr int kRefused = 2;
+
+// An array read element by element, then the flag after it. Counted while read: readOne
+// answers <0 for an error, 0 at the end, 1 for an element taken and kRefused for a request
+// past a limit, which is refused before it is all in memory, its flag unread. 0 or -errno.
+template <typename ReadOne>
+int readArrayThenFlag(sd_bus_message* m, const char* contents, ReadOne readOne, bool& acceptable,
+                      int& flag) {
+    acceptable = true;
+    flag = 0;
+    if (const int r = sd_bus_message_enter_container(m, 'a', contents); r < 0)
+        return r;
+    for (;;) {
+        const int r = readOne();
+        if (r < 0)
+            return r;
+        if (r == 0)
+            break;
+        if (r == kRefused) {
+            acceptable = false;
+            return 0;
+        }
+    }
+    if (const int r = sd_bus_message_exit_container(m); r < 0)
+        return r;
+    const int r = sd_bus_message_read(m, "b", &flag);
+    return r < 0 ? r : 0;
+}
+
 int onSetPersistentRoutes(sd_bus_message* m, void* userdata, sd_bus_error*) {
     Service& service = of(userdata);
     // The largest request there is: not read at all while its caller's share is taken.
@@ -308,32 +338,25 @@ int onSetPersistentRoutes(sd_bus_message* m, void* userdata, sd_bus_error*) {
     }
     std::vector<std::string> names;
     bool acceptable = true;
-    if (const int r = sd_bus_message_enter_container(m, 'a', "s"); r < 0)
-        return r;
-    // Counted while read: a request past the limit is refused before it is all in memory.
-    for (;;) {
-        const char* name = nullptr;
-        const int r = sd_bus_message_read_basic(m, 's', &name);
-        if (r < 0)
-            return r;
-        if (r == 0)
-            break;
-        // Only a name to store must be one the program writes; any stored one may go.
-        const std::size_t length = std::strlen(name);
-        if (names.size() == kMaxRouteNames ||
-            length > (reg::looksWide(name) ? kMaxWideRouteNameLength : kMaxRouteNameLength)) {
-            acceptable = false;
-            break;
-        }
-        names.emplace_back(name);
-    }
     int persistent = 0;
-    if (acceptable) {
-        if (const int r = sd_bus_message_exit_container(m); r < 0)
-            return r;
-        if (const int r = sd_bus_message_read(m, "b", &persistent); r < 0)
-            return r;
-    }
+    if (const int r = readArrayThenFlag(
+            m, "s",
+            [&] {
+                const char* name = nullptr;
+                const int r = sd_bus_message_read_basic(m, 's', &name);
+                if (r <= 0)
+                    return r;
+                // Only a name to store must be one the program writes; any stored one may go.
+                const std::size_t length = std::strlen(name);
+                if (names.size() == kMaxRouteNames ||
+                    length > (reg::looksWide(name) ? kMaxWideRouteNameLength : kMaxRouteNameLength))
+                    return kRefused;
+                names.emplace_back(name);
+                return 1;
+            },
+            acceptable, persistent);
+        r < 0)
+        return r;
     // A name to store goes in under the one text of its route; a refused one fails alone,
     // with its reason in the journal, and the others are stored.
     StoreNames checked;
@@ -412,29 +435,22 @@ int onAddRoutes(sd_bus_message* m, void* userdata, sd_bus_error*) {
         return r;
     std::vector<RouteArgs> routes;
     bool acceptable = true;
-    if (const int r = sd_bus_message_enter_container(m, 'a', "(uu)"); r < 0)
-        return r;
-    // Counted while read: a request past the limit is refused before it is all in memory.
-    for (;;) {
-        RouteArgs a = shared;
-        const int r = sd_bus_message_read(m, "(uu)", &a.destination, &a.mask);
-        if (r < 0)
-            return r;
-        if (r == 0)
-            break;
-        if (routes.size() == kMaxRouteBatch) {
-            acceptable = false;
-            break;
-        }
-        routes.push_back(a);
-    }
     int persistent = 0;
-    if (acceptable) {
-        if (const int r = sd_bus_message_exit_container(m); r < 0)
-            return r;
-        if (const int r = sd_bus_message_read(m, "b", &persistent); r < 0)
-            return r;
-    }
+    if (const int r = readArrayThenFlag(
+            m, "(uu)",
+            [&] {
+                RouteArgs a = shared;
+                const int r = sd_bus_message_read(m, "(uu)", &a.destination, &a.mask);
+                if (r <= 0)
+                    return r;
+                if (routes.size() == kMaxRouteBatch)
+                    return kRefused;
+                routes.push_back(a);
+                return 1;
+            },
+            acceptable, persistent);
+        r < 0)
+        return r;
     // Each route checked as a request of its own would be; one refused fails alone.
     auto outcome = std::make_shared<BatchOutcome>();
     outcome->results.reserve(routes.size());

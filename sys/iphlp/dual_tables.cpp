@@ -43,6 +43,15 @@ std::vector<uint8_t> familiesOf(ADDRESS_FAMILY family) {
     }
 }
 
+// The families of a call that answers a table through out, which starts null; none for no
+// out or a family the call does not take (both ERROR_INVALID_PARAMETER).
+template <typename Table> std::vector<uint8_t> tableFamilies(ADDRESS_FAMILY family, Table** out) {
+    if (!out)
+        return {};
+    *out = nullptr;
+    return familiesOf(family);
+}
+
 // A table of the shape { ULONG NumEntries; Row Table[1]; } in one malloc() block, released
 // with FreeMibTable; *out stays null on failure.
 template <typename Table, typename Row> DWORD allocate(Table** out, const std::vector<Row>& rows) {
@@ -147,10 +156,7 @@ DWORD udpTable(void* out, DWORD* size, BOOL sorted, ULONG family, UDP_TABLE_CLAS
 std::atomic<size_t> g_lastAddresses{0}, g_lastForward{0}, g_lastRoutes{0};
 
 DWORD unicastTable(ADDRESS_FAMILY family, MIB_UNICASTIPADDRESS_TABLE** out) {
-    if (!out)
-        return ERROR_INVALID_PARAMETER;
-    *out = nullptr;
-    const std::vector<uint8_t> families = familiesOf(family);
+    const std::vector<uint8_t> families = tableFamilies(family, out);
     if (families.empty())
         return ERROR_INVALID_PARAMETER;
     std::vector<MIB_UNICASTIPADDRESS_ROW> rows;
@@ -228,10 +234,7 @@ bool forwardTable(uint32_t table) {
 }
 
 DWORD forwardTable2(ADDRESS_FAMILY family, MIB_IPFORWARD_TABLE2** out) {
-    if (!out)
-        return ERROR_INVALID_PARAMETER;
-    *out = nullptr;
-    const std::vector<uint8_t> families = familiesOf(family);
+    const std::vector<uint8_t> families = tableFamilies(family, out);
     if (families.empty())
         return ERROR_INVALID_PARAMETER;
     if (family == AF_INET6)
@@ -257,10 +260,7 @@ DWORD forwardTable2(ADDRESS_FAMILY family, MIB_IPFORWARD_TABLE2** out) {
 }
 
 DWORD routeTable(ADDRESS_FAMILY family, ULONG tableId, CORVANE_ROUTE_TABLE** out) {
-    if (!out)
-        return ERROR_INVALID_PARAMETER;
-    *out = nullptr;
-    const std::vector<uint8_t> families = familiesOf(family);
+    const std::vector<uint8_t> families = tableFamilies(family, out);
     if (families.empty())
         return ERROR_INVALID_PARAMETER;
     if (family == AF_INET6)
@@ -277,10 +277,7 @@ DWORD routeTable(ADDRESS_FAMILY family, ULONG tableId, CORVANE_ROUTE_TABLE** out
 }
 
 DWORD routeTableExceptMain(ADDRESS_FAMILY family, CORVANE_ROUTE_TABLE** out) {
-    if (!out)
-        return ERROR_INVALID_PARAMETER;
-    *out = nullptr;
-    const std::vector<uint8_t> families = familiesOf(family);
+    const std::vector<uint8_t> families = tableFamilies(family, out);
     if (families.empty())
         return ERROR_INVALID_PARAMETER;
     std::vector<CORVANE_ROUTE_ROW> rows;
@@ -302,10 +299,7 @@ DWORD routeTableExceptMain(ADDRESS_FAMILY family, CORVANE_ROUTE_TABLE** out) {
 }
 
 DWORD ruleTable(ADDRESS_FAMILY family, CORVANE_RULE_TABLE** out) {
-    if (!out)
-        return ERROR_INVALID_PARAMETER;
-    *out = nullptr;
-    const std::vector<uint8_t> families = familiesOf(family);
+    const std::vector<uint8_t> families = tableFamilies(family, out);
     if (families.empty())
         return ERROR_INVALID_PARAMETER;
     std::vector<CORVANE_RULE_ROW> rows;
@@ -358,10 +352,7 @@ bool parseDnsServer(const std::string& text, SOCKADDR_INET& out) {
 namespace {
 
 DWORD dnsServerTable(ADDRESS_FAMILY family, CORVANE_DNS_SERVER_TABLE** out) {
-    if (!out)
-        return ERROR_INVALID_PARAMETER;
-    *out = nullptr;
-    if (familiesOf(family).empty())
+    if (tableFamilies(family, out).empty())
         return ERROR_INVALID_PARAMETER;
     std::vector<nl::Link> links;
     if (const int e = nl::readLinks(links))

@@ -6,41 +6,17 @@
 
 #include "dual_rows.h"
 #include "netlink/dual.h"
+#include "netlink/listener.h"
 #include "netlink/read.h"
-#include "netlink/socket.h"
 #include "roots.h"
 #include "route_rows.h"
 
 #include <linux/rtnetlink.h>
 #include <mutex>
-#include <sys/socket.h>
-#include <unistd.h>
 #include <unordered_map>
 
 namespace corvane::sys {
 namespace {
-
-std::unique_ptr<nl::Socket> openListener() {
-    auto sock = std::make_unique<nl::Socket>(
-        NETLINK_ROUTE,
-        std::vector<unsigned>{RTNLGRP_LINK, RTNLGRP_IPV4_IFADDR, RTNLGRP_IPV4_ROUTE});
-    if (!sock->ok())
-        return nullptr;
-    // Older kernels have no such group, and then no next hop objects either.
-    const int group = RTNLGRP_NEXTHOP;
-    ::setsockopt(sock->fd(), SOL_NETLINK, NETLINK_ADD_MEMBERSHIP, &group, sizeof group);
-    return sock;
-}
-
-enum class Heard { Nothing, Something, Lost };
-
-// Empties the queue; Lost leaves the socket unfit to vouch for anything.
-Heard drain(nl::Socket& sock) {
-    bool any = false;
-    if (sock.drain([&](const nlmsghdr*) { any = true; }) != 0)
-        return Heard::Lost;
-    return any ? Heard::Something : Heard::Nothing;
-}
 
 // Reads the interfaces' addresses only when an on-link route names no source, which the
 // kernel's own routes always do.
@@ -135,10 +111,9 @@ private:
     int read();
 
     std::mutex mutex_;
-    pid_t owner_ = 0;
-    // Drained at every call: whatever changed since then is queued here. The rows describe
-    // the kernel as it stood at or after the last drain.
-    std::unique_ptr<nl::Socket> listener_;
+    // Asked at every call: whatever changed since then is queued there. The rows describe
+    // the kernel as it stood at or after the last question.
+    nl::ChangeListener listener_{{RTNLGRP_LINK, RTNLGRP_IPV4_IFADDR, RTNLGRP_IPV4_ROUTE}, true};
     bool valid_ = false;       // kernelOrder_ holds the rows of the last read
     bool sortedValid_ = false; // order_ holds their sorted order
     // Kept, with their storage, between reads: a big table then costs no page faults. Sorted
@@ -157,17 +132,14 @@ int ForwardCache::read() {
     valid_ = sortedValid_ = false;
     recycle(kernelOrder_);
     beyondMainKnown_ = false;
-    if (listener_) {
+    if (listener_.listening()) {
         if (const int e = dumpedRows(*kernelOrder_, defaults_, beyondMain_))
             return e;
         beyondMainKnown_ = true;
-        const Heard during = drain(*listener_);
-        if (during == Heard::Nothing) {
+        if (!listener_.changed()) {
             valid_ = true;
             return 0;
         }
-        if (during == Heard::Lost)
-            listener_ = openListener();
     }
     // Changes while dumping: the replaying reader gives a table that existed, no older than
     // the drain just made. Its routes are not kept as messages, so the other tables' rows
@@ -181,24 +153,16 @@ int ForwardCache::read() {
 }
 
 int ForwardCache::current() {
-    if (owner_ != ::getpid()) {
-        // A forked child shares the parent's socket: draining it would steal the parent's
-        // announcements. Closing our copy leaves the parent's open.
-        listener_.reset();
-        valid_ = false;
-        owner_ = ::getpid();
-    }
-    const Heard heard = listener_ ? drain(*listener_) : Heard::Lost;
-    if (valid_ && heard == Heard::Nothing) {
+    // Asked first, whatever is kept: the socket is then open before a read it vouches for.
+    const bool changed = listener_.changed();
+    if (valid_ && !changed) {
         ++stats_.reuses;
-    } else {
-        if (heard == Heard::Lost)
-            listener_ = openListener();
-        if (const int e = read())
-            return e;
+        return 0;
     }
+    if (const int e = read())
+        return e;
     // Without a listener nothing vouches for these rows later.
-    valid_ = valid_ && listener_;
+    valid_ = valid_ && listener_.listening();
     return 0;
 }
 

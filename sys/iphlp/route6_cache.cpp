@@ -5,15 +5,12 @@
 
 #include "dual_rows.h"
 #include "netlink/dual.h"
-#include "netlink/socket.h"
+#include "netlink/listener.h"
 
 #include <algorithm>
 #include <chrono>
 #include <linux/rtnetlink.h>
-#include <memory>
 #include <mutex>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace corvane::sys {
 namespace {
@@ -32,67 +29,33 @@ public:
 private:
     int current();
     int read();
-    void listen();
-    bool heardNothing(); // drains; false when anything came, or was lost
 
     std::mutex mutex_;
-    pid_t owner_ = 0;
-    std::unique_ptr<nl::Socket> listener_;
+    nl::ChangeListener listener_{{RTNLGRP_LINK, RTNLGRP_IPV6_IFADDR, RTNLGRP_IPV6_ROUTE}, true};
     bool valid_ = false;
     Clock::time_point readAt_;
     std::vector<CORVANE_ROUTE_ROW> rows_;
     Route6CacheStats stats_;
 };
 
-void Route6Cache::listen() {
-    listener_ = std::make_unique<nl::Socket>(
-        NETLINK_ROUTE,
-        std::vector<unsigned>{RTNLGRP_LINK, RTNLGRP_IPV6_IFADDR, RTNLGRP_IPV6_ROUTE});
-    if (!listener_->ok()) {
-        listener_.reset();
-        return;
-    }
-    // Older kernels have no such group, and then no next hop objects either.
-    const int group = RTNLGRP_NEXTHOP;
-    ::setsockopt(listener_->fd(), SOL_NETLINK, NETLINK_ADD_MEMBERSHIP, &group, sizeof group);
-}
-
-bool Route6Cache::heardNothing() {
-    if (!listener_)
-        return false;
-    bool any = false;
-    if (listener_->drain([&](const nlmsghdr*) { any = true; }) != 0) {
-        listener_.reset();
-        return false;
-    }
-    return !any;
-}
-
 int Route6Cache::read() {
     ++stats_.reads;
     valid_ = false;
     rows_.clear();
-    if (!listener_)
-        listen();
     if (const int e = nl::dumpAnyRoutes(
             AF_INET6, 0, [this] { rows_.clear(); },
             [this](const nl::AnyRoute& r) { appendRouteRows(r, rows_); }))
         return e;
     readAt_ = Clock::now();
     // Announced while dumping: this read answers once and is not kept.
-    valid_ = heardNothing();
+    valid_ = !listener_.changed();
     return 0;
 }
 
 int Route6Cache::current() {
-    if (owner_ != ::getpid()) {
-        // A forked child shares the parent's socket: draining it would steal the parent's
-        // announcements. Closing our copy leaves the parent's open.
-        listener_.reset();
-        valid_ = false;
-        owner_ = ::getpid();
-    }
-    if (valid_ && heardNothing() && Clock::now() - readAt_ < kMaxAge) {
+    // Asked first, whatever is kept: the socket is then open before a read.
+    const bool changed = listener_.changed();
+    if (valid_ && !changed && Clock::now() - readAt_ < kMaxAge) {
         ++stats_.reuses;
         return 0;
     }
