@@ -343,9 +343,9 @@ int onSetPersistentRoutes(sd_bus_message* m, void* userdata, sd_bus_error*) {
             m, "s",
             [&] {
                 const char* name = nullptr;
-                const int r = sd_bus_message_read_basic(m, 's', &name);
-                if (r <= 0)
-                    return r;
+                const int got = sd_bus_message_read_basic(m, 's', &name);
+                if (got <= 0)
+                    return got;
                 // Only a name to store must be one the program writes; any stored one may go.
                 const std::size_t length = std::strlen(name);
                 if (names.size() == kMaxRouteNames ||
@@ -440,9 +440,9 @@ int onAddRoutes(sd_bus_message* m, void* userdata, sd_bus_error*) {
             m, "(uu)",
             [&] {
                 RouteArgs a = shared;
-                const int r = sd_bus_message_read(m, "(uu)", &a.destination, &a.mask);
-                if (r <= 0)
-                    return r;
+                const int got = sd_bus_message_read(m, "(uu)", &a.destination, &a.mask);
+                if (got <= 0)
+                    return got;
                 if (routes.size() == kMaxRouteBatch)
                     return kRefused;
                 routes.push_back(a);
