@@ -149,6 +149,8 @@ int main(int argc, char* argv[]) {
         page.FillRouteTable();
         times.push_back(nowMs() - t0);
         rows = page.routeCount();
+        std::fprintf(stderr, "fill %zu: %.1f ms, resident %ld MB\n", times.size(), times.back(),
+                     bench::residentKb() / 1024);
         if (static_cast<int>(times.size()) < fills)
             QTimer::singleShot(100, window, fillOnce);
         else

@@ -2,8 +2,21 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstdio>
+#include <unistd.h>
 
 namespace corvane::bench {
+
+long residentKb() {
+    std::FILE* f = std::fopen("/proc/self/statm", "re");
+    if (!f)
+        return 0;
+    long pages = 0;
+    long resident = 0;
+    const bool read = std::fscanf(f, "%ld %ld", &pages, &resident) == 2;
+    std::fclose(f);
+    return read ? resident * (::sysconf(_SC_PAGESIZE) / 1024) : 0;
+}
 
 double median(std::vector<double> values) {
     if (values.empty())

@@ -18,6 +18,9 @@ std::optional<unsigned long long> cpuTicks(std::string_view stat);
 // Share of one core, in percent, that `ticks` clock ticks make of `wallSeconds`.
 double percentOfCore(unsigned long long ticks, long ticksPerSecond, double wallSeconds);
 
+// This process's resident size in KB from /proc/self/statm; 0 when it cannot be read.
+long residentKb();
+
 // Longest time between two consecutive ticks; the first tick only starts the watch.
 class GapWatch {
 public:

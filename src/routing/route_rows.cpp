@@ -258,6 +258,16 @@ void appendRouteCellText(QString& out, const RouteRow& row, int column) {
             return appendQuad(out, row.mask);
         case fwcol::NextHop:
             return appendQuad(out, row.nextHop);
+        case fwcol::Index: {
+            // As interfaceIndexText writes it, without its three temporary strings.
+            char text[16] = "0x";
+            char* end = std::to_chars(text + 2, text + sizeof text, row.ifIndex, 16).ptr;
+            std::transform(text + 2, end, text + 2, [](char c) {
+                return c >= 'a' && c <= 'f' ? static_cast<char>(c - 'a' + 'A') : c;
+            });
+            out += QLatin1StringView(text, end - text);
+            return;
+        }
         case fwcol::Metric: {
             char text[16];
             const auto end =

@@ -11,6 +11,7 @@
 #include "roots.h"
 #include "route_rows.h"
 
+#include <atomic>
 #include <linux/rtnetlink.h>
 #include <mutex>
 #include <unordered_map>
@@ -32,11 +33,6 @@ int resolveSources(ForwardRows& rows, const std::vector<size_t>& needSource) {
         return it == first.end() ? 0 : it->second;
     });
     return 0;
-}
-
-// The routes that name this host's gateways: the main table's unicast default routes.
-bool mainDefault(const nl::Route& r) {
-    return r.table == RT_TABLE_MAIN && r.type == RTN_UNICAST && r.prefixLength == 0;
 }
 
 // Room for the main and local tables' rows before the first dump, whose table would
@@ -61,7 +57,7 @@ int dumpedRows(ForwardRows& rows, std::vector<nl::Route>& defaults,
     nl::AnyRoute any;
     if (const int e = nl::dumpRouteMessages({}, [&](const nlmsghdr* m, const nl::Route& r) {
             appendForwardRows(r, rows, needSource);
-            if (mainDefault(r))
+            if (nl::isMainDefault(r))
                 defaults.push_back(r);
             else if (r.table != RT_TABLE_MAIN && nl::decodeAnyRoute(m, any))
                 appendRouteRows(any, beyondMain);
@@ -80,7 +76,7 @@ int replayedRows(ForwardRows& rows, std::vector<nl::Route>& defaults) {
     std::vector<size_t> needSource;
     for (const nl::Route& r : routes) {
         appendForwardRows(r, rows, needSource);
-        if (mainDefault(r))
+        if (nl::isMainDefault(r))
             defaults.push_back(r);
     }
     return resolveSources(rows, needSource);
@@ -102,7 +98,9 @@ public:
     int beyondMain(std::vector<CORVANE_ROUTE_ROW>& out, bool& known);
     ForwardCacheStats stats() {
         const std::lock_guard lock(mutex_);
-        return stats_;
+        ForwardCacheStats now = stats_;
+        now.heads = heads_;
+        return now;
     }
 
 private:
@@ -125,6 +123,7 @@ private:
     bool beyondMainKnown_ = false; // beyondMain_ is of the last read
     ForwardRowSorter sorter_;
     ForwardCacheStats stats_;
+    std::atomic<unsigned> heads_{0}; // counted without the lock, which such a read never takes
 };
 
 int ForwardCache::read() {
@@ -185,7 +184,13 @@ int ForwardCache::rows(bool sorted, std::shared_ptr<const ForwardRows>& out,
 }
 
 int ForwardCache::defaultRoutes(std::vector<nl::Route>& out) {
-    const std::lock_guard lock(mutex_);
+    std::unique_lock lock(mutex_, std::try_to_lock);
+    if (!lock.owns_lock()) {
+        // Another thread is reading the whole table, which takes long on a big one: the
+        // head of a dump of its own answers now, as fresh as that read.
+        ++heads_;
+        return nl::readMainDefaultRoutes(out);
+    }
     if (const int e = current())
         return e;
     out = defaults_;

@@ -22,7 +22,8 @@ int currentForwardRows(bool sorted, std::shared_ptr<const ForwardRows>& out,
                        std::shared_ptr<const RowOrder>& order);
 
 // The main table's unicast default routes of the same read, for the adapters' gateways: one
-// dump then serves the adapter list and the routing table of a refresh.
+// dump then serves the adapter list and the routing table of a refresh. While another thread
+// reads the table, they come from the head of a dump of their own instead of waiting.
 int currentDefaultRoutes(std::vector<nl::Route>& out);
 
 // The IPv4 routes of every table but main from the same read (the local table's and those
@@ -35,6 +36,7 @@ int currentRowsBeyondMain(std::vector<CORVANE_ROUTE_ROW>& out, bool& known);
 struct ForwardCacheStats {
     unsigned reads = 0;  // the kernel's routes dumped
     unsigned reuses = 0; // answered from the last read
+    unsigned heads = 0;  // default routes read from a dump's head beside a read under way
 };
 ForwardCacheStats forwardCacheStats();
 

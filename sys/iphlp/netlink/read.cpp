@@ -183,6 +183,38 @@ int readRoutes(std::vector<Route>& out, const RouteFilter& filter) {
     return 0; // the last dump, replayed as far as the announcements went
 }
 
+bool isMainDefault(const Route& r) {
+    return r.table == RT_TABLE_MAIN && r.type == RTN_UNICAST && r.prefixLength == 0;
+}
+
+int readMainDefaultRoutes(std::vector<Route>& out) {
+    out.clear();
+    Socket sock(NETLINK_ROUTE);
+    if (!sock.ok())
+        return sock.openError();
+    char buf[MNL_SOCKET_BUFFER_SIZE];
+    rtmsg* rtm;
+    nlmsghdr* nlh = putRequest(buf, RTM_GETROUTE, &rtm);
+    rtm->rtm_family = AF_INET;
+    rtm->rtm_table = RT_TABLE_MAIN;
+    // A kernel without strict checking sends every table, in an order of its own: only a
+    // main table route past 0.0.0.0 ends the read.
+    const RouteFilter main{.table = RT_TABLE_MAIN};
+    Route r;
+    return sock
+        .dumpWhile(nlh,
+                   [&](const nlmsghdr* m) {
+                       if (!wanted(m, main) || !decodeRoute(m, r) || r.table != RT_TABLE_MAIN)
+                           return true;
+                       if (r.destination != 0)
+                           return false;
+                       if (isMainDefault(r))
+                           out.push_back(r);
+                       return true;
+                   })
+        .error;
+}
+
 int lookupRoute(uint32_t destination, Route& out) {
     Socket sock(NETLINK_ROUTE);
     if (!sock.ok())

@@ -31,6 +31,12 @@ int dumpRoutes(const RouteFilter& filter, const std::function<void(const Route&)
 // The same, with each route's message, for a caller that decodes it another way as well.
 int dumpRouteMessages(const RouteFilter& filter,
                       const std::function<void(const nlmsghdr*, const Route&)>& each);
+// A unicast default route of the main table: one that names a gateway of this host.
+bool isMainDefault(const Route& r);
+// Those routes from the head of the main table's dump alone. The kernel hands a table over
+// in address order, so they come before every other destination and the rest of the dump
+// is never made: a fresh read that costs about one datagram, however big the table.
+int readMainDefaultRoutes(std::vector<Route>& out);
 // The kernel's answer for one destination (network byte order), as for a packet this host
 // sends; no traffic leaves. ENETUNREACH when there is no route.
 int lookupRoute(uint32_t destination, Route& out);

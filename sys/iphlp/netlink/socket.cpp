@@ -139,6 +139,14 @@ int errorOf(const nlmsghdr* nlh, std::string* detail) {
 } // namespace
 
 DumpStatus Socket::dump(nlmsghdr* request, const MessageFn& onMessage) {
+    return dumpWhile(request, [&onMessage](const nlmsghdr* m) {
+        onMessage(m);
+        return true;
+    });
+}
+
+DumpStatus Socket::dumpWhile(nlmsghdr* request,
+                             const std::function<bool(const nlmsghdr*)>& onMessage) {
     DumpStatus status;
     if (!nl_) {
         status.error = openError_ ? openError_ : EBADF;
@@ -179,8 +187,10 @@ DumpStatus Socket::dump(nlmsghdr* request, const MessageFn& onMessage) {
                 done = true;
                 return false;
             }
-            if (nlh->nlmsg_type >= NLMSG_MIN_TYPE && !status.error)
-                onMessage(nlh);
+            if (nlh->nlmsg_type >= NLMSG_MIN_TYPE && !status.error && !onMessage(nlh)) {
+                done = true;
+                return false;
+            }
             return true;
         });
     }

@@ -36,6 +36,9 @@ public:
     // Sends a dump request (flags, sequence number and port are set here) and hands every
     // reply message to onMessage until the kernel says done.
     DumpStatus dump(nlmsghdr* request, const MessageFn& onMessage);
+    // The same while onMessage answers true. Stopped early, the rest of the dump is never
+    // made, and the socket serves no further request: it is closed with it.
+    DumpStatus dumpWhile(nlmsghdr* request, const std::function<bool(const nlmsghdr*)>& onMessage);
 
     // Sends a request with an acknowledgement asked for and waits for it. Replies other than
     // the acknowledgement go to onReply. The kernel's own explanation of a refusal, when it
