@@ -11,7 +11,6 @@
 #include "roots.h"
 #include "route_rows.h"
 
-#include <atomic>
 #include <linux/rtnetlink.h>
 #include <mutex>
 #include <unordered_map>
@@ -98,9 +97,7 @@ public:
     int beyondMain(std::vector<CORVANE_ROUTE_ROW>& out, bool& known);
     ForwardCacheStats stats() {
         const std::lock_guard lock(mutex_);
-        ForwardCacheStats now = stats_;
-        now.heads = heads_;
-        return now;
+        return stats_;
     }
 
 private:
@@ -123,7 +120,6 @@ private:
     bool beyondMainKnown_ = false; // beyondMain_ is of the last read
     ForwardRowSorter sorter_;
     ForwardCacheStats stats_;
-    std::atomic<unsigned> heads_{0}; // counted without the lock, which such a read never takes
 };
 
 int ForwardCache::read() {
@@ -188,7 +184,6 @@ int ForwardCache::defaultRoutes(std::vector<nl::Route>& out) {
     if (!lock.owns_lock()) {
         // Another thread is reading the whole table, which takes long on a big one: the
         // head of a dump of its own answers now, as fresh as that read.
-        ++heads_;
         return nl::readMainDefaultRoutes(out);
     }
     if (const int e = current())

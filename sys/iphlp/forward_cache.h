@@ -36,7 +36,6 @@ int currentRowsBeyondMain(std::vector<CORVANE_ROUTE_ROW>& out, bool& known);
 struct ForwardCacheStats {
     unsigned reads = 0;  // the kernel's routes dumped
     unsigned reuses = 0; // answered from the last read
-    unsigned heads = 0;  // default routes read from a dump's head beside a read under way
 };
 ForwardCacheStats forwardCacheStats();
 

@@ -661,3 +661,37 @@ TEST(Tables, ChangeCheckStaysCheapWithAHundredThousandRoutes) {
     sh("ip link del tw0");
     expectCountsMatchTables("interface with 100,000 routes deleted");
 }
+
+// The adapters' gateways read beside a long read of the routing table: only the head of a
+// dump, which must still hold every default route of the main table and nothing else, even
+// when they fill more than one datagram and the table is big.
+TEST(Tables, DefaultRoutesFromTheHeadOfADump) {
+    CORVANE_REQUIRE_NETNS();
+    sh("ip link add td0 type veth peer name td1 && ip link set td0 up && ip link set td1 up");
+    sh("ip addr add 10.66.0.1/16 dev td0");
+    sh("for i in $(seq 1 3000); do echo \"route add 30.$((i / 256)).$((i % 256)).0/24 via "
+       "10.66.0.2\"; done | ip -batch -");
+    sh("ip route add 0.0.0.0/8 via 10.66.0.2 && ip route add default via 10.66.0.4 table 100");
+    sh("ip route add unreachable default metric 5");
+    const auto expectSame = [](const std::string& step) {
+        std::vector<sys::nl::Route> all, head;
+        ASSERT_EQ(sys::nl::readRoutes(all), 0);
+        std::erase_if(all, [](const sys::nl::Route& r) { return !sys::nl::isMainDefault(r); });
+        ASSERT_EQ(sys::nl::readMainDefaultRoutes(head), 0);
+        ASSERT_EQ(head.size(), all.size()) << step;
+        for (size_t i = 0; i < all.size(); ++i) {
+            EXPECT_EQ(head[i].priority, all[i].priority) << step;
+            ASSERT_EQ(head[i].nextHops.size(), 1U) << step;
+            EXPECT_EQ(head[i].nextHops[0].gateway, all[i].nextHops[0].gateway) << step;
+        }
+    };
+    expectSame("no default route");
+    sh("ip route add default via 10.66.0.2 metric 100 && ip route add default via 10.66.0.3 "
+       "metric 200");
+    expectSame("two");
+    // About sixty bytes each: more than a datagram of 32 KiB holds.
+    sh("for i in $(seq 1000 1800); do echo \"route add default via 10.66.0.$((i % 200 + 2)) "
+       "metric $i\"; done | ip -batch -");
+    expectSame("eight hundred");
+    sh("ip link del td0");
+}
