@@ -9,15 +9,18 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <type_traits>
 #include <vector>
 
 namespace corvane::sys {
 
 // Copies rows into a table record of the shape { DWORD dwNumEntries; Row table[1]; }; with
-// order, the rows at its positions in its order (every position below rows.size()).
-template <typename Table, typename Row>
-DWORD fillTable(Table* table, ULONG* size, const std::vector<Row>& rows,
+// order, the rows at its positions in its order (every position below rows.size()). Rows is
+// a std::vector or a BlockRows of Row.
+template <typename Table, typename Rows>
+DWORD fillTable(Table* table, ULONG* size, const Rows& rows,
                 const std::vector<uint32_t>* order = nullptr) {
+    using Row = std::remove_cvref_t<decltype(rows[0])>;
     if (!size)
         return ERROR_INVALID_PARAMETER;
     const size_t count = order ? order->size() : rows.size();
@@ -29,12 +32,18 @@ DWORD fillTable(Table* table, ULONG* size, const std::vector<Row>& rows,
         return ERROR_INSUFFICIENT_BUFFER;
     }
     table->dwNumEntries = static_cast<DWORD>(count);
+    Row* to = &table->table[0];
     if (order) {
-        Row* to = &table->table[0];
         for (const uint32_t at : *order)
             std::memcpy(to++, &rows[at], sizeof(Row));
-    } else if (!rows.empty()) {
-        std::memcpy(&table->table[0], rows.data(), rows.size() * sizeof(Row));
+    } else if constexpr (requires { rows.data(); }) {
+        if (!rows.empty())
+            std::memcpy(to, rows.data(), rows.size() * sizeof(Row));
+    } else {
+        rows.forEachRun([&to](const Row* first, size_t n) {
+            std::memcpy(to, first, n * sizeof(Row));
+            to += n;
+        });
     }
     return NO_ERROR;
 }

@@ -8,7 +8,6 @@
 #include "netlink/dual.h"
 #include "netlink/listener.h"
 #include "netlink/read.h"
-#include "roots.h"
 #include "route_rows.h"
 
 #include <linux/rtnetlink.h>
@@ -34,15 +33,6 @@ int resolveSources(ForwardRows& rows, const std::vector<size_t>& needSource) {
     return 0;
 }
 
-// Room for the main and local tables' rows before the first dump, whose table would
-// otherwise grow by doubling and leave its old copies behind in the heap.
-size_t forwardRowsRoom() {
-    std::string text;
-    if (!readFile(procRoot() + "/net/fib_triestat", text, size_t{1} << 20))
-        return 0;
-    return forwardRowsHint(text);
-}
-
 // Straight from one dump, keeping only the default routes whole, and the routes of other
 // tables as Corvane's rows.
 int dumpedRows(ForwardRows& rows, std::vector<nl::Route>& defaults,
@@ -50,8 +40,6 @@ int dumpedRows(ForwardRows& rows, std::vector<nl::Route>& defaults,
     rows.clear();
     defaults.clear();
     beyondMain.clear();
-    if (rows.capacity() == 0)
-        rows.reserve(forwardRowsRoom());
     std::vector<size_t> needSource;
     nl::AnyRoute any;
     if (const int e = nl::dumpRouteMessages({}, [&](const nlmsghdr* m, const nl::Route& r) {

@@ -5,6 +5,7 @@
 
 #include "iphlpapi.h"
 #include "netlink/records.h"
+#include "route_rows.h"
 
 #include <cstdint>
 #include <memory>
@@ -12,7 +13,6 @@
 
 namespace corvane::sys {
 
-using ForwardRows = std::vector<MIB_IPFORWARDROW>;
 using RowOrder = std::vector<uint32_t>;
 
 // The rows as a fresh read would give them now, in the kernel's order; with sorted, also

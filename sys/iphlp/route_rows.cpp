@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <arpa/inet.h>
-#include <charconv>
 #include <cstddef>
 #include <linux/if_addr.h>
 #include <linux/rtnetlink.h>
@@ -95,8 +94,8 @@ std::unordered_map<uint32_t, uint32_t> firstAddresses(const std::vector<nl::Addr
     return first;
 }
 
-void appendForwardRows(const nl::Route& r, std::vector<MIB_IPFORWARDROW>& rows,
-                       std::vector<size_t>& needSource) {
+template <typename Rows>
+void appendForwardRows(const nl::Route& r, Rows& rows, std::vector<size_t>& needSource) {
     if (!listedRoute(r))
         return;
     const DWORD proto = forwardProto(r);
@@ -123,11 +122,18 @@ void appendForwardRows(const nl::Route& r, std::vector<MIB_IPFORWARDROW>& rows,
     }
 }
 
-void fillSources(std::vector<MIB_IPFORWARDROW>& rows, const std::vector<size_t>& needSource,
-                 const SourceOf& sourceOf) {
+template <typename Rows>
+void fillSources(Rows& rows, const std::vector<size_t>& needSource, const SourceOf& sourceOf) {
     for (const size_t i : needSource)
         rows[i].dwForwardNextHop = sourceOf(rows[i].dwForwardIfIndex);
 }
+
+template void appendForwardRows(const nl::Route&, std::vector<MIB_IPFORWARDROW>&,
+                                std::vector<size_t>&);
+template void appendForwardRows(const nl::Route&, ForwardRows&, std::vector<size_t>&);
+template void fillSources(std::vector<MIB_IPFORWARDROW>&, const std::vector<size_t>&,
+                          const SourceOf&);
+template void fillSources(ForwardRows&, const std::vector<size_t>&, const SourceOf&);
 
 std::vector<MIB_IPFORWARDROW> forwardRows(const std::vector<nl::Route>& routes,
                                           const SourceOf& sourceOf) {
@@ -146,36 +152,6 @@ std::vector<MIB_IPFORWARDROW> forwardRows(const std::vector<nl::Route>& routes,
 bool ForwardRowSorter::Key::operator<(const Key& o) const {
     return std::tie(destMask, metricHop, ifIndex, pos) <
            std::tie(o.destMask, o.metricHop, o.ifIndex, o.pos);
-}
-
-size_t forwardRowsHint(std::string_view text) {
-    // A table's block: its title line, then its figures up to the next "Total size:".
-    const auto block = [text](std::string_view title) -> std::string_view {
-        const std::string head = "\n" + std::string(title) + ":\n";
-        const size_t at = text.find(head);
-        if (at == std::string_view::npos)
-            return {};
-        const size_t from = at + head.size();
-        const size_t end = text.find("Total size:", from);
-        return text.substr(from,
-                           end == std::string_view::npos ? std::string_view::npos : end - from);
-    };
-    const auto prefixes = [](std::string_view b) -> size_t {
-        constexpr std::string_view label = "Prefixes:";
-        const size_t at = b.find(label);
-        if (at == std::string_view::npos)
-            return 0;
-        const char* p = b.data() + at + label.size();
-        const char* end = b.data() + b.size();
-        while (p < end && (*p == ' ' || *p == '\t'))
-            ++p;
-        size_t n = 0;
-        return std::from_chars(p, end, n).ec == std::errc() ? n : 0;
-    };
-    const std::string_view main = block("Main"), local = block("Local");
-    const size_t n = prefixes(main) + (local == main ? 0 : prefixes(local));
-    constexpr size_t kMost = size_t{1} << 22; // a hint, never a reason to hold much memory
-    return std::min(n, kMost);
 }
 
 namespace {
@@ -211,8 +187,8 @@ template <typename Key> void sortNearlySorted(std::vector<Key>& keys) {
 
 } // namespace
 
-void ForwardRowSorter::order(const std::vector<MIB_IPFORWARDROW>& rows,
-                             std::vector<uint32_t>& positions) {
+template <typename Rows>
+void ForwardRowSorter::order(const Rows& rows, std::vector<uint32_t>& positions) {
     // Small keys sort several times faster than the rows themselves.
     keys_.clear();
     keys_.reserve(rows.size());
@@ -230,6 +206,9 @@ void ForwardRowSorter::order(const std::vector<MIB_IPFORWARDROW>& rows,
     // Not kept: the heap keeps the memory for the next sort, and the keys weigh half a table.
     std::vector<Key>().swap(keys_);
 }
+
+template void ForwardRowSorter::order(const std::vector<MIB_IPFORWARDROW>&, std::vector<uint32_t>&);
+template void ForwardRowSorter::order(const ForwardRows&, std::vector<uint32_t>&);
 
 void ForwardRowSorter::sort(const std::vector<MIB_IPFORWARDROW>& rows,
                             std::vector<MIB_IPFORWARDROW>& sorted) {

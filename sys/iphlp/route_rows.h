@@ -1,15 +1,17 @@
 // How kernel routes become rows of the routing table, and which ones do.
 #pragma once
 
+#include "block_rows.h"
 #include "iphlpapi.h"
 #include "netlink/records.h"
 
 #include <functional>
-#include <string_view>
 #include <unordered_map>
 #include <vector>
 
 namespace corvane::sys {
+
+using ForwardRows = BlockRows<MIB_IPFORWARDROW>;
 
 // The table lists the main and the local table: the local one holds the host and broadcast
 // routes the program shows and filters.
@@ -34,25 +36,21 @@ std::vector<MIB_IPFORWARDROW> forwardRows(const std::vector<nl::Route>& routes,
                                           const SourceOf& sourceOf);
 // The same one route at a time, so a dump need not be kept: an on-link next hop whose route
 // names no source is left 0 and its row's position noted in needSource for fillSources.
-void appendForwardRows(const nl::Route& route, std::vector<MIB_IPFORWARDROW>& rows,
-                       std::vector<size_t>& needSource);
-void fillSources(std::vector<MIB_IPFORWARDROW>& rows, const std::vector<size_t>& needSource,
-                 const SourceOf& sourceOf);
+// Rows is a std::vector or a BlockRows of MIB_IPFORWARDROW.
+template <typename Rows>
+void appendForwardRows(const nl::Route& route, Rows& rows, std::vector<size_t>& needSource);
+template <typename Rows>
+void fillSources(Rows& rows, const std::vector<size_t>& needSource, const SourceOf& sourceOf);
 // By destination, then mask, metric, next hop and interface, all as unsigned host-order
 // numbers; rows equal in all of them keep their order.
 void sortForwardRows(std::vector<MIB_IPFORWARDROW>& rows);
 
 // The same order into another vector, or as the rows' positions in that order: a big table
 // is then held once, sorted or not.
-// How many routes the main and local tables hold, from the kernel's trie statistics
-// (/proc/net/fib_triestat): without policy rules both share one trie, shown twice. A hint,
-// at most 4 Mi; 0 when the text cannot tell.
-size_t forwardRowsHint(std::string_view triestat);
-
 class ForwardRowSorter {
 public:
     void sort(const std::vector<MIB_IPFORWARDROW>& rows, std::vector<MIB_IPFORWARDROW>& sorted);
-    void order(const std::vector<MIB_IPFORWARDROW>& rows, std::vector<uint32_t>& positions);
+    template <typename Rows> void order(const Rows& rows, std::vector<uint32_t>& positions);
 
 private:
     struct Key {

@@ -1,5 +1,6 @@
 // Decoding of rtnetlink messages and their mapping to the platform's rows, on synthesized and
 // broken messages; no kernel involved.
+#include "buffers.h"
 #include "change_counts.h"
 #include "if_rows.h"
 #include "ip_counters.h"
@@ -404,25 +405,48 @@ TEST(RouteRows, SortedByHostOrderDestinationThenMaskMetricNextHop) {
     }
 }
 
-TEST(ForwardRowsHint, MainAndLocalFromTheTrieStatistics) {
-    const auto table = [](const char* title, int prefixes, int leaves) {
-        return std::string(title) +
-               ":\n\tAver depth:     3.00\n\tLeaves:         " + std::to_string(leaves) +
-               "\n\tPrefixes:       " + std::to_string(prefixes) +
-               "\n\tInternal nodes: 214\n\tPointers: 132306\nNull ptrs: 31489\nTotal size: 11260  "
-               "kB\n";
+// The routing table's rows are kept in blocks: across block ends they must answer as one
+// array would, in the kernel's order and sorted, and a cleared table reused for a smaller
+// read must hand out nothing of the bigger one.
+TEST(ForwardRows, BlocksAnswerAsOneArray) {
+    std::vector<MIB_IPFORWARDROW> flat;
+    ForwardRows blocks;
+    uint32_t seed = 11;
+    for (DWORD i = 0; i < 5000; ++i) { // two full blocks and part of a third
+        seed = seed * 1103515245u + 12345u;
+        MIB_IPFORWARDROW& r = blocks.emplace_back();
+        r.dwForwardDest = htonl(seed >> 8);
+        r.dwForwardMask = htonl(0xFFFFFF00u);
+        r.dwForwardAge = i;
+        flat.push_back(r);
+    }
+    const auto table = [](const auto& rows, const std::vector<uint32_t>* order) {
+        ULONG size = 0;
+        EXPECT_EQ(fillTable<MIB_IPFORWARDTABLE>(nullptr, &size, rows, order),
+                  ERROR_INSUFFICIENT_BUFFER);
+        std::vector<uint8_t> buf(size);
+        EXPECT_EQ(fillTable(reinterpret_cast<MIB_IPFORWARDTABLE*>(buf.data()), &size, rows, order),
+                  NO_ERROR);
+        return buf;
     };
-    const std::string head = "Basic info: size of leaf: 48 bytes, size of tnode: 40 bytes.\n";
-    // No policy rules: one trie, shown under both names.
-    EXPECT_EQ(forwardRowsHint(head + table("Id 100", 0, 0) + table("Main", 100604, 100604) +
-                              table("Local", 100604, 100604)),
-              100604U);
-    EXPECT_EQ(forwardRowsHint(head + table("Local", 403, 400) + table("Main", 100201, 100201)),
-              100604U);
-    EXPECT_EQ(forwardRowsHint(head + table("Main", 12, 12)), 12U);
-    EXPECT_EQ(forwardRowsHint(""), 0U);
-    EXPECT_EQ(forwardRowsHint(head + "Main:\n\tPrefixes: lots\n"), 0U);
-    EXPECT_EQ(forwardRowsHint(head + table("Main", 99999999, 1)), size_t{1} << 22);
+    EXPECT_EQ(table(blocks, nullptr), table(flat, nullptr));
+    ForwardRowSorter sorter;
+    std::vector<uint32_t> fromBlocks, fromFlat;
+    sorter.order(blocks, fromBlocks);
+    sorter.order(flat, fromFlat);
+    EXPECT_EQ(fromBlocks, fromFlat);
+    EXPECT_EQ(table(blocks, &fromBlocks), table(flat, &fromFlat));
+
+    blocks.clear();
+    flat.clear();
+    for (DWORD i = 0; i < 3; ++i) {
+        MIB_IPFORWARDROW& r = blocks.emplace_back();
+        EXPECT_EQ(r.dwForwardAge, 0U) << "a reused row starts zeroed";
+        r.dwForwardAge = 100 + i;
+        flat.push_back(r);
+    }
+    EXPECT_EQ(blocks.size(), 3U);
+    EXPECT_EQ(table(blocks, nullptr), table(flat, nullptr));
 }
 
 TEST(IpCounters, FoundByNameNotPosition) {
