@@ -1,6 +1,7 @@
 #include "owners.h"
 
 #include <algorithm>
+#include <atomic>
 #include <charconv>
 #include <chrono>
 #include <condition_variable>
@@ -70,46 +71,76 @@ void merge(SocketOwners& into, const SocketOwners& part) {
     }
 }
 
-// One pass over <procRoot>/*/fd into owners. Reading fd links is nearly all kernel time
-// and scales with the number of open files, so on a host with thousands of sockets the
-// processes are split between two threads.
-// split: the second half of the processes on a thread of its own, when the machine has a
-// second core to run it.
-void scanAll(const std::string& procRoot, SocketOwners& owners, bool all, bool split = true) {
-    const Dir proc = openDirAt(AT_FDCWD, procRoot.c_str());
-    if (!proc)
-        return;
-    const int procFd = ::dirfd(proc.get());
-    std::vector<std::pair<uint32_t, std::string>> pids;
-    while (const dirent* e = ::readdir(proc.get())) {
-        uint32_t pid;
-        if (processId(e->d_name, pid))
-            pids.emplace_back(pid, e->d_name);
+// One pass over <procRoot>/*/fd that any number of threads can share: each takes the next
+// process nobody has taken, and what each found is merged as it leaves. Reading fd links is
+// nearly all kernel time and scales with the number of open files, so on a host with
+// thousands of sockets a second core halves it.
+class ProcessPass {
+public:
+    // Lists the processes now. all: record every socket found; else only those of asked,
+    // which every answer holds, owned by 0 where no process is found.
+    ProcessPass(const std::string& procRoot, bool all, const SocketOwners& asked = {})
+        : proc_(openDirAt(AT_FDCWD, procRoot.c_str())), all_(all), found_(asked) {
+        if (!proc_)
+            return;
+        while (const dirent* e = ::readdir(proc_.get())) {
+            uint32_t pid;
+            if (processId(e->d_name, pid))
+                pids_.emplace_back(pid, e->d_name);
+        }
     }
-    const auto scan = [&](std::size_t first, std::size_t last, SocketOwners& into) {
-        for (std::size_t i = first; i < last; ++i)
-            scanProcess(procFd, pids[i].first, pids[i].second.c_str(), into, all);
-    };
+
+    size_t processes() const { return pids_.size(); }
+
+    // Scans until no process is left. Out of memory comes back as an exception, after this
+    // thread has stopped taking processes.
+    void work() {
+        SocketOwners own = all_ ? SocketOwners() : asked();
+        for (size_t i; (i = next_.fetch_add(1)) < pids_.size();)
+            scanProcess(::dirfd(proc_.get()), pids_[i].first, pids_[i].second.c_str(), own, all_);
+        const std::lock_guard guard(mergeLock_);
+        merge(found_, own);
+    }
+
+    // Once every work() has returned.
+    SocketOwners take() { return std::move(found_); }
+
+private:
+    SocketOwners asked() {
+        const std::lock_guard guard(mergeLock_);
+        return found_;
+    }
+
+    Dir proc_;
+    bool all_;
+    std::vector<std::pair<uint32_t, std::string>> pids_;
+    std::atomic<size_t> next_{0};
+    std::mutex mergeLock_;
+    SocketOwners found_;
+};
+
+// One pass into owners, with a helper thread when there are many processes and a second
+// core to run it.
+void scanAll(const std::string& procRoot, SocketOwners& owners, bool all) {
+    ProcessPass pass(procRoot, all, owners);
     constexpr std::size_t splitAbove = 64;
-    if (!split || pids.size() <= splitAbove || std::thread::hardware_concurrency() < 2) {
-        scan(0, pids.size(), owners);
+    if (pass.processes() <= splitAbove || std::thread::hardware_concurrency() < 2) {
+        pass.work();
+        owners = pass.take();
         return;
     }
-    // The second half fills its own copy of what was asked; merged, the lowest pid wins.
-    SocketOwners second = all ? SocketOwners() : owners;
-    const std::size_t half = pids.size() / 2;
     // Out of memory on either side must come back as an exception on this thread, after the
     // helper has ended: a joinable thread destroyed, or one unwinding, ends the process.
     std::exception_ptr helperFailure, ownFailure;
     std::thread helper([&] {
         try {
-            scan(half, pids.size(), second);
+            pass.work();
         } catch (...) {
             helperFailure = std::current_exception();
         }
     });
     try {
-        scan(0, half, owners);
+        pass.work();
     } catch (...) {
         ownFailure = std::current_exception();
     }
@@ -118,7 +149,7 @@ void scanAll(const std::string& procRoot, SocketOwners& owners, bool all, bool s
         std::rethrow_exception(ownFailure);
     if (helperFailure)
         std::rethrow_exception(helperFailure);
-    merge(owners, second);
+    owners = pass.take();
 }
 
 } // namespace
@@ -147,12 +178,18 @@ SocketOwners socketOwners(const std::string& procRoot, const std::vector<uint32_
 
 namespace {
 
-// The last pass over every process, and whether one is under way in the background.
+// The last pass over every process, and the one under way in the background, if any.
 struct LastPass {
     std::mutex lock;
     std::condition_variable finished;
     bool warming = false;
     pid_t warmer = 0; // the process whose thread warms: a forked child has no such thread
+    // The background pass, while processes are left for a thread to join in on, and how
+    // many threads work on it; the last to leave publishes it.
+    std::shared_ptr<ProcessPass> sharing;
+    std::string sharingRoot;
+    int sharers = 0;
+    bool sharingFailed = false;
     std::string procRoot;
     std::chrono::steady_clock::time_point at;
     SocketOwners all; // every socket inode the pass saw
@@ -165,6 +202,38 @@ LastPass& lastPass() {
 
 // Longer than any pass takes; past it a listing makes its own.
 constexpr auto kWarmWait = std::chrono::seconds(10);
+
+// Works on the background pass, if it still has processes left. The last thread to leave
+// it publishes what it found, or nothing when a thread ran out of memory.
+void shareWarmPass(LastPass& last) {
+    std::shared_ptr<ProcessPass> pass;
+    {
+        const std::lock_guard guard(last.lock);
+        if (!last.sharing || last.warmer != ::getpid())
+            return;
+        pass = last.sharing;
+        ++last.sharers;
+    }
+    bool failed = false;
+    try {
+        pass->work();
+    } catch (...) {
+        failed = true;
+    }
+    const std::lock_guard guard(last.lock);
+    last.sharingFailed = last.sharingFailed || failed;
+    if (--last.sharers > 0 || last.sharing != pass)
+        return;
+    // Nobody works on it any more and every process was taken.
+    if (!last.sharingFailed) {
+        last.procRoot = last.sharingRoot;
+        last.at = std::chrono::steady_clock::now();
+        last.all = pass->take();
+    }
+    last.sharing.reset();
+    last.warming = false;
+    last.finished.notify_all();
+}
 
 } // namespace
 
@@ -182,8 +251,9 @@ SocketOwners recentSocketOwners(const std::string& procRoot, const std::vector<u
         }
         return owners;
     };
+    // A pass begun for this listing ahead of it is joined rather than waited for.
+    shareWarmPass(last);
     std::unique_lock guard(last.lock);
-    // A pass begun for this listing ahead of it is waited for.
     last.finished.wait_for(guard, kWarmWait,
                            [&] { return !last.warming || last.warmer != ::getpid(); });
     const auto now = std::chrono::steady_clock::now();
@@ -205,39 +275,43 @@ SocketOwners recentSocketOwners(const std::string& procRoot, const std::vector<u
 
 void warmSocketOwners(const std::string& procRoot, const std::function<void()>& first) {
     LastPass& last = lastPass();
+    std::shared_ptr<ProcessPass> pass;
+    try {
+        // Listed here, so that a listing coming before the thread is ready can join in.
+        pass = std::make_shared<ProcessPass>(procRoot, true);
+    } catch (...) {
+        return; // out of memory: the listing makes its own pass
+    }
     {
         const std::lock_guard guard(last.lock);
         if (last.warming && last.warmer == ::getpid())
             return;
         last.warming = true;
         last.warmer = ::getpid();
+        last.sharing = pass;
+        last.sharingRoot = procRoot;
+        last.sharers = 0;
+        last.sharingFailed = false;
     }
-    const auto done = [&last](const std::string* root, SocketOwners* all) {
+    const auto give = [&last] {
+        // Without a thread of its own the pass is the listing's to make.
         const std::lock_guard guard(last.lock);
-        if (root) {
-            last.procRoot = *root;
-            last.at = std::chrono::steady_clock::now();
-            last.all = std::move(*all);
-        }
+        last.sharing.reset();
         last.warming = false;
         last.finished.notify_all();
     };
     try {
-        std::thread([procRoot, done, first] {
-            SocketOwners all;
+        std::thread([&last, first] {
             try {
                 if (first)
                     first();
-                // One core: the other one is the reads' that this pass runs beside.
-                scanAll(procRoot, all, true, false);
             } catch (...) {
-                done(nullptr, nullptr); // out of memory: the listing makes its own pass
-                return;
+                // out of memory: that read is the caller's again; the pass goes on
             }
-            done(&procRoot, &all);
+            shareWarmPass(last);
         }).detach();
     } catch (...) {
-        done(nullptr, nullptr); // no thread to be had: the listing makes its own pass
+        give();
     }
 }
 

@@ -27,8 +27,9 @@ SocketOwners recentSocketOwners(const std::string& procRoot, const std::vector<u
                                 int maxAgeMs = 250);
 
 // Starts such a pass on a thread of its own, for a listing about to come: the pass over
-// every process then runs beside the reads before the listing. recentSocketOwners waits for
-// it (within a bound) and answers from it under the same terms. Does nothing while one runs.
+// every process then runs beside the reads before the listing. recentSocketOwners joins in
+// on the processes it has not yet reached, waits for the rest (within a bound) and answers
+// from it under the same terms. Does nothing while one runs.
 // first, when given, runs on that thread before the pass: another long read to have done
 // meanwhile.
 void warmSocketOwners(const std::string& procRoot, const std::function<void()>& first = {});

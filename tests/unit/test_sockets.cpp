@@ -6,6 +6,8 @@
 #include "socket_rows.h"
 
 #include <arpa/inet.h>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -14,6 +16,7 @@
 #include <libmnl/libmnl.h>
 #include <linux/inet_diag.h>
 #include <linux/sock_diag.h>
+#include <mutex>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -367,6 +370,40 @@ TEST_F(FakeProc, AWarmedPassAnswersTheListingThatFollows) {
     EXPECT_EQ(recentSocketOwners(r, {20000}, 60000).at(20000), 1099u);
     warmSocketOwners(r);
     EXPECT_EQ(recentSocketOwners(r, {10000}, 60000).at(10000), 0u) << "the new pass is used";
+}
+
+// The listing joins the warmed pass instead of waiting for the thread to get to it: while
+// that thread is still busy with its read before the pass, the listing makes the whole pass
+// and answers from it; the thread, done at last, finds nothing left to do.
+TEST_F(FakeProc, AListingJoinsAWarmedPassTheThreadHasNotReached) {
+    for (int pid = 2000; pid < 2100; ++pid)
+        fd(std::to_string(pid), 3, "socket:[" + std::to_string(pid * 10) + "]");
+    fd("2050", 4, "socket:[99999]");
+    const std::string r = root();
+    std::mutex m;
+    std::condition_variable cv;
+    bool release = false, released = false;
+    warmSocketOwners(r, [&] {
+        std::unique_lock lock(m);
+        cv.wait_for(lock, std::chrono::seconds(20), [&] { return release; });
+        released = true;
+        cv.notify_all();
+    });
+    const auto t0 = std::chrono::steady_clock::now();
+    const SocketOwners owners = recentSocketOwners(r, {99999, 20990}, 60000);
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(10));
+    EXPECT_EQ(owners.at(99999), 2050u);
+    EXPECT_EQ(owners.at(20990), 2099u);
+    std::unique_lock lock(m);
+    EXPECT_FALSE(released) << "answered before the thread's first read was done";
+    release = true;
+    cv.notify_all();
+    cv.wait_for(lock, std::chrono::seconds(20), [&] { return released; });
+    lock.unlock();
+    // The thread's late arrival changed nothing, and a new pass can be warmed.
+    EXPECT_EQ(recentSocketOwners(r, {99999}, 60000).at(99999), 2050u);
+    warmSocketOwners(r);
+    EXPECT_EQ(recentSocketOwners(r, {99999}, 60000).at(99999), 2050u);
 }
 
 TEST(SocketEntryPoints, RejectBadArgumentsWithoutTouchingAnything) {
