@@ -32,7 +32,7 @@ template <typename Call> DWORD growingCall(std::vector<DWORD>& storage, ULONG si
 }
 
 DWORD readLiveRoutes(std::vector<MIB_IPFORWARDROW>& live) {
-    std::vector<DWORD> storage;
+    TableStorage storage;
     ULONG size = 0;
     if (const DWORD rc = readForwardTable(storage, size); rc != NO_ERROR)
         return rc;

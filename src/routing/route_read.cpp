@@ -17,8 +17,9 @@ namespace {
 // A size the platform's size field can carry.
 constexpr std::size_t maxTableBytes = std::numeric_limits<ULONG>::max() / 2;
 
-void sizeTo(std::vector<DWORD>& storage, std::size_t bytes) {
-    storage.assign((bytes + sizeof(DWORD) - 1) / sizeof(DWORD), 0);
+void sizeTo(TableStorage& storage, std::size_t bytes) {
+    storage.clear();
+    storage.resize((bytes + sizeof(DWORD) - 1) / sizeof(DWORD));
 }
 
 template <typename T> struct MibTable {
@@ -108,7 +109,7 @@ void addRules(RouteTableRead& out, RouteFilters filters) {
 
 } // namespace
 
-DWORD readForwardTable(std::vector<DWORD>& storage, ULONG& size) {
+DWORD readForwardTable(TableStorage& storage, ULONG& size) {
     size = oneRowFwTableSize;
     sizeTo(storage, size);
     DWORD rc = iphlp().GetIpForwardTable(reinterpret_cast<MIB_IPFORWARDTABLE*>(storage.data()),
@@ -136,7 +137,7 @@ DWORD readForwardTable(std::vector<DWORD>& storage, ULONG& size) {
 
 RouteTableRead readRouteTable(RouteFilters filters) {
     RouteTableRead out;
-    std::vector<DWORD> storage;
+    TableStorage storage;
     ULONG size = 0;
     const DWORD rc = readForwardTable(storage, size);
     out.names = PersistentNames(ReadPersistentRouteNames());
@@ -153,7 +154,7 @@ RouteTableRead readRouteTable(RouteFilters filters) {
     const std::size_t extra = kernelRowRoom(kernel, filters);
     const auto& table = *reinterpret_cast<const MIB_IPFORWARDTABLE*>(storage.data());
     out.fill = makeRouteRows(table, size, filters, extra);
-    std::vector<DWORD>().swap(storage);
+    TableStorage().swap(storage);
     addKernelRoutes(out, kernel, filters);
     if (filters.allTables)
         addRules(out, filters);

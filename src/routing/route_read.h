@@ -6,6 +6,9 @@
 #include "routing/route_rows.h"
 #include "routing/rule_rows.h"
 
+#include <memory>
+#include <new>
+#include <utility>
 #include <vector>
 
 namespace corvane {
@@ -14,7 +17,19 @@ namespace corvane {
 // buffer grown to what the platform reported plus room for routes that come meanwhile, at
 // most forwardTableAttempts of them. The result of the last call; size is the buffer's.
 inline constexpr int forwardTableAttempts = 6;
-DWORD readForwardTable(std::vector<DWORD>& storage, ULONG& size);
+
+// Grows without zeroing what the call overwrites anyway: megabytes on a big table. Only the
+// rows the call reports are read back.
+template <typename T> struct LeftUnset : std::allocator<T> {
+    template <typename U> struct rebind { using other = LeftUnset<U>; };
+    template <typename U> void construct(U* p) { ::new (static_cast<void*>(p)) U; }
+    template <typename U, typename... A> void construct(U* p, A&&... args) {
+        ::new (static_cast<void*>(p)) U(std::forward<A>(args)...);
+    }
+};
+using TableStorage = std::vector<DWORD, LeftUnset<DWORD>>;
+
+DWORD readForwardTable(TableStorage& storage, ULONG& size);
 
 struct RouteTableRead {
     bool ok = false;        // false: GetFwTable failed (reported) and fill is empty
