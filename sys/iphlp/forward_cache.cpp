@@ -10,8 +10,13 @@
 #include "netlink/read.h"
 #include "route_rows.h"
 
+#include <algorithm>
+#include <exception>
 #include <linux/rtnetlink.h>
 #include <mutex>
+#include <set>
+#include <thread>
+#include <tuple>
 #include <unordered_map>
 
 namespace corvane::sys {
@@ -34,12 +39,13 @@ int resolveSources(ForwardRows& rows, const std::vector<size_t>& needSource) {
 }
 
 // Straight from one dump, keeping only the default routes whole, and the routes of other
-// tables as Corvane's rows.
+// tables as Corvane's rows; others: the tables but main and local that hold routes.
 int dumpedRows(ForwardRows& rows, std::vector<nl::Route>& defaults,
-               std::vector<CORVANE_ROUTE_ROW>& beyondMain) {
+               std::vector<CORVANE_ROUTE_ROW>& beyondMain, std::set<uint32_t>& others) {
     rows.clear();
     defaults.clear();
     beyondMain.clear();
+    others.clear();
     std::vector<size_t> needSource;
     nl::AnyRoute any;
     if (const int e = nl::dumpRouteMessages({}, [&](const nlmsghdr* m, const nl::Route& r) {
@@ -48,8 +54,80 @@ int dumpedRows(ForwardRows& rows, std::vector<nl::Route>& defaults,
                 defaults.push_back(r);
             else if (r.table != RT_TABLE_MAIN && nl::decodeAnyRoute(m, any))
                 appendRouteRows(any, beyondMain);
+            if (r.table != RT_TABLE_MAIN && r.table != RT_TABLE_LOCAL)
+                others.insert(r.table);
         }))
         return e;
+    return resolveSources(rows, needSource);
+}
+
+// The other tables in the order a dump of every table hands them over: by the kernel's
+// hash of their number, the local table last of its bucket.
+std::vector<uint32_t> dumpOrder(const std::set<uint32_t>& others) {
+    std::vector<uint32_t> order(others.begin(), others.end());
+    order.push_back(RT_TABLE_LOCAL);
+    std::sort(order.begin(), order.end(), [](uint32_t a, uint32_t b) {
+        return std::tuple(a & 0xFF, a == RT_TABLE_LOCAL, a) <
+               std::tuple(b & 0xFF, b == RT_TABLE_LOCAL, b);
+    });
+    return order;
+}
+
+// The same rows as dumpedRows, from the main table dumped on a thread of its own beside the
+// other tables, one by one, on this one. Without policy rules the kernel keeps the local
+// table inside the main table's trie, and a dump of every table walks that trie twice: the
+// second walk, for a few hundred local routes, then runs beside the first. others: every
+// table but main and local that may hold routes.
+int splitRows(ForwardRows& rows, std::vector<nl::Route>& defaults,
+              std::vector<CORVANE_ROUTE_ROW>& beyondMain, const std::set<uint32_t>& others) {
+    rows.clear();
+    defaults.clear();
+    beyondMain.clear();
+    std::vector<size_t> needSource;
+    int mainError = 0;
+    std::exception_ptr mainFailure;
+    std::thread mainReader([&] {
+        try {
+            mainError =
+                nl::dumpTableMessages(RT_TABLE_MAIN, [&](const nlmsghdr*, const nl::Route& r) {
+                    appendForwardRows(r, rows, needSource);
+                    if (nl::isMainDefault(r))
+                        defaults.push_back(r);
+                });
+        } catch (...) {
+            mainFailure = std::current_exception();
+        }
+    });
+    std::vector<MIB_IPFORWARDROW> local;
+    std::vector<size_t> localNeedSource;
+    int error = 0;
+    std::exception_ptr ownFailure;
+    try {
+        nl::AnyRoute any;
+        for (const uint32_t table : dumpOrder(others)) {
+            error = nl::dumpTableMessages(table, [&](const nlmsghdr* m, const nl::Route& r) {
+                appendForwardRows(r, local, localNeedSource);
+                if (nl::decodeAnyRoute(m, any))
+                    appendRouteRows(any, beyondMain);
+            });
+            if (error)
+                break;
+        }
+    } catch (...) {
+        ownFailure = std::current_exception(); // after the reader has ended, as it must
+    }
+    mainReader.join();
+    if (mainFailure)
+        std::rethrow_exception(mainFailure);
+    if (ownFailure)
+        std::rethrow_exception(ownFailure);
+    if (mainError || error)
+        return mainError ? mainError : error;
+    const size_t offset = rows.size();
+    for (const MIB_IPFORWARDROW& row : local)
+        rows.push_back(row);
+    for (const size_t i : localNeedSource)
+        needSource.push_back(offset + i);
     return resolveSources(rows, needSource);
 }
 
@@ -92,6 +170,8 @@ private:
     // Brings the rows up to date: reused when nothing was heard, read again otherwise.
     int current();
     int read();
+    // Asks the listener, noting the tables the announcements name.
+    bool changed();
 
     std::mutex mutex_;
     // Asked at every call: whatever changed since then is queued there. The rows describe
@@ -106,9 +186,27 @@ private:
     std::vector<nl::Route> defaults_; // of the same read
     std::vector<CORVANE_ROUTE_ROW> beyondMain_;
     bool beyondMainKnown_ = false; // beyondMain_ is of the last read
+    // Every table but main and local that holds routes or held them since a dump of every
+    // table: routes reach a table only announced, so while nothing announced was lost the
+    // tables can be read one by one.
+    std::set<uint32_t> others_;
+    bool othersKnown_ = false;
     ForwardRowSorter sorter_;
     ForwardCacheStats stats_;
 };
+
+bool ForwardCache::changed() {
+    bool complete = false;
+    const bool any = listener_.changed(
+        [this](const nlmsghdr* m) {
+            if (const uint32_t table = nl::routeTableOf(m);
+                table != 0 && table != RT_TABLE_MAIN && table != RT_TABLE_LOCAL)
+                others_.insert(table);
+        },
+        complete);
+    othersKnown_ = othersKnown_ && complete;
+    return any;
+}
 
 int ForwardCache::read() {
     ++stats_.reads;
@@ -116,10 +214,18 @@ int ForwardCache::read() {
     recycle(kernelOrder_);
     beyondMainKnown_ = false;
     if (listener_.listening()) {
-        if (const int e = dumpedRows(*kernelOrder_, defaults_, beyondMain_))
+        const bool split = othersKnown_;
+        if (split) {
+            ++stats_.splits;
+            if (const int e = splitRows(*kernelOrder_, defaults_, beyondMain_, others_))
+                return e;
+        } else if (const int e = dumpedRows(*kernelOrder_, defaults_, beyondMain_, others_)) {
             return e;
+        }
         beyondMainKnown_ = true;
-        if (!listener_.changed()) {
+        // The tables the dump saw; those that gain routes from now on are announced.
+        othersKnown_ = true;
+        if (!changed()) {
             valid_ = true;
             return 0;
         }
@@ -137,8 +243,8 @@ int ForwardCache::read() {
 
 int ForwardCache::current() {
     // Asked first, whatever is kept: the socket is then open before a read it vouches for.
-    const bool changed = listener_.changed();
-    if (valid_ && !changed) {
+    const bool any = changed();
+    if (valid_ && !any) {
         ++stats_.reuses;
         return 0;
     }

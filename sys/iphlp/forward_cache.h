@@ -36,6 +36,7 @@ int currentRowsBeyondMain(std::vector<CORVANE_ROUTE_ROW>& out, bool& known);
 struct ForwardCacheStats {
     unsigned reads = 0;  // the kernel's routes dumped
     unsigned reuses = 0; // answered from the last read
+    unsigned splits = 0; // of the reads, those that dumped the main table beside the others
 };
 ForwardCacheStats forwardCacheStats();
 

@@ -1,6 +1,7 @@
 // Both families and every routing table against the real kernel: IPv6 addresses with their
 // states, routes of every table with a link-local default, the policy rules, IPv6 sockets
 // with owners including a dual-stack listener, and the two-call protocol of the socket tables.
+#include "forward_cache.h"
 #include "iphlpapi.h"
 #include "netns.h"
 #include "route6_cache.h"
@@ -326,9 +327,18 @@ TEST_F(DualWorld, EveryTableButMainAsADumpGivesIt) {
         return l.rfind("255 10.9.0.1/32", 0) == 0;
     })) << "the local table is there";
     sh("ip route add 10.79.0.0/16 dev dv0 table 100");
+    const unsigned splits = corvane::sys::forwardCacheStats().splits;
     const std::vector<std::string> after = exceptMain(AF_INET);
     EXPECT_EQ(after.size(), before.size() + 1);
     EXPECT_EQ(after, allButMain(AF_INET));
+    // Known from the announcements, the tables are read one by one beside the main table:
+    // new ones too, hashed before the main table (1000) and into its bucket (510).
+    EXPECT_EQ(corvane::sys::forwardCacheStats().splits, splits + 1);
+    sh("ip route add 10.80.0.0/16 dev dv0 table 1000 && ip route add 10.81.0.0/16 dev dv0 "
+       "table 510");
+    EXPECT_EQ(exceptMain(AF_INET), allButMain(AF_INET));
+    EXPECT_EQ(corvane::sys::forwardCacheStats().splits, splits + 2);
+    sh("ip route flush table 1000 && ip route flush table 510");
     sh("ip route del 10.79.0.0/16 dev dv0 table 100 && ip route del 10.78.0.0/16 table 100");
     EXPECT_EQ(exceptMain(AF_INET), allButMain(AF_INET));
     CORVANE_ROUTE_TABLE* none = nullptr;

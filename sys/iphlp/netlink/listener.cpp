@@ -20,6 +20,12 @@ void ChangeListener::open() {
 }
 
 bool ChangeListener::changed() {
+    bool complete = false;
+    return changed({}, complete);
+}
+
+bool ChangeListener::changed(const MessageFn& each, bool& complete) {
+    complete = false;
     if (owner_ != ::getpid()) {
         // A forked child shares the parent's socket: reading it would steal the parent's
         // announcements. Closing our copy leaves the parent's open.
@@ -28,8 +34,14 @@ bool ChangeListener::changed() {
     }
     if (socket_) {
         bool any = false;
-        if (socket_->drain([&any](const nlmsghdr*) { any = true; }) == 0)
+        if (socket_->drain([&](const nlmsghdr* m) {
+                any = true;
+                if (each)
+                    each(m);
+            }) == 0) {
+            complete = true;
             return any;
+        }
         socket_.reset(); // overflowed: whatever was lost is unknown
     }
     open();

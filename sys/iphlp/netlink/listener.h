@@ -22,6 +22,9 @@ public:
     // question, after a loss, in a forked child, or when none can be had). Opened before it
     // answers, so that whatever the caller reads next is listened to.
     bool changed();
+    // The same, handing each announcement to each; complete is false when some may be
+    // missing (lost, or nobody listened before).
+    bool changed(const MessageFn& each, bool& complete);
     // Without a socket nothing vouches for a read.
     bool listening() const { return socket_ != nullptr; }
 

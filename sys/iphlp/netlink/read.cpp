@@ -183,6 +183,33 @@ int readRoutes(std::vector<Route>& out, const RouteFilter& filter) {
     return 0; // the last dump, replayed as far as the announcements went
 }
 
+int dumpTableMessages(uint32_t table,
+                      const std::function<void(const nlmsghdr*, const Route&)>& each) {
+    Socket sock(NETLINK_ROUTE);
+    if (!sock.ok())
+        return sock.openError();
+    char buf[MNL_SOCKET_BUFFER_SIZE];
+    rtmsg* rtm;
+    nlmsghdr* nlh = putRequest(buf, RTM_GETROUTE, &rtm);
+    rtm->rtm_family = AF_INET;
+    rtm->rtm_table = table < 256 ? static_cast<uint8_t>(table) : RT_TABLE_COMPAT;
+    mnl_attr_put_u32(nlh, RTA_TABLE, table);
+    Route r;
+    // A kernel without strict checking sends every table.
+    return sock
+        .dump(nlh,
+              [&](const nlmsghdr* m) {
+                  if (decodeRoute(m, r) && r.table == table)
+                      each(m, r);
+              })
+        .error;
+}
+
+uint32_t routeTableOf(const nlmsghdr* nlh) {
+    Route r;
+    return decodeRouteChange(nlh, r) ? r.table : 0;
+}
+
 bool isMainDefault(const Route& r) {
     return r.table == RT_TABLE_MAIN && r.type == RTN_UNICAST && r.prefixLength == 0;
 }
