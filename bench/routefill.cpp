@@ -145,12 +145,13 @@ int main(int argc, char* argv[]) {
         if (touch && std::system(touch) != 0)
             std::fprintf(stderr, "the touch command failed: %s\n", touch);
         restartGaps();
+        const long faults = bench::minorFaults();
         const double t0 = nowMs();
         page.FillRouteTable();
         times.push_back(nowMs() - t0);
         rows = page.routeCount();
-        std::fprintf(stderr, "fill %zu: %.1f ms, resident %ld MB\n", times.size(), times.back(),
-                     bench::residentKb() / 1024);
+        std::fprintf(stderr, "fill %zu: %.1f ms, %ld page faults, resident %ld MB\n", times.size(),
+                     times.back(), bench::minorFaults() - faults, bench::residentKb() / 1024);
         if (static_cast<int>(times.size()) < fills)
             QTimer::singleShot(100, window, fillOnce);
         else

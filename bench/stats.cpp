@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cstdio>
+#include <sys/resource.h>
 #include <unistd.h>
 
 namespace corvane::bench {
@@ -16,6 +17,11 @@ long residentKb() {
     const bool read = std::fscanf(f, "%ld %ld", &pages, &resident) == 2;
     std::fclose(f);
     return read ? resident * (::sysconf(_SC_PAGESIZE) / 1024) : 0;
+}
+
+long minorFaults() {
+    rusage usage{};
+    return ::getrusage(RUSAGE_SELF, &usage) == 0 ? usage.ru_minflt : 0;
 }
 
 double median(std::vector<double> values) {

@@ -20,6 +20,8 @@ double percentOfCore(unsigned long long ticks, long ticksPerSecond, double wallS
 
 // This process's resident size in KB from /proc/self/statm; 0 when it cannot be read.
 long residentKb();
+// Minor page faults of this process so far.
+long minorFaults();
 
 // Longest time between two consecutive ticks; the first tick only starts the watch.
 class GapWatch {

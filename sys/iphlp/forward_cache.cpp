@@ -11,11 +11,9 @@
 #include "route_rows.h"
 
 #include <algorithm>
-#include <exception>
 #include <linux/rtnetlink.h>
 #include <mutex>
 #include <set>
-#include <thread>
 #include <tuple>
 #include <unordered_map>
 
@@ -73,56 +71,42 @@ std::vector<uint32_t> dumpOrder(const std::set<uint32_t>& others) {
     return order;
 }
 
-// The same rows as dumpedRows, from the main table dumped on a thread of its own beside the
-// other tables, one by one, on this one. Without policy rules the kernel keeps the local
-// table inside the main table's trie, and a dump of every table walks that trie twice: the
-// second walk, for a few hundred local routes, then runs beside the first. others: every
-// table but main and local that may hold routes.
+// The same rows as dumpedRows, from the main table dumped by the kernel on a thread of its
+// own while this one dumps the other tables one by one, then decodes it. Without policy rules the
+// kernel keeps the local table inside the main table's trie, and a dump of every table walks that
+// trie twice: the second walk, for a few hundred local routes, then runs beside the first. others:
+// every table but main and local that may hold routes.
 int splitRows(ForwardRows& rows, std::vector<nl::Route>& defaults,
               std::vector<CORVANE_ROUTE_ROW>& beyondMain, const std::set<uint32_t>& others) {
     rows.clear();
     defaults.clear();
     beyondMain.clear();
     std::vector<size_t> needSource;
-    int mainError = 0;
-    std::exception_ptr mainFailure;
-    std::thread mainReader([&] {
-        try {
-            mainError =
-                nl::dumpTableMessages(RT_TABLE_MAIN, [&](const nlmsghdr*, const nl::Route& r) {
-                    appendForwardRows(r, rows, needSource);
-                    if (nl::isMainDefault(r))
-                        defaults.push_back(r);
-                });
-        } catch (...) {
-            mainFailure = std::current_exception();
-        }
-    });
     std::vector<MIB_IPFORWARDROW> local;
     std::vector<size_t> localNeedSource;
-    int error = 0;
-    std::exception_ptr ownFailure;
-    try {
-        nl::AnyRoute any;
-        for (const uint32_t table : dumpOrder(others)) {
-            error = nl::dumpTableMessages(table, [&](const nlmsghdr* m, const nl::Route& r) {
-                appendForwardRows(r, local, localNeedSource);
-                if (nl::decodeAnyRoute(m, any))
-                    appendRouteRows(any, beyondMain);
-            });
-            if (error)
-                break;
-        }
-    } catch (...) {
-        ownFailure = std::current_exception(); // after the reader has ended, as it must
-    }
-    mainReader.join();
-    if (mainFailure)
-        std::rethrow_exception(mainFailure);
-    if (ownFailure)
-        std::rethrow_exception(ownFailure);
-    if (mainError || error)
-        return mainError ? mainError : error;
+    int othersError = 0;
+    const int mainError = nl::dumpTableMessages(
+        RT_TABLE_MAIN,
+        [&](const nlmsghdr*, const nl::Route& r) {
+            appendForwardRows(r, rows, needSource);
+            if (nl::isMainDefault(r))
+                defaults.push_back(r);
+        },
+        [&] {
+            nl::AnyRoute any;
+            for (const uint32_t table : dumpOrder(others)) {
+                othersError =
+                    nl::dumpTableMessages(table, [&](const nlmsghdr* m, const nl::Route& r) {
+                        appendForwardRows(r, local, localNeedSource);
+                        if (nl::decodeAnyRoute(m, any))
+                            appendRouteRows(any, beyondMain);
+                    });
+                if (othersError)
+                    break;
+            }
+        });
+    if (mainError || othersError)
+        return mainError ? mainError : othersError;
     const size_t offset = rows.size();
     for (const MIB_IPFORWARDROW& row : local)
         rows.push_back(row);

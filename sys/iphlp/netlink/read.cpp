@@ -184,7 +184,8 @@ int readRoutes(std::vector<Route>& out, const RouteFilter& filter) {
 }
 
 int dumpTableMessages(uint32_t table,
-                      const std::function<void(const nlmsghdr*, const Route&)>& each) {
+                      const std::function<void(const nlmsghdr*, const Route&)>& each,
+                      const std::function<void()>& meanwhile) {
     Socket sock(NETLINK_ROUTE);
     if (!sock.ok())
         return sock.openError();
@@ -192,17 +193,15 @@ int dumpTableMessages(uint32_t table,
     rtmsg* rtm;
     nlmsghdr* nlh = putRequest(buf, RTM_GETROUTE, &rtm);
     rtm->rtm_family = AF_INET;
-    rtm->rtm_table = table < 256 ? static_cast<uint8_t>(table) : RT_TABLE_COMPAT;
+    rtm->rtm_table = static_cast<uint8_t>(table < 256 ? table : uint32_t{RT_TABLE_COMPAT});
     mnl_attr_put_u32(nlh, RTA_TABLE, table);
     Route r;
     // A kernel without strict checking sends every table.
-    return sock
-        .dump(nlh,
-              [&](const nlmsghdr* m) {
-                  if (decodeRoute(m, r) && r.table == table)
-                      each(m, r);
-              })
-        .error;
+    const auto one = [&](const nlmsghdr* m) {
+        if (decodeRoute(m, r) && r.table == table)
+            each(m, r);
+    };
+    return (meanwhile ? sock.dumpReadAhead(nlh, one, meanwhile) : sock.dump(nlh, one)).error;
 }
 
 uint32_t routeTableOf(const nlmsghdr* nlh) {

@@ -31,9 +31,11 @@ int dumpRoutes(const RouteFilter& filter, const std::function<void(const Route&)
 // The same, with each route's message, for a caller that decodes it another way as well.
 int dumpRouteMessages(const RouteFilter& filter,
                       const std::function<void(const nlmsghdr*, const Route&)>& each);
-// One table's routes alone, by its full number (RTA_TABLE), in the kernel's order.
+// One table's routes alone, by its full number (RTA_TABLE), in the kernel's order. With
+// meanwhile, the kernel makes the dump on a thread of its own while this one runs it.
 int dumpTableMessages(uint32_t table,
-                      const std::function<void(const nlmsghdr*, const Route&)>& each);
+                      const std::function<void(const nlmsghdr*, const Route&)>& each,
+                      const std::function<void()>& meanwhile = {});
 // The table an IPv4 route message names; 0 for any other message.
 uint32_t routeTableOf(const nlmsghdr* nlh);
 // A unicast default route of the main table: one that names a gateway of this host.

@@ -1,10 +1,15 @@
 #include "socket.h"
 
 #include <cerrno>
+#include <condition_variable>
 #include <ctime>
+#include <deque>
+#include <exception>
 #include <libmnl/libmnl.h>
 #include <linux/netlink.h>
+#include <mutex>
 #include <sys/socket.h>
+#include <thread>
 
 namespace corvane::sys::nl {
 
@@ -145,55 +150,147 @@ DumpStatus Socket::dump(nlmsghdr* request, const MessageFn& onMessage) {
     });
 }
 
-DumpStatus Socket::dumpWhile(nlmsghdr* request,
-                             const std::function<bool(const nlmsghdr*)>& onMessage) {
-    DumpStatus status;
+uint32_t Socket::sendDump(nlmsghdr* request, DumpStatus& status) {
     if (!nl_) {
         status.error = openError_ ? openError_ : EBADF;
-        return status;
+        return 0;
     }
     request->nlmsg_flags |= NLM_F_REQUEST | NLM_F_DUMP;
     request->nlmsg_seq = nextSeq();
     request->nlmsg_pid = portId_;
-    const uint32_t seq = request->nlmsg_seq;
-    if (mnl_socket_sendto(nl_, request, request->nlmsg_len) < 0) {
+    if (mnl_socket_sendto(nl_, request, request->nlmsg_len) < 0)
         status.error = errno;
-        return status;
-    }
+    return request->nlmsg_seq;
+}
+
+bool Socket::handle(const uint8_t* data, size_t n, uint32_t seq, DumpStatus& status,
+                    const std::function<bool(const nlmsghdr*)>& onMessage) {
     bool done = false;
-    while (!done) {
+    forEachMessage(data, n, [&](const nlmsghdr* nlh) {
+        if (nlh->nlmsg_seq != seq || nlh->nlmsg_pid != portId_)
+            return true; // a stale answer to an earlier request
+        if (nlh->nlmsg_flags & NLM_F_DUMP_INTR)
+            status.interrupted = true;
+        if (nlh->nlmsg_type == NLMSG_DONE) {
+            // A dump can end with an error the kernel met on the way.
+            if (nlh->nlmsg_len >= mnl_nlmsg_size(sizeof(int))) {
+                const int e = *static_cast<const int*>(mnl_nlmsg_get_payload(nlh));
+                if (e < 0)
+                    status.error = -e;
+            }
+            done = true;
+            return false;
+        }
+        if (nlh->nlmsg_type == NLMSG_ERROR) {
+            status.error = errorOf(nlh, nullptr);
+            done = true;
+            return false;
+        }
+        if (nlh->nlmsg_type >= NLMSG_MIN_TYPE && !status.error && onMessage && !onMessage(nlh)) {
+            done = true;
+            return false;
+        }
+        return true;
+    });
+    return done;
+}
+
+DumpStatus Socket::dumpWhile(nlmsghdr* request,
+                             const std::function<bool(const nlmsghdr*)>& onMessage) {
+    DumpStatus status;
+    const uint32_t seq = sendDump(request, status);
+    if (status.error)
+        return status;
+    for (;;) {
         const long n = receive(true);
         if (n < 0) {
             status.error = static_cast<int>(-n);
             return status; // the socket is in an unknown state; callers use a fresh one
         }
-        forEachMessage(buf_.data(), static_cast<size_t>(n), [&](const nlmsghdr* nlh) {
-            if (nlh->nlmsg_seq != seq || nlh->nlmsg_pid != portId_)
-                return true; // a stale answer to an earlier request
-            if (nlh->nlmsg_flags & NLM_F_DUMP_INTR)
-                status.interrupted = true;
-            if (nlh->nlmsg_type == NLMSG_DONE) {
-                // A dump can end with an error the kernel met on the way.
-                if (nlh->nlmsg_len >= mnl_nlmsg_size(sizeof(int))) {
-                    const int e = *static_cast<const int*>(mnl_nlmsg_get_payload(nlh));
-                    if (e < 0)
-                        status.error = -e;
-                }
-                done = true;
-                return false;
-            }
-            if (nlh->nlmsg_type == NLMSG_ERROR) {
-                status.error = errorOf(nlh, nullptr);
-                done = true;
-                return false;
-            }
-            if (nlh->nlmsg_type >= NLMSG_MIN_TYPE && !status.error && !onMessage(nlh)) {
-                done = true;
-                return false;
-            }
-            return true;
-        });
+        if (handle(buf_.data(), static_cast<size_t>(n), seq, status, onMessage))
+            return status;
     }
+}
+
+DumpStatus Socket::dumpReadAhead(nlmsghdr* request, const MessageFn& onMessage,
+                                 const std::function<void()>& meanwhile) {
+    DumpStatus status;
+    const uint32_t seq = sendDump(request, status);
+    if (status.error) {
+        meanwhile();
+        return status;
+    }
+    // Datagrams as received, in order; the last one ends the dump or stands for the error.
+    struct Received {
+        std::vector<uint8_t> data;
+        int error = 0;
+    };
+    std::mutex lock;
+    std::condition_variable arrived;
+    std::deque<Received> queue;
+    const auto read = [&] {
+        DumpStatus seen; // the reader's own look, only to know where the dump ends
+        for (bool last = false; !last;) {
+            Received r;
+            const long n = receive(true);
+            if (n < 0) {
+                r.error = static_cast<int>(-n);
+                last = true;
+            } else {
+                r.data.assign(buf_.begin(), buf_.begin() + n);
+                last = handle(r.data.data(), r.data.size(), seq, seen, {});
+            }
+            const std::lock_guard guard(lock);
+            queue.push_back(std::move(r));
+            arrived.notify_one();
+        }
+    };
+    std::thread reader;
+    try {
+        reader = std::thread([&] {
+            try {
+                read();
+            } catch (...) { // out of memory: the dump ends as a failure
+                const std::lock_guard guard(lock);
+                queue.push_back({{}, ENOMEM});
+                arrived.notify_one();
+            }
+        });
+    } catch (...) {
+        meanwhile(); // no thread to be had: read here, after the rest
+        read();
+    }
+    std::exception_ptr failure;
+    try {
+        if (reader.joinable())
+            meanwhile();
+        const auto wrapped = [&onMessage](const nlmsghdr* m) {
+            onMessage(m);
+            return true;
+        };
+        for (bool done = false; !done;) {
+            Received r;
+            {
+                std::unique_lock guard(lock);
+                // The reader always ends with a datagram that ends the dump or an error, so
+                // this waits no longer than the blocking receive of a plain dump would.
+                arrived.wait(guard, [&] { return !queue.empty(); });
+                r = std::move(queue.front());
+                queue.pop_front();
+            }
+            if (r.error) {
+                status.error = r.error;
+                break;
+            }
+            done = handle(r.data.data(), r.data.size(), seq, status, wrapped);
+        }
+    } catch (...) {
+        failure = std::current_exception(); // after the reader has ended, as it must
+    }
+    if (reader.joinable())
+        reader.join();
+    if (failure)
+        std::rethrow_exception(failure);
     return status;
 }
 

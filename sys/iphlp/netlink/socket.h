@@ -39,6 +39,12 @@ public:
     // The same while onMessage answers true. Stopped early, the rest of the dump is never
     // made, and the socket serves no further request: it is closed with it.
     DumpStatus dumpWhile(nlmsghdr* request, const std::function<bool(const nlmsghdr*)>& onMessage);
+    // As dump, with the datagrams received on a thread of its own, where the kernel makes
+    // them, while this thread runs meanwhile and then decodes them with onMessage: a big
+    // dump then costs about the kernel's time alone. Without a thread, a plain dump after
+    // meanwhile.
+    DumpStatus dumpReadAhead(nlmsghdr* request, const MessageFn& onMessage,
+                             const std::function<void()>& meanwhile);
 
     // Sends a request with an acknowledgement asked for and waits for it. Replies other than
     // the acknowledgement go to onReply. The kernel's own explanation of a refusal, when it
@@ -53,6 +59,10 @@ private:
     // One read of one datagram; returns its length, 0 when nothing is queued (non-blocking),
     // or -errno. Datagrams not sent by the kernel are dropped.
     long receive(bool wait);
+    uint32_t sendDump(nlmsghdr* request, DumpStatus& status);
+    // One datagram of the dump of seq; true once the dump has ended there.
+    bool handle(const uint8_t* data, size_t n, uint32_t seq, DumpStatus& status,
+                const std::function<bool(const nlmsghdr*)>& onMessage);
     uint32_t nextSeq() { return ++seq_; }
 
     mnl_socket* nl_ = nullptr;
