@@ -330,7 +330,7 @@ RouteFill makeRouteRows(const MIB_IPFORWARDTABLE& table, std::size_t bufferSize,
         const std::uint32_t destination = ntohl(r.dwForwardDest);
         if (filters.ignoreBroadcasts && isBroadcastRoute(destination))
             continue;
-        RouteRow row;
+        RouteRow& row = fill.rows.emplace_back(); // made in place: a copy is a second pass
         row.destination = destination;
         row.mask = ntohl(r.dwForwardMask);
         row.nextHop = ntohl(r.dwForwardNextHop);
@@ -341,7 +341,6 @@ RouteFill makeRouteRows(const MIB_IPFORWARDTABLE& table, std::size_t bufferSize,
         row.tag = routeTag(row.destination, row.mask, row.protocol);
         if ((row.tag & routeTagDefaultBit) == 0 && row.tag != routeTagLocal)
             fill.delListEnabled = true;
-        fill.rows.push_back(std::move(row));
     }
     return fill;
 }
@@ -444,8 +443,19 @@ void appendKernelRows(const CORVANE_ROUTE_ROW* routes, std::size_t count, RouteF
         if (!filteredOut(row, filters))
             rows.push_back(std::move(row));
     }
-    std::stable_sort(rows.begin() + static_cast<std::ptrdiff_t>(start), rows.end(),
-                     kernelRowBefore);
+    // The kernel hands each table over in address order: a few sorted runs, merged in turn
+    // into what comes before them; many are sorted.
+    const auto first = rows.begin() + static_cast<std::ptrdiff_t>(start);
+    auto sorted = std::is_sorted_until(first, rows.end(), kernelRowBefore);
+    for (int runs = 1; sorted != rows.end(); ++runs) {
+        if (runs == 8) {
+            std::stable_sort(first, rows.end(), kernelRowBefore);
+            return;
+        }
+        const auto next = std::is_sorted_until(sorted, rows.end(), kernelRowBefore);
+        std::inplace_merge(first, sorted, next, kernelRowBefore);
+        sorted = next;
+    }
 }
 
 namespace {

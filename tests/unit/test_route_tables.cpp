@@ -7,9 +7,11 @@
 #include "routing/rule_rows.h"
 #include "session/options.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cstring>
 #include <gtest/gtest.h>
+#include <string>
 #include <vector>
 
 using namespace corvane;
@@ -58,6 +60,34 @@ QStringList destinations(const std::vector<RouteRow>& rows) {
 }
 
 } // namespace
+
+// The kernel hands rows over as a few sorted runs, which are merged rather than sorted: the
+// order must still be the sort's, rows equal in every key (here told apart by protocol)
+// keeping theirs, for few runs and for more than are merged.
+TEST(KernelRouteRows, RunsComeOutAsTheStableSortPutsThem) {
+    for (const int runs : {1, 2, 3, 7, 8, 12}) {
+        std::vector<CORVANE_ROUTE_ROW> routes;
+        for (int run = 0; run < runs; ++run)
+            for (int i = 0; i < 20; ++i) {
+                const std::string dest = "2001:db8:" + std::to_string(i * runs + run % 3) + "::";
+                routes.push_back(kernel(dest.c_str(), 64, "::", 2, CORVANE_TABLE_MAIN, 1024,
+                                        static_cast<ULONG>(run * 100 + i)));
+            }
+        std::vector<RouteRow> want;
+        for (const CORVANE_ROUTE_ROW& r : routes)
+            want.push_back(kernelRouteRow(r));
+        // Alike in all but their destinations, which then decide.
+        std::stable_sort(want.begin(), want.end(), [](const RouteRow& a, const RouteRow& b) {
+            return a.destination6 < b.destination6;
+        });
+        const std::vector<RouteRow> got = rowsOf(routes, {false, false, true, false});
+        ASSERT_EQ(got.size(), want.size()) << runs;
+        for (size_t i = 0; i < got.size(); ++i) {
+            EXPECT_TRUE(sameRoute(got[i], want[i])) << runs << " " << i;
+            EXPECT_EQ(got[i].protocol, want[i].protocol) << runs << " " << i;
+        }
+    }
+}
 
 TEST(KernelRouteRows, Ipv6TextsTagsAndIdentity) {
     CORVANE_ROUTE_ROW via = kernel("2001:db8:99::", 48, "fe80::1", 7, CORVANE_TABLE_MAIN, 50);
