@@ -5,6 +5,7 @@
 #include <charconv>
 #include <chrono>
 #include <condition_variable>
+#include <deque>
 #include <dirent.h>
 #include <exception>
 #include <fcntl.h>
@@ -23,6 +24,13 @@ bool processId(const char* name, uint32_t& pid) {
     return ec == std::errc() && end == s.data() + s.size() && pid != 0;
 }
 
+// An fd link's name as the kernel writes it: a decimal number without leading zeros.
+bool fdNumber(const char* name, uint32_t& fd) {
+    const std::string_view s(name);
+    const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), fd);
+    return ec == std::errc() && end == s.data() + s.size() && (s[0] != '0' || s.size() == 1);
+}
+
 struct DirCloser {
     void operator()(DIR* d) const { ::closedir(d); }
 };
@@ -39,26 +47,29 @@ Dir openDirAt(int parent, const char* path) {
     return Dir(d);
 }
 
-// all: record every socket found, not only the ones asked for.
-void scanProcess(int procFd, uint32_t pid, const char* pidName, SocketOwners& owners, bool all) {
-    const std::string path = std::string(pidName) + "/fd";
-    const Dir fds = openDirAt(procFd, path.c_str());
-    if (!fds)
-        return; // another user's process, or one that just ended
-    const int fdsFd = ::dirfd(fds.get());
+// The inode of the socket an fd link of a process points to; false for anything else.
+bool socketAt(int fdsFd, const char* name, uint32_t& inode) {
     char target[64]; // "socket:[4294967295]" fits; longer targets are not sockets
-    while (const dirent* e = ::readdir(fds.get())) {
-        if (e->d_name[0] == '.')
-            continue;
-        const ssize_t n = ::readlinkat(fdsFd, e->d_name, target, sizeof target);
-        if (n <= 0 || static_cast<size_t>(n) >= sizeof target)
-            continue;
-        uint32_t inode;
-        if (!socketInode(std::string_view(target, static_cast<size_t>(n)), inode))
-            continue;
-        const auto it = all ? owners.try_emplace(inode, pid).first : owners.find(inode);
-        if (it != owners.end() && (it->second == 0 || pid < it->second))
-            it->second = pid;
+    const ssize_t n = ::readlinkat(fdsFd, name, target, sizeof target);
+    if (n <= 0 || static_cast<size_t>(n) >= sizeof target)
+        return false;
+    return socketInode(std::string_view(target, static_cast<size_t>(n)), inode);
+}
+
+// all: record every socket found, not only the ones asked for.
+void record(SocketOwners& owners, bool all, uint32_t inode, uint32_t pid) {
+    const auto it = all ? owners.try_emplace(inode, pid).first : owners.find(inode);
+    if (it != owners.end() && (it->second == 0 || pid < it->second))
+        it->second = pid;
+}
+
+void scanFds(int fdsFd, uint32_t pid, const std::vector<uint32_t>& fds, SocketOwners& owners,
+             bool all) {
+    for (const uint32_t fd : fds) {
+        char name[16];
+        *std::to_chars(name, name + sizeof name - 1, fd).ptr = '\0';
+        if (uint32_t inode; socketAt(fdsFd, name, inode))
+            record(owners, all, inode, pid);
     }
 }
 
@@ -92,12 +103,20 @@ public:
 
     size_t processes() const { return pids_.size(); }
 
-    // Scans until no process is left. Out of memory comes back as an exception, after this
-    // thread has stopped taking processes.
+    // Scans until no process and no batch of files is left. Out of memory comes back as an
+    // exception, after this thread has stopped taking work.
     void work() {
         SocketOwners own = all_ ? SocketOwners() : asked();
-        for (size_t i; (i = next_.fetch_add(1)) < pids_.size();)
-            scanProcess(::dirfd(proc_.get()), pids_[i].first, pids_[i].second.c_str(), own, all_);
+        for (;;) {
+            if (Batch batch; takeBatch(batch)) {
+                scanFds(::dirfd(batch.fds->get()), batch.pid, batch.numbers, own, all_);
+                continue;
+            }
+            const size_t i = next_.fetch_add(1);
+            if (i >= pids_.size())
+                break;
+            scanProcess(pids_[i].first, pids_[i].second, own);
+        }
         const std::lock_guard guard(mergeLock_);
         merge(found_, own);
     }
@@ -106,6 +125,53 @@ public:
     SocketOwners take() { return std::move(found_); }
 
 private:
+    // Files of one process for any thread to read.
+    struct Batch {
+        std::shared_ptr<const Dir> fds;
+        uint32_t pid = 0;
+        std::vector<uint32_t> numbers;
+    };
+    // One holder can have tens of thousands of sockets, a pass of its own longer than all the
+    // others: its files are shared out in batches rather than left to one thread.
+    static constexpr size_t kBatch = 512;
+
+    void scanProcess(uint32_t pid, const std::string& pidName, SocketOwners& own) {
+        const std::string path = pidName + "/fd";
+        auto fds = std::make_shared<const Dir>(openDirAt(::dirfd(proc_.get()), path.c_str()));
+        if (!*fds)
+            return; // another user's process, or one that just ended
+        const int fdsFd = ::dirfd(fds->get());
+        std::vector<uint32_t> numbers;
+        while (const dirent* e = ::readdir(fds->get())) {
+            if (e->d_name[0] == '.')
+                continue;
+            if (uint32_t fd; fdNumber(e->d_name, fd))
+                numbers.push_back(fd);
+            else if (uint32_t inode; socketAt(fdsFd, e->d_name, inode))
+                record(own, all_, inode, pid); // not a number: read where it is
+        }
+        if (numbers.size() > kBatch) {
+            const std::lock_guard guard(batchLock_);
+            for (size_t from = kBatch; from < numbers.size(); from += kBatch) {
+                const auto first = numbers.begin() + static_cast<std::ptrdiff_t>(from);
+                const auto last = numbers.begin() + static_cast<std::ptrdiff_t>(
+                                                        std::min(from + kBatch, numbers.size()));
+                batches_.push_back({fds, pid, std::vector<uint32_t>(first, last)});
+            }
+            numbers.resize(kBatch);
+        }
+        scanFds(fdsFd, pid, numbers, own, all_);
+    }
+
+    bool takeBatch(Batch& out) {
+        const std::lock_guard guard(batchLock_);
+        if (batches_.empty())
+            return false;
+        out = std::move(batches_.front());
+        batches_.pop_front();
+        return true;
+    }
+
     SocketOwners asked() {
         const std::lock_guard guard(mergeLock_);
         return found_;
@@ -115,6 +181,8 @@ private:
     bool all_;
     std::vector<std::pair<uint32_t, std::string>> pids_;
     std::atomic<size_t> next_{0};
+    std::mutex batchLock_;
+    std::deque<Batch> batches_;
     std::mutex mergeLock_;
     SocketOwners found_;
 };

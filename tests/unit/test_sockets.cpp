@@ -330,6 +330,33 @@ TEST_F(FakeProc, ManyProcessesGiveTheSameOwnersAsFew) {
     EXPECT_EQ(recent.at(11990), 1199u);
 }
 
+// A holder of thousands of sockets is read in batches that any thread of the pass may take:
+// every one of its sockets is still found, and one it shares goes to the lower pid.
+TEST_F(FakeProc, AProcessWithThousandsOfFilesIsReadWhole) {
+    for (int n = 0; n < 2100; ++n)
+        fd("4000", n, "socket:[" + std::to_string(50000 + n) + "]");
+    fd("4000", 2100, "pipe:[50001]");
+    fd("3999", 7, "socket:[52099]");      // the last batch's, held lower too
+    for (int pid = 100; pid < 180; ++pid) // enough processes for two threads
+        fd(std::to_string(pid), 3, "socket:[" + std::to_string(70000 + pid) + "]");
+    std::vector<uint32_t> asked;
+    for (uint32_t inode = 50000; inode < 52100; ++inode)
+        asked.push_back(inode);
+    asked.push_back(70150);
+    // Apart from the other tests' sockets: a recent pass of this one answers theirs otherwise.
+    for (const bool warmed : {false, true}) {
+        if (warmed)
+            warmSocketOwners(root());
+        const SocketOwners owners =
+            warmed ? recentSocketOwners(root(), asked, 60000) : socketOwners(root(), asked);
+        ASSERT_EQ(owners.size(), asked.size()) << warmed;
+        for (uint32_t inode = 50000; inode < 52099; ++inode)
+            ASSERT_EQ(owners.at(inode), 4000u) << inode << " " << warmed;
+        EXPECT_EQ(owners.at(52099), 3999u) << warmed;
+        EXPECT_EQ(owners.at(70150), 150u) << warmed;
+    }
+}
+
 TEST_F(FakeProc, ARecentPassAnswersOnlyForSocketsItSaw) {
     fd("100", 3, "socket:[111]");
     fd("200", 3, "socket:[222]");
