@@ -193,6 +193,16 @@ JsonWriter& JsonWriter::boolean(bool value) {
     return *this;
 }
 
+JsonWriter& JsonWriter::elements(std::string_view part) {
+    if (part.empty())
+        return *this;
+    separate();
+    out_ += part;
+    if (spill_ && out_.size() >= threshold_)
+        flush();
+    return *this;
+}
+
 JsonWriter& JsonWriter::null() {
     separate();
     out_ += "null";

@@ -25,6 +25,10 @@ void appendJsonString(std::string& out, std::string_view bytes);
 class JsonWriter {
 public:
     explicit JsonWriter(std::string& out) : out_(out) {}
+    // A run of an array's elements, written as if the array were open and empty: the text
+    // another writer hands on with elements().
+    struct ArrayPart {};
+    JsonWriter(std::string& out, ArrayPart) : out_(out), open_{0}, started_(true) {}
 
     // Hands out's text to spill and empties it whenever an object ends with at least
     // threshold bytes held, so that a big text streams instead of being held whole; flush
@@ -50,6 +54,9 @@ public:
     JsonWriter& number(int value) { return number(static_cast<std::int64_t>(value)); }
     JsonWriter& boolean(bool value);
     JsonWriter& null();
+    // Elements an ArrayPart writer wrote, as the next ones of the open array; nothing when
+    // empty.
+    JsonWriter& elements(std::string_view part);
 
     // key(name) followed by the value.
     template <typename T> JsonWriter& field(std::string_view name, const T& value) {

@@ -15,11 +15,16 @@
 #include <algorithm>
 #include <arpa/inet.h>
 #include <bit>
+#include <condition_variable>
+#include <cstdint>
 #include <cstring>
+#include <exception>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <netinet/in.h>
 #include <optional>
+#include <thread>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -562,6 +567,95 @@ void writeRoute(JsonWriter& w, const RouteRow& r, const RouteTableNames& names, 
         .endObject();
 }
 
+// The live rows, written by two threads at once in chunks and handed on in their order: they
+// are most of a big report's text, and by the time they are written the read-ahead's core
+// has nothing left to do. This thread takes the even chunks, the other one the odd ones,
+// each of which waits in one slot until it is handed on.
+void writeRouteRows(JsonWriter& w, const std::vector<RouteRow>& rows,
+                    const RouteTableNames& names) {
+    constexpr std::size_t kChunk = 2048;
+    const std::size_t chunks = (rows.size() + kChunk - 1) / kChunk;
+    const auto format = [&](std::size_t chunk, std::string& out, TextCache& cache) {
+        out.clear();
+        JsonWriter part(out, JsonWriter::ArrayPart{});
+        const std::size_t end = std::min(rows.size(), (chunk + 1) * kChunk);
+        for (std::size_t i = chunk * kChunk; i < end; ++i)
+            if (!rows[i].inactive())
+                writeRoute(part, rows[i], names, cache);
+    };
+    TextCache cache;
+    std::string mine;
+    constexpr std::size_t none = SIZE_MAX;
+    std::mutex lock;
+    std::condition_variable turn;
+    std::string slot;
+    std::size_t slotChunk = none;
+    bool stop = false, helperFailed = false;
+    std::exception_ptr failure;
+    std::thread helper;
+    if (chunks >= 4) {
+        try {
+            helper = std::thread([&] {
+                try {
+                    TextCache own;
+                    std::string buf;
+                    for (std::size_t c = 1; c < chunks; c += 2) {
+                        format(c, buf, own);
+                        std::unique_lock guard(lock);
+                        turn.wait(guard, [&] { return slotChunk == none || stop; });
+                        if (stop)
+                            return;
+                        slot.swap(buf);
+                        slotChunk = c;
+                        turn.notify_all();
+                    }
+                } catch (...) {
+                    const std::lock_guard guard(lock);
+                    helperFailed = true;
+                    turn.notify_all();
+                }
+            });
+        } catch (...) {
+            // no thread to be had: every chunk is written here
+        }
+    }
+    try {
+        for (std::size_t c = 0; c < chunks; ++c) {
+            if (!helper.joinable() || c % 2 == 0) {
+                format(c, mine, cache);
+                w.elements(mine);
+                continue;
+            }
+            std::unique_lock guard(lock);
+            // The helper only formats: it always comes, or fails.
+            turn.wait(guard, [&] { return slotChunk == c || helperFailed; });
+            if (slotChunk != c) { // out of memory over there: the rest is written here
+                guard.unlock();
+                for (; c < chunks; ++c) {
+                    format(c, mine, cache);
+                    w.elements(mine);
+                }
+                break;
+            }
+            w.elements(slot);
+            slotChunk = none;
+            turn.notify_all();
+        }
+    } catch (...) {
+        failure = std::current_exception(); // after the helper has ended, as it must
+    }
+    if (helper.joinable()) {
+        {
+            const std::lock_guard guard(lock);
+            stop = true;
+            turn.notify_all();
+        }
+        helper.join();
+    }
+    if (failure)
+        std::rethrow_exception(failure);
+}
+
 void writeRoutingParts(JsonWriter& w) {
     RouteTableRead read = readRouteTable(
         {.ignoreLocalhost = false, .ignoreBroadcasts = false, .showIpv6 = true, .allTables = true});
@@ -571,10 +665,7 @@ void writeRoutingParts(JsonWriter& w) {
     w.endArray();
 
     w.key("routes").beginArray();
-    TextCache cache;
-    for (const RouteRow& r : read.fill.rows)
-        if (!r.inactive())
-            writeRoute(w, r, read.tableNames, cache);
+    writeRouteRows(w, read.fill.rows, read.tableNames);
     w.endArray();
 
     w.key("rules").beginArray();
@@ -706,18 +797,26 @@ void tcpState(JsonWriter& w, DWORD state) {
         .field("established", state == MIB_TCP_STATE_ESTAB);
 }
 
-void writeConnections(JsonWriter& w) {
+// The IPv4 TCP table, the first the connections list; nothing when the call failed.
+const MIB_TCPTABLE_OWNER_PID* readTcpTable(std::vector<DWORD>& storage) {
+    IpHelper& h = iphlp();
+    return readSocketTable<MIB_TCPTABLE_OWNER_PID>(
+        storage,
+        [&](void* p, DWORD* size) {
+            return h.GetExtendedTcpTable(p, size, BOOL{1}, AF_INET, TCP_TABLE_OWNER_PID_ALL, 0);
+        },
+        "GetExtendedTcpTable");
+}
+
+// tcp: the IPv4 TCP table as readTcpTable read it into tcpStorage.
+void writeConnections(JsonWriter& w, const MIB_TCPTABLE_OWNER_PID* tcp,
+                      const std::vector<DWORD>& tcpStorage) {
     const Owners owners;
     IpHelper& h = iphlp();
     w.key("connections").beginArray();
     std::vector<DWORD> storage;
-    if (const auto* t = readSocketTable<MIB_TCPTABLE_OWNER_PID>(
-            storage,
-            [&](void* p, DWORD* size) {
-                return h.GetExtendedTcpTable(p, size, BOOL{1}, AF_INET, TCP_TABLE_OWNER_PID_ALL, 0);
-            },
-            "GetExtendedTcpTable")) {
-        const DWORD n = rowsWithin(*t, storage.size() * sizeof(DWORD));
+    if (const auto* t = tcp) {
+        const DWORD n = rowsWithin(*t, tcpStorage.size() * sizeof(DWORD));
         for (DWORD i = 0; i < n; ++i) {
             const MIB_TCPROW_OWNER_PID& r = t->table[i];
             w.beginObject()
@@ -873,8 +972,12 @@ void writeJsonReport(const std::function<void(std::string_view)>& put, const cha
     writeHost(w);
     writeAdapters(w);
     writeInterfaces(w);
+    // Read before the routing table, so that this thread works on the read-ahead's pass over
+    // every process while that thread still dumps the routes, rather than after it.
+    std::vector<DWORD> tcpStorage;
+    const MIB_TCPTABLE_OWNER_PID* tcp = readTcpTable(tcpStorage);
     writeRoutingParts(w);
-    writeConnections(w);
+    writeConnections(w, tcp, tcpStorage);
     writeIpStatistics(w);
     w.endObject();
     out += '\n';

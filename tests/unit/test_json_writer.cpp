@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 #include <limits>
 #include <string>
+#include <vector>
 
 using namespace corvane;
 
@@ -176,3 +177,31 @@ TEST(JsonReportTime, Iso8601WithTheZoneOffset) {
 }
 
 } // namespace
+
+// Rows written apart, by other writers, and handed on as runs of elements: the same text as
+// one writer gives, empty runs included, wherever they fall.
+TEST(JsonWriter, ArrayPartsJoinAsOneArray) {
+    const auto row = [](JsonWriter& w, int i) {
+        w.beginObject().field("n", i).key("list").beginArray().number(i).endArray().endObject();
+    };
+    std::string whole;
+    JsonWriter one(whole);
+    one.beginObject().key("rows").beginArray();
+    for (int i = 0; i < 5; ++i)
+        row(one, i);
+    one.endArray().endObject();
+
+    std::string joined;
+    JsonWriter w(joined);
+    w.beginObject().key("rows").beginArray();
+    for (const std::vector<int>& run : std::vector<std::vector<int>>{{}, {0, 1}, {}, {2}, {3, 4}}) {
+        std::string part;
+        JsonWriter p(part, JsonWriter::ArrayPart{});
+        for (const int i : run)
+            row(p, i);
+        w.elements(part);
+    }
+    w.endArray().endObject();
+    EXPECT_EQ(joined, whole);
+    EXPECT_TRUE(w.complete());
+}
