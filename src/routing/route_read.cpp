@@ -135,9 +135,10 @@ DWORD readForwardTable(TableStorage& storage, ULONG& size) {
     return rc;
 }
 
-RouteTableRead readRouteTable(RouteFilters filters) {
+RouteTableRead readRouteTable(RouteFilters filters, TableStorage* kept) {
     RouteTableRead out;
-    TableStorage storage;
+    TableStorage own;
+    TableStorage& storage = kept ? *kept : own;
     ULONG size = 0;
     const DWORD rc = readForwardTable(storage, size);
     out.names = PersistentNames(ReadPersistentRouteNames());
@@ -154,7 +155,8 @@ RouteTableRead readRouteTable(RouteFilters filters) {
     const std::size_t extra = kernelRowRoom(kernel, filters);
     const auto& table = *reinterpret_cast<const MIB_IPFORWARDTABLE*>(storage.data());
     out.fill = makeRouteRows(table, size, filters, extra);
-    TableStorage().swap(storage);
+    if (!kept)
+        TableStorage().swap(storage);
     addKernelRoutes(out, kernel, filters);
     if (filters.allTables)
         addRules(out, filters);

@@ -45,8 +45,10 @@ struct RouteTableRead {
 // the store noticed is reported before a failure of the table. IPv6 and the other tables
 // (as the filters ask) follow the forward table's IPv4 rows, from one dump of the kernel's
 // tables; an older library without that entry point gives IPv4 alone, as the forward table
-// has it.
-RouteTableRead readRouteTable(RouteFilters filters);
+// has it. kept: the forward table's buffer to read into and keep, for a caller that fills
+// again and again (its memory is then touched once); without it the buffer goes as soon as
+// the rows are made.
+RouteTableRead readRouteTable(RouteFilters filters, TableStorage* kept = nullptr);
 
 // Rows for the stored names that match no row, in store order: the inactive persistent
 // routes; those of the second key (IPv6, other tables) after the others, only where the

@@ -209,7 +209,8 @@ void RoutesPage::FillRouteTable() {
 
     RouteModel& model = *lvFwTableModel;
     RouteTableRead read = readRouteTable(
-        {o.optIgnoreLocalhost, o.optIgnoreBroadcasts, o.optShowIpv6, o.optAllRoutingTables});
+        {o.optIgnoreLocalhost, o.optIgnoreBroadcasts, o.optShowIpv6, o.optAllRoutingTables},
+        &forwardBuffer_);
     if (!read.ok) {
         model.setActiveDefault(activeDefaultRoute(model.rows()));
         model.setPersistent(read.names);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "routing/route_edit.h"
+#include "routing/route_read.h"
 #include "routing/routemodel.h"
 #include "widgets/page.h"
 
@@ -73,6 +74,7 @@ private:
     RouteModel* lvFwTableModel = nullptr;
     RuleModel* lvRulesModel = nullptr;
     bool widened6_ = false;
+    TableStorage forwardBuffer_; // kept from fill to fill
     void makeRulesView();
     std::function<std::vector<RouteInterface>()> interfaceList_;
     std::function<QStringList()> ownAddresses_;
