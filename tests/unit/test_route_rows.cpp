@@ -448,7 +448,7 @@ TEST(RouteCells, AppendedTextsAreThoseOfTheCells) {
     rows[0].mask = 0xFFFF0000;
     rows[0].nextHop = 0xC0A80001;
     rows[0].ifIndex = 0xFEDC0A1B; // every hex digit case, eight of them
-    rows[0].metric = 0xFFFFFFFF; // shown as -1
+    rows[0].metric = 0xFFFFFFFF;  // shown as -1
     rows[0].protocol = 3;
     rows[0].persistent = true;
     rows[1].destination = 0xFFFFFFFF;
