@@ -90,8 +90,8 @@ class ProcessPass {
 public:
     // Lists the processes now. all: record every socket found; else only those of asked,
     // which every answer holds, owned by 0 where no process is found.
-    ProcessPass(const std::string& procRoot, bool all, const SocketOwners& asked = {})
-        : proc_(openDirAt(AT_FDCWD, procRoot.c_str())), all_(all), found_(asked) {
+    ProcessPass(const std::string& procRoot, bool all, SocketOwners asked = {})
+        : proc_(openDirAt(AT_FDCWD, procRoot.c_str())), all_(all), found_(std::move(asked)) {
         if (!proc_)
             return;
         while (const dirent* e = ::readdir(proc_.get())) {
