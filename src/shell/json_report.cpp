@@ -567,23 +567,22 @@ void writeRoute(JsonWriter& w, const RouteRow& r, const RouteTableNames& names, 
         .endObject();
 }
 
-// The live rows, written by two threads at once in chunks and handed on in their order: they
-// are most of a big report's text, and by the time they are written the read-ahead's core
-// has nothing left to do. This thread takes the even chunks, the other one the odd ones,
-// each of which waits in one slot until it is handed on.
-void writeRouteRows(JsonWriter& w, const std::vector<RouteRow>& rows,
-                    const RouteTableNames& names) {
+// Elements [0, count) of the open array, written by two threads at once in chunks and handed
+// on in their order: the routes and the connections are most of a big report's text, and by
+// the time they are written the read-ahead's core has nothing left to do. This thread takes
+// the even chunks, the other one the odd ones, each of which waits in one slot until it is
+// handed on. write(part, first, last, state) writes elements [first, last) into part, with
+// a State of its thread's own.
+template <typename State, typename Write>
+void writeOnTwoCores(JsonWriter& w, std::size_t count, const Write& write) {
     constexpr std::size_t kChunk = 2048;
-    const std::size_t chunks = (rows.size() + kChunk - 1) / kChunk;
-    const auto format = [&](std::size_t chunk, std::string& out, TextCache& cache) {
+    const std::size_t chunks = (count + kChunk - 1) / kChunk;
+    const auto format = [&](std::size_t chunk, std::string& out, State& state) {
         out.clear();
         JsonWriter part(out, JsonWriter::ArrayPart{});
-        const std::size_t end = std::min(rows.size(), (chunk + 1) * kChunk);
-        for (std::size_t i = chunk * kChunk; i < end; ++i)
-            if (!rows[i].inactive())
-                writeRoute(part, rows[i], names, cache);
+        write(part, chunk * kChunk, std::min(count, (chunk + 1) * kChunk), state);
     };
-    TextCache cache;
+    State cache;
     std::string mine;
     constexpr std::size_t none = SIZE_MAX;
     std::mutex lock;
@@ -597,7 +596,7 @@ void writeRouteRows(JsonWriter& w, const std::vector<RouteRow>& rows,
         try {
             helper = std::thread([&] {
                 try {
-                    TextCache own;
+                    State own;
                     std::string buf;
                     for (std::size_t c = 1; c < chunks; c += 2) {
                         format(c, buf, own);
@@ -654,6 +653,17 @@ void writeRouteRows(JsonWriter& w, const std::vector<RouteRow>& rows,
     }
     if (failure)
         std::rethrow_exception(failure);
+}
+
+void writeRouteRows(JsonWriter& w, const std::vector<RouteRow>& rows,
+                    const RouteTableNames& names) {
+    writeOnTwoCores<TextCache>(
+        w, rows.size(),
+        [&](JsonWriter& part, std::size_t first, std::size_t last, TextCache& cache) {
+            for (std::size_t i = first; i < last; ++i)
+                if (!rows[i].inactive())
+                    writeRoute(part, rows[i], names, cache);
+        });
 }
 
 void writeRoutingParts(JsonWriter& w) {
@@ -816,20 +826,24 @@ void writeConnections(JsonWriter& w, const MIB_TCPTABLE_OWNER_PID* tcp,
     w.key("connections").beginArray();
     std::vector<DWORD> storage;
     if (const auto* t = tcp) {
-        const DWORD n = rowsWithin(*t, tcpStorage.size() * sizeof(DWORD));
-        for (DWORD i = 0; i < n; ++i) {
-            const MIB_TCPROW_OWNER_PID& r = t->table[i];
-            w.beginObject()
-                .field("protocol", "tcp")
-                .field("family", "ipv4")
-                .field("dual_stack", false);
-            endpoint(w, "local", netQuad(r.dwLocalAddr), 0, r.dwLocalPort);
-            endpoint(w, "remote", netQuad(r.dwRemoteAddr), 0, r.dwRemotePort);
-            tcpState(w, r.dwState);
-            w.field("loopback", loopback4(r.dwLocalAddr));
-            owners.write(w, r.dwOwningPid);
-            w.endObject();
-        }
+        struct Stateless {};
+        writeOnTwoCores<Stateless>(
+            w, rowsWithin(*t, tcpStorage.size() * sizeof(DWORD)),
+            [&](JsonWriter& part, std::size_t first, std::size_t last, Stateless&) {
+                for (std::size_t i = first; i < last; ++i) {
+                    const MIB_TCPROW_OWNER_PID& r = t->table[i];
+                    part.beginObject()
+                        .field("protocol", "tcp")
+                        .field("family", "ipv4")
+                        .field("dual_stack", false);
+                    endpoint(part, "local", netQuad(r.dwLocalAddr), 0, r.dwLocalPort);
+                    endpoint(part, "remote", netQuad(r.dwRemoteAddr), 0, r.dwRemotePort);
+                    tcpState(part, r.dwState);
+                    part.field("loopback", loopback4(r.dwLocalAddr));
+                    owners.write(part, r.dwOwningPid);
+                    part.endObject();
+                }
+            });
     }
     if (const auto* t = readSocketTable<MIB_UDPTABLE_OWNER_PID>(
             storage,
