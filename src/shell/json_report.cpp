@@ -18,6 +18,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <cstring>
+#include <deque>
 #include <exception>
 #include <map>
 #include <memory>
@@ -27,6 +28,7 @@
 #include <thread>
 #include <unordered_map>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 namespace corvane {
@@ -569,26 +571,26 @@ void writeRoute(JsonWriter& w, const RouteRow& r, const RouteTableNames& names, 
 
 // Elements [0, count) of the open array, written by two threads at once in chunks and handed
 // on in their order: the routes and the connections are most of a big report's text, and by
-// the time they are written the read-ahead's core has nothing left to do. This thread takes
-// the even chunks, the other one the odd ones, each of which waits in one slot until it is
-// handed on. write(part, first, last, state) writes elements [first, last) into part, with
-// a State of its thread's own.
+// the time they are written the read-ahead's core has nothing left to do. The other thread
+// formats two chunks of every three, since this one also hands every chunk on; what it has
+// formatted waits, at most two chunks of it, until it is handed on. write(part, first, last,
+// state) writes elements [first, last) into part, with a State of its thread's own.
 template <typename State, typename Write>
 void writeOnTwoCores(JsonWriter& w, std::size_t count, const Write& write) {
     constexpr std::size_t kChunk = 2048;
+    constexpr std::size_t kWaiting = 2;
     const std::size_t chunks = (count + kChunk - 1) / kChunk;
     const auto format = [&](std::size_t chunk, std::string& out, State& state) {
         out.clear();
         JsonWriter part(out, JsonWriter::ArrayPart{});
         write(part, chunk * kChunk, std::min(count, (chunk + 1) * kChunk), state);
     };
+    const auto helpers = [](std::size_t chunk) { return chunk % 3 != 0; };
     State cache;
     std::string mine;
-    constexpr std::size_t none = SIZE_MAX;
     std::mutex lock;
     std::condition_variable turn;
-    std::string slot;
-    std::size_t slotChunk = none;
+    std::deque<std::pair<std::size_t, std::string>> ready;
     bool stop = false, helperFailed = false;
     std::exception_ptr failure;
     std::thread helper;
@@ -597,15 +599,16 @@ void writeOnTwoCores(JsonWriter& w, std::size_t count, const Write& write) {
             helper = std::thread([&] {
                 try {
                     State own;
-                    std::string buf;
-                    for (std::size_t c = 1; c < chunks; c += 2) {
-                        format(c, buf, own);
+                    for (std::size_t c = 0; c < chunks; ++c) {
+                        if (!helpers(c))
+                            continue;
+                        std::string text;
+                        format(c, text, own);
                         std::unique_lock guard(lock);
-                        turn.wait(guard, [&] { return slotChunk == none || stop; });
+                        turn.wait(guard, [&] { return ready.size() < kWaiting || stop; });
                         if (stop)
                             return;
-                        slot.swap(buf);
-                        slotChunk = c;
+                        ready.emplace_back(c, std::move(text));
                         turn.notify_all();
                     }
                 } catch (...) {
@@ -620,15 +623,15 @@ void writeOnTwoCores(JsonWriter& w, std::size_t count, const Write& write) {
     }
     try {
         for (std::size_t c = 0; c < chunks; ++c) {
-            if (!helper.joinable() || c % 2 == 0) {
+            if (!helper.joinable() || !helpers(c)) {
                 format(c, mine, cache);
                 w.elements(mine);
                 continue;
             }
             std::unique_lock guard(lock);
-            // The helper only formats: it always comes, or fails.
-            turn.wait(guard, [&] { return slotChunk == c || helperFailed; });
-            if (slotChunk != c) { // out of memory over there: the rest is written here
+            // The helper only formats: its chunk always comes, or it fails.
+            turn.wait(guard, [&] { return !ready.empty() || helperFailed; });
+            if (ready.empty()) { // out of memory over there: the rest is written here
                 guard.unlock();
                 for (; c < chunks; ++c) {
                     format(c, mine, cache);
@@ -636,9 +639,11 @@ void writeOnTwoCores(JsonWriter& w, std::size_t count, const Write& write) {
                 }
                 break;
             }
-            w.elements(slot);
-            slotChunk = none;
+            std::string text = std::move(ready.front().second);
+            ready.pop_front();
             turn.notify_all();
+            guard.unlock();
+            w.elements(text);
         }
     } catch (...) {
         failure = std::current_exception(); // after the helper has ended, as it must
