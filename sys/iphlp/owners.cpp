@@ -18,17 +18,16 @@
 namespace corvane::sys {
 namespace {
 
-bool processId(const char* name, uint32_t& pid) {
+// A name of /proc as the kernel writes numbers: decimal, without leading zeros, so that the
+// number written back names the same entry.
+bool numberName(const char* name, uint32_t& value) {
     const std::string_view s(name);
-    const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), pid);
-    return ec == std::errc() && end == s.data() + s.size() && pid != 0;
+    const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), value);
+    return ec == std::errc() && end == s.data() + s.size() && (s[0] != '0' || s.size() == 1);
 }
 
-// An fd link's name as the kernel writes it: a decimal number without leading zeros.
-bool fdNumber(const char* name, uint32_t& fd) {
-    const std::string_view s(name);
-    const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), fd);
-    return ec == std::errc() && end == s.data() + s.size() && (s[0] != '0' || s.size() == 1);
+bool processId(const char* name, uint32_t& pid) {
+    return numberName(name, pid) && pid != 0;
 }
 
 struct DirCloser {
@@ -145,7 +144,7 @@ private:
         while (const dirent* e = ::readdir(fds->get())) {
             if (e->d_name[0] == '.')
                 continue;
-            if (uint32_t fd; fdNumber(e->d_name, fd))
+            if (uint32_t fd; numberName(e->d_name, fd))
                 numbers.push_back(fd);
             else if (uint32_t inode; socketAt(fdsFd, e->d_name, inode))
                 record(own, all_, inode, pid); // not a number: read where it is

@@ -126,6 +126,42 @@ bool wanted(const nlmsghdr* nlh, const RouteFilter& filter) {
            (!filter.type || rtm->rtm_type == filter.type);
 }
 
+// An IPv4 route dump request. With strict checking on, the kernel leaves out other tables
+// and types itself: table 0 asks for every table; another is named in full (RTA_TABLE) as
+// well as in the header's one byte.
+nlmsghdr* putRouteDump(char* buf, uint32_t table, uint8_t type = 0) {
+    rtmsg* rtm;
+    nlmsghdr* nlh = putRequest(buf, RTM_GETROUTE, &rtm);
+    rtm->rtm_family = AF_INET;
+    rtm->rtm_table = static_cast<uint8_t>(table < 256 ? table : uint32_t{RT_TABLE_COMPAT});
+    rtm->rtm_type = type;
+    if (table != 0)
+        mnl_attr_put_u32(nlh, RTA_TABLE, table);
+    return nlh;
+}
+
+// One table's routes, each handed over while each answers true; with meanwhile, received on
+// a thread of their own (to the end) while this one runs it. A kernel without strict checking
+// sends every table: the others are skipped here.
+int dumpTable(uint32_t table, const std::function<bool(const nlmsghdr*, const Route&)>& each,
+              const std::function<void()>& meanwhile = {}) {
+    Socket sock(NETLINK_ROUTE);
+    if (!sock.ok())
+        return sock.openError();
+    char buf[MNL_SOCKET_BUFFER_SIZE];
+    nlmsghdr* nlh = putRouteDump(buf, table);
+    Route r;
+    const auto one = [&](const nlmsghdr* m) {
+        return !decodeRoute(m, r) || r.table != table || each(m, r);
+    };
+    if (meanwhile)
+        return sock
+            .dumpReadAhead(
+                nlh, [&one](const nlmsghdr* m) { one(m); }, meanwhile)
+            .error;
+    return sock.dumpWhile(nlh, one).error;
+}
+
 } // namespace
 
 int dumpRoutes(const RouteFilter& filter, const std::function<void(const Route&)>& each) {
@@ -138,12 +174,7 @@ int dumpRouteMessages(const RouteFilter& filter,
     if (!sock.ok())
         return sock.openError();
     char buf[MNL_SOCKET_BUFFER_SIZE];
-    rtmsg* rtm;
-    nlmsghdr* nlh = putRequest(buf, RTM_GETROUTE, &rtm);
-    rtm->rtm_family = AF_INET;
-    // With strict checking on, the kernel leaves out other tables and types itself.
-    rtm->rtm_table = filter.table;
-    rtm->rtm_type = filter.type;
+    nlmsghdr* nlh = putRouteDump(buf, filter.table, filter.type);
     Route r;
     return sock
         .dump(nlh,
@@ -186,22 +217,13 @@ int readRoutes(std::vector<Route>& out, const RouteFilter& filter) {
 int dumpTableMessages(uint32_t table,
                       const std::function<void(const nlmsghdr*, const Route&)>& each,
                       const std::function<void()>& meanwhile) {
-    Socket sock(NETLINK_ROUTE);
-    if (!sock.ok())
-        return sock.openError();
-    char buf[MNL_SOCKET_BUFFER_SIZE];
-    rtmsg* rtm;
-    nlmsghdr* nlh = putRequest(buf, RTM_GETROUTE, &rtm);
-    rtm->rtm_family = AF_INET;
-    rtm->rtm_table = static_cast<uint8_t>(table < 256 ? table : uint32_t{RT_TABLE_COMPAT});
-    mnl_attr_put_u32(nlh, RTA_TABLE, table);
-    Route r;
-    // A kernel without strict checking sends every table.
-    const auto one = [&](const nlmsghdr* m) {
-        if (decodeRoute(m, r) && r.table == table)
+    return dumpTable(
+        table,
+        [&each](const nlmsghdr* m, const Route& r) {
             each(m, r);
-    };
-    return (meanwhile ? sock.dumpReadAhead(nlh, one, meanwhile) : sock.dump(nlh, one)).error;
+            return true;
+        },
+        meanwhile);
 }
 
 uint32_t routeTableOf(const nlmsghdr* nlh) {
@@ -215,30 +237,13 @@ bool isMainDefault(const Route& r) {
 
 int readMainDefaultRoutes(std::vector<Route>& out) {
     out.clear();
-    Socket sock(NETLINK_ROUTE);
-    if (!sock.ok())
-        return sock.openError();
-    char buf[MNL_SOCKET_BUFFER_SIZE];
-    rtmsg* rtm;
-    nlmsghdr* nlh = putRequest(buf, RTM_GETROUTE, &rtm);
-    rtm->rtm_family = AF_INET;
-    rtm->rtm_table = RT_TABLE_MAIN;
-    // A kernel without strict checking sends every table, in an order of its own: only a
-    // main table route past 0.0.0.0 ends the read.
-    const RouteFilter main{.table = RT_TABLE_MAIN};
-    Route r;
-    return sock
-        .dumpWhile(nlh,
-                   [&](const nlmsghdr* m) {
-                       if (!wanted(m, main) || !decodeRoute(m, r) || r.table != RT_TABLE_MAIN)
-                           return true;
-                       if (r.destination != 0)
-                           return false;
-                       if (isMainDefault(r))
-                           out.push_back(r);
-                       return true;
-                   })
-        .error;
+    return dumpTable(RT_TABLE_MAIN, [&out](const nlmsghdr*, const Route& r) {
+        if (r.destination != 0)
+            return false; // past 0.0.0.0: no default route can follow
+        if (isMainDefault(r))
+            out.push_back(r);
+        return true;
+    });
 }
 
 int lookupRoute(uint32_t destination, Route& out) {
