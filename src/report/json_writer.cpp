@@ -197,6 +197,12 @@ JsonWriter& JsonWriter::elements(std::string_view part) {
     if (part.empty())
         return *this;
     separate();
+    // A run as big as a piece goes on as it is, behind what is held, rather than copied.
+    if (spill_ && part.size() >= threshold_) {
+        flush();
+        spill_(part);
+        return *this;
+    }
     out_ += part;
     if (spill_ && out_.size() >= threshold_)
         flush();

@@ -32,7 +32,7 @@ public:
 
     // Hands out's text to spill and empties it whenever an object ends with at least
     // threshold bytes held, so that a big text streams instead of being held whole; flush
-    // hands over the rest. Without a spill, out keeps everything.
+    // hands over the rest. Without a spill, out keeps everything. A piece may end anywhere.
     using Spill = std::function<void(std::string_view text)>;
     void spillTo(Spill spill, std::size_t threshold) {
         spill_ = std::move(spill);
@@ -55,7 +55,7 @@ public:
     JsonWriter& boolean(bool value);
     JsonWriter& null();
     // Elements an ArrayPart writer wrote, as the next ones of the open array; nothing when
-    // empty.
+    // empty. With a spill, a part of at least threshold bytes is handed to it directly.
     JsonWriter& elements(std::string_view part);
 
     // key(name) followed by the value.

@@ -6,6 +6,7 @@
 #include "platform/reportfailure.h"
 #include "platform/routetables.h"
 #include "registry/route_name.h"
+#include "report/json_threads.h"
 #include "report/json_writer.h"
 #include "routing/persistent_rows.h"
 #include "routing/persistentroutes.h"
@@ -15,17 +16,12 @@
 #include <algorithm>
 #include <arpa/inet.h>
 #include <bit>
-#include <condition_variable>
 #include <cstdint>
 #include <cstring>
-#include <deque>
-#include <exception>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <netinet/in.h>
 #include <optional>
-#include <thread>
 #include <unordered_map>
 #include <unordered_set>
 #include <utility>
@@ -569,100 +565,9 @@ void writeRoute(JsonWriter& w, const RouteRow& r, const RouteTableNames& names, 
         .endObject();
 }
 
-// Elements [0, count) of the open array, written by two threads at once in chunks and handed
-// on in their order: the routes and the connections are most of a big report's text, and by
-// the time they are written the read-ahead's core has nothing left to do. The other thread
-// formats two chunks of every three, since this one also hands every chunk on; what it has
-// formatted waits, at most two chunks of it, until it is handed on. write(part, first, last,
-// state) writes elements [first, last) into part, with a State of its thread's own.
-template <typename State, typename Write>
-void writeOnTwoCores(JsonWriter& w, std::size_t count, const Write& write) {
-    constexpr std::size_t kChunk = 2048;
-    constexpr std::size_t kWaiting = 2;
-    const std::size_t chunks = (count + kChunk - 1) / kChunk;
-    const auto format = [&](std::size_t chunk, std::string& out, State& state) {
-        out.clear();
-        JsonWriter part(out, JsonWriter::ArrayPart{});
-        write(part, chunk * kChunk, std::min(count, (chunk + 1) * kChunk), state);
-    };
-    const auto helpers = [](std::size_t chunk) { return chunk % 3 != 0; };
-    State cache;
-    std::string mine;
-    std::mutex lock;
-    std::condition_variable turn;
-    std::deque<std::pair<std::size_t, std::string>> ready;
-    bool stop = false, helperFailed = false;
-    std::exception_ptr failure;
-    std::thread helper;
-    if (chunks >= 4) {
-        try {
-            helper = std::thread([&] {
-                try {
-                    State own;
-                    for (std::size_t c = 0; c < chunks; ++c) {
-                        if (!helpers(c))
-                            continue;
-                        std::string text;
-                        format(c, text, own);
-                        std::unique_lock guard(lock);
-                        turn.wait(guard, [&] { return ready.size() < kWaiting || stop; });
-                        if (stop)
-                            return;
-                        ready.emplace_back(c, std::move(text));
-                        turn.notify_all();
-                    }
-                } catch (...) {
-                    const std::lock_guard guard(lock);
-                    helperFailed = true;
-                    turn.notify_all();
-                }
-            });
-        } catch (...) {
-            // no thread to be had: every chunk is written here
-        }
-    }
-    try {
-        for (std::size_t c = 0; c < chunks; ++c) {
-            if (!helper.joinable() || !helpers(c)) {
-                format(c, mine, cache);
-                w.elements(mine);
-                continue;
-            }
-            std::unique_lock guard(lock);
-            // The helper only formats: its chunk always comes, or it fails.
-            turn.wait(guard, [&] { return !ready.empty() || helperFailed; });
-            if (ready.empty()) { // out of memory over there: the rest is written here
-                guard.unlock();
-                for (; c < chunks; ++c) {
-                    format(c, mine, cache);
-                    w.elements(mine);
-                }
-                break;
-            }
-            std::string text = std::move(ready.front().second);
-            ready.pop_front();
-            turn.notify_all();
-            guard.unlock();
-            w.elements(text);
-        }
-    } catch (...) {
-        failure = std::current_exception(); // after the helper has ended, as it must
-    }
-    if (helper.joinable()) {
-        {
-            const std::lock_guard guard(lock);
-            stop = true;
-            turn.notify_all();
-        }
-        helper.join();
-    }
-    if (failure)
-        std::rethrow_exception(failure);
-}
-
 void writeRouteRows(JsonWriter& w, const std::vector<RouteRow>& rows,
                     const RouteTableNames& names) {
-    writeOnTwoCores<TextCache>(
+    writeElementsOnTwoCores<TextCache>(
         w, rows.size(),
         [&](JsonWriter& part, std::size_t first, std::size_t last, TextCache& cache) {
             for (std::size_t i = first; i < last; ++i)
@@ -671,9 +576,13 @@ void writeRouteRows(JsonWriter& w, const std::vector<RouteRow>& rows,
         });
 }
 
-void writeRoutingParts(JsonWriter& w) {
-    RouteTableRead read = readRouteTable(
+// Every row of every table, as the routing parts show them.
+RouteTableRead readAllRoutes() {
+    return readRouteTable(
         {.ignoreLocalhost = false, .ignoreBroadcasts = false, .showIpv6 = true, .allTables = true});
+}
+
+void writeRoutingParts(JsonWriter& w, const RouteTableRead& read) {
     w.key("route_tables").beginArray();
     for (const std::uint32_t id : read.tableNames.ids())
         w.beginObject().field("id", id).field("name", read.tableNames.name(id)).endObject();
@@ -743,9 +652,9 @@ void writeRoutingParts(JsonWriter& w) {
 // ---- connections ----
 
 // A two-call table into storage, grown to what the platform asks for, a few times at most
-// (sockets come and go meanwhile). Nothing when the call failed.
+// (sockets come and go meanwhile); the last call's result.
 template <typename Table, typename Get>
-const Table* readSocketTable(std::vector<DWORD>& storage, Get get, const char* name) {
+DWORD readSocketTable(std::vector<DWORD>& storage, Get get) {
     DWORD size = sizeof(Table);
     DWORD rc = ERROR_INSUFFICIENT_BUFFER;
     for (int i = 0; i < 4 && rc == ERROR_INSUFFICIENT_BUFFER; ++i) {
@@ -753,9 +662,7 @@ const Table* readSocketTable(std::vector<DWORD>& storage, Get get, const char* n
         size = static_cast<DWORD>(storage.size() * sizeof(DWORD));
         rc = get(storage.data(), &size);
     }
-    if (failed(name, rc))
-        return nullptr;
-    return reinterpret_cast<const Table*>(storage.data());
+    return rc;
 }
 
 class Owners {
@@ -791,6 +698,51 @@ private:
     std::unordered_map<DWORD, std::string> names_;
 };
 
+// One endpoint table as it was read: its rows, or the call's failure.
+struct SocketTable {
+    std::vector<DWORD> storage;
+    DWORD rc = ERROR_NO_DATA; // until read
+    template <typename Table> const Table* as() const {
+        return rc == NO_ERROR ? reinterpret_cast<const Table*>(storage.data()) : nullptr;
+    }
+    template <typename Table> DWORD rows() const {
+        return rowsWithin(*as<Table>(), storage.size() * sizeof(DWORD));
+    }
+};
+
+// Every endpoint table and the processes' names, read before anything of them is written.
+struct SocketTables {
+    SocketTable tcp4, udp4, tcp6, udp6;
+    std::optional<Owners> owners;
+
+    void read() {
+        IpHelper& h = iphlp();
+        tcp4.rc = readSocketTable<MIB_TCPTABLE_OWNER_PID>(tcp4.storage, [&](void* p, DWORD* n) {
+            return h.GetExtendedTcpTable(p, n, BOOL{1}, AF_INET, TCP_TABLE_OWNER_PID_ALL, 0);
+        });
+        udp4.rc = readSocketTable<MIB_UDPTABLE_OWNER_PID>(udp4.storage, [&](void* p, DWORD* n) {
+            return h.GetExtendedUdpTable(p, n, BOOL{1}, AF_INET, UDP_TABLE_OWNER_PID, 0);
+        });
+        tcp6.rc = readSocketTable<CORVANE_TCP6TABLE_OWNER_PID_FLAGS>(
+            tcp6.storage, [&](void* p, DWORD* n) {
+                return h.GetExtendedTcpTable(p, n, BOOL{1}, AF_INET6,
+                                             CORVANE_TCP_TABLE_OWNER_PID_FLAGS_ALL, 0);
+            });
+        udp6.rc = readSocketTable<CORVANE_UDP6TABLE_OWNER_PID_FLAGS>(
+            udp6.storage, [&](void* p, DWORD* n) {
+                return h.GetExtendedUdpTable(p, n, BOOL{1}, AF_INET6,
+                                             CORVANE_UDP_TABLE_OWNER_PID_FLAGS, 0);
+            });
+        owners.emplace();
+    }
+    // On the thread that reports; in the order the tables are read.
+    void reportFailures() const {
+        for (const SocketTable* t : {&tcp4, &udp4, &tcp6, &udp6})
+            (void)failed(t == &udp4 || t == &udp6 ? "GetExtendedUdpTable" : "GetExtendedTcpTable",
+                         t->rc);
+    }
+};
+
 bool loopback4(DWORD netAddr) {
     return (ntohl(netAddr) >> 24) == 127;
 }
@@ -812,28 +764,13 @@ void tcpState(JsonWriter& w, DWORD state) {
         .field("established", state == MIB_TCP_STATE_ESTAB);
 }
 
-// The IPv4 TCP table, the first the connections list; nothing when the call failed.
-const MIB_TCPTABLE_OWNER_PID* readTcpTable(std::vector<DWORD>& storage) {
-    IpHelper& h = iphlp();
-    return readSocketTable<MIB_TCPTABLE_OWNER_PID>(
-        storage,
-        [&](void* p, DWORD* size) {
-            return h.GetExtendedTcpTable(p, size, BOOL{1}, AF_INET, TCP_TABLE_OWNER_PID_ALL, 0);
-        },
-        "GetExtendedTcpTable");
-}
-
-// tcp: the IPv4 TCP table as readTcpTable read it into tcpStorage.
-void writeConnections(JsonWriter& w, const MIB_TCPTABLE_OWNER_PID* tcp,
-                      const std::vector<DWORD>& tcpStorage) {
-    const Owners owners;
-    IpHelper& h = iphlp();
+void writeConnections(JsonWriter& w, const SocketTables& tables) {
+    const Owners& owners = *tables.owners;
     w.key("connections").beginArray();
-    std::vector<DWORD> storage;
-    if (const auto* t = tcp) {
+    if (const auto* t = tables.tcp4.as<MIB_TCPTABLE_OWNER_PID>()) {
         struct Stateless {};
-        writeOnTwoCores<Stateless>(
-            w, rowsWithin(*t, tcpStorage.size() * sizeof(DWORD)),
+        writeElementsOnTwoCores<Stateless>(
+            w, tables.tcp4.rows<MIB_TCPTABLE_OWNER_PID>(),
             [&](JsonWriter& part, std::size_t first, std::size_t last, Stateless&) {
                 for (std::size_t i = first; i < last; ++i) {
                     const MIB_TCPROW_OWNER_PID& r = t->table[i];
@@ -850,13 +787,8 @@ void writeConnections(JsonWriter& w, const MIB_TCPTABLE_OWNER_PID* tcp,
                 }
             });
     }
-    if (const auto* t = readSocketTable<MIB_UDPTABLE_OWNER_PID>(
-            storage,
-            [&](void* p, DWORD* size) {
-                return h.GetExtendedUdpTable(p, size, BOOL{1}, AF_INET, UDP_TABLE_OWNER_PID, 0);
-            },
-            "GetExtendedUdpTable")) {
-        const DWORD n = rowsWithin(*t, storage.size() * sizeof(DWORD));
+    if (const auto* t = tables.udp4.as<MIB_UDPTABLE_OWNER_PID>()) {
+        const DWORD n = tables.udp4.rows<MIB_UDPTABLE_OWNER_PID>();
         for (DWORD i = 0; i < n; ++i) {
             const MIB_UDPROW_OWNER_PID& r = t->table[i];
             w.beginObject()
@@ -871,14 +803,8 @@ void writeConnections(JsonWriter& w, const MIB_TCPTABLE_OWNER_PID* tcp,
             w.endObject();
         }
     }
-    if (const auto* t = readSocketTable<CORVANE_TCP6TABLE_OWNER_PID_FLAGS>(
-            storage,
-            [&](void* p, DWORD* size) {
-                return h.GetExtendedTcpTable(p, size, BOOL{1}, AF_INET6,
-                                             CORVANE_TCP_TABLE_OWNER_PID_FLAGS_ALL, 0);
-            },
-            "GetExtendedTcpTable")) {
-        const DWORD n = rowsWithin(*t, storage.size() * sizeof(DWORD));
+    if (const auto* t = tables.tcp6.as<CORVANE_TCP6TABLE_OWNER_PID_FLAGS>()) {
+        const DWORD n = tables.tcp6.rows<CORVANE_TCP6TABLE_OWNER_PID_FLAGS>();
         for (DWORD i = 0; i < n; ++i) {
             const MIB_TCP6ROW_OWNER_PID& r = t->table[i].Row;
             const Ip6Address local = Ip6Address::of(r.ucLocalAddr, r.dwLocalScopeId);
@@ -895,14 +821,8 @@ void writeConnections(JsonWriter& w, const MIB_TCPTABLE_OWNER_PID* tcp,
             w.endObject();
         }
     }
-    if (const auto* t = readSocketTable<CORVANE_UDP6TABLE_OWNER_PID_FLAGS>(
-            storage,
-            [&](void* p, DWORD* size) {
-                return h.GetExtendedUdpTable(p, size, BOOL{1}, AF_INET6,
-                                             CORVANE_UDP_TABLE_OWNER_PID_FLAGS, 0);
-            },
-            "GetExtendedUdpTable")) {
-        const DWORD n = rowsWithin(*t, storage.size() * sizeof(DWORD));
+    if (const auto* t = tables.udp6.as<CORVANE_UDP6TABLE_OWNER_PID_FLAGS>()) {
+        const DWORD n = tables.udp6.rows<CORVANE_UDP6TABLE_OWNER_PID_FLAGS>();
         for (DWORD i = 0; i < n; ++i) {
             const MIB_UDP6ROW_OWNER_PID& r = t->table[i].Row;
             const Ip6Address local = Ip6Address::of(r.ucLocalAddr, r.dwLocalScopeId);
@@ -991,12 +911,15 @@ void writeJsonReport(const std::function<void(std::string_view)>& put, const cha
     writeHost(w);
     writeAdapters(w);
     writeInterfaces(w);
-    // Read before the routing table, so that this thread works on the read-ahead's pass over
-    // every process while that thread still dumps the routes, rather than after it.
-    std::vector<DWORD> tcpStorage;
-    const MIB_TCPTABLE_OWNER_PID* tcp = readTcpTable(tcpStorage);
-    writeRoutingParts(w);
-    writeConnections(w, tcp, tcpStorage);
+    // Both read before either is written, on two threads: this one turns the routes' dump
+    // into rows while the other dumps the sockets and shares the read-ahead's pass over every
+    // process for their owners.
+    RouteTableRead routes;
+    SocketTables sockets;
+    besides([&] { routes = readAllRoutes(); }, [&] { sockets.read(); });
+    writeRoutingParts(w, routes);
+    sockets.reportFailures();
+    writeConnections(w, sockets);
     writeIpStatistics(w);
     w.endObject();
     out += '\n';

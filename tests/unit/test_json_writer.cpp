@@ -191,17 +191,25 @@ TEST(JsonWriter, ArrayPartsJoinAsOneArray) {
         row(one, i);
     one.endArray().endObject();
 
-    std::string joined;
-    JsonWriter w(joined);
-    w.beginObject().key("rows").beginArray();
-    for (const std::vector<int>& run : std::vector<std::vector<int>>{{}, {0, 1}, {}, {2}, {3, 4}}) {
-        std::string part;
-        JsonWriter p(part, JsonWriter::ArrayPart{});
-        for (const int i : run)
-            row(p, i);
-        w.elements(part);
+    // Without a spill; streamed with runs smaller and bigger than a piece, which go on as
+    // they are, in their place.
+    for (const std::size_t threshold : {std::size_t{0}, std::size_t{30}}) {
+        std::string held, streamed;
+        JsonWriter w(held);
+        if (threshold != 0)
+            w.spillTo([&](std::string_view p) { streamed += p; }, threshold);
+        w.beginObject().key("rows").beginArray();
+        for (const std::vector<int>& run :
+             std::vector<std::vector<int>>{{}, {0, 1}, {}, {2}, {3, 4}}) {
+            std::string part;
+            JsonWriter p(part, JsonWriter::ArrayPart{});
+            for (const int i : run)
+                row(p, i);
+            w.elements(part);
+        }
+        w.endArray().endObject();
+        w.flush();
+        EXPECT_EQ(held + streamed, whole) << threshold;
+        EXPECT_TRUE(w.complete());
     }
-    w.endArray().endObject();
-    EXPECT_EQ(joined, whole);
-    EXPECT_TRUE(w.complete());
 }
