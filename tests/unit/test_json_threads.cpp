@@ -16,6 +16,8 @@ using namespace corvane;
 
 namespace {
 
+constexpr std::size_t kChunk = 2048; // the writer's chunk of elements
+
 void row(JsonWriter& w, std::size_t i) {
     w.beginObject().field("i", static_cast<std::uint64_t>(i)).field("name", "r\x01w").endObject();
 }
@@ -54,7 +56,8 @@ std::string twoCores(std::size_t count, std::size_t threshold, const Write& writ
 
 TEST(JsonThreads, TheSameTextAsOneWriterAtEverySize) {
     // Empty, fewer chunks than the helper is started for, a last chunk cut short, many chunks.
-    for (const std::size_t count : {0U, 1U, 3000U, 2048U * 4, 2048U * 9 + 17}) {
+    for (const std::size_t count :
+         {std::size_t{0}, std::size_t{1}, std::size_t{3000}, kChunk * 4, kChunk * 9 + 17}) {
         std::atomic<std::size_t> written{0};
         const auto write = [&](JsonWriter& part, std::size_t first, std::size_t last,
                                Counted& state) {
@@ -65,7 +68,8 @@ TEST(JsonThreads, TheSameTextAsOneWriterAtEverySize) {
         };
         const std::string expected = serial(count);
         // Held whole; pieces smaller than a chunk; every chunk handed on as it is.
-        for (const std::size_t threshold : {0U, 1000U, 64U << 10}) {
+        for (const std::size_t threshold :
+             {std::size_t{0}, std::size_t{1000}, std::size_t{64} << 10}) {
             written = 0;
             EXPECT_EQ(twoCores(count, threshold, write), expected) << count << " " << threshold;
             EXPECT_EQ(written.load(), count);
@@ -75,30 +79,30 @@ TEST(JsonThreads, TheSameTextAsOneWriterAtEverySize) {
 
 TEST(JsonThreads, AFailedChunkOverThereIsWrittenHere) {
     const std::thread::id here = std::this_thread::get_id();
-    const std::size_t count = 2048U * 7;
+    const std::size_t count = kChunk * 7;
     bool failedOnce = false;
     const auto write = [&](JsonWriter& part, std::size_t first, std::size_t last, Counted&) {
-        if (std::this_thread::get_id() != here && first >= 2048U * 4 && !failedOnce) {
+        if (std::this_thread::get_id() != here && first >= kChunk * 4 && !failedOnce) {
             failedOnce = true; // only the helper gets here
             throw std::bad_alloc();
         }
         for (std::size_t i = first; i < last; ++i)
             row(part, i);
     };
-    EXPECT_EQ(twoCores(count, 64U << 10, write), serial(count));
+    EXPECT_EQ(twoCores(count, std::size_t{64} << 10, write), serial(count));
     EXPECT_TRUE(failedOnce);
 }
 
 TEST(JsonThreads, AFailureHereEndsBothThreadsAndIsThrown) {
     const std::thread::id here = std::this_thread::get_id();
-    for (const std::size_t failAt : {0U, 2048U * 4, 2048U * 6}) {
+    for (const std::size_t failAt : {std::size_t{0}, kChunk * 4, kChunk * 6}) {
         const auto write = [&](JsonWriter& part, std::size_t first, std::size_t last, Counted&) {
             if (std::this_thread::get_id() == here && first == failAt)
                 throw std::runtime_error("full disk");
             for (std::size_t i = first; i < last; ++i)
                 row(part, i);
         };
-        EXPECT_THROW(twoCores(2048U * 8, 0, write), std::runtime_error) << failAt;
+        EXPECT_THROW(twoCores(kChunk * 8, 0, write), std::runtime_error) << failAt;
     }
 }
 
