@@ -7,7 +7,10 @@
 #include "session/machinestore.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <limits>
+#include <sys/mman.h>
+#include <unistd.h>
 #include <utility>
 #include <vector>
 
@@ -16,6 +19,23 @@ namespace {
 
 // A size the platform's size field can carry.
 constexpr std::size_t maxTableBytes = std::numeric_limits<ULONG>::max() / 2;
+
+// The whole pages of base's bytes [from, to) handed back to the system (read again, they
+// are zero); where the last of them ends, or from. A table's copy read once then weighs
+// nothing by the time the rows made of it do.
+std::size_t releasePages(char* base, std::size_t from, std::size_t to) {
+    static const long pageSize = ::sysconf(_SC_PAGESIZE);
+    if (pageSize <= 0 || to <= from)
+        return from;
+    const auto page = static_cast<std::uintptr_t>(pageSize);
+    const auto start = reinterpret_cast<std::uintptr_t>(base);
+    const std::uintptr_t first = (start + from + page - 1) / page * page;
+    const std::uintptr_t end = (start + to) / page * page;
+    if (end <= first)
+        return from;
+    (void)::madvise(reinterpret_cast<void*>(first), end - first, MADV_DONTNEED);
+    return end - start;
+}
 
 void sizeTo(TableStorage& storage, std::size_t bytes) {
     storage.clear();
@@ -154,7 +174,14 @@ RouteTableRead readRouteTable(RouteFilters filters, TableStorage* kept) {
     readKernelRoutes(kernel, filters);
     const std::size_t extra = kernelRowRoom(kernel, filters);
     const auto& table = *reinterpret_cast<const MIB_IPFORWARDTABLE*>(storage.data());
-    out.fill = makeRouteRows(table, size, filters, extra);
+    // A buffer kept for the next fill keeps its pages; any other goes page by page as its
+    // rows are made.
+    std::size_t released = 0;
+    const auto release = [&](std::size_t bytes) {
+        released = releasePages(reinterpret_cast<char*>(storage.data()), released, bytes);
+    };
+    out.fill = kept ? makeRouteRows(table, size, filters, extra)
+                    : makeRouteRows(table, size, filters, extra, release);
     if (!kept)
         TableStorage().swap(storage);
     addKernelRoutes(out, kernel, filters);

@@ -315,7 +315,9 @@ std::optional<RouteKey> liveRouteKey(const std::string& name) {
 }
 
 RouteFill makeRouteRows(const MIB_IPFORWARDTABLE& table, std::size_t bufferSize,
-                        RouteFilters filters, std::size_t extraRows) {
+                        RouteFilters filters, std::size_t extraRows,
+                        const std::function<void(std::size_t bytes)>& doneWith) {
+    constexpr std::size_t kTold = 4096; // rows between two reports to doneWith
     RouteFill fill;
     const std::size_t header = offsetof(MIB_IPFORWARDTABLE, table);
     if (bufferSize < header)
@@ -324,6 +326,8 @@ RouteFill makeRouteRows(const MIB_IPFORWARDTABLE& table, std::size_t bufferSize,
     const std::size_t count = std::min<std::size_t>(table.dwNumEntries, room);
     fill.rows.reserve(count + extraRows);
     for (std::size_t i = 0; i < count; ++i) {
+        if (doneWith && i % kTold == 0 && i != 0)
+            doneWith(header + i * sizeof(MIB_IPFORWARDROW));
         const MIB_IPFORWARDROW& r = table.table[i];
         if (filters.ignoreLocalhost && r.dwForwardIfIndex == 1)
             continue;
@@ -342,6 +346,8 @@ RouteFill makeRouteRows(const MIB_IPFORWARDTABLE& table, std::size_t bufferSize,
         if ((row.tag & routeTagDefaultBit) == 0 && row.tag != routeTagLocal)
             fill.delListEnabled = true;
     }
+    if (doneWith)
+        doneWith(header + count * sizeof(MIB_IPFORWARDROW));
     return fill;
 }
 

@@ -10,6 +10,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -166,8 +167,11 @@ MIB_IPFORWARD_ROW2 routeRecord2(const RouteRow& row);
 // The rows of a table the platform filled into a buffer of bufferSize bytes, in table order.
 // Entries beyond the buffer are never read, whatever dwNumEntries claims.
 // Room for extraRows more is reserved: rows added later then never move the table.
+// doneWith, when given, is told now and then, and once at the end, how many bytes from the
+// buffer's start are read for the last time.
 RouteFill makeRouteRows(const MIB_IPFORWARDTABLE& table, std::size_t bufferSize,
-                        RouteFilters filters, std::size_t extraRows = 0);
+                        RouteFilters filters, std::size_t extraRows = 0,
+                        const std::function<void(std::size_t bytes)>& doneWith = {});
 
 // The default route with the smallest metric (the earlier on a tie); -1 without one. Rows
 // from the store take no part.

@@ -10,6 +10,7 @@
 #include <arpa/inet.h>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <gtest/gtest.h>
 #include <vector>
 
@@ -122,6 +123,32 @@ TEST(RouteRows, EntriesBeyondTheBufferAreNeverRead) {
     reinterpret_cast<MIB_IPFORWARDTABLE*>(t.storage.data())->dwNumEntries = 1000000;
     EXPECT_EQ(makeRouteRows(t.table(), t.size(), {}).rows.size(), 1U);
     EXPECT_TRUE(makeRouteRows(t.table(), 2, {}).rows.empty());
+}
+
+// The reader hands a buffer's pages back as it is told they are done with: a byte told too
+// early would turn rows into zeros.
+TEST(RouteRows, BytesToldDoneAreNeverReadAgain) {
+    std::vector<MIB_IPFORWARDROW> routes;
+    for (std::uint32_t i = 0; i < 10000; ++i) {
+        MIB_IPFORWARDROW r = route("10.0.0.0", "255.255.255.252", "10.0.0.1", 2, i + 1);
+        r.dwForwardDest = htonl(quad("10.0.0.0") + i * 4);
+        routes.push_back(r);
+    }
+    Table t(routes);
+    const std::vector<RouteRow> expected = makeRouteRows(t.table(), t.size(), {}).rows;
+    std::vector<std::size_t> told;
+    const RouteFill fill = makeRouteRows(t.table(), t.size(), {}, 0, [&](std::size_t bytes) {
+        told.push_back(bytes);
+        std::memset(t.storage.data(), 0xab, bytes); // what it holds is gone
+    });
+    ASSERT_EQ(fill.rows.size(), expected.size());
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        EXPECT_TRUE(sameRoute(fill.rows[i], expected[i])) << i;
+        EXPECT_EQ(fill.rows[i].metric, expected[i].metric) << i;
+    }
+    ASSERT_GT(told.size(), 1U);
+    EXPECT_TRUE(std::is_sorted(told.begin(), told.end()));
+    EXPECT_EQ(told.back(), offsetof(MIB_IPFORWARDTABLE, table) + routes.size() * sizeof(routes[0]));
 }
 
 TEST(RouteRows, ActiveDefaultRouteHasTheSmallestSignedMetric) {
