@@ -700,6 +700,8 @@ private:
 
 // One endpoint table as it was read: its rows, or the call's failure.
 struct SocketTable {
+    explicit SocketTable(const char* readBy) : call(readBy) {}
+    const char* call; // the platform call that reads it, as a failure names it
     std::vector<DWORD> storage;
     DWORD rc = ERROR_NO_DATA; // until read
     template <typename Table> const Table* as() const {
@@ -712,7 +714,8 @@ struct SocketTable {
 
 // Every endpoint table and the processes' names, read before anything of them is written.
 struct SocketTables {
-    SocketTable tcp4, udp4, tcp6, udp6;
+    SocketTable tcp4{"GetExtendedTcpTable"}, udp4{"GetExtendedUdpTable"},
+        tcp6{"GetExtendedTcpTable"}, udp6{"GetExtendedUdpTable"};
     std::optional<Owners> owners;
 
     void read() {
@@ -738,8 +741,7 @@ struct SocketTables {
     // On the thread that reports; in the order the tables are read.
     void reportFailures() const {
         for (const SocketTable* t : {&tcp4, &udp4, &tcp6, &udp6})
-            (void)failed(t == &udp4 || t == &udp6 ? "GetExtendedUdpTable" : "GetExtendedTcpTable",
-                         t->rc);
+            (void)failed(t->call, t->rc);
     }
 };
 
